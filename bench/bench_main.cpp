@@ -1,0 +1,87 @@
+// Micro-benchmarks: the scan-statistic p-value and the run/window detection on a random
+// binary sequence the size of a bacterial genome.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "segments/segments.h"
+#include "stats/scan.h"
+
+namespace {
+
+constexpr int kGenomeLength = 4600000;
+constexpr double kP = 0.25;  // probability of a special residue, as for A in an even genome
+constexpr int kLinkage = 3;  // 2/(3p) rounded, the estimated linkage distance for kP
+constexpr double kMinPVal = 0.05;
+
+// L+1 cells of '0'/'1' ('1' with probability kP), the last cell '0'; fixed seed, built once.
+const std::vector<char>& RandomBinary() {
+  static const std::vector<char> cells = [] {
+    std::vector<char> v(kGenomeLength + 1, '0');
+    std::mt19937 gen(20240601u);
+    std::bernoulli_distribution special(kP);
+    for (int i = 0; i < kGenomeLength; ++i) v[i] = special(gen) ? '1' : '0';
+    return v;
+  }();
+  return cells;
+}
+
+void BM_ScanP(benchmark::State& state) {
+  const int k = static_cast<int>(state.range(0));
+  const int w = static_cast<int>(state.range(1));
+  ScanWorkspace ws;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(P_scan_ge_K_in_W_N(k, w, kGenomeLength, kP, &ws));
+  }
+}
+
+// k from 5 to 50, w from 10 to 1000, only pairs with k <= w.
+void ScanArgs(benchmark::internal::Benchmark* b) {
+  for (int w : {10, 100, 1000}) {
+    for (int k : {5, 10, 20, 50}) {
+      if (k <= w) b->Args({k, w});
+    }
+  }
+  b->ArgNames({"k", "w"});
+}
+BENCHMARK(BM_ScanP)->Apply(ScanArgs);
+
+void BM_FindRuns(benchmark::State& state) {
+  const std::vector<char>& bin = RandomBinary();
+  SegmentList list;
+  for (auto _ : state) {
+    list.clear();
+    benchmark::DoNotOptimize(FindRuns(bin.data(), kGenomeLength, &list));
+  }
+  state.counters["segments"] = static_cast<double>(list.size());
+}
+BENCHMARK(BM_FindRuns)->Unit(benchmark::kMillisecond);
+
+void BM_FindRunsMerge(benchmark::State& state) {
+  const std::vector<char>& bin = RandomBinary();
+  SegmentList list;
+  for (auto _ : state) {
+    list.clear();
+    FindRuns(bin.data(), kGenomeLength, &list);
+    benchmark::DoNotOptimize(MergeSegmentsDiscrete(bin.data(), &list, kLinkage));
+  }
+  state.counters["merged"] = static_cast<double>(list.size());
+}
+BENCHMARK(BM_FindRunsMerge)->Unit(benchmark::kMillisecond);
+
+void BM_SlideWindowP(benchmark::State& state) {
+  const std::vector<char>& bin = RandomBinary();
+  const int w = static_cast<int>(state.range(0));
+  SegmentList list;
+  for (auto _ : state) {
+    list.clear();
+    benchmark::DoNotOptimize(SlideWindowP(bin.data(), kGenomeLength, w, kMinPVal, kP, &list));
+  }
+  state.counters["windows"] = static_cast<double>(list.size());
+}
+BENCHMARK(BM_SlideWindowP)->Arg(100)->Arg(1000)->ArgName("W")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

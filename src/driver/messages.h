@@ -1,0 +1,21 @@
+// Every text the run prints on its own behalf, byte for byte.
+#pragma once
+
+extern const char kHelp[];
+extern const char kCantOpenInput[];
+extern const char kErrorReadingFasta[];
+extern const char kSequenceTooLong[];
+extern const char kNoValidNucleotides[];
+extern const char kUnrecognizedArgument[];  // printf format with %c
+extern const char kFrequencyRange[];
+extern const char kFrequencySum[];
+extern const char kWindowAndRandom[];
+extern const char kNoMergeLinkage[];
+extern const char kNoMergeFasta[];
+extern const char kWindowTooLong[];
+extern const char kLinkageNotEstimable[];
+extern const char kAllocationError[];
+extern const char kCantOpenReport[];
+extern const char kCantOpenFasta[];  // printf format with %s
+extern const char kErrorClosingReport[];
+extern const char kRandomNotAvailable[];

@@ -1,0 +1,124 @@
+#include "driver/run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "driver/fatal.h"
+#include "driver/messages.h"
+#include "driver/options.h"
+#include "report/report.h"
+#include "sequence/composition.h"
+
+const char kDefaultFrequencies[] = "Default frequencies";
+const char kUserFrequencies[] = "User-supplied frequencies";
+
+// Distribution slots for largest merged lengths 0 to 10000.
+static constexpr int kRandomMaxSlots = 10001;
+
+static void ReadInput(const char* path, RunState* run) {
+  const int fd = open(path, O_RDONLY);
+  if (fd < 0) Fatal(FatalStream::kStdoutLine, kCantOpenInput);
+  const FastaStatus status = ReadFastaFile(fd, &run->entry);
+  close(fd);
+  if (status == FastaStatus::kTooLong) Fatal(FatalStream::kStderr, kSequenceTooLong);
+  if (status != FastaStatus::kOk) Fatal(FatalStream::kStdoutLine, kErrorReadingFasta);
+  run->length = static_cast<int>(run->entry.seq.size());
+}
+
+// Upper-cases the letters and takes the nucleotide composition from them.
+static void PrepareSequence(RunState* run) {
+  Conv2Upper(&run->entry.seq[0], run->length);
+  run->special_rand_p.assign(kRandomMaxSlots, 0.0);
+  run->special_aa = "A";
+  if (!ComputeNTfreq(run->entry.seq.data(), run->length, run->aa_freq)) {
+    Fatal(FatalStream::kStderr, kNoValidNucleotides);
+  }
+  run->freq_label = kDefaultFrequencies;
+}
+
+// The binary sequence, the special-residue probability and the linkage distance.
+static void EncodeSequence(RunState* run) {
+  try {
+    run->binary_seq.resize(static_cast<size_t>(run->length) + 1);
+  } catch (const std::bad_alloc&) {
+    Fatal(FatalStream::kStdoutLine, kAllocationError);
+  }
+  Seq2binary(run->entry.seq.data(), run->length, run->special_aa, run->binary_seq.data());
+  run->P_special = ComputeResiduePNT(run->special_aa, run->aa_freq);
+  if (run->estimate_linkage == 1) {
+    if (!EstimateLinkageDistance(run->P_special, &run->max_separation)) {
+      Fatal(FatalStream::kStderr, kLinkageNotEstimable);
+    }
+    std::printf("Estimated linkage distance = %d\n", run->max_separation);
+  } else {
+    std::printf("Linkage distance = %d\n", run->max_separation);
+  }
+}
+
+static void OpenOutputs(const std::string& base, RunState* run) {
+  const std::string report_path = base + ".seg";
+  run->out.file = std::fopen(report_path.c_str(), "w");
+  if (run->out.file == nullptr) Fatal(FatalStream::kStdoutLine, kCantOpenReport);
+  const ReportHeader header{run->length,     run->window,       run->max_separation,
+                            run->min_p_val,  run->special_aa,   run->freq_label,
+                            run->estimate_ran, run->random_seqs};
+  WriteReportHeader(&run->out, header);
+  if (run->fasta_output == 1 || run->fasta_output == 2) {
+    const std::string fasta_path = base + ".fas";
+    run->fasta_out.file = std::fopen(fasta_path.c_str(), "w");
+    if (run->fasta_out.file == nullptr) {
+      std::string text = kCantOpenFasta;
+      text.replace(text.find("%s"), 2, fasta_path);
+      Fatal(FatalStream::kStderr, text);
+    }
+  }
+}
+
+void InitAll(int argc, char** argv, RunState* run) {
+  if (argc < 3) Fatal(FatalStream::kStdoutLine, kHelp);
+  ReadInput(argv[1], run);
+  PrepareSequence(run);
+  ParseOptions(argc, argv, run);
+  ValidateOptions(*run, run->length);
+  EncodeSequence(run);
+  if (run->random_seqs > 0) Fatal(FatalStream::kStderr, kRandomNotAvailable);
+  OpenOutputs(argv[2], run);
+}
+
+void DetectSegments(RunState* run) {
+  const char* binary = run->binary_seq.data();
+  if (run->window < 2) {
+    FindRuns(binary, run->length, &run->special);
+    run->special_merged = run->special;
+    MergeSegmentsDiscrete(binary, &run->special_merged, run->max_separation);
+    return;
+  }
+  SlideWindowP(binary, run->length, run->window, run->min_p_val, run->P_special, &run->special);
+  run->special_merged = run->special;
+  if (run->use_merge == 1) {
+    MergeSegmentsDiscrete(binary, &run->special_merged, run->max_separation);
+  }
+}
+
+void EstimateRandomSignificance(RunState* run) {
+  (void)run;  // random estimation is not part of this build
+}
+
+int FinishReport(RunState* run) {
+  const ReportInput input{&run->entry.name,  run->entry.seq.data(), run->length,
+                          run->special_aa,   run->P_special,        run->random_seqs,
+                          &run->special_rand_p, run->fasta_output,  run->masking_p_val};
+  const bool fasta_ok = WriteSegmentsNT(input, run->special_merged, &run->out, &run->fasta_out);
+  if (!SinkClose(&run->out)) {
+    PrintMessage(FatalStream::kStdoutLine, kErrorClosingReport);
+    return 1;
+  }
+  if (!fasta_ok) return 1;
+  std::printf("\nElapsed time: %d seconds\n",
+              static_cast<int>(std::time(nullptr) - run->start_time));
+  return 0;
+}

@@ -1,0 +1,136 @@
+#include "report/report.h"
+
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "stats/binomial.h"
+#include "stats/scan.h"
+
+static const char kNormalNotValid[] = "\nNormal approximation to Binomial distribution is not valid\n";
+static const char kFastaCloseError[] = "Error closing FASTA file\n";
+
+// Which bytes are special residues; letters compare exactly, without case folding.
+using LetterTable = std::array<bool, 256>;
+
+static LetterTable MakeLetterTable(const std::string& set) {
+  LetterTable table{};
+  for (char c : set) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+
+static int CountLetters(const LetterTable& table, const char* seq, int from, int to) {
+  int n = 0;
+  for (int i = from; i <= to; ++i) n += table[static_cast<unsigned char>(seq[i])];
+  return n;
+}
+
+int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to) {
+  return CountLetters(MakeLetterTable(set), seq, from, to);
+}
+
+void WriteReportHeader(TextSink* out, const ReportHeader& h) {
+  if (h.window < 2) {
+    SinkPrintf(out, "Length=%d W=%d E=%d\n", h.length, h.window, h.max_separation);
+  } else {
+    SinkPrintf(out, "Length=%d W=%d E=%d P=%lf\n", h.length, h.window, h.max_separation,
+               h.min_p_val);
+  }
+  SinkPrintf(out, "Special residues: %s; %s\n", h.special_aa.c_str(), h.freq_label);
+  if (h.estimate_ran == 2) SinkPrintf(out, "Estimates using %d shuffled sequences\n", h.random_seqs);
+  if (h.estimate_ran == 1) SinkPrintf(out, "Estimates using %d generated sequences\n", h.random_seqs);
+}
+
+// The segment's p-value: empirical from the random-maximum distribution when random
+// sequences were drawn, else the scan statistic with the segment's length as the window.
+static double SegmentPValue(const ReportInput& in, const FRAGMENT& f, int n, ScanWorkspace* ws) {
+  if (in.random_seqs > 0) {
+    const std::vector<double>& table = *in.special_rand_p;
+    return CumulativeProb(f.len, static_cast<int>(table.size()) - 1, table.data());
+  }
+  return P_scan_ge_K_in_W_N(n, f.len, in.length, in.P_special, ws);
+}
+
+// Masks positions start..end of masked (1-based); returns how many were not masked before.
+// Segments come in ascending order of start, so `covered` (the last position masked so far)
+// is enough to count every position once.
+static long MaskSegment(const ReportInput& in, const FRAGMENT& f, std::string* masked,
+                        int* covered) {
+  for (int pos = f.start; pos <= f.end; ++pos) {
+    const unsigned char c = static_cast<unsigned char>(in.seq[pos - 1]);
+    (*masked)[pos - 1] = in.fasta_output == 1 ? 'N' : static_cast<char>(std::tolower(c));
+  }
+  const int from = f.start - 1 > *covered ? f.start - 1 : *covered;
+  const long fresh = f.end > from ? f.end - from : 0;
+  if (f.end > *covered) *covered = f.end;
+  return fresh;
+}
+
+static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FRAGMENT& f, int n,
+                             double p) {
+  SinkPrintf(out, "%d %d %d %d %d %e ", index, f.start, f.end, f.len, n, p);
+  SinkWrite(out, seq + f.start - 1, static_cast<std::size_t>(f.len));
+  SinkPut(out, '\n');
+}
+
+// Writes and closes the masked copy and prints the masked-position count.
+static bool FinishMaskedFasta(const ReportInput& in, const std::string& masked, long count,
+                              TextSink* fasta_out) {
+  form_out_l(fasta_out, masked.data(), in.length, 80);
+  const bool ok = SinkClose(fasta_out);
+  if (!ok) std::fputs(kFastaCloseError, stderr);
+  std::printf("Masked positions: %ld of %d %.2lf\n", count, in.length,
+              count * 100.0 / in.length);
+  return ok;
+}
+
+// The last line: the count of special residues in the whole sequence against the binomial.
+static void WriteOverallLine(const ReportInput& in, const LetterTable& special, TextSink* out) {
+  const int a = CountLetters(special, in.seq, 0, in.length - 1);
+  const int64_t e = static_cast<int64_t>(std::ceil(in.length * in.P_special));
+  int valid = 1;
+  const bool below = a < e;
+  const double q = below ? ApproxBinomial_P_LessThan_K(a, in.length, in.P_special, &valid)
+                         : ApproxBinomial_P_GreaterThan_K(a, in.length, in.P_special, &valid);
+  if (valid == 0) std::fputs(kNormalNotValid, stderr);
+  SinkPrintf(out, "#Overall: %d %e %e", a, 0.0, q);
+  const char* mark = below ? (valid ? " (-)\n" : "* (-)\n") : (valid ? " (+)\n" : "* (+)\n");
+  SinkWrite(out, mark, std::char_traits<char>::length(mark));
+}
+
+bool WriteSegmentsNT(const ReportInput& in, const SegmentList& list, TextSink* out,
+                     TextSink* fasta_out) {
+  const bool masking = in.fasta_output > 0;
+  std::string masked;
+  if (masking) {
+    masked.assign(in.seq, static_cast<std::size_t>(in.length));
+    SinkPut(fasta_out, '>');
+    SinkWrite(fasta_out, in.header->data(), in.header->size());
+    SinkPut(fasta_out, '\n');
+  }
+  SinkWrite(out, "\n>", 2);
+  SinkWrite(out, in.header->data(), in.header->size());
+  SinkPut(out, '\n');
+  form_out_l(out, in.seq, in.length, 80);
+  SinkPrintf(out, "\n#Segments: %d\n", static_cast<int>(list.size()));
+
+  const LetterTable special = MakeLetterTable(in.special_aa);
+  ScanWorkspace ws;
+  long masked_count = 0;
+  int covered = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const FRAGMENT& f = list[i];
+    const int n = CountLetters(special, in.seq, f.start - 1, f.end - 1);
+    const double p = SegmentPValue(in, f, n, &ws);
+    WriteSegmentLine(out, in.seq, static_cast<int>(i) + 1, f, n, p);
+    if (masking && p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);
+  }
+  bool fasta_ok = true;
+  if (masking) fasta_ok = FinishMaskedFasta(in, masked, masked_count, fasta_out);
+  SinkPut(out, '\n');
+  WriteOverallLine(in, special, out);
+  return fasta_ok;
+}

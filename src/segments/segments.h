@@ -1,0 +1,29 @@
+// Segments of the sequence: the record, runs of special residues, merging by linkage
+// distance and the scanning window.
+#pragma once
+
+#include <vector>
+
+// One segment; positions are 1-based, both ends included.
+struct FRAGMENT {
+  int start;
+  int end;
+  int len;        // end - start + 1
+  int n_special;  // '1' cells of the binary sequence from start to end
+  double p_val;   // p-value of the window the record was made from (window mode)
+};
+
+// Segments in ascending order of start.
+using SegmentList = std::vector<FRAGMENT>;
+
+// Number of '1' cells at 0-based indices from..to (both included); 0 when to < from.
+int ComputeN(const char* binary, int from, int to);
+// Appends one record per maximal run of '1' to list; returns the longest run, 0 if none.
+int FindRuns(const char* binary, int length, SegmentList* list);
+// Merges records whose start minus the current end is at most max_separation, in place,
+// then recounts len and n_special; returns the largest len, 0 for an empty list.
+int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation);
+// Appends every window of W positions whose scan-statistic p-value lies below min_p_val;
+// returns the largest count of special residues in any window.
+int SlideWindowP(const char* binary, int length, int W, double min_p_val, double P_special,
+                 SegmentList* list);

@@ -1,0 +1,109 @@
+// Sequence preparation: letter lookups, composition, the special-residue set, the special
+// probability, the linkage-distance estimate and the binary sequence.
+#include "sequence/composition.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+const char kNucleotides[] = "ATGC";
+const char kResidues[] = "WIYFLVMCAGHPSTNQDEKRX";
+
+namespace {
+
+constexpr int kAcceptedResidues = 20;  // X, the 21st letter, takes part in no lookup
+constexpr int kNotNucleotide = 4;
+
+// Index of each byte in kNucleotides, kNotNucleotide for any other byte (lower case included:
+// the sequence is upper-cased before its composition is taken).
+constexpr std::array<unsigned char, 256> MakeNucleotideIndex() {
+  std::array<unsigned char, 256> index{};
+  for (auto& cell : index) cell = kNotNucleotide;
+  for (int i = 0; i < 4; ++i) index[static_cast<unsigned char>(kNucleotides[i])] = i;
+  return index;
+}
+constexpr std::array<unsigned char, 256> kNucleotideIndex = MakeNucleotideIndex();
+
+// No locale is set: only a to z change.
+char AsciiUpper(char ch) {
+  const unsigned char c = static_cast<unsigned char>(ch);
+  return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+}
+
+}  // namespace
+
+int FindLetter(char ch, int n, const char* letters) {
+  for (int i = 0; i < n; ++i) {
+    if (letters[i] == ch) return i;
+  }
+  return -1;
+}
+
+int ConvToInt(char ch) {
+  const int index = FindLetter(ch, kAcceptedResidues, kResidues);
+  return index < 0 ? kAcceptedResidues : index;
+}
+
+int AAExists(char ch, const char* letters, int n) { return FindLetter(ch, n, letters) >= 0 ? 1 : 0; }
+
+char AA2binary(char ch, const char* letters, int n) { return AAExists(ch, letters, n) ? '1' : '0'; }
+
+std::string CopyAA(const char* src) {
+  std::string set;
+  for (; *src != '\0'; ++src) {
+    const char letter = AsciiUpper(*src);
+    if (ConvToInt(letter) != kAcceptedResidues &&
+        !AAExists(letter, set.data(), static_cast<int>(set.size()))) {
+      set += letter;
+    }
+  }
+  return set;
+}
+
+void Conv2Upper(char* buf, long n) {
+  for (long i = 0; i < n; ++i) buf[i] = AsciiUpper(buf[i]);
+}
+
+bool ComputeNTfreq(const char* seq, long n, double freq[4]) {
+  for (int i = 0; i < 4; ++i) freq[i] = 0.0;
+  if (n <= 0) return false;
+  long counts[kNotNucleotide + 1] = {};
+  for (long i = 0; i < n; ++i) ++counts[kNucleotideIndex[static_cast<unsigned char>(seq[i])]];
+  const long valid = counts[0] + counts[1] + counts[2] + counts[3];
+  if (valid == 0) return false;
+  // Integer counts below 2^53 convert exactly, so these are the doubles a running sum of
+  // 1.0 per letter would give.
+  for (int i = 0; i < 4; ++i) freq[i] = static_cast<double>(counts[i]) / static_cast<double>(valid);
+  return true;
+}
+
+double ComputeResiduePNT(const std::string& set, const double freq[4]) {
+  double sum = 0.0;
+  for (const char letter : set) {
+    const int index = FindLetter(letter, 4, kNucleotides);
+    if (index >= 0) sum += freq[index];
+  }
+  return sum;
+}
+
+bool EstimateLinkageDistance(double p, int* distance) {
+  const double x = 2.0 / (p * 3.0);
+  // The lower bound only keeps the int conversion defined for a negative probability.
+  if (!std::isfinite(x) || x > 2147483647.0 || x < -2147483648.0) return false;
+  // Printing with no decimals rounds an exact half to the even neighbour.
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", x);
+  const int rounded = static_cast<int>(std::strtod(text, nullptr));
+  *distance = rounded == 0 ? 1 : rounded;
+  return true;
+}
+
+void Seq2binary(const char* seq, int L, const std::string& set, char* dst) {
+  std::array<char, 256> code;
+  code.fill('0');
+  for (const char letter : set) code[static_cast<unsigned char>(letter)] = '1';
+  for (int k = 0; k < L; ++k) dst[k] = code[static_cast<unsigned char>(seq[k])];
+  // The cell one past the last position stands for the sequence terminator.
+  dst[L] = '0';
+}

@@ -1,0 +1,211 @@
+// Streaming reader for the first FASTA entry. The input is scanned once, block by block, so
+// a pipe works as well as a file and a block boundary may fall anywhere.
+#include "sequence/fasta.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kReadBlock = std::size_t{1} << 20;
+// Sequence lengths are 32-bit signed counts: reaching 2^31 letters is an error.
+constexpr std::size_t kSeqLimit = std::size_t{1} << 31;
+
+// 1 for the bytes a sequence keeps: ASCII letters and '-'. Everything else is skipped.
+constexpr std::array<unsigned char, 256> MakeKeptTable() {
+  std::array<unsigned char, 256> kept{};
+  for (int c = 'A'; c <= 'Z'; ++c) kept[c] = 1;
+  for (int c = 'a'; c <= 'z'; ++c) kept[c] = 1;
+  kept['-'] = 1;
+  return kept;
+}
+constexpr std::array<unsigned char, 256> kKept = MakeKeptTable();
+
+enum class Stage {
+  kSeekHeader,   // before the first '>' of the input
+  kHeader,       // inside the first entry's header line
+  kSequence,     // inside the first entry's sequence
+  kSeekCounted,  // sequence over, still looking for a counted header line
+  kDone,
+};
+
+}  // namespace
+
+struct FastaScanner {
+  FastaEntry* entry;
+  Stage stage = Stage::kSeekHeader;
+  bool line_start = true;     // the next byte begins a physical line
+  bool candidate = false;     // the current line begins with '>'
+  std::size_t line_len = 0;   // bytes of the current candidate line so far, '>' included
+  bool counted = false;       // a counted header line has been seen
+  bool too_long = false;
+};
+
+namespace {
+
+const char* FindByte(const char* p, const char* end, char byte) {
+  return static_cast<const char*>(std::memchr(p, byte, static_cast<std::size_t>(end - p)));
+}
+
+// A header line is counted when it ends with '\n' or is at least kFastaLineMax bytes long;
+// a shorter last line without a newline is not.
+void GrowCandidateLine(FastaScanner* s, std::size_t n) {
+  s->line_len += n;
+  if (s->candidate && s->line_len >= kFastaLineMax) s->counted = true;
+}
+
+// The header is printed as a C string, so it ends at its first NUL; a CR before the
+// newline of a CR LF file is not part of it.
+void TrimHeader(std::string* name) {
+  name->resize(std::strlen(name->c_str()));
+  if (!name->empty() && name->back() == '\r') name->pop_back();
+}
+
+const char* ScanToFirstHeader(FastaScanner* s, const char* p, const char* end) {
+  const char* gt = FindByte(p, end, '>');
+  if (gt == nullptr) {
+    s->line_start = end[-1] == '\n';
+    return end;
+  }
+  // The entry starts at the first '>' wherever it stands; only one at a line start can
+  // make its own header line a counted one.
+  s->candidate = gt == p ? s->line_start : gt[-1] == '\n';
+  s->line_len = 0;
+  GrowCandidateLine(s, 1);
+  s->stage = Stage::kHeader;
+  return gt + 1;
+}
+
+const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
+  const char* nl = FindByte(p, end, '\n');
+  const char* stop = nl != nullptr ? nl : end;
+  const std::size_t n = static_cast<std::size_t>(stop - p);
+  std::string& name = s->entry->name;
+  if (name.size() < kFastaLineMax) name.append(p, std::min(n, kFastaLineMax - name.size()));
+  GrowCandidateLine(s, n);
+  if (nl == nullptr) return end;
+  if (s->candidate) s->counted = true;
+  TrimHeader(&name);
+  s->stage = Stage::kSequence;
+  s->line_start = true;
+  return nl + 1;
+}
+
+// Appends the kept bytes of [p, end) to seq; false once seq has reached kSeqLimit letters.
+// The string is grown at most to kSeqLimit, never past it.
+bool AppendLetters(std::string* seq, const char* p, const char* end) {
+  const std::size_t old = seq->size();
+  const std::size_t room = std::min(static_cast<std::size_t>(end - p), kSeqLimit - old);
+  seq->resize(old + room);
+  char* out = &(*seq)[old];
+  char* const out_end = out + room;
+  for (; p < end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (kKept[c] != 0) {
+      *out++ = static_cast<char>(c);
+      if (out == out_end) break;
+    }
+  }
+  seq->resize(static_cast<std::size_t>(out - seq->data()));
+  return seq->size() < kSeqLimit;
+}
+
+const char* ScanSequence(FastaScanner* s, const char* p, const char* end) {
+  const char* gt = FindByte(p, end, '>');
+  const char* stop = gt != nullptr ? gt : end;
+  if (stop > p) {
+    if (!AppendLetters(&s->entry->seq, p, stop)) {
+      s->too_long = true;
+      s->stage = Stage::kDone;
+      return end;
+    }
+    s->line_start = stop[-1] == '\n';
+  }
+  if (gt == nullptr) return end;
+  if (s->counted) {
+    s->stage = Stage::kDone;
+    return end;
+  }
+  // The '>' that ends the sequence is handed on, so it can begin a counted line.
+  s->candidate = false;
+  s->stage = Stage::kSeekCounted;
+  return gt;
+}
+
+const char* ScanForCountedLine(FastaScanner* s, const char* p, const char* end) {
+  while (p < end) {
+    if (s->line_start) {
+      s->candidate = *p == '>';
+      s->line_len = 0;
+      s->line_start = false;
+    }
+    const char* nl = FindByte(p, end, '\n');
+    GrowCandidateLine(s, static_cast<std::size_t>((nl != nullptr ? nl : end) - p));
+    if (s->candidate && nl != nullptr) s->counted = true;
+    if (s->counted) {
+      s->stage = Stage::kDone;
+      return end;
+    }
+    if (nl == nullptr) return end;
+    p = nl + 1;
+    s->line_start = true;
+  }
+  return end;
+}
+
+}  // namespace
+
+FastaScanner* NewFastaScanner(FastaEntry* entry) {
+  *entry = FastaEntry();
+  auto* scanner = new FastaScanner();
+  scanner->entry = entry;
+  return scanner;
+}
+
+bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
+  const char* p = data;
+  const char* const end = data + n;
+  while (p < end && s->stage != Stage::kDone) {
+    switch (s->stage) {
+      case Stage::kSeekHeader: p = ScanToFirstHeader(s, p, end); break;
+      case Stage::kHeader: p = ScanHeader(s, p, end); break;
+      case Stage::kSequence: p = ScanSequence(s, p, end); break;
+      case Stage::kSeekCounted: p = ScanForCountedLine(s, p, end); break;
+      case Stage::kDone: break;
+    }
+  }
+  return s->stage != Stage::kDone;
+}
+
+FastaStatus FastaScannerFinish(FastaScanner* s) {
+  // A header line that runs to the end of the input ends there.
+  if (s->stage == Stage::kHeader) TrimHeader(&s->entry->name);
+  const FastaStatus status = s->too_long  ? FastaStatus::kTooLong
+                             : s->counted ? FastaStatus::kOk
+                                          : FastaStatus::kNoEntry;
+  if (status != FastaStatus::kOk) *s->entry = FastaEntry();
+  delete s;
+  return status;
+}
+
+FastaStatus ReadFastaFile(int fd, FastaEntry* entry) {
+  std::vector<char> block(kReadBlock);
+  FastaScanner* scanner = NewFastaScanner(entry);
+  for (;;) {
+    const ssize_t got = read(fd, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      FastaScannerFinish(scanner);
+      *entry = FastaEntry();
+      return FastaStatus::kReadError;
+    }
+    if (got == 0) break;
+    if (!FastaScannerFeed(scanner, block.data(), static_cast<std::size_t>(got))) break;
+  }
+  return FastaScannerFinish(scanner);
+}
