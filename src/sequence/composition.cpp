@@ -45,7 +45,9 @@ int ConvToInt(char ch) {
   return index < 0 ? kAcceptedResidues : index;
 }
 
-int AAExists(char ch, const char* letters, int n) { return FindLetter(ch, n, letters) >= 0 ? 1 : 0; }
+int AAExists(char ch, const char* letters, int n) {
+  return FindLetter(ch, n, letters) >= 0 ? 1 : 0;
+}
 
 char AA2binary(char ch, const char* letters, int n) { return AAExists(ch, letters, n) ? '1' : '0'; }
 

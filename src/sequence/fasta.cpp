@@ -2,12 +2,12 @@
 // a pipe works as well as a file and a block boundary may fall anywhere.
 #include "sequence/fasta.h"
 
-#include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -39,10 +39,10 @@ enum class Stage {
 struct FastaScanner {
   FastaEntry* entry;
   Stage stage = Stage::kSeekHeader;
-  bool line_start = true;     // the next byte begins a physical line
-  bool candidate = false;     // the current line begins with '>'
-  std::size_t line_len = 0;   // bytes of the current candidate line so far, '>' included
-  bool counted = false;       // a counted header line has been seen
+  bool line_start = true;    // the next byte begins a physical line
+  bool candidate = false;    // the current line begins with '>'
+  std::size_t line_len = 0;  // bytes of the current candidate line so far, '>' included
+  bool counted = false;      // a counted header line has been seen
   bool too_long = false;
 };
 
@@ -172,11 +172,20 @@ bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
   const char* const end = data + n;
   while (p < end && s->stage != Stage::kDone) {
     switch (s->stage) {
-      case Stage::kSeekHeader: p = ScanToFirstHeader(s, p, end); break;
-      case Stage::kHeader: p = ScanHeader(s, p, end); break;
-      case Stage::kSequence: p = ScanSequence(s, p, end); break;
-      case Stage::kSeekCounted: p = ScanForCountedLine(s, p, end); break;
-      case Stage::kDone: break;
+      case Stage::kSeekHeader:
+        p = ScanToFirstHeader(s, p, end);
+        break;
+      case Stage::kHeader:
+        p = ScanHeader(s, p, end);
+        break;
+      case Stage::kSequence:
+        p = ScanSequence(s, p, end);
+        break;
+      case Stage::kSeekCounted:
+        p = ScanForCountedLine(s, p, end);
+        break;
+      case Stage::kDone:
+        break;
     }
   }
   return s->stage != Stage::kDone;

@@ -1,14 +1,15 @@
 #include "sequence/fasta.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -43,7 +44,9 @@ TEST(FastaScanner, ReadsFirstEntryWhateverTheBlockSize) {
       {"case kept, blanks skipped", ">s\nac gt\tA\n", {kOk, "s", "acgtA"}},
       {"CR LF", ">x\r\nAC\r\nGT\r\n", {kOk, "x", "ACGT"}},
       {"only one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}},
-      {"digits, '*', '.', NUL, high bytes skipped", ">x\n1 A*C.\0G\x80-\xffT\n"s, {kOk, "x", "ACG-T"}},
+      {"digits, '*', '.', NUL, high bytes skipped",
+       ">x\n1 A*C.\0G\x80-\xffT\n"s,
+       {kOk, "x", "ACG-T"}},
       {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}},
       {"'>' inside header", "> a>b \nAC\n", {kOk, " a>b ", "AC"}},
       {"'>' mid-line ends sequence", ">a\nAC>GT\n>b\nTT\n", {kOk, "a", "AC"}},
@@ -55,7 +58,9 @@ TEST(FastaScanner, ReadsFirstEntryWhateverTheBlockSize) {
       {"mid-line entry, only mid-line '>' later", "x>a\nA\nC>b\n", {kNone, "", ""}},
       {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}},
       {"long header without newline", ">" + h, {kOk, max, ""}},
-      {"19999-byte last line counted", ">" + h.substr(0, kFastaLineMax - 1), {kOk, h.substr(0, kFastaLineMax - 1), ""}},
+      {"19999-byte last line counted",
+       ">" + h.substr(0, kFastaLineMax - 1),
+       {kOk, h.substr(0, kFastaLineMax - 1), ""}},
       {"19998-byte last line not counted", ">" + h.substr(0, kFastaLineMax - 2), {kNone, "", ""}},
       {"long line counts after mid-line entry", "x>a\nAC\n>" + h, {kOk, "a", "AC"}},
       {"long mid-line header not counted", "x>" + h, {kNone, "", ""}},
@@ -77,7 +82,8 @@ TEST(FastaScanner, StopsOnceTheResultIsKnown) {
       {"entry ends at next header", {">a\nAC", "\n>"}, {true, false}},
       {"uncounted header waits for a counted line", {"x>a\nAC\n", ">b", "\n"}, {true, true, false}},
       {"long line counts before its newline",
-       {"x>a\n>", std::string(kFastaLineMax - 2, 'h'), "h"}, {true, true, false}},
+       {"x>a\n>", std::string(kFastaLineMax - 2, 'h'), "h"},
+       {true, true, false}},
   };
   for (const auto& c : cases) {
     FastaEntry entry;
