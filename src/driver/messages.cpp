@@ -44,5 +44,3 @@ const char kAllocationError[] = "\nAllocation error in InitAll()";
 const char kCantOpenReport[] = "\nCan't open output file\n";
 const char kCantOpenFasta[] = "\nCan't open output file %s\n";
 const char kErrorClosingReport[] = "\nerror closing output file\n";
-const char kRandomNotAvailable[] =
-    "\nERROR: estimation from random sequences is not available in this build\n";

@@ -10,14 +10,13 @@
 #include "driver/fatal.h"
 #include "driver/messages.h"
 #include "driver/options.h"
+#include "random/estimate.h"
+#include "random/generator.h"
 #include "report/report.h"
 #include "sequence/composition.h"
 
 const char kDefaultFrequencies[] = "Default frequencies";
 const char kUserFrequencies[] = "User-supplied frequencies";
-
-// Distribution slots for largest merged lengths 0 to 10000.
-static constexpr int kRandomMaxSlots = 10001;
 
 static void ReadInput(const char* path, RunState* run) {
   const int fd = open(path, O_RDONLY);
@@ -32,7 +31,7 @@ static void ReadInput(const char* path, RunState* run) {
 // Upper-cases the letters and takes the nucleotide composition from them.
 static void PrepareSequence(RunState* run) {
   Conv2Upper(&run->entry.seq[0], run->length);
-  run->special_rand_p.assign(kRandomMaxSlots, 0.0);
+  run->special_rand_p.assign(static_cast<size_t>(RandomMaxSlots(run->length)), 0.0);
   run->special_aa = "A";
   if (!ComputeNTfreq(run->entry.seq.data(), run->length, run->aa_freq)) {
     Fatal(FatalStream::kStderr, kNoValidNucleotides);
@@ -85,7 +84,7 @@ void InitAll(int argc, char** argv, RunState* run) {
   ParseOptions(argc, argv, run);
   ValidateOptions(*run, run->length);
   EncodeSequence(run);
-  if (run->random_seqs > 0) Fatal(FatalStream::kStderr, kRandomNotAvailable);
+  init_ran1(0);
   OpenOutputs(argv[2], run);
 }
 
@@ -105,7 +104,14 @@ void DetectSegments(RunState* run) {
 }
 
 void EstimateRandomSignificance(RunState* run) {
-  (void)run;  // random estimation is not part of this build
+  if (run->window >= 2 || run->random_seqs <= 0) return;
+  // The working copy exists only while random sequences are drawn.
+  std::vector<char> working(run->binary_seq);
+  const RandomSettings settings{run->estimate_ran, run->random_seqs, run->max_separation,
+                                run->special_aa,
+                                {run->aa_freq[0], run->aa_freq[1], run->aa_freq[2],
+                                 run->aa_freq[3]}};
+  EstimateRandomPM(working.data(), run->length, settings, &run->special_rand_p);
 }
 
 int FinishReport(RunState* run) {

@@ -45,6 +45,23 @@ static bool Joins(const FRAGMENT& current, const FRAGMENT& later, int max_separa
   return static_cast<int64_t>(later.start) - max_separation <= current.end;
 }
 
+int LongestMergedLength(const char* binary, int length, int max_separation) {
+  int longest = 0;
+  int start = 0;  // 1-based start of the merged segment in progress, 0 before the first run
+  int end = 0;    // its last special position
+  for (int pos = 1; pos <= length; ++pos) {
+    if (binary[pos - 1] != '1') continue;
+    const bool run_begins = pos == 1 || binary[pos - 2] != '1';
+    if (run_begins && (start == 0 || static_cast<int64_t>(pos) - max_separation > end)) {
+      if (start != 0) longest = std::max(longest, end - start + 1);
+      start = pos;
+    }
+    end = pos;
+  }
+  if (start != 0) longest = std::max(longest, end - start + 1);
+  return longest;
+}
+
 int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation) {
   // The list is in ascending order of start, so once a record fails to join, every later
   // one fails too: one walk that folds joining records into the current one suffices.

@@ -23,6 +23,8 @@ int FindRuns(const char* binary, int length, SegmentList* list);
 // Merges records whose start minus the current end is at most max_separation, in place,
 // then recounts len and n_special; returns the largest len, 0 for an empty list.
 int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation);
+// What FindRuns followed by MergeSegmentsDiscrete returns, in one pass without a list.
+int LongestMergedLength(const char* binary, int length, int max_separation);
 // Appends every window of W positions whose scan-statistic p-value lies below min_p_val;
 // returns the largest count of special residues in any window.
 int SlideWindowP(const char* binary, int length, int W, double min_p_val, double P_special,
