@@ -30,13 +30,17 @@ die() { log "run.sh: $*"; exit 1; }
 build_kestra() {
   if [[ -n "${KESTRA:-}" ]]; then
     [[ -x "$KESTRA" ]] || die "KESTRA=$KESTRA is not executable"
+    RAN1_DRAWS=${RAN1_DRAWS:-$(dirname "$KESTRA")/bench/ran1_draws}
     return
   fi
   log "building $BUILD_DIR (Release)"
-  cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF >/dev/null
-  cmake --build "$BUILD_DIR" --target kestra -j "$(nproc 2>/dev/null || echo 2)" >/dev/null \
+  cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
+    -DKESTRA_BENCH=ON >/dev/null
+  cmake --build "$BUILD_DIR" --target kestra ran1_draws -j "$(nproc 2>/dev/null || echo 2)" \
+    >/dev/null \
     || die "build failed (run: cmake --build $BUILD_DIR)"
   KESTRA=$BUILD_DIR/kestra
+  RAN1_DRAWS=$BUILD_DIR/bench/ran1_draws
 }
 
 # ---- data --------------------------------------------------------------------------------
@@ -127,7 +131,6 @@ row_ratio() {
 build_kestra
 ECOLI=$(cached_genome ecoli_mg1655 ragout-examples \
   usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
-# shellcheck disable=SC2034  # phage lambda (48.5 kbp), for the random-estimation rows
 LAMBDA=$(cached_genome lambda_phage bowtie2-examples \
   usr/share/doc/bowtie2/examples/reference/lambda_virus.fa.gz)
 HAVE_DUST=1
@@ -153,3 +156,23 @@ printf '%s\n' "-----------------------------------------------------------------
 row_ratio "W100 / default" "$(ratio "$t_w100" "$t_def")" 2
 row_ratio "W1000 / default" "$(ratio "$t_w1000" "$t_def")" 2
 row_ratio "default / dustmasker" "$(ratio "$t_def" "$t_dust")" 0.5
+
+# Random estimation on phage lambda, against the bare generator making as many draws.
+# Generation: the 1,000,000-letter pool, then one draw per position and sequence. Shuffling:
+# at least one draw per position for the two preparatory shuffles and each sequence, plus on
+# average n/(n-1) - 1 redraws per shuffle; rounded, one extra draw per shuffle.
+N_LAMBDA=$(grep -v '^>' "$LAMBDA" | tr -cd 'A-Za-z-' | wc -c | tr -d ' ')
+SEQS=1000
+draws_b=$((1000000 + SEQS * N_LAMBDA))
+draws_s=$(((SEQS + 2) * (N_LAMBDA + 1)))
+printf '%s\n' "-----------------------------------------------------------------"
+t_b=$(time_best "$KESTRA" "$LAMBDA" out -B:$SEQS)
+row_time "kestra lambda -B:$SEQS" "$t_b"
+t_gb=$(time_best "$RAN1_DRAWS" "$draws_b")
+row_time "ran1, $draws_b draws" "$t_gb"
+t_s=$(time_best "$KESTRA" "$LAMBDA" out -S:$SEQS)
+row_time "kestra lambda -S:$SEQS" "$t_s"
+t_gs=$(time_best "$RAN1_DRAWS" "$draws_s")
+row_time "ran1, $draws_s draws" "$t_gs"
+row_ratio "-B:$SEQS / ran1" "$(ratio "$t_b" "$t_gb")" 1.5
+row_ratio "-S:$SEQS / ran1" "$(ratio "$t_s" "$t_gs")" 2.5

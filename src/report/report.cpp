@@ -46,12 +46,21 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
 
 // The segment's p-value: empirical from the random-maximum distribution when random
 // sequences were drawn, else the scan statistic with the segment's length as the window.
-static double SegmentPValue(const ReportInput& in, const FRAGMENT& f, int n, ScanWorkspace* ws) {
+static double SegmentPValue(const ReportInput& in, const FRAGMENT& f, int n, int last_nonzero,
+                            ScanWorkspace* ws) {
   if (in.random_seqs > 0) {
-    const std::vector<double>& table = *in.special_rand_p;
-    return CumulativeProb(f.len, static_cast<int>(table.size()) - 1, table.data());
+    return CumulativeProb(f.len, last_nonzero, in.special_rand_p->data());
   }
   return P_scan_ge_K_in_W_N(n, f.len, in.length, in.P_special, ws);
+}
+
+// The empirical p-value of a length sums the distribution from that length to its end. The
+// entries are never negative, and adding +0 leaves a sum as it is, so the sum may stop at
+// the last nonzero entry: same doubles, without a pass over the whole table per segment.
+static int LastNonzero(const std::vector<double>& table) {
+  int last = static_cast<int>(table.size()) - 1;
+  while (last >= 0 && table[last] == 0.0) --last;
+  return last;
 }
 
 // Masks positions start..end of masked (1-based); returns how many were not masked before.
@@ -119,12 +128,13 @@ bool WriteSegmentsNT(const ReportInput& in, const SegmentList& list, TextSink* o
 
   const LetterTable special = MakeLetterTable(in.special_aa);
   ScanWorkspace ws;
+  const int last_nonzero = in.random_seqs > 0 ? LastNonzero(*in.special_rand_p) : 0;
   long masked_count = 0;
   int covered = 0;
   for (std::size_t i = 0; i < list.size(); ++i) {
     const FRAGMENT& f = list[i];
     const int n = CountLetters(special, in.seq, f.start - 1, f.end - 1);
-    const double p = SegmentPValue(in, f, n, &ws);
+    const double p = SegmentPValue(in, f, n, last_nonzero, &ws);
     WriteSegmentLine(out, in.seq, static_cast<int>(i) + 1, f, n, p);
     if (masking && p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);
   }

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 int ComputeN(const char* binary, int from, int to) {
   int n = 0;
   for (int i = from; i <= to; ++i) n += binary[i] == '1';
@@ -45,21 +49,59 @@ static bool Joins(const FRAGMENT& current, const FRAGMENT& later, int max_separa
   return static_cast<int64_t>(later.start) - max_separation <= current.end;
 }
 
-int LongestMergedLength(const char* binary, int length, int max_separation) {
-  int longest = 0;
-  int start = 0;  // 1-based start of the merged segment in progress, 0 before the first run
-  int end = 0;    // its last special position
-  for (int pos = 1; pos <= length; ++pos) {
-    if (binary[pos - 1] != '1') continue;
-    const bool run_begins = pos == 1 || binary[pos - 2] != '1';
-    if (run_begins && (start == 0 || static_cast<int64_t>(pos) - max_separation > end)) {
-      if (start != 0) longest = std::max(longest, end - start + 1);
-      start = pos;
+// Bit j set when cell j of p[0..n-1] is '1' (n at most 64).
+static uint64_t SpecialBits(const char* p, int64_t n) {
+  uint64_t bits = 0;
+#if defined(__SSE2__)
+  if (n == 64) {
+    const __m128i one = _mm_set1_epi8('1');
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, one)));
+      bits |= static_cast<uint64_t>(mask) << (16 * k);
     }
-    end = pos;
+    return bits;
   }
-  if (start != 0) longest = std::max(longest, end - start + 1);
-  return longest;
+#endif
+  for (int64_t j = 0; j < n; ++j) bits |= static_cast<uint64_t>(p[j] == '1') << j;
+  return bits;
+}
+
+// 1-based position of the highest set bit of a nonzero word whose bit 0 is cell `base`.
+static int64_t LastPosition(int64_t base, uint64_t bits) {
+  return base + (63 - __builtin_clzll(bits)) + 1;
+}
+
+int LongestMergedLength(const char* binary, int length, int max_separation) {
+  // Only run starts can open a merged segment, so the cells are read 64 at a time as bits
+  // and only the starts are visited. `end` starts far enough before position 1 that the
+  // first run always opens a segment; the segment that closes then has a negative length.
+  const int64_t E = max_separation;
+  int64_t start = 0;                      // 1-based start of the merged segment in progress
+  int64_t end = -(int64_t{1} << 40);      // its last special position so far
+  int64_t longest = 0;
+  uint64_t carry = 0;                     // 1 when the previous word ended with a '1'
+  for (int64_t base = 0; base < length; base += 64) {
+    const uint64_t bits = SpecialBits(binary + base, std::min<int64_t>(64, length - base));
+    if (bits == 0) {
+      carry = 0;
+      continue;
+    }
+    uint64_t starts = bits & ~((bits << 1) | carry);
+    while (starts != 0) {
+      const int j = __builtin_ctzll(starts);
+      starts &= starts - 1;
+      const uint64_t before = bits & ((uint64_t{1} << j) - 1);
+      const int64_t last = before != 0 ? LastPosition(base, before) : end;
+      const int64_t pos = base + j + 1;
+      const bool opens = pos - last > E;
+      longest = opens ? std::max(longest, last - start + 1) : longest;
+      start = opens ? pos : start;
+    }
+    end = LastPosition(base, bits);
+    carry = bits >> 63;
+  }
+  return static_cast<int>(std::max(longest, end - start + 1));
 }
 
 int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation) {

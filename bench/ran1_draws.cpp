@@ -1,0 +1,15 @@
+// The floor of random estimation: makes D draws of the generator (argument 1) and prints
+// their sum, so the work cannot be skipped.
+#include <cstdio>
+#include <cstdlib>
+
+#include "random/generator.h"
+
+int main(int argc, char** argv) {
+  const long draws = argc > 1 ? std::atol(argv[1]) : 0;
+  init_ran1(1);
+  double sum = 0.0;
+  for (long i = 0; i < draws; ++i) sum += ran1(1.0);
+  std::printf("%ld draws, sum %f\n", draws, sum);
+  return 0;
+}
