@@ -66,6 +66,7 @@ static void OpenOutputs(const std::string& base, RunState* run) {
                             run->min_p_val,  run->special_aa,   run->freq_label,
                             run->estimate_ran, run->random_seqs};
   WriteReportHeader(&run->out, header);
+  SinkFlush(&run->out);  // a run that stops at the FASTA file keeps the header written
   if (run->fasta_output == 1 || run->fasta_output == 2) {
     const std::string fasta_path = base + ".fas";
     run->fasta_out.file = std::fopen(fasta_path.c_str(), "w");

@@ -5,7 +5,7 @@
 // Bytes gathered before one write to the file.
 static constexpr std::size_t kBlock = 1 << 20;
 
-static void FlushPending(TextSink* sink) {
+void SinkFlush(TextSink* sink) {
   if (sink->file == nullptr || sink->pending.empty()) return;
   if (!sink->failed &&
       std::fwrite(sink->pending.data(), 1, sink->pending.size(), sink->file) !=
@@ -17,7 +17,7 @@ static void FlushPending(TextSink* sink) {
 
 void SinkWrite(TextSink* sink, const char* data, std::size_t n) {
   sink->pending.append(data, n);
-  if (sink->pending.size() >= kBlock) FlushPending(sink);
+  if (sink->pending.size() >= kBlock) SinkFlush(sink);
 }
 
 void SinkPut(TextSink* sink, char c) { SinkWrite(sink, &c, 1); }
@@ -53,7 +53,7 @@ void form_out_l(TextSink* sink, const char* data, long n, int width) {
 }
 
 bool SinkClose(TextSink* sink) {
-  FlushPending(sink);
+  SinkFlush(sink);
   if (sink->file == nullptr) return !sink->failed;
   if (std::fflush(sink->file) != 0 || std::ferror(sink->file)) sink->failed = true;
   if (std::fclose(sink->file) != 0) sink->failed = true;

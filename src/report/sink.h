@@ -18,5 +18,7 @@ void SinkPrintf(TextSink* sink, const char* format, ...)
 // Writes the first n characters of data, a newline after every width-th character and one
 // more after a last, shorter line; nothing when n <= 0.
 void form_out_l(TextSink* sink, const char* data, long n, int width);
+// Hands what is pending to the file.
+void SinkFlush(TextSink* sink);
 // Writes what is pending and closes the file; true when every byte reached it.
 bool SinkClose(TextSink* sink);
