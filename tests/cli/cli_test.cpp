@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -253,6 +255,41 @@ TEST_P(Kestra, Case) {
     // Writing goes on in order until the limit stops it: what was written stays.
     EXPECT_FALSE(limited && golden.size() <= kFileSizeLimit) << name << ": golden too short";
     EXPECT_EQ(ReadFile(work + name), limited ? golden.substr(0, kFileSizeLimit) : golden) << name;
+  }
+}
+
+// Random estimation under a frozen clock: the generator's seed comes from the clock, so two
+// runs give the same report, and every empirical p-value is a fraction of the N sequences.
+TEST(RandomEstimation, FrozenClockRunsAgreeAndCountSequences) {
+  const std::string genome = kData + "/../../../examples/lambda.fa";
+  for (const std::string mode : {"-S:200", "-B:200"}) {
+    std::string reports[2];
+    for (std::string& report : reports) {
+      std::string pattern = ::testing::TempDir() + "kestra_random_XXXXXX";
+      ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+      fs::create_directory(pattern + "/work");
+      const RunResult run = RunKestra(pattern, {genome, "out", mode, "-E:1"}, "/dev/null", false);
+      EXPECT_EQ(run.status, 0) << mode << run.err;
+      report = ReadFile(pattern + "/work/out.seg");
+      fs::remove_all(pattern);
+    }
+    EXPECT_EQ(reports[0], reports[1]) << mode;
+    std::istringstream lines(reports[0]);
+    std::string line;
+    int segments = 0;
+    while (std::getline(lines, line)) {
+      int index, start, end, len, n;
+      double p;
+      if (std::sscanf(line.c_str(), "%d %d %d %d %d %lf", &index, &start, &end, &len, &n, &p) != 6) {
+        continue;
+      }
+      ++segments;
+      EXPECT_NEAR(p * 200, std::round(p * 200), 1e-6) << mode << ": " << line;
+    }
+    EXPECT_GT(segments, 1000) << mode;
+    EXPECT_NE(reports[0].find(mode == "-S:200" ? "Estimates using 200 shuffled sequences\n"
+                                               : "Estimates using 200 generated sequences\n"),
+              std::string::npos);
   }
 }
 
