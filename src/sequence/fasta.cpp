@@ -2,19 +2,16 @@
 // a pipe works as well as a file and a block boundary may fall anywhere.
 #include "sequence/fasta.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kReadBlock = std::size_t{1} << 20;
-// Sequence lengths are 32-bit signed counts: reaching 2^31 letters is an error.
-constexpr std::size_t kSeqLimit = std::size_t{1} << 31;
+// Letters are gathered in chunks of this size and joined once the entry is complete, so a
+// growing sequence is never copied to a buffer twice its size.
+constexpr std::size_t kChunk = std::size_t{8} << 20;
 
 // 1 for the bytes a sequence keeps: ASCII letters and '-'. Everything else is skipped.
 constexpr std::array<unsigned char, 256> MakeKeptTable() {
@@ -38,6 +35,9 @@ enum class Stage {
 
 struct FastaScanner {
   FastaEntry* entry;
+  std::size_t max_letters;          // reaching this many letters is an error
+  std::vector<std::string> chunks;  // the sequence so far, kChunk letters a chunk
+  std::size_t letters = 0;          // letters in all chunks
   Stage stage = Stage::kSeekHeader;
   bool line_start = true;    // the next byte begins a physical line
   bool candidate = false;    // the current line begins with '>'
@@ -96,30 +96,46 @@ const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
   return nl + 1;
 }
 
-// Appends the kept bytes of [p, end) to seq; false once seq has reached kSeqLimit letters.
-// The string is grown at most to kSeqLimit, never past it.
-bool AppendLetters(std::string* seq, const char* p, const char* end) {
-  const std::size_t old = seq->size();
-  const std::size_t room = std::min(static_cast<std::size_t>(end - p), kSeqLimit - old);
-  seq->resize(old + room);
-  char* out = &(*seq)[old];
-  char* const out_end = out + room;
-  for (; p < end; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (kKept[c] != 0) {
-      *out++ = static_cast<char>(c);
-      if (out == out_end) break;
+// Appends the kept bytes of [p, end) to the chunks; false once max_letters is reached.
+bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
+  while (p < end) {
+    if (s->chunks.empty() || s->chunks.back().size() == kChunk) {
+      s->chunks.emplace_back();
+      s->chunks.back().reserve(kChunk);
     }
+    std::string& chunk = s->chunks.back();
+    const std::size_t old = chunk.size();
+    const std::size_t room = std::min(kChunk - old, s->max_letters - s->letters);
+    chunk.resize(old + room);
+    char* out = &chunk[old];
+    char* const out_end = out + room;
+    for (; p < end && out < out_end; ++p) {
+      *out = *p;
+      out += kKept[static_cast<unsigned char>(*p)];
+    }
+    const std::size_t added = static_cast<std::size_t>(out - &chunk[old]);
+    chunk.resize(old + added);
+    s->letters += added;
+    if (s->letters == s->max_letters) return false;
   }
-  seq->resize(static_cast<std::size_t>(out - seq->data()));
-  return seq->size() < kSeqLimit;
+  return true;
+}
+
+// Joins the chunks into the entry's sequence, releasing each chunk once copied.
+void JoinChunks(FastaScanner* s) {
+  std::string& seq = s->entry->seq;
+  seq.reserve(s->letters);
+  for (std::string& chunk : s->chunks) {
+    seq.append(chunk);
+    std::string().swap(chunk);
+  }
 }
 
 const char* ScanSequence(FastaScanner* s, const char* p, const char* end) {
   const char* gt = FindByte(p, end, '>');
   const char* stop = gt != nullptr ? gt : end;
   if (stop > p) {
-    if (!AppendLetters(&s->entry->seq, p, stop)) {
+    if (!AppendLetters(s, p, stop)) {
       s->too_long = true;
       s->stage = Stage::kDone;
       return end;
@@ -160,10 +176,11 @@ const char* ScanForCountedLine(FastaScanner* s, const char* p, const char* end) 
 
 }  // namespace
 
-FastaScanner* NewFastaScanner(FastaEntry* entry) {
+FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters) {
   *entry = FastaEntry();
   auto* scanner = new FastaScanner();
   scanner->entry = entry;
+  scanner->max_letters = max_letters;
   return scanner;
 }
 
@@ -197,24 +214,11 @@ FastaStatus FastaScannerFinish(FastaScanner* s) {
   const FastaStatus status = s->too_long  ? FastaStatus::kTooLong
                              : s->counted ? FastaStatus::kOk
                                           : FastaStatus::kNoEntry;
-  if (status != FastaStatus::kOk) *s->entry = FastaEntry();
+  if (status == FastaStatus::kOk) {
+    JoinChunks(s);
+  } else {
+    *s->entry = FastaEntry();
+  }
   delete s;
   return status;
-}
-
-FastaStatus ReadFastaFile(int fd, FastaEntry* entry) {
-  std::vector<char> block(kReadBlock);
-  FastaScanner* scanner = NewFastaScanner(entry);
-  for (;;) {
-    const ssize_t got = read(fd, block.data(), block.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      FastaScannerFinish(scanner);
-      *entry = FastaEntry();
-      return FastaStatus::kReadError;
-    }
-    if (got == 0) break;
-    if (!FastaScannerFeed(scanner, block.data(), static_cast<std::size_t>(got))) break;
-  }
-  return FastaScannerFinish(scanner);
 }

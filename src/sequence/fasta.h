@@ -19,14 +19,17 @@ enum class FastaStatus {
 
 // Longest line a header line is read in; the rest of a longer line is skipped.
 constexpr std::size_t kFastaLineMax = 19999;
+// Lengths are 32-bit signed counts: an entry of this many letters is too long.
+constexpr std::size_t kFastaMaxLetters = std::size_t{1} << 31;
 
-// Reads the first entry from the open file descriptor `fd` (a file or a pipe) in large
-// blocks. Reading stops once the first entry is complete and a counted header line is known.
+// Reads the first entry from the open file descriptor `fd` (a file or a pipe, plain or
+// gzip-compressed) in large blocks. Reading stops once the first entry is complete and a
+// counted header line is known. A corrupt or truncated gzip stream is a read error.
 FastaStatus ReadFastaFile(int fd, FastaEntry* entry);
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp
-FastaScanner* NewFastaScanner(FastaEntry* entry);
+FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters = kFastaMaxLetters);
 // Feeds the next block; returns false once nothing after it can change the result.
 bool FastaScannerFeed(FastaScanner* scanner, const char* data, std::size_t n);
 // Ends the input and returns the outcome; frees the scanner.
