@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
-# Wall-time benchmark of kestra on a bacterial genome, with dustmasker as the reference.
+# Wall-time benchmark of kestra on a bacterial genome and on a 100 Mbp genome-scale file,
+# with dustmasker as the reference.
 #
 # Usage: bench/run.sh   (from anywhere; builds, fetches and times in one go)
 # Environment:
 #   RUNS=5              timed runs per row; the best (smallest) wall time is kept
+#   SECTIONS="ecoli lambda big"
+#                       the sections to run, in that order whatever the order given:
+#                       ecoli (E. coli rows), lambda (random estimation on phage lambda),
+#                       big (the genome-scale file, with peak memory)
 #   BENCH_DATA=DIR      genome cache (default bench/data, git-ignored)
 #   BENCH_DEB_ROOT=DIR  a directory where the example packages are already extracted
 #                       (dpkg -x); consulted before downloading
-#   KESTRA=PATH         use this binary instead of building build/release/kestra
+#   KESTRA=PATH         use this binary instead of building build/release/kestra; the
+#                       helpers are then taken from its directory's bench/
+#
+# The genome-scale file is made once in the cache (genome_100000000.fa and .fa.gz) from the
+# reference genomes of the ragout-examples package; delete both to make them anew.
 #
 # To add a row: t=$(time_best CMD ARGS...); row_time "label" "$t"; and for a target,
-# row_ratio "a/b" "$(ratio "$t" "$t_other")" LIMIT.
+# row_ratio "a/b" "$(ratio "$t" "$t_other")" LIMIT. With peak memory:
+# read -r t kib < <(time_mem_best CMD ARGS...); row_time_mem "label" "$t" "$kib".
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,6 +28,8 @@ RUNS=${RUNS:-5}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
+SECTIONS=${SECTIONS:-ecoli lambda big}
+BIG_SIZE=100000000
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kestra-bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -30,17 +42,23 @@ die() { log "run.sh: $*"; exit 1; }
 build_kestra() {
   if [[ -n "${KESTRA:-}" ]]; then
     [[ -x "$KESTRA" ]] || die "KESTRA=$KESTRA is not executable"
-    RAN1_DRAWS=${RAN1_DRAWS:-$(dirname "$KESTRA")/bench/ran1_draws}
+    local helpers
+    helpers=$(dirname "$KESTRA")/bench
+    RAN1_DRAWS=${RAN1_DRAWS:-$helpers/ran1_draws}
+    MAKE_GENOME=${MAKE_GENOME:-$helpers/make_genome}
+    COUNT_A=${COUNT_A:-$helpers/count_a}
     return
   fi
   log "building $BUILD_DIR (Release)"
   cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
     -DKESTRA_BENCH=ON >/dev/null
-  cmake --build "$BUILD_DIR" --target kestra ran1_draws -j "$(nproc 2>/dev/null || echo 2)" \
+  cmake --build "$BUILD_DIR" --target kestra ran1_draws make_genome count_a -j "$(nproc 2>/dev/null || echo 2)" \
     >/dev/null \
     || die "build failed (run: cmake --build $BUILD_DIR)"
   KESTRA=$BUILD_DIR/kestra
   RAN1_DRAWS=$BUILD_DIR/bench/ran1_draws
+  MAKE_GENOME=$BUILD_DIR/bench/make_genome
+  COUNT_A=$BUILD_DIR/bench/count_a
 }
 
 # ---- data --------------------------------------------------------------------------------
@@ -73,6 +91,47 @@ cached_genome() {
   printf '%s\n' "$out"
 }
 
+# Prints, one a line, the decompressed reference genomes of ragout-examples (E. coli,
+# H. pylori, S. aureus, V. cholerae), each made once in the cache, in byte order of their
+# package paths so that the genome-scale file is the same everywhere.
+ragout_references() {
+  local first=usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz
+  local path root gz species out
+  path=$(package_file ragout-examples "$first") || exit 1
+  root=${path%"$first"}
+  mkdir -p "$BENCH_DATA/ragout"
+  printf '%s\n' "$root"usr/share/doc/ragout/examples/*/references/*.fasta.gz | LC_ALL=C sort \
+    | while IFS= read -r gz; do
+      species=$(basename "$(dirname "$(dirname "$gz")")")
+      out=$BENCH_DATA/ragout/${species}_$(basename "$gz" .fasta.gz).fa
+      if [[ ! -s "$out" ]]; then
+        gzip -dc "$gz" >"$out.tmp" || exit 1
+        mv "$out.tmp" "$out"
+      fi
+      printf '%s\n' "$out"
+    done
+}
+
+# Prints the path of the genome-scale file, made once in the cache with its .gz beside it.
+big_genome() {
+  local out=$BENCH_DATA/genome_$BIG_SIZE.fa list sources
+  if [[ ! -s "$out" ]]; then
+    list=$(ragout_references) || die "cannot prepare the reference genomes"
+    [[ -n "$list" ]] || die "no reference genome found in ragout-examples"
+    log "making $out"
+    rm -f "$out.gz"
+    mapfile -t sources <<<"$list"
+    "$MAKE_GENOME" "$BIG_SIZE" "$out.tmp" "${sources[@]}" || die "make_genome failed"
+    mv "$out.tmp" "$out"
+  fi
+  if [[ ! -s "$out.gz" ]]; then
+    log "compressing $out"
+    gzip -c "$out" >"$out.gz.tmp" || die "gzip failed"
+    mv "$out.gz.tmp" "$out.gz"
+  fi
+  printf '%s\n' "$out"
+}
+
 ensure_dustmasker() {
   command -v dustmasker >/dev/null && return 0
   if [[ $(id -u) -eq 0 ]]; then
@@ -84,26 +143,44 @@ ensure_dustmasker() {
 
 # ---- timing ------------------------------------------------------------------------------
 
-# Runs CMD... RUNS times in the work directory and prints the best wall time in seconds,
-# or NA when a run fails. Standard output is discarded, standard error kept in $WORK/last.err.
-time_best() {
-  local best=NA i t0 t1 rc
+# MEM CMD...: runs CMD... RUNS times in the work directory, under /usr/bin/time when MEM is 1,
+# and prints the best wall time in seconds and the largest peak resident set over the runs
+# in KiB (0 when not measured), or "NA NA" when a run fails. Standard output is discarded,
+# standard error kept in $WORK/last.err.
+measure() {
+  local mem=$1 best=NA peak=0 i t0 t1 rc kib prefix=()
+  shift
+  [[ $mem -eq 0 ]] || prefix=(/usr/bin/time -f %M -o "$WORK/last.rss")
   for ((i = 0; i < RUNS; i++)); do
     t0=$(date +%s.%N)
     rc=0
-    (cd "$WORK" && "$@" >/dev/null 2>"$WORK/last.err") || rc=$?
+    (cd "$WORK" && "${prefix[@]}" "$@" >/dev/null 2>"$WORK/last.err") || rc=$?
     t1=$(date +%s.%N)
     if [[ $rc -ne 0 ]]; then
       log "failed (exit $rc): $*"
       sed -n '1,5p' "$WORK/last.err" >&2
-      echo NA
+      echo NA NA
       return
     fi
     best=$(awk -v a="$t0" -v b="$t1" -v m="$best" \
       'BEGIN { d = b - a; if (m == "NA" || d < m) m = d; printf "%.6f", m }')
+    if [[ $mem -ne 0 ]]; then
+      kib=$(tail -n 1 "$WORK/last.rss")
+      if ((kib > peak)); then peak=$kib; fi
+    fi
   done
-  echo "$best"
+  echo "$best $peak"
 }
+
+# CMD...: the best wall time in seconds of RUNS runs, or NA.
+time_best() {
+  local r
+  r=$(measure 0 "$@")
+  echo "${r% *}"
+}
+
+# CMD...: "SECONDS KIB", the best wall time and the peak resident set of RUNS runs, or "NA NA".
+time_mem_best() { measure 1 "$@"; }
 
 # Prints A/B with three decimals, or NA.
 ratio() {
@@ -118,6 +195,14 @@ row_time() {
   printf '%-34s %10s s\n' "$1" "$shown"
 }
 
+# LABEL SECONDS KIB: one timing row with the peak resident set in MiB.
+row_time_mem() {
+  local shown=$2 mib=NA
+  [[ $shown == NA ]] || shown=$(awk -v t="$2" 'BEGIN { printf "%.3f", t }')
+  [[ $3 == NA ]] || mib=$(awk -v k="$3" 'BEGIN { printf "%.1f", k / 1024 }')
+  printf '%-34s %10s s %9s MiB\n' "$1" "$shown" "$mib"
+}
+
 # LABEL VALUE LIMIT: the ratio with PASS when VALUE <= LIMIT, MISS otherwise.
 row_ratio() {
   local verdict
@@ -126,53 +211,103 @@ row_ratio() {
   printf '%-34s %10s   (<= %s) %s\n' "$1" "$2" "$3" "$verdict"
 }
 
-# ---- main --------------------------------------------------------------------------------
+rule() { printf '%s\n' "-----------------------------------------------------------------"; }
 
-build_kestra
-ECOLI=$(cached_genome ecoli_mg1655 ragout-examples \
-  usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
-LAMBDA=$(cached_genome lambda_phage bowtie2-examples \
-  usr/share/doc/bowtie2/examples/reference/lambda_virus.fa.gz)
-HAVE_DUST=1
-ensure_dustmasker || HAVE_DUST=0
+# ---- sections ----------------------------------------------------------------------------
 
-printf 'kestra benchmark: %s (%s bytes), best of %s runs\n' \
-  "$(basename "$ECOLI")" "$(wc -c <"$ECOLI" | tr -d ' ')" "$RUNS"
-printf '%s\n' "-----------------------------------------------------------------"
-
-t_def=$(time_best "$KESTRA" "$ECOLI" out)
-row_time "kestra E.coli default" "$t_def"
-t_w100=$(time_best "$KESTRA" "$ECOLI" out -W:100)
-row_time "kestra E.coli -W:100" "$t_w100"
-t_w1000=$(time_best "$KESTRA" "$ECOLI" out -W:1000)
-row_time "kestra E.coli -W:1000" "$t_w1000"
-t_dust=NA
-if [[ $HAVE_DUST -eq 1 ]]; then
-  t_dust=$(time_best dustmasker -in "$ECOLI" -outfmt interval)
-fi
-row_time "dustmasker E.coli" "$t_dust"
-
-printf '%s\n' "-----------------------------------------------------------------"
-row_ratio "W100 / default" "$(ratio "$t_w100" "$t_def")" 2
-row_ratio "W1000 / default" "$(ratio "$t_w1000" "$t_def")" 2
-row_ratio "default / dustmasker" "$(ratio "$t_def" "$t_dust")" 0.5
+section_ecoli() {
+  local ecoli t_def t_w100 t_w1000 t_dust=NA
+  ecoli=$(cached_genome ecoli_mg1655 ragout-examples \
+    usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
+  printf 'kestra benchmark: %s (%s bytes), best of %s runs\n' \
+    "$(basename "$ecoli")" "$(wc -c <"$ecoli" | tr -d ' ')" "$RUNS"
+  rule
+  t_def=$(time_best "$KESTRA" "$ecoli" out)
+  row_time "kestra E.coli default" "$t_def"
+  t_w100=$(time_best "$KESTRA" "$ecoli" out -W:100)
+  row_time "kestra E.coli -W:100" "$t_w100"
+  t_w1000=$(time_best "$KESTRA" "$ecoli" out -W:1000)
+  row_time "kestra E.coli -W:1000" "$t_w1000"
+  [[ $HAVE_DUST -eq 0 ]] || t_dust=$(time_best dustmasker -in "$ecoli" -outfmt interval)
+  row_time "dustmasker E.coli" "$t_dust"
+  rule
+  row_ratio "W100 / default" "$(ratio "$t_w100" "$t_def")" 2
+  row_ratio "W1000 / default" "$(ratio "$t_w1000" "$t_def")" 2
+  row_ratio "default / dustmasker" "$(ratio "$t_def" "$t_dust")" 0.5
+}
 
 # Random estimation on phage lambda, against the bare generator making as many draws.
 # Generation: the 1,000,000-letter pool, then one draw per position and sequence. Shuffling:
 # at least one draw per position for the two preparatory shuffles and each sequence, plus on
 # average n/(n-1) - 1 redraws per shuffle; rounded, one extra draw per shuffle.
-N_LAMBDA=$(grep -v '^>' "$LAMBDA" | tr -cd 'A-Za-z-' | wc -c | tr -d ' ')
-SEQS=1000
-draws_b=$((1000000 + SEQS * N_LAMBDA))
-draws_s=$(((SEQS + 2) * (N_LAMBDA + 1)))
-printf '%s\n' "-----------------------------------------------------------------"
-t_b=$(time_best "$KESTRA" "$LAMBDA" out -B:$SEQS)
-row_time "kestra lambda -B:$SEQS" "$t_b"
-t_gb=$(time_best "$RAN1_DRAWS" "$draws_b")
-row_time "ran1, $draws_b draws" "$t_gb"
-t_s=$(time_best "$KESTRA" "$LAMBDA" out -S:$SEQS)
-row_time "kestra lambda -S:$SEQS" "$t_s"
-t_gs=$(time_best "$RAN1_DRAWS" "$draws_s")
-row_time "ran1, $draws_s draws" "$t_gs"
-row_ratio "-B:$SEQS / ran1" "$(ratio "$t_b" "$t_gb")" 1.5
-row_ratio "-S:$SEQS / ran1" "$(ratio "$t_s" "$t_gs")" 2.5
+section_lambda() {
+  local lambda n seqs=1000 draws_b draws_s t_b t_gb t_s t_gs
+  lambda=$(cached_genome lambda_phage bowtie2-examples \
+    usr/share/doc/bowtie2/examples/reference/lambda_virus.fa.gz)
+  n=$(grep -v '^>' "$lambda" | tr -cd 'A-Za-z-' | wc -c | tr -d ' ')
+  draws_b=$((1000000 + seqs * n))
+  draws_s=$(((seqs + 2) * (n + 1)))
+  rule
+  t_b=$(time_best "$KESTRA" "$lambda" out -B:$seqs)
+  row_time "kestra lambda -B:$seqs" "$t_b"
+  t_gb=$(time_best "$RAN1_DRAWS" "$draws_b")
+  row_time "ran1, $draws_b draws" "$t_gb"
+  t_s=$(time_best "$KESTRA" "$lambda" out -S:$seqs)
+  row_time "kestra lambda -S:$seqs" "$t_s"
+  t_gs=$(time_best "$RAN1_DRAWS" "$draws_s")
+  row_time "ran1, $draws_s draws" "$t_gs"
+  row_ratio "-B:$seqs / ran1" "$(ratio "$t_b" "$t_gb")" 1.5
+  row_ratio "-S:$seqs / ran1" "$(ratio "$t_s" "$t_gs")" 2.5
+}
+
+# The genome-scale file: kestra against dustmasker and against the floors of one pass over
+# the file (count_a) and of decompressing it (gzip -dc); peak memory of the default run
+# within 3 bytes a position plus 8 MiB.
+section_big() {
+  local big t_def m_def t_fas m_fas t_w100 m_w100 t_gz m_gz t_cnt m_cnt t_gun m_gun
+  local t_dust=NA m_dust=NA gz_budget peak_mib limit_mib
+  big=$(big_genome)
+  rule
+  printf 'genome scale: %s (%s bytes, .gz %s bytes), best of %s runs\n' \
+    "$(basename "$big")" "$(wc -c <"$big" | tr -d ' ')" "$(wc -c <"$big.gz" | tr -d ' ')" "$RUNS"
+  rule
+  read -r t_def m_def < <(time_mem_best "$KESTRA" "$big" out)
+  row_time_mem "kestra 100M default" "$t_def" "$m_def"
+  read -r t_fas m_fas < <(time_mem_best "$KESTRA" "$big" out -F)
+  row_time_mem "kestra 100M -F" "$t_fas" "$m_fas"
+  read -r t_w100 m_w100 < <(time_mem_best "$KESTRA" "$big" out -W:100)
+  row_time_mem "kestra 100M -W:100" "$t_w100" "$m_w100"
+  read -r t_gz m_gz < <(time_mem_best "$KESTRA" "$big.gz" out)
+  row_time_mem "kestra 100M .gz" "$t_gz" "$m_gz"
+  read -r t_cnt m_cnt < <(time_mem_best "$COUNT_A" "$big")
+  row_time_mem "count_a 100M" "$t_cnt" "$m_cnt"
+  read -r t_gun m_gun < <(time_mem_best gzip -dc "$big.gz")
+  row_time_mem "gzip -dc 100M.gz" "$t_gun" "$m_gun"
+  if [[ $HAVE_DUST -eq 1 ]]; then
+    read -r t_dust m_dust < <(time_mem_best dustmasker -in "$big" -outfmt interval)
+  fi
+  row_time_mem "dustmasker 100M" "$t_dust" "$m_dust"
+  rule
+  gz_budget=$(awk -v p="$t_def" -v g="$t_gun" \
+    'BEGIN { if (p == "NA" || g == "NA") print "NA"; else printf "%.6f", p + 1.2 * g }')
+  peak_mib=$(awk -v k="$m_def" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')
+  limit_mib=$(awk -v n="$BIG_SIZE" 'BEGIN { printf "%.1f", 3 * n / 1048576 + 8 }')
+  row_ratio "default / dustmasker" "$(ratio "$t_def" "$t_dust")" 0.125
+  row_ratio "default / count_a" "$(ratio "$t_def" "$t_cnt")" 25
+  row_ratio ".gz / (default + 1.2 gzip -dc)" "$(ratio "$t_gz" "$gz_budget")" 1
+  row_ratio "default peak MiB" "$peak_mib" "$limit_mib"
+}
+
+# ---- main --------------------------------------------------------------------------------
+
+wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
+
+for s in $SECTIONS; do
+  case $s in ecoli | lambda | big) ;; *) die "unknown section '$s' (ecoli, lambda, big)" ;; esac
+done
+build_kestra
+HAVE_DUST=0
+if wants ecoli || wants big; then ensure_dustmasker && HAVE_DUST=1; fi
+if wants ecoli; then section_ecoli; fi
+if wants lambda; then section_lambda; fi
+if wants big; then section_big; fi

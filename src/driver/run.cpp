@@ -92,16 +92,16 @@ void InitAll(int argc, char** argv, RunState* run) {
 void DetectSegments(RunState* run) {
   const char* binary = run->binary_seq.data();
   if (run->window < 2) {
-    FindRuns(binary, run->length, &run->special);
-    run->special_merged = run->special;
-    MergeSegmentsDiscrete(binary, &run->special_merged, run->max_separation);
+    // Runs are merged as the report walks them; here they are only counted.
+    run->segments = SourceOfRuns(binary, run->length, run->max_separation);
     return;
   }
-  SlideWindowP(binary, run->length, run->window, run->min_p_val, run->P_special, &run->special);
-  run->special_merged = run->special;
+  SlideWindowP(binary, run->length, run->window, run->min_p_val, run->P_special,
+               &run->special_merged);
   if (run->use_merge == 1) {
     MergeSegmentsDiscrete(binary, &run->special_merged, run->max_separation);
   }
+  run->segments = SourceOfList(run->special_merged);
 }
 
 void EstimateRandomSignificance(RunState* run) {
@@ -119,7 +119,7 @@ int FinishReport(RunState* run) {
   const ReportInput input{&run->entry.name,  run->entry.seq.data(), run->length,
                           run->special_aa,   run->P_special,        run->random_seqs,
                           &run->special_rand_p, run->fasta_output,  run->masking_p_val};
-  const bool fasta_ok = WriteSegmentsNT(input, run->special_merged, &run->out, &run->fasta_out);
+  const bool fasta_ok = WriteSegmentsNT(input, run->segments, &run->out, &run->fasta_out);
   if (!SinkClose(&run->out)) {
     PrintMessage(FatalStream::kStdoutLine, kErrorClosingReport);
     return 1;

@@ -6,7 +6,7 @@
 // Start-up: reads the input, prepares the sequence, applies and checks the switches,
 // encodes the sequence and opens the outputs. Returns only when the run can proceed.
 void InitAll(int argc, char** argv, RunState* run);
-// Runs or scanning-window detection, then merging, into run->special_merged.
+// Runs or scanning-window detection, then merging: what the report will list.
 void DetectSegments(RunState* run);
 // The random-maximum distribution, when random sequences were asked for.
 void EstimateRandomSignificance(RunState* run);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "report/report.h"
 #include "report/sink.h"
 #include "segments/segments.h"
 #include "sequence/fasta.h"
@@ -33,8 +34,8 @@ struct RunState {
   int length = 0;                // number of letters
   double P_special = 0.0;        // probability of a special residue at a position
   std::vector<char> binary_seq;  // '1'/'0' per position, plus a final '0'
-  SegmentList special;           // segments as detected
-  SegmentList special_merged;    // what the report lists
+  SegmentList special_merged;    // window mode: the recorded windows, merged
+  SegmentSource segments;        // what the report lists: those windows, or the merged runs
   std::vector<double> special_rand_p;  // random-maximum distribution
   TextSink out;                  // the report (.seg)
   TextSink fasta_out;            // the masked copy (.fas)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 #include "stats/binomial.h"
 #include "stats/scan.h"
@@ -28,6 +29,40 @@ static int CountLetters(const LetterTable& table, const char* seq, int from, int
   return n;
 }
 
+SegmentSource SourceOfList(const SegmentList& list) {
+  return SegmentSource{&list, MergedRuns{}, static_cast<int>(list.size())};
+}
+
+SegmentSource SourceOfRuns(const char* binary, int length, int max_separation) {
+  return SegmentSource{nullptr, StartMergedRuns(binary, length, max_separation),
+                       CountMergedRuns(binary, length, max_separation)};
+}
+
+// The segment at `index` (taken in order from 0); false past the last one.
+static bool NextSegment(SegmentSource* src, int index, FRAGMENT* f) {
+  if (src->list == nullptr) return NextMergedRun(&src->runs, f);
+  if (index >= src->count) return false;
+  *f = (*src->list)[static_cast<std::size_t>(index)];
+  return true;
+}
+
+// Scan-statistic p-values by (count, length): within a report the sequence length and the
+// probability are fixed, and runs mode meets the same short segments over and over.
+struct PValueTable {
+  std::unordered_map<uint64_t, double> known;
+  ScanWorkspace ws;
+};
+
+static double ScanPValue(const ReportInput& in, int n, int len, PValueTable* table) {
+  const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(n)) << 32) |
+                       static_cast<uint32_t>(len);
+  const auto hit = table->known.find(key);
+  if (hit != table->known.end()) return hit->second;
+  const double p = P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
+  table->known.emplace(key, p);
+  return p;
+}
+
 int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to) {
   return CountLetters(MakeLetterTable(set), seq, from, to);
 }
@@ -47,11 +82,11 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
 // The segment's p-value: empirical from the random-maximum distribution when random
 // sequences were drawn, else the scan statistic with the segment's length as the window.
 static double SegmentPValue(const ReportInput& in, const FRAGMENT& f, int n, int last_nonzero,
-                            ScanWorkspace* ws) {
+                            PValueTable* table) {
   if (in.random_seqs > 0) {
     return CumulativeProb(f.len, last_nonzero, in.special_rand_p->data());
   }
-  return P_scan_ge_K_in_W_N(n, f.len, in.length, in.P_special, ws);
+  return ScanPValue(in, n, f.len, table);
 }
 
 // The empirical p-value of a length sums the distribution from that length to its end. The
@@ -78,9 +113,18 @@ static long MaskSegment(const ReportInput& in, const FRAGMENT& f, std::string* m
   return fresh;
 }
 
+// "%d %d %d %d %d %e " with the five numbers and the p-value, the letters, a newline.
 static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FRAGMENT& f, int n,
                              double p) {
-  SinkPrintf(out, "%d %d %d %d %d %e ", index, f.start, f.end, f.len, n, p);
+  char line[6 * 32];
+  char* at = line;
+  for (const long long value : {index, f.start, f.end, f.len, n}) {
+    at = FormatInt(at, value);
+    *at++ = ' ';
+  }
+  at = FormatSci(at, p);
+  *at++ = ' ';
+  SinkWrite(out, line, static_cast<std::size_t>(at - line));
   SinkWrite(out, seq + f.start - 1, static_cast<std::size_t>(f.len));
   SinkPut(out, '\n');
 }
@@ -110,7 +154,7 @@ static void WriteOverallLine(const ReportInput& in, const LetterTable& special, 
   SinkWrite(out, mark, std::char_traits<char>::length(mark));
 }
 
-bool WriteSegmentsNT(const ReportInput& in, const SegmentList& list, TextSink* out,
+bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* out,
                      TextSink* fasta_out) {
   const bool masking = in.fasta_output > 0;
   std::string masked;
@@ -124,18 +168,18 @@ bool WriteSegmentsNT(const ReportInput& in, const SegmentList& list, TextSink* o
   SinkWrite(out, in.header->data(), in.header->size());
   SinkPut(out, '\n');
   form_out_l(out, in.seq, in.length, 80);
-  SinkPrintf(out, "\n#Segments: %d\n", static_cast<int>(list.size()));
+  SinkPrintf(out, "\n#Segments: %d\n", segments.count);
 
   const LetterTable special = MakeLetterTable(in.special_aa);
-  ScanWorkspace ws;
+  PValueTable table;
   const int last_nonzero = in.random_seqs > 0 ? LastNonzero(*in.special_rand_p) : 0;
   long masked_count = 0;
   int covered = 0;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    const FRAGMENT& f = list[i];
+  FRAGMENT f;
+  for (int i = 0; NextSegment(&segments, i, &f); ++i) {
     const int n = CountLetters(special, in.seq, f.start - 1, f.end - 1);
-    const double p = SegmentPValue(in, f, n, last_nonzero, &ws);
-    WriteSegmentLine(out, in.seq, static_cast<int>(i) + 1, f, n, p);
+    const double p = SegmentPValue(in, f, n, last_nonzero, &table);
+    WriteSegmentLine(out, in.seq, i + 1, f, n, p);
     if (masking && p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);
   }
   bool fasta_ok = true;

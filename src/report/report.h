@@ -32,6 +32,16 @@ struct ReportInput {
   double masking_p_val;
 };
 
+// The segments a report lists: a list (window mode), or the merged runs of the binary
+// sequence walked as they are written (runs mode), so no list of them is kept.
+struct SegmentSource {
+  const SegmentList* list;  // nullptr: take the merged runs
+  MergedRuns runs;
+  int count;  // how many segments there are
+};
+SegmentSource SourceOfList(const SegmentList& list);
+SegmentSource SourceOfRuns(const char* binary, int length, int max_separation);
+
 // Counts the indices from..to (0-based, both included) whose letter is in `set`.
 int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to);
 // Writes the run-parameter, special-residue and estimates lines.
@@ -39,5 +49,5 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h);
 // Writes the report body to out and, when fasta_output > 0, the masked copy to fasta_out,
 // which it closes; prints the masked-positions line and the normal-approximation warning.
 // Returns false when the masked FASTA file could not be written completely.
-bool WriteSegmentsNT(const ReportInput& in, const SegmentList& list, TextSink* out,
+bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* out,
                      TextSink* fasta_out);

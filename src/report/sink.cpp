@@ -1,5 +1,6 @@
 #include "report/sink.h"
 
+#include <charconv>
 #include <cstdarg>
 
 // Bytes gathered before one write to the file.
@@ -41,6 +42,24 @@ void SinkPrintf(TextSink* sink, const char* format, ...) {
   std::vsnprintf(&big[0], big.size(), format, args);
   va_end(args);
   SinkWrite(sink, big.data(), static_cast<std::size_t>(n));
+}
+
+char* FormatInt(char* buf, long long value) {
+  return std::to_chars(buf, buf + 32, value).ptr;
+}
+
+char* FormatSci(char* buf, double value) {
+  return std::to_chars(buf, buf + 32, value, std::chars_format::scientific, 6).ptr;
+}
+
+void SinkInt(TextSink* sink, long long value) {
+  char buf[32];
+  SinkWrite(sink, buf, static_cast<std::size_t>(FormatInt(buf, value) - buf));
+}
+
+void SinkSci(TextSink* sink, double value) {
+  char buf[32];
+  SinkWrite(sink, buf, static_cast<std::size_t>(FormatSci(buf, value) - buf));
 }
 
 void form_out_l(TextSink* sink, const char* data, long n, int width) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -72,15 +73,18 @@ static int64_t LastPosition(int64_t base, uint64_t bits) {
   return base + (63 - __builtin_clzll(bits)) + 1;
 }
 
-int LongestMergedLength(const char* binary, int length, int max_separation) {
-  // Only run starts can open a merged segment, so the cells are read 64 at a time as bits
-  // and only the starts are visited. `end` starts far enough before position 1 that the
-  // first run always opens a segment; the segment that closes then has a negative length.
+// Walks the run starts of binary[0..length-1] 64 cells at a time and calls
+// on_open(closed_length) for every run that opens a merged segment; returns the length of
+// the last segment. Only run starts can open one, so only they are visited. `end` starts far
+// enough before position 1 that the first run always opens a segment; the segment that
+// closes then has a negative length.
+template <typename OnOpen>
+static int64_t WalkMergedRuns(const char* binary, int length, int max_separation,
+                              OnOpen on_open) {
   const int64_t E = max_separation;
-  int64_t start = 0;                      // 1-based start of the merged segment in progress
-  int64_t end = -(int64_t{1} << 40);      // its last special position so far
-  int64_t longest = 0;
-  uint64_t carry = 0;                     // 1 when the previous word ended with a '1'
+  int64_t start = 0;                  // 1-based start of the merged segment in progress
+  int64_t end = -(int64_t{1} << 40);  // its last special position so far
+  uint64_t carry = 0;                 // 1 when the previous word ended with a '1'
   for (int64_t base = 0; base < length; base += 64) {
     const uint64_t bits = SpecialBits(binary + base, std::min<int64_t>(64, length - base));
     if (bits == 0) {
@@ -95,13 +99,60 @@ int LongestMergedLength(const char* binary, int length, int max_separation) {
       const int64_t last = before != 0 ? LastPosition(base, before) : end;
       const int64_t pos = base + j + 1;
       const bool opens = pos - last > E;
-      longest = opens ? std::max(longest, last - start + 1) : longest;
+      on_open(opens, last - start + 1);
       start = opens ? pos : start;
     }
     end = LastPosition(base, bits);
     carry = bits >> 63;
   }
-  return static_cast<int>(std::max(longest, end - start + 1));
+  return end - start + 1;
+}
+
+int LongestMergedLength(const char* binary, int length, int max_separation) {
+  int64_t longest = 0;
+  const int64_t last = WalkMergedRuns(binary, length, max_separation,
+                                      [&longest](bool opens, int64_t closed) {
+                                        longest = opens ? std::max(longest, closed) : longest;
+                                      });
+  return static_cast<int>(std::max(longest, last));
+}
+
+int CountMergedRuns(const char* binary, int length, int max_separation) {
+  int count = 0;
+  WalkMergedRuns(binary, length, max_separation, [&count](bool opens, int64_t) { count += opens; });
+  return count;
+}
+
+MergedRuns StartMergedRuns(const char* binary, int length, int max_separation) {
+  return MergedRuns{binary, length, max_separation, 0};
+}
+
+// Index of the first '1' at or after `from`, or `length`.
+static int NextSpecial(const char* binary, int from, int length) {
+  const void* hit = std::memchr(binary + from, '1', static_cast<size_t>(length - from));
+  return hit == nullptr ? length : static_cast<int>(static_cast<const char*>(hit) - binary);
+}
+
+bool NextMergedRun(MergedRuns* r, FRAGMENT* f) {
+  const char* b = r->binary;
+  if (r->next >= r->length) return false;
+  const int begin = NextSpecial(b, r->next, r->length);
+  if (begin == r->length) {
+    r->next = r->length;
+    return false;
+  }
+  int i = begin;
+  int next_run = r->length;
+  for (;;) {
+    while (i < r->length && b[i] == '1') ++i;
+    next_run = i < r->length ? NextSpecial(b, i, r->length) : r->length;
+    // The next run joins when its start minus the linkage distance reaches this end.
+    if (next_run == r->length || static_cast<int64_t>(next_run) + 1 - r->max_separation > i) break;
+    i = next_run;
+  }
+  *f = RunRecord(b, begin, i - 1);
+  r->next = next_run;
+  return true;
 }
 
 int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation) {

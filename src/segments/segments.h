@@ -25,6 +25,19 @@ int FindRuns(const char* binary, int length, SegmentList* list);
 int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation);
 // What FindRuns followed by MergeSegmentsDiscrete returns, in one pass without a list.
 int LongestMergedLength(const char* binary, int length, int max_separation);
+// How many records FindRuns followed by MergeSegmentsDiscrete leaves, without a list.
+int CountMergedRuns(const char* binary, int length, int max_separation);
+
+// The records FindRuns followed by MergeSegmentsDiscrete makes, one at a time.
+struct MergedRuns {
+  const char* binary;
+  int length;
+  int max_separation;
+  int next;  // 0-based index from which the next run is looked for
+};
+MergedRuns StartMergedRuns(const char* binary, int length, int max_separation);
+// The next merged run in ascending order of start; false when there is none.
+bool NextMergedRun(MergedRuns* runs, FRAGMENT* f);
 // Appends every window of W positions whose scan-statistic p-value lies below min_p_val;
 // returns the largest count of special residues in any window.
 int SlideWindowP(const char* binary, int length, int W, double min_p_val, double P_special,

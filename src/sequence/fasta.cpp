@@ -105,7 +105,8 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
     }
     std::string& chunk = s->chunks.back();
     const std::size_t old = chunk.size();
-    const std::size_t room = std::min(kChunk - old, s->max_letters - s->letters);
+    const std::size_t room = std::min({kChunk - old, s->max_letters - s->letters,
+                                       static_cast<std::size_t>(end - p)});
     chunk.resize(old + room);
     char* out = &chunk[old];
     char* const out_end = out + room;

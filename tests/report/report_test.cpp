@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "stats/scan.h"
@@ -31,7 +35,7 @@ TEST(Report, MaskingThresholdAndCount) {
     const ReportInput in{&header, seq.data(), 19, "A", 8.0 / 19, 0, &no_table, 1, c.threshold};
     TextSink out, fasta;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(WriteSegmentsNT(in, c.list, &out, &fasta)) << c.name;
+    EXPECT_TRUE(WriteSegmentsNT(in, SourceOfList(c.list), &out, &fasta)) << c.name;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.stdout_text) << c.name;
     EXPECT_EQ(fasta.pending, c.fasta) << c.name;
   }
@@ -47,6 +51,36 @@ TEST(Report, SinkWritesLongTextAndReportsFailure) {
   full.file = std::fopen("/dev/full", "w");
   SinkWrite(&full, "data", 4);
   EXPECT_FALSE(SinkClose(&full));
+}
+
+// The formatters the report uses print exactly the bytes of "%e" and "%d".
+TEST(Report, FormattersPrintAsPrintf) {
+  std::mt19937_64 rng(2024);
+  std::vector<double> reals = {0.0, -0.0, HUGE_VAL, -HUGE_VAL, std::nan(""), -std::nan(""),
+                               DBL_MIN, DBL_TRUE_MIN, DBL_MAX, 1.0, 0.5, 9.9999995e-01};
+  for (int e = -1074; e <= 1023; ++e) reals.push_back(std::ldexp(1.0, e));  // exact ties too
+  for (int i = 0; i < 2000000; ++i) {
+    const uint64_t bits = rng();
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    reals.push_back(x);
+    reals.push_back(static_cast<double>(rng() % 100000000) / 1e8);  // p-values
+  }
+  int mismatches = 0;
+  char fast[40], slow[400];
+  for (const double x : reals) {
+    *FormatSci(fast, x) = '\0';
+    std::snprintf(slow, sizeof slow, "%e", x);
+    if (std::strcmp(fast, slow) != 0 && mismatches++ == 0) ADD_FAILURE() << fast << " vs " << slow;
+  }
+  for (long long v : {0LL, -1LL, 2147483647LL, -2147483648LL}) {
+    for (int i = 0; i < 1000000; ++i, v = static_cast<int>(rng())) {
+      *FormatInt(fast, v) = '\0';
+      std::snprintf(slow, sizeof slow, "%d", static_cast<int>(v));
+      if (std::strcmp(fast, slow) != 0 && mismatches++ == 0) ADD_FAILURE() << fast << " vs " << slow;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace

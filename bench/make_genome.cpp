@@ -1,0 +1,114 @@
+// Writes the genome-scale benchmark input: one FASTA entry of exactly SIZE letters, 80 a
+// line, alternating a real piece of 50-500 kbp (taken in turn from the letters of the given
+// FASTA files, headers skipped, wrapping round) and a random piece of 10-100 kbp (uniform
+// ACGT with a few A/T-rich stretches of 300-3000 letters, so that some segments stand out).
+//
+// Usage: make_genome SIZE OUTPUT SOURCE.fa...
+//
+// The random source is std::mt19937_64 with a fixed seed and every draw is mapped to a range
+// by hand (the standard distributions differ between libraries), so the file is the same
+// byte for byte on every machine given the same sources.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kLineWidth = 80;
+constexpr std::uint64_t kSeed = 20240601;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "make_genome: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// Appends the letters of every non-header line of PATH to POOL.
+void AppendLetters(const char* path, std::string& pool) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(std::string("cannot read ") + path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line[0] == '>') continue;
+    for (char c : line) {
+      if (std::isalpha(static_cast<unsigned char>(c))) pool.push_back(c);
+    }
+  }
+  if (in.bad()) Fail(std::string("error reading ") + path);
+}
+
+// A draw in [lo, hi], both ends included.
+std::uint64_t Between(std::mt19937_64& rng, std::uint64_t lo, std::uint64_t hi) {
+  return lo + rng() % (hi - lo + 1);
+}
+
+// Appends LENGTH letters from POOL starting at CURSOR, wrapping round; advances CURSOR.
+void AppendReal(const std::string& pool, std::size_t& cursor, std::size_t length,
+                std::string& out) {
+  while (length > 0) {
+    const std::size_t take = std::min(length, pool.size() - cursor);
+    out.append(pool, cursor, take);
+    cursor = (cursor + take) % pool.size();
+    length -= take;
+  }
+}
+
+// Appends LENGTH random letters: uniform ACGT, with 1-4 stretches where A and T each have
+// probability 0.4 and C and G 0.1.
+void AppendRandom(std::mt19937_64& rng, std::size_t length, std::string& out) {
+  static const char kUniform[] = "ACGT";
+  static const char kAtRich[] = "AAAATTTTCG";  // one draw in ten
+  std::vector<bool> rich(length, false);
+  const std::uint64_t stretches = Between(rng, 1, 4);
+  for (std::uint64_t s = 0; s < stretches; ++s) {
+    const std::size_t span = Between(rng, 300, 3000);
+    if (span >= length) continue;
+    const std::size_t start = Between(rng, 0, length - span);
+    for (std::size_t i = start; i < start + span; ++i) rich[i] = true;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    out.push_back(rich[i] ? kAtRich[rng() % 10] : kUniform[rng() & 3]);
+  }
+}
+
+// Writes SEQ as one entry named NAME, kLineWidth letters a line; checks every write.
+void WriteFasta(const char* path, const std::string& name, const std::string& seq) {
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) Fail(std::string("cannot create ") + path);
+  bool ok = std::fprintf(f, ">%s\n", name.c_str()) > 0;
+  for (std::size_t i = 0; ok && i < seq.size(); i += kLineWidth) {
+    const std::size_t n = std::min<std::size_t>(kLineWidth, seq.size() - i);
+    ok = std::fwrite(seq.data() + i, 1, n, f) == n && std::fputc('\n', f) != EOF;
+  }
+  if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) Fail("usage: make_genome SIZE OUTPUT SOURCE.fa...");
+  char* end = nullptr;
+  const unsigned long long size = std::strtoull(argv[1], &end, 10);
+  if (*end != '\0' || size == 0) Fail(std::string("bad size ") + argv[1]);
+
+  std::string pool;
+  for (int i = 3; i < argc; ++i) AppendLetters(argv[i], pool);
+  if (pool.empty()) Fail("the sources hold no letters");
+
+  std::mt19937_64 rng(kSeed);
+  std::string seq;
+  seq.reserve(size + 500000);
+  std::size_t cursor = 0;
+  while (seq.size() < size) {
+    AppendReal(pool, cursor, Between(rng, 50000, 500000), seq);
+    if (seq.size() < size) AppendRandom(rng, Between(rng, 10000, 100000), seq);
+  }
+  seq.resize(size);
+  WriteFasta(argv[2], "bench_genome length=" + std::to_string(size), seq);
+  return 0;
+}
