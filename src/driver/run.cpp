@@ -31,7 +31,6 @@ static void ReadInput(const char* path, RunState* run) {
 // Upper-cases the letters and takes the nucleotide composition from them.
 static void PrepareSequence(RunState* run) {
   Conv2Upper(&run->entry.seq[0], run->length);
-  run->special_rand_p.assign(static_cast<size_t>(RandomMaxSlots(run->length)), 0.0);
   run->special_aa = "A";
   if (!ComputeNTfreq(run->entry.seq.data(), run->length, run->aa_freq)) {
     Fatal(FatalStream::kStderr, kNoValidNucleotides);
