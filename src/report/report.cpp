@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -46,22 +47,21 @@ static bool NextSegment(SegmentSource* src, int index, FRAGMENT* f) {
   return true;
 }
 
-// Scan-statistic p-values by (count, length): within a report the sequence length and the
-// probability are fixed, and runs mode meets the same short segments over and over.
-struct PValueTable {
-  std::unordered_map<uint64_t, double> known;
-  ScanWorkspace ws;
+// A segment's p-value and the text "%e" makes of it.
+struct PValue {
+  double p;
+  int size;
+  char text[32];
 };
 
-static double ScanPValue(const ReportInput& in, int n, int len, PValueTable* table) {
-  const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(n)) << 32) |
-                       static_cast<uint32_t>(len);
-  const auto hit = table->known.find(key);
-  if (hit != table->known.end()) return hit->second;
-  const double p = P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
-  table->known.emplace(key, p);
-  return p;
-}
+// P-values by (count, length), printed once each: within a report the scan statistic depends
+// on nothing else (and the empirical one on the length alone), and runs mode meets the same
+// short segments over and over.
+struct PValueTable {
+  std::unordered_map<uint64_t, PValue> known;
+  ScanWorkspace ws;
+  int last_nonzero;  // last nonzero entry of the random-maximum distribution
+};
 
 int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to) {
   return CountLetters(MakeLetterTable(set), seq, from, to);
@@ -81,12 +81,17 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
 
 // The segment's p-value: empirical from the random-maximum distribution when random
 // sequences were drawn, else the scan statistic with the segment's length as the window.
-static double SegmentPValue(const ReportInput& in, const FRAGMENT& f, int n, int last_nonzero,
-                            PValueTable* table) {
-  if (in.random_seqs > 0) {
-    return CumulativeProb(f.len, last_nonzero, in.special_rand_p->data());
-  }
-  return ScanPValue(in, n, f.len, table);
+static const PValue& SegmentPValue(const ReportInput& in, int n, int len, PValueTable* table) {
+  const bool empirical = in.random_seqs > 0;
+  const uint32_t count_key = empirical ? UINT32_MAX : static_cast<uint32_t>(n);
+  const uint64_t key = (static_cast<uint64_t>(count_key) << 32) | static_cast<uint32_t>(len);
+  const auto hit = table->known.find(key);
+  if (hit != table->known.end()) return hit->second;
+  PValue v;
+  v.p = empirical ? CumulativeProb(len, table->last_nonzero, in.special_rand_p->data())
+                  : P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
+  v.size = static_cast<int>(FormatSci(v.text, v.p) - v.text);
+  return table->known.emplace(key, v).first->second;
 }
 
 // The empirical p-value of a length sums the distribution from that length to its end. The
@@ -115,14 +120,15 @@ static long MaskSegment(const ReportInput& in, const FRAGMENT& f, std::string* m
 
 // "%d %d %d %d %d %e " with the five numbers and the p-value, the letters, a newline.
 static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FRAGMENT& f, int n,
-                             double p) {
+                             const PValue& p) {
   char line[6 * 32];
   char* at = line;
   for (const long long value : {index, f.start, f.end, f.len, n}) {
     at = FormatInt(at, value);
     *at++ = ' ';
   }
-  at = FormatSci(at, p);
+  std::memcpy(at, p.text, static_cast<std::size_t>(p.size));
+  at += p.size;
   *at++ = ' ';
   SinkWrite(out, line, static_cast<std::size_t>(at - line));
   SinkWrite(out, seq + f.start - 1, static_cast<std::size_t>(f.len));
@@ -172,15 +178,15 @@ bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* ou
 
   const LetterTable special = MakeLetterTable(in.special_aa);
   PValueTable table;
-  const int last_nonzero = in.random_seqs > 0 ? LastNonzero(*in.special_rand_p) : 0;
+  table.last_nonzero = in.random_seqs > 0 ? LastNonzero(*in.special_rand_p) : 0;
   long masked_count = 0;
   int covered = 0;
   FRAGMENT f;
   for (int i = 0; NextSegment(&segments, i, &f); ++i) {
     const int n = CountLetters(special, in.seq, f.start - 1, f.end - 1);
-    const double p = SegmentPValue(in, f, n, last_nonzero, &table);
+    const PValue& p = SegmentPValue(in, n, f.len, &table);
     WriteSegmentLine(out, in.seq, i + 1, f, n, p);
-    if (masking && p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);
+    if (masking && p.p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);
   }
   bool fasta_ok = true;
   if (masking) fasta_ok = FinishMaskedFasta(in, masked, masked_count, fasta_out);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdarg>
+#include <cstring>
 
 // Bytes gathered before one write to the file.
 static constexpr std::size_t kBlock = 1 << 20;
@@ -44,8 +45,37 @@ void SinkPrintf(TextSink* sink, const char* format, ...) {
   SinkWrite(sink, big.data(), static_cast<std::size_t>(n));
 }
 
+// "00" to "99", for writing two digits at a time.
+static const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Number of decimal digits of u.
+static int DigitCount(unsigned long long u) {
+  int n = 1;
+  for (unsigned long long bound = 10; n < 20 && u >= bound; bound *= 10) ++n;
+  return n;
+}
+
 char* FormatInt(char* buf, long long value) {
-  return std::to_chars(buf, buf + 32, value).ptr;
+  unsigned long long u = static_cast<unsigned long long>(value);
+  if (value < 0) {
+    *buf++ = '-';
+    u = 0 - u;
+  }
+  char* const end = buf + DigitCount(u);
+  char* p = end;
+  for (; u >= 100; u /= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * (u % 100), 2);
+  }
+  if (u >= 10) {
+    std::memcpy(p - 2, kDigitPairs + 2 * u, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + u);
+  }
+  return end;
 }
 
 char* FormatSci(char* buf, double value) {

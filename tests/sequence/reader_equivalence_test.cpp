@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -94,7 +95,10 @@ std::string RandomInput(std::mt19937& rng) {
   };
   std::string input;
   for (int n = static_cast<int>(rng() % 16); n > 0; --n) {
-    input += rng() % 40 == 0 ? LongLine(rng) : kPieces[rng() % std::size(kPieces)];
+    const unsigned kind = rng() % 40;  // a long line, one printable or high byte, or a piece
+    input += kind == 0  ? LongLine(rng)
+             : kind < 8 ? std::string(1, static_cast<char>(' ' + rng() % 224))
+                        : kPieces[rng() % std::size(kPieces)];
   }
   return input;
 }
