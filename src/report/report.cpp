@@ -58,7 +58,9 @@ struct PValue {
 // on nothing else (and the empirical one on the length alone), and runs mode meets the same
 // short segments over and over.
 struct PValueTable {
+  static constexpr int kSmall = 64;
   std::unordered_map<uint64_t, PValue> known;
+  std::vector<const PValue*> small{kSmall * kSmall, nullptr};  // short segments, by length
   ScanWorkspace ws;
   int last_nonzero;  // last nonzero entry of the random-maximum distribution
 };
@@ -83,15 +85,22 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
 // sequences were drawn, else the scan statistic with the segment's length as the window.
 static const PValue& SegmentPValue(const ReportInput& in, int n, int len, PValueTable* table) {
   const bool empirical = in.random_seqs > 0;
-  const uint32_t count_key = empirical ? UINT32_MAX : static_cast<uint32_t>(n);
-  const uint64_t key = (static_cast<uint64_t>(count_key) << 32) | static_cast<uint32_t>(len);
-  const auto hit = table->known.find(key);
-  if (hit != table->known.end()) return hit->second;
-  PValue v;
-  v.p = empirical ? CumulativeProb(len, table->last_nonzero, in.special_rand_p->data())
-                  : P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
-  v.size = static_cast<int>(FormatSci(v.text, v.p) - v.text);
-  return table->known.emplace(key, v).first->second;
+  const int count = empirical ? 0 : n;
+  const int k = PValueTable::kSmall;
+  const PValue** slot = len < k && count < k ? &table->small[len * k + count] : nullptr;
+  if (slot != nullptr && *slot != nullptr) return **slot;
+  const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(count)) << 32) |
+                       static_cast<uint32_t>(len);
+  auto hit = table->known.find(key);
+  if (hit == table->known.end()) {
+    PValue v;
+    v.p = empirical ? CumulativeProb(len, table->last_nonzero, in.special_rand_p->data())
+                    : P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
+    v.size = static_cast<int>(FormatSci(v.text, v.p) - v.text);
+    hit = table->known.emplace(key, v).first;
+  }
+  if (slot != nullptr) *slot = &hit->second;  // map entries never move
+  return hit->second;
 }
 
 // The empirical p-value of a length sums the distribution from that length to its end. The
@@ -183,7 +192,9 @@ bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* ou
   int covered = 0;
   FRAGMENT f;
   for (int i = 0; NextSegment(&segments, i, &f); ++i) {
-    const int n = CountLetters(special, in.seq, f.start - 1, f.end - 1);
+    // Every record counts the special residues of its span in the binary sequence, which
+    // marks exactly the letters of the set: the count the letters themselves give.
+    const int n = f.n_special;
     const PValue& p = SegmentPValue(in, n, f.len, &table);
     WriteSegmentLine(out, in.seq, i + 1, f, n, p);
     if (masking && p.p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -124,35 +123,50 @@ int CountMergedRuns(const char* binary, int length, int max_separation) {
 }
 
 MergedRuns StartMergedRuns(const char* binary, int length, int max_separation) {
-  return MergedRuns{binary, length, max_separation, 0};
+  return MergedRuns{binary, length, max_separation, -64, 0, 0, 0, 0, 0, 0};
 }
 
-// Index of the first '1' at or after `from`, or `length`.
-static int NextSpecial(const char* binary, int from, int length) {
-  const void* hit = std::memchr(binary + from, '1', static_cast<size_t>(length - from));
-  return hit == nullptr ? length : static_cast<int>(static_cast<const char*>(hit) - binary);
+// The record of a merged segment from position start to end (1-based) holding n special
+// positions.
+static FRAGMENT MergedRecord(int64_t start, int64_t end, int64_t n) {
+  const int s = static_cast<int>(start);
+  const int e = static_cast<int>(end);
+  return FRAGMENT{s, e, e - s + 1, static_cast<int>(n), 0.0};
 }
 
 bool NextMergedRun(MergedRuns* r, FRAGMENT* f) {
-  const char* b = r->binary;
-  if (r->next >= r->length) return false;
-  const int begin = NextSpecial(b, r->next, r->length);
-  if (begin == r->length) {
-    r->next = r->length;
-    return false;
-  }
-  int i = begin;
-  int next_run = r->length;
   for (;;) {
-    while (i < r->length && b[i] == '1') ++i;
-    next_run = i < r->length ? NextSpecial(b, i, r->length) : r->length;
-    // The next run joins when its start minus the linkage distance reaches this end.
-    if (next_run == r->length || static_cast<int64_t>(next_run) + 1 - r->max_separation > i) break;
-    i = next_run;
+    while (r->starts == 0) {
+      if (r->bits != 0) r->end = LastPosition(r->base, r->bits);
+      r->ones += __builtin_popcountll(r->bits);
+      const uint64_t carry = r->bits >> 63;  // the word ended inside a run
+      r->base += 64;
+      if (r->base >= r->length) {
+        if (r->start == 0) return false;
+        *f = MergedRecord(r->start, r->end, r->ones - r->ones_at_start);
+        r->start = 0;
+        return true;
+      }
+      r->bits = SpecialBits(r->binary + r->base, std::min<int64_t>(64, r->length - r->base));
+      r->starts = r->bits & ~((r->bits << 1) | carry);
+    }
+    const int j = __builtin_ctzll(r->starts);
+    r->starts &= r->starts - 1;
+    const uint64_t before = r->bits & ((uint64_t{1} << j) - 1);
+    const int64_t last = before != 0 ? LastPosition(r->base, before) : r->end;
+    const int64_t pos = r->base + j + 1;
+    // A run joins the segment in progress when its start minus the distance reaches its end.
+    if (r->start != 0 && pos - r->max_separation <= last) continue;
+    const int64_t ones_before_pos = r->ones + __builtin_popcountll(before);
+    const int64_t closed = r->start;
+    const int64_t closed_ones = ones_before_pos - r->ones_at_start;
+    r->start = pos;
+    r->ones_at_start = ones_before_pos;
+    if (closed != 0) {
+      *f = MergedRecord(closed, last, closed_ones);
+      return true;
+    }
   }
-  *f = RunRecord(b, begin, i - 1);
-  r->next = next_run;
-  return true;
 }
 
 int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation) {

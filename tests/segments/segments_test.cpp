@@ -116,8 +116,8 @@ int StraightforwardMerge(const char* binary, SegmentList* list, int E) {
 
 TEST(Segments, OneWalkMergeEqualsGeneralMerge) {
   std::mt19937 rng(7);
-  for (int trial = 0; trial < 400; ++trial) {
-    const int n = 1 + static_cast<int>(rng() % 300);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int n = static_cast<int>(rng() % 300);
     const double density = (rng() % 100) / 100.0;
     std::string binary(static_cast<size_t>(n) + 1, '0');
     for (int i = 0; i < n; ++i) binary[i] = (rng() % 1000) < density * 1000 ? '1' : '0';
@@ -127,6 +127,14 @@ TEST(Segments, OneWalkMergeEqualsGeneralMerge) {
     SegmentList windows;
     const int W = 2 + static_cast<int>(rng() % 6);
     if (W <= n) SlideWindowP(binary.data(), n, W, 0.95, 0.3, &windows);
+    // Walking the merged runs gives the records merging the runs gives.
+    SegmentList merged_runs = runs;
+    StraightforwardMerge(binary.data(), &merged_runs, E);
+    SegmentList walked;
+    MergedRuns walk = StartMergedRuns(binary.data(), n, E);
+    for (FRAGMENT f; NextMergedRun(&walk, &f);) walked.push_back(f);
+    ASSERT_EQ(Records(walked), Records(merged_runs)) << binary << " E=" << E;
+    ASSERT_EQ(CountMergedRuns(binary.data(), n, E), static_cast<int>(merged_runs.size()));
     for (const SegmentList* source : {&runs, &windows}) {
       SegmentList fast = *source;
       SegmentList slow = *source;

@@ -96,13 +96,16 @@ TEST(Composition, BinarySequence) {
     Seq2binary(c.seq.data(), c.length, c.set, dst.data());
     EXPECT_EQ(dst, c.want + "#") << c.seq << " with set " << c.set;
   }
-  // Every byte value against the per-letter lookup.
+  // Every byte value against the per-letter lookup, for a small set and a large one.
   const std::string mixed = AllBytesAndMix();
-  std::string dst(mixed.size() + 1, '#');
-  Seq2binary(mixed.data(), static_cast<int>(mixed.size()), "ACN", dst.data());
-  for (std::size_t k = 0; k < mixed.size(); ++k)
-    ASSERT_EQ(dst[k], AA2binary(mixed[k], "ACN", 3)) << k;
-  EXPECT_EQ(dst.back(), '0');
+  for (const std::string set : {"ACN", "WIYFLVMCAGT"}) {
+    std::string dst(mixed.size() + 1, '#');
+    Seq2binary(mixed.data(), static_cast<int>(mixed.size()), set, dst.data());
+    for (std::size_t k = 0; k < mixed.size(); ++k) {
+      ASSERT_EQ(dst[k], AA2binary(mixed[k], set.c_str(), static_cast<int>(set.size()))) << k;
+    }
+    EXPECT_EQ(dst.back(), '0');
+  }
 }
 
 TEST(Composition, LinkageDistanceEstimate) {
