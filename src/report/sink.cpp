@@ -1,5 +1,6 @@
 #include "report/sink.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdarg>
 #include <cstring>
@@ -8,21 +9,20 @@
 static constexpr std::size_t kBlock = 1 << 20;
 
 void SinkFlush(TextSink* sink) {
-  if (sink->file == nullptr || sink->pending.empty()) return;
-  if (!sink->failed &&
-      std::fwrite(sink->pending.data(), 1, sink->pending.size(), sink->file) !=
-          sink->pending.size()) {
+  if (sink->file == nullptr || sink->used == 0) return;
+  if (!sink->failed && std::fwrite(sink->buffer.data(), 1, sink->used, sink->file) != sink->used) {
     sink->failed = true;
   }
-  sink->pending.clear();
+  sink->used = 0;
 }
 
-void SinkWrite(TextSink* sink, const char* data, std::size_t n) {
-  sink->pending.append(data, n);
-  if (sink->pending.size() >= kBlock) SinkFlush(sink);
+void SinkMakeRoom(TextSink* sink, std::size_t n) {
+  SinkFlush(sink);
+  const std::size_t need = sink->used + n;
+  if (need <= sink->buffer.size()) return;
+  const std::size_t grown = sink->file != nullptr ? kBlock : 2 * sink->buffer.size();
+  sink->buffer.resize(std::max(need, grown));
 }
-
-void SinkPut(TextSink* sink, char c) { SinkWrite(sink, &c, 1); }
 
 void SinkPrintf(TextSink* sink, const char* format, ...) {
   char buf[512];
@@ -51,31 +51,28 @@ static const char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Number of decimal digits of u.
-static int DigitCount(unsigned long long u) {
-  int n = 1;
-  for (unsigned long long bound = 10; n < 20 && u >= bound; bound *= 10) ++n;
-  return n;
-}
-
 char* FormatInt(char* buf, long long value) {
   unsigned long long u = static_cast<unsigned long long>(value);
   if (value < 0) {
     *buf++ = '-';
     u = 0 - u;
   }
-  char* const end = buf + DigitCount(u);
+  // Digits are made right to left at the end of `digits`, then copied by a fixed-size move.
+  char digits[48];
+  char* const end = digits + 24;
   char* p = end;
   for (; u >= 100; u /= 100) {
     p -= 2;
     std::memcpy(p, kDigitPairs + 2 * (u % 100), 2);
   }
   if (u >= 10) {
-    std::memcpy(p - 2, kDigitPairs + 2 * u, 2);
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * u, 2);
   } else {
-    p[-1] = static_cast<char>('0' + u);
+    *--p = static_cast<char>('0' + u);
   }
-  return end;
+  std::memcpy(buf, p, 24);
+  return buf + (end - p);
 }
 
 char* FormatSci(char* buf, double value) {

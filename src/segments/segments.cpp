@@ -67,6 +67,14 @@ static uint64_t SpecialBits(const char* p, int64_t n) {
   return bits;
 }
 
+// Number of set bits, without a library call on machines that lack the instruction.
+static inline int64_t CountBits(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+  return static_cast<int64_t>((x * 0x0101010101010101ULL) >> 56);
+}
+
 // 1-based position of the highest set bit of a nonzero word whose bit 0 is cell `base`.
 static int64_t LastPosition(int64_t base, uint64_t bits) {
   return base + (63 - __builtin_clzll(bits)) + 1;
@@ -138,7 +146,7 @@ bool NextMergedRun(MergedRuns* r, FRAGMENT* f) {
   for (;;) {
     while (r->starts == 0) {
       if (r->bits != 0) r->end = LastPosition(r->base, r->bits);
-      r->ones += __builtin_popcountll(r->bits);
+      r->ones += CountBits(r->bits);
       const uint64_t carry = r->bits >> 63;  // the word ended inside a run
       r->base += 64;
       if (r->base >= r->length) {
@@ -157,7 +165,7 @@ bool NextMergedRun(MergedRuns* r, FRAGMENT* f) {
     const int64_t pos = r->base + j + 1;
     // A run joins the segment in progress when its start minus the distance reaches its end.
     if (r->start != 0 && pos - r->max_separation <= last) continue;
-    const int64_t ones_before_pos = r->ones + __builtin_popcountll(before);
+    const int64_t ones_before_pos = r->ones + CountBits(before);
     const int64_t closed = r->start;
     const int64_t closed_ones = ones_before_pos - r->ones_at_start;
     r->start = pos;
