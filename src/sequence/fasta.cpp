@@ -37,6 +37,7 @@ struct FastaScanner {
   FastaEntry* entry;
   std::size_t max_letters;          // reaching this many letters is an error
   std::vector<std::string> chunks;  // the sequence so far, kChunk letters a chunk
+  std::size_t first_chunk;          // room of the first chunk: all the input may hold
   std::size_t letters = 0;          // letters in all chunks
   Stage stage = Stage::kSeekHeader;
   bool line_start = true;    // the next byte begins a physical line
@@ -99,13 +100,13 @@ const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
 // Appends the kept bytes of [p, end) to the chunks; false once max_letters is reached.
 bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
   while (p < end) {
-    if (s->chunks.empty() || s->chunks.back().size() == kChunk) {
+    if (s->chunks.empty() || s->chunks.back().size() == s->chunks.back().capacity()) {
       s->chunks.emplace_back();
-      s->chunks.back().reserve(kChunk);
+      s->chunks.back().reserve(s->chunks.size() == 1 ? s->first_chunk : kChunk);
     }
     std::string& chunk = s->chunks.back();
     const std::size_t old = chunk.size();
-    const std::size_t room = std::min({kChunk - old, s->max_letters - s->letters,
+    const std::size_t room = std::min({chunk.capacity() - old, s->max_letters - s->letters,
                                        static_cast<std::size_t>(end - p)});
     chunk.resize(old + room);
     char* out = &chunk[old];
@@ -125,6 +126,10 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
 // Joins the chunks into the entry's sequence, releasing each chunk once copied.
 void JoinChunks(FastaScanner* s) {
   std::string& seq = s->entry->seq;
+  if (s->chunks.size() == 1) {
+    seq.swap(s->chunks[0]);
+    return;
+  }
   seq.reserve(s->letters);
   for (std::string& chunk : s->chunks) {
     seq.append(chunk);
@@ -177,11 +182,13 @@ const char* ScanForCountedLine(FastaScanner* s, const char* p, const char* end) 
 
 }  // namespace
 
-FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters) {
+FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters,
+                              std::size_t size_hint) {
   *entry = FastaEntry();
   auto* scanner = new FastaScanner();
   scanner->entry = entry;
   scanner->max_letters = max_letters;
+  scanner->first_chunk = std::max(kChunk, std::min(size_hint, max_letters));
   return scanner;
 }
 

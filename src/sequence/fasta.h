@@ -29,7 +29,10 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry);
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp
-FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters = kFastaMaxLetters);
+// size_hint: the number of input bytes when known (a regular file), so that the letters
+// fit in one buffer from the start; 0 when unknown.
+FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters = kFastaMaxLetters,
+                              std::size_t size_hint = 0);
 // Feeds the next block; returns false once nothing after it can change the result.
 bool FastaScannerFeed(FastaScanner* scanner, const char* data, std::size_t n);
 // Ends the input and returns the outcome; frees the scanner.

@@ -1,5 +1,6 @@
 // Input bytes for the FASTA reader: read in large blocks from a file or a pipe, and
 // decompressed on the fly when the input is gzip (one member or several, as bgzip writes).
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -92,7 +93,11 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry) {
   }
   const bool gzip = first >= 2 && static_cast<unsigned char>(block[0]) == 0x1f &&
                     static_cast<unsigned char>(block[1]) == 0x8b;
-  FastaScanner* scanner = NewFastaScanner(entry);
+  // A plain regular file holds at most as many letters as bytes.
+  struct stat st;
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const std::size_t hint = regular && !gzip ? static_cast<std::size_t>(st.st_size) : 0;
+  FastaScanner* scanner = NewFastaScanner(entry, kFastaMaxLetters, hint);
   const Outcome outcome = gzip ? FeedGzip(fd, &block, first, scanner)
                                : FeedPlain(fd, &block, first, scanner);
   const FastaStatus status = FastaScannerFinish(scanner);
