@@ -127,11 +127,14 @@ static long MaskSegment(const ReportInput& in, const FRAGMENT& f, std::string* m
   return fresh;
 }
 
-// "%d %d %d %d %d %e " with the five numbers and the p-value, the letters, a newline.
+// "%d %d %d %d %d %e " with the five numbers and the p-value, the letters, a newline; the
+// numbers are formatted straight into the sink's buffer.
 static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FRAGMENT& f, int n,
                              const PValue& p) {
-  char line[6 * 32];
-  char* at = line;
+  const std::size_t room = 5 * 32 + sizeof p.text + static_cast<std::size_t>(f.len) + 1;
+  if (out->used + room > out->buffer.size()) SinkMakeRoom(out, room);
+  char* const begin = &out->buffer[out->used];
+  char* at = begin;
   for (const long long value : {index, f.start, f.end, f.len, n}) {
     at = FormatInt(at, value);
     *at++ = ' ';
@@ -139,9 +142,10 @@ static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FR
   std::memcpy(at, p.text, static_cast<std::size_t>(p.size));
   at += p.size;
   *at++ = ' ';
-  SinkWrite(out, line, static_cast<std::size_t>(at - line));
-  SinkWrite(out, seq + f.start - 1, static_cast<std::size_t>(f.len));
-  SinkPut(out, '\n');
+  std::memcpy(at, seq + f.start - 1, static_cast<std::size_t>(f.len));
+  at += f.len;
+  *at++ = '\n';
+  out->used += static_cast<std::size_t>(at - begin);
 }
 
 // Writes and closes the masked copy and prints the masked-position count.
