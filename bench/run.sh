@@ -152,6 +152,8 @@ measure() {
   shift
   [[ $mem -eq 0 ]] || prefix=(/usr/bin/time -f %M -o "$WORK/last.rss")
   for ((i = 0; i < RUNS; i++)); do
+    # Every run starts without the outputs of the one before, as a fresh run would.
+    rm -f "$WORK"/out.seg "$WORK"/out.fas
     t0=$(date +%s.%N)
     rc=0
     (cd "$WORK" && "${prefix[@]}" "$@" >/dev/null 2>"$WORK/last.err") || rc=$?
