@@ -46,7 +46,7 @@ struct RunResult {
 // standard input read from `stdin_path`, and waits for it. The streams are
 // captured in `dir`, so they never show up among the run's files.
 RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args,
-                    const std::string& stdin_path, bool limit_file_size) {
+                    const std::string& stdin_path, bool limit_file_size, bool through_pipe) {
   // A sanitizer build must not insist on coming first among the preloaded
   // libraries, since faketime preloads its own. A leading ':' is skipped.
   const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
@@ -61,9 +61,13 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   const std::string work = dir + "/work", out_path = dir + "/stdout", err_path = dir + "/stderr";
   const struct rlimit limit = {kFileSizeLimit, kFileSizeLimit};
 
+  // Through a pipe, standard input is fed from here while the binary runs.
+  int feed[2] = {-1, -1};
+  if (through_pipe && pipe(feed) != 0) return {127, "", "harness: no pipe\n"};
   const pid_t pid = fork();
   if (pid == 0) {  // the child: only async-signal-safe calls from here on
-    const int in = open(stdin_path.c_str(), O_RDONLY);
+    if (through_pipe) close(feed[1]);
+    const int in = through_pipe ? feed[0] : open(stdin_path.c_str(), O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
@@ -76,6 +80,17 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     }
     execv(argv[0], argv.data());
     _exit(127);
+  }
+  if (through_pipe) {
+    close(feed[0]);
+    signal(SIGPIPE, SIG_IGN);  // the binary may stop reading once it has the first entry
+    const std::string bytes = ReadFile(stdin_path);
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t put = write(feed[1], bytes.data() + at, bytes.size() - at);
+      if (put <= 0) break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(feed[1]);
   }
   int wstatus = 0;  // no handler is installed here, so the wait is never interrupted
   if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) return {127, "", "harness: cannot run\n"};
@@ -97,6 +112,7 @@ struct Case {
   std::string name;
   std::string input;  // copied to in.fa; empty for none
   std::string stdin_path = "/dev/null";
+  bool through_pipe = false;  // standard input is a pipe fed with stdin_path
   std::vector<std::string> args;
   std::string stage;
   int status = 0;
@@ -135,8 +151,9 @@ void Apply(const std::string& key, const std::string& value, Case& c) {
   std::istringstream words(value);
   std::string word, golden;
   if (key != "file" && !c.keys.insert(key).second) throw std::runtime_error("repeated " + key);
-  if (key == "input" || key == "stdin") {
+  if (key == "input" || key == "stdin" || key == "pipe") {
     (key == "input" ? c.input : c.stdin_path) = DataFile("input", value);
+    c.through_pipe = key == "pipe";
   } else if (key == "args") {
     while (words >> word) c.args.push_back(word == "\"\"" ? "" : word);
   } else if (key == "stage") {
@@ -245,7 +262,7 @@ TEST_P(Kestra, Case) {
   }
   const bool limited = c.stage == "size-limit";
 
-  const RunResult run = RunKestra(dir_, c.args, c.stdin_path, limited);
+  const RunResult run = RunKestra(dir_, c.args, c.stdin_path, limited, c.through_pipe);
 
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.out, c.out);
@@ -268,7 +285,7 @@ TEST(RandomEstimation, FrozenClockRunsAgreeAndCountSequences) {
       std::string pattern = ::testing::TempDir() + "kestra_random_XXXXXX";
       ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
       fs::create_directory(pattern + "/work");
-      const RunResult run = RunKestra(pattern, {genome, "out", mode, "-E:1"}, "/dev/null", false);
+      const RunResult run = RunKestra(pattern, {genome, "out", mode, "-E:1"}, "/dev/null", false, false);
       EXPECT_EQ(run.status, 0) << mode << run.err;
       report = ReadFile(pattern + "/work/out.seg");
       fs::remove_all(pattern);

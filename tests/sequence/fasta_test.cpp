@@ -96,6 +96,28 @@ TEST(FastaScanner, StopsOnceTheResultIsKnown) {
   }
 }
 
+// An entry reaching the letter limit is rejected however its letters arrive.
+TEST(FastaScanner, RejectsAnEntryAtTheLetterLimit) {
+  const struct {
+    std::string input;
+    FastaStatus want;
+  } cases[] = {{">a\nACGTACGTA\n>b\n", kOk},
+               {">a\nACGTA\nCGTAC\n>b\n", FastaStatus::kTooLong},
+               {">a\nAC GT\r\nAC*GT9AC", FastaStatus::kTooLong}};
+  for (const auto& c : cases) {
+    for (const std::size_t block : {std::size_t{1}, std::size_t{4}, c.input.size()}) {
+      FastaEntry entry;
+      FastaScanner* scanner = NewFastaScanner(&entry, 10);
+      for (std::size_t at = 0; at < c.input.size(); at += block) {
+        if (!FastaScannerFeed(scanner, c.input.data() + at, std::min(block, c.input.size() - at))) {
+          break;
+        }
+      }
+      EXPECT_EQ(FastaScannerFinish(scanner), c.want) << c.input << ", blocks of " << block;
+    }
+  }
+}
+
 // Writes `content` to a pipe from a thread, reads it back; the rest is drained afterwards.
 Result ReadThroughPipe(const std::string& content) {
   int fds[2];
