@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "driver/options.h"
 #include "random/estimate.h"
 #include "random/generator.h"
+#include "report/output_file.h"
 #include "report/report.h"
 #include "sequence/composition.h"
 
@@ -57,19 +59,43 @@ static void EncodeSequence(RunState* run) {
   }
 }
 
-static void OpenOutputs(const std::string& base, RunState* run) {
-  const std::string report_path = base + ".seg";
-  run->out.file = std::fopen(report_path.c_str(), "w");
-  if (run->out.file == nullptr) Fatal(FatalStream::kStdoutLine, kCantOpenReport);
-  const ReportHeader header{run->length,     run->window,       run->max_separation,
-                            run->min_p_val,  run->special_aa,   run->freq_label,
+// A run stopped by a signal removes its temporary outputs, then stops as the signal asks.
+static void CleanUpAndStop(int sig) {
+  DiscardPendingOutputFiles();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// Signals that would end the run get the clean-up first, unless they are ignored (as a shell
+// does for background jobs, or for a file-size limit turned into a write error).
+static void InstallInterruptCleanup() {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction cleanup = {};
+    cleanup.sa_handler = CleanUpAndStop;
+    sigemptyset(&cleanup.sa_mask);
+    sigaction(sig, &cleanup, nullptr);
+  }
+}
+
+// The report's first lines, from the settings of the run.
+static void WriteHeader(RunState* run) {
+  const ReportHeader header{run->length,       run->window,     run->max_separation,
+                            run->min_p_val,    run->special_aa, run->freq_label,
                             run->estimate_ran, run->random_seqs};
   WriteReportHeader(&run->out, header);
-  SinkFlush(&run->out);  // a run that stops at the FASTA file keeps the header written
+}
+
+// Both outputs are written under temporary names and renamed into place at the end.
+static void OpenOutputs(const std::string& base, RunState* run) {
+  InstallInterruptCleanup();
+  if (!OpenOutputFile(base + ".seg", &run->report_file, &run->out)) {
+    Fatal(FatalStream::kStdoutLine, kCantOpenReport);
+  }
   if (run->fasta_output == 1 || run->fasta_output == 2) {
     const std::string fasta_path = base + ".fas";
-    run->fasta_out.file = std::fopen(fasta_path.c_str(), "w");
-    if (run->fasta_out.file == nullptr) {
+    if (!OpenOutputFile(fasta_path, &run->fasta_file, &run->fasta_out)) {
       std::string text = kCantOpenFasta;
       text.replace(text.find("%s"), 2, fasta_path);
       Fatal(FatalStream::kStderr, text);
@@ -77,14 +103,19 @@ static void OpenOutputs(const std::string& base, RunState* run) {
   }
 }
 
-void InitAll(int argc, char** argv, RunState* run) {
-  if (argc < 3) Fatal(FatalStream::kStdoutLine, kHelp);
-  ReadInput(argv[1], run);
+void PrepareRun(int argc, char** argv, RunState* run) {
   PrepareSequence(run);
   ParseOptions(argc, argv, run);
   ValidateOptions(*run, run->length);
   EncodeSequence(run);
   init_ran1(0);
+  WriteHeader(run);
+}
+
+void InitAll(int argc, char** argv, RunState* run) {
+  if (argc < 3) Fatal(FatalStream::kStdoutLine, kHelp);
+  ReadInput(argv[1], run);
+  PrepareRun(argc, argv, run);
   OpenOutputs(argv[2], run);
 }
 
@@ -114,16 +145,34 @@ void EstimateRandomSignificance(RunState* run) {
   EstimateRandomPM(working.data(), run->length, settings, &run->special_rand_p);
 }
 
+// Removes both temporary outputs of a failed run; returns the failure status.
+static int Discard(RunState* run) {
+  DiscardOutputFile(&run->fasta_file);
+  DiscardOutputFile(&run->report_file);
+  return 1;
+}
+
 int FinishReport(RunState* run) {
-  const ReportInput input{&run->entry.name,  run->entry.seq.data(), run->length,
-                          run->special_aa,   run->P_special,        run->random_seqs,
-                          &run->special_rand_p, run->fasta_output,  run->masking_p_val};
+  const ReportInput input{&run->entry.name,     run->entry.seq.data(), run->length,
+                          run->special_aa,      run->P_special,        run->random_seqs,
+                          &run->special_rand_p, run->fasta_output,     run->masking_p_val};
   const bool fasta_ok = WriteSegmentsNT(input, run->segments, &run->out, &run->fasta_out);
   if (!SinkClose(&run->out)) {
     PrintMessage(FatalStream::kStdoutLine, kErrorClosingReport);
-    return 1;
+    return Discard(run);
   }
-  if (!fasta_ok) return 1;
+  if (!fasta_ok) return Discard(run);
+  // The report goes into place last: once it is there, the run is complete.
+  if (!CommitOutputFile(&run->fasta_file)) {
+    std::string text = kCantOpenFasta;
+    text.replace(text.find("%s"), 2, run->fasta_file.path);
+    PrintMessage(FatalStream::kStderr, text);
+    return Discard(run);
+  }
+  if (!CommitOutputFile(&run->report_file)) {
+    PrintMessage(FatalStream::kStdoutLine, kCantOpenReport);
+    return Discard(run);
+  }
   std::printf("\nElapsed time: %d seconds\n",
               static_cast<int>(std::time(nullptr) - run->start_time));
   return 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "report/output_file.h"
 #include "report/report.h"
 #include "report/sink.h"
 #include "segments/segments.h"
@@ -39,4 +40,6 @@ struct RunState {
   std::vector<double> special_rand_p;  // random-maximum distribution
   TextSink out;                  // the report (.seg)
   TextSink fasta_out;            // the masked copy (.fas)
+  OutputFile report_file;        // where they go; none for a run kept in memory
+  OutputFile fasta_file;
 };
