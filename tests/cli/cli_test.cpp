@@ -314,6 +314,31 @@ TEST(RandomEstimation, FrozenClockRunsAgreeAndCountSequences) {
   }
 }
 
+// SIGTERM during random estimation: the run stops as the signal asks, removes its temporary
+// outputs, and the earlier report stays as it was.
+TEST(Interrupt, TerminatedRunLeavesNoPartialFile) {
+  std::string dir = ::testing::TempDir() + "kestra_interrupt_XXXXXX";
+  ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+  std::ofstream(dir + "/out.seg") << kOldReport;
+  const std::string genome = kData + "/../../../examples/lambda.fa";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
+    execl(KESTRA_BIN, KESTRA_BIN, genome.c_str(), "out", "-S:100000000", "-F", nullptr);
+    _exit(127);
+  }
+  // Wait until both temporary files exist, that is, until estimation is under way.
+  for (int tries = 0; tries < 1000 && Listing(dir).size() < 3; ++tries) usleep(10000);
+  EXPECT_EQ(Listing(dir).size(), 3u) << "temporary outputs never appeared";
+  kill(pid, SIGTERM);
+  int wstatus = 0;
+  ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM);
+  EXPECT_EQ(Listing(dir), std::set<std::string>{"out.seg"});
+  EXPECT_EQ(ReadFile(dir + "/out.seg"), kOldReport);
+  fs::remove_all(dir);
+}
+
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
 INSTANTIATE_TEST_SUITE_P(, Kestra, ::testing::ValuesIn(LoadCases()), CaseName);
 
