@@ -3,7 +3,7 @@ JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: deps run test bench clean
+.PHONY: deps run test test-sanitize fuzz bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -20,6 +20,24 @@ test: deps
 	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
 	cd $(DEBUG_DIR) && ctest --output-on-failure -j$(JOBS)
+
+SANITIZE_DIR := build/sanitize
+FUZZ_DIR := build/fuzz
+FUZZ_SECONDS ?= 20
+
+# Every test again, with the whole project built under AddressSanitizer and
+# UndefinedBehaviorSanitizer; any finding fails the test that met it.
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_SANITIZE=ON
+	cmake --build $(SANITIZE_DIR) -j$(JOBS)
+	cd $(SANITIZE_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS, starting from the committed corpus.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_TESTS=OFF \
+	  -DKESTRA_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j$(JOBS)
+	bash tests/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 bench: deps
 	bash bench/run.sh

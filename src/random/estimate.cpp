@@ -1,13 +1,16 @@
 #include "random/estimate.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "random/generator.h"
 #include "segments/segments.h"
 #include "sequence/composition.h"
 
-int RandomMaxSlots(int length) { return std::max(10001, length + 1); }
+std::size_t RandomMaxSlots(int length) {
+  return static_cast<std::size_t>(std::max<int64_t>(10001, int64_t{length} + 1));
+}
 
 void ShuffleSequenceRegular(char* s, int n) {
   if (n < 2) return;  // the only position it could swap with is itself
@@ -57,7 +60,7 @@ static std::vector<char> BinaryPool(const RandomSettings& settings) {
 void EstimateRandomPM(char* s, int n, const RandomSettings& settings,
                       std::vector<double>* special_rand_p) {
   std::vector<double>& counts = *special_rand_p;
-  counts.assign(static_cast<size_t>(RandomMaxSlots(n)), 0.0);
+  counts.assign(RandomMaxSlots(n), 0.0);
   const bool shuffle = settings.estimate_ran == 2;
   std::vector<char> pool;
   if (shuffle) {

@@ -2,6 +2,7 @@
 // sequences made by shuffling the binary sequence or by drawing nucleotides.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ constexpr int kPoolSize = 1000000;
 
 // Slots of the random-maximum distribution for a sequence of `length` positions: one for
 // every largest merged length that can occur, and never fewer than 10001.
-int RandomMaxSlots(int length);
+std::size_t RandomMaxSlots(int length);
 // Permutes positions 0..n-1: each position in turn swaps with a drawn other position.
 // One position is left as it is.
 void ShuffleSequenceRegular(char* s, int n);

@@ -25,7 +25,8 @@ constexpr int kNotNucleotide = 4;
 constexpr std::array<unsigned char, 256> MakeNucleotideIndex() {
   std::array<unsigned char, 256> index{};
   for (auto& cell : index) cell = kNotNucleotide;
-  for (int i = 0; i < 4; ++i) index[static_cast<unsigned char>(kNucleotides[i])] = i;
+  constexpr char kOrder[] = "ATGC";  // kNucleotides, readable at compile time
+  for (int i = 0; i < 4; ++i) index[static_cast<unsigned char>(kOrder[i])] = i;
   return index;
 }
 constexpr std::array<unsigned char, 256> kNucleotideIndex = MakeNucleotideIndex();

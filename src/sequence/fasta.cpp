@@ -12,6 +12,7 @@ namespace {
 // Letters are gathered in chunks of this size and joined once the entry is complete, so a
 // growing sequence is never copied to a buffer twice its size.
 constexpr std::size_t kChunk = std::size_t{8} << 20;
+constexpr std::size_t kFirstChunk = std::size_t{64} << 10;
 
 // 1 for the bytes a sequence keeps: ASCII letters and '-'. Everything else is skipped.
 constexpr std::array<unsigned char, 256> MakeKeptTable() {
@@ -101,8 +102,11 @@ const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
 bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
   while (p < end) {
     if (s->chunks.empty() || s->chunks.back().size() == s->chunks.back().capacity()) {
+      // Chunks grow with the sequence, from small ones for small inputs up to kChunk.
+      const std::size_t room = s->chunks.empty() ? s->first_chunk
+                                                 : std::min(kChunk, std::max(kFirstChunk, s->letters));
       s->chunks.emplace_back();
-      s->chunks.back().reserve(s->chunks.size() == 1 ? s->first_chunk : kChunk);
+      s->chunks.back().reserve(room);
     }
     std::string& chunk = s->chunks.back();
     const std::size_t old = chunk.size();
@@ -188,7 +192,7 @@ FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters,
   auto* scanner = new FastaScanner();
   scanner->entry = entry;
   scanner->max_letters = max_letters;
-  scanner->first_chunk = std::max(kChunk, std::min(size_hint, max_letters));
+  scanner->first_chunk = std::max(kFirstChunk, std::min(size_hint, max_letters));
   return scanner;
 }
 
