@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when some are missing.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev zlib1g-dev faketime)
+packages=(g++ cmake make libgtest-dev libbenchmark-dev zlib1g-dev faketime clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
