@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,15 @@ double DrawAfter(int draws) {
   return ran1(1.0);
 }
 
+// The distribution EstimateRandomPM makes for a binary sequence of n cells, from `seed`.
+std::vector<double> Estimate(int64_t seed, std::string binary, int n, int how, int count, int E,
+                             const char* set = "A") {
+  init_ran1(seed);
+  std::vector<double> dist;
+  EstimateRandomPM(&binary[0], n, {how, count, E, set, {0.25, 0.25, 0.25, 0.25}}, &dist);
+  return dist;
+}
+
 TEST(Estimate, ShuffleDrawsAndSwaps) {
   init_ran1(1);
   std::string abc = "ABC";
@@ -25,14 +33,11 @@ TEST(Estimate, ShuffleDrawsAndSwaps) {
   EXPECT_EQ(abc, "BAC");
   const double next = ran1(1.0);
   EXPECT_EQ(next, DrawAfter(5));  // two draws hit the position itself
-
-  std::string two = "10";
-  std::string one = "1";
+  std::string two = "10", one = "1";
   init_ran1(1);
-  ShuffleSequenceRegular(&two[0], 2);
+  ShuffleSequenceRegular(&two[0], 2);  // 0 swaps with 1, then 1 with 0
   ShuffleSequenceRegular(&one[0], 1);
-  EXPECT_EQ(two, "10");  // 0 swaps with 1, then 1 with 0
-  EXPECT_EQ(one, "1");
+  EXPECT_EQ(two + one, "101");
   const double after = ran1(1.0);
   EXPECT_EQ(after, DrawAfter(3));  // the first draw hits position 0; one position draws nothing
 }
@@ -49,16 +54,12 @@ TEST(Estimate, ShuffleModeExample) {
     EXPECT_EQ(s, seen[k]);
     EXPECT_EQ(LongestMergedLength(s.data(), 10, 2), longest[k]);
   }
-
-  init_ran1(1);
-  std::string binary = "11010000110";
-  std::vector<double> dist;
-  EstimateRandomPM(&binary[0], 10, {2, 5, 2, "A", {0.25, 0.25, 0.25, 0.25}}, &dist);
-  ASSERT_EQ(dist.size(), 10001u);
+  const double next = ran1(1.0);
   std::vector<double> expected(10001, 0.0);
   expected[3] = expected[5] = expected[6] = 0.2;
   expected[4] = 0.4;
-  EXPECT_EQ(dist, expected);
+  EXPECT_EQ(Estimate(1, "11010000110", 10, 2, 5, 2), expected);
+  EXPECT_EQ(ran1(1.0), next);  // two shuffles before the five counted, as above
 }
 
 TEST(Estimate, GenerationModeExample) {
@@ -74,60 +75,26 @@ TEST(Estimate, GenerationModeExample) {
     GenerateSequence(&drawn[0], 12, pool.data(), kPoolSize);
     EXPECT_EQ(drawn, letters);
   }
-
-  init_ran1(1);
-  std::string binary(13, '0');
-  std::vector<double> dist;
-  EstimateRandomPM(&binary[0], 12, {1, 3, 1, "A", {0.25, 0.25, 0.25, 0.25}}, &dist);
   std::vector<double> expected(10001, 0.0);
   expected[0] = expected[1] = expected[2] = 1.0 / 3;
-  EXPECT_EQ(dist, expected);
+  EXPECT_EQ(Estimate(1, std::string(13, '0'), 12, 1, 3, 1), expected);
 }
 
 TEST(Estimate, DistributionCoversLongSequences) {
   // Every position special: each shuffle leaves it as it is, and the largest merged length,
   // 12000, has a slot of its own.
-  init_ran1(3);
-  std::string binary(12001, '1');
-  binary[12000] = '0';
-  std::vector<double> dist;
-  EstimateRandomPM(&binary[0], 12000, {2, 2, 5, "A", {0.25, 0.25, 0.25, 0.25}}, &dist);
+  std::vector<double> dist = Estimate(3, std::string(12000, '1') + "0", 12000, 2, 2, 5);
   ASSERT_EQ(dist.size(), 12001u);
   EXPECT_EQ(dist[12000], 1.0);
   EXPECT_EQ(dist[10000], 0.0);
-
   // Generated from frequencies that hold no special residue: every length is 0.
-  std::string cells(501, '0');
-  EstimateRandomPM(&cells[0], 500, {1, 4, 5, "N", {0.25, 0.25, 0.25, 0.25}}, &dist);
-  EXPECT_EQ(dist[0], 1.0);
+  EXPECT_EQ(Estimate(3, std::string(501, '0'), 500, 1, 4, 5, "N")[0], 1.0);
 }
 
 TEST(Estimate, ProgressEveryThousandSequences) {
-  init_ran1(5);
-  std::string binary = "01100";
-  std::vector<double> dist;
   testing::internal::CaptureStdout();
-  EstimateRandomPM(&binary[0], 4, {2, 2500, 1, "A", {0.25, 0.25, 0.25, 0.25}}, &dist);
+  Estimate(5, "01100", 4, 2, 2500, 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "N=1000\nN=2000\n");
-}
-
-// The one-pass length equals runs followed by merging, for any linkage distance.
-TEST(Estimate, LongestMergedLengthEqualsRunsAndMerging) {
-  std::mt19937 rng(5);
-  for (int trial = 0; trial < 3000; ++trial) {
-    const int n = static_cast<int>(rng() % 200);
-    const unsigned density = rng() % 101;
-    std::string binary(static_cast<size_t>(n) + 1, '0');
-    for (int i = 0; i < n; ++i) binary[i] = rng() % 100 < density ? '1' : '0';
-    const int E = static_cast<int>(rng() % 24) - 8;
-    SegmentList list;
-    FindRuns(binary.data(), n, &list);
-    ASSERT_EQ(LongestMergedLength(binary.data(), n, E),
-              MergeSegmentsDiscrete(binary.data(), &list, E))
-        << binary << " E=" << E;
-  }
-  const std::string ones = "1111";
-  EXPECT_EQ(LongestMergedLength(ones.data(), 4, -2147483647 - 1), 4);
 }
 
 }  // namespace
