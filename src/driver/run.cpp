@@ -87,18 +87,26 @@ static void WriteHeader(RunState* run) {
   WriteReportHeader(&run->out, header);
 }
 
+// A report that cannot be created or put in place ends the run; the exit removes whatever
+// temporary output is left.
+[[noreturn]] static void CannotOpenReport() { Fatal(FatalStream::kStdoutLine, kCantOpenReport); }
+
+// Likewise for the masked FASTA file.
+[[noreturn]] static void CannotOpenFasta(const std::string& path) {
+  std::string text = kCantOpenFasta;
+  Fatal(FatalStream::kStderr, text.replace(text.find("%s"), 2, path));
+}
+
 // Both outputs are written under temporary names and renamed into place at the end.
 static void OpenOutputs(const std::string& base, RunState* run) {
   InstallInterruptCleanup();
   if (!OpenOutputFile(base + ".seg", &run->report_file, &run->out)) {
-    Fatal(FatalStream::kStdoutLine, kCantOpenReport);
+    CannotOpenReport();
   }
   if (run->fasta_output == 1 || run->fasta_output == 2) {
     const std::string fasta_path = base + ".fas";
     if (!OpenOutputFile(fasta_path, &run->fasta_file, &run->fasta_out)) {
-      std::string text = kCantOpenFasta;
-      text.replace(text.find("%s"), 2, fasta_path);
-      Fatal(FatalStream::kStderr, text);
+      CannotOpenFasta(fasta_path);
     }
   }
 }
@@ -163,16 +171,8 @@ int FinishReport(RunState* run) {
   }
   if (!fasta_ok) return Discard(run);
   // The report goes into place last: once it is there, the run is complete.
-  if (!CommitOutputFile(&run->fasta_file)) {
-    std::string text = kCantOpenFasta;
-    text.replace(text.find("%s"), 2, run->fasta_file.path);
-    PrintMessage(FatalStream::kStderr, text);
-    return Discard(run);
-  }
-  if (!CommitOutputFile(&run->report_file)) {
-    PrintMessage(FatalStream::kStdoutLine, kCantOpenReport);
-    return Discard(run);
-  }
+  if (!CommitOutputFile(&run->fasta_file)) CannotOpenFasta(run->fasta_file.path);
+  if (!CommitOutputFile(&run->report_file)) CannotOpenReport();
   std::printf("\nElapsed time: %d seconds\n",
               static_cast<int>(std::time(nullptr) - run->start_time));
   return 0;
