@@ -160,8 +160,8 @@ static bool FinishMaskedFasta(const ReportInput& in, const std::string& masked, 
 }
 
 // The last line: the count of special residues in the whole sequence against the binomial.
-static void WriteOverallLine(const ReportInput& in, const LetterTable& special, TextSink* out) {
-  const int a = CountLetters(special, in.seq, 0, in.length - 1);
+static void WriteOverallLine(const ReportInput& in, TextSink* out) {
+  const int a = ComputeNSuccesses(in.special_aa, in.seq, 0, in.length - 1);
   const int64_t e = static_cast<int64_t>(std::ceil(in.length * in.P_special));
   int valid = 1;
   const bool below = a < e;
@@ -189,7 +189,6 @@ bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* ou
   form_out_l(out, in.seq, in.length, 80);
   SinkPrintf(out, "\n#Segments: %d\n", segments.count);
 
-  const LetterTable special = MakeLetterTable(in.special_aa);
   PValueTable table;
   table.last_nonzero = in.random_seqs > 0 ? LastNonzero(*in.special_rand_p) : 0;
   long masked_count = 0;
@@ -206,6 +205,6 @@ bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* ou
   bool fasta_ok = true;
   if (masking) fasta_ok = FinishMaskedFasta(in, masked, masked_count, fasta_out);
   SinkPut(out, '\n');
-  WriteOverallLine(in, special, out);
+  WriteOverallLine(in, out);
   return fasta_ok;
 }

@@ -103,16 +103,6 @@ char* FormatSci(char* buf, double value) {
   return std::to_chars(buf, buf + 32, value, std::chars_format::scientific, 6).ptr;
 }
 
-void SinkInt(TextSink* sink, long long value) {
-  char buf[32];
-  SinkWrite(sink, buf, static_cast<std::size_t>(FormatInt(buf, value) - buf));
-}
-
-void SinkSci(TextSink* sink, double value) {
-  char buf[32];
-  SinkWrite(sink, buf, static_cast<std::size_t>(FormatSci(buf, value) - buf));
-}
-
 void form_out_l(TextSink* sink, const char* data, long n, int width) {
   if (n <= 0) return;
   for (long i = 0; i < n; i += width) {

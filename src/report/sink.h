@@ -26,12 +26,8 @@ inline void SinkPut(TextSink* sink, char c) { SinkWrite(sink, &c, 1); }
 inline std::string SinkText(const TextSink& sink) { return sink.buffer.substr(0, sink.used); }
 void SinkPrintf(TextSink* sink, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
-// The bytes "%d" prints for value.
-void SinkInt(TextSink* sink, long long value);
-// The bytes "%e" prints for value (six digits after the point).
-void SinkSci(TextSink* sink, double value);
-// Formatters behind SinkInt and SinkSci; return the end of what they print. They may use up
-// to 32 bytes of buf.
+// The bytes "%d" and "%e" (six digits after the point) print for value; they return the end
+// of what they wrote and may use up to 32 bytes of buf.
 char* FormatInt(char* buf, long long value);
 char* FormatSci(char* buf, double value);
 // Writes the first n characters of data, a newline after every width-th character and one
