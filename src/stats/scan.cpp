@@ -1,83 +1,116 @@
 #include "stats/scan.h"
 
-#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 #include "stats/binomial.h"
 
-// b(i; m) for i = 0..top into b. Each term comes from the previous one by the operations of
-// the recursion of BPR in the same order, so the doubles equal BPR(i, m, p). When (1-p)^m
+namespace {
+
+// b(i; m) and its running sum F(i; m) for i = 0, 1, 2, ... in turn. Each term comes from the
+// previous one by the operations of the recursion of BPR in the same order, so a walk gives
+// the doubles of BPR(i, m, p) and Fb(i, m, p) however often it is repeated. When (1-p)^m
 // underflows the recursion would start from 0; the terms are then taken from logarithms.
-static void FillBinomialTerms(int m, double p, long top, std::vector<double>* b) {
-  b->resize(static_cast<size_t>(std::max(top + 1, 0L)));
-  if (top < 0) return;
-  if (std::pow(1.0 - p, static_cast<double>(m)) < DBL_MIN) {
-    const double lg_m = std::lgamma(m + 1);
-    for (long i = 0; i <= top; ++i) {
-      (*b)[i] = i > m ? 0.0
-                      : std::exp(lg_m - std::lgamma(i + 1) - std::lgamma(m - i + 1) +
-                                 i * std::log(p) + (m - i) * std::log1p(-p));
-    }
-    return;
+struct BinomialWalk {
+  int m;
+  bool from_logs;
+  double b0, odds;            // b(0; m) and p / (1-p), for the recursion
+  double lg_m, log_p, log_q;  // for the logarithms
+  long i;                     // index of the current term, -1 before the first
+  double b;                   // b(i; m)
+  double F, F_1, F_2;         // F(i; m), F(i-1; m), F(i-2; m); 0 at negative indices
+};
+
+BinomialWalk StartWalk(int m, double p) {
+  BinomialWalk x{};  // every sum 0
+  x.m = m;
+  x.from_logs = std::pow(1.0 - p, static_cast<double>(m)) < DBL_MIN;
+  x.odds = p / (1.0 - p);
+  x.i = -1;
+  if (x.from_logs) {
+    x.lg_m = std::lgamma(m + 1);
+    x.log_p = std::log(p);
+    x.log_q = std::log1p(-p);
+  } else {
+    x.b0 = BinomialProb(0, m, p);
   }
-  (*b)[0] = BinomialProb(0, m, p);
-  for (long i = 1; i <= top; ++i) {
-    (*b)[i] = (static_cast<double>(m - i + 1) / static_cast<double>(i)) *
-              ((p / (1.0 - p)) * (*b)[i - 1]);
-  }
+  return x;
 }
 
-// F(i; m) for i = 0..top: the running sum of b(i; m) in ascending order, from 0.
-static void FillCumulative(const std::vector<double>& b, long top, std::vector<double>* F) {
-  F->resize(static_cast<size_t>(std::max(top + 1, 0L)));
-  double sum = 0.0;
-  for (long i = 0; i <= top; ++i) {
-    sum += b[i];
-    (*F)[i] = sum;
-  }
+// b(i; m) from logarithms, for a walk where (1-p)^m underflows.
+double TermFromLogs(const BinomialWalk& x, long i) {
+  return i > x.m ? 0.0
+                 : std::exp(x.lg_m - std::lgamma(i + 1) - std::lgamma(x.m - i + 1) + i * x.log_p +
+                            (x.m - i) * x.log_q);
 }
 
-// F at index i of a table, 0 below index 0.
-static double At(const std::vector<double>& F, long i) { return i < 0 ? 0.0 : F[i]; }
+// Moves the walk on by one index. Kept small: it runs once per term, millions of times.
+inline void Step(BinomialWalk* x) {
+  const long i = ++x->i;
+  if (x->from_logs) {
+    x->b = TermFromLogs(*x, i);
+  } else if (i == 0) {
+    x->b = x->b0;
+  } else {
+    x->b = (static_cast<double>(x->m - i + 1) / static_cast<double>(i)) * (x->odds * x->b);
+  }
+  x->F_2 = x->F_1;
+  x->F_1 = x->F;
+  x->F += x->b;
+}
+
+// Moves the walk forward to index i; a walk already there stays.
+inline void WalkTo(long i, BinomialWalk* x) {
+  while (x->i < i) Step(x);
+}
+
+}  // namespace
 
 ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
-  // b(i; w) is needed up to index 2k-2 (and k), F(i; w) up to k-1, F(i; w-1) up to k-3,
-  // F(i; w-2) up to k-5.
-  const long top_b = std::max<long>(k, 2L * k - 2);
-  FillBinomialTerms(w, p, top_b, &ws->b_w);
-  FillCumulative(ws->b_w, k - 1, &ws->F_w);
-  FillBinomialTerms(w - 1, p, k - 3, &ws->b_other);
-  FillCumulative(ws->b_other, k - 3, &ws->F_w1);
-  FillBinomialTerms(w - 2, p, k - 5, &ws->b_other);
-  FillCumulative(ws->b_other, k - 5, &ws->F_w2);
+  // The sums over r read b(2k-r; w) with the index falling while everything else rises.
+  // Those terms, k+1 to 2k-2, are the only ones kept; the rest are walked again in order.
+  const BinomialWalk start = StartWalk(w, p);
+  BinomialWalk first = start;
+  WalkTo(k - 1, &first);
+  const double Fk1 = first.F, Fk2 = first.F_1, Fk3 = first.F_2;
+  WalkTo(k, &first);
+  const double b = first.b;
+  std::vector<double>& above = ws->b_above_k;
+  if (k > 2 && above.size() < static_cast<size_t>(k - 2)) above.resize(k - 2);
+  for (long i = k + 1; i <= 2L * k - 2; ++i) {
+    Step(&first);
+    above[i - k - 1] = first.b;
+  }
 
-  const std::vector<double>& bw = ws->b_w;
-  const std::vector<double>& F = ws->F_w;
-  const std::vector<double>& F1 = ws->F_w1;
-  const std::vector<double>& F2 = ws->F_w2;
-  const double b = bw[k];
   const double dk1 = k - 1;
   const double dk2 = k - 2;
   const double dw = w;
   const double wp = dw * p;
+  double A3 = 0.0, A4 = 0.0;
+  // In the sums the walk over w stands at r and the one over w-1 at r-3.
+  BinomialWalk again = start;
+  WalkTo(1, &again);
+  BinomialWalk shorter = StartWalk(w - 1, p);
+  for (int r = 2; r <= k - 1; ++r) {
+    Step(&again);
+    const double b_high = above[k - r - 1];
+    A3 += b_high * (again.F_1 * again.F_1);
+    A4 += (b_high * again.b) * (static_cast<double>(r - 1) * again.F_2 - wp * shorter.F);
+    Step(&shorter);
+  }
+  WalkTo(k - 3, &shorter);
+  const double F1k3 = shorter.F, F1k4 = shorter.F_1;
+  BinomialWalk shortest = StartWalk(w - 2, p);
+  WalkTo(k - 5, &shortest);
+  const double F2k5 = shortest.F;
 
   ScanTerms t;
-  const double Fk1 = At(F, k - 1);
-  t.Q2 = Fk1 * Fk1 - (dk1 * b) * At(F, k - 2) + (wp * b) * At(F1, k - 3);
-  t.A1 = ((2.0 * b) * Fk1) * (dk1 * At(F, k - 2) - wp * At(F1, k - 3));
-  t.A2 = (0.5 * (b * b)) * ((dk1 * dk2) * At(F, k - 3) - (((2.0 * dk2) * dw) * p) * At(F1, k - 4) +
-                            ((dw * static_cast<double>(w - 1)) * (p * p)) * At(F2, k - 5));
-  t.A3 = 0.0;
-  t.A4 = 0.0;
-  for (int r = 2; r <= k - 1; ++r) {
-    const double Fr1 = At(F, r - 1);
-    t.A3 += bw[2L * k - r] * (Fr1 * Fr1);
-  }
-  for (int r = 2; r <= k - 1; ++r) {
-    t.A4 += (bw[2L * k - r] * bw[r]) *
-            (static_cast<double>(r - 1) * At(F, r - 2) - wp * At(F1, r - 3));
-  }
+  t.A3 = A3;
+  t.A4 = A4;
+  t.Q2 = Fk1 * Fk1 - (dk1 * b) * Fk2 + (wp * b) * F1k3;
+  t.A1 = ((2.0 * b) * Fk1) * (dk1 * Fk2 - wp * F1k3);
+  t.A2 = (0.5 * (b * b)) * ((dk1 * dk2) * Fk3 - (((2.0 * dk2) * dw) * p) * F1k4 +
+                            ((dw * static_cast<double>(w - 1)) * (p * p)) * F2k5);
   t.Q3 = (((Fk1 * Fk1 * Fk1 - t.A1) + t.A2) + t.A3) - t.A4;
   return t;
 }
@@ -88,6 +121,9 @@ double P_scan_ge_K_in_W_N(int k, int w, int N, double p, ScanWorkspace* ws) {
   if (p <= 0.0) return 0.0;
   if (p >= 1.0) return k <= w ? 1.0 : 0.0;  // no window holds more than w successes
   const ScanTerms t = ComputeScanTerms(k, w, p, ws);
+  // Far below w * p the terms underflow or cancel to nothing and Q3 / Q2 means nothing; such
+  // a depleted stretch is anything but significant.
+  if (!(t.Q2 > 0.0) || !(t.Q3 > 0.0)) return 1.0;
   const int m = N / w + (N % w != 0 ? 1 : 0);
   const double R = t.Q2 * std::pow(t.Q3 / t.Q2, static_cast<double>(m - 2));
   return 1.0 - R > 0.0 ? 1.0 - R : 0.0;

@@ -9,14 +9,15 @@ struct ScanTerms {
   double Q2, Q3, A1, A2, A3, A4;
 };
 
-// Scratch tables reused between calls, so repeated calls do not allocate.
+// Scratch reused between calls, so repeated calls stop allocating once it has grown. Counts
+// run into the millions, hence a single table about the size of k.
 struct ScanWorkspace {
-  std::vector<double> b_w, b_other;  // b(i; w), and b(i; w-1) or b(i; w-2) in turn
-  std::vector<double> F_w, F_w1, F_w2;  // F(i; w), F(i; w-1), F(i; w-2)
+  std::vector<double> b_above_k;  // b(k+1; w) .. b(2k-2; w) of the last call
 };
 
 // Q2, Q3 and the correction terms A1 to A4.
 ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws);
-// Approximate P(S_w >= k) in N trials, never below 0.
+// Approximate P(S_w >= k) in N trials, never below 0; 1 when Q2 or Q3 has vanished, as it
+// does for a count far below w * p.
 double P_scan_ge_K_in_W_N(int k, int w, int N, double p, ScanWorkspace* ws);
 double P_scan_ge_K_in_W_N(int k, int w, int N, double p);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "stats/binomial.h"
 
@@ -58,31 +59,25 @@ struct Reference {
   double Q3(int k) const {
     return (((F(k - 1, w) * F(k - 1, w) * F(k - 1, w) - A1(k)) + A2(k)) + A3(k)) - A4(k);
   }
-  double P(int k, int N) const {
-    if (k <= 0) return 1.0;
-    if (p <= 0.0) return 0.0;
-    if (p >= 1.0) return k <= w ? 1.0 : 0.0;
+  // 1 - R as the formula leaves it, unclamped, from Q2 and Q3 worked out once.
+  double OneMinusR(double q2, double q3, int N) const {
     const int m = N / w + (N % w != 0 ? 1 : 0);
-    const double R = Q2(k) * std::pow(Q3(k) / Q2(k), m - 2.0);
-    return 1.0 - R > 0.0 ? 1.0 - R : 0.0;
+    return 1.0 - q2 * std::pow(q3 / q2, m - 2.0);
   }
 };
+
+// The p-value owed, from the straightforward terms: 1 for k <= 0 and for a depleted stretch,
+// where Q2 or Q3 is not above 0 (or not a number); else 1 - R, or 0 where that is not above 0.
+double Owed(const Reference& ref, int k, int N, double q2, double q3) {
+  if (k <= 0 || !(q2 > 0.0 && q3 > 0.0)) return 1.0;
+  const double raw = ref.OneMinusR(q2, q3, N);
+  return raw > 0.0 ? raw : 0.0;
+}
 
 std::string E(double x) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%e", x);
   return buf;
-}
-
-TEST(Scan, TermsOfTheExample) {
-  ScanWorkspace ws;
-  const ScanTerms t = ComputeScanTerms(5, 10, 0.25, &ws);
-  EXPECT_EQ(ws.b_w[5], 0.058399200439453125);
-  EXPECT_EQ(ws.F_w[4], 0.9218730926513672);
-  const double got[] = {t.A1, t.A2, t.A3, t.A4, t.Q2, t.Q3};
-  const char* want[] = {"1.724718e-01", "4.033163e-03", "1.064193e-02",
-                        "2.194510e-03", "7.563058e-01", "6.234626e-01"};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(E(got[i]), want[i]) << "term " << i;
 }
 
 // N = 91 to 100 make m = 10 windows, 101 makes 11, 15 makes 2 (1 - Q2), 10 makes 1
@@ -113,40 +108,64 @@ TEST(Scan, KnownValues) {
   }
 }
 
-// The table-driven evaluation gives exactly the doubles of the straightforward one.
+// The fast evaluation gives exactly the doubles of the straightforward one, term by term and
+// for the p-value, across k, w, p and the number of windows.
 TEST(Scan, FastEqualsStraightforward) {
-  ScanWorkspace workspace;
+  std::vector<std::tuple<int, double, int>> cases;  // w, p, k
   for (double p : {0.01, 0.1, 0.25, 8.0 / 19, 0.5, 0.7, 0.95}) {
     for (int w : {1, 2, 3, 4, 5, 7, 10, 16, 33, 60}) {
-      const Reference ref{w, p};
-      for (int k = 0; k <= w; ++k) {
-        for (int N : {w, w + 1, 2 * w, 3 * w - 1, 10 * w + 3, 100000}) {
-          const double fast = P_scan_ge_K_in_W_N(k, w, N, p, &workspace);
-          const double slow = ref.P(k, N);
-          ASSERT_TRUE(fast == slow || (std::isnan(fast) && std::isnan(slow)))
-              << "k=" << k << " w=" << w << " N=" << N << " p=" << p << ": " << fast << " vs "
-              << slow;
-        }
-        if (k == 0) continue;
-        const ScanTerms t = ComputeScanTerms(k, w, p, &workspace);
-        const double terms[] = {t.Q2, t.Q3, t.A1, t.A2, t.A3, t.A4},
-                     slow[] = {ref.Q2(k), ref.Q3(k), ref.A1(k), ref.A2(k), ref.A3(k), ref.A4(k)};
-        for (int i = 0; i < 6; ++i) ASSERT_EQ(terms[i], slow[i]) << "term " << i << " k=" << k;
-      }
+      for (int k = 0; k <= w; ++k) cases.emplace_back(w, p, k);
+    }
+  }
+  // Longer tables; at p = 0.5, (1-p)^m first drops below the smallest normal double at
+  // m = 1023, so w, w-1 and w-2 fall on either side; counts so far below w * p that Q2 or Q3
+  // is 0 or, by cancellation, just below (Q3 < 0 at w = 200, k = 17; Q2 < 0 at w = 400, k = 25).
+  for (int k : {120, 150, 200}) cases.emplace_back(400, 0.25, k);
+  for (int w : {1022, 1023, 1024, 1025}) {
+    for (int k : {1, 2, 5, 30, 200}) cases.emplace_back(w, 0.5, k);
+  }
+  for (int k = 12; k <= 20; ++k) cases.emplace_back(200, 0.8, k);
+  for (int k = 23; k <= 27; ++k) cases.emplace_back(400, 0.7, k);
+  ScanWorkspace workspace;
+  for (const auto& [w, p, k] : cases) {
+    const Reference ref{w, p};
+    const double q2 = ref.Q2(k), q3 = ref.Q3(k);
+    for (int N : {w, w + 1, 2 * w, 3 * w - 1, 10 * w + 3, 100000}) {
+      ASSERT_EQ(P_scan_ge_K_in_W_N(k, w, N, p, &workspace), Owed(ref, k, N, q2, q3))
+          << "k=" << k << " w=" << w << " N=" << N << " p=" << p;
+    }
+    if (k == 0) continue;
+    const ScanTerms t = ComputeScanTerms(k, w, p, &workspace);
+    const double terms[] = {t.Q2, t.Q3, t.A1, t.A2, t.A3, t.A4},
+                 slow[] = {q2, q3, ref.A1(k), ref.A2(k), ref.A3(k), ref.A4(k)};
+    for (int i = 0; i < 6; ++i) {
+      ASSERT_EQ(terms[i], slow[i]) << "term " << i << " k=" << k << " w=" << w << " p=" << p;
     }
   }
 }
 
-// Where (1-p)^m underflows for some of w, w-1, w-2 the terms come from logarithms: the same
-// doubles as the straightforward version, and long segments keep their meaning.
-TEST(Scan, AcrossUnderflow) {
-  // At p = 0.5, (1-p)^m first drops below the smallest normal double at m = 1023.
-  for (int w : {1022, 1023, 1024, 1025}) {
-    const Reference ref{w, 0.5};
-    for (int k : {1, 2, 5, 30}) {
-      EXPECT_EQ(P_scan_ge_K_in_W_N(k, w, 50000, 0.5), ref.P(k, 50000)) << "w=" << w << " k=" << k;
-    }
+// A count far below w * p drives Q2 and Q3 to 0 or, by cancellation, just below. Read through
+// Q3 / Q2, that would make the stretch most significant (0) for some numbers of windows m; it
+// scores 1 for every m. From the nearest count with both terms above 0 on, 1 - R stands, and
+// there it is 1 as well.
+TEST(Scan, DepletedStretchIsNotSignificant) {
+  // p, k, N (w = 1000, so m = N / 1000), whether Q2 and Q3 are both above 0. At p = 0.8,
+  // k = 409 has Q2 = Q3 = 0, k = 410 and 487 Q3 = 0, k = 488 Q3 < 0; at 0.97, 793 has Q3 = 0.
+  const std::tuple<double, int, int, bool> cases[] = {
+      {0.8, 487, 1000, false},  {0.8, 488, 1000, false},   {0.8, 489, 1000, true},
+      {0.97, 793, 1000, false}, {0.97, 794, 1000, true},   {0.8, 409, 2000, false},
+      {0.8, 489, 2000, true},   {0.8, 409, 3000, false},   {0.8, 410, 3000, false},
+      {0.8, 489, 3000, true},   {0.8, 409, 100000, false}, {0.8, 489, 100000, true}};
+  ScanWorkspace ws;
+  for (const auto& [p, k, N, positive] : cases) {
+    const ScanTerms t = ComputeScanTerms(k, 1000, p, &ws);
+    EXPECT_EQ(t.Q2 > 0.0 && t.Q3 > 0.0, positive) << "p=" << p << " k=" << k;
+    EXPECT_EQ(P_scan_ge_K_in_W_N(k, 1000, N, p, &ws), 1.0) << "p=" << p << " k=" << k << " N=" << N;
   }
+}
+
+// Long segments, where the terms come from logarithms, keep their meaning.
+TEST(Scan, AcrossUnderflow) {
   // k, w, N, p, significant: dense segments stay significant, as many as expected do not.
   const std::tuple<int, int, int, double, bool> cases[] = {{1500, 3000, 4600000, 0.25, true},
                                                            {750, 3000, 4600000, 0.25, false},
