@@ -2,7 +2,7 @@
 // probability, the linkage-distance estimate and the binary sequence.
 #include "sequence/composition.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -76,7 +76,7 @@ void Conv2Upper(char* buf, long n) {
 // Counts of A, T, G and C in seq[0..n-1] into counts[0..3].
 static void CountNucleotides(const char* seq, long n, long counts[4]) {
   long i = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
   // Sixteen letters at a time; the 8-bit lane counters are summed before they can overflow.
   const __m128i zero = _mm_setzero_si128();
   const __m128i letters[4] = {_mm_set1_epi8('A'), _mm_set1_epi8('T'), _mm_set1_epi8('G'),
@@ -87,9 +87,10 @@ static void CountNucleotides(const char* seq, long n, long counts[4]) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seq + i));
       for (int k = 0; k < 4; ++k) lanes[k] = _mm_sub_epi8(lanes[k], _mm_cmpeq_epi8(v, letters[k]));
     }
+    // Each half of a sum is at most 8 * 255, so its low 32 bits hold it, also on 32-bit x86.
     for (int k = 0; k < 4; ++k) {
       const __m128i sums = _mm_sad_epu8(lanes[k], zero);
-      counts[k] += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+      counts[k] += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
     }
   }
 #endif
@@ -134,7 +135,7 @@ bool EstimateLinkageDistance(double p, int* distance) {
 
 void Seq2binary(const char* seq, int L, const std::string& set, char* dst) {
   int k = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
   // Small sets, sixteen letters at a time: '0' plus 1 where a letter of the set matches.
   if (set.size() <= 8) {
     const __m128i one = _mm_set1_epi8(1);
@@ -142,7 +143,8 @@ void Seq2binary(const char* seq, int L, const std::string& set, char* dst) {
     for (; L - k >= 16; k += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seq + k));
       __m128i match = _mm_setzero_si128();
-      for (const char letter : set) match = _mm_or_si128(match, _mm_cmpeq_epi8(v, _mm_set1_epi8(letter)));
+      for (const char letter : set)
+        match = _mm_or_si128(match, _mm_cmpeq_epi8(v, _mm_set1_epi8(letter)));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + k),
                        _mm_add_epi8(digit_zero, _mm_and_si128(match, one)));
     }

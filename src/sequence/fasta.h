@@ -24,7 +24,8 @@ constexpr std::size_t kFastaMaxLetters = std::size_t{1} << 31;
 
 // Reads the first entry from the open file descriptor `fd` (a file or a pipe, plain or
 // gzip-compressed) in large blocks. Reading stops once the first entry is complete and a
-// counted header line is known. A corrupt or truncated gzip stream is a read error.
+// counted header line is known. A corrupt or truncated gzip stream is a read error; zero
+// bytes after its last member, up to the end of the input, are padding and ignored.
 FastaStatus ReadFastaFile(int fd, FastaEntry* entry);
 
 // Incremental form of the reader, for input that arrives in pieces.

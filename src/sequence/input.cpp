@@ -1,9 +1,11 @@
 // Input bytes for the FASTA reader: read in large blocks from a file or a pipe, and
-// decompressed on the fly when the input is gzip (one member or several, as bgzip writes).
+// decompressed on the fly when the input is gzip (one member or several, as bgzip writes,
+// maybe followed by zero bytes up to the end, as tape blocking leaves them).
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -35,8 +37,23 @@ Outcome FeedPlain(int fd, std::vector<char>* block, std::size_t first, FastaScan
   }
 }
 
+// Padding after the last member: zero bytes, from the unread input in zs up to the end of fd.
+// A later nonzero byte makes the whole tail garbage rather than padding.
+Outcome SkipZeroPadding(int fd, std::vector<char>* block, const z_stream& zs) {
+  const char* p = reinterpret_cast<const char*>(zs.next_in);
+  std::size_t n = zs.avail_in;
+  for (;;) {
+    if (std::any_of(p, p + n, [](char c) { return c != 0; })) return Outcome::kError;
+    const long got = ReadSome(fd, block->data(), block->size());
+    if (got <= 0) return got == 0 ? Outcome::kEnd : Outcome::kError;
+    p = block->data();
+    n = static_cast<std::size_t>(got);
+  }
+}
+
 // Inflates the gzip members of the input and feeds what they hold to the scanner. Input that
-// ends inside a member, or that is no gzip member where one must start, is an error.
+// ends inside a member, or that is neither a gzip member nor zero padding where one must
+// start, is an error.
 Outcome InflateMembers(int fd, std::vector<char>* block, std::size_t first, z_stream* zs,
                        FastaScanner* scanner) {
   std::vector<char> out(kBlock);
@@ -54,6 +71,8 @@ Outcome InflateMembers(int fd, std::vector<char>* block, std::size_t first, z_st
     }
     if (!in_member) {
       if (zs->avail_in == 0 && at_end) return Outcome::kEnd;
+      // No member starts with a zero byte, so one here can only begin padding.
+      if (*zs->next_in == 0) return SkipZeroPadding(fd, block, *zs);
       if (inflateReset(zs) != Z_OK) return Outcome::kError;
       in_member = true;
     }
@@ -98,8 +117,8 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry) {
   const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const std::size_t hint = regular && !gzip ? static_cast<std::size_t>(st.st_size) : 0;
   FastaScanner* scanner = NewFastaScanner(entry, kFastaMaxLetters, hint);
-  const Outcome outcome = gzip ? FeedGzip(fd, &block, first, scanner)
-                               : FeedPlain(fd, &block, first, scanner);
+  const Outcome outcome =
+      gzip ? FeedGzip(fd, &block, first, scanner) : FeedPlain(fd, &block, first, scanner);
   const FastaStatus status = FastaScannerFinish(scanner);
   if (outcome == Outcome::kError) {
     *entry = FastaEntry();

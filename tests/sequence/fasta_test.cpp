@@ -10,12 +10,16 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
+
+#include "fasta_check.h"
 
 namespace {
 
@@ -96,18 +100,11 @@ std::string RandomInput(std::mt19937& rng) {
   return input;
 }
 
-// Feeds `input` to a scanner in blocks of `block` bytes (of 1 to `block` bytes drawn from
-// rng when given), stopping as soon as the scanner says it is done.
 Result ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rng = nullptr,
                     std::size_t max_letters = kFastaMaxLetters) {
-  FastaEntry entry;
-  FastaScanner* scanner = NewFastaScanner(&entry, max_letters);
-  for (std::size_t at = 0, n = 0; at < input.size(); at += n) {
-    n = std::min(rng != nullptr ? 1 + (*rng)() % block : block, input.size() - at);
-    if (!FastaScannerFeed(scanner, input.data() + at, n)) break;
-  }
-  const FastaStatus status = FastaScannerFinish(scanner);
-  return {status, entry.name, entry.seq};
+  const FastaResult r = ScanBytes(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
+                                  block, max_letters, rng);
+  return {r.status, r.entry.name, r.entry.seq};
 }
 
 Result ReadFd(int fd) {
@@ -184,25 +181,6 @@ TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
   }
 }
 
-// Blocks fed one at a time: every Feed but the last returns true.
-TEST(FastaScanner, StopsOnceTheResultIsKnown) {
-  const std::vector<std::string> cases[] = {
-      {">a\nAC", "\n>"},                                     // the entry ends at the next header
-      {"x>a\nAC\n", ">b", "\n"},                             // an uncounted header waits
-      {"x>a\n>", std::string(kFastaLineMax - 2, 'h'), "h"},  // counted before its newline
-  };
-  for (const auto& blocks : cases) {
-    FastaEntry entry;
-    FastaScanner* scanner = NewFastaScanner(&entry);
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-      EXPECT_EQ(FastaScannerFeed(scanner, blocks[i].data(), blocks[i].size()),
-                i + 1 < blocks.size())
-          << blocks[0] << ", block " << i;
-    }
-    EXPECT_EQ(FastaScannerFinish(scanner), kOk) << blocks[0];
-  }
-}
-
 // An entry reaching the letter limit is rejected however its letters arrive.
 TEST(FastaScanner, RejectsAnEntryAtTheLetterLimit) {
   const std::tuple<std::string, FastaStatus> cases[] = {
@@ -238,6 +216,41 @@ TEST(ReadFastaFile, FileAndPipeAgreeWithScanner) {
   const int write_only = open("/dev/null", O_WRONLY);
   EXPECT_EQ(ReadFd(write_only), Result(FastaStatus::kReadError, "", ""));
   close(write_only);
+}
+
+// Zero bytes after the last member are padding, over any number of read blocks, provided
+// they reach the end. One entry only, so that the reader goes on to the end of the input.
+TEST(ReadFastaFile, GzipZeroPaddingOnlyUpToTheEnd) {
+  std::ifstream in(KESTRA_CLI_INPUT "/seq19.fa.gz", std::ios::binary);
+  const std::string member{std::istreambuf_iterator<char>(in), {}}, zeros(3u << 19, '\0');
+  FILE* file = std::tmpfile();
+  for (const auto& [input, ok] : {std::pair{member + zeros.substr(0, 10), true},
+                                  {member + zeros, true},
+                                  {member + zeros + "x", false},
+                                  {member + "x", false}}) {
+    const Result want =
+        ok ? Result(kOk, "seq1", "GAAATCGCAATAAGCTCGA") : Result(FastaStatus::kReadError, "", "");
+    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << input.size();
+    EXPECT_EQ(ReadThroughPipe(input, 1 << 16), want) << input.size();
+  }
+  std::fclose(file);
+}
+
+// The fuzz target's check passes on its corpus and notices a file-descriptor result that
+// differs from the scanner's.
+TEST(FuzzCheck, PassesOnTheCorpusAndNoticesADisagreement) {
+  for (const auto& file : std::filesystem::directory_iterator(KESTRA_FASTA_CORPUS)) {
+    std::ifstream in(file.path(), std::ios::binary);
+    const std::string s{std::istreambuf_iterator<char>(in), {}};
+    const auto* data = reinterpret_cast<const uint8_t*>(s.data());
+    EXPECT_TRUE(FastaPathsAgree(data, s.size(), ReadFromMemoryFile(data, s.size()))) << file;
+  }
+  const auto* data = reinterpret_cast<const uint8_t*>(">a\nAC\n");
+  EXPECT_TRUE(FastaPathsAgree(data, 6, {kOk, {"a", "AC"}}));
+  for (const FastaResult& other : {FastaResult{kOk, {"a", "A"}}, FastaResult{kOk, {"b", "AC"}},
+                                   FastaResult{FastaStatus::kTooLong, {"a", "AC"}}}) {
+    EXPECT_FALSE(FastaPathsAgree(data, 6, other)) << other.entry.name << other.entry.seq;
+  }
 }
 
 }  // namespace
