@@ -3,7 +3,7 @@ JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: deps run test test-sanitize fuzz bench clean
+.PHONY: deps run test test-sanitize test-scalar fuzz bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -22,6 +22,7 @@ test: deps
 	cd $(DEBUG_DIR) && ctest --output-on-failure -j$(JOBS)
 
 SANITIZE_DIR := build/sanitize
+SCALAR_DIR := build/scalar
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 20
 
@@ -31,6 +32,14 @@ test-sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_SANITIZE=ON
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	cd $(SANITIZE_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The scalar paths (no SSE2), every test binary whole in a shuffled order, twice: the results
+# must not depend on the vector paths nor on the order the tests run in.
+test-scalar: deps
+	cmake -S . -B $(SCALAR_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_NO_SIMD=ON
+	cmake --build $(SCALAR_DIR) -j$(JOBS)
+	for t in $(SCALAR_DIR)/tests/*/*_tests; do \
+	  $$t --gtest_shuffle --gtest_repeat=2 --gtest_brief=1 || exit 1; done
 
 # Each fuzz target for FUZZ_SECONDS, starting from the committed corpus.
 fuzz: deps

@@ -47,38 +47,31 @@ void ScanArgs(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_ScanP)->Apply(ScanArgs);
 
-void BM_FindRuns(benchmark::State& state) {
+void BM_MergedRuns(benchmark::State& state) {
   const std::vector<char>& bin = RandomBinary();
-  SegmentList list;
+  int merged = 0;
   for (auto _ : state) {
-    list.clear();
-    benchmark::DoNotOptimize(FindRuns(bin.data(), kGenomeLength, &list));
+    MergedRuns walk = StartMergedRuns(bin.data(), kGenomeLength, kLinkage);
+    merged = 0;
+    for (FRAGMENT f; NextMergedRun(&walk, &f);) ++merged;
+    benchmark::DoNotOptimize(merged);
   }
-  state.counters["segments"] = static_cast<double>(list.size());
+  state.counters["merged"] = merged;
 }
-BENCHMARK(BM_FindRuns)->Unit(benchmark::kMillisecond);
-
-void BM_FindRunsMerge(benchmark::State& state) {
-  const std::vector<char>& bin = RandomBinary();
-  SegmentList list;
-  for (auto _ : state) {
-    list.clear();
-    FindRuns(bin.data(), kGenomeLength, &list);
-    benchmark::DoNotOptimize(MergeSegmentsDiscrete(bin.data(), &list, kLinkage));
-  }
-  state.counters["merged"] = static_cast<double>(list.size());
-}
-BENCHMARK(BM_FindRunsMerge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MergedRuns)->Unit(benchmark::kMillisecond);
 
 void BM_SlideWindowP(benchmark::State& state) {
   const std::vector<char>& bin = RandomBinary();
   const int w = static_cast<int>(state.range(0));
-  SegmentList list;
+  WindowScores scores = MakeWindowScores(w, kGenomeLength, kP, kMinPVal);
+  int windows = 0;
   for (auto _ : state) {
-    list.clear();
-    benchmark::DoNotOptimize(SlideWindowP(bin.data(), kGenomeLength, w, kMinPVal, kP, &list));
+    WindowWalk walk = StartWindowWalk(bin.data(), &scores, false, kLinkage);
+    windows = 0;
+    for (FRAGMENT f; SlideWindowP(&walk, &f);) ++windows;
+    benchmark::DoNotOptimize(windows);
   }
-  state.counters["windows"] = static_cast<double>(list.size());
+  state.counters["windows"] = windows;
 }
 BENCHMARK(BM_SlideWindowP)->Arg(100)->Arg(1000)->ArgName("W")->Unit(benchmark::kMillisecond);
 

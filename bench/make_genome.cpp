@@ -3,7 +3,8 @@
 // FASTA files, headers skipped, wrapping round) and a random piece of 10-100 kbp (uniform
 // ACGT with a few A/T-rich stretches of 300-3000 letters, so that some segments stand out).
 //
-// Usage: make_genome SIZE OUTPUT SOURCE.fa...
+// Usage: make_genome SIZE OUTPUT [SOURCE.fa...]
+// Without a source every piece is random.
 //
 // The random source is std::mt19937_64 with a fixed seed and every draw is mapped to a range
 // by hand (the standard distributions differ between libraries), so the file is the same
@@ -91,21 +92,21 @@ void WriteFasta(const char* path, const std::string& name, const std::string& se
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) Fail("usage: make_genome SIZE OUTPUT SOURCE.fa...");
+  if (argc < 3) Fail("usage: make_genome SIZE OUTPUT [SOURCE.fa...]");
   char* end = nullptr;
   const unsigned long long size = std::strtoull(argv[1], &end, 10);
   if (*end != '\0' || size == 0) Fail(std::string("bad size ") + argv[1]);
 
   std::string pool;
   for (int i = 3; i < argc; ++i) AppendLetters(argv[i], pool);
-  if (pool.empty()) Fail("the sources hold no letters");
+  if (argc > 3 && pool.empty()) Fail("the sources hold no letters");
 
   std::mt19937_64 rng(kSeed);
   std::string seq;
   seq.reserve(size + 500000);
   std::size_t cursor = 0;
   while (seq.size() < size) {
-    AppendReal(pool, cursor, Between(rng, 50000, 500000), seq);
+    if (!pool.empty()) AppendReal(pool, cursor, Between(rng, 50000, 500000), seq);
     if (seq.size() < size) AppendRandom(rng, Between(rng, 10000, 100000), seq);
   }
   seq.resize(size);

@@ -31,6 +31,7 @@ const char kErrorReadingFasta[] = "\nError reading FASTA file\n";
 const char kSequenceTooLong[] = "\nERROR: sequence is too long\n";
 const char kNoValidNucleotides[] = "\nNo valid nucleotides were found\n";
 const char kUnrecognizedArgument[] = "\nUnrecognized command line argument: '%c'\n";
+const char kValueOutOfRange[] = "ERROR: value out of range in argument '%s'\n";
 const char kFrequencyRange[] = "ERROR: nucleotide frequencies must lie between 0 and 1\n";
 const char kFrequencySum[] = "ERROR: nucleotide frequencies do not add up to 1.0\n";
 const char kWindowAndRandom[] = "Incompatible switches: scanning window+random sequences\n";

@@ -7,6 +7,7 @@ extern const char kErrorReadingFasta[];
 extern const char kSequenceTooLong[];
 extern const char kNoValidNucleotides[];
 extern const char kUnrecognizedArgument[];  // printf format with %c
+extern const char kValueOutOfRange[];       // printf format with %s
 extern const char kFrequencyRange[];
 extern const char kFrequencySum[];
 extern const char kWindowAndRandom[];

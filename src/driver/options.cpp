@@ -1,12 +1,13 @@
 #include "driver/options.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "driver/fatal.h"
 #include "driver/messages.h"
+#include "fatal/fatal.h"
 #include "sequence/composition.h"
 
 const char valid_args[] = "WESRPNFLATGCMKB";
@@ -17,8 +18,15 @@ static const char* ValueText(const char* arg) {
   return std::strlen(arg) >= 3 ? arg + 3 : "";
 }
 
+// An integer read as far as it goes (text that is not a number reads 0); a number beyond
+// the range of int ends the run rather than wrapping into another value.
 static int IntValue(const char* arg) {
-  return static_cast<int>(std::strtol(ValueText(arg), nullptr, 10));
+  const long value = std::strtol(ValueText(arg), nullptr, 10);
+  if (value < INT_MIN || value > INT_MAX) {
+    std::string text = kValueOutOfRange;
+    Fatal(FatalStream::kStderr, text.replace(text.find("%s"), 2, arg));
+  }
+  return static_cast<int>(value);
 }
 
 static double RealValue(const char* arg) { return std::strtod(ValueText(arg), nullptr); }

@@ -8,9 +8,9 @@
 #include <new>
 #include <string>
 
-#include "driver/fatal.h"
 #include "driver/messages.h"
 #include "driver/options.h"
+#include "fatal/fatal.h"
 #include "random/estimate.h"
 #include "random/generator.h"
 #include "report/output_file.h"
@@ -116,7 +116,7 @@ void PrepareRun(int argc, char** argv, RunState* run) {
   ParseOptions(argc, argv, run);
   ValidateOptions(*run, run->length);
   EncodeSequence(run);
-  init_ran1(0);
+  init_ran1(&run->generator, 0);
   WriteHeader(run);
 }
 
@@ -134,23 +134,25 @@ void DetectSegments(RunState* run) {
     run->segments = SourceOfRuns(binary, run->length, run->max_separation);
     return;
   }
-  SlideWindowP(binary, run->length, run->window, run->min_p_val, run->P_special,
-               &run->special_merged);
-  if (run->use_merge == 1) {
-    MergeSegmentsDiscrete(binary, &run->special_merged, run->max_separation);
-  }
-  run->segments = SourceOfList(run->special_merged);
+  // Windows are scored, merged and written as they slide: two walks, one to count them.
+  run->window_scores =
+      MakeWindowScores(run->window, run->length, run->P_special, run->min_p_val);
+  run->segments = SourceOfWindows(
+      StartWindowWalk(binary, &run->window_scores, run->use_merge == 1, run->max_separation));
 }
 
 void EstimateRandomSignificance(RunState* run) {
   if (run->window >= 2 || run->random_seqs <= 0) return;
   // The working copy exists only while random sequences are drawn.
   std::vector<char> working(run->binary_seq);
-  const RandomSettings settings{run->estimate_ran, run->random_seqs, run->max_separation,
-                                run->special_aa,
-                                {run->aa_freq[0], run->aa_freq[1], run->aa_freq[2],
-                                 run->aa_freq[3]}};
-  EstimateRandomPM(working.data(), run->length, settings, &run->special_rand_p);
+  const RandomSettings settings{
+      run->estimate_ran,
+      run->random_seqs,
+      run->max_separation,
+      run->special_aa,
+      {run->aa_freq[0], run->aa_freq[1], run->aa_freq[2], run->aa_freq[3]}};
+  run->random_max = EstimateRandomPM(&run->generator, working.data(), run->length, settings,
+                                     [](int k) { std::printf("N=%d\n", k); });
 }
 
 // Removes both temporary outputs of a failed run; returns the failure status.
@@ -161,9 +163,9 @@ static int Discard(RunState* run) {
 }
 
 int FinishReport(RunState* run) {
-  const ReportInput input{&run->entry.name,     run->entry.seq.data(), run->length,
-                          run->special_aa,      run->P_special,        run->random_seqs,
-                          &run->special_rand_p, run->fasta_output,     run->masking_p_val};
+  const ReportInput input{&run->entry.name, run->entry.seq.data(), run->length,
+                          run->special_aa,  run->P_special,        run->random_seqs,
+                          &run->random_max, run->fasta_output,     run->masking_p_val};
   const bool fasta_ok = WriteSegmentsNT(input, run->segments, &run->out, &run->fasta_out);
   if (!SinkClose(&run->out)) {
     PrintMessage(FatalStream::kStdoutLine, kErrorClosingReport);

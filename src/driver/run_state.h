@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "random/generator.h"
 #include "report/output_file.h"
 #include "report/report.h"
 #include "report/sink.h"
@@ -35,9 +36,10 @@ struct RunState {
   int length = 0;                // number of letters
   double P_special = 0.0;        // probability of a special residue at a position
   std::vector<char> binary_seq;  // '1'/'0' per position, plus a final '0'
-  SegmentList special_merged;    // window mode: the recorded windows, merged
-  SegmentSource segments;        // what the report lists: those windows, or the merged runs
-  std::vector<double> special_rand_p;  // random-maximum distribution
+  WindowScores window_scores;    // window mode: the p-value of each window count
+  SegmentSource segments;        // what the report lists: the merged runs, or the windows
+  Ran1 generator;                // random sequences are drawn from it
+  RandomMaxCounts random_max;    // largest merged lengths of the random sequences
   TextSink out;                  // the report (.seg)
   TextSink fasta_out;            // the masked copy (.fas)
   OutputFile report_file;        // where they go; none for a run kept in memory

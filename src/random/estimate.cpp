@@ -1,27 +1,23 @@
 #include "random/estimate.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
 
-#include "random/generator.h"
 #include "segments/segments.h"
 #include "sequence/composition.h"
 
-std::size_t RandomMaxSlots(int length) {
-  return static_cast<std::size_t>(std::max<int64_t>(10001, int64_t{length} + 1));
-}
-
-void ShuffleSequenceRegular(char* s, int n) {
+void ShuffleSequenceRegular(Ran1* g, char* s, int n) {
   if (n < 2) return;  // the only position it could swap with is itself
+  // A local copy of the state stays in registers: the swaps cannot alias it.
+  Ran1 r = *g;
   const double scale = n;
   for (int i = 0; i < n; ++i) {
     int p;
     do {
-      p = static_cast<int>(ran1(scale));
+      p = static_cast<int>(ran1(&r, scale));
     } while (p == i);
     std::swap(s[i], s[p]);
   }
+  *g = r;
 }
 
 void SetIntervalsNT(const double f[4], double b[5]) {
@@ -29,9 +25,9 @@ void SetIntervalsNT(const double f[4], double b[5]) {
   for (int i = 1; i <= 4; ++i) b[i] = f[i - 1] + b[i - 1];
 }
 
-void GenerateRandomSequenceNT(char* pool, int count, const double b[5]) {
+void GenerateRandomSequenceNT(Ran1* g, char* pool, int count, const double b[5]) {
   for (int i = 0; i < count; ++i) {
-    const double x = ran1(1.0);
+    const double x = ran1(g, 1.0);
     for (int j = 1; j <= 4; ++j) {
       if (b[j - 1] <= x && x < b[j]) {
         pool[i] = kNucleotides[j - 1];
@@ -41,42 +37,58 @@ void GenerateRandomSequenceNT(char* pool, int count, const double b[5]) {
   }
 }
 
-void GenerateSequence(char* d, int n, const char* source, int source_len) {
+void GenerateSequence(Ran1* g, char* d, int n, const char* source, int source_len) {
+  Ran1 r = *g;
   const double scale = source_len;
-  for (int i = 0; i < n; ++i) d[i] = source[static_cast<int>(ran1(1.0) * scale)];
+  for (int i = 0; i < n; ++i) d[i] = source[static_cast<int>(ran1(&r, 1.0) * scale)];
+  *g = r;
 }
 
 // The letter pool mapped once to '1'/'0', so each generated position is one draw and a load.
-static std::vector<char> BinaryPool(const RandomSettings& settings) {
+static std::vector<char> BinaryPool(Ran1* g, const RandomSettings& settings) {
   double bounds[5];
   SetIntervalsNT(settings.aa_freq, bounds);
   std::vector<char> pool(kPoolSize + 1, '\0');
-  GenerateRandomSequenceNT(pool.data(), kPoolSize, bounds);
+  GenerateRandomSequenceNT(g, pool.data(), kPoolSize, bounds);
   const int m = static_cast<int>(settings.special_aa.size());
   for (char& c : pool) c = AA2binary(c, settings.special_aa.c_str(), m);
   return pool;
 }
 
-void EstimateRandomPM(char* s, int n, const RandomSettings& settings,
-                      std::vector<double>* special_rand_p) {
-  std::vector<double>& counts = *special_rand_p;
-  counts.assign(RandomMaxSlots(n), 0.0);
+RandomMaxCounts EstimateRandomPM(Ran1* g, char* s, int n, const RandomSettings& settings,
+                                 const std::function<void(int)>& progress) {
+  RandomMaxCounts d;
+  d.sequences = settings.random_seqs;
   const bool shuffle = settings.estimate_ran == 2;
   std::vector<char> pool;
   if (shuffle) {
-    ShuffleSequenceRegular(s, n);
-    ShuffleSequenceRegular(s, n);
+    ShuffleSequenceRegular(g, s, n);
+    ShuffleSequenceRegular(g, s, n);
   } else {
-    pool = BinaryPool(settings);
+    pool = BinaryPool(g, settings);
   }
-  for (int k = 1; k <= settings.random_seqs; ++k) {
-    if (k % 1000 == 0) std::printf("N=%d\n", k);
+  // A 64-bit count: the loop must end after the largest int.
+  for (int64_t k = 1; k <= settings.random_seqs; ++k) {
+    if (k % 1000 == 0) progress(static_cast<int>(k));
     if (shuffle) {
-      ShuffleSequenceRegular(s, n);
+      ShuffleSequenceRegular(g, s, n);
     } else {
-      GenerateSequence(s, n, pool.data(), kPoolSize);
+      GenerateSequence(g, s, n, pool.data(), kPoolSize);
     }
-    counts[LongestMergedLength(s, n, settings.max_separation)] += 1.0;
+    const std::size_t longest = LongestMergedLength(s, n, settings.max_separation);
+    if (longest >= d.counts.size()) d.counts.resize(longest + 1, 0);
+    ++d.counts[longest];
   }
-  for (double& c : counts) c /= settings.random_seqs;
+  return d;
+}
+
+double EmpiricalPValue(const RandomMaxCounts& d, int len) {
+  // Every count divided by N first, then summed from len up: the doubles of a table of
+  // fractions summed in ascending order.
+  double sum = 0.0;
+  const double sequences = d.sequences;
+  for (std::size_t i = static_cast<std::size_t>(std::max(len, 0)); i < d.counts.size(); ++i) {
+    sum += static_cast<double>(d.counts[i]) / sequences;
+  }
+  return sum;
 }

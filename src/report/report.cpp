@@ -12,7 +12,8 @@
 #include "stats/binomial.h"
 #include "stats/scan.h"
 
-static const char kNormalNotValid[] = "\nNormal approximation to Binomial distribution is not valid\n";
+static const char kNormalNotValid[] =
+    "\nNormal approximation to Binomial distribution is not valid\n";
 static const char kFastaCloseError[] = "Error closing FASTA file\n";
 
 // Which bytes are special residues; letters compare exactly, without case folding.
@@ -26,33 +27,30 @@ static LetterTable MakeLetterTable(const std::string& set) {
 
 static int CountLetters(const LetterTable& table, const char* seq, int from, int to) {
   int n = 0;
-  for (int i = from; i <= to; ++i) n += table[static_cast<unsigned char>(seq[i])];
+  for (int64_t i = from; i <= to; ++i) n += table[static_cast<unsigned char>(seq[i])];
   return n;
 }
 
-SegmentSource SourceOfList(const SegmentList& list) {
-  return SegmentSource{&list, MergedRuns{}, static_cast<int>(list.size())};
-}
-
 SegmentSource SourceOfRuns(const char* binary, int length, int max_separation) {
-  return SegmentSource{nullptr, StartMergedRuns(binary, length, max_separation),
+  return SegmentSource{false, StartMergedRuns(binary, length, max_separation), WindowWalk{},
                        CountMergedRuns(binary, length, max_separation)};
 }
 
-// The segment at `index` (taken in order from 0); false past the last one.
-static bool NextSegment(SegmentSource* src, int index, FRAGMENT* f) {
-  if (src->list == nullptr) return NextMergedRun(&src->runs, f);
-  if (index >= src->count) return false;
-  *f = (*src->list)[static_cast<std::size_t>(index)];
-  return true;
+SegmentSource SourceOfWindows(const WindowWalk& walk) {
+  return SegmentSource{true, MergedRuns{}, walk, CountWindowRecords(walk)};
 }
 
-// A segment's p-value and the text "%e" makes of it.
-struct PValue {
-  double p;
-  int size;
-  char text[32];
-};
+// The next segment in report order; false past the last one.
+static bool NextSegment(SegmentSource* src, FRAGMENT* f) {
+  return src->windows ? SlideWindowP(&src->walk, f) : NextMergedRun(&src->runs, f);
+}
+
+PValue MakePValue(double p) {
+  PValue v;
+  v.p = p;
+  v.size = static_cast<int>(FormatSci(v.text, p) - v.text);
+  return v;
+}
 
 // P-values by (count, length), printed once each: within a report the scan statistic depends
 // on nothing else (and the empirical one on the length alone), and runs mode meets the same
@@ -62,7 +60,6 @@ struct PValueTable {
   std::unordered_map<uint64_t, PValue> known;
   std::vector<const PValue*> small{kSmall * kSmall, nullptr};  // short segments, by length
   ScanWorkspace ws;
-  int last_nonzero;  // last nonzero entry of the random-maximum distribution
 };
 
 int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to) {
@@ -77,8 +74,10 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
                h.min_p_val);
   }
   SinkPrintf(out, "Special residues: %s; %s\n", h.special_aa.c_str(), h.freq_label);
-  if (h.estimate_ran == 2) SinkPrintf(out, "Estimates using %d shuffled sequences\n", h.random_seqs);
-  if (h.estimate_ran == 1) SinkPrintf(out, "Estimates using %d generated sequences\n", h.random_seqs);
+  if (h.estimate_ran == 2)
+    SinkPrintf(out, "Estimates using %d shuffled sequences\n", h.random_seqs);
+  if (h.estimate_ran == 1)
+    SinkPrintf(out, "Estimates using %d generated sequences\n", h.random_seqs);
 }
 
 // The segment's p-value: empirical from the random-maximum distribution when random
@@ -89,48 +88,34 @@ static const PValue& SegmentPValue(const ReportInput& in, int n, int len, PValue
   const int k = PValueTable::kSmall;
   const PValue** slot = len < k && count < k ? &table->small[len * k + count] : nullptr;
   if (slot != nullptr && *slot != nullptr) return **slot;
-  const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(count)) << 32) |
-                       static_cast<uint32_t>(len);
+  const uint64_t key =
+      (static_cast<uint64_t>(static_cast<uint32_t>(count)) << 32) | static_cast<uint32_t>(len);
   auto hit = table->known.find(key);
   if (hit == table->known.end()) {
-    PValue v;
-    v.p = empirical ? CumulativeProb(len, table->last_nonzero, in.special_rand_p->data())
-                    : P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
-    v.size = static_cast<int>(FormatSci(v.text, v.p) - v.text);
-    hit = table->known.emplace(key, v).first;
+    const double p = empirical ? EmpiricalPValue(*in.random_max, len)
+                               : P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
+    hit = table->known.emplace(key, MakePValue(p)).first;
   }
   if (slot != nullptr) *slot = &hit->second;  // map entries never move
   return hit->second;
 }
 
-// The empirical p-value of a length sums the distribution from that length to its end. The
-// entries are never negative, and adding +0 leaves a sum as it is, so the sum may stop at
-// the last nonzero entry: same doubles, without a pass over the whole table per segment.
-static int LastNonzero(const std::vector<double>& table) {
-  int last = static_cast<int>(table.size()) - 1;
-  while (last >= 0 && table[last] == 0.0) --last;
-  return last;
-}
-
-// Masks positions start..end of masked (1-based); returns how many were not masked before.
-// Segments come in ascending order of start, so `covered` (the last position masked so far)
-// is enough to count every position once.
-static long MaskSegment(const ReportInput& in, const FRAGMENT& f, std::string* masked,
-                        int* covered) {
-  for (int pos = f.start; pos <= f.end; ++pos) {
-    const unsigned char c = static_cast<unsigned char>(in.seq[pos - 1]);
-    (*masked)[pos - 1] = in.fasta_output == 1 ? 'N' : static_cast<char>(std::tolower(c));
+int64_t MaskSegment(LetterView seq, const FRAGMENT& f, int style, char* masked, int64_t* covered) {
+  // 64-bit positions: a segment may end at the largest int.
+  const int64_t from = f.start - seq.first, to = int64_t{f.end} - seq.first;
+  for (int64_t i = from; i <= to; ++i) {
+    const unsigned char c = static_cast<unsigned char>(seq.data[i]);
+    masked[i] = style == 1 ? 'N' : static_cast<char>(std::tolower(c));
   }
-  const int from = f.start - 1 > *covered ? f.start - 1 : *covered;
-  const long fresh = f.end > from ? f.end - from : 0;
-  if (f.end > *covered) *covered = f.end;
+  const int64_t after = std::max<int64_t>(f.start - 1, *covered);
+  const int64_t fresh = f.end > after ? f.end - after : 0;
+  *covered = std::max<int64_t>(*covered, f.end);
   return fresh;
 }
 
-// "%d %d %d %d %d %e " with the five numbers and the p-value, the letters, a newline; the
-// numbers are formatted straight into the sink's buffer.
-static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FRAGMENT& f, int n,
-                             const PValue& p) {
+// The numbers are formatted straight into the sink's buffer.
+void WriteSegmentLine(TextSink* out, LetterView seq, int index, const FRAGMENT& f, int n,
+                      const PValue& p) {
   const std::size_t room = 5 * 32 + sizeof p.text + static_cast<std::size_t>(f.len) + 1;
   if (out->used + room > out->buffer.size()) SinkMakeRoom(out, room);
   char* const begin = &out->buffer[out->used];
@@ -142,20 +127,20 @@ static void WriteSegmentLine(TextSink* out, const char* seq, int index, const FR
   std::memcpy(at, p.text, static_cast<std::size_t>(p.size));
   at += p.size;
   *at++ = ' ';
-  std::memcpy(at, seq + f.start - 1, static_cast<std::size_t>(f.len));
+  std::memcpy(at, seq.data + (f.start - seq.first), static_cast<std::size_t>(f.len));
   at += f.len;
   *at++ = '\n';
   out->used += static_cast<std::size_t>(at - begin);
 }
 
 // Writes and closes the masked copy and prints the masked-position count.
-static bool FinishMaskedFasta(const ReportInput& in, const std::string& masked, long count,
+static bool FinishMaskedFasta(const ReportInput& in, const std::string& masked, int64_t count,
                               TextSink* fasta_out) {
   form_out_l(fasta_out, masked.data(), in.length, 80);
   const bool ok = SinkClose(fasta_out);
   if (!ok) std::fputs(kFastaCloseError, stderr);
-  std::printf("Masked positions: %ld of %d %.2lf\n", count, in.length,
-              count * 100.0 / in.length);
+  std::printf("Masked positions: %lld of %d %.2lf\n", static_cast<long long>(count), in.length,
+              static_cast<double>(count) * 100.0 / in.length);
   return ok;
 }
 
@@ -190,17 +175,19 @@ bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* ou
   SinkPrintf(out, "\n#Segments: %d\n", segments.count);
 
   PValueTable table;
-  table.last_nonzero = in.random_seqs > 0 ? LastNonzero(*in.special_rand_p) : 0;
-  long masked_count = 0;
-  int covered = 0;
+  const LetterView letters{in.seq, 1};
+  int64_t masked_count = 0;
+  int64_t covered = 0;
   FRAGMENT f;
-  for (int i = 0; NextSegment(&segments, i, &f); ++i) {
+  for (int i = 0; NextSegment(&segments, &f); ++i) {
     // Every record counts the special residues of its span in the binary sequence, which
     // marks exactly the letters of the set: the count the letters themselves give.
     const int n = f.n_special;
     const PValue& p = SegmentPValue(in, n, f.len, &table);
-    WriteSegmentLine(out, in.seq, i + 1, f, n, p);
-    if (masking && p.p < in.masking_p_val) masked_count += MaskSegment(in, f, &masked, &covered);
+    WriteSegmentLine(out, letters, i + 1, f, n, p);
+    if (masking && p.p < in.masking_p_val) {
+      masked_count += MaskSegment(letters, f, in.fasta_output, &masked[0], &covered);
+    }
   }
   bool fasta_ok = true;
   if (masking) fasta_ok = FinishMaskedFasta(in, masked, masked_count, fasta_out);

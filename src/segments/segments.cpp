@@ -3,56 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
 #include <emmintrin.h>
 #endif
-
-int ComputeN(const char* binary, int from, int to) {
-  int n = 0;
-  for (int i = from; i <= to; ++i) n += binary[i] == '1';
-  return n;
-}
-
-// A run of '1' covering 0-based indices begin..end_index.
-static FRAGMENT RunRecord(const char* binary, int begin, int end_index) {
-  FRAGMENT f;
-  f.start = begin + 1;
-  f.end = end_index + 1;
-  f.len = end_index - begin + 1;
-  f.n_special = ComputeN(binary, begin, end_index);
-  f.p_val = 0.0;
-  return f;
-}
-
-int FindRuns(const char* binary, int length, SegmentList* list) {
-  if (length <= 0) return 0;
-  int longest = 0;
-  int begin = 0;
-  for (int i = 1; i < length; ++i) {
-    if (binary[i] == binary[begin]) continue;
-    if (binary[begin] == '1') {
-      list->push_back(RunRecord(binary, begin, i - 1));
-      longest = std::max(longest, list->back().len);
-    }
-    begin = i;
-  }
-  if (binary[begin] == '1') {
-    list->push_back(RunRecord(binary, begin, length - 1));
-    longest = std::max(longest, list->back().len);
-  }
-  return longest;
-}
-
-// A later record joins the current one when its start minus the linkage distance reaches
-// the current end; wide arithmetic keeps a very negative distance from wrapping around.
-static bool Joins(const FRAGMENT& current, const FRAGMENT& later, int max_separation) {
-  return static_cast<int64_t>(later.start) - max_separation <= current.end;
-}
 
 // Bit j set when cell j of p[0..n-1] is '1' (n at most 64).
 static uint64_t SpecialBits(const char* p, int64_t n) {
   uint64_t bits = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
   if (n == 64) {
     const __m128i one = _mm_set1_epi8('1');
     for (int k = 0; k < 4; ++k) {
@@ -86,8 +44,7 @@ static int64_t LastPosition(int64_t base, uint64_t bits) {
 // enough before position 1 that the first run always opens a segment; the segment that
 // closes then has a negative length.
 template <typename OnOpen>
-static int64_t WalkMergedRuns(const char* binary, int length, int max_separation,
-                              OnOpen on_open) {
+static int64_t WalkMergedRuns(const char* binary, int length, int max_separation, OnOpen on_open) {
   const int64_t E = max_separation;
   int64_t start = 0;                  // 1-based start of the merged segment in progress
   int64_t end = -(int64_t{1} << 40);  // its last special position so far
@@ -117,10 +74,10 @@ static int64_t WalkMergedRuns(const char* binary, int length, int max_separation
 
 int LongestMergedLength(const char* binary, int length, int max_separation) {
   int64_t longest = 0;
-  const int64_t last = WalkMergedRuns(binary, length, max_separation,
-                                      [&longest](bool opens, int64_t closed) {
-                                        longest = opens ? std::max(longest, closed) : longest;
-                                      });
+  const int64_t last =
+      WalkMergedRuns(binary, length, max_separation, [&longest](bool opens, int64_t closed) {
+        longest = opens ? std::max(longest, closed) : longest;
+      });
   return static_cast<int>(std::max(longest, last));
 }
 
@@ -175,27 +132,4 @@ bool NextMergedRun(MergedRuns* r, FRAGMENT* f) {
       return true;
     }
   }
-}
-
-int MergeSegmentsDiscrete(const char* binary, SegmentList* list, int max_separation) {
-  // The list is in ascending order of start, so once a record fails to join, every later
-  // one fails too: one walk that folds joining records into the current one suffices.
-  SegmentList& v = *list;
-  size_t kept = 0;
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (kept > 0 && Joins(v[kept - 1], v[i], max_separation)) {
-      FRAGMENT& current = v[kept - 1];
-      if (v[i].end > current.end) current.end = v[i].end;
-    } else {
-      v[kept++] = v[i];
-    }
-  }
-  v.resize(kept);
-  int longest = 0;
-  for (FRAGMENT& f : v) {
-    f.len = f.end - f.start + 1;
-    f.n_special = ComputeN(binary, f.start - 1, f.end - 1);
-    longest = std::max(longest, f.len);
-  }
-  return longest;
 }

@@ -32,12 +32,6 @@ double Fb(int k, int n, double p) {
   return sum;
 }
 
-double CumulativeProb(int from, int to, const double* table) {
-  double sum = 0.0;
-  for (int i = from; i <= to; ++i) sum += table[i];
-  return sum;
-}
-
 double NormalDensity(double x) { return std::exp(x * (x * -0.5)) * 0.3989422804014327; }
 
 double trapzd(double (*func)(double), double a, double b, int n, double* s) {

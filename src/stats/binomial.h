@@ -11,8 +11,6 @@ double BinomialProb(int k, int n, double p);
 double BPR(int k, int n, double p);
 // F(k; n, p): b(0; n, p) + ... + b(k; n, p) in ascending order; 0 for negative k.
 double Fb(int k, int n, double p);
-// table[from] + ... + table[to] in ascending order; 0 when from > to.
-double CumulativeProb(int from, int to, const double* table);
 
 // Standard normal density at x.
 double NormalDensity(double x);

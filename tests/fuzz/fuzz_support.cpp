@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/fatal.h"
+#include "fatal/fatal.h"
 
 static void Unwind(FatalStream, std::string_view) { throw FatalStop{}; }
 

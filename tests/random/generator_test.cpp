@@ -5,18 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "driver/fatal.h"
+#include "fatal/fatal.h"
 
 namespace {
 
 void ThrowMessage(FatalStream, std::string_view text) { throw std::string(text); }
 
-// Must run before any test seeds the generator.
 TEST(Generator, DrawBeforeSeedingIsFatal) {
   const FatalHandler previous = SetFatalHandler(ThrowMessage);
   std::string message;
+  Ran1 g;
   try {
-    ran1(1.0);
+    ran1(&g, 1.0);
   } catch (const std::string& m) {
     message = m;
   }
@@ -25,9 +25,10 @@ TEST(Generator, DrawBeforeSeedingIsFatal) {
 }
 
 std::vector<double> Draws(int64_t seed, int n, double scale = 1.0) {
-  init_ran1(seed);
+  Ran1 g;
+  init_ran1(&g, seed);
   std::vector<double> out;
-  for (int i = 0; i < n; ++i) out.push_back(ran1(scale));
+  for (int i = 0; i < n; ++i) out.push_back(ran1(&g, scale));
   return out;
 }
 

@@ -15,17 +15,33 @@ namespace {
 
 // Masking is strict: a segment whose p-value equals the threshold keeps its letters.
 TEST(Report, PValueEqualToTheThresholdDoesNotMask) {
-  const std::string header = "seq1", seq = "GAAATCGCAATAAGCTCGA";
-  const std::vector<double> no_table;
-  const ReportInput in{&header,   seq.data(), 19,
-                       "A",       8.0 / 19,   0,
-                       &no_table, 1,          P_scan_ge_K_in_W_N(1, 1, 19, 8.0 / 19)};
-  const SegmentList list = {{2, 13, 12, 7, 0}, {19, 19, 1, 1, 0}};
+  const std::string header = "seq1", seq = "GAAATCGCAATAAGCTCGA", binary = "01110000110110000010";
+  const ReportInput in{&header, seq.data(), 19,
+                       "A",     8.0 / 19,   0,
+                       nullptr, 1,          P_scan_ge_K_in_W_N(1, 1, 19, 8.0 / 19)};
   TextSink out, fasta;
   testing::internal::CaptureStdout();
-  EXPECT_TRUE(WriteSegmentsNT(in, SourceOfList(list), &out, &fasta));
+  EXPECT_TRUE(WriteSegmentsNT(in, SourceOfRuns(binary.data(), 19, 5), &out, &fasta));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Masked positions: 12 of 19 63.16\n");
   EXPECT_EQ(SinkText(fasta), ">seq1\nGNNNNNNNNNNNNGCTCGA\n");
+}
+
+// A sequence may reach the largest int: a segment ending there is listed and masked through
+// a view of its last letters, without a position overflowing.
+TEST(Report, SegmentEndingAtTheLastPosition) {
+  const int64_t first = INT_MAX - 7;
+  const std::string letters = "ACGTAAAA";
+  std::string masked = letters;
+  const FRAGMENT f{INT_MAX - 3, INT_MAX, 4, 4, 0.0};
+  int64_t covered = INT_MAX - 5;
+  EXPECT_EQ(MaskSegment({letters.data(), first}, f, 2, &masked[0], &covered), 4);
+  EXPECT_EQ(masked, "ACGTaaaa");
+  EXPECT_EQ(covered, INT_MAX);
+  EXPECT_EQ(MaskSegment({letters.data(), first}, f, 1, &masked[0], &covered), 0);
+  EXPECT_EQ(masked, "ACGTNNNN");
+  TextSink out;
+  WriteSegmentLine(&out, {letters.data(), first}, 7, f, 4, MakePValue(0.25));
+  EXPECT_EQ(SinkText(out), "7 2147483644 2147483647 4 4 2.500000e-01 AAAA\n");
 }
 
 TEST(Report, SinkPrintsTextLongerThanItsLineBuffer) {
@@ -34,19 +50,26 @@ TEST(Report, SinkPrintsTextLongerThanItsLineBuffer) {
   EXPECT_EQ(SinkText(sink), std::string(2000, 'x') + " 5");
 }
 
-// The formatters the report uses print exactly the bytes of "%e" and "%lld".
+// The formatters the report uses print exactly the bytes of "%e" and "%lld": every binary
+// exponent with its neighbours, the values that round up to a new decimal exponent, the
+// boundaries of the digit counts, and random samples.
 TEST(Report, FormattersPrintAsPrintf) {
   std::mt19937_64 rng(2024);
-  std::vector<double> reals = {0.0,          -0.0,          HUGE_VAL, -HUGE_VAL,
-                               std::nan(""), -std::nan(""), DBL_MIN,  DBL_TRUE_MIN,
-                               DBL_MAX,      1.0,           0.5,      9.9999995e-01};
-  for (int e = -1074; e <= 1023; ++e) reals.push_back(std::ldexp(1.0, e));  // exact ties too
-  for (int i = 0; i < 2000000; ++i) {
+  std::vector<double> reals = {0.0,     -0.0,         HUGE_VAL, -HUGE_VAL, std::nan(""),
+                               DBL_MIN, DBL_TRUE_MIN, DBL_MAX,  1.0,       -std::nan("")};
+  for (int e = -1074; e <= 1023; ++e) {
+    const double x = std::ldexp(1.0, e);
+    reals.insert(reals.end(), {x, std::nextafter(x, 0.0), std::nextafter(x, HUGE_VAL)});
+  }
+  for (int d = -310; d <= 308; ++d) {
+    const double x = 9.9999995 * std::pow(10.0, d);  // a tie that rounds to the next power
+    reals.insert(reals.end(), {x, std::nextafter(x, 0.0), std::nextafter(x, HUGE_VAL)});
+  }
+  for (int i = 0; i < 20000; ++i) {
     const uint64_t bits = rng();
     double x;
     std::memcpy(&x, &bits, sizeof x);
-    reals.push_back(x);
-    reals.push_back(static_cast<double>(rng() % 100000000) / 1e8);  // p-values
+    reals.insert(reals.end(), {x, static_cast<double>(rng() % 100000000) / 1e8});
   }
   int mismatches = 0;
   char fast[40], slow[400];
@@ -55,12 +78,11 @@ TEST(Report, FormattersPrintAsPrintf) {
     std::snprintf(slow, sizeof slow, "%e", x);
     if (std::strcmp(fast, slow) != 0 && mismatches++ == 0) ADD_FAILURE() << fast << " vs " << slow;
   }
-  // Powers of ten and their neighbours, where the digit count changes, then random values.
   std::vector<long long> ints = {LLONG_MIN, LLONG_MAX, INT_MIN, INT_MAX};
   for (long long p = 1; p <= LLONG_MAX / 10; p *= 10) {
     for (const long long v : {p - 1, p, p + 1}) ints.insert(ints.end(), {v, -v});
   }
-  for (int i = 0; i < 2000000; ++i) ints.push_back(static_cast<long long>(rng()) >> (rng() % 64));
+  for (int i = 0; i < 20000; ++i) ints.push_back(static_cast<long long>(rng()) >> (rng() % 64));
   for (const long long v : ints) {
     *FormatInt(fast, v) = '\0';
     std::snprintf(slow, sizeof slow, "%lld", v);

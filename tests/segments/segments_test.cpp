@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <random>
 #include <string>
 #include <tuple>
@@ -13,8 +14,9 @@
 namespace {
 
 using Rec = std::tuple<int, int, int, int>;  // start, end, len, n_special
+using List = std::vector<FRAGMENT>;
 
-std::vector<Rec> Records(const SegmentList& list) {
+std::vector<Rec> Records(const List& list) {
   std::vector<Rec> out;
   for (const FRAGMENT& f : list) out.emplace_back(f.start, f.end, f.len, f.n_special);
   return out;
@@ -27,56 +29,35 @@ std::string RandomBinary(std::mt19937& rng, int n, unsigned percent) {
   return binary;
 }
 
-const std::string kExample = "0111000011011000001";
-const std::vector<Rec> kRuns = {{2, 4, 3, 3}, {9, 10, 2, 2}, {12, 13, 2, 2}, {19, 19, 1, 1}};
-
-TEST(Segments, FindRuns) {
-  const std::tuple<std::string, std::vector<Rec>, int> cases[] = {
-      {kExample, kRuns, 3},
-      {"1111", {{1, 4, 4, 4}}, 4},
-      {"0001", {{4, 4, 1, 1}}, 1},
-      {"1000", {{1, 1, 1, 1}}, 1},
-      {"0000", {}, 0},
-      {"", {}, 0},
-  };
-  for (const auto& [binary, runs, longest] : cases) {
-    SegmentList list;
-    const std::string cells = binary + "0";  // the cell past the end is always '0'
-    EXPECT_EQ(FindRuns(cells.data(), static_cast<int>(binary.size()), &list), longest) << binary;
-    EXPECT_EQ(Records(list), runs) << binary;
-  }
+int Ones(const std::string& binary, int from, int to) {
+  return static_cast<int>(std::count(binary.begin() + from, binary.begin() + to + 1, '1'));
 }
 
-// What random lists do not reach; merging as such is checked against the general merge.
-TEST(Segments, MergeEdgeCases) {
-  const std::vector<Rec> windows = {{1, 4, 4, 3}, {2, 5, 4, 3}, {9, 12, 4, 3}, {10, 13, 4, 3}};
-  const struct {
-    const char* name;
-    std::vector<Rec> input;
-    int E;
-    std::vector<Rec> merged;
-    int longest;
-  } cases[] = {
-      {"E = 6 joins all", kRuns, 6, {{2, 19, 18, 8}}, 18},
-      {"E = 1 keeps runs apart", kRuns, 1, kRuns, 3},
-      {"E = -4 keeps overlaps apart", windows, -4, windows, 4},
-      {"contained record is dropped", {{1, 10, 10, 0}, {3, 5, 3, 0}}, 0, {{1, 10, 10, 5}}, 10},
-      {"single record is recounted", {{2, 4, 9, 9}}, 5, {{2, 4, 3, 3}}, 3},
-      {"empty list", {}, 5, {}, 0},
-      {"distance at the int limit", kRuns, -2147483647 - 1, kRuns, 3},
-  };
-  for (const auto& c : cases) {
-    SegmentList list;
-    for (const auto& [start, end, len, n] : c.input) list.push_back({start, end, len, n, 0.5});
-    EXPECT_EQ(MergeSegmentsDiscrete(kExample.data(), &list, c.E), c.longest) << c.name;
-    EXPECT_EQ(Records(list), c.merged) << c.name;
+// The straightforward versions: every maximal run of '1' as a record; every window scored
+// afresh; and the general merge, which tests every record against every later one, removes
+// joins from the middle and restarts behind the current record.
+List Runs(const std::string& binary, int n) {
+  List list;
+  for (int i = 0; i < n;) {
+    int j = i;
+    while (j < n && binary[j] == '1') ++j;
+    if (j > i) list.push_back({i + 1, j, j - i, j - i, 0.0});
+    i = std::max(j, i + 1);
   }
-  EXPECT_EQ(LongestMergedLength("1111", 4, -2147483647 - 1), 4);
+  return list;
 }
 
-// The general merge: every record is tested against every later one, joins are removed
-// from the middle and the scan restarts behind the current record.
-int StraightforwardMerge(const char* binary, SegmentList* list, int E) {
+List Windows(const std::string& binary, int n, int W, double threshold, double p) {
+  List list;
+  for (int j = 0; j + W <= n; ++j) {
+    const int k = Ones(binary, j, j + W - 1);
+    const double pv = P_scan_ge_K_in_W_N(k, W, n, p);
+    if (pv < threshold) list.push_back({j + 1, j + W, W, k, pv});
+  }
+  return list;
+}
+
+int StraightforwardMerge(const std::string& binary, List* list, int E) {
   for (size_t cur = 0; cur < list->size(); ++cur) {
     for (size_t later = cur + 1; later < list->size();) {
       FRAGMENT& c = (*list)[cur];
@@ -92,60 +73,52 @@ int StraightforwardMerge(const char* binary, SegmentList* list, int E) {
   int longest = 0;
   for (FRAGMENT& f : *list) {
     f.len = f.end - f.start + 1;
-    f.n_special = ComputeN(binary, f.start - 1, f.end - 1);
+    f.n_special = Ones(binary, f.start - 1, f.end - 1);
     longest = std::max(longest, f.len);
   }
   return longest;
 }
 
-// The one-walk merge of runs and windows, the walk over merged runs, their count and the
-// one-pass longest length all agree with the general merge.
-TEST(Segments, FastMergesEqualGeneralMerge) {
+List WalkWindows(const std::string& binary, int n, int W, double threshold, double p, bool merge,
+                 int E) {
+  WindowScores scores = MakeWindowScores(W, n, p, threshold);
+  const WindowWalk walk = StartWindowWalk(binary.data(), &scores, merge, E);
+  List list;
+  WindowWalk w = walk;
+  for (FRAGMENT f; SlideWindowP(&w, &f);) list.push_back(f);
+  EXPECT_EQ(CountWindowRecords(walk), static_cast<int>(list.size()));
+  return list;
+}
+
+// The walks over merged runs and over windows, the merged-run count and the one-pass longest
+// length agree with the straightforward versions, for random sequences and distances
+// (negative ones included, where windows may overlap).
+TEST(Segments, WalksEqualStraightforwardMerge) {
   std::mt19937 rng(7);
   for (int trial = 0; trial < 3000; ++trial) {
     const int n = static_cast<int>(rng() % 300);
     const std::string binary = RandomBinary(rng, n, rng() % 101);
-    const int E = static_cast<int>(rng() % 24) - 8;
-    SegmentList runs, windows;
-    FindRuns(binary.data(), n, &runs);
-    SlideWindowP(binary.data(), n, 2 + static_cast<int>(rng() % 6), 0.95, 0.3, &windows);
-    SegmentList merged_runs = runs, walked;
-    const int longest = StraightforwardMerge(binary.data(), &merged_runs, E);
+    // Distances at the ends of the int range must neither wrap nor join what they should not.
+    const int E = trial % 100 == 0   ? INT_MIN
+                  : trial % 100 == 1 ? INT_MAX
+                                     : static_cast<int>(rng() % 24) - 8;
+    List runs = Runs(binary, n), walked;
+    const int longest = StraightforwardMerge(binary, &runs, E);
     MergedRuns walk = StartMergedRuns(binary.data(), n, E);
     for (FRAGMENT f; NextMergedRun(&walk, &f);) walked.push_back(f);
-    ASSERT_EQ(Records(walked), Records(merged_runs)) << binary << " E=" << E;
-    ASSERT_EQ(CountMergedRuns(binary.data(), n, E), static_cast<int>(merged_runs.size()));
+    ASSERT_EQ(Records(walked), Records(runs)) << binary << " E=" << E;
+    ASSERT_EQ(CountMergedRuns(binary.data(), n, E), static_cast<int>(runs.size()));
     ASSERT_EQ(LongestMergedLength(binary.data(), n, E), longest) << binary << " E=" << E;
-    for (const SegmentList* source : {&runs, &windows}) {
-      SegmentList fast = *source, slow = *source;
-      ASSERT_EQ(MergeSegmentsDiscrete(binary.data(), &fast, E),
-                StraightforwardMerge(binary.data(), &slow, E));
-      ASSERT_EQ(Records(fast), Records(slow)) << binary << " E=" << E;
-    }
-  }
-}
 
-// Sliding the count and scoring each distinct count once records exactly what counting
-// and scoring every window afresh records; a window longer than the sequence records none.
-TEST(Segments, SlidingWindowEqualsRecounting) {
-  std::mt19937 rng(11);
-  for (int trial = 0; trial < 80; ++trial) {
-    const int n = 1 + static_cast<int>(rng() % (trial % 2 == 0 ? 40 : 400));
-    const std::string binary = RandomBinary(rng, n, 33);
     const int W = 2 + static_cast<int>(rng() % 30);
     const double p = 0.1 + (rng() % 60) / 100.0, threshold = (rng() % 101) / 100.0;
-    SegmentList fast, slow;
-    const int largest = SlideWindowP(binary.data(), n, W, threshold, p, &fast);
-    int slow_largest = 0;
-    for (int j = 0; j + W <= n; ++j) {
-      const int k = ComputeN(binary.data(), j, j + W - 1);
-      const double pv = P_scan_ge_K_in_W_N(k, W, n, p);
-      if (pv < threshold) slow.push_back({j + 1, j + W, W, k, pv});
-      if (k > slow_largest) slow_largest = k;
-    }
-    ASSERT_EQ(largest, slow_largest);
-    ASSERT_EQ(Records(fast), Records(slow));
-    for (size_t i = 0; i < fast.size(); ++i) ASSERT_EQ(fast[i].p_val, slow[i].p_val);
+    List windows = Windows(binary, n, W, threshold, p);
+    const List apart = WalkWindows(binary, n, W, threshold, p, false, E);
+    ASSERT_EQ(Records(apart), Records(windows)) << binary << " W=" << W;
+    for (size_t i = 0; i < apart.size(); ++i) ASSERT_EQ(apart[i].p_val, windows[i].p_val);
+    StraightforwardMerge(binary, &windows, E);
+    ASSERT_EQ(Records(WalkWindows(binary, n, W, threshold, p, true, E)), Records(windows))
+        << binary << " W=" << W << " E=" << E;
   }
 }
 

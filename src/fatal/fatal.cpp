@@ -1,4 +1,4 @@
-#include "driver/fatal.h"
+#include "fatal/fatal.h"
 
 #include <cstdio>
 #include <cstdlib>
