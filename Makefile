@@ -3,20 +3,24 @@ JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: deps run test test-sanitize test-scalar fuzz bench clean
+.PHONY: run test test-sanitize test-scalar fuzz bench clean
 
-deps:
-	@bash scripts/install-deps.sh
+# What each target needs is installed when missing (as root only): the build tools for
+# `make run`, the test packages for the tests, and so on.
+DEPS = @bash scripts/install-deps.sh
 
-run: deps
+run:
+	$(DEPS) build
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra
 	@mkdir -p out
 	./$(RELEASE_DIR)/kestra examples/lambda.fa out/lambda -F
+	@echo "Binary:       $(RELEASE_DIR)/kestra"
 	@echo "Report:       out/lambda.seg"
 	@echo "Masked FASTA: out/lambda.fas"
 
-test: deps
+test:
+	$(DEPS) test
 	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
 	cd $(DEBUG_DIR) && ctest --output-on-failure -j$(JOBS)
@@ -28,27 +32,31 @@ FUZZ_SECONDS ?= 20
 
 # Every test again, with the whole project built under AddressSanitizer and
 # UndefinedBehaviorSanitizer; any finding fails the test that met it.
-test-sanitize: deps
+test-sanitize:
+	$(DEPS) test
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_SANITIZE=ON
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	cd $(SANITIZE_DIR) && ctest --output-on-failure -j$(JOBS)
 
 # The scalar paths (no SSE2), every test binary whole in a shuffled order, twice: the results
 # must not depend on the vector paths nor on the order the tests run in.
-test-scalar: deps
+test-scalar:
+	$(DEPS) test
 	cmake -S . -B $(SCALAR_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_NO_SIMD=ON
 	cmake --build $(SCALAR_DIR) -j$(JOBS)
 	for t in $(SCALAR_DIR)/tests/*/*_tests; do \
 	  $$t --gtest_shuffle --gtest_repeat=2 --gtest_brief=1 || exit 1; done
 
 # Each fuzz target for FUZZ_SECONDS, starting from the committed corpus.
-fuzz: deps
+fuzz:
+	$(DEPS) fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_TESTS=OFF \
 	  -DKESTRA_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j$(JOBS)
 	bash tests/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
-bench: deps
+bench:
+	$(DEPS) bench
 	bash bench/run.sh
 
 clean:

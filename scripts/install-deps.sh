@@ -1,10 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when some are missing.
+# Installs, when missing and only when run as root, the Debian packages that a purpose needs:
+#   build   the compiler, cmake and zlib's headers (enough for `make run`)
+#   test    build, plus GoogleTest, faketime and util-linux's setpriv
+#   fuzz    build, plus clang and its sanitizer runtime
+#   bench   build, plus Google Benchmark
+# A user who is not root and lacks something is told what to install.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev zlib1g-dev faketime clang libclang-rt-14-dev)
+purpose=${1:-build}
+case $purpose in
+  build) packages=() ;;
+  test) packages=(libgtest-dev faketime util-linux) ;;
+  fuzz) packages=(clang libclang-rt-14-dev) ;;
+  bench) packages=(libbenchmark-dev) ;;
+  *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, fuzz, bench)" >&2; exit 2 ;;
+esac
+
+# The build tools count as present when they work, however they were installed.
+build_tools_work() {
+  command -v make >/dev/null && command -v cmake >/dev/null && command -v c++ >/dev/null &&
+    printf '#include <zlib.h>\n' | c++ -E -x c++ - >/dev/null 2>&1
+}
 
 missing=()
+build_tools_work || missing+=(g++ cmake make zlib1g-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

@@ -45,3 +45,4 @@ const char kAllocationError[] = "\nAllocation error in InitAll()";
 const char kCantOpenReport[] = "\nCan't open output file\n";
 const char kCantOpenFasta[] = "\nCan't open output file %s\n";
 const char kErrorClosingReport[] = "\nerror closing output file\n";
+const char kStandardOutputError[] = "Error writing standard output\n";

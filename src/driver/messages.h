@@ -19,3 +19,4 @@ extern const char kAllocationError[];
 extern const char kCantOpenReport[];
 extern const char kCantOpenFasta[];  // printf format with %s
 extern const char kErrorClosingReport[];
+extern const char kStandardOutputError[];

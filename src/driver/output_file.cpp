@@ -1,71 +1,193 @@
-#include "report/output_file.h"
+#include "driver/output_file.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
-// Temporary files not yet renamed, for the exit and signal paths. Each holds a copy of the
-// path made when the file was created, so removing them allocates nothing.
-static constexpr int kMaxPending = 4;
-static char* volatile g_pending[kMaxPending];
+namespace {
 
-static void Remember(const std::string& temp) {
-  for (char* volatile& slot : g_pending) {
-    if (slot == nullptr) {
-      slot = strdup(temp.c_str());
+constexpr int kTerminating[] = {SIGINT,  SIGTERM, SIGHUP,    SIGPIPE, SIGQUIT, SIGALRM,
+                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+
+// Temporary files not yet renamed, for the exit and signal paths, in storage of their own:
+// recording one allocates nothing (the run may be out of memory), and removing them reads
+// nothing that a handler could find half written.
+constexpr int kMaxPending = 4;
+char g_pending[kMaxPending][PATH_MAX];
+volatile sig_atomic_t g_in_use[kMaxPending];
+
+void Remember(const std::string& temp) {
+  for (int i = 0; i < kMaxPending; ++i) {
+    if (!g_in_use[i] && temp.size() < PATH_MAX) {
+      std::memcpy(g_pending[i], temp.c_str(), temp.size() + 1);
+      g_in_use[i] = 1;
       return;
     }
   }
 }
 
-static void Forget(const std::string& temp) {
-  for (char* volatile& slot : g_pending) {
-    if (slot != nullptr && temp == slot) {
-      char* copy = slot;
-      slot = nullptr;
-      std::free(copy);
+void Forget(const std::string& temp) {
+  for (int i = 0; i < kMaxPending; ++i) {
+    if (g_in_use[i] && temp == g_pending[i]) g_in_use[i] = 0;
+  }
+}
+
+// Safe inside a signal handler: unlink only.
+void DiscardPending() {
+  for (int i = 0; i < kMaxPending; ++i) {
+    if (g_in_use[i]) unlink(g_pending[i]);
+  }
+}
+
+void DiscardAtExit() { DiscardPending(); }
+
+void CleanUpAndStop(int sig) {
+  DiscardPending();
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered once the handler returns, with the default action
+}
+
+sigset_t TerminatingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : kTerminating) sigaddset(&set, sig);
+  return set;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The final links of `path` followed as the kernel follows them, a relative target taken
+// from the link's own directory. Stops at the first name that is no link (or does not
+// exist); false for a loop of links.
+bool FollowLinks(const std::string& path, std::string* target) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = at;
+      return true;
     }
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(at.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return false;
+    const std::string link(buf, static_cast<std::size_t>(n));
+    at = link[0] == '/' ? link : DirectoryOf(at) + "/" + link;
   }
+  return false;
 }
 
-void DiscardPendingOutputFiles() {
-  for (char* volatile& slot : g_pending) {
-    if (slot != nullptr) unlink(slot);
-  }
+// Whether a rename in `dir` may replace a file owned by `owner`: a sticky directory lets only
+// the owners of the file or of the directory do it.
+bool MayReplace(const struct stat& dir, uid_t owner) {
+  const uid_t me = geteuid();
+  return !(dir.st_mode & S_ISVTX) || me == 0 || me == owner || me == dir.st_uid;
 }
 
-static void DiscardAtExit() { DiscardPendingOutputFiles(); }
-
-bool OpenOutputFile(const std::string& path, OutputFile* file, TextSink* sink) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(&temp[0]);
-  if (fd < 0) return false;
-  // mkstemp makes the file private; give it the permissions a new file gets.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  static const bool registered = std::atexit(DiscardAtExit) == 0;
-  (void)registered;
-  Remember(temp);
-  sink->file = fdopen(fd, "w");
-  if (sink->file == nullptr) {
+// A socket is written through a connection, not opened.
+int ConnectSocket(const std::string& path) {
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) return -1;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     close(fd);
-    unlink(temp.c_str());
-    Forget(temp);
+    return -1;
+  }
+  return fd;
+}
+
+bool AttachSink(int fd, TextSink* sink) {
+  sink->file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (sink->file == nullptr && fd >= 0) close(fd);
+  return sink->file != nullptr;
+}
+
+// A temporary file in dir, recorded for removal; signals wait meanwhile, so that none can end
+// the run between creating the file and recording it.
+int CreateTemporary(const std::string& dir, std::string* temp) {
+  const sigset_t block = TerminatingSignals();
+  sigset_t old;
+  sigprocmask(SIG_BLOCK, &block, &old);
+  *temp = dir + "/.kestra-XXXXXX";
+  const int fd = mkstemp(&(*temp)[0]);
+  if (fd >= 0) Remember(*temp);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return fd;
+}
+
+}  // namespace
+
+bool PrepareOutputFile(const std::string& path, OutputFile* file) {
+  *file = OutputFile();
+  file->path = path;
+  // The kernel's own view first: it also follows the links only it can (/dev/stdout).
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return false;
+    if (!S_ISREG(st.st_mode)) {
+      file->target = path;
+      file->direct = true;
+      return true;
+    }
+    file->exists = true;
+    file->mode = st.st_mode & 07777;
+    if (access(path.c_str(), W_OK) != 0) return false;
+  } else if (errno != ENOENT) {
     return false;
   }
-  file->path = path;
+  // A regular file, or none yet: the temporary file goes beside the file the links lead to.
+  if (!FollowLinks(path, &file->target)) return false;
+  const std::string dir = DirectoryOf(file->target);
+  struct stat dir_st;
+  if (stat(dir.c_str(), &dir_st) != 0 || access(dir.c_str(), W_OK | X_OK) != 0) return false;
+  return !file->exists || MayReplace(dir_st, st.st_uid);
+}
+
+bool OpenOutputFile(OutputFile* file, TextSink* sink) {
+  static const bool registered = std::atexit(DiscardAtExit) == 0;
+  (void)registered;
+  if (file->direct) {
+    struct stat st {};
+    const bool socket = stat(file->target.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    return AttachSink(
+        socket ? ConnectSocket(file->target) : open(file->target.c_str(), O_WRONLY | O_CLOEXEC),
+        sink);
+  }
+  std::string temp;
+  const int fd = CreateTemporary(DirectoryOf(file->target), &temp);
+  if (fd < 0) return false;
+  // mkstemp makes the file private: give it the old file's bits, or those of a new file.
+  mode_t mode = file->mode;
+  if (!file->exists) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  fchmod(fd, mode);
   file->temp_path = temp;
+  if (!AttachSink(fd, sink)) {
+    DiscardOutputFile(file);
+    return false;
+  }
   return true;
 }
 
 bool CommitOutputFile(OutputFile* file) {
   if (file->temp_path.empty()) return true;
-  const bool ok = std::rename(file->temp_path.c_str(), file->path.c_str()) == 0;
+  const bool ok = std::rename(file->temp_path.c_str(), file->target.c_str()) == 0;
   if (!ok) unlink(file->temp_path.c_str());
   Forget(file->temp_path);
   file->temp_path.clear();
@@ -77,4 +199,16 @@ void DiscardOutputFile(OutputFile* file) {
   unlink(file->temp_path.c_str());
   Forget(file->temp_path);
   file->temp_path.clear();
+}
+
+void InstallInterruptCleanup() {
+  signal(SIGXFSZ, SIG_IGN);
+  for (const int sig : kTerminating) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction cleanup = {};
+    cleanup.sa_handler = CleanUpAndStop;
+    sigemptyset(&cleanup.sa_mask);
+    sigaction(sig, &cleanup, nullptr);
+  }
 }

@@ -10,10 +10,10 @@
 
 #include "driver/messages.h"
 #include "driver/options.h"
+#include "driver/output_file.h"
 #include "fatal/fatal.h"
 #include "random/estimate.h"
 #include "random/generator.h"
-#include "report/output_file.h"
 #include "report/report.h"
 #include "sequence/composition.h"
 
@@ -42,11 +42,7 @@ static void PrepareSequence(RunState* run) {
 
 // The binary sequence, the special-residue probability and the linkage distance.
 static void EncodeSequence(RunState* run) {
-  try {
-    run->binary_seq.resize(static_cast<size_t>(run->length) + 1);
-  } catch (const std::bad_alloc&) {
-    Fatal(FatalStream::kStdoutLine, kAllocationError);
-  }
+  run->binary_seq.resize(static_cast<size_t>(run->length) + 1);
   Seq2binary(run->entry.seq.data(), run->length, run->special_aa, run->binary_seq.data());
   run->P_special = ComputeResiduePNT(run->special_aa, run->aa_freq);
   if (run->estimate_linkage == 1) {
@@ -56,26 +52,6 @@ static void EncodeSequence(RunState* run) {
     std::printf("Estimated linkage distance = %d\n", run->max_separation);
   } else {
     std::printf("Linkage distance = %d\n", run->max_separation);
-  }
-}
-
-// A run stopped by a signal removes its temporary outputs, then stops as the signal asks.
-static void CleanUpAndStop(int sig) {
-  DiscardPendingOutputFiles();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-// Signals that would end the run get the clean-up first, unless they are ignored (as a shell
-// does for background jobs, or for a file-size limit turned into a write error).
-static void InstallInterruptCleanup() {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
-    struct sigaction current;
-    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
-    struct sigaction cleanup = {};
-    cleanup.sa_handler = CleanUpAndStop;
-    sigemptyset(&cleanup.sa_mask);
-    sigaction(sig, &cleanup, nullptr);
   }
 }
 
@@ -97,18 +73,16 @@ static void WriteHeader(RunState* run) {
   Fatal(FatalStream::kStderr, text.replace(text.find("%s"), 2, path));
 }
 
-// Both outputs are written under temporary names and renamed into place at the end.
+// Both outputs are checked before either is opened, so a run never puts one in place and
+// fails on the other; regular files are written under temporary names and renamed into
+// place at the end.
 static void OpenOutputs(const std::string& base, RunState* run) {
-  InstallInterruptCleanup();
-  if (!OpenOutputFile(base + ".seg", &run->report_file, &run->out)) {
-    CannotOpenReport();
-  }
-  if (run->fasta_output == 1 || run->fasta_output == 2) {
-    const std::string fasta_path = base + ".fas";
-    if (!OpenOutputFile(fasta_path, &run->fasta_file, &run->fasta_out)) {
-      CannotOpenFasta(fasta_path);
-    }
-  }
+  const bool fasta = run->fasta_output == 1 || run->fasta_output == 2;
+  const std::string report_path = base + ".seg", fasta_path = base + ".fas";
+  if (!PrepareOutputFile(report_path, &run->report_file)) CannotOpenReport();
+  if (fasta && !PrepareOutputFile(fasta_path, &run->fasta_file)) CannotOpenFasta(fasta_path);
+  if (!OpenOutputFile(&run->report_file, &run->out)) CannotOpenReport();
+  if (fasta && !OpenOutputFile(&run->fasta_file, &run->fasta_out)) CannotOpenFasta(fasta_path);
 }
 
 void PrepareRun(int argc, char** argv, RunState* run) {
@@ -135,8 +109,7 @@ void DetectSegments(RunState* run) {
     return;
   }
   // Windows are scored, merged and written as they slide: two walks, one to count them.
-  run->window_scores =
-      MakeWindowScores(run->window, run->length, run->P_special, run->min_p_val);
+  run->window_scores = MakeWindowScores(run->window, run->length, run->P_special, run->min_p_val);
   run->segments = SourceOfWindows(
       StartWindowWalk(binary, &run->window_scores, run->use_merge == 1, run->max_separation));
 }
@@ -178,4 +151,10 @@ int FinishReport(RunState* run) {
   std::printf("\nElapsed time: %d seconds\n",
               static_cast<int>(std::time(nullptr) - run->start_time));
   return 0;
+}
+
+int CheckStandardOutput() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fputs(kStandardOutputError, stderr);
+  return 1;
 }

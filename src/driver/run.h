@@ -17,3 +17,6 @@ void EstimateRandomSignificance(RunState* run);
 // Writes the report and the masked copy, closes them and puts them into place; returns the
 // exit status.
 int FinishReport(RunState* run);
+// After a run that succeeded: 0 when everything printed reached standard output, else 1 with
+// a message on standard error (the output files, complete, stay).
+int CheckStandardOutput();

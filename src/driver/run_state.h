@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/output_file.h"
 #include "random/generator.h"
-#include "report/output_file.h"
 #include "report/report.h"
 #include "report/sink.h"
 #include "segments/segments.h"
