@@ -3,7 +3,7 @@ JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: run test test-sanitize test-scalar fuzz bench clean
+.PHONY: run test test-sanitize test-tsan test-scalar fuzz bench clean
 
 # What each target needs is installed when missing (as root only): the build tools for
 # `make run`, the test packages for the tests, and so on.
@@ -27,6 +27,7 @@ test:
 
 SANITIZE_DIR := build/sanitize
 SCALAR_DIR := build/scalar
+TSAN_DIR := build/tsan
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 20
 
@@ -37,6 +38,15 @@ test-sanitize:
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_SANITIZE=ON
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	cd $(SANITIZE_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The tests that run entries on several threads, with everything built under
+# ThreadSanitizer; a data race fails the run that meets it.
+test-tsan:
+	$(DEPS) test
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_TSAN=ON
+	cmake --build $(TSAN_DIR) -j$(JOBS) --target cli_tests
+	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ctest --output-on-failure \
+	  -j$(JOBS) -R 'AllEntries|Threads'
 
 # The scalar paths (no SSE2), every test binary whole in a shuffled order, twice: the results
 # must not depend on the vector paths nor on the order the tests run in.

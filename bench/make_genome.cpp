@@ -3,8 +3,11 @@
 // FASTA files, headers skipped, wrapping round) and a random piece of 10-100 kbp (uniform
 // ACGT with a few A/T-rich stretches of 300-3000 letters, so that some segments stand out).
 //
-// Usage: make_genome SIZE OUTPUT [SOURCE.fa...]
-// Without a source every piece is random.
+// Usage: make_genome [--entries N] SIZE OUTPUT [SOURCE.fa...]
+//        make_genome --database COUNT OUTPUT
+// Without a source every piece is random. --entries N cuts the same letters into N entries
+// of equal length (the last takes the rest). --database writes COUNT entries of 500 to 2000
+// random letters each, as a sequence database holds them.
 //
 // The random source is std::mt19937_64 with a fixed seed and every draw is mapped to a range
 // by hand (the standard distributions differ between libraries), so the file is the same
@@ -77,14 +80,42 @@ void AppendRandom(std::mt19937_64& rng, std::size_t length, std::string& out) {
   }
 }
 
-// Writes SEQ as one entry named NAME, kLineWidth letters a line; checks every write.
-void WriteFasta(const char* path, const std::string& name, const std::string& seq) {
+// Writes SEQ[from, to) as one entry named NAME to f, kLineWidth letters a line.
+bool WriteEntry(std::FILE* f, const std::string& name, const std::string& seq, std::size_t from,
+                std::size_t to) {
+  bool ok = std::fprintf(f, ">%s\n", name.c_str()) > 0;
+  for (std::size_t i = from; ok && i < to; i += kLineWidth) {
+    const std::size_t n = std::min<std::size_t>(kLineWidth, to - i);
+    ok = std::fwrite(seq.data() + i, 1, n, f) == n && std::fputc('\n', f) != EOF;
+  }
+  return ok;
+}
+
+// Writes SEQ as `entries` entries named NAME (with their number when more than one).
+void WriteFasta(const char* path, const std::string& name, const std::string& seq,
+                std::size_t entries) {
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) Fail(std::string("cannot create ") + path);
-  bool ok = std::fprintf(f, ">%s\n", name.c_str()) > 0;
-  for (std::size_t i = 0; ok && i < seq.size(); i += kLineWidth) {
-    const std::size_t n = std::min<std::size_t>(kLineWidth, seq.size() - i);
-    ok = std::fwrite(seq.data() + i, 1, n, f) == n && std::fputc('\n', f) != EOF;
+  bool ok = true;
+  const std::size_t part = seq.size() / entries;
+  for (std::size_t e = 0; ok && e < entries; ++e) {
+    const std::string entry = entries == 1 ? name : name + " part=" + std::to_string(e + 1);
+    ok = WriteEntry(f, entry, seq, e * part, e + 1 == entries ? seq.size() : (e + 1) * part);
+  }
+  if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
+}
+
+// COUNT entries of 500 to 2000 letters, random with now and then a stretch rich in A/T.
+void WriteDatabase(std::uint64_t count, const char* path) {
+  std::mt19937_64 rng(kSeed);
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) Fail(std::string("cannot create ") + path);
+  bool ok = true;
+  std::string seq;
+  for (std::uint64_t e = 0; ok && e < count; ++e) {
+    seq.clear();
+    AppendRandom(rng, Between(rng, 500, 2000), seq);
+    ok = WriteEntry(f, "db_" + std::to_string(e + 1), seq, 0, seq.size());
   }
   if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
 }
@@ -92,7 +123,18 @@ void WriteFasta(const char* path, const std::string& name, const std::string& se
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) Fail("usage: make_genome SIZE OUTPUT [SOURCE.fa...]");
+  if (argc == 4 && std::string(argv[1]) == "--database") {
+    WriteDatabase(std::strtoull(argv[2], nullptr, 10), argv[3]);
+    return 0;
+  }
+  std::size_t entries = 1;
+  if (argc > 2 && std::string(argv[1]) == "--entries") {
+    entries = std::strtoull(argv[2], nullptr, 10);
+    if (entries == 0) Fail("bad number of entries");
+    argc -= 2;
+    argv += 2;
+  }
+  if (argc < 3) Fail("usage: make_genome [--entries N] SIZE OUTPUT [SOURCE.fa...]");
   char* end = nullptr;
   const unsigned long long size = std::strtoull(argv[1], &end, 10);
   if (*end != '\0' || size == 0) Fail(std::string("bad size ") + argv[1]);
@@ -110,6 +152,6 @@ int main(int argc, char** argv) {
     if (seq.size() < size) AppendRandom(rng, Between(rng, 10000, 100000), seq);
   }
   seq.resize(size);
-  WriteFasta(argv[2], "bench_genome length=" + std::to_string(size), seq);
+  WriteFasta(argv[2], "bench_genome length=" + std::to_string(size), seq, entries);
   return 0;
 }

@@ -32,6 +32,25 @@ const char kSequenceTooLong[] = "\nERROR: sequence is too long\n";
 const char kNoValidNucleotides[] = "\nNo valid nucleotides were found\n";
 const char kUnrecognizedArgument[] = "\nUnrecognized command line argument: '%c'\n";
 const char kValueOutOfRange[] = "ERROR: value out of range in argument '%s'\n";
+const char kUnrecognizedLongArgument[] = "\nUnrecognized command line argument: '%s'\n";
+const char kMissingValue[] = "ERROR: value missing in argument '%s'\n";
+const char kInvalidValue[] = "ERROR: invalid value in argument '%s'\n";
+const char kNoReportAlone[] = "ERROR: --no-report needs -F, -L or --bed\n";
+const char kLongOptionsHelp[] =
+    "Long options (anywhere after the two file names):\n"
+    "\n"
+    "--all-entries - analyse every entry of the input, not only the first\n"
+    "--threads N   - analyse up to N entries at once (1 by default)\n"
+    "--bed         - also write the masked segments to <output file>.bed (BED6)\n"
+    "--no-report   - write no <output file>.seg (with -F, -L or --bed)\n"
+    "--seed N      - seed the random sequences of -S and -B with N (0, the default: the clock)\n"
+    "--keep-case   - letters outside masked segments keep their input case in the FASTA output\n"
+    "--help        - this text\n"
+    "--version     - the version\n";
+const char kOnlyFirstEntry[] =
+    "Note: only the first entry was analysed; --all-entries analyses every entry\n";
+const char kSkippedEntry[] = "Entry %s skipped: %s\n";
+const char kRandomSeed[] = "Random seed = %lld\n";
 const char kFrequencyRange[] = "ERROR: nucleotide frequencies must lie between 0 and 1\n";
 const char kFrequencySum[] = "ERROR: nucleotide frequencies do not add up to 1.0\n";
 const char kWindowAndRandom[] = "Incompatible switches: scanning window+random sequences\n";
@@ -46,3 +65,4 @@ const char kCantOpenReport[] = "\nCan't open output file\n";
 const char kCantOpenFasta[] = "\nCan't open output file %s\n";
 const char kErrorClosingReport[] = "\nerror closing output file\n";
 const char kStandardOutputError[] = "Error writing standard output\n";
+const char kNormalNotValid[] = "\nNormal approximation to Binomial distribution is not valid\n";

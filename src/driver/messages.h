@@ -6,8 +6,16 @@ extern const char kCantOpenInput[];
 extern const char kErrorReadingFasta[];
 extern const char kSequenceTooLong[];
 extern const char kNoValidNucleotides[];
-extern const char kUnrecognizedArgument[];  // printf format with %c
-extern const char kValueOutOfRange[];       // printf format with %s
+extern const char kUnrecognizedArgument[];      // printf format with %c
+extern const char kValueOutOfRange[];           // printf format with %s
+extern const char kUnrecognizedLongArgument[];  // %s: the argument
+extern const char kMissingValue[];              // %s: the argument
+extern const char kInvalidValue[];              // %s: the argument as typed, value included
+extern const char kNoReportAlone[];
+extern const char kLongOptionsHelp[];
+extern const char kOnlyFirstEntry[];
+extern const char kSkippedEntry[];  // %s: the entry's name, then the words of its failure
+extern const char kRandomSeed[];    // %lld: the seed
 extern const char kFrequencyRange[];
 extern const char kFrequencySum[];
 extern const char kWindowAndRandom[];
@@ -20,3 +28,4 @@ extern const char kCantOpenReport[];
 extern const char kCantOpenFasta[];  // printf format with %s
 extern const char kErrorClosingReport[];
 extern const char kStandardOutputError[];
+extern const char kNormalNotValid[];

@@ -1,93 +1,181 @@
-#include "driver/options.h"
-
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "driver/messages.h"
-#include "fatal/fatal.h"
+#include "driver/settings.h"
 #include "sequence/composition.h"
 
 const char valid_args[] = "WESRPNFLATGCMKB";
 
+namespace {
+
 // The value of a switch starts at its fourth character; the third (':') is skipped whatever
 // it is. A switch shorter than that reads from empty text.
-static const char* ValueText(const char* arg) {
-  return std::strlen(arg) >= 3 ? arg + 3 : "";
+const char* ValueText(const char* arg) { return std::strlen(arg) >= 3 ? arg + 3 : ""; }
+
+std::string WithArgument(const char* format, const std::string& arg) {
+  std::string text = format;
+  return text.replace(text.find("%s"), 2, arg);
 }
 
 // An integer read as far as it goes (text that is not a number reads 0); a number beyond
-// the range of int ends the run rather than wrapping into another value.
-static int IntValue(const char* arg) {
+// the range of int is refused rather than wrapped into another value.
+int IntValue(const char* arg, std::optional<Failure>* failure) {
   const long value = std::strtol(ValueText(arg), nullptr, 10);
-  if (value < INT_MIN || value > INT_MAX) {
-    std::string text = kValueOutOfRange;
-    Fatal(FatalStream::kStderr, text.replace(text.find("%s"), 2, arg));
-  }
-  return static_cast<int>(value);
+  if (value >= INT_MIN && value <= INT_MAX) return static_cast<int>(value);
+  if (!*failure) *failure = Failure{FatalStream::kStderr, WithArgument(kValueOutOfRange, arg)};
+  return 0;
 }
 
-static double RealValue(const char* arg) { return std::strtod(ValueText(arg), nullptr); }
+double RealValue(const char* arg) { return std::strtod(ValueText(arg), nullptr); }
 
 // The switch letter, upper-cased; NUL for an argument shorter than two characters.
-static char SwitchLetter(const char* arg) {
+char SwitchLetter(const char* arg) {
   const char second = arg[0] == '\0' ? '\0' : arg[1];
   return static_cast<char>(std::toupper(static_cast<unsigned char>(second)));
 }
 
-static void SetFrequency(RunState* run, char letter, const char* arg) {
-  run->aa_freq[FindLetter(letter, 4, kNucleotides)] = RealValue(arg);
-  run->freq_label = kUserFrequencies;
-}
-
-static void ApplySwitch(RunState* run, char letter, const char* arg) {
+// clang-format off
+void ApplySwitch(Settings* s, char letter, const char* arg, std::optional<Failure>* failure) {
   switch (letter) {
-    case 'W': run->window = IntValue(arg); break;
-    case 'E': run->max_separation = IntValue(arg); break;
-    case 'S': run->estimate_ran = 2; run->random_seqs = IntValue(arg); break;
-    case 'B': run->estimate_ran = 1; run->random_seqs = IntValue(arg); break;
-    case 'P': run->min_p_val = RealValue(arg); break;
-    case 'M': run->masking_p_val = RealValue(arg); break;
-    case 'N': run->use_merge = 0; break;
-    case 'K': run->estimate_linkage = 1; break;
-    case 'F': run->fasta_output = 1; break;
-    case 'L': run->fasta_output = 2; break;
-    case 'R': run->special_aa = CopyAA(ValueText(arg)); break;
-    case 'A': case 'T': case 'G': case 'C': SetFrequency(run, letter, arg); break;
+    case 'W': s->window = IntValue(arg, failure); break;
+    case 'E': s->max_separation = IntValue(arg, failure); break;
+    case 'S': s->random = RandomSource::kShuffle; s->random_seqs = IntValue(arg, failure); break;
+    case 'B': s->random = RandomSource::kGenerate; s->random_seqs = IntValue(arg, failure); break;
+    case 'P': s->min_p_val = RealValue(arg); break;
+    case 'M': s->masking_p_val = RealValue(arg); break;
+    case 'N': s->merge = false; break;
+    case 'K': s->estimate_linkage = true; break;
+    case 'F': s->mask = MaskStyle::kN; break;
+    case 'L': s->mask = MaskStyle::kLowerCase; break;
+    case 'R': s->special_aa = CopyAA(ValueText(arg)); break;
+    case 'A': case 'T': case 'G': case 'C': {
+      const int cell = FindLetter(letter, 4, kNucleotides);
+      s->user_freq[cell] = RealValue(arg);
+      s->has_user_freq[cell] = true;
+      break;
+    }
     default: break;
   }
 }
+// clang-format on
 
-void ParseOptions(int argc, char** argv, RunState* run) {
+// A whole decimal number from `text` to its end, within [low, high].
+bool WholeNumber(const std::string& text, long long low, long long high, long long* value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  *value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0' && *value >= low && *value <= high;
+}
+
+// A long option at argv[*i]; a value may follow as "=VALUE" or as the next argument.
+void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<Failure>* failure) {
+  const std::string arg = argv[*i];
+  const std::size_t eq = arg.find('=');
+  const std::string name = arg.substr(0, eq);
+  const auto fail = [&](const char* format, const std::string& what) {
+    if (!*failure) *failure = Failure{FatalStream::kStderr, WithArgument(format, what)};
+  };
+  if (name == "--threads" || name == "--seed") {
+    std::string value, typed = arg;
+    if (eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+    } else if (*i + 1 < argc) {
+      value = argv[++*i];
+      typed += " " + value;
+    } else {
+      return fail(kMissingValue, arg);
+    }
+    long long number = 0;
+    const bool threads = name == "--threads";
+    if (!WholeNumber(value, threads ? 1 : LLONG_MIN, threads ? 1024 : LLONG_MAX, &number)) {
+      return fail(kInvalidValue, typed);
+    }
+    if (threads) s->threads = static_cast<int>(number);
+    if (!threads) s->seed = number;
+    return;
+  }
+  bool* const flags[] = {&s->all_entries, &s->bed, &s->keep_case, &s->help, &s->version};
+  const char* const names[] = {"--all-entries", "--bed", "--keep-case", "--help", "--version"};
+  for (int k = 0; k < 5; ++k) {
+    if (arg == names[k]) {
+      *flags[k] = true;
+      return;
+    }
+  }
+  if (arg == "--no-report") {
+    s->report = false;
+  } else if (!*failure) {
+    *failure = Failure{FatalStream::kStdout, WithArgument(kUnrecognizedLongArgument, arg)};
+  }
+}
+
+}  // namespace
+
+bool Settings::user_frequencies() const {
+  return has_user_freq[0] || has_user_freq[1] || has_user_freq[2] || has_user_freq[3];
+}
+
+Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure) {
+  Settings s;
+  failure->reset();
   for (int i = 3; i < argc; ++i) {
     const char* arg = argv[i];
+    if (arg[0] == '-' && arg[1] == '-') {
+      ApplyLongOption(argc, argv, &i, &s, failure);
+      continue;
+    }
     const char letter = SwitchLetter(arg);
     if (!AAExists(letter, valid_args, 15)) {
       std::string text = kUnrecognizedArgument;
       text.replace(text.find("%c"), 2, 1, letter);
-      Fatal(FatalStream::kStdout, text);
+      if (!*failure) *failure = Failure{FatalStream::kStdout, text};
+      continue;
     }
     // An argument that does not begin with '-' is accepted and changes nothing.
-    if (arg[0] == '-') ApplySwitch(run, letter, arg);
+    if (arg[0] == '-') ApplySwitch(&s, letter, arg, failure);
   }
+  return s;
 }
 
-static void CheckFrequencies(const double* f) {
+void EffectiveFrequencies(const Settings& s, const double own[4], double freq[4]) {
+  for (int i = 0; i < 4; ++i) freq[i] = s.has_user_freq[i] ? s.user_freq[i] : own[i];
+}
+
+std::optional<Failure> CheckSettings(const Settings& s, const double* freq, const int* length) {
+  const auto fail = [](FatalStream where, const char* text) {
+    return std::optional<Failure>(Failure{where, text});
+  };
+  const bool all_given =
+      s.has_user_freq[0] && s.has_user_freq[1] && s.has_user_freq[2] && s.has_user_freq[3];
   for (int i = 0; i < 4; ++i) {
-    if (!(f[i] >= 0.0 && f[i] <= 1.0)) Fatal(FatalStream::kStderr, kFrequencyRange);
+    const double f = freq != nullptr ? freq[i] : s.user_freq[i];
+    if ((freq != nullptr || s.has_user_freq[i]) && !(f >= 0.0 && f <= 1.0)) {
+      return fail(FatalStream::kStderr, kFrequencyRange);
+    }
   }
-  const double sum = f[0] + f[1] + f[2] + f[3];
-  if (sum < 0.999 || sum > 1.001) Fatal(FatalStream::kStderr, kFrequencySum);
+  if (freq != nullptr || all_given) {
+    const double* f = freq != nullptr ? freq : s.user_freq;
+    const double sum = f[0] + f[1] + f[2] + f[3];
+    if (sum < 0.999 || sum > 1.001) return fail(FatalStream::kStderr, kFrequencySum);
+  }
+  if (s.window >= 2 && s.random_seqs >= 1) return fail(FatalStream::kStderr, kWindowAndRandom);
+  if (!s.merge && s.window < 2) return fail(FatalStream::kStderr, kNoMergeLinkage);
+  if (!s.merge && s.mask != MaskStyle::kNone) return fail(FatalStream::kStderr, kNoMergeFasta);
+  if (length != nullptr && s.window > *length) {
+    return fail(FatalStream::kStdoutLine, kWindowTooLong);
+  }
+  if (!s.report && s.mask == MaskStyle::kNone && !s.bed) {
+    return fail(FatalStream::kStderr, kNoReportAlone);
+  }
+  return std::nullopt;
 }
 
-void ValidateOptions(const RunState& run, int length) {
-  CheckFrequencies(run.aa_freq);
-  if (run.window >= 2 && run.random_seqs >= 1) Fatal(FatalStream::kStderr, kWindowAndRandom);
-  if (run.use_merge == 0) {
-    if (run.window < 2) Fatal(FatalStream::kStderr, kNoMergeLinkage);
-    if (run.fasta_output != 0) Fatal(FatalStream::kStderr, kNoMergeFasta);
-  }
-  if (run.window > length) Fatal(FatalStream::kStdoutLine, kWindowTooLong);
-}
+std::string HelpText() { return std::string(kHelp) + "\n" + kLongOptionsHelp; }
+
+std::string VersionText() { return std::string("kestra ") + KESTRA_VERSION + "\n"; }

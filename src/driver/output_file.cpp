@@ -201,6 +201,8 @@ void DiscardOutputFile(OutputFile* file) {
   file->temp_path.clear();
 }
 
+void DiscardAllTemporaryFiles() { DiscardPending(); }
+
 void InstallInterruptCleanup() {
   signal(SIGXFSZ, SIG_IGN);
   for (const int sig : kTerminating) {

@@ -31,6 +31,9 @@ bool CommitOutputFile(OutputFile* file);
 // Removes the temporary file, if any.
 void DiscardOutputFile(OutputFile* file);
 
+// Removes every temporary file not yet renamed; safe anywhere, a signal handler included.
+void DiscardAllTemporaryFiles();
+
 // The signals that end a run by default: each removes the temporary files first, then ends
 // the run as the signal asks. SIGXFSZ is ignored, so that a write past a file-size limit
 // fails like any other. Signals the run was started with ignored stay ignored.

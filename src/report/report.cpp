@@ -12,10 +12,6 @@
 #include "stats/binomial.h"
 #include "stats/scan.h"
 
-static const char kNormalNotValid[] =
-    "\nNormal approximation to Binomial distribution is not valid\n";
-static const char kFastaCloseError[] = "Error closing FASTA file\n";
-
 // Which bytes are special residues; letters compare exactly, without case folding.
 using LetterTable = std::array<bool, 256>;
 
@@ -52,15 +48,26 @@ PValue MakePValue(double p) {
   return v;
 }
 
-// P-values by (count, length), printed once each: within a report the scan statistic depends
-// on nothing else (and the empirical one on the length alone), and runs mode meets the same
-// short segments over and over.
+// Within an entry the scan statistic depends on nothing but (count, length) (and the
+// empirical p-value on the length alone), and runs mode meets the same short segments over
+// and over: each pair is scored and printed once.
 struct PValueTable {
   static constexpr int kSmall = 64;
   std::unordered_map<uint64_t, PValue> known;
-  std::vector<const PValue*> small{kSmall * kSmall, nullptr};  // short segments, by length
+  std::vector<const PValue*> small = std::vector<const PValue*>(kSmall * kSmall, nullptr);
+  std::vector<int> small_used;  // slots of `small` filled, to empty them again cheaply
   ScanWorkspace ws;
 };
+
+PValueTable* NewPValueTable() { return new PValueTable(); }
+void DeletePValueTable(PValueTable* table) { delete table; }
+
+// Empties the table for another entry, keeping its storage.
+static void ResetPValueTable(PValueTable* t) {
+  for (const int slot : t->small_used) t->small[slot] = nullptr;
+  t->small_used.clear();
+  t->known.clear();
+}
 
 int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to) {
   return CountLetters(MakeLetterTable(set), seq, from, to);
@@ -74,10 +81,9 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
                h.min_p_val);
   }
   SinkPrintf(out, "Special residues: %s; %s\n", h.special_aa.c_str(), h.freq_label);
-  if (h.estimate_ran == 2)
-    SinkPrintf(out, "Estimates using %d shuffled sequences\n", h.random_seqs);
-  if (h.estimate_ran == 1)
-    SinkPrintf(out, "Estimates using %d generated sequences\n", h.random_seqs);
+  if (h.estimates != nullptr) {
+    SinkPrintf(out, "Estimates using %d %s sequences\n", h.random_seqs, h.estimates);
+  }
 }
 
 // The segment's p-value: empirical from the random-maximum distribution when random
@@ -96,7 +102,10 @@ static const PValue& SegmentPValue(const ReportInput& in, int n, int len, PValue
                                : P_scan_ge_K_in_W_N(n, len, in.length, in.P_special, &table->ws);
     hit = table->known.emplace(key, MakePValue(p)).first;
   }
-  if (slot != nullptr) *slot = &hit->second;  // map entries never move
+  if (slot != nullptr) {
+    *slot = &hit->second;  // map entries never move
+    table->small_used.push_back(static_cast<int>(slot - table->small.data()));
+  }
   return hit->second;
 }
 
@@ -133,65 +142,82 @@ void WriteSegmentLine(TextSink* out, LetterView seq, int index, const FRAGMENT& 
   out->used += static_cast<std::size_t>(at - begin);
 }
 
-// Writes and closes the masked copy and prints the masked-position count.
-static bool FinishMaskedFasta(const ReportInput& in, const std::string& masked, int64_t count,
-                              TextSink* fasta_out) {
-  form_out_l(fasta_out, masked.data(), in.length, 80);
-  const bool ok = SinkClose(fasta_out);
-  if (!ok) std::fputs(kFastaCloseError, stderr);
-  std::printf("Masked positions: %lld of %d %.2lf\n", static_cast<long long>(count), in.length,
-              static_cast<double>(count) * 100.0 / in.length);
-  return ok;
+void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n) {
+  SinkPut(out, '>');
+  SinkWrite(out, header.data(), header.size());
+  SinkPut(out, '\n');
+  form_out_l(out, letters, n, 80);
+}
+
+void WriteBedLine(TextSink* out, const std::string& header, int index, const FRAGMENT& f,
+                  double p) {
+  const std::size_t blank = header.find_first_of(" \t");
+  const std::size_t chrom = blank == std::string::npos ? header.size() : blank;
+  const double phred = p > 0.0 ? std::floor(-10.0 * std::log10(p)) : 1000.0;
+  const int score = phred < 1000.0 ? static_cast<int>(phred) : 1000;
+  const std::size_t room = chrom + 4 * 24 + 3;
+  if (out->used + room > out->buffer.size()) SinkMakeRoom(out, room);
+  char* const begin = &out->buffer[out->used];
+  std::memcpy(begin, header.data(), chrom);
+  char* at = begin + chrom;
+  for (const long long value : {static_cast<long long>(f.start) - 1, static_cast<long long>(f.end),
+                                static_cast<long long>(index), static_cast<long long>(score)}) {
+    *at++ = '\t';
+    at = FormatInt(at, value);
+  }
+  std::memcpy(at, "\t.\n", 3);
+  out->used += static_cast<std::size_t>(at + 3 - begin);
 }
 
 // The last line: the count of special residues in the whole sequence against the binomial.
-static void WriteOverallLine(const ReportInput& in, TextSink* out) {
+// Returns whether the normal approximation holds.
+static bool WriteOverallLine(const ReportInput& in, TextSink* out) {
   const int a = ComputeNSuccesses(in.special_aa, in.seq, 0, in.length - 1);
   const int64_t e = static_cast<int64_t>(std::ceil(in.length * in.P_special));
   int valid = 1;
   const bool below = a < e;
   const double q = below ? ApproxBinomial_P_LessThan_K(a, in.length, in.P_special, &valid)
                          : ApproxBinomial_P_GreaterThan_K(a, in.length, in.P_special, &valid);
-  if (valid == 0) std::fputs(kNormalNotValid, stderr);
   SinkPrintf(out, "#Overall: %d %e %e", a, 0.0, q);
   const char* mark = below ? (valid ? " (-)\n" : "* (-)\n") : (valid ? " (+)\n" : "* (+)\n");
   SinkWrite(out, mark, std::char_traits<char>::length(mark));
+  return valid != 0;
 }
 
-bool WriteSegmentsNT(const ReportInput& in, SegmentSource segments, TextSink* out,
-                     TextSink* fasta_out) {
-  const bool masking = in.fasta_output > 0;
+EntryCounts WriteSegmentsNT(const ReportInput& in, SegmentSource segments, const EntrySinks& sinks,
+                            PValueTable* table) {
+  TextSink* const out = sinks.report;
   std::string masked;
-  if (masking) {
-    masked.assign(in.seq, static_cast<std::size_t>(in.length));
-    SinkPut(fasta_out, '>');
-    SinkWrite(fasta_out, in.header->data(), in.header->size());
-    SinkPut(fasta_out, '\n');
+  if (sinks.fasta != nullptr) masked.assign(in.unmasked, static_cast<std::size_t>(in.length));
+  if (out != nullptr) {
+    SinkWrite(out, "\n>", 2);
+    SinkWrite(out, in.header->data(), in.header->size());
+    SinkPut(out, '\n');
+    form_out_l(out, in.seq, in.length, 80);
+    SinkPrintf(out, "\n#Segments: %d\n", segments.count);
   }
-  SinkWrite(out, "\n>", 2);
-  SinkWrite(out, in.header->data(), in.header->size());
-  SinkPut(out, '\n');
-  form_out_l(out, in.seq, in.length, 80);
-  SinkPrintf(out, "\n#Segments: %d\n", segments.count);
-
-  PValueTable table;
+  ResetPValueTable(table);
   const LetterView letters{in.seq, 1};
-  int64_t masked_count = 0;
+  EntryCounts counts;
+  counts.segments = segments.count;
   int64_t covered = 0;
   FRAGMENT f;
   for (int i = 0; NextSegment(&segments, &f); ++i) {
     // Every record counts the special residues of its span in the binary sequence, which
     // marks exactly the letters of the set: the count the letters themselves give.
     const int n = f.n_special;
-    const PValue& p = SegmentPValue(in, n, f.len, &table);
-    WriteSegmentLine(out, letters, i + 1, f, n, p);
-    if (masking && p.p < in.masking_p_val) {
-      masked_count += MaskSegment(letters, f, in.fasta_output, &masked[0], &covered);
+    const PValue& p = SegmentPValue(in, n, f.len, table);
+    if (out != nullptr) WriteSegmentLine(out, letters, i + 1, f, n, p);
+    if (!(p.p < in.masking_p_val)) continue;
+    if (sinks.fasta != nullptr) {
+      counts.masked += MaskSegment(letters, f, in.mask_style, &masked[0], &covered);
     }
+    if (sinks.bed != nullptr) WriteBedLine(sinks.bed, *in.header, i + 1, f, p.p);
   }
-  bool fasta_ok = true;
-  if (masking) fasta_ok = FinishMaskedFasta(in, masked, masked_count, fasta_out);
-  SinkPut(out, '\n');
-  WriteOverallLine(in, out);
-  return fasta_ok;
+  if (sinks.fasta != nullptr) WriteFastaEntry(sinks.fasta, *in.header, masked.data(), in.length);
+  if (out != nullptr) {
+    SinkPut(out, '\n');
+    counts.normal_valid = WriteOverallLine(in, out);
+  }
+  return counts;
 }

@@ -17,6 +17,7 @@ void SinkFlush(TextSink* sink) {
 }
 
 void SinkMakeRoom(TextSink* sink, std::size_t n) {
+  if (sink->file == nullptr && sink->on_full != nullptr) sink->on_full(sink->context);
   SinkFlush(sink);
   const std::size_t need = sink->used + n;
   if (need <= sink->buffer.size()) return;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct FastaScanner {
   std::size_t line_len = 0;  // bytes of the current candidate line so far, '>' included
   bool counted = false;      // a counted header line has been seen
   bool too_long = false;
+  bool entry_only = false;  // one entry read as if it stood alone: it ends at the next '>'
+  std::size_t used = 0;     // bytes of the last block that belong to the entry
+  bool next_entry = false;  // a '>' after the letters begins another entry
 };
 
 namespace {
@@ -75,8 +79,8 @@ const char* ScanToFirstHeader(FastaScanner* s, const char* p, const char* end) {
     return end;
   }
   // The entry starts at the first '>' wherever it stands; only one at a line start can
-  // make its own header line a counted one.
-  s->candidate = gt == p ? s->line_start : gt[-1] == '\n';
+  // make its own header line a counted one. An entry read alone starts its own file.
+  s->candidate = s->entry_only || (gt == p ? s->line_start : gt[-1] == '\n');
   s->line_len = 0;
   GrowCandidateLine(s, 1);
   s->stage = Stage::kHeader;
@@ -98,20 +102,22 @@ const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
   return nl + 1;
 }
 
-// Appends the kept bytes of [p, end) to the chunks; false once max_letters is reached.
+// Appends the kept bytes of [p, end) to the chunks; false once max_letters is reached. An
+// entry read alone keeps all its letters, so that it can still be written out.
 bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
+  const std::size_t limit = s->entry_only ? SIZE_MAX : s->max_letters;
   while (p < end) {
     if (s->chunks.empty() || s->chunks.back().size() == s->chunks.back().capacity()) {
       // Chunks grow with the sequence, from small ones for small inputs up to kChunk.
-      const std::size_t room = s->chunks.empty() ? s->first_chunk
-                                                 : std::min(kChunk, std::max(kFirstChunk, s->letters));
+      const std::size_t room =
+          s->chunks.empty() ? s->first_chunk : std::min(kChunk, std::max(kFirstChunk, s->letters));
       s->chunks.emplace_back();
       s->chunks.back().reserve(room);
     }
     std::string& chunk = s->chunks.back();
     const std::size_t old = chunk.size();
-    const std::size_t room = std::min({chunk.capacity() - old, s->max_letters - s->letters,
-                                       static_cast<std::size_t>(end - p)});
+    const std::size_t room =
+        std::min({chunk.capacity() - old, limit - s->letters, static_cast<std::size_t>(end - p)});
     chunk.resize(old + room);
     char* out = &chunk[old];
     char* const out_end = out + room;
@@ -122,7 +128,7 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
     const std::size_t added = static_cast<std::size_t>(out - &chunk[old]);
     chunk.resize(old + added);
     s->letters += added;
-    if (s->letters == s->max_letters) return false;
+    if (s->letters == limit) return false;
   }
   return true;
 }
@@ -153,6 +159,11 @@ const char* ScanSequence(FastaScanner* s, const char* p, const char* end) {
     s->line_start = stop[-1] == '\n';
   }
   if (gt == nullptr) return end;
+  s->next_entry = true;
+  if (s->entry_only) {
+    s->stage = Stage::kDone;  // the '>' begins the next entry
+    return gt;
+  }
   if (s->counted) {
     s->stage = Stage::kDone;
     return end;
@@ -186,8 +197,7 @@ const char* ScanForCountedLine(FastaScanner* s, const char* p, const char* end) 
 
 }  // namespace
 
-FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters,
-                              std::size_t size_hint) {
+FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters, std::size_t size_hint) {
   *entry = FastaEntry();
   auto* scanner = new FastaScanner();
   scanner->entry = entry;
@@ -199,6 +209,7 @@ FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters,
 bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
   const char* p = data;
   const char* const end = data + n;
+  s->used = n;
   while (p < end && s->stage != Stage::kDone) {
     switch (s->stage) {
       case Stage::kSeekHeader:
@@ -217,16 +228,39 @@ bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
         break;
     }
   }
+  if (s->stage == Stage::kDone) s->used = static_cast<std::size_t>(p - data);
   return s->stage != Stage::kDone;
 }
+
+FastaScanner* NewEntryScanner(FastaEntry* entry, std::size_t max_letters) {
+  // The storage of the entry's letters, from an earlier entry, is used again: entries of
+  // like sizes then cost no allocation and no joining of chunks.
+  std::string storage;
+  storage.swap(entry->seq);
+  FastaScanner* s = NewFastaScanner(entry, max_letters);
+  s->entry_only = true;
+  if (storage.capacity() >= kFirstChunk) {
+    storage.clear();
+    s->chunks.push_back(std::move(storage));
+  }
+  return s;
+}
+
+std::size_t FastaScannerUsed(const FastaScanner* s) { return s->used; }
+
+bool FastaScannerStarted(const FastaScanner* s) { return s->stage != Stage::kSeekHeader; }
+
+bool FastaScannerMetNextEntry(const FastaScanner* s) { return s->next_entry; }
 
 FastaStatus FastaScannerFinish(FastaScanner* s) {
   // A header line that runs to the end of the input ends there.
   if (s->stage == Stage::kHeader) TrimHeader(&s->entry->name);
-  const FastaStatus status = s->too_long  ? FastaStatus::kTooLong
+  const bool too_long = s->too_long || (s->entry_only && s->letters >= s->max_letters);
+  const FastaStatus status = too_long     ? FastaStatus::kTooLong
                              : s->counted ? FastaStatus::kOk
                                           : FastaStatus::kNoEntry;
-  if (status == FastaStatus::kOk) {
+  // An entry read alone keeps what it holds whatever its outcome, to be written out as it is.
+  if (status == FastaStatus::kOk || s->entry_only) {
     JoinChunks(s);
   } else {
     *s->entry = FastaEntry();

@@ -26,7 +26,9 @@ constexpr std::size_t kFastaMaxLetters = std::size_t{1} << 31;
 // gzip-compressed) in large blocks. Reading stops once the first entry is complete and a
 // counted header line is known. A corrupt or truncated gzip stream is a read error; zero
 // bytes after its last member, up to the end of the input, are padding and ignored.
-FastaStatus ReadFastaFile(int fd, FastaEntry* entry);
+// *more_entries, when given, tells whether a '>' after the first entry's letters begins
+// another one.
+FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries = nullptr);
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp
@@ -38,3 +40,26 @@ FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters = kFast
 bool FastaScannerFeed(FastaScanner* scanner, const char* data, std::size_t n);
 // Ends the input and returns the outcome; frees the scanner.
 FastaStatus FastaScannerFinish(FastaScanner* scanner);
+
+// Every entry of an input in turn, each read as if it stood alone in a file: it starts at a
+// '>', its header is the rest of that line, and its letters run to the next '>' (which
+// starts the next entry) or to the end. Only one entry is held at a time.
+struct FastaReader;
+FastaReader* OpenFastaReader(int fd);
+// The next entry and its outcome: kOk, kNoEntry (a last header line without its newline),
+// kTooLong (its letters are kept all the same) or kReadError (the input could not be read
+// or decompressed; no entry follows). False once the input holds no more entries.
+bool NextFastaEntry(FastaReader* reader, FastaEntry* entry, FastaStatus* status);
+// Whether the input holds another entry after those read (read ahead, not consumed).
+bool MoreFastaEntries(FastaReader* reader);
+// Raw input bytes read so far, and the size of a regular input file (0 when unknown).
+void FastaReaderProgress(const FastaReader* reader, std::size_t* done, std::size_t* total);
+void CloseFastaReader(FastaReader* reader);
+
+// For the reader and its tests: a scanner for one entry read alone, and what it reports.
+FastaScanner* NewEntryScanner(FastaEntry* entry, std::size_t max_letters = kFastaMaxLetters);
+// Bytes of the last block fed that belong to the entry (all of them unless it ended there).
+std::size_t FastaScannerUsed(const FastaScanner* scanner);
+// Whether the scanner has met the '>' that starts an entry, and one that starts the next.
+bool FastaScannerStarted(const FastaScanner* scanner);
+bool FastaScannerMetNextEntry(const FastaScanner* scanner);

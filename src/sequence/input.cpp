@@ -15,8 +15,6 @@ namespace {
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
-enum class Outcome { kEnd, kStopped, kError };
-
 // Reads up to n bytes, retrying after a signal; -1 on a read error.
 long ReadSome(int fd, char* buf, std::size_t n) {
   for (;;) {
@@ -25,104 +23,201 @@ long ReadSome(int fd, char* buf, std::size_t n) {
   }
 }
 
-// Feeds `first` (the bytes already read) and then the rest of fd to the scanner.
-Outcome FeedPlain(int fd, std::vector<char>* block, std::size_t first, FastaScanner* scanner) {
-  std::size_t n = first;
-  for (;;) {
-    if (n > 0 && !FastaScannerFeed(scanner, block->data(), n)) return Outcome::kStopped;
-    const long got = ReadSome(fd, block->data(), block->size());
-    if (got < 0) return Outcome::kError;
-    if (got == 0) return Outcome::kEnd;
-    n = static_cast<std::size_t>(got);
-  }
-}
+}  // namespace
 
-// Padding after the last member: zero bytes, from the unread input in zs up to the end of fd.
-// A later nonzero byte makes the whole tail garbage rather than padding.
-Outcome SkipZeroPadding(int fd, std::vector<char>* block, const z_stream& zs) {
-  const char* p = reinterpret_cast<const char*>(zs.next_in);
-  std::size_t n = zs.avail_in;
-  for (;;) {
-    if (std::any_of(p, p + n, [](char c) { return c != 0; })) return Outcome::kError;
-    const long got = ReadSome(fd, block->data(), block->size());
-    if (got <= 0) return got == 0 ? Outcome::kEnd : Outcome::kError;
-    p = block->data();
-    n = static_cast<std::size_t>(got);
-  }
-}
-
-// Inflates the gzip members of the input and feeds what they hold to the scanner. Input that
-// ends inside a member, or that is neither a gzip member nor zero padding where one must
-// start, is an error.
-Outcome InflateMembers(int fd, std::vector<char>* block, std::size_t first, z_stream* zs,
-                       FastaScanner* scanner) {
-  std::vector<char> out(kBlock);
-  zs->next_in = reinterpret_cast<Bytef*>(block->data());
-  zs->avail_in = static_cast<uInt>(first);
+// The input's bytes, decompressed when it is gzip, one block at a time.
+struct ByteSource {
+  int fd;
+  std::vector<char> block = std::vector<char>(kBlock);
+  std::size_t first = 0;  // bytes read ahead to recognise gzip, not handed out yet
+  bool gzip = false;
+  bool failed = false;
+  bool at_end = false;  // the file descriptor has reached its end
+  z_stream zs{};
   bool in_member = true;
-  bool at_end = false;
+  std::vector<char> out;
+  std::size_t regular_size = 0;  // bytes of a regular file, 0 when unknown
+  std::size_t bytes_read = 0;    // raw bytes read so far
+};
+
+namespace {
+
+long ReadBlock(ByteSource* s) {
+  const long got = ReadSome(s->fd, s->block.data(), s->block.size());
+  if (got > 0) s->bytes_read += static_cast<std::size_t>(got);
+  return got;
+}
+
+// Padding after the last member: zero bytes, from the unread input up to the end of fd.
+// A later nonzero byte makes the whole tail garbage rather than padding.
+bool OnlyZerosFollow(ByteSource* s) {
+  const char* p = reinterpret_cast<const char*>(s->zs.next_in);
+  std::size_t n = s->zs.avail_in;
   for (;;) {
-    if (zs->avail_in == 0 && !at_end) {
-      const long got = ReadSome(fd, block->data(), block->size());
-      if (got < 0) return Outcome::kError;
-      at_end = got == 0;
-      zs->next_in = reinterpret_cast<Bytef*>(block->data());
+    if (std::any_of(p, p + n, [](char c) { return c != 0; })) return false;
+    const long got = ReadBlock(s);
+    if (got <= 0) return got == 0;
+    p = s->block.data();
+    n = static_cast<std::size_t>(got);
+  }
+}
+
+// The next block of inflated bytes: members follow each other, and input that ends inside
+// one, or that is neither a member nor zero padding where one must start, is an error.
+long InflateSome(ByteSource* s, const char** data) {
+  z_stream* zs = &s->zs;
+  for (;;) {
+    if (zs->avail_in == 0 && !s->at_end) {
+      const long got = ReadBlock(s);
+      if (got < 0) return -1;
+      s->at_end = got == 0;
+      zs->next_in = reinterpret_cast<Bytef*>(s->block.data());
       zs->avail_in = static_cast<uInt>(got);
     }
-    if (!in_member) {
-      if (zs->avail_in == 0 && at_end) return Outcome::kEnd;
+    if (!s->in_member) {
+      if (zs->avail_in == 0 && s->at_end) return 0;
       // No member starts with a zero byte, so one here can only begin padding.
-      if (*zs->next_in == 0) return SkipZeroPadding(fd, block, *zs);
-      if (inflateReset(zs) != Z_OK) return Outcome::kError;
-      in_member = true;
+      if (*zs->next_in == 0) return OnlyZerosFollow(s) ? 0 : -1;
+      if (inflateReset(zs) != Z_OK) return -1;
+      s->in_member = true;
     }
-    zs->next_out = reinterpret_cast<Bytef*>(out.data());
-    zs->avail_out = static_cast<uInt>(out.size());
+    zs->next_out = reinterpret_cast<Bytef*>(s->out.data());
+    zs->avail_out = static_cast<uInt>(s->out.size());
     const int status = inflate(zs, Z_NO_FLUSH);
-    const std::size_t produced = out.size() - zs->avail_out;
-    if (produced > 0 && !FastaScannerFeed(scanner, out.data(), produced)) return Outcome::kStopped;
+    const std::size_t produced = s->out.size() - zs->avail_out;
     if (status == Z_STREAM_END) {
-      in_member = false;
-    } else if (status != Z_OK && !(status == Z_BUF_ERROR && zs->avail_in == 0 && !at_end)) {
-      return Outcome::kError;
+      s->in_member = false;
+    } else if (status != Z_OK && !(status == Z_BUF_ERROR && zs->avail_in == 0 && !s->at_end)) {
+      return -1;
+    }
+    if (produced > 0) {
+      *data = s->out.data();
+      return static_cast<long>(produced);
     }
   }
-}
-
-Outcome FeedGzip(int fd, std::vector<char>* block, std::size_t first, FastaScanner* scanner) {
-  z_stream zs{};
-  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return Outcome::kError;  // gzip wrapper only
-  const Outcome outcome = InflateMembers(fd, block, first, &zs, scanner);
-  inflateEnd(&zs);
-  return outcome;
 }
 
 }  // namespace
 
-FastaStatus ReadFastaFile(int fd, FastaEntry* entry) {
-  *entry = FastaEntry();
-  std::vector<char> block(kBlock);
+ByteSource* OpenByteSource(int fd) {
+  auto* s = new ByteSource();
+  s->fd = fd;
   // A pipe may deliver one byte at a time: read until the two magic bytes can be seen.
-  std::size_t first = 0;
-  while (first < 2) {
-    const long got = ReadSome(fd, block.data() + first, block.size() - first);
-    if (got < 0) return FastaStatus::kReadError;
-    if (got == 0) break;
-    first += static_cast<std::size_t>(got);
+  while (s->first < 2) {
+    const long got = ReadSome(fd, s->block.data() + s->first, s->block.size() - s->first);
+    if (got < 0) s->failed = true;
+    if (got <= 0) break;
+    s->first += static_cast<std::size_t>(got);
+    s->bytes_read += static_cast<std::size_t>(got);
   }
-  const bool gzip = first >= 2 && static_cast<unsigned char>(block[0]) == 0x1f &&
-                    static_cast<unsigned char>(block[1]) == 0x8b;
-  // A plain regular file holds at most as many letters as bytes.
+  s->gzip = s->first >= 2 && static_cast<unsigned char>(s->block[0]) == 0x1f &&
+            static_cast<unsigned char>(s->block[1]) == 0x8b;
   struct stat st;
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const std::size_t hint = regular && !gzip ? static_cast<std::size_t>(st.st_size) : 0;
-  FastaScanner* scanner = NewFastaScanner(entry, kFastaMaxLetters, hint);
-  const Outcome outcome =
-      gzip ? FeedGzip(fd, &block, first, scanner) : FeedPlain(fd, &block, first, scanner);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) s->regular_size = st.st_size;
+  if (s->gzip) {
+    s->out.resize(kBlock);
+    if (inflateInit2(&s->zs, 16 + MAX_WBITS) != Z_OK) s->failed = true;  // gzip wrapper only
+    s->zs.next_in = reinterpret_cast<Bytef*>(s->block.data());
+    s->zs.avail_in = static_cast<uInt>(s->first);
+    s->first = 0;
+  }
+  return s;
+}
+
+long NextBytes(ByteSource* s, const char** data) {
+  if (s->failed) return -1;
+  long n;
+  if (s->gzip) {
+    n = InflateSome(s, data);
+  } else if (s->first > 0) {
+    n = static_cast<long>(s->first);
+    s->first = 0;
+    *data = s->block.data();
+  } else {
+    n = ReadBlock(s);
+    *data = s->block.data();
+  }
+  if (n < 0) s->failed = true;
+  return n;
+}
+
+std::size_t PlainFileSize(const ByteSource* s) { return s->gzip ? 0 : s->regular_size; }
+
+void ByteProgress(const ByteSource* s, std::size_t* done, std::size_t* total) {
+  *done = s->bytes_read;
+  *total = s->regular_size;
+}
+
+void CloseByteSource(ByteSource* s) {
+  if (s->gzip) inflateEnd(&s->zs);
+  delete s;
+}
+
+FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries) {
+  *entry = FastaEntry();
+  ByteSource* source = OpenByteSource(fd);
+  // A plain regular file holds at most as many letters as bytes.
+  FastaScanner* scanner = NewFastaScanner(entry, kFastaMaxLetters, PlainFileSize(source));
+  const char* data = nullptr;
+  long n;
+  while ((n = NextBytes(source, &data)) > 0 &&
+         FastaScannerFeed(scanner, data, static_cast<std::size_t>(n))) {
+  }
+  if (more_entries != nullptr) *more_entries = FastaScannerMetNextEntry(scanner);
   const FastaStatus status = FastaScannerFinish(scanner);
-  if (outcome == Outcome::kError) {
+  const bool failed = n < 0;
+  CloseByteSource(source);
+  if (failed) {
     *entry = FastaEntry();
     return FastaStatus::kReadError;
   }
   return status;
+}
+
+struct FastaReader {
+  ByteSource* source;
+  const char* data = nullptr;     // the block in hand
+  std::size_t size = 0, pos = 0;  // its bytes, and the first not yet given to an entry
+  bool failed = false;
+};
+
+FastaReader* OpenFastaReader(int fd) { return new FastaReader{OpenByteSource(fd)}; }
+
+// Makes sure bytes are in hand; false at the end of the input or on an error.
+static bool FillBlock(FastaReader* r) {
+  if (r->pos < r->size) return true;
+  if (r->failed) return false;
+  const long n = NextBytes(r->source, &r->data);
+  r->failed = n < 0;
+  r->size = n > 0 ? static_cast<std::size_t>(n) : 0;
+  r->pos = 0;
+  return n > 0;
+}
+
+bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
+  FastaScanner* scanner = NewEntryScanner(entry);
+  bool open = true;
+  while (open && FillBlock(r)) {
+    open = FastaScannerFeed(scanner, r->data + r->pos, r->size - r->pos);
+    r->pos += FastaScannerUsed(scanner);
+  }
+  const bool started = FastaScannerStarted(scanner);
+  const FastaStatus scanned = FastaScannerFinish(scanner);
+  *status = r->failed ? FastaStatus::kReadError : scanned;
+  return started || r->failed;
+}
+
+bool MoreFastaEntries(FastaReader* r) {
+  // Bytes after an entry start with the next entry's '>'; junk before the first '>' of the
+  // input is skipped by the scanner and leaves nothing in hand.
+  return FillBlock(r) || r->failed;
+}
+
+void FastaReaderProgress(const FastaReader* r, std::size_t* done, std::size_t* total) {
+  ByteProgress(r->source, done, total);
+}
+
+void CloseFastaReader(FastaReader* r) {
+  CloseByteSource(r->source);
+  delete r;
 }

@@ -24,7 +24,10 @@ struct BinomialWalk {
 BinomialWalk StartWalk(int m, double p) {
   BinomialWalk x{};  // every sum 0
   x.m = m;
-  x.from_logs = std::pow(1.0 - p, static_cast<double>(m)) < DBL_MIN;
+  // b(0; m) is (1-p)^m times p^0 times the coefficient 1, both exactly 1: the power taken
+  // once serves the underflow test and the start of the recursion alike.
+  const double none = std::pow(1.0 - p, static_cast<double>(m));
+  x.from_logs = none < DBL_MIN;
   x.odds = p / (1.0 - p);
   x.i = -1;
   if (x.from_logs) {
@@ -32,7 +35,7 @@ BinomialWalk StartWalk(int m, double p) {
     x.log_p = std::log(p);
     x.log_q = std::log1p(-p);
   } else {
-    x.b0 = BinomialProb(0, m, p);
+    x.b0 = none;
   }
   return x;
 }

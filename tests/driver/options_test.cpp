@@ -1,64 +1,75 @@
-#include "driver/options.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "fatal/fatal.h"
+#include "driver/settings.h"
 
 namespace {
 
-void ThrowMessage(FatalStream, std::string_view text) { throw std::string(text); }
-
-// The settings after parsing `switches`, or the message that stopped the run.
-std::string Parse(std::vector<std::string> switches, RunState* run) {
+// The settings `switches` give, and the message of the first that cannot be read.
+Settings Parse(std::vector<std::string> switches, std::string* message) {
   std::vector<std::string> args = {"kestra", "in.fa", "out"};
   args.insert(args.end(), switches.begin(), switches.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
-  const FatalHandler previous = SetFatalHandler(ThrowMessage);
-  std::string message;
-  try {
-    ParseOptions(static_cast<int>(argv.size()), argv.data(), run);
-  } catch (const std::string& m) {
-    message = m;
-  }
-  SetFatalHandler(previous);
-  return message;
+  std::optional<Failure> failure;
+  const Settings s = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &failure);
+  *message = failure ? failure->text : "";
+  return s;
 }
 
 // Numbers are read as far as they go; what fits an int is taken, both bounds included, and
 // what does not is refused rather than wrapped into another value.
 TEST(Options, IntegerValues) {
-  RunState run;
-  EXPECT_EQ(Parse({"-W:abc", "-E:-3x"}, &run), "");
-  EXPECT_EQ(run.window, 0);
-  EXPECT_EQ(run.max_separation, -3);
-  const std::pair<char, int RunState::*> switches[] = {{'W', &RunState::window},
-                                                       {'e', &RunState::max_separation},
-                                                       {'S', &RunState::random_seqs},
-                                                       {'b', &RunState::random_seqs}};
+  std::string message;
+  Settings s = Parse({"-W:abc", "-E:-3x"}, &message);
+  EXPECT_EQ(message, "");
+  EXPECT_EQ(s.window, 0);
+  EXPECT_EQ(s.max_separation, -3);
+  const std::pair<char, int Settings::*> switches[] = {{'W', &Settings::window},
+                                                       {'e', &Settings::max_separation},
+                                                       {'S', &Settings::random_seqs},
+                                                       {'b', &Settings::random_seqs}};
   for (const auto& [letter, field] : switches) {
     const std::string prefix = std::string("-") + letter + ":";
     for (const long long value : {2147483647LL, -2147483648LL}) {
-      EXPECT_EQ(Parse({prefix + std::to_string(value)}, &run), "") << letter << value;
-      EXPECT_EQ(run.*field, value) << letter;
+      s = Parse({prefix + std::to_string(value)}, &message);
+      EXPECT_EQ(message, "") << letter << value;
+      EXPECT_EQ(s.*field, value) << letter;
     }
     for (const char* value : {"2147483648", "-2147483649", "4294967396", "99999999999999999999"}) {
-      EXPECT_EQ(Parse({prefix + value}, &run),
-                "ERROR: value out of range in argument '" + prefix + value + "'\n");
+      Parse({prefix + value}, &message);
+      EXPECT_EQ(message, "ERROR: value out of range in argument '" + prefix + value + "'\n");
     }
   }
 }
 
-// A later switch overrides an earlier one, the random source with its count.
-TEST(Options, LaterSwitchesWin) {
-  RunState run;
-  EXPECT_EQ(Parse({"-R:A", "-S:100", "-R:T", "-B:3"}, &run), "");
-  EXPECT_EQ(run.special_aa, "T");
-  EXPECT_EQ(run.estimate_ran, 1);
-  EXPECT_EQ(run.random_seqs, 3);
+// A later switch overrides an earlier one, the random source with its count; long options
+// mix with the switches, and the first argument that cannot be read is the one reported.
+TEST(Options, LaterSwitchesAndLongOptions) {
+  std::string message;
+  Settings s =
+      Parse({"-R:A", "-S:100", "--threads", "3", "-R:T", "-B:3", "--seed=-7", "--bed"}, &message);
+  EXPECT_EQ(message, "");
+  EXPECT_EQ(s.special_aa, "T");
+  EXPECT_EQ(s.random, RandomSource::kGenerate);
+  EXPECT_EQ(s.random_seqs, 3);
+  EXPECT_EQ(s.threads, 3);
+  EXPECT_EQ(s.seed, -7);
+  EXPECT_TRUE(s.bed);
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--threads", "0"}, "ERROR: invalid value in argument '--threads 0'\n"},
+      {{"--threads=2x"}, "ERROR: invalid value in argument '--threads=2x'\n"},
+      {{"--seed", "9223372036854775808"},
+       "ERROR: invalid value in argument '--seed 9223372036854775808'\n"},
+      {{"--seed"}, "ERROR: value missing in argument '--seed'\n"},
+      {{"--colour", "-x"}, "\nUnrecognized command line argument: '--colour'\n"},
+      {{"-x", "--colour"}, "\nUnrecognized command line argument: 'X'\n"}};
+  for (const auto& [args, want] : refused) {
+    Parse(args, &message);
+    EXPECT_EQ(message, want) << args[0];
+  }
 }
 
 }  // namespace

@@ -1,19 +1,5 @@
 #include "fuzz_support.h"
 
-#include <cstdio>
-
-#include "fatal/fatal.h"
-
-static void Unwind(FatalStream, std::string_view) { throw FatalStop{}; }
-
-void PrepareFuzzProcess() {
-  static const bool done = [] {
-    SetFatalHandler(Unwind);
-    return std::freopen("/dev/null", "w", stdout) != nullptr;
-  }();
-  (void)done;
-}
-
 std::vector<std::string> SplitArguments(const char* data, std::size_t size, std::size_t max_args) {
   std::vector<std::string> args(1);
   for (std::size_t i = 0; i < size && args.size() <= max_args; ++i) {

@@ -1,22 +1,17 @@
-// Option parsing and validation on arbitrary argument vectors, through the start-up steps
-// that follow reading: a fatal condition unwinds instead of ending the process.
+// The command line on arbitrary argument vectors: parsing and the checks that follow it.
 #include <cstdint>
 
-#include "driver/run.h"
+#include "driver/settings.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  PrepareFuzzProcess();
-  std::vector<std::string> switches =
-      SplitArguments(reinterpret_cast<const char*>(data), size, 16);
+  std::vector<std::string> switches = SplitArguments(reinterpret_cast<const char*>(data), size, 16);
   std::vector<char*> argv = CommandLine(&switches);
-  RunState run;
-  run.entry.name = "seq1";
-  run.entry.seq = "GAAATCGCAATAAgcTCGANNacgt-";
-  run.length = static_cast<int>(run.entry.seq.size());
-  try {
-    PrepareRun(static_cast<int>(argv.size()) - 1, argv.data(), &run);
-  } catch (const FatalStop&) {
-  }
+  std::optional<Failure> failure;
+  const Settings s = ParseCommandLine(static_cast<int>(argv.size()) - 1, argv.data(), &failure);
+  const double freq[4] = {0.25, 0.25, 0.25, 0.25};
+  const int length = 26;
+  CheckSettings(s, nullptr, nullptr);
+  CheckSettings(s, freq, &length);
   return 0;
 }

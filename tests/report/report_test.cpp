@@ -13,17 +13,33 @@
 
 namespace {
 
-// Masking is strict: a segment whose p-value equals the threshold keeps its letters.
+// Masking is strict: a segment whose p-value equals the threshold keeps its letters, and
+// only masked segments make BED lines.
 TEST(Report, PValueEqualToTheThresholdDoesNotMask) {
-  const std::string header = "seq1", seq = "GAAATCGCAATAAGCTCGA", binary = "01110000110110000010";
-  const ReportInput in{&header, seq.data(), 19,
-                       "A",     8.0 / 19,   0,
-                       nullptr, 1,          P_scan_ge_K_in_W_N(1, 1, 19, 8.0 / 19)};
-  TextSink out, fasta;
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(WriteSegmentsNT(in, SourceOfRuns(binary.data(), 19, 5), &out, &fasta));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Masked positions: 12 of 19 63.16\n");
-  EXPECT_EQ(SinkText(fasta), ">seq1\nGNNNNNNNNNNNNGCTCGA\n");
+  const std::string header = "seq1 the first", seq = "GAAATCGCAATAAGCTCGA",
+                    binary = "01110000110110000010";
+  const ReportInput in{
+      &header,  seq.data(), seq.data(), 19, "A",
+      8.0 / 19, 0,          nullptr,    1,  P_scan_ge_K_in_W_N(1, 1, 19, 8.0 / 19)};
+  TextSink fasta, bed;
+  PValueTable* table = NewPValueTable();
+  const EntryCounts counts =
+      WriteSegmentsNT(in, SourceOfRuns(binary.data(), 19, 5), {nullptr, &fasta, &bed}, table);
+  DeletePValueTable(table);
+  EXPECT_EQ(counts.masked, 12);
+  EXPECT_EQ(SinkText(fasta), ">seq1 the first\nGNNNNNNNNNNNNGCTCGA\n");
+  EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
+}
+
+// A BED score is -10 log10 p rounded down, at most 1000.
+TEST(Report, BedScores) {
+  const std::pair<double, const char*> cases[] = {{0.0, "1000"}, {1e-200, "1000"}, {1e-100, "1000"},
+                                                  {0.05, "13"},  {0.1, "10"},      {1.0, "0"}};
+  for (const auto& [p, score] : cases) {
+    TextSink bed;
+    WriteBedLine(&bed, "chr\tx", 3, FRAGMENT{5, 9, 5, 2, 0.0}, p);
+    EXPECT_EQ(SinkText(bed), std::string("chr\t4\t9\t3\t") + score + "\t.\n") << p;
+  }
 }
 
 // A sequence may reach the largest int: a segment ending there is listed and masked through

@@ -1,0 +1,246 @@
+// Whole inputs: --all-entries gives, entry by entry, what a run on that entry alone gives
+// (single(E)), whatever the number of threads, from a file, a gzip file or a pipe; the BED
+// file agrees with bedtools; --seed reproduces random estimation.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Entry {
+  std::string bytes;   // as it stands in the input, from its '>' on
+  std::string header;  // its header text
+  std::string letters;
+};
+
+std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
+  std::string s;
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
+  return s;
+}
+
+Entry MakeEntry(const std::string& header, const std::string& letters, const char* line_end) {
+  Entry e{">" + header + line_end, header, letters};
+  for (std::size_t i = 0; i < letters.size(); i += 70) e.bytes += letters.substr(i, 70) + line_end;
+  return e;
+}
+
+// Entries of every kind: ordinary ones (CR LF line ends, lower case, stretches rich in A),
+// one without nucleotides, an empty one, one shorter than a window of 50, one without A
+// (so -K has nothing to estimate from), and a last header line without its newline.
+std::vector<Entry> MixedEntries() {
+  std::mt19937 rng(42);
+  const std::string rich = Letters(rng, 400, "AAAAAATCG");
+  return {MakeEntry("e1 ordinary", Letters(rng, 2500, "ACGT") + rich + Letters(rng, 900, "ACGT"),
+                    "\r\n"),
+          MakeEntry("e2 lower", Letters(rng, 600, "acgtACGTaaa"), "\n"),
+          MakeEntry("e3 gaps", Letters(rng, 90, "N-"), "\n"),
+          MakeEntry("e4 empty", "", "\n"),
+          MakeEntry("e5 short", Letters(rng, 30, "ACGT"), "\n"),
+          MakeEntry("e6 without A", Letters(rng, 800, "CGT"), "\n"),
+          MakeEntry("e7 ordinary", rich + Letters(rng, 1500, "ACGTA"), "\n"),
+          Entry{">tail", "tail", ""}};
+}
+
+std::string Join(const std::vector<Entry>& entries) {
+  std::string all;
+  for (const Entry& e : entries) all += e.bytes;
+  return all;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Fasta(const std::string& header, const std::string& letters) {
+  std::string out = ">" + header + "\n";
+  for (std::size_t i = 0; i < letters.size(); i += 80) out += letters.substr(i, 80) + "\n";
+  return out;
+}
+
+// What --all-entries must write, put together from runs on each entry alone.
+struct Expected {
+  std::string report, fasta, bed;
+  std::vector<bool> analysed;
+  std::vector<std::string> messages;  // single(E)'s output when it failed
+};
+
+Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std::string>& args) {
+  Expected want;
+  const bool keep_case = std::find(args.begin(), args.end(), "--keep-case") != args.end();
+  for (const Entry& e : entries) {
+    const std::string dir = RunDirectory();
+    std::ofstream(dir + "/work/in.fa", std::ios::binary) << e.bytes;
+    std::vector<std::string> full = {"in.fa", "out"};
+    full.insert(full.end(), args.begin(), args.end());
+    const RunResult run = RunKestra(dir, full);
+    want.analysed.push_back(run.status == 0);
+    want.messages.push_back(run.out + run.err);
+    want.report += ReadFile(dir + "/work/out.seg");
+    want.bed += ReadFile(dir + "/work/out.bed");
+    want.fasta += run.status == 0 ? ReadFile(dir + "/work/out.fas")
+                                  : Fasta(e.header, keep_case ? e.letters : Upper(e.letters));
+    fs::remove_all(dir);
+  }
+  return want;
+}
+
+// Runs --all-entries on `input` (a file of the run directory, or the pipe feeding standard
+// input) and checks every output against `want`.
+void CheckAllEntries(const std::string& input, const std::vector<std::string>& args,
+                     const Expected& want, bool fasta, bool through_pipe = false) {
+  const std::string dir = RunDirectory();
+  RunOptions options;
+  options.stdin_path = through_pipe ? input : "/dev/null";
+  options.through_pipe = through_pipe;
+  if (!through_pipe) fs::copy_file(input, dir + "/work/" + fs::path(input).filename().string());
+  std::vector<std::string> full = {
+      through_pipe ? "/dev/stdin" : fs::path(input).filename().string(), "out", "--all-entries"};
+  full.insert(full.end(), args.begin(), args.end());
+  const RunResult run = RunKestra(dir, full, options);
+  const std::string shown = ::testing::PrintToString(full);
+  EXPECT_EQ(run.status, 0) << shown << run.out << run.err;
+  const bool report = std::find(args.begin(), args.end(), "--no-report") == args.end();
+  if (report) {
+    EXPECT_EQ(ReadFile(dir + "/work/out.seg"), want.report) << shown;
+  }
+  if (fasta) {
+    EXPECT_EQ(ReadFile(dir + "/work/out.fas"), want.fasta) << shown;
+  }
+  EXPECT_EQ(ReadFile(dir + "/work/out.bed"), want.bed) << shown;
+  // One line an entry on standard output, saying whether it was analysed; a skipped entry's
+  // line on standard error gives the words single(E) failed with.
+  std::istringstream out(run.out), err(run.err);
+  std::string line, skipped;
+  for (std::size_t i = 0; i < want.analysed.size(); ++i) {
+    std::getline(out, line);
+    if (line.rfind("Random seed", 0) == 0) std::getline(out, line);
+    EXPECT_EQ(line.substr(line.rfind('\t') + 1), want.analysed[i] ? "analysed" : "skipped")
+        << shown << " entry " << i;
+    if (want.analysed[i]) continue;
+    std::getline(err, skipped);
+    const std::string words = skipped.substr(skipped.find(": ") + 2);
+    EXPECT_NE(want.messages[i].find(words), std::string::npos)
+        << skipped << " | " << want.messages[i];
+  }
+  fs::remove_all(dir);
+}
+
+class AllEntries : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+// Each set of switches: the contract over a mixed input, from a file on 1, 2, 3 and 8
+// threads, from a gzip file and from a pipe.
+TEST_P(AllEntries, EqualsEachEntryAlone) {
+  const std::vector<std::string>& args = GetParam();
+  const std::vector<Entry> entries = MixedEntries();
+  const Expected want = FromSingleRuns(entries, args);
+  const bool fasta = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+                       return a == "-F" || a == "-L";
+                     }) != args.end();
+  const std::string dir = RunDirectory();
+  const std::string plain = dir + "/mixed.fa";
+  std::ofstream(plain, std::ios::binary) << Join(entries);
+  ASSERT_EQ(std::system(("gzip -kn " + plain).c_str()), 0);
+  for (const char* threads : {"1", "2", "3", "8"}) {
+    std::vector<std::string> threaded = args;
+    threaded.insert(threaded.end(), {"--threads", threads});
+    CheckAllEntries(plain, threaded, want, fasta);
+  }
+  CheckAllEntries(plain + ".gz", args, want, fasta);
+  CheckAllEntries(plain, args, want, fasta, true);
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , AllEntries,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"-F", "--bed"},
+                      std::vector<std::string>{"-L", "--keep-case", "-M:0.5"},
+                      std::vector<std::string>{"-W:50", "-F", "--bed", "-P:0.2"},
+                      std::vector<std::string>{"-W:50", "-N", "--bed", "-P:0.2", "-M:0.1"},
+                      std::vector<std::string>{"-K", "-L"},
+                      std::vector<std::string>{"-S:30", "--seed", "99", "-F", "-M:0.5"},
+                      std::vector<std::string>{"-B:30", "--seed=-5", "--bed", "-M:0.5"},
+                      std::vector<std::string>{"--no-report", "-L", "--bed"}));
+
+// The entries of a well-formed FASTA file: each starts at a line beginning with '>'.
+std::vector<Entry> SplitEntries(const std::string& text) {
+  std::vector<Entry> entries;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line[0] == '>') entries.push_back(Entry{"", line.substr(1), ""});
+    entries.back().bytes += line + "\n";
+    if (line[0] != '>') entries.back().letters += line;
+  }
+  return entries;
+}
+
+std::string Rewrapped(const std::string& fasta) {
+  std::string out;
+  for (const Entry& e : SplitEntries(fasta)) out += Fasta(e.header, e.letters);
+  return out;
+}
+
+// A real genome of two chromosomes (Vibrio cholerae O395, from Debian's ragout-examples):
+// the contract on two threads, and the BED file read by bedtools: soft-masking the
+// upper-cased genome with it gives what -L gives, and the letters it points at are those
+// the report prints.
+TEST(RealGenome, AllEntriesAndBedtools) {
+  const std::string genome = KESTRA_EXAMPLES "/V.Cholerae/references/O395.fasta.gz";
+  if (!fs::exists(genome)) GTEST_SKIP() << genome << " is missing (Debian's ragout-examples)";
+  if (std::system("bedtools --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no bedtools";
+  const std::string dir = RunDirectory(), fa = dir + "/vc.fa", upper = dir + "/upper.fa";
+  ASSERT_EQ(std::system(("gzip -dc " + genome + " > " + fa).c_str()), 0);
+  std::vector<Entry> entries = SplitEntries(ReadFile(fa));
+  ASSERT_EQ(entries.size(), 2u);
+  const Expected want = FromSingleRuns(entries, {"-L", "--bed"});
+  CheckAllEntries(fa, {"-L", "--bed", "--threads", "2"}, want, true);
+
+  std::string upper_text;
+  for (Entry& e : entries) upper_text += ">" + e.header + "\n" + Upper(e.letters) + "\n";
+  std::ofstream(upper) << upper_text;
+  std::ofstream(dir + "/out.bed") << want.bed;
+  ASSERT_EQ(std::system(("cd " + dir + " && bedtools maskfasta -soft -fullHeader -fi upper.fa " +
+                         "-bed out.bed -fo masked.fa && bedtools getfasta -fi upper.fa -bed " +
+                         "out.bed -tab > letters.tsv")
+                            .c_str()),
+            0);
+  EXPECT_EQ(Rewrapped(ReadFile(dir + "/masked.fa")), want.fasta);
+  // The report's letters of each masked segment, in BED order: the block of its entry, the
+  // line of its index.
+  std::istringstream bed(want.bed), report(want.report), got(ReadFile(dir + "/letters.tsv"));
+  std::map<std::string, std::string> letters;  // "entry index" -> letters
+  std::string line, chrom;
+  while (std::getline(report, line)) {
+    if (line[0] == '>') chrom = line.substr(1, line.find(' ') - 1);
+    int index = 0, start, end;
+    char text[16];
+    if (std::sscanf(line.c_str(), "%d %d %d %*d %*d %15s", &index, &start, &end, text) == 4) {
+      letters[chrom + " " + std::to_string(index)] = line.substr(line.rfind(' ') + 1);
+    }
+  }
+  std::size_t checked = 0;
+  for (std::string b, g; std::getline(bed, b) && std::getline(got, g); ++checked) {
+    std::istringstream fields(b);
+    std::string name, start, end, index;
+    fields >> name >> start >> end >> index;
+    EXPECT_EQ(g.substr(g.find('\t') + 1), letters[name + " " + index]) << b;
+  }
+  EXPECT_GT(checked, 10u);
+  fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+static constexpr const char* kNobody = "65534";  // the unprivileged user and group
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  const std::size_t prefix = fs::path(dir + "/").lexically_normal().string().size();
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const std::string name = entry.path().string().substr(prefix);
+    names.insert(entry.is_symlink()     ? name + " -> " + fs::read_symlink(entry).string()
+                 : entry.is_directory() ? name + "/"
+                                        : name);
+  }
+  return names;
+}
+
+static bool HasTemporaries(const std::string& dir) {
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename().string().rfind(".kestra-", 0) == 0) return true;
+  }
+  return false;
+}
+
+// The child's side: streams, limits, then `[setpriv ...] faketime ... KESTRA_BIN args...`.
+// Only async-signal-safe calls.
+[[noreturn]] static void Exec(const std::string& dir, const RunOptions& o, int in, int out,
+                              std::vector<char*>& argv) {
+  const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
+                      memory = {o.memory, o.memory};
+  if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+      chdir((dir + "/work").c_str()) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
+      setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_AS, &memory) != 0) {
+    _exit(127);
+  }
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args,
+                    const RunOptions& o) {
+  // A sanitizer build must not insist on coming first among the preloaded
+  // libraries, since faketime preloads its own. A leading ':' is skipped.
+  const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+  if (asan.find("verify_asan_link_order") == std::string::npos) {
+    setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+  }
+  setenv("TZ", "UTC", 1);  // the frozen clock, and so the seed it gives, read alike anywhere
+  std::vector<std::string> strings = {kFaketime, "-f", "2021-03-04 05:06:07", KESTRA_BIN};
+  // faketime waits for the binary in a process of its own; a signal or a broken pipe must
+  // reach the binary itself, which then runs on the real clock.
+  if (o.signal != 0 || o.stdout_pipe) strings.erase(strings.begin(), strings.begin() + 3);
+  if (o.unprivileged) {
+    strings.insert(strings.begin(), {"/usr/bin/setpriv", std::string("--reuid=") + kNobody,
+                                     std::string("--regid=") + kNobody, "--clear-groups"});
+  }
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : strings) argv.push_back(&s[0]);
+  argv.push_back(nullptr);
+
+  int feed[2] = {-1, -1}, drain[2] = {-1, -1};
+  if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0)) {
+    return {127, "", "harness: no pipe\n"};
+  }
+  signal(SIGPIPE, SIG_IGN);  // the binary may stop reading once it has what it needs
+  const std::string out_path = o.stdout_path.empty() ? dir + "/stdout" : o.stdout_path;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (o.through_pipe) close(feed[1]);
+    if (o.stdout_pipe) close(drain[0]);
+    signal(SIGPIPE, SIG_DFL);
+    Exec(dir, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
+         o.stdout_pipe ? drain[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+         argv);
+  }
+  std::string piped_out;
+  if (o.through_pipe) {
+    close(feed[0]);
+    const std::string bytes = ReadFile(o.stdin_path);
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t put = write(feed[1], bytes.data() + at, bytes.size() - at);
+      if (put <= 0) break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(feed[1]);
+  }
+  if (o.stdout_pipe || o.signal != 0) {
+    for (int tries = 0; tries < 1000 && !HasTemporaries(dir + "/work"); ++tries) usleep(10000);
+  }
+  if (o.stdout_pipe) {
+    close(drain[1]);
+    char head[10];  // the first line, written whole, is longer
+    piped_out.assign(head,
+                     static_cast<std::size_t>(std::max<ssize_t>(0, read(drain[0], head, 10))));
+    close(drain[0]);  // the next line the binary prints meets a closed pipe
+  }
+  if (o.signal != 0) kill(pid, o.signal);
+  int wstatus = 0;  // no handler is installed here, so the wait is never interrupted
+  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) return {127, "", "harness: cannot run\n"};
+  const std::string out = o.stdout_pipe           ? piped_out
+                          : o.stdout_path.empty() ? ReadFile(out_path)
+                                                  : "";  // a device: nothing to read back
+  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), out,
+          ReadFile(dir + "/stderr")};
+}
+
+// A fresh directory for the captured streams, with the run directory work/ in it.
+std::string RunDirectory() {
+  std::string pattern = ::testing::TempDir() + "kestra_cli_XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("no directory " + pattern);
+  fs::create_directory(pattern + "/work");
+  return pattern;
+}

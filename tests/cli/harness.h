@@ -1,0 +1,40 @@
+// Running the built binary in a directory of its own and collecting what it leaves.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+inline constexpr const char* kFaketime = "/usr/bin/faketime";
+
+std::string ReadFile(const std::string& path);
+// The entries under a directory, by path relative to it: a directory's followed by '/' and
+// a link's by its target, so that a staged entry the run replaced shows.
+std::set<std::string> Listing(const std::string& dir);
+
+// How the binary runs, besides its arguments.
+struct RunOptions {
+  std::string stdin_path = "/dev/null";
+  bool through_pipe = false;         // standard input is a pipe fed with stdin_path
+  bool unprivileged = false;         // as user and group 65534
+  rlim_t file_size = RLIM_INFINITY;  // RLIMIT_FSIZE, SIGXFSZ left at its default
+  rlim_t memory = RLIM_INFINITY;     // RLIMIT_AS
+  std::string stdout_path;           // instead of capturing standard output
+  bool stdout_pipe = false;          // standard output is a pipe closed after 10 bytes, once the
+                                     // temporary outputs exist
+  int signal = 0;                    // sent once the temporary outputs exist
+};
+
+struct RunResult {
+  int status = -1;       // exit status; 128 + signal number when killed by one
+  std::string out, err;  // everything written to standard output and standard error
+};
+
+// Runs the binary in `dir`/work, under a frozen clock, and waits for it. The streams are
+// captured in `dir`, so they never show up among the run's files.
+RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args,
+                    const RunOptions& o = {});
+// A fresh directory for the captured streams, with the run directory work/ in it.
+std::string RunDirectory();
