@@ -5,11 +5,12 @@
 # Usage: bench/run.sh   (from anywhere; builds, fetches and times in one go)
 # Environment:
 #   RUNS=5              timed runs per row; the best (smallest) wall time is kept
-#   SECTIONS="ecoli lambda memory big"
+#   SECTIONS="ecoli lambda memory big entries"
 #                       the sections to run, in that order whatever the order given:
 #                       ecoli (E. coli rows), lambda (random estimation on phage lambda),
 #                       memory (peak memory of every mode on a random 20 Mbp sequence),
-#                       big (the genome-scale file, with peak memory)
+#                       big (the genome-scale file, with peak memory),
+#                       entries (whole inputs: 25 entries, threads, a sequence database)
 #   BENCH_DATA=DIR      genome cache (default bench/data, git-ignored)
 #   BENCH_DEB_ROOT=DIR  a directory where the example packages are already extracted
 #                       (dpkg -x); consulted before downloading
@@ -29,7 +30,7 @@ RUNS=${RUNS:-5}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
-SECTIONS=${SECTIONS:-ecoli lambda memory big}
+SECTIONS=${SECTIONS:-ecoli lambda memory big entries}
 BIG_SIZE=100000000
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kestra-bench.XXXXXX")
@@ -154,7 +155,7 @@ measure() {
   [[ $mem -eq 0 ]] || prefix=(/usr/bin/time -f %M -o "$WORK/last.rss")
   for ((i = 0; i < RUNS; i++)); do
     # Every run starts without the outputs of the one before, as a fresh run would.
-    rm -f "$WORK"/out.seg "$WORK"/out.fas
+    rm -f "$WORK"/out.seg "$WORK"/out.fas "$WORK"/out.bed
     t0=$(date +%s.%N)
     rc=0
     (cd "$WORK" && "${prefix[@]}" "$@" >/dev/null 2>"$WORK/last.err") || rc=$?
@@ -333,17 +334,64 @@ section_big() {
   row_ratio "default peak MiB" "$peak_mib" "$limit_mib"
 }
 
+# Whole inputs. The genome-scale letters cut into 25 entries, with --all-entries, against
+# the same letters as one entry (a) and on two threads (b), and its peak memory (d); a
+# database of 200,000 entries of 500 to 2000 letters, masked, against dustmasker (c).
+section_entries() {
+  local big parts db t_one m_one t_all m_all t_two m_two t_db m_db t_dust=NA m_dust=NA limit_mib
+  big=$(big_genome)
+  parts=$BENCH_DATA/genome_${BIG_SIZE}_25.fa
+  if [[ ! -s "$parts" ]]; then
+    "$MAKE_GENOME" --entries 25 "$BIG_SIZE" "$parts.tmp" $(ragout_references | tr '\n' ' ') \
+      || die "make_genome failed"
+    mv "$parts.tmp" "$parts"
+  fi
+  db=$BENCH_DATA/database_200000.fa
+  if [[ ! -s "$db" ]]; then
+    "$MAKE_GENOME" --database 200000 "$db.tmp" || die "make_genome failed"
+    mv "$db.tmp" "$db"
+  fi
+  rule
+  printf 'whole inputs: %s (25 entries), %s (200,000 entries), best of %s runs\n' \
+    "$(basename "$parts")" "$(basename "$db")" "$RUNS"
+  rule
+  read -r t_one m_one < <(time_mem_best "$KESTRA" "$big" out)
+  row_time_mem "100M as one entry" "$t_one" "$m_one"
+  read -r t_all m_all < <(time_mem_best "$KESTRA" "$parts" out --all-entries)
+  row_time_mem "100M in 25, --all-entries" "$t_all" "$m_all"
+  read -r t_two m_two < <(time_mem_best "$KESTRA" "$parts" out --all-entries --threads 2)
+  row_time_mem "same, --threads 2" "$t_two" "$m_two"
+  read -r t_db m_db < <(time_mem_best "$KESTRA" "$db" out --all-entries --no-report -L)
+  row_time_mem "database, --no-report -L" "$t_db" "$m_db"
+  if [[ $HAVE_DUST -eq 1 ]]; then
+    read -r t_dust m_dust < <(time_mem_best dustmasker -in "$db" -outfmt fasta -out /dev/null)
+  fi
+  row_time_mem "database, dustmasker -outfmt fasta" "$t_dust" "$m_dust"
+  rule
+  limit_mib=$(awk -v n=$((BIG_SIZE / 25)) 'BEGIN { printf "%.1f", 3 * n / 1048576 + 32 }')
+  row_ratio "(a) 25 entries / one entry" "$(ratio "$t_all" "$t_one")" 1.1
+  row_ratio "(b) --threads 2 / --threads 1" "$(ratio "$t_two" "$t_all")" 0.6
+  row_ratio "(c) kestra / dustmasker" "$(ratio "$t_db" "$t_dust")" 0.1
+  row_ratio "(d) 25 entries peak MiB" \
+    "$(awk -v k="$m_all" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')" \
+    "$limit_mib"
+}
+
 # ---- main --------------------------------------------------------------------------------
 
 wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
-  case $s in ecoli | lambda | memory | big) ;; *) die "unknown section '$s' (ecoli, lambda, memory, big)" ;; esac
+  case $s in
+    ecoli | lambda | memory | big | entries) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries)" ;;
+  esac
 done
 build_kestra
 HAVE_DUST=0
-if wants ecoli || wants big; then ensure_dustmasker && HAVE_DUST=1; fi
+if wants ecoli || wants big || wants entries; then ensure_dustmasker && HAVE_DUST=1; fi
 if wants ecoli; then section_ecoli; fi
 if wants lambda; then section_lambda; fi
 if wants memory; then section_memory; fi
 if wants big; then section_big; fi
+if wants entries; then section_entries; fi

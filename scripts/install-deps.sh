@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
 #   build   the compiler, cmake and zlib's headers (enough for `make run`)
-#   test    build, plus GoogleTest, faketime and util-linux's setpriv
+#   test    build, plus GoogleTest, faketime, util-linux's setpriv and bedtools
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark
 # A user who is not root and lacks something is told what to install.
@@ -10,7 +10,7 @@ set -euo pipefail
 purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
-  test) packages=(libgtest-dev faketime util-linux) ;;
+  test) packages=(libgtest-dev faketime util-linux bedtools) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev) ;;
   *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, fuzz, bench)" >&2; exit 2 ;;

@@ -315,9 +315,14 @@ std::string NameOf(const std::string& header) {
 // What a worker keeps from one job to the next: the p-value table and the buffers of the
 // sinks, so that entry after entry allocates nothing new.
 struct Worker {
+  explicit Worker(std::size_t bound) {
+    // Room for all a waiting entry may hold, taken once: growing a buffer again and again
+    // would copy it and touch fresh memory each time.
+    for (std::string& b : buffers) b.reserve(bound + 2 * kStreamBlock);
+  }
+  ~Worker() { DeletePValueTable(table); }
   PValueTable* table = NewPValueTable();
   std::string buffers[kOutputs];
-  ~Worker() { DeletePValueTable(table); }
 };
 
 // Analyses and writes one entry; adds its line for standard output to `lines` and, when it
@@ -378,7 +383,7 @@ void ProcessJob(AllEntries* run, Job* job, Worker* worker) {
 }
 
 void Work(AllEntries* run) {
-  Worker worker;
+  Worker worker(run->limit);
   try {
     for (;;) {
       std::unique_lock<std::mutex> lock(run->jobs_mutex);
@@ -432,7 +437,7 @@ int RunAllEntries(const Settings& s, const std::optional<Failure>& parse_failure
   // One thread reads and analyses in turn; more analyse while this one reads on.
   std::vector<std::thread> workers;
   for (int t = 0; s.threads > 1 && t < s.threads; ++t) workers.emplace_back(Work, &run);
-  Worker alone;
+  Worker alone(0);
   FastaReader* reader = OpenFastaReader(fd);
   Progress progress;
   bool read_error = false;
@@ -465,14 +470,13 @@ int RunAllEntries(const Settings& s, const std::optional<Failure>& parse_failure
     job.letters += entry.seq.size();
     job.entries.push_back(std::move(entry));
     job.statuses.push_back(status);
-    {
-      std::lock_guard<std::mutex> lock(run.jobs_mutex);
-      if (!run.spare.empty()) {
-        entry.seq.swap(run.spare.back());
-        run.spare.pop_back();
-      }
-    }
     if (job.entries.size() >= kJobEntries || job.letters >= kJobLetters) dispatch();
+    // The next entry's letters go where a finished one's were, not into fresh memory.
+    std::lock_guard<std::mutex> lock(run.jobs_mutex);
+    if (!run.spare.empty()) {
+      entry.seq.swap(run.spare.back());
+      run.spare.pop_back();
+    }
     ShowProgress(&progress, run.done, reader);
   }
   if (!read_error && !job.entries.empty()) dispatch();
