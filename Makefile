@@ -3,7 +3,7 @@ JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: run test test-sanitize test-tsan test-scalar fuzz bench clean
+.PHONY: run test test-sanitize test-tsan test-scalar fuzz bench docs install uninstall clean
 
 # What each target needs is installed when missing (as root only): the build tools for
 # `make run`, the test packages for the tests, and so on.
@@ -68,6 +68,24 @@ fuzz:
 bench:
 	$(DEPS) bench
 	bash bench/run.sh
+
+# The picture of the bundled genome's report in docs/, shown in the README.
+docs: run
+	$(DEPS) plot
+	./tools/kestra-plot out/lambda.seg -o docs/lambda.png --size 10x5 --dpi 100
+
+# Installs kestra, kestra-plot and the manual page under PREFIX (DESTDIR honoured); the
+# files installed are listed in build/release/install_manifest.txt, which uninstall reads.
+PREFIX ?= /usr/local
+install:
+	$(DEPS) build
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra
+	DESTDIR=$(DESTDIR) cmake --install $(RELEASE_DIR)
+
+uninstall:
+	xargs -d '\n' rm -f < $(RELEASE_DIR)/install_manifest.txt
 
 clean:
 	rm -rf build out

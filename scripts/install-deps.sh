@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
 #   build   the compiler, cmake and zlib's headers (enough for `make run`)
-#   test    build, plus GoogleTest, faketime, util-linux's setpriv and bedtools
+#   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, groff (for the
+#           manual page), Python's matplotlib, numpy and pytest (for kestra-plot), snakemake
+#           and seqkit (for the workflow)
+#   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark
 # A user who is not root and lacks something is told what to install.
@@ -10,10 +13,12 @@ set -euo pipefail
 purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
-  test) packages=(libgtest-dev faketime util-linux bedtools) ;;
+  test) packages=(libgtest-dev faketime util-linux bedtools groff-base python3-matplotlib
+                  python3-numpy python3-pytest snakemake seqkit) ;;
+  plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev) ;;
-  *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, fuzz, bench)" >&2; exit 2 ;;
+  *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, plot, fuzz, bench)" >&2; exit 2 ;;
 esac
 
 # The build tools count as present when they work, however they were installed.

@@ -60,12 +60,6 @@ TEST(Report, SegmentEndingAtTheLastPosition) {
   EXPECT_EQ(SinkText(out), "7 2147483644 2147483647 4 4 2.500000e-01 AAAA\n");
 }
 
-TEST(Report, SinkPrintsTextLongerThanItsLineBuffer) {
-  TextSink sink;
-  SinkPrintf(&sink, "%s %d", std::string(2000, 'x').c_str(), 5);
-  EXPECT_EQ(SinkText(sink), std::string(2000, 'x') + " 5");
-}
-
 // The formatters the report uses print exactly the bytes of "%e" and "%lld": every binary
 // exponent with its neighbours, the values that round up to a new decimal exponent, the
 // boundaries of the digit counts, and random samples.

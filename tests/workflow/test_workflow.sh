@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The workflow against direct KESTRA runs: three genomes (one gzip'd) through the workflow
+# give the bytes of `kestra --all-entries`, the same again when each genome is split into
+# three shards, and a dry rerun finds nothing left to do.
+# Usage: test_workflow.sh KESTRA [SNAKEMAKE]
+set -euo pipefail
+
+kestra=$(realpath "$1")
+snakemake=${2:-snakemake}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+for tool in "$snakemake" seqkit; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is not installed"
+    exit 77
+  fi
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache of its own
+
+# contigs: entries of mixed composition, case and line width (seqkit rewraps them all).
+# scaffolds: nine entries, the middle three of which cannot be analysed: split in three,
+# one part has no entry KESTRA can analyse, which alone would make it fail.
+python3 - <<'EOF'
+import gzip, random
+r = random.Random(11)
+
+def letters(n, bias):
+    weights = {"even": (1, 1, 1, 1), "at": (6, 1, 1, 6), "a": (12, 1, 1, 1)}[bias]
+    return "".join(r.choices("ACGT", weights, k=n))
+
+def record(name, seq, width):
+    lines = [seq[i:i + width] for i in range(0, len(seq), width)] if width else [seq]
+    return f">{name}\n" + "".join(line + "\n" for line in lines if line)
+
+with open("contigs.fa", "w") as f:
+    for k in range(8):
+        seq = "".join(letters(r.randint(200, 3000), r.choice(("even", "at", "a")))
+                      for _ in range(r.randint(1, 4)))
+        if k % 3 == 1:
+            seq = seq[:500].lower() + "N" * 300 + seq[500:]
+        f.write(record(f"contig{k} part of a test genome", seq, (60, 80, 0)[k % 3]))
+
+with gzip.open("scaffolds.fa.gz", "wt") as f:
+    unusable = {3: "N" * 700, 4: "", 5: "nnnn"}
+    for k in range(9):
+        seq = unusable[k] if k in unusable else \
+            letters(4000, "even") + letters(400, "a") + letters(3000, "at")
+        f.write(record(f"scaffold{k}", seq, 70))
+EOF
+printf 'sample\tpath\nlambda\t%s\ncontigs\tcontigs.fa\nscaffolds\tscaffolds.fa.gz\n' \
+  "$root/examples/lambda.fa" >samples.tsv
+# The plotting tool is not under test: a copy of the report shows it ran on it.
+printf '#!/bin/sh\ncp "$1" "$3"\n' >plot
+chmod +x plot
+
+workflow() {
+  "$snakemake" --snakefile "$root/workflow/Snakefile" --directory "$tmp" --cores 2 \
+    --config samples=samples.tsv kestra="$kestra" kestra_plot="$tmp/plot" "$@"
+}
+failed=0
+same() { cmp "$1" "$2" || failed=1; }
+
+workflow outdir=whole
+workflow outdir=sharded shards=3
+
+mkdir direct
+: >expected-summary.tsv
+while IFS=$'\t' read -r sample path; do
+  [ "$sample" = sample ] && continue
+  "$kestra" "$path" "direct/$sample" -L --bed --all-entries >"direct/$sample.out"
+  for ext in seg fas bed; do
+    same "direct/$sample.$ext" "whole/$sample.$ext"
+  done
+  grep -P '\t(analysed|skipped)$' "direct/$sample.out" >"direct/$sample.entries.tsv"
+  awk -F'\t' -v s="$sample" '
+    { letters += $2 }
+    $6 == "analysed" { analysed++; segments += $4; masked += $5 }
+    $6 == "skipped" { skipped++ }
+    END { printf "%s\t%d\t%d\t%d\t%d\t%d\t%.2f\n", s, analysed, skipped, letters, segments,
+          masked, 100 * masked / letters }' "direct/$sample.entries.tsv" >>expected-summary.tsv
+  for ext in seg fas bed entries.tsv; do
+    same "whole/$sample.$ext" "sharded/$sample.$ext"
+  done
+done <samples.tsv
+same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
+same whole/summary.tsv sharded/summary.tsv
+
+for run in "outdir=whole" "outdir=sharded shards=3"; do
+  # shellcheck disable=SC2086  # the two settings of a run are two words
+  plan=$(workflow $run --dry-run 2>&1) || true
+  if ! grep -q '^Nothing to be done' <<<"$plan"; then
+    echo "$plan"
+    echo "a dry rerun ($run) found work left to do"
+    failed=1
+  fi
+done
+
+[ "$failed" -eq 0 ] && echo "workflow outputs match direct runs"
+exit "$failed"
