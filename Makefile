@@ -75,7 +75,8 @@ docs: run
 	./tools/kestra-plot out/lambda.seg -o docs/lambda.png --size 10x5 --dpi 100
 
 # Installs kestra, kestra-plot and the manual page under PREFIX (DESTDIR honoured); the
-# files installed are listed in build/release/install_manifest.txt, which uninstall reads.
+# files installed are listed in build/release/install_manifest.txt, which uninstall reads
+# (give it the same DESTDIR).
 PREFIX ?= /usr/local
 install:
 	$(DEPS) build
@@ -85,7 +86,7 @@ install:
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE_DIR)
 
 uninstall:
-	xargs -d '\n' rm -f < $(RELEASE_DIR)/install_manifest.txt
+	sed 's|^|$(DESTDIR)|' $(RELEASE_DIR)/install_manifest.txt | xargs -d '\n' rm -f
 
 clean:
 	rm -rf build out
