@@ -3,10 +3,14 @@
 #   build   the compiler, cmake and zlib's headers (enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, groff (for the
 #           manual page), Python's matplotlib, numpy and pytest (for kestra-plot), snakemake
-#           and seqkit (for the workflow)
+#           and seqkit (for the workflow); and the real genomes the tests read, Debian's
+#           ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark
+#   cluster build, plus a single-node SLURM cluster with accounting (munge, slurmctld,
+#           slurmd, slurm-client, slurmdbd, mariadb-server), snakemake and seqkit (for the
+#           workflow run on it)
 # A user who is not root and lacks something is told what to install.
 set -euo pipefail
 
@@ -18,7 +22,10 @@ case $purpose in
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev) ;;
-  *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, plot, fuzz, bench)" >&2; exit 2 ;;
+  cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server snakemake
+                     seqkit) ;;
+  *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, plot, fuzz, bench, cluster)" >&2
+     exit 2 ;;
 esac
 
 # The build tools count as present when they work, however they were installed.
@@ -32,13 +39,26 @@ build_tools_work || missing+=(g++ cmake make zlib1g-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "Missing packages: ${missing[*]} (install them with apt-get as root)" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]} (install them with apt-get as root)" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# The genomes the tests read (and the benchmarks too), unpacked once into the tree.
+if [ "$purpose" = test ]; then
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  if [ ! -d "$root/bench/data/x/usr/share/doc/ragout" ]; then
+    echo "Fetching ragout-examples into bench/data"
+    mkdir -p "$root/bench/data/deb"
+    (cd "$root/bench/data/deb" &&
+      { apt-get download ragout-examples 2>/dev/null ||
+        { apt-get update -qq && apt-get download ragout-examples; }; })
+    dpkg -x "$root"/bench/data/deb/ragout-examples_*.deb "$root/bench/data/x"
+  fi
+fi

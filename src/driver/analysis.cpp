@@ -57,7 +57,9 @@ int64_t ClockSeed() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   int64_t last = 0;
   for (int i = 0; i < 100; ++i) last = std::rand();
-  return last != 0 ? last : -123456789;  // what seeding from the clock uses for a 0
+  // A 0 seeds with 123456789, as seeding from the clock does; the one value past the
+  // largest seed would fold onto the zero state, so it takes that seed too.
+  return last >= 1 && last <= kLargestSeed ? last : 123456789;
 }
 
 ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a) {

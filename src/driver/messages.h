@@ -12,10 +12,12 @@ extern const char kUnrecognizedLongArgument[];  // %s: the argument
 extern const char kMissingValue[];              // %s: the argument
 extern const char kInvalidValue[];              // %s: the argument as typed, value included
 extern const char kNoReportAlone[];
-extern const char kLongOptionsHelp[];
+extern const char kFullHelp[];  // what --help prints
 extern const char kOnlyFirstEntry[];
 extern const char kSkippedEntry[];  // %s: the entry's name, then the words of its failure
-extern const char kRandomSeed[];    // %lld: the seed
+extern const char kRandomSeed[];    // %s: the seed
+extern const char kNoBedName[];     // %s: the entry's number
+extern const char kSameBedName[];   // %s: the entry's number, then the earlier one's
 extern const char kFrequencyRange[];
 extern const char kFrequencySum[];
 extern const char kWindowAndRandom[];
@@ -26,6 +28,7 @@ extern const char kLinkageNotEstimable[];
 extern const char kAllocationError[];
 extern const char kCantOpenReport[];
 extern const char kCantOpenFasta[];  // printf format with %s
+extern const char kOutputIsInput[];  // %s: the output path
 extern const char kErrorClosingReport[];
 extern const char kStandardOutputError[];
 extern const char kNormalNotValid[];

@@ -7,6 +7,7 @@
 
 #include "driver/messages.h"
 #include "driver/settings.h"
+#include "random/generator.h"
 #include "sequence/composition.h"
 
 const char valid_args[] = "WESRPNFLATGCMKB";
@@ -64,13 +65,17 @@ void ApplySwitch(Settings* s, char letter, const char* arg, std::optional<Failur
 }
 // clang-format on
 
-// A whole decimal number from `text` to its end, within [low, high].
-bool WholeNumber(const std::string& text, long long low, long long high, long long* value) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+enum class Number { kWhole, kOutOfRange, kInvalid };
+
+// A whole decimal number from `text` to its end, within [low, high]; a whole number beyond
+// them, even beyond 64 bits, is out of range.
+Number WholeNumber(const std::string& text, long long low, long long high, long long* value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return Number::kInvalid;
   errno = 0;
   char* end = nullptr;
   *value = std::strtoll(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0' && *value >= low && *value <= high;
+  if (end == text.c_str() || *end != '\0') return Number::kInvalid;
+  return errno == 0 && *value >= low && *value <= high ? Number::kWhole : Number::kOutOfRange;
 }
 
 // A long option at argv[*i]; a value may follow as "=VALUE" or as the next argument.
@@ -92,12 +97,16 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
       return fail(kMissingValue, arg);
     }
     long long number = 0;
-    const bool threads = name == "--threads";
-    if (!WholeNumber(value, threads ? 1 : LLONG_MIN, threads ? 1024 : LLONG_MAX, &number)) {
-      return fail(kInvalidValue, typed);
+    if (name == "--threads") {
+      if (WholeNumber(value, 1, 1024, &number) != Number::kWhole) return fail(kInvalidValue, typed);
+      s->threads = static_cast<int>(number);
+      return;
     }
-    if (threads) s->threads = static_cast<int>(number);
-    if (!threads) s->seed = number;
+    switch (WholeNumber(value, 0, kLargestSeed, &number)) {
+      case Number::kWhole: s->seed = number; return;
+      case Number::kOutOfRange: return fail(kValueOutOfRange, typed);
+      case Number::kInvalid: return fail(kInvalidValue, typed);
+    }
     return;
   }
   bool* const flags[] = {&s->all_entries, &s->bed, &s->keep_case, &s->help, &s->version};
@@ -176,6 +185,6 @@ std::optional<Failure> CheckSettings(const Settings& s, const double* freq, cons
   return std::nullopt;
 }
 
-std::string HelpText() { return std::string(kHelp) + "\n" + kLongOptionsHelp; }
+std::string HelpText() { return kFullHelp; }
 
 std::string VersionText() { return std::string("kestra ") + KESTRA_VERSION + "\n"; }

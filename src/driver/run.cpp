@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,9 +15,11 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "driver/analysis.h"
+#include "driver/console.h"
 #include "driver/messages.h"
 #include "driver/output_file.h"
 #include "fatal/fatal.h"
@@ -27,6 +30,19 @@
 namespace {
 
 // ---- outputs ---------------------------------------------------------------------------
+
+// An entry's name: its header up to the first blank, as BED lines name it.
+std::string NameOf(const std::string& header) {
+  return header.substr(0, header.find_first_of(" \t"));
+}
+
+std::string Formatted(const char* format, const std::string& a, const std::string& b = "") {
+  std::string text = format;
+  text.replace(text.find("%s"), 2, a);
+  const std::size_t second = text.find("%s");
+  return second == std::string::npos ? text : text.replace(second, 2, b);
+}
+
 
 enum Output { kReport, kFasta, kBed, kOutputs };
 const char* const kSuffix[kOutputs] = {".seg", ".fas", ".bed"};
@@ -59,6 +75,23 @@ void OpenOutputs(const Settings& s, const std::string& base, Outputs* o) {
   }
   for (int k = 0; k < kOutputs; ++k) {
     if (o->wanted[k] && !OpenOutputFile(&o->files[k], &o->sinks[k])) CannotOpen(*o, k);
+  }
+}
+
+// An output that is the input file itself (a name like it, a link or a hard link to it) would
+// replace what is being read: the run stops before anything is written. An input that is no
+// regular file, a pipe or a terminal, cannot be an output.
+void RefuseOutputThatIsInput(const Settings& s, int fd, const std::string& base) {
+  struct stat input;
+  if (fstat(fd, &input) != 0 || !S_ISREG(input.st_mode)) return;
+  const bool wanted[kOutputs] = {s.report, s.mask != MaskStyle::kNone, s.bed};
+  for (int k = 0; k < kOutputs; ++k) {
+    struct stat output;
+    const std::string path = base + kSuffix[k];
+    if (wanted[k] && stat(path.c_str(), &output) == 0 && output.st_dev == input.st_dev &&
+        output.st_ino == input.st_ino) {
+      Fatal(FatalStream::kStderr, Formatted(kOutputIsInput, path));
+    }
   }
 }
 
@@ -108,16 +141,56 @@ struct WriteOrder {
 
 // The outputs of one entry: kept in memory while earlier entries are being written (up to a
 // bound, then it waits), written straight to the run's files once its turn has come.
+// What an entry says on the standard streams, kept until its outputs reach the files.
+struct EntryNotes {
+  std::string bed_name;  // the first field of its BED lines
+  std::string out;       // its line on standard output
+  std::string err;       // why it was skipped, if it was
+};
+
+// What the entries say on the standard streams, in input order; only the entry whose turn it
+// is to write says anything.
+struct Notices {
+  Console* console;
+  bool bed;
+  std::size_t entries = 0;                                  // entries announced so far
+  std::unordered_map<std::string, std::size_t> bed_names;  // name -> first entry with it
+};
+
+// The warnings about an entry's BED name: lines that name no sequence, or the same sequence
+// as another entry's lines, are of no use to a BED reader.
+std::string BedNameWarnings(Notices* n, const std::string& name, std::size_t number) {
+  if (!n->bed) return "";
+  if (name.empty()) return Formatted(kNoBedName, std::to_string(number));
+  const auto seen = n->bed_names.emplace(name, number);
+  if (seen.second) return "";
+  return Formatted(kSameBedName, std::to_string(number), std::to_string(seen.first->second));
+}
+
+void Announce(Notices* n, const EntryNotes& e) {
+  const std::string err = BedNameWarnings(n, e.bed_name, ++n->entries) + e.err;
+  if (!err.empty()) ConsoleErr(n->console, err);
+  ConsoleOut(n->console, e.out);
+}
+
 struct EntryOutput {
-  EntryOutput(std::size_t i, Outputs* o, WriteOrder* w, std::size_t bound)
-      : index(i), run(o), order(w), limit(bound) {}
+  EntryOutput(std::size_t i, Outputs* o, WriteOrder* w, std::size_t bound, Notices* n = nullptr)
+      : index(i), run(o), order(w), limit(bound), notices(n) {}
   std::size_t index;
   Outputs* run;
   WriteOrder* order;
   std::size_t limit;  // bytes a sink may hold before the entry waits for its turn
+  Notices* notices;   // where the entries' notes go once they are written; none for one entry
   bool streaming = false;
   TextSink sinks[kOutputs];
+  std::vector<EntryNotes> pending;  // notes of entries written to the sinks, not yet told
 };
+
+// Tells what the entries written so far have to say; their outputs have reached the files.
+void AnnouncePending(EntryOutput* e) {
+  for (const EntryNotes& notes : e->pending) Announce(e->notices, notes);
+  e->pending.clear();
+}
 
 // Blocks of this size reach the files, a size the caches hold.
 constexpr std::size_t kStreamBlock = std::size_t{1} << 20;
@@ -131,6 +204,16 @@ void Stream(EntryOutput* e) {
     SinkFlush(&sink);
     if (sink.buffer.size() > kStreamBlock) sink.buffer.resize(kStreamBlock);
   }
+  AnnouncePending(e);
+}
+
+// Streams once the entry's turn has come, without waiting for it.
+void StreamIfTurn(EntryOutput* e) {
+  if (e->streaming) return;
+  std::unique_lock<std::mutex> lock(e->order->mutex);
+  if (e->order->next != e->index) return;
+  lock.unlock();
+  Stream(e);
 }
 
 // Called by a sink whose buffer is full: streams when the entry's turn has come, waits for
@@ -169,6 +252,7 @@ void FinishEntryOutput(EntryOutput* e) {
     e->run->sinks[k].failed |= e->sinks[k].failed;
     e->sinks[k].file = nullptr;
   }
+  if (e->notices != nullptr) AnnouncePending(e);
 }
 
 void PassTurn(EntryOutput* e) {
@@ -189,13 +273,6 @@ EntrySinks SinksOf(const Outputs& run, EntryOutput* e) {
   PrintMessage(FatalStream::kStdoutLine, kAllocationError);
   DiscardAllTemporaryFiles();
   _exit(1);
-}
-
-std::string Formatted(const char* format, const std::string& a, const std::string& b = "") {
-  std::string text = format;
-  text.replace(text.find("%s"), 2, a);
-  const std::size_t second = text.find("%s");
-  return second == std::string::npos ? text : text.replace(second, 2, b);
 }
 
 void PrintElapsed(std::time_t start) {
@@ -224,6 +301,9 @@ int RunFirstEntry(const Settings& s, const std::optional<Failure>& parse_failure
   if (status == FastaStatus::kTooLong) Fatal(FatalStream::kStderr, kSequenceTooLong);
   if (status != FastaStatus::kOk) Fatal(FatalStream::kStdoutLine, kErrorReadingFasta);
   if (more) std::fputs(kOnlyFirstEntry, stderr);
+  if (s.bed && NameOf(entry.name).empty()) {
+    std::fputs(Formatted(kNoBedName, "1").c_str(), stderr);
+  }
   const std::string original = KeptLetters(s, entry.seq);
   EntryAnalysis a;
   if (auto failure = TakeComposition(&entry.seq, &a)) Fail(*failure);
@@ -234,7 +314,7 @@ int RunFirstEntry(const Settings& s, const std::optional<Failure>& parse_failure
   Outputs outputs;
   OpenOutputs(s, base, &outputs);
   if (s.mode() == Mode::kRuns && s.draws_random()) {
-    std::printf(kRandomSeed, static_cast<long long>(seed));
+    std::fputs(Formatted(kRandomSeed, std::to_string(seed)).c_str(), stdout);
   }
   DetectSegments(
       s, seed, [](int k) { std::printf("N=%d\n", k); }, &a);
@@ -278,13 +358,15 @@ constexpr std::size_t kWaitingBound = std::size_t{32} << 20;
 
 // What the workers share: the settings, the outputs, the order of writing, the jobs.
 struct AllEntries {
-  AllEntries(const Settings& settings, int64_t run_seed, Outputs* o, std::size_t bound)
-      : s(settings), seed(run_seed), outputs(o), limit(bound) {}
+  AllEntries(const Settings& settings, int64_t run_seed, Outputs* o, std::size_t bound,
+             Console* console)
+      : s(settings), seed(run_seed), outputs(o), limit(bound), notices{console, settings.bed, 0, {}} {}
   const Settings& s;
   int64_t seed;
   Outputs* outputs;
   std::size_t limit;  // bytes an entry keeps in memory before waiting for its turn
   WriteOrder order;
+  Notices notices;
   std::mutex jobs_mutex;
   std::condition_variable jobs_changed;
   std::deque<Job> jobs;
@@ -308,10 +390,6 @@ std::string Words(const std::string& text) {
   return from == std::string::npos ? "" : text.substr(from, to - from + 1);
 }
 
-std::string NameOf(const std::string& header) {
-  return header.substr(0, header.find_first_of(" \t"));
-}
-
 // What a worker keeps from one job to the next: the p-value table and the buffers of the
 // sinks, so that entry after entry allocates nothing new.
 struct Worker {
@@ -325,11 +403,10 @@ struct Worker {
   std::string buffers[kOutputs];
 };
 
-// Analyses and writes one entry; adds its line for standard output to `lines` and, when it
-// is skipped, its line for standard error to `skipped`. Returns the failure that skipped it.
+// Analyses and writes one entry; its notes join those waiting to be told. Returns the failure
+// that skipped it.
 std::optional<Failure> ProcessEntry(AllEntries* run, FastaEntry* entry, FastaStatus status,
-                                    EntryOutput* out, Worker* worker, std::string* lines,
-                                    std::string* skipped) {
+                                    EntryOutput* out, Worker* worker) {
   const Settings& s = run->s;
   const std::string original = KeptLetters(s, entry->seq);
   EntryAnalysis a;
@@ -337,45 +414,47 @@ std::optional<Failure> ProcessEntry(AllEntries* run, FastaEntry* entry, FastaSta
   std::optional<Failure> failure = ReadFailure(status);
   if (!failure) failure = TakeComposition(&entry->seq, &a);
   if (!failure) failure = EncodeEntry(s, entry->seq, &a);
-  const std::string name = NameOf(entry->name);
-  *lines += name + "\t" + std::to_string(entry->seq.size());
+  EntryNotes notes;
+  notes.bed_name = NameOf(entry->name);
+  notes.out = notes.bed_name + "\t" + std::to_string(entry->seq.size());
   const std::string& unmasked = original.empty() ? entry->seq : original;
   if (!failure) {
     DetectSegments(
         s, run->seed, [](int) {}, &a);
     const EntryCounts counts =
         WriteAnalysed(s, *entry, unmasked, a, SinksOf(*run->outputs, out), worker->table);
-    *lines += "\t" + std::to_string(a.max_separation) + "\t" + std::to_string(counts.segments) +
-              "\t" + (run->outputs->wanted[kFasta] ? std::to_string(counts.masked) : "-") +
-              "\tanalysed\n";
-    return std::nullopt;
+    notes.out += "\t" + std::to_string(a.max_separation) + "\t" +
+                 std::to_string(counts.segments) + "\t" +
+                 (run->outputs->wanted[kFasta] ? std::to_string(counts.masked) : "-") +
+                 "\tanalysed\n";
+  } else {
+    if (run->outputs->wanted[kFasta]) {
+      if (!entry->seq.empty()) Conv2Upper(&entry->seq[0], static_cast<long>(entry->seq.size()));
+      WriteFastaEntry(&out->sinks[kFasta], entry->name, unmasked.data(),
+                      static_cast<long>(unmasked.size()));
+    }
+    notes.out += "\t-\t-\t-\tskipped\n";
+    notes.err = Formatted(kSkippedEntry, notes.bed_name, Words(failure->text));
   }
-  if (run->outputs->wanted[kFasta]) {
-    if (!entry->seq.empty()) Conv2Upper(&entry->seq[0], static_cast<long>(entry->seq.size()));
-    WriteFastaEntry(&out->sinks[kFasta], entry->name, unmasked.data(),
-                    static_cast<long>(unmasked.size()));
-  }
-  *lines += "\t-\t-\t-\tskipped\n";
-  *skipped += Formatted(kSkippedEntry, name, Words(failure->text));
+  out->pending.push_back(std::move(notes));
+  // Once the job's turn has come, each entry is told as soon as it is written.
+  StreamIfTurn(out);
+  if (out->streaming) AnnouncePending(out);
   return failure;
 }
 
-// Analyses and writes a job's entries; in its turn, their lines on the standard streams.
+// Analyses and writes a job's entries; in its turn, what they say on the standard streams.
 void ProcessJob(AllEntries* run, Job* job, Worker* worker) {
-  EntryOutput out{job->index, run->outputs, &run->order, run->limit};
+  EntryOutput out{job->index, run->outputs, &run->order, run->limit, &run->notices};
   for (int k = 0; k < kOutputs; ++k) out.sinks[k].buffer.swap(worker->buffers[k]);
   PrepareEntryOutput(&out);
-  std::string lines, skipped;
   std::size_t analysed = 0;
   for (std::size_t e = 0; e < job->entries.size(); ++e) {
-    const auto failure =
-        ProcessEntry(run, &job->entries[e], job->statuses[e], &out, worker, &lines, &skipped);
+    const auto failure = ProcessEntry(run, &job->entries[e], job->statuses[e], &out, worker);
     if (!failure) ++analysed;
     if (job->first + e == 0 && failure) run->first_failure = failure;
   }
   FinishEntryOutput(&out);
-  std::fputs(lines.c_str(), stdout);
-  std::fputs(skipped.c_str(), stderr);
   run->analysed += analysed;
   run->done += job->entries.size();
   PassTurn(&out);
@@ -402,24 +481,18 @@ void Work(AllEntries* run) {
   }
 }
 
-// One line on a terminal's standard error, rewritten in place a few times a second.
-struct Progress {
-  bool shown = isatty(2) != 0;
-  bool printed = false;
-  std::chrono::steady_clock::time_point last{};
-};
-
-void ShowProgress(Progress* p, std::size_t done, const FastaReader* reader) {
-  if (!p->shown) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - p->last < std::chrono::milliseconds(250)) return;
-  p->last = now;
+// The progress line: entries done and input read.
+std::string ProgressText(const AllEntries* run, const FastaReader* reader) {
   std::size_t read = 0, total = 0;
   FastaReaderProgress(reader, &read, &total);
-  std::fprintf(stderr, "\r%zu entries done, %.1f", done, read / 1048576.0);
-  if (total > 0) std::fprintf(stderr, " of %.1f", total / 1048576.0);
-  std::fputs(" MiB read ", stderr);
-  p->printed = true;
+  char text[96];
+  std::snprintf(text, sizeof text, "%zu entries done, %.1f", run->done.load(), read / 1048576.0);
+  std::string line = text;
+  if (total > 0) {
+    std::snprintf(text, sizeof text, " of %.1f", total / 1048576.0);
+    line += text;
+  }
+  return line + " MiB read";
 }
 
 int RunAllEntries(const Settings& s, const std::optional<Failure>& parse_failure, int fd,
@@ -428,18 +501,19 @@ int RunAllEntries(const Settings& s, const std::optional<Failure>& parse_failure
   if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
   Outputs outputs;
   OpenOutputs(s, base, &outputs);
+  Console console;
   if (s.mode() == Mode::kRuns && s.draws_random()) {
-    std::printf(kRandomSeed, static_cast<long long>(seed));
+    ConsoleOut(&console, Formatted(kRandomSeed, std::to_string(seed)));
   }
   // Alone, a worker's entry always has its turn and writes straight on; with others, an
   // entry keeps a few MiB while it waits.
-  AllEntries run{s, seed, &outputs, s.threads == 1 ? 0 : kWaitingBound};
+  AllEntries run{s, seed, &outputs, s.threads == 1 ? 0 : kWaitingBound, &console};
   // One thread reads and analyses in turn; more analyse while this one reads on.
   std::vector<std::thread> workers;
   for (int t = 0; s.threads > 1 && t < s.threads; ++t) workers.emplace_back(Work, &run);
   Worker alone(0);
   FastaReader* reader = OpenFastaReader(fd);
-  Progress progress;
+  StartConsole(&console, [&run, reader] { return ProgressText(&run, reader); });
   bool read_error = false;
   std::size_t entries = 0, jobs = 0;
   Job job;
@@ -477,7 +551,6 @@ int RunAllEntries(const Settings& s, const std::optional<Failure>& parse_failure
       entry.seq.swap(run.spare.back());
       run.spare.pop_back();
     }
-    ShowProgress(&progress, run.done, reader);
   }
   if (!read_error && !job.entries.empty()) dispatch();
   {
@@ -486,9 +559,9 @@ int RunAllEntries(const Settings& s, const std::optional<Failure>& parse_failure
   }
   run.jobs_changed.notify_all();
   for (std::thread& w : workers) w.join();
+  StopConsole(&console);
   CloseFastaReader(reader);
   close(fd);
-  if (progress.printed) std::fputs("\n", stderr);
   if (read_error || entries == 0) Fatal(FatalStream::kStdoutLine, kErrorReadingFasta);
   // A run that analysed nothing ends as the first entry alone would.
   if (run.analysed == 0 && run.first_failure) Fail(*run.first_failure);
@@ -509,6 +582,9 @@ int RunKestra(int argc, char** argv) {
   const std::time_t start = std::time(nullptr);
   std::optional<Failure> parse_failure;
   const Settings s = ParseCommandLine(argc, argv, &parse_failure);
+  // Progress reaches a pipe or a log as it is printed; with many entries, a line each would
+  // cost a write each, so the lines are flushed at least once a second instead.
+  std::setvbuf(stdout, nullptr, s.all_entries ? _IOFBF : _IOLBF, 0);
   const bool alone = argc == 2;  // --help or --version as the only argument
   const std::string first = argc >= 2 ? argv[1] : "";
   if (s.help || (alone && first == "--help")) {
@@ -522,6 +598,7 @@ int RunKestra(int argc, char** argv) {
   if (argc < 3) Fatal(FatalStream::kStdoutLine, kHelp);
   const int fd = open(argv[1], O_RDONLY);
   if (fd < 0) Fatal(FatalStream::kStdoutLine, kCantOpenInput);
+  RefuseOutputThatIsInput(s, fd, argv[2]);
   const int64_t seed = s.seed != 0 ? s.seed : ClockSeed();
   try {
     const int status = s.all_entries ? RunAllEntries(s, parse_failure, fd, argv[2], start, seed)

@@ -61,6 +61,6 @@ std::optional<Failure> CheckSettings(const Settings& settings, const double* fre
                                      const int* length);
 // The nucleotide frequencies an entry is analysed with: the user's where given, else its own.
 void EffectiveFrequencies(const Settings& settings, const double own[4], double freq[4]);
-// The usage text with the section on long options, and the version line.
+// What --help prints, and the version line.
 std::string HelpText();
 std::string VersionText();

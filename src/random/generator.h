@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// The seeds with a stream of their own: the state lives in 1..2^31-2, a seed and its negative
+// give the same stream, and any other value folds onto one of these (2^31 - 1 onto a zero
+// state that restarts from 1).
+constexpr int64_t kLargestSeed = 2147483646;
+
 struct Ran1 {
   int64_t idum = 0;     // the congruential state
   int64_t iy = 0;       // the last output

@@ -52,7 +52,8 @@ FastaReader* OpenFastaReader(int fd);
 bool NextFastaEntry(FastaReader* reader, FastaEntry* entry, FastaStatus* status);
 // Whether the input holds another entry after those read (read ahead, not consumed).
 bool MoreFastaEntries(FastaReader* reader);
-// Raw input bytes read so far, and the size of a regular input file (0 when unknown).
+// Raw input bytes read so far, and the size of a regular input file (0 when unknown); may be
+// asked from another thread while the reader reads.
 void FastaReaderProgress(const FastaReader* reader, std::size_t* done, std::size_t* total);
 void CloseFastaReader(FastaReader* reader);
 

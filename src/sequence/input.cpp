@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
@@ -37,14 +38,15 @@ struct ByteSource {
   bool in_member = true;
   std::vector<char> out;
   std::size_t regular_size = 0;  // bytes of a regular file, 0 when unknown
-  std::size_t bytes_read = 0;    // raw bytes read so far
+  // Raw bytes read so far; a progress display on another thread may read it meanwhile.
+  std::atomic<std::size_t> bytes_read{0};
 };
 
 namespace {
 
 long ReadBlock(ByteSource* s) {
   const long got = ReadSome(s->fd, s->block.data(), s->block.size());
-  if (got > 0) s->bytes_read += static_cast<std::size_t>(got);
+  if (got > 0) s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
   return got;
 }
 
@@ -108,7 +110,7 @@ ByteSource* OpenByteSource(int fd) {
     if (got < 0) s->failed = true;
     if (got <= 0) break;
     s->first += static_cast<std::size_t>(got);
-    s->bytes_read += static_cast<std::size_t>(got);
+    s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
   }
   s->gzip = s->first >= 2 && static_cast<unsigned char>(s->block[0]) == 0x1f &&
             static_cast<unsigned char>(s->block[1]) == 0x8b;
@@ -144,7 +146,7 @@ long NextBytes(ByteSource* s, const char** data) {
 std::size_t PlainFileSize(const ByteSource* s) { return s->gzip ? 0 : s->regular_size; }
 
 void ByteProgress(const ByteSource* s, std::size_t* done, std::size_t* total) {
-  *done = s->bytes_read;
+  *done = s->bytes_read.load(std::memory_order_relaxed);
   *total = s->regular_size;
 }
 

@@ -57,6 +57,25 @@ static bool HasTemporaries(const std::string& dir) {
   _exit(127);
 }
 
+// The binary where user 65534 can reach it: a copy in a directory of its own under the
+// temporary directory, made once, since the build tree may lie under a private directory.
+static std::string g_binary_dir;
+
+static void RemoveBinaryCopy() { fs::remove_all(g_binary_dir); }
+
+static std::string BinaryForEveryone() {
+  if (g_binary_dir.empty()) {
+    std::string dir = ::testing::TempDir() + "kestra_bin_XXXXXX";
+    if (mkdtemp(&dir[0]) == nullptr) throw std::runtime_error("no directory " + dir);
+    g_binary_dir = dir;
+    std::atexit(RemoveBinaryCopy);
+    fs::copy_file(KESTRA_BIN, dir + "/kestra");
+    fs::permissions(dir, fs::perms(0755));
+    fs::permissions(dir + "/kestra", fs::perms(0755));
+  }
+  return g_binary_dir + "/kestra";
+}
+
 RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args,
                     const RunOptions& o) {
   // A sanitizer build must not insist on coming first among the preloaded
@@ -66,7 +85,8 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
   }
   setenv("TZ", "UTC", 1);  // the frozen clock, and so the seed it gives, read alike anywhere
-  std::vector<std::string> strings = {kFaketime, "-f", "2021-03-04 05:06:07", KESTRA_BIN};
+  std::vector<std::string> strings = {kFaketime, "-f", "2021-03-04 05:06:07",
+                                      o.unprivileged ? BinaryForEveryone() : KESTRA_BIN};
   // faketime waits for the binary in a process of its own; a signal or a broken pipe must
   // reach the binary itself, which then runs on the real clock.
   if (o.signal != 0 || o.stdout_pipe) strings.erase(strings.begin(), strings.begin() + 3);

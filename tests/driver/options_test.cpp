@@ -50,19 +50,19 @@ TEST(Options, IntegerValues) {
 TEST(Options, LaterSwitchesAndLongOptions) {
   std::string message;
   Settings s =
-      Parse({"-R:A", "-S:100", "--threads", "3", "-R:T", "-B:3", "--seed=-7", "--bed"}, &message);
+      Parse({"-R:A", "-S:100", "--threads", "3", "-R:T", "-B:3", "--seed=7", "--bed"}, &message);
   EXPECT_EQ(message, "");
   EXPECT_EQ(s.special_aa, "T");
   EXPECT_EQ(s.random, RandomSource::kGenerate);
   EXPECT_EQ(s.random_seqs, 3);
   EXPECT_EQ(s.threads, 3);
-  EXPECT_EQ(s.seed, -7);
+  EXPECT_EQ(s.seed, 7);
   EXPECT_TRUE(s.bed);
   const std::pair<std::vector<std::string>, std::string> refused[] = {
       {{"--threads", "0"}, "ERROR: invalid value in argument '--threads 0'\n"},
       {{"--threads=2x"}, "ERROR: invalid value in argument '--threads=2x'\n"},
       {{"--seed", "9223372036854775808"},
-       "ERROR: invalid value in argument '--seed 9223372036854775808'\n"},
+       "ERROR: value out of range in argument '--seed 9223372036854775808'\n"},
       {{"--seed"}, "ERROR: value missing in argument '--seed'\n"},
       {{"--colour", "-x"}, "\nUnrecognized command line argument: '--colour'\n"},
       {{"-x", "--colour"}, "\nUnrecognized command line argument: 'X'\n"}};

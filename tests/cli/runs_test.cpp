@@ -1,0 +1,246 @@
+// How a run treats what it is given and what it says: an output that is the input file, the
+// seeds that give streams of their own, and the standard streams while entries go by (lines
+// on standard output as they happen, a progress line on a terminal that other lines never
+// run into).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSeq19 = std::string(CLI_DATA_DIR) + "/input/seq19.fa";
+
+// An output named like the input, or reaching it through a link, would replace what is being
+// read: the run stops before anything is written and the input stays as it was.
+TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
+  struct Case {
+    const char* name;
+    const char* input;                            // the input's name in the run directory
+    std::function<void(const std::string&)> how;  // makes the other names, given work/
+    std::vector<std::string> args;
+    const char* output;  // the output named in the message
+  };
+  const auto copy_as = [](const char* name) {
+    return [name](const std::string& w) { fs::copy_file(w + "in.fa", w + name); };
+  };
+  const Case cases[] = {
+      {"masked FASTA", "same.fas", copy_as("same.fas"), {"same.fas", "same", "-F"}, "same.fas"},
+      {"report", "x.seg", copy_as("x.seg"), {"x.seg", "x"}, "x.seg"},
+      {"BED", "x.bed", copy_as("x.bed"), {"x.bed", "x", "--bed", "--no-report"}, "x.bed"},
+      {"symbolic link",
+       "in.fa",
+       [](const std::string& w) { fs::create_symlink("in.fa", w + "out.seg"); },
+       {"in.fa", "out"},
+       "out.seg"},
+      {"hard link",
+       "in.fa",
+       [](const std::string& w) { fs::create_hard_link(w + "in.fa", w + "out.fas"); },
+       {"in.fa", "out", "-L"},
+       "out.fas"},
+      {"every entry on two threads",
+       "x.seg",
+       copy_as("x.seg"),
+       {"x.seg", "x", "--all-entries", "--threads", "2"},
+       "x.seg"},
+  };
+  for (const Case& c : cases) {
+    const std::string dir = RunDirectory(), work = dir + "/work/";
+    fs::copy_file(kSeq19, work + "in.fa");
+    c.how(work);
+    const std::string before = ReadFile(work + c.input);
+    const std::set<std::string> listing = Listing(work);
+    const RunResult run = RunKestra(dir, c.args);
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_EQ(run.out, "") << c.name;
+    EXPECT_EQ(run.err, std::string("ERROR: output file '") + c.output + "' is the input file\n")
+        << c.name;
+    EXPECT_EQ(ReadFile(work + c.input), before) << c.name;
+    EXPECT_EQ(Listing(work), listing) << c.name;
+    fs::remove_all(dir);
+  }
+}
+
+// Every seed of the range gives a stream of its own: reports estimated from random sequences
+// differ from seed to seed, in both ways of making the sequences.
+TEST(Seeds, EachGivesItsOwnStream) {
+  const char* seeds[] = {"1", "2", "3", "65536", "123456789", "1073741824", "2147483645",
+                         "2147483646"};
+  std::mt19937 rng(7);
+  std::string letters;
+  for (int i = 0; i < 3000; ++i) letters += "AACGT"[rng() % 5];
+  for (const char* random : {"-S:40", "-B:40"}) {
+    std::map<std::string, std::string> seen;  // report -> seed
+    for (const char* seed : seeds) {
+      const std::string dir = RunDirectory();
+      std::ofstream(dir + "/work/in.fa") << ">random\n" << letters << "\n";
+      const RunResult run = RunKestra(dir, {"in.fa", "out", random, "--seed", seed});
+      EXPECT_EQ(run.status, 0) << random << " " << seed << run.err;
+      EXPECT_NE(run.out.find(std::string("Random seed = ") + seed + "\n"), std::string::npos);
+      const auto earlier = seen.emplace(ReadFile(dir + "/work/out.seg"), seed);
+      EXPECT_TRUE(earlier.second) << random << ": seeds " << seed << " and "
+                                  << earlier.first->second << " give the same report";
+      fs::remove_all(dir);
+    }
+  }
+}
+
+// A child running the binary with its streams where the test wants them.
+struct Child {
+  pid_t pid = -1;
+  int out = -1;  // the read end of its standard output, or -1
+};
+
+Child Spawn(const std::string& work, const std::vector<std::string>& args, int stdout_fd,
+            int stderr_fd, int other_end) {
+  std::vector<std::string> strings = {KESTRA_BIN};
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : strings) argv.push_back(&s[0]);
+  argv.push_back(nullptr);
+  Child c;
+  c.pid = fork();
+  if (c.pid == 0) {
+    if (other_end >= 0) close(other_end);
+    if (dup2(stdout_fd, 1) < 0 || dup2(stderr_fd, 2) < 0 || chdir(work.c_str()) != 0) _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return c;
+}
+
+// Reads from fd until `done` holds of what was read, or `seconds` pass; returns what was read.
+std::string ReadUntil(int fd, double seconds, const std::function<bool(const std::string&)>& done) {
+  std::string got;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done(got)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// Two entries, the first quick to analyse and the second slow (seconds of random sequences):
+// the first entry's line reaches a pipe while the second is still being analysed.
+std::string QuickThenSlow(const std::string& work) {
+  std::mt19937 rng(3);
+  std::string slow;
+  for (int i = 0; i < 60000; ++i) slow += "ACGTA"[rng() % 5];
+  std::ofstream(work + "in.fa") << ">quick\nACGTAAAAAAACGT\n>slow\n" << slow << "\n";
+  return "quick\t14\t5\t1\t-\tanalysed\n";
+}
+
+TEST(Streams, EntryLinesReachAPipeAsTheyHappen) {
+  for (const char* threads : {"1", "2"}) {
+    const std::string dir = RunDirectory(), work = dir + "/work/";
+    const std::string first_line = QuickThenSlow(work);
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const Child c = Spawn(work, {"in.fa", "out", "--all-entries", "-S:20000", "--seed", "1",
+                                 "--threads", threads},
+                          pipe_fds[1], err, pipe_fds[0]);
+    close(pipe_fds[1]);
+    close(err);
+    const std::string got = ReadUntil(pipe_fds[0], 20, [&](const std::string& text) {
+      return text.find(first_line) != std::string::npos;
+    });
+    // Still analysing the slow entry when the quick one's line came.
+    const bool running = waitpid(c.pid, nullptr, WNOHANG) == 0;
+    kill(c.pid, SIGTERM);
+    waitpid(c.pid, nullptr, 0);
+    close(pipe_fds[0]);
+    EXPECT_EQ(got, "Random seed = 1\n" + first_line) << threads << " threads";
+    EXPECT_TRUE(running) << "the slow entry was done before the first line came";
+    fs::remove_all(dir);
+  }
+}
+
+// What a terminal shows of text written to it: each line as it stands after its carriage
+// returns have moved the cursor back over it.
+std::vector<std::string> ShownLines(const std::string& text) {
+  std::vector<std::string> lines(1);
+  std::size_t column = 0;
+  for (const char ch : text) {
+    if (ch == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else if (ch == '\r') {
+      column = 0;
+    } else {
+      std::string& line = lines.back();
+      if (column < line.size()) {
+        line[column] = ch;
+      } else {
+        line += ch;
+      }
+      ++column;
+    }
+  }
+  for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+  return lines;
+}
+
+// On a terminal, standard error shows a progress line, redrawn while a slow entry is analysed;
+// a skipped entry's line never runs into it.
+TEST(Streams, ProgressLineOnATerminal) {
+  const std::string dir = RunDirectory(), work = dir + "/work/";
+  QuickThenSlow(work);
+  std::ofstream(work + "in.fa", std::ios::app) << ">none\nNNNN\n";
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+  ASSERT_GE(screen, 0);
+  termios mode;
+  ASSERT_EQ(tcgetattr(screen, &mode), 0);
+  mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // the bytes as written, no CR before LF
+  ASSERT_EQ(tcsetattr(screen, TCSANOW, &mode), 0);
+  const int out = open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const Child c =
+      Spawn(work, {"in.fa", "out", "--all-entries", "-S:3000", "--seed", "1"}, out, screen, -1);
+  close(out);
+  close(screen);
+  // Until the child ends and the terminal has nothing more to give.
+  const std::string shown = ReadUntil(terminal, 120, [](const std::string&) { return false; });
+  int status = 0;
+  waitpid(c.pid, &status, 0);
+  close(terminal);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+  const std::vector<std::string> lines = ShownLines(shown);
+  ASSERT_EQ(lines.size(), 3u) << shown;
+  EXPECT_EQ(lines[0], "Entry none skipped: No valid nucleotides were found");
+  EXPECT_EQ(lines[1].substr(0, 16), "3 entries done, ");
+  EXPECT_EQ(lines[2], "");
+  // Redrawn while the slow entry went on: more drawings than entries.
+  std::size_t drawings = 0;
+  for (const char ch : shown) drawings += ch == '\r';
+  EXPECT_GE(drawings, 4u) << shown;
+  fs::remove_all(dir);
+}
+
+}  // namespace
