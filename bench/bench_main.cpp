@@ -32,7 +32,7 @@ void BM_ScanP(benchmark::State& state) {
   const int w = static_cast<int>(state.range(1));
   ScanWorkspace ws;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(P_scan_ge_K_in_W_N(k, w, kGenomeLength, kP, &ws));
+    benchmark::DoNotOptimize(ScanPValue(k, w, kGenomeLength, kP, &ws));
   }
 }
 
@@ -51,29 +51,29 @@ void BM_MergedRuns(benchmark::State& state) {
   const std::vector<char>& bin = RandomBinary();
   int merged = 0;
   for (auto _ : state) {
-    MergedRuns walk = StartMergedRuns(bin.data(), kGenomeLength, kLinkage);
+    MergedRunWalk walk = StartMergedRunWalk(kGenomeLength, kLinkage);
     merged = 0;
-    for (FRAGMENT f; NextMergedRun(&walk, &f);) ++merged;
+    for (Segment s; NextMergedSegment(bin.data(), &walk, &s);) ++merged;
     benchmark::DoNotOptimize(merged);
   }
   state.counters["merged"] = merged;
 }
 BENCHMARK(BM_MergedRuns)->Unit(benchmark::kMillisecond);
 
-void BM_SlideWindowP(benchmark::State& state) {
+void BM_WindowWalk(benchmark::State& state) {
   const std::vector<char>& bin = RandomBinary();
   const int w = static_cast<int>(state.range(0));
   WindowScores scores = MakeWindowScores(w, kGenomeLength, kP, kMinPVal);
   int windows = 0;
   for (auto _ : state) {
-    WindowWalk walk = StartWindowWalk(bin.data(), &scores, false, kLinkage);
+    WindowWalk walk = StartWindowWalk(bin.data(), scores, false, kLinkage);
     windows = 0;
-    for (FRAGMENT f; SlideWindowP(&walk, &f);) ++windows;
+    for (Segment s; NextWindowSegment(bin.data(), &scores, &walk, &s);) ++windows;
     benchmark::DoNotOptimize(windows);
   }
   state.counters["windows"] = windows;
 }
-BENCHMARK(BM_SlideWindowP)->Arg(100)->Arg(1000)->ArgName("W")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowWalk)->Arg(100)->Arg(1000)->ArgName("W")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -6,51 +6,54 @@
 #include "driver/messages.h"
 #include "sequence/composition.h"
 
-std::optional<Failure> TakeComposition(std::string* seq, EntryAnalysis* a) {
-  a->length = static_cast<int>(seq->size());
-  if (!seq->empty()) Conv2Upper(&(*seq)[0], a->length);
-  if (!ComputeNTfreq(seq->data(), a->length, a->freq)) {
-    return Failure{FatalStream::kStderr, kNoValidNucleotides};
+std::optional<Failure> TakeComposition(std::string* letters, EntryAnalysis* a) {
+  a->length = static_cast<int>(letters->size());
+  if (!letters->empty()) UpperCase(&(*letters)[0], a->length);
+  if (!NucleotideFrequencies(letters->data(), a->length, a->frequencies)) {
+    return Failure{Stream::kStderr, kNoValidNucleotides};
   }
   return std::nullopt;
 }
 
-std::optional<Failure> EncodeEntry(const Settings& s, const std::string& seq, EntryAnalysis* a) {
-  EffectiveFrequencies(s, a->freq, a->freq);
-  if (auto failure = CheckSettings(s, a->freq, &a->length)) return failure;
+std::optional<Failure> EncodeEntry(const Settings& s, const std::string& letters,
+                                   EntryAnalysis* a) {
+  EffectiveFrequencies(s, a->frequencies, a->frequencies);
+  if (auto failure = CheckSettings(s, a->frequencies, &a->length)) return failure;
   a->binary.resize(static_cast<std::size_t>(a->length) + 1);
-  Seq2binary(seq.data(), a->length, s.special_aa, a->binary.data());
-  a->P_special = ComputeResiduePNT(s.special_aa, a->freq);
-  a->max_separation = s.max_separation;
-  if (s.estimate_linkage && !EstimateLinkageDistance(a->P_special, &a->max_separation)) {
-    return Failure{FatalStream::kStderr, kLinkageNotEstimable};
+  EncodeBinary(letters.data(), a->length, s.special_residues, a->binary.data());
+  a->special_probability = SpecialProbability(s.special_residues, a->frequencies);
+  a->linkage = s.linkage;
+  if (s.estimate_linkage && !EstimateLinkageDistance(a->special_probability, &a->linkage)) {
+    return Failure{Stream::kStderr, kLinkageNotEstimable};
   }
   return std::nullopt;
 }
 
 void DetectSegments(const Settings& s, int64_t seed, const std::function<void(int)>& progress,
                     EntryAnalysis* a) {
-  const char* binary = a->binary.data();
-  if (s.mode() == Mode::kWindow) {
+  if (s.mode() == DetectionMode::kWindow) {
     // Windows are scored, merged and written as they slide: two walks, one to count them.
-    a->window_scores = MakeWindowScores(s.window, a->length, a->P_special, s.min_p_val);
-    a->segments =
-        SourceOfWindows(StartWindowWalk(binary, &a->window_scores, s.merge, a->max_separation));
+    a->segments = WindowSource(
+        std::move(a->binary),
+        MakeWindowScores(s.window, a->length, a->special_probability, s.window_threshold), s.merge,
+        a->linkage);
     return;
   }
+  if (s.draws_random()) {
+    // The working copy exists only while random sequences are drawn.
+    std::vector<char> working(a->binary);
+    const RandomSequences random{
+        s.random,
+        s.random_sequences,
+        a->linkage,
+        s.special_residues,
+        {a->frequencies[0], a->frequencies[1], a->frequencies[2], a->frequencies[3]}};
+    RandomGenerator generator(seed);
+    a->random_longest =
+        CountLongestMergedLengths(&generator, working.data(), a->length, random, progress);
+  }
   // Runs are merged as the report walks them; here they are only counted.
-  a->segments = SourceOfRuns(binary, a->length, a->max_separation);
-  if (!s.draws_random()) return;
-  // The working copy exists only while random sequences are drawn.
-  std::vector<char> working(a->binary);
-  const RandomSettings settings{s.random == RandomSource::kShuffle ? 2 : 1,
-                                s.random_seqs,
-                                a->max_separation,
-                                s.special_aa,
-                                {a->freq[0], a->freq[1], a->freq[2], a->freq[3]}};
-  Ran1 generator;
-  init_ran1(&generator, seed);
-  a->random_max = EstimateRandomPM(&generator, working.data(), a->length, settings, progress);
+  a->segments = MergedRunSource(std::move(a->binary), a->length, a->linkage);
 }
 
 int64_t ClockSeed() {
@@ -63,20 +66,14 @@ int64_t ClockSeed() {
 }
 
 ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a) {
-  const char* estimates = s.random == RandomSource::kShuffle    ? "shuffled"
-                          : s.random == RandomSource::kGenerate ? "generated"
-                                                                : nullptr;
-  return ReportHeader{
-      a.length,         s.window,
-      a.max_separation, s.min_p_val,
-      s.special_aa,     s.user_frequencies() ? "User-supplied frequencies" : "Default frequencies",
-      estimates,        s.random_seqs};
+  return ReportHeader{a.length,           s.window,           a.linkage,
+                      s.window_threshold, s.special_residues, s.frequencies_given(),
+                      s.random,           s.random_sequences};
 }
 
-ReportInput ReportInputOf(const Settings& s, const EntryAnalysis& a, const std::string& header,
-                          const std::string& seq, const std::string& unmasked) {
-  return ReportInput{&header,        seq.data(),    unmasked.data(),
-                     a.length,       s.special_aa,  a.P_special,
-                     s.random_seqs,  &a.random_max, static_cast<int>(s.mask),
-                     s.masking_p_val};
+EntryText TextOf(const Settings& s, const EntryAnalysis& a, const std::string& header,
+                 const std::string& letters, const std::string& unmasked) {
+  return EntryText{&header,  letters.data(),     unmasked.data(),
+                   a.length, s.special_residues, a.special_probability,
+                   s.mask,   s.mask_threshold};
 }

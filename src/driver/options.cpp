@@ -10,25 +10,21 @@
 #include "random/generator.h"
 #include "sequence/composition.h"
 
-const char valid_args[] = "WESRPNFLATGCMKB";
-
 namespace {
+
+// The letters of the one-letter switches.
+constexpr char kSwitchLetters[] = "WESRPNFLATGCMKB";
 
 // The value of a switch starts at its fourth character; the third (':') is skipped whatever
 // it is. A switch shorter than that reads from empty text.
 const char* ValueText(const char* arg) { return std::strlen(arg) >= 3 ? arg + 3 : ""; }
-
-std::string WithArgument(const char* format, const std::string& arg) {
-  std::string text = format;
-  return text.replace(text.find("%s"), 2, arg);
-}
 
 // An integer read as far as it goes (text that is not a number reads 0); a number beyond
 // the range of int is refused rather than wrapped into another value.
 int IntValue(const char* arg, std::optional<Failure>* failure) {
   const long value = std::strtol(ValueText(arg), nullptr, 10);
   if (value >= INT_MIN && value <= INT_MAX) return static_cast<int>(value);
-  if (!*failure) *failure = Failure{FatalStream::kStderr, WithArgument(kValueOutOfRange, arg)};
+  if (!*failure) *failure = Failure{Stream::kStderr, Formatted(kValueOutOfRange, arg)};
   return 0;
 }
 
@@ -44,20 +40,20 @@ char SwitchLetter(const char* arg) {
 void ApplySwitch(Settings* s, char letter, const char* arg, std::optional<Failure>* failure) {
   switch (letter) {
     case 'W': s->window = IntValue(arg, failure); break;
-    case 'E': s->max_separation = IntValue(arg, failure); break;
-    case 'S': s->random = RandomSource::kShuffle; s->random_seqs = IntValue(arg, failure); break;
-    case 'B': s->random = RandomSource::kGenerate; s->random_seqs = IntValue(arg, failure); break;
-    case 'P': s->min_p_val = RealValue(arg); break;
-    case 'M': s->masking_p_val = RealValue(arg); break;
+    case 'E': s->linkage = IntValue(arg, failure); break;
+    case 'S': s->random = RandomSource::kShuffle; s->random_sequences = IntValue(arg, failure); break;
+    case 'B': s->random = RandomSource::kGenerate; s->random_sequences = IntValue(arg, failure); break;
+    case 'P': s->window_threshold = RealValue(arg); break;
+    case 'M': s->mask_threshold = RealValue(arg); break;
     case 'N': s->merge = false; break;
     case 'K': s->estimate_linkage = true; break;
     case 'F': s->mask = MaskStyle::kN; break;
     case 'L': s->mask = MaskStyle::kLowerCase; break;
-    case 'R': s->special_aa = CopyAA(ValueText(arg)); break;
+    case 'R': s->special_residues = ParseResidueSet(ValueText(arg)); break;
     case 'A': case 'T': case 'G': case 'C': {
-      const int cell = FindLetter(letter, 4, kNucleotides);
-      s->user_freq[cell] = RealValue(arg);
-      s->has_user_freq[cell] = true;
+      const int cell = NucleotideIndex(letter);
+      s->user_frequencies[cell] = RealValue(arg);
+      s->has_user_frequency[cell] = true;
       break;
     }
     default: break;
@@ -84,7 +80,7 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
   const std::size_t eq = arg.find('=');
   const std::string name = arg.substr(0, eq);
   const auto fail = [&](const char* format, const std::string& what) {
-    if (!*failure) *failure = Failure{FatalStream::kStderr, WithArgument(format, what)};
+    if (!*failure) *failure = Failure{Stream::kStderr, Formatted(format, what)};
   };
   if (name == "--threads" || name == "--seed") {
     std::string value, typed = arg;
@@ -103,9 +99,13 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
       return;
     }
     switch (WholeNumber(value, 0, kLargestSeed, &number)) {
-      case Number::kWhole: s->seed = number; return;
-      case Number::kOutOfRange: return fail(kValueOutOfRange, typed);
-      case Number::kInvalid: return fail(kInvalidValue, typed);
+      case Number::kWhole:
+        s->seed = number;
+        return;
+      case Number::kOutOfRange:
+        return fail(kValueOutOfRange, typed);
+      case Number::kInvalid:
+        return fail(kInvalidValue, typed);
     }
     return;
   }
@@ -120,14 +120,15 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
   if (arg == "--no-report") {
     s->report = false;
   } else if (!*failure) {
-    *failure = Failure{FatalStream::kStdout, WithArgument(kUnrecognizedLongArgument, arg)};
+    *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedLongArgument, arg)};
   }
 }
 
 }  // namespace
 
-bool Settings::user_frequencies() const {
-  return has_user_freq[0] || has_user_freq[1] || has_user_freq[2] || has_user_freq[3];
+bool Settings::frequencies_given() const {
+  return has_user_frequency[0] || has_user_frequency[1] || has_user_frequency[2] ||
+         has_user_frequency[3];
 }
 
 Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure) {
@@ -140,10 +141,9 @@ Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure
       continue;
     }
     const char letter = SwitchLetter(arg);
-    if (!AAExists(letter, valid_args, 15)) {
-      std::string text = kUnrecognizedArgument;
-      text.replace(text.find("%c"), 2, 1, letter);
-      if (!*failure) *failure = Failure{FatalStream::kStdout, text};
+    if (letter == '\0' || std::strchr(kSwitchLetters, letter) == nullptr) {
+      if (!*failure)
+        *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedArgument, {letter})};
       continue;
     }
     // An argument that does not begin with '-' is accepted and changes nothing.
@@ -153,34 +153,34 @@ Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure
 }
 
 void EffectiveFrequencies(const Settings& s, const double own[4], double freq[4]) {
-  for (int i = 0; i < 4; ++i) freq[i] = s.has_user_freq[i] ? s.user_freq[i] : own[i];
+  for (int i = 0; i < 4; ++i) freq[i] = s.has_user_frequency[i] ? s.user_frequencies[i] : own[i];
 }
 
 std::optional<Failure> CheckSettings(const Settings& s, const double* freq, const int* length) {
-  const auto fail = [](FatalStream where, const char* text) {
+  const auto fail = [](Stream where, const char* text) {
     return std::optional<Failure>(Failure{where, text});
   };
-  const bool all_given =
-      s.has_user_freq[0] && s.has_user_freq[1] && s.has_user_freq[2] && s.has_user_freq[3];
+  const bool all_given = s.has_user_frequency[0] && s.has_user_frequency[1] &&
+                         s.has_user_frequency[2] && s.has_user_frequency[3];
   for (int i = 0; i < 4; ++i) {
-    const double f = freq != nullptr ? freq[i] : s.user_freq[i];
-    if ((freq != nullptr || s.has_user_freq[i]) && !(f >= 0.0 && f <= 1.0)) {
-      return fail(FatalStream::kStderr, kFrequencyRange);
+    const double f = freq != nullptr ? freq[i] : s.user_frequencies[i];
+    if ((freq != nullptr || s.has_user_frequency[i]) && !(f >= 0.0 && f <= 1.0)) {
+      return fail(Stream::kStderr, kFrequencyRange);
     }
   }
   if (freq != nullptr || all_given) {
-    const double* f = freq != nullptr ? freq : s.user_freq;
+    const double* f = freq != nullptr ? freq : s.user_frequencies;
     const double sum = f[0] + f[1] + f[2] + f[3];
-    if (sum < 0.999 || sum > 1.001) return fail(FatalStream::kStderr, kFrequencySum);
+    if (sum < 0.999 || sum > 1.001) return fail(Stream::kStderr, kFrequencySum);
   }
-  if (s.window >= 2 && s.random_seqs >= 1) return fail(FatalStream::kStderr, kWindowAndRandom);
-  if (!s.merge && s.window < 2) return fail(FatalStream::kStderr, kNoMergeLinkage);
-  if (!s.merge && s.mask != MaskStyle::kNone) return fail(FatalStream::kStderr, kNoMergeFasta);
+  if (s.window >= 2 && s.random_sequences >= 1) return fail(Stream::kStderr, kWindowAndRandom);
+  if (!s.merge && s.window < 2) return fail(Stream::kStderr, kNoMergeLinkage);
+  if (!s.merge && s.mask != MaskStyle::kNone) return fail(Stream::kStderr, kNoMergeFasta);
   if (length != nullptr && s.window > *length) {
-    return fail(FatalStream::kStdoutLine, kWindowTooLong);
+    return fail(Stream::kStdoutLine, kWindowTooLong);
   }
   if (!s.report && s.mask == MaskStyle::kNone && !s.bed) {
-    return fail(FatalStream::kStderr, kNoReportAlone);
+    return fail(Stream::kStderr, kNoReportAlone);
   }
   return std::nullopt;
 }

@@ -6,25 +6,24 @@
 #include <optional>
 #include <string>
 
-#include "fatal/fatal.h"
-
-enum class Mode { kRuns, kWindow };
-enum class MaskStyle { kNone = 0, kN = 1, kLowerCase = 2 };  // -F, -L
-enum class RandomSource { kNone, kShuffle, kGenerate };      // -S, -B
+#include "driver/process.h"
+#include "random/estimate.h"
+#include "report/report.h"
+#include "segments/segments.h"
 
 struct Settings {
-  int window = 0;  // as given (the report prints it); 2 or more selects window mode
-  int max_separation = 5;
-  bool estimate_linkage = false;  // -K
-  double min_p_val = 0.05;        // a window is recorded below it
-  double masking_p_val = 0.05;    // a segment is masked below it
-  bool merge = true;              // -N: recorded windows stay apart
-  MaskStyle mask = MaskStyle::kNone;
+  int window = 0;                     // as given (the report prints it); 2 or more: window mode
+  int linkage = 5;                    // -E
+  bool estimate_linkage = false;      // -K
+  double window_threshold = 0.05;     // -P: a window is recorded below it
+  double mask_threshold = 0.05;       // -M: a segment is masked below it
+  bool merge = true;                  // -N: recorded windows stay apart
+  MaskStyle mask = MaskStyle::kNone;  // -F, -L
   RandomSource random = RandomSource::kNone;  // the last -S or -B
-  int random_seqs = 0;
-  std::string special_aa = "A";
-  double user_freq[4] = {0, 0, 0, 0};  // -A -T -G -C, in the order A, T, G, C
-  bool has_user_freq[4] = {false, false, false, false};
+  int random_sequences = 0;
+  std::string special_residues = "A";
+  double user_frequencies[4] = {0, 0, 0, 0};  // -A -T -G -C, in the order A, T, G, C
+  bool has_user_frequency[4] = {false, false, false, false};
   // Long options.
   bool all_entries = false;
   int threads = 1;
@@ -35,20 +34,11 @@ struct Settings {
   bool help = false;
   bool version = false;
 
-  Mode mode() const { return window >= 2 ? Mode::kWindow : Mode::kRuns; }
-  bool user_frequencies() const;
+  DetectionMode mode() const { return window >= 2 ? DetectionMode::kWindow : DetectionMode::kRuns; }
+  bool frequencies_given() const;
   // Random sequences are drawn: runs mode with -S or -B of at least one sequence.
-  bool draws_random() const { return random != RandomSource::kNone && random_seqs > 0; }
+  bool draws_random() const { return random != RandomSource::kNone && random_sequences > 0; }
 };
-
-// A message that stops the run: where it goes and its bytes.
-struct Failure {
-  FatalStream where;
-  std::string text;
-};
-
-// The fifteen accepted switch letters.
-extern const char valid_args[];
 
 // Reads argv[3..argc-1], switches and long options alike. The first argument that cannot
 // be read leaves its message in *failure; the others are read all the same.

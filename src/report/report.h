@@ -1,37 +1,40 @@
-// The segment report (.seg) and the masked FASTA copy (.fas).
+// An entry's outputs, formatted: its block of the report (.seg), its masked copy as a FASTA
+// entry (.fas) and its masked segments as BED lines (.bed).
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <vector>
 
+#include "output/text_sink.h"
 #include "random/estimate.h"
-#include "report/sink.h"
+#include "score/scorer.h"
 #include "segments/segments.h"
+
+// How significant segments are masked in the FASTA copy: -F, -L.
+enum class MaskStyle { kNone, kN, kLowerCase };
 
 // What the report's first lines show.
 struct ReportHeader {
   int length;
-  int window;
-  int max_separation;
-  double min_p_val;
-  std::string special_aa;
-  const char* freq_label;  // "Default frequencies" or "User-supplied frequencies"
-  const char* estimates;   // "shuffled", "generated", or nullptr for no estimates line
-  int random_seqs;
+  int window;  // as given: below 2, runs mode
+  int linkage;
+  double window_threshold;
+  std::string special_residues;
+  bool user_frequencies;
+  RandomSource random;  // -S or -B: the estimates line
+  int random_sequences;
 };
 
-// What the report body needs besides the segment list.
-struct ReportInput {
-  const std::string* header;  // header text of the entry
-  const char* seq;            // upper-cased letters
-  const char* unmasked;       // the letters the masked copy starts from (seq, or input case)
+// An entry as its outputs show it.
+struct EntryText {
+  const std::string* header;  // the header line after '>'
+  const char* letters;        // upper-cased
+  const char* unmasked;       // what the masked copy starts from: letters, or the input's case
   int length;
-  std::string special_aa;
-  double P_special;
-  int random_seqs;                    // above 0: empirical p-values
-  const RandomMaxCounts* random_max;  // largest merged lengths of the random sequences
-  int mask_style;                     // 1 mask with N, 2 lower case
-  double masking_p_val;
+  std::string special_residues;
+  double special_probability;
+  MaskStyle mask;
+  double mask_below;  // segments whose p-value lies below it are masked
 };
 
 // Where an entry's outputs go; any of them may be absent.
@@ -48,57 +51,33 @@ struct EntryCounts {
   bool normal_valid = true;  // the overall test's normal approximation holds
 };
 
-// P-values by (count, length), each computed and printed once within an entry; kept from
-// one entry to the next (emptied, not freed) by whoever writes many.
-struct PValueTable;
-PValueTable* NewPValueTable();
-void DeletePValueTable(PValueTable* table);
-
-// The segments a report lists, walked as they are written so that no list of them is kept:
-// the merged runs of the binary sequence (runs mode) or the recorded windows (window mode).
-struct SegmentSource {
-  bool windows;
-  MergedRuns runs;
-  WindowWalk walk;
-  int count;  // how many segments there are
-};
-SegmentSource SourceOfRuns(const char* binary, int length, int max_separation);
-SegmentSource SourceOfWindows(const WindowWalk& walk);
-
-// Counts the indices from..to (0-based, both included) whose letter is in `set`.
-int ComputeNSuccesses(const std::string& set, const char* seq, int from, int to);
+// An entry's name: its header up to the first space or tab, as BED lines name it.
+std::string BedName(const std::string& header);
 // Writes the run-parameter, special-residue and estimates lines.
 void WriteReportHeader(TextSink* out, const ReportHeader& h);
-// Walks the segments once: the report body (header line, letters, segment lines, overall
-// line), the masked copy as a FASTA entry, and a BED line for each segment masked, into
-// whichever sinks are given. Prints nothing.
-EntryCounts WriteSegmentsNT(const ReportInput& in, SegmentSource segments, const EntrySinks& sinks,
-                            PValueTable* table);
+// Walks the segments once: the report block (header line, letters, segment lines, overall
+// line), the masked copy, and a BED line for each segment masked, into whichever sinks are
+// given; each segment's p-value comes from the scorer, readied for the entry.
+EntryCounts WriteEntryOutputs(const EntryText& e, SegmentSource* segments, SegmentScorer* scorer,
+                              const EntrySinks& sinks);
 // A FASTA entry: ">header", then the letters, 80 to a line.
 void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n);
 
-// Per-segment steps of the report, over letters seen from a position on: data[0] holds
-// 1-based position `first` (1 for a whole sequence), so any stretch can be handed in.
+// The steps of WriteEntryOutputs, over letters seen from a position on: data[0] holds
+// 1-based position `first` (1 for a whole sequence), so that any stretch can be handed in.
 struct LetterView {
   const char* data;
   int64_t first;
 };
-// A p-value and the text "%e" makes of it.
-struct PValue {
-  double p;
-  int size;
-  char text[32];
-};
-PValue MakePValue(double p);
-// Writes the BED line of a segment: the header up to its first blank, start - 1, end, the
-// index, min(1000, floor(-10 log10 p)) (1000 for p = 0) and '.'.
-void WriteBedLine(TextSink* out, const std::string& header, int index, const FRAGMENT& f, double p);
-// Writes "%d %d %d %d %d %e " with index, start, end, len, n and the p-value, then the
-// segment's letters and a newline.
-void WriteSegmentLine(TextSink* out, LetterView seq, int index, const FRAGMENT& f, int n,
+// "%d %d %d %d %d %e " with the index, start, end, length, special residues and p-value,
+// then the segment's letters and a newline.
+void WriteSegmentLine(TextSink* out, LetterView letters, int index, const Segment& s,
                       const PValue& p);
-// Masks the segment's positions in `masked` (a view like seq): 'N' for style 1, lower case
-// for style 2. Returns how many of them lie after *covered, the last position masked so far,
-// and moves *covered on: segments come in ascending order of start, so every position
-// counts once.
-int64_t MaskSegment(LetterView seq, const FRAGMENT& f, int style, char* masked, int64_t* covered);
+// The BED line of a segment: its entry's BED name, start - 1, end, the index,
+// min(1000, floor(-10 log10 p)) (1000 for p = 0) and '.'.
+void WriteBedLine(TextSink* out, const std::string& name, int index, const Segment& s, double p);
+// Masks the segment's positions in `masked` (a view like `letters`): 'N', or lower case.
+// Returns how many of them lie after *covered, the last position masked so far, and moves
+// *covered on: segments come in ascending order of start, so every position counts once.
+int64_t MaskSegment(LetterView letters, const Segment& s, MaskStyle style, char* masked,
+                    int64_t* covered);

@@ -1,38 +1,42 @@
 #include "segments/segments.h"
 
-WindowScores MakeWindowScores(int W, int length, double P_special, double min_p_val) {
-  return WindowScores{W, length, P_special, min_p_val, {}, {}, ScanWorkspace{}};
+WindowScores MakeWindowScores(int width, int length, double special_probability,
+                              double record_below) {
+  return WindowScores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
 }
 
-// Scores a count met for the first time. The tables grow to the largest count met, not to W.
+// Scores a count met for the first time. The tables grow to the largest count met, not to
+// the width.
 static void ScoreCount(WindowScores* s, int64_t k) {
   const std::size_t i = static_cast<std::size_t>(k);
   if (i >= s->p.size()) {
     s->p.resize(i + 1, 0.0);
-    s->state.resize(i + 1, 0);
+    s->verdict.resize(i + 1, WindowVerdict::kUnscored);
   }
-  s->p[i] = P_scan_ge_K_in_W_N(static_cast<int>(k), s->W, s->length, s->P_special, &s->ws);
-  s->state[i] = s->p[i] < s->min_p_val ? 1 : 2;
+  s->p[i] =
+      ScanPValue(static_cast<int>(k), s->width, s->length, s->special_probability, &s->workspace);
+  s->verdict[i] = s->p[i] < s->record_below ? WindowVerdict::kRecorded : WindowVerdict::kPassed;
 }
 
-WindowWalk StartWindowWalk(const char* binary, WindowScores* scores, bool merge,
-                           int max_separation) {
-  WindowWalk w{binary, scores, merge, max_separation, 0, 0, 0, false, {}, 0, 0};
-  for (int i = 0; i < scores->W && i < scores->length; ++i) w.k += binary[i] == '1';
+WindowWalk StartWindowWalk(const char* binary, const WindowScores& scores, bool merge,
+                           int linkage) {
+  WindowWalk w{merge, linkage, 0, 0, 0, false, {}, 0, 0};
+  for (int i = 0; i < scores.width && i < scores.length; ++i) w.k += binary[i] == '1';
   return w;
 }
 
 // Slides from window w->j to the next recorded one; false when none is left. Most windows
 // are not recorded, so this loop keeps its state in registers and looks up one byte a window.
-static bool SlideToRecorded(WindowWalk* w) {
-  WindowScores* s = w->scores;
-  const char* b = w->binary;
-  const int64_t W = s->W, last = int64_t{s->length} - W;
+static bool SlideToRecorded(const char* b, WindowScores* s, WindowWalk* w) {
+  const int64_t W = s->width, last = int64_t{s->length} - W;
   int64_t j = w->j, k = w->k, ones = w->ones;
   bool found = false;
   for (; j <= last; ++j) {
-    if (static_cast<std::size_t>(k) >= s->state.size() || s->state[k] == 0) ScoreCount(s, k);
-    if (s->state[k] == 1) {
+    const std::size_t count = static_cast<std::size_t>(k);
+    if (count >= s->verdict.size() || s->verdict[count] == WindowVerdict::kUnscored) {
+      ScoreCount(s, k);
+    }
+    if (s->verdict[count] == WindowVerdict::kRecorded) {
       found = true;
       break;
     }
@@ -48,37 +52,37 @@ static bool SlideToRecorded(WindowWalk* w) {
 }
 
 // The merged segment in progress, its length and count taken from the cells it spans.
-static FRAGMENT ClosedSegment(const WindowWalk& w) {
-  FRAGMENT f = w.current;
-  f.len = f.end - f.start + 1;
-  f.n_special = static_cast<int>(w.ones_at_end - w.ones_at_start);
-  return f;
+static Segment ClosedSegment(const WindowWalk& w) {
+  Segment s = w.current;
+  s.length = s.end - s.start + 1;
+  s.specials = static_cast<int>(w.ones_at_end - w.ones_at_start);
+  return s;
 }
 
-bool SlideWindowP(WindowWalk* w, FRAGMENT* f) {
-  const int W = w->scores->W;
+bool NextWindowSegment(const char* binary, WindowScores* scores, WindowWalk* w, Segment* s) {
+  const int W = scores->width;
   if (W < 1) return false;
-  while (SlideToRecorded(w)) {
-    const FRAGMENT window{static_cast<int>(w->j + 1), static_cast<int>(w->j + W), W,
-                          static_cast<int>(w->k), w->scores->p[w->k]};
+  while (SlideToRecorded(binary, scores, w)) {
+    const Segment window{static_cast<int>(w->j + 1), static_cast<int>(w->j + W), W,
+                         static_cast<int>(w->k)};
     const int64_t ones_at_start = w->ones, ones_at_end = w->ones + w->k;
-    const int64_t leaving = w->binary[w->j] == '1';
-    w->k += (w->binary[w->j + W] == '1') - leaving;
+    const int64_t leaving = binary[w->j] == '1';
+    w->k += (binary[w->j + W] == '1') - leaving;
     w->ones += leaving;
     ++w->j;
     if (!w->merge) {
-      *f = window;
+      *s = window;
       return true;
     }
     // Windows come in ascending order of start and all end W - 1 after it, so a joining
     // window always carries the segment's end forward.
-    if (w->open && int64_t{window.start} - w->max_separation <= w->current.end) {
+    if (w->open && JoinsSegment(window.start, w->current.end, w->linkage)) {
       w->current.end = window.end;
       w->ones_at_end = ones_at_end;
       continue;
     }
     const bool had = w->open;
-    if (had) *f = ClosedSegment(*w);
+    if (had) *s = ClosedSegment(*w);
     w->open = true;
     w->current = window;
     w->ones_at_start = ones_at_start;
@@ -86,13 +90,7 @@ bool SlideWindowP(WindowWalk* w, FRAGMENT* f) {
     if (had) return true;
   }
   if (!w->open) return false;
-  *f = ClosedSegment(*w);
+  *s = ClosedSegment(*w);
   w->open = false;
   return true;
-}
-
-int CountWindowRecords(WindowWalk walk) {
-  int count = 0;
-  for (FRAGMENT f; SlideWindowP(&walk, &f);) ++count;
-  return count;
 }

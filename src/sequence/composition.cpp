@@ -11,13 +11,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 const char kNucleotides[] = "ATGC";
-const char kResidues[] = "WIYFLVMCAGHPSTNQDEKRX";
 
 namespace {
 
-constexpr int kAcceptedResidues = 20;  // X, the 21st letter, takes part in no lookup
+// The letters a special-residue set may hold.
+const char kResidues[] = "WIYFLVMCAGHPSTNQDEKR";
 constexpr int kNotNucleotide = 4;
 
 // Index of each byte in kNucleotides, kNotNucleotide for any other byte (lower case included:
@@ -39,38 +40,30 @@ char AsciiUpper(char ch) {
 
 }  // namespace
 
-int FindLetter(char ch, int n, const char* letters) {
-  for (int i = 0; i < n; ++i) {
-    if (letters[i] == ch) return i;
-  }
-  return -1;
+int NucleotideIndex(char letter) {
+  const int index = kNucleotideIndex[static_cast<unsigned char>(letter)];
+  return index == kNotNucleotide ? -1 : index;
 }
 
-int ConvToInt(char ch) {
-  const int index = FindLetter(ch, kAcceptedResidues, kResidues);
-  return index < 0 ? kAcceptedResidues : index;
-}
-
-int AAExists(char ch, const char* letters, int n) {
-  return FindLetter(ch, n, letters) >= 0 ? 1 : 0;
-}
-
-char AA2binary(char ch, const char* letters, int n) { return AAExists(ch, letters, n) ? '1' : '0'; }
-
-std::string CopyAA(const char* src) {
+std::string ParseResidueSet(const char* text) {
   std::string set;
-  for (; *src != '\0'; ++src) {
-    const char letter = AsciiUpper(*src);
-    if (ConvToInt(letter) != kAcceptedResidues &&
-        !AAExists(letter, set.data(), static_cast<int>(set.size()))) {
+  for (; *text != '\0'; ++text) {
+    const char letter = AsciiUpper(*text);
+    if (std::strchr(kResidues, letter) != nullptr && set.find(letter) == std::string::npos) {
       set += letter;
     }
   }
   return set;
 }
 
-void Conv2Upper(char* buf, long n) {
-  for (long i = 0; i < n; ++i) buf[i] = AsciiUpper(buf[i]);
+SpecialTable MakeSpecialTable(const std::string& set) {
+  SpecialTable table{};
+  for (const char letter : set) table[static_cast<unsigned char>(letter)] = true;
+  return table;
+}
+
+void UpperCase(char* letters, long n) {
+  for (long i = 0; i < n; ++i) letters[i] = AsciiUpper(letters[i]);
 }
 
 // Counts of A, T, G and C in seq[0..n-1] into counts[0..3].
@@ -99,11 +92,11 @@ static void CountNucleotides(const char* seq, long n, long counts[4]) {
   for (int k = 0; k < 4; ++k) counts[k] += rest[k];
 }
 
-bool ComputeNTfreq(const char* seq, long n, double freq[4]) {
+bool NucleotideFrequencies(const char* letters, long n, double freq[4]) {
   for (int i = 0; i < 4; ++i) freq[i] = 0.0;
   if (n <= 0) return false;
   long counts[4] = {0, 0, 0, 0};
-  CountNucleotides(seq, n, counts);
+  CountNucleotides(letters, n, counts);
   const long valid = counts[0] + counts[1] + counts[2] + counts[3];
   if (valid == 0) return false;
   // Integer counts below 2^53 convert exactly, so these are the doubles a running sum of
@@ -112,10 +105,10 @@ bool ComputeNTfreq(const char* seq, long n, double freq[4]) {
   return true;
 }
 
-double ComputeResiduePNT(const std::string& set, const double freq[4]) {
+double SpecialProbability(const std::string& set, const double freq[4]) {
   double sum = 0.0;
   for (const char letter : set) {
-    const int index = FindLetter(letter, 4, kNucleotides);
+    const int index = NucleotideIndex(letter);
     if (index >= 0) sum += freq[index];
   }
   return sum;
@@ -133,19 +126,19 @@ bool EstimateLinkageDistance(double p, int* distance) {
   return true;
 }
 
-void Seq2binary(const char* seq, int L, const std::string& set, char* dst) {
+void EncodeBinary(const char* letters, int n, const std::string& set, char* binary) {
   int k = 0;
 #if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
   // Small sets, sixteen letters at a time: '0' plus 1 where a letter of the set matches.
   if (set.size() <= 8) {
     const __m128i one = _mm_set1_epi8(1);
     const __m128i digit_zero = _mm_set1_epi8('0');
-    for (; L - k >= 16; k += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seq + k));
+    for (; n - k >= 16; k += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(letters + k));
       __m128i match = _mm_setzero_si128();
       for (const char letter : set)
         match = _mm_or_si128(match, _mm_cmpeq_epi8(v, _mm_set1_epi8(letter)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + k),
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(binary + k),
                        _mm_add_epi8(digit_zero, _mm_and_si128(match, one)));
     }
   }
@@ -153,7 +146,7 @@ void Seq2binary(const char* seq, int L, const std::string& set, char* dst) {
   std::array<char, 256> code;
   code.fill('0');
   for (const char letter : set) code[static_cast<unsigned char>(letter)] = '1';
-  for (; k < L; ++k) dst[k] = code[static_cast<unsigned char>(seq[k])];
+  for (; k < n; ++k) binary[k] = code[static_cast<unsigned char>(letters[k])];
   // The cell one past the last position stands for the sequence terminator.
-  dst[L] = '0';
+  binary[n] = '0';
 }

@@ -1,30 +1,32 @@
-// Sequence preparation: case, nucleotide composition, the special-residue set and the
-// binary sequence ('1' where a special residue stands, '0' elsewhere).
+// Sequence preparation: case, nucleotide composition, the set of special residues, the
+// probability of a special residue, the linkage-distance estimate and the binary sequence
+// ('1' where a special residue stands, '0' elsewhere).
 #pragma once
 
+#include <array>
 #include <string>
 
-extern const char kNucleotides[];  // "ATGC": fixes the index of each nucleotide
-extern const char kResidues[];     // "WIYFLVMCAGHPSTNQDEKRX": 20 accepted residue letters, then X
+// "ATGC": the order of the nucleotide frequencies everywhere.
+extern const char kNucleotides[];
 
-// Index of the first of the first n characters of `letters` equal to ch, or -1.
-int FindLetter(char ch, int n, const char* letters);
-// Index of ch among the 20 accepted residue letters, or 20.
-int ConvToInt(char ch);
-// 1 when ch equals one of the first n characters of `letters`, else 0.
-int AAExists(char ch, const char* letters, int n);
-// '1' when ch equals one of the first n characters of `letters`, else '0'.
-char AA2binary(char ch, const char* letters, int n);
-// The special-residue set of `src`: its distinct accepted letters, upper-cased, in order.
-std::string CopyAA(const char* src);
-// Upper-cases the first n characters of buf in place (ASCII letters only).
-void Conv2Upper(char* buf, long n);
-// Frequencies of A, T, G, C among the first n characters; false when none is present.
-bool ComputeNTfreq(const char* seq, long n, double freq[4]);
-// Probability of a special residue: the frequencies of the set's nucleotides, summed in order.
-double ComputeResiduePNT(const std::string& set, const double freq[4]);
-// Linkage distance from the special-residue probability p: 2/(3p) rounded half to even,
-// at least 1. False when 2/(3p) is not finite or exceeds the largest int.
+// Index of a nucleotide letter in kNucleotides, or -1.
+int NucleotideIndex(char letter);
+// The special-residue set of the text of -R: its letters that are residues (those of
+// WIYFLVMCAGHPSTNQDEKR), upper-cased, each once, in the order of their first appearance.
+std::string ParseResidueSet(const char* text);
+// Which bytes are special residues; letters compare exactly, without case folding.
+using SpecialTable = std::array<bool, 256>;
+SpecialTable MakeSpecialTable(const std::string& set);
+// Upper-cases the first n characters in place (ASCII letters only).
+void UpperCase(char* letters, long n);
+// Frequencies of A, T, G and C among the first n letters (upper case); false when none of
+// them is there.
+bool NucleotideFrequencies(const char* letters, long n, double freq[4]);
+// Probability of a special residue at a position: the frequencies of the set's nucleotides,
+// summed in the set's order.
+double SpecialProbability(const std::string& set, const double freq[4]);
+// Linkage distance from the special-residue probability p: 2/(3p) rounded half to even, at
+// least 1. False when 2/(3p) is not finite or lies beyond the range of int.
 bool EstimateLinkageDistance(double p, int* distance);
-// Fills dst[0..L] with the binary sequence of seq for `set`; dst[L] is always '0'.
-void Seq2binary(const char* seq, int L, const std::string& set, char* dst);
+// Fills binary[0..n] with '1' where letters[i] is in the set, else '0'; binary[n] is '0'.
+void EncodeBinary(const char* letters, int n, const std::string& set, char* binary);

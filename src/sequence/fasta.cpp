@@ -91,7 +91,7 @@ const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
   const char* nl = FindByte(p, end, '\n');
   const char* stop = nl != nullptr ? nl : end;
   const std::size_t n = static_cast<std::size_t>(stop - p);
-  std::string& name = s->entry->name;
+  std::string& name = s->entry->header;
   if (name.size() < kFastaLineMax) name.append(p, std::min(n, kFastaLineMax - name.size()));
   GrowCandidateLine(s, n);
   if (nl == nullptr) return end;
@@ -135,7 +135,7 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
 
 // Joins the chunks into the entry's sequence, releasing each chunk once copied.
 void JoinChunks(FastaScanner* s) {
-  std::string& seq = s->entry->seq;
+  std::string& seq = s->entry->letters;
   if (s->chunks.size() == 1) {
     seq.swap(s->chunks[0]);
     return;
@@ -207,27 +207,14 @@ FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters, std::s
 }
 
 bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
+  // What each stage does with the bytes from p on; it returns where the next stage starts.
+  using Scan = const char* (*)(FastaScanner*, const char*, const char*);
+  static constexpr Scan kScan[] = {ScanToFirstHeader, ScanHeader, ScanSequence,
+                                   ScanForCountedLine};
   const char* p = data;
   const char* const end = data + n;
   s->used = n;
-  while (p < end && s->stage != Stage::kDone) {
-    switch (s->stage) {
-      case Stage::kSeekHeader:
-        p = ScanToFirstHeader(s, p, end);
-        break;
-      case Stage::kHeader:
-        p = ScanHeader(s, p, end);
-        break;
-      case Stage::kSequence:
-        p = ScanSequence(s, p, end);
-        break;
-      case Stage::kSeekCounted:
-        p = ScanForCountedLine(s, p, end);
-        break;
-      case Stage::kDone:
-        break;
-    }
-  }
+  while (p < end && s->stage != Stage::kDone) p = kScan[static_cast<int>(s->stage)](s, p, end);
   if (s->stage == Stage::kDone) s->used = static_cast<std::size_t>(p - data);
   return s->stage != Stage::kDone;
 }
@@ -236,7 +223,7 @@ FastaScanner* NewEntryScanner(FastaEntry* entry, std::size_t max_letters) {
   // The storage of the entry's letters, from an earlier entry, is used again: entries of
   // like sizes then cost no allocation and no joining of chunks.
   std::string storage;
-  storage.swap(entry->seq);
+  storage.swap(entry->letters);
   FastaScanner* s = NewFastaScanner(entry, max_letters);
   s->entry_only = true;
   if (storage.capacity() >= kFirstChunk) {
@@ -254,7 +241,7 @@ bool FastaScannerMetNextEntry(const FastaScanner* s) { return s->next_entry; }
 
 FastaStatus FastaScannerFinish(FastaScanner* s) {
   // A header line that runs to the end of the input ends there.
-  if (s->stage == Stage::kHeader) TrimHeader(&s->entry->name);
+  if (s->stage == Stage::kHeader) TrimHeader(&s->entry->header);
   const bool too_long = s->too_long || (s->entry_only && s->letters >= s->max_letters);
   const FastaStatus status = too_long     ? FastaStatus::kTooLong
                              : s->counted ? FastaStatus::kOk

@@ -6,8 +6,8 @@
 
 // The first entry of a FASTA file.
 struct FastaEntry {
-  std::string name;  // header text after '>', line end removed, cut to 19999 characters
-  std::string seq;   // the entry's letters and '-' characters, in the case of the file
+  std::string header;   // the header line after '>', line end removed, cut to 19999 characters
+  std::string letters;  // the entry's letters and '-' characters, in the case of the file
 };
 
 enum class FastaStatus {
@@ -50,8 +50,6 @@ FastaReader* OpenFastaReader(int fd);
 // kTooLong (its letters are kept all the same) or kReadError (the input could not be read
 // or decompressed; no entry follows). False once the input holds no more entries.
 bool NextFastaEntry(FastaReader* reader, FastaEntry* entry, FastaStatus* status);
-// Whether the input holds another entry after those read (read ahead, not consumed).
-bool MoreFastaEntries(FastaReader* reader);
 // Raw input bytes read so far, and the size of a regular input file (0 when unknown); may be
 // asked from another thread while the reader reads.
 void FastaReaderProgress(const FastaReader* reader, std::size_t* done, std::size_t* total);

@@ -209,12 +209,6 @@ bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
   return started || r->failed;
 }
 
-bool MoreFastaEntries(FastaReader* r) {
-  // Bytes after an entry start with the next entry's '>'; junk before the first '>' of the
-  // input is skipped by the scanner and leaves nothing in hand.
-  return FillBlock(r) || r->failed;
-}
-
 void FastaReaderProgress(const FastaReader* r, std::size_t* done, std::size_t* total) {
   ByteProgress(r->source, done, total);
 }

@@ -3,13 +3,11 @@
 #include <cfloat>
 #include <cmath>
 
-#include "stats/binomial.h"
-
 namespace {
 
-// b(i; m) and its running sum F(i; m) for i = 0, 1, 2, ... in turn. Each term comes from the
-// previous one by the operations of the recursion of BPR in the same order, so a walk gives
-// the doubles of BPR(i, m, p) and Fb(i, m, p) however often it is repeated. When (1-p)^m
+// b(i; m) and its running sum F(i; m) for i = 0, 1, 2, ... in turn: b(0; m) = (1-p)^m, then
+// b(i; m) = ((m - i + 1) / i) * ((p / (1-p)) * b(i-1; m)), each F summed in ascending order,
+// so a walk gives the same doubles however often it is repeated. When (1-p)^m
 // underflows the recursion would start from 0; the terms are then taken from logarithms.
 struct BinomialWalk {
   int m;
@@ -118,7 +116,7 @@ ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
   return t;
 }
 
-double P_scan_ge_K_in_W_N(int k, int w, int N, double p, ScanWorkspace* ws) {
+double ScanPValue(int k, int w, int N, double p, ScanWorkspace* ws) {
   // A window always holds at least 0 successes; with p at 0 or 1 the answer is certain.
   if (k <= 0) return 1.0;
   if (p <= 0.0) return 0.0;
@@ -132,7 +130,7 @@ double P_scan_ge_K_in_W_N(int k, int w, int N, double p, ScanWorkspace* ws) {
   return 1.0 - R > 0.0 ? 1.0 - R : 0.0;
 }
 
-double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
+double ScanPValue(int k, int w, int N, double p) {
   ScanWorkspace ws;
-  return P_scan_ge_K_in_W_N(k, w, N, p, &ws);
+  return ScanPValue(k, w, N, p, &ws);
 }

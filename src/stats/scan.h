@@ -17,7 +17,9 @@ struct ScanWorkspace {
 
 // Q2, Q3 and the correction terms A1 to A4.
 ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws);
-// Approximate P(S_w >= k) in N trials, never below 0; 1 when Q2 or Q3 has vanished, as it
-// does for a count far below w * p.
-double P_scan_ge_K_in_W_N(int k, int w, int N, double p, ScanWorkspace* ws);
-double P_scan_ge_K_in_W_N(int k, int w, int N, double p);
+// The p-value of k special residues in a stretch of w positions of a sequence of N: the
+// approximate probability that some stretch of w positions holds at least k, each position
+// special with probability p. Never below 0; 1 when Q2 or Q3 has vanished, as it does for a
+// count far below w * p.
+double ScanPValue(int k, int w, int N, double p, ScanWorkspace* ws);
+double ScanPValue(int k, int w, int N, double p);

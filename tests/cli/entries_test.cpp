@@ -124,9 +124,11 @@ Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std
 // Runs --all-entries on `input` (a file of the run directory, or the pipe feeding standard
 // input) and checks every output against `want`.
 void CheckAllEntries(const std::string& input, const std::vector<std::string>& args,
-                     const Expected& want, bool fasta, bool through_pipe = false) {
+                     const Expected& want, bool fasta, bool through_pipe = false,
+                     const std::string& job_limits = "") {
   const std::string dir = RunDirectory();
   RunOptions options;
+  options.job_limits = job_limits;
   options.stdin_path = through_pipe ? input : "/dev/null";
   options.through_pipe = through_pipe;
   if (!through_pipe) fs::copy_file(input, dir + "/work/" + fs::path(input).filename().string());
@@ -134,7 +136,7 @@ void CheckAllEntries(const std::string& input, const std::vector<std::string>& a
       through_pipe ? "/dev/stdin" : fs::path(input).filename().string(), "out", "--all-entries"};
   full.insert(full.end(), args.begin(), args.end());
   const RunResult run = RunKestra(dir, full, options);
-  const std::string shown = ::testing::PrintToString(full);
+  const std::string shown = ::testing::PrintToString(full) + " jobs " + job_limits;
   EXPECT_EQ(run.status, 0) << shown << run.out << run.err;
   EXPECT_EQ(ReadFile(dir + "/work/out.seg"), want.report) << shown;
   if (fasta) {
@@ -148,7 +150,8 @@ void CheckAllEntries(const std::string& input, const std::vector<std::string>& a
 class AllEntries : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 // Each set of switches: the contract over a mixed input, from a file on 1, 2, 3 and 8
-// threads, from a gzip file and from a pipe.
+// threads, from a gzip file and from a pipe; and with jobs of one entry whose outputs wait
+// for their turn after 64 bytes, so that many jobs are in flight and wait for each other.
 TEST_P(AllEntries, EqualsEachEntryAlone) {
   const std::vector<std::string>& args = GetParam();
   const std::vector<Entry> entries = MixedEntries();
@@ -169,6 +172,12 @@ TEST_P(AllEntries, EqualsEachEntryAlone) {
   }
   CheckAllEntries(plain + ".gz", args, want, fasta);
   CheckAllEntries(plain, args, want, fasta, true);
+  for (const char* threads : {"2", "8"}) {
+    std::vector<std::string> threaded = args;
+    threaded.insert(threaded.end(), {"--threads", threads});
+    CheckAllEntries(plain, threaded, want, fasta, false, "1,1,64");
+    CheckAllEntries(plain + ".gz", threaded, want, fasta, false, "2,100,1");
+  }
   fs::remove_all(dir);
 }
 
@@ -182,6 +191,41 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"-S:30", "--seed", "99", "-F", "-M:0.5"},
                       std::vector<std::string>{"-B:30", "--seed=5", "--bed", "-M:0.5"},
                       std::vector<std::string>{"--no-report", "-L", "--bed"}));
+
+// A gzip input that turns out damaged after some entries have been analysed and written: the
+// run ends with the read error, and neither its outputs nor their temporary files are left
+// (an earlier report stays as it was).
+TEST(WholeInputs, DamagedGzipLeavesNoOutput) {
+  std::mt19937 rng(9);
+  std::string plain;
+  for (int e = 0; e < 400; ++e)
+    plain += MakeEntry("e" + std::to_string(e), Letters(rng, 10000, "ACGTA"), "\n").bytes;
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/all.fa") << plain;
+  ASSERT_EQ(std::system(("gzip -n " + dir + "/all.fa").c_str()), 0);
+  const std::string packed = ReadFile(dir + "/all.fa.gz");
+  const std::pair<const char*, std::string> damages[] = {
+      {"corrupt", packed.substr(0, packed.size() * 3 / 5) + std::string(64, '\xff') +
+                      packed.substr(packed.size() * 3 / 5 + 64)},
+      {"truncated", packed.substr(0, packed.size() * 3 / 5)}};
+  for (const auto& [what, bytes] : damages) {
+    const std::string work = dir + "/work/";
+    std::ofstream(work + "in.fa.gz", std::ios::binary) << bytes;
+    std::ofstream(work + "out.seg") << "an earlier report\n";
+    const auto before = Listing(work);
+    RunOptions options;
+    options.job_limits = "5,100000,64";
+    const RunResult run = RunKestra(
+        dir, {"in.fa.gz", "out", "--all-entries", "--threads", "2", "-F", "--bed"}, options);
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_GT(run.out.size(), 200u) << what << ": entries before the damage are told";
+    EXPECT_EQ(run.out.substr(run.out.size() - 27), "\nError reading FASTA file\n\n") << what;
+    EXPECT_EQ(run.err, "") << what;
+    EXPECT_EQ(Listing(work), before) << what;
+    EXPECT_EQ(ReadFile(work + "out.seg"), "an earlier report\n") << what;
+  }
+  fs::remove_all(dir);
+}
 
 // The entries of a well-formed FASTA file: each starts at a line beginning with '>'.
 std::vector<Entry> SplitEntries(const std::string& text) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -44,7 +45,7 @@ static bool HasTemporaries(const std::string& dir) {
 // The child's side: streams, limits, then `[setpriv ...] faketime ... KESTRA_BIN args...`.
 // Only async-signal-safe calls.
 [[noreturn]] static void Exec(const std::string& dir, const RunOptions& o, int in, int out,
-                              std::vector<char*>& argv) {
+                              std::vector<char*>& argv, std::vector<char*>& envp) {
   const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
                       memory = {o.memory, o.memory};
@@ -53,8 +54,18 @@ static bool HasTemporaries(const std::string& dir) {
       setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_AS, &memory) != 0) {
     _exit(127);
   }
-  execv(argv[0], argv.data());
+  execve(argv[0], argv.data(), envp.data());
   _exit(127);
+}
+
+// The environment of the child: this one's, with the job limits when given.
+static std::vector<std::string> ChildEnvironment(const RunOptions& o) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "KESTRA_TEST_JOB_LIMITS=", 23) != 0) env.emplace_back(*e);
+  }
+  if (!o.job_limits.empty()) env.push_back("KESTRA_TEST_JOB_LIMITS=" + o.job_limits);
+  return env;
 }
 
 // The binary where user 65534 can reach it: a copy in a directory of its own under the
@@ -98,6 +109,10 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   std::vector<char*> argv;
   for (std::string& s : strings) argv.push_back(&s[0]);
   argv.push_back(nullptr);
+  std::vector<std::string> env = ChildEnvironment(o);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
 
   int feed[2] = {-1, -1}, drain[2] = {-1, -1};
   if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0)) {
@@ -112,7 +127,7 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     signal(SIGPIPE, SIG_DFL);
     Exec(dir, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
          o.stdout_pipe ? drain[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-         argv);
+         argv, envp);
   }
   std::string piped_out;
   if (o.through_pipe) {

@@ -25,6 +25,7 @@ struct RunOptions {
   bool stdout_pipe = false;          // standard output is a pipe closed after 10 bytes, once the
                                      // temporary outputs exist
   int signal = 0;                    // sent once the temporary outputs exist
+  std::string job_limits;            // KESTRA_TEST_JOB_LIMITS: entries,letters,bytes of a job
 };
 
 struct RunResult {

@@ -81,8 +81,8 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
 // Every seed of the range gives a stream of its own: reports estimated from random sequences
 // differ from seed to seed, in both ways of making the sequences.
 TEST(Seeds, EachGivesItsOwnStream) {
-  const char* seeds[] = {"1", "2", "3", "65536", "123456789", "1073741824", "2147483645",
-                         "2147483646"};
+  const char* seeds[] = {"1",         "2",          "3",          "65536",
+                         "123456789", "1073741824", "2147483645", "2147483646"};
   std::mt19937 rng(7);
   std::string letters;
   for (int i = 0; i < 3000; ++i) letters += "AACGT"[rng() % 5];
@@ -160,9 +160,9 @@ TEST(Streams, EntryLinesReachAPipeAsTheyHappen) {
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
     const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const Child c = Spawn(work, {"in.fa", "out", "--all-entries", "-S:20000", "--seed", "1",
-                                 "--threads", threads},
-                          pipe_fds[1], err, pipe_fds[0]);
+    const Child c = Spawn(
+        work, {"in.fa", "out", "--all-entries", "-S:20000", "--seed", "1", "--threads", threads},
+        pipe_fds[1], err, pipe_fds[0]);
     close(pipe_fds[1]);
     close(err);
     const std::string got = ReadUntil(pipe_fds[0], 20, [&](const std::string& text) {

@@ -20,7 +20,8 @@ struct FastaResult {
 };
 
 inline bool operator==(const FastaResult& a, const FastaResult& b) {
-  return a.status == b.status && a.entry.name == b.entry.name && a.entry.seq == b.entry.seq;
+  return a.status == b.status && a.entry.header == b.entry.header &&
+         a.entry.letters == b.entry.letters;
 }
 
 // The scanner fed `block` bytes at a time (1 to `block` bytes drawn from rng when given),

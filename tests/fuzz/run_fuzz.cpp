@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/analysis.h"
+#include "driver/entry_step.h"
 #include "fuzz_support.h"
 #include "sequence/fasta.h"
 
@@ -29,20 +29,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char*> argv = CommandLine(&switches);
   std::optional<Failure> failure;
   Settings s = ParseCommandLine(static_cast<int>(argv.size()) - 1, argv.data(), &failure);
+  if (failure) return 0;
   s.bed = true;
   FastaEntry entry;
   FastaScanner* scanner = NewFastaScanner(&entry);
   FastaScannerFeed(scanner, reinterpret_cast<const char*>(data) + 1 + chosen, size - 1 - chosen);
-  if (FastaScannerFinish(scanner) != FastaStatus::kOk || failure) return 0;
-  EntryAnalysis a;
-  if (TakeComposition(&entry.seq, &a) || EncodeEntry(s, entry.seq, &a)) return 0;
-  DetectSegments(
-      s, 1, [](int) {}, &a);
-  TextSink report, fasta, bed;  // no file: everything stays in memory
-  PValueTable* table = NewPValueTable();
-  WriteReportHeader(&report, HeaderOf(s, a));
-  WriteSegmentsNT(ReportInputOf(s, a, entry.name, entry.seq, entry.seq), a.segments,
-                  EntrySinks{&report, &fasta, &bed}, table);
-  DeletePValueTable(table);
+  const FastaStatus status = FastaScannerFinish(scanner);
+  EntryWork work;
+  work.settings = &s;
+  work.seed = 1;
+  TextSink report, fasta, bed;  // no destination: everything stays in memory
+  SegmentScorer scorer;
+  ProcessEntry(work, &entry, status, std::nullopt, EntrySinks{&report, &fasta, &bed}, &scorer);
   return 0;
 }

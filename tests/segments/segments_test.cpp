@@ -9,16 +9,14 @@
 #include <tuple>
 #include <vector>
 
-#include "stats/scan.h"
-
 namespace {
 
-using Rec = std::tuple<int, int, int, int>;  // start, end, len, n_special
-using List = std::vector<FRAGMENT>;
+using Rec = std::tuple<int, int, int, int>;  // start, end, length, specials
+using List = std::vector<Segment>;
 
 std::vector<Rec> Records(const List& list) {
   std::vector<Rec> out;
-  for (const FRAGMENT& f : list) out.emplace_back(f.start, f.end, f.len, f.n_special);
+  for (const Segment& s : list) out.emplace_back(s.start, s.end, s.length, s.specials);
   return out;
 }
 
@@ -41,7 +39,7 @@ List Runs(const std::string& binary, int n) {
   for (int i = 0; i < n;) {
     int j = i;
     while (j < n && binary[j] == '1') ++j;
-    if (j > i) list.push_back({i + 1, j, j - i, j - i, 0.0});
+    if (j > i) list.push_back({i + 1, j, j - i, j - i});
     i = std::max(j, i + 1);
   }
   return list;
@@ -51,8 +49,7 @@ List Windows(const std::string& binary, int n, int W, double threshold, double p
   List list;
   for (int j = 0; j + W <= n; ++j) {
     const int k = Ones(binary, j, j + W - 1);
-    const double pv = P_scan_ge_K_in_W_N(k, W, n, p);
-    if (pv < threshold) list.push_back({j + 1, j + W, W, k, pv});
+    if (ScanPValue(k, W, n, p) < threshold) list.push_back({j + 1, j + W, W, k});
   }
   return list;
 }
@@ -60,7 +57,7 @@ List Windows(const std::string& binary, int n, int W, double threshold, double p
 int StraightforwardMerge(const std::string& binary, List* list, int E) {
   for (size_t cur = 0; cur < list->size(); ++cur) {
     for (size_t later = cur + 1; later < list->size();) {
-      FRAGMENT& c = (*list)[cur];
+      Segment& c = (*list)[cur];
       if (static_cast<long long>((*list)[later].start) - E > c.end) {
         ++later;
         continue;
@@ -71,22 +68,22 @@ int StraightforwardMerge(const std::string& binary, List* list, int E) {
     }
   }
   int longest = 0;
-  for (FRAGMENT& f : *list) {
-    f.len = f.end - f.start + 1;
-    f.n_special = Ones(binary, f.start - 1, f.end - 1);
-    longest = std::max(longest, f.len);
+  for (Segment& s : *list) {
+    s.length = s.end - s.start + 1;
+    s.specials = Ones(binary, s.start - 1, s.end - 1);
+    longest = std::max(longest, s.length);
   }
   return longest;
 }
 
+// The window walk, through the source the report walks: its count agrees with its segments.
 List WalkWindows(const std::string& binary, int n, int W, double threshold, double p, bool merge,
                  int E) {
-  WindowScores scores = MakeWindowScores(W, n, p, threshold);
-  const WindowWalk walk = StartWindowWalk(binary.data(), &scores, merge, E);
+  SegmentSource source = WindowSource(std::vector<char>(binary.begin(), binary.end()),
+                                      MakeWindowScores(W, n, p, threshold), merge, E);
   List list;
-  WindowWalk w = walk;
-  for (FRAGMENT f; SlideWindowP(&w, &f);) list.push_back(f);
-  EXPECT_EQ(CountWindowRecords(walk), static_cast<int>(list.size()));
+  for (Segment s; NextSegment(&source, &s);) list.push_back(s);
+  EXPECT_EQ(source.count, static_cast<int>(list.size()));
   return list;
 }
 
@@ -104,18 +101,22 @@ TEST(Segments, WalksEqualStraightforwardMerge) {
                                      : static_cast<int>(rng() % 24) - 8;
     List runs = Runs(binary, n), walked;
     const int longest = StraightforwardMerge(binary, &runs, E);
-    MergedRuns walk = StartMergedRuns(binary.data(), n, E);
-    for (FRAGMENT f; NextMergedRun(&walk, &f);) walked.push_back(f);
+    SegmentSource source = MergedRunSource(std::vector<char>(binary.begin(), binary.end()), n, E);
+    const SegmentSource copy = source;  // walks on its own, from the start
+    for (Segment s; NextSegment(&source, &s);) walked.push_back(s);
     ASSERT_EQ(Records(walked), Records(runs)) << binary << " E=" << E;
-    ASSERT_EQ(CountMergedRuns(binary.data(), n, E), static_cast<int>(runs.size()));
+    ASSERT_EQ(source.count, static_cast<int>(runs.size()));
     ASSERT_EQ(LongestMergedLength(binary.data(), n, E), longest) << binary << " E=" << E;
+    SegmentSource again = copy;
+    List rewalked;
+    for (Segment s; NextSegment(&again, &s);) rewalked.push_back(s);
+    ASSERT_EQ(Records(rewalked), Records(runs));
 
     const int W = 2 + static_cast<int>(rng() % 30);
     const double p = 0.1 + (rng() % 60) / 100.0, threshold = (rng() % 101) / 100.0;
     List windows = Windows(binary, n, W, threshold, p);
     const List apart = WalkWindows(binary, n, W, threshold, p, false, E);
     ASSERT_EQ(Records(apart), Records(windows)) << binary << " W=" << W;
-    for (size_t i = 0; i < apart.size(); ++i) ASSERT_EQ(apart[i].p_val, windows[i].p_val);
     StraightforwardMerge(binary, &windows, E);
     ASSERT_EQ(Records(WalkWindows(binary, n, W, threshold, p, true, E)), Records(windows))
         << binary << " W=" << W << " E=" << E;

@@ -19,12 +19,12 @@ std::string AllBytesAndMix() {
 
 TEST(Composition, CaseAndSetOrder) {
   char seq[] = "aacgtn\x80\xe9zb";
-  Conv2Upper(seq, 9);
+  UpperCase(seq, 9);
   EXPECT_STREQ(seq, "AACGTN\x80\xe9Zb");  // ASCII letters only, and only the first n
   // The set's frequencies are summed in set order, which decides the last bit.
   const double f[4] = {0.1, 0.2, 0.3, 0.4};  // A T G C
-  EXPECT_EQ(ComputeResiduePNT("ATG", f), 0.6000000000000001);
-  EXPECT_EQ(ComputeResiduePNT("GTA", f), 0.6);
+  EXPECT_EQ(SpecialProbability("ATG", f), 0.6000000000000001);
+  EXPECT_EQ(SpecialProbability("GTA", f), 0.6);
 }
 
 TEST(Composition, FrequenciesMatchRunningSums) {
@@ -40,10 +40,12 @@ TEST(Composition, FrequenciesMatchRunningSums) {
     // Straightforward version: one lookup and one added 1.0 per nucleotide.
     double count[4] = {0, 0, 0, 0}, valid = 0, got[4];
     for (long i = 0; i < c.n; ++i) {
-      const int index = FindLetter(c.seq[i], 4, kNucleotides);
+      const int index = std::string("ATGC").find(c.seq[i]) == std::string::npos
+                            ? -1
+                            : static_cast<int>(std::string("ATGC").find(c.seq[i]));
       if (index >= 0) count[index] += 1.0, valid += 1.0;
     }
-    ASSERT_EQ(ComputeNTfreq(c.seq.data(), c.n, got), valid > 0) << c.seq.substr(0, 9);
+    ASSERT_EQ(NucleotideFrequencies(c.seq.data(), c.n, got), valid > 0) << c.seq.substr(0, 9);
     for (int i = 0; valid > 0 && i < 4; ++i) EXPECT_EQ(got[i], count[i] / valid) << i;
   }
 }
@@ -51,8 +53,8 @@ TEST(Composition, FrequenciesMatchRunningSums) {
 TEST(Composition, SpecialSetFromText) {
   const char* cases[][2] = {{"aTgA", "ATG"}, {"AB", "A"},    {"12", ""},
                             {"U", ""},       {"a\xe1", "A"}, {"JOZ*b", ""}};
-  for (const auto& c : cases) EXPECT_EQ(CopyAA(c[0]), c[1]) << "from \"" << c[0] << "\"";
-  EXPECT_EQ(CopyAA("WIYFLVMCAGHPSTNQDEKRwiyflvmcaghpstnqdekrX"), "WIYFLVMCAGHPSTNQDEKR");
+  for (const auto& c : cases) EXPECT_EQ(ParseResidueSet(c[0]), c[1]) << "from \"" << c[0] << "\"";
+  EXPECT_EQ(ParseResidueSet("WIYFLVMCAGHPSTNQDEKRwiyflvmcaghpstnqdekrX"), "WIYFLVMCAGHPSTNQDEKR");
 }
 
 TEST(Composition, BinarySequenceMatchesPerLetterLookup) {
@@ -62,9 +64,9 @@ TEST(Composition, BinarySequenceMatchesPerLetterLookup) {
   const std::size_t L = mixed.size() - 1;
   for (const std::string set : {"ACN", "WIYFLVMCAGT"}) {
     std::string dst(L + 2, '#');
-    Seq2binary(mixed.data(), static_cast<int>(L), set, dst.data());
+    EncodeBinary(mixed.data(), static_cast<int>(L), set, dst.data());
     for (std::size_t k = 0; k < L; ++k) {
-      ASSERT_EQ(dst[k], AA2binary(mixed[k], set.c_str(), static_cast<int>(set.size()))) << k;
+      ASSERT_EQ(dst[k], set.find(mixed[k]) != std::string::npos ? '1' : '0') << k;
     }
     EXPECT_EQ(dst.substr(L), "0#");
   }

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "stats/binomial.h"
+#include "binomial_reference.h"
 
 namespace {
 
@@ -20,13 +20,13 @@ struct Reference {
 
   bool Underflows(int m) const { return std::pow(1.0 - p, static_cast<double>(m)) < DBL_MIN; }
   double b(int i, int m) const {
-    if (!Underflows(m)) return BPR(i, m, p);
+    if (!Underflows(m)) return reference::Binomial(i, m, p);
     if (i > m) return 0.0;
     return std::exp(std::lgamma(m + 1) - std::lgamma(i + 1) - std::lgamma(m - i + 1) +
                     i * std::log(p) + (m - i) * std::log1p(-p));
   }
   double F(int i, int m) const {
-    if (!Underflows(m)) return Fb(i, m, p);
+    if (!Underflows(m)) return reference::Cumulative(i, m, p);
     double sum = 0.0;
     for (int j = 0; j <= i; ++j) sum += b(j, m);
     return sum;
@@ -101,10 +101,10 @@ TEST(Scan, KnownValues) {
                                                              {4, 10, 100, 1.0, 1.0},
                                                              {17, 17, 170, 0.1, 0.0}};
   for (const auto& [k, w, N, p, want] : printed) {
-    EXPECT_EQ(E(P_scan_ge_K_in_W_N(k, w, N, p)), want) << k << " in " << w << " of " << N;
+    EXPECT_EQ(E(ScanPValue(k, w, N, p)), want) << k << " in " << w << " of " << N;
   }
   for (const auto& [k, w, N, p, want] : exact) {
-    EXPECT_EQ(P_scan_ge_K_in_W_N(k, w, N, p), want) << k << " in " << w << " of " << N;
+    EXPECT_EQ(ScanPValue(k, w, N, p), want) << k << " in " << w << " of " << N;
   }
 }
 
@@ -131,7 +131,7 @@ TEST(Scan, FastEqualsStraightforward) {
     const Reference ref{w, p};
     const double q2 = ref.Q2(k), q3 = ref.Q3(k);
     for (int N : {w, w + 1, 2 * w, 3 * w - 1, 10 * w + 3, 100000}) {
-      ASSERT_EQ(P_scan_ge_K_in_W_N(k, w, N, p, &workspace), Owed(ref, k, N, q2, q3))
+      ASSERT_EQ(ScanPValue(k, w, N, p, &workspace), Owed(ref, k, N, q2, q3))
           << "k=" << k << " w=" << w << " N=" << N << " p=" << p;
     }
     if (k == 0) continue;
@@ -160,7 +160,7 @@ TEST(Scan, DepletedStretchIsNotSignificant) {
   for (const auto& [p, k, N, positive] : cases) {
     const ScanTerms t = ComputeScanTerms(k, 1000, p, &ws);
     EXPECT_EQ(t.Q2 > 0.0 && t.Q3 > 0.0, positive) << "p=" << p << " k=" << k;
-    EXPECT_EQ(P_scan_ge_K_in_W_N(k, 1000, N, p, &ws), 1.0) << "p=" << p << " k=" << k << " N=" << N;
+    EXPECT_EQ(ScanPValue(k, 1000, N, p, &ws), 1.0) << "p=" << p << " k=" << k << " N=" << N;
   }
 }
 
@@ -172,7 +172,7 @@ TEST(Scan, AcrossUnderflow) {
                                                            {900, 1200, 1000000, 0.5, true},
                                                            {500, 1200, 1000000, 0.5, false}};
   for (const auto& [k, w, N, p, significant] : cases) {
-    const double got = P_scan_ge_K_in_W_N(k, w, N, p);
+    const double got = ScanPValue(k, w, N, p);
     EXPECT_TRUE(got >= 0.0 && got <= 1.0 && (got < 0.05) == significant) << k << ": " << got;
   }
 }

@@ -1,52 +1,8 @@
-#include "report/sink.h"
+#include "output/number_format.h"
 
-#include <algorithm>
 #include <charconv>
-#include <cstdarg>
 #include <cstring>
 
-// Bytes gathered before one write to the file.
-static constexpr std::size_t kBlock = 1 << 20;
-
-void SinkFlush(TextSink* sink) {
-  if (sink->file == nullptr || sink->used == 0) return;
-  if (!sink->failed && std::fwrite(sink->buffer.data(), 1, sink->used, sink->file) != sink->used) {
-    sink->failed = true;
-  }
-  sink->used = 0;
-}
-
-void SinkMakeRoom(TextSink* sink, std::size_t n) {
-  if (sink->file == nullptr && sink->on_full != nullptr) sink->on_full(sink->context);
-  SinkFlush(sink);
-  const std::size_t need = sink->used + n;
-  if (need <= sink->buffer.size()) return;
-  const std::size_t grown = sink->file != nullptr ? kBlock : 2 * sink->buffer.size();
-  sink->buffer.resize(std::max(need, grown));
-}
-
-void SinkPrintf(TextSink* sink, const char* format, ...) {
-  char buf[512];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  if (n < 0) {
-    sink->failed = true;
-    return;
-  }
-  if (static_cast<std::size_t>(n) < sizeof buf) {
-    SinkWrite(sink, buf, static_cast<std::size_t>(n));
-    return;
-  }
-  std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  va_start(args, format);
-  std::vsnprintf(&big[0], big.size(), format, args);
-  va_end(args);
-  SinkWrite(sink, big.data(), static_cast<std::size_t>(n));
-}
-
-// "00" to "99", for writing two digits at a time.
 static const char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -102,22 +58,4 @@ char* FormatInt(char* buf, long long value) {
 
 char* FormatSci(char* buf, double value) {
   return std::to_chars(buf, buf + 32, value, std::chars_format::scientific, 6).ptr;
-}
-
-void form_out_l(TextSink* sink, const char* data, long n, int width) {
-  if (n <= 0) return;
-  for (long i = 0; i < n; i += width) {
-    const long line = n - i < width ? n - i : width;
-    SinkWrite(sink, data + i, static_cast<std::size_t>(line));
-    SinkPut(sink, '\n');
-  }
-}
-
-bool SinkClose(TextSink* sink) {
-  SinkFlush(sink);
-  if (sink->file == nullptr) return !sink->failed;
-  if (std::fflush(sink->file) != 0 || std::ferror(sink->file)) sink->failed = true;
-  if (std::fclose(sink->file) != 0) sink->failed = true;
-  sink->file = nullptr;
-  return !sink->failed;
 }

@@ -1,4 +1,4 @@
-#include "driver/output_file.h"
+#include "driver/output_files.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,10 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "driver/process.h"
 
-constexpr int kTerminating[] = {SIGINT,  SIGTERM, SIGHUP,    SIGPIPE, SIGQUIT, SIGALRM,
-                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+namespace {
 
 // Temporary files not yet renamed, for the exit and signal paths, in storage of their own:
 // recording one allocates nothing (the run may be out of memory), and removing them reads
@@ -40,27 +39,18 @@ void Forget(const std::string& temp) {
   }
 }
 
+}  // namespace
+
 // Safe inside a signal handler: unlink only.
-void DiscardPending() {
+void DiscardAllTemporaryFiles() {
   for (int i = 0; i < kMaxPending; ++i) {
     if (g_in_use[i]) unlink(g_pending[i]);
   }
 }
 
-void DiscardAtExit() { DiscardPending(); }
+namespace {
 
-void CleanUpAndStop(int sig) {
-  DiscardPending();
-  signal(sig, SIG_DFL);
-  raise(sig);  // delivered once the handler returns, with the default action
-}
-
-sigset_t TerminatingSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int sig : kTerminating) sigaddset(&set, sig);
-  return set;
-}
+void DiscardAtExit() { DiscardAllTemporaryFiles(); }
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -109,12 +99,6 @@ int ConnectSocket(const std::string& path) {
   return fd;
 }
 
-bool AttachSink(int fd, TextSink* sink) {
-  sink->file = fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (sink->file == nullptr && fd >= 0) close(fd);
-  return sink->file != nullptr;
-}
-
 // A temporary file in dir, recorded for removal; signals wait meanwhile, so that none can end
 // the run between creating the file and recording it.
 int CreateTemporary(const std::string& dir, std::string* temp) {
@@ -156,15 +140,16 @@ bool PrepareOutputFile(const std::string& path, OutputFile* file) {
   return !file->exists || MayReplace(dir_st, st.st_uid);
 }
 
-bool OpenOutputFile(OutputFile* file, TextSink* sink) {
+bool OpenOutputFile(OutputFile* file, FileDestination* to) {
   static const bool registered = std::atexit(DiscardAtExit) == 0;
   (void)registered;
+  *to = FileDestination();
   if (file->direct) {
     struct stat st {};
     const bool socket = stat(file->target.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-    return AttachSink(
-        socket ? ConnectSocket(file->target) : open(file->target.c_str(), O_WRONLY | O_CLOEXEC),
-        sink);
+    to->fd =
+        socket ? ConnectSocket(file->target) : open(file->target.c_str(), O_WRONLY | O_CLOEXEC);
+    return to->fd >= 0;
   }
   std::string temp;
   const int fd = CreateTemporary(DirectoryOf(file->target), &temp);
@@ -178,10 +163,7 @@ bool OpenOutputFile(OutputFile* file, TextSink* sink) {
   }
   fchmod(fd, mode);
   file->temp_path = temp;
-  if (!AttachSink(fd, sink)) {
-    DiscardOutputFile(file);
-    return false;
-  }
+  to->fd = fd;
   return true;
 }
 
@@ -199,18 +181,4 @@ void DiscardOutputFile(OutputFile* file) {
   unlink(file->temp_path.c_str());
   Forget(file->temp_path);
   file->temp_path.clear();
-}
-
-void DiscardAllTemporaryFiles() { DiscardPending(); }
-
-void InstallInterruptCleanup() {
-  signal(SIGXFSZ, SIG_IGN);
-  for (const int sig : kTerminating) {
-    struct sigaction current;
-    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
-    struct sigaction cleanup = {};
-    cleanup.sa_handler = CleanUpAndStop;
-    sigemptyset(&cleanup.sa_mask);
-    sigaction(sig, &cleanup, nullptr);
-  }
 }

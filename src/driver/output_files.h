@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "report/sink.h"
+#include "output/text_sink.h"
 
 struct OutputFile {
   std::string path;       // as given
@@ -23,18 +23,12 @@ struct OutputFile {
 // written and put in place: not a directory, an existing file that may be written and
 // replaced, a writable directory. False when it cannot.
 bool PrepareOutputFile(const std::string& path, OutputFile* file);
-// Opens a prepared file for writing and points sink at it: the device itself, or a new
-// temporary file with a short name in the target's directory. False when that fails.
-bool OpenOutputFile(OutputFile* file, TextSink* sink);
+// Opens a prepared file for writing: the device itself, or a new temporary file with a short
+// name in the target's directory. False when that fails.
+bool OpenOutputFile(OutputFile* file, FileDestination* to);
 // Renames the (closed) temporary file onto the target; false when that fails.
 bool CommitOutputFile(OutputFile* file);
 // Removes the temporary file, if any.
 void DiscardOutputFile(OutputFile* file);
-
 // Removes every temporary file not yet renamed; safe anywhere, a signal handler included.
 void DiscardAllTemporaryFiles();
-
-// The signals that end a run by default: each removes the temporary files first, then ends
-// the run as the signal asks. SIGXFSZ is ignored, so that a write past a file-size limit
-// fails like any other. Signals the run was started with ignored stay ignored.
-void InstallInterruptCleanup();

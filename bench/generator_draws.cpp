@@ -7,11 +7,9 @@
 
 int main(int argc, char** argv) {
   const long draws = argc > 1 ? std::atol(argv[1]) : 0;
-  Ran1 g;
-  init_ran1(&g, 1);
-  Ran1 r = g;  // a local state, as the estimation loops keep one
+  RandomGenerator r(1);  // a local state, as the estimation loops keep one
   double sum = 0.0;
-  for (long i = 0; i < draws; ++i) sum += ran1(&r, 1.0);
+  for (long i = 0; i < draws; ++i) sum += Draw(&r, 1.0);
   std::printf("%ld draws, sum %f\n", draws, sum);
   return 0;
 }

@@ -1,0 +1,39 @@
+// Output written by several threads in a fixed order. Each writer holds a ticket, numbered
+// in the order its bytes must reach the files. Until the ticket's turn has come, what it
+// writes stays in its sinks in memory, up to a bound, and then it waits; once its turn has
+// come, its bytes go straight to the files. Tickets are taken one after another from 0.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "output/text_sink.h"
+
+struct OrderedWriter {
+  OrderedWriter(std::vector<FileDestination*> to, std::size_t bytes)
+      : files(std::move(to)), bound(bytes) {}
+  std::vector<FileDestination*> files;  // nullptr for an output not written
+  std::size_t bound;                    // bytes a ticket's sink keeps before its writer waits
+  std::mutex mutex;
+  std::condition_variable turn;
+  uint64_t next = 0;  // the ticket whose turn it is
+};
+
+struct Ticket {
+  OrderedWriter* writer;
+  uint64_t number;
+  std::vector<TextSink>* sinks;   // one a file, in the order of writer->files; lent by the writer
+  std::function<void()> on_turn;  // told when the ticket's bytes start reaching the files
+  bool streaming = false;
+};
+
+// Readies the ticket's sinks; whatever they hold is the ticket's first bytes.
+void StartTicket(Ticket* t);
+// Starts writing straight to the files if the ticket's turn has come; never waits.
+void StreamIfTurn(Ticket* t);
+// Waits for the ticket's turn, writes what is left and passes the turn on. The sinks are
+// given back empty, kept at their size.
+void FinishTicket(Ticket* t);

@@ -1,0 +1,65 @@
+#include "driver/process.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/messages.h"
+#include "driver/output_files.h"
+
+namespace {
+
+constexpr int kTerminating[] = {SIGINT,  SIGTERM, SIGHUP,    SIGPIPE, SIGQUIT, SIGALRM,
+                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+
+void CleanUpAndStop(int sig) {
+  DiscardAllTemporaryFiles();
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered once the handler returns, with the default action
+}
+
+}  // namespace
+
+void PrintFailure(const Failure& f) {
+  std::FILE* stream = f.where == Stream::kStderr ? stderr : stdout;
+  std::fwrite(f.text.data(), 1, f.text.size(), stream);
+  if (f.where == Stream::kStdoutLine) std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+void Fail(const Failure& f) {
+  PrintFailure(f);
+  std::exit(1);  // the exit removes whatever temporary output is left
+}
+
+void OutOfMemory() {
+  PrintFailure({Stream::kStdoutLine, kAllocationError});
+  DiscardAllTemporaryFiles();
+  _exit(1);
+}
+
+sigset_t TerminatingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : kTerminating) sigaddset(&set, sig);
+  return set;
+}
+
+void InstallInterruptCleanup() {
+  signal(SIGXFSZ, SIG_IGN);
+  for (const int sig : kTerminating) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction cleanup = {};
+    cleanup.sa_handler = CleanUpAndStop;
+    sigemptyset(&cleanup.sa_mask);
+    sigaction(sig, &cleanup, nullptr);
+  }
+}
+
+int CheckStandardOutput() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fputs(kStandardOutputError, stderr);
+  return 1;
+}

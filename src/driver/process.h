@@ -1,0 +1,36 @@
+// The process: how a run ends early (one exact message, status 1), the signals that end it,
+// and the check that standard output received everything.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+// Where a message goes.
+enum class Stream {
+  kStdoutLine,  // standard output, followed by one newline (as puts prints)
+  kStdout,      // standard output, exactly the text
+  kStderr,      // standard error, exactly the text
+};
+
+// A message that stops the run (or, with several entries, skips an entry).
+struct Failure {
+  Stream where;
+  std::string text;
+};
+
+// Writes the message exactly, flushing its stream.
+void PrintFailure(const Failure& f);
+// Prints the message, removes the temporary outputs and ends the run with status 1.
+[[noreturn]] void Fail(const Failure& f);
+// Out of memory, from any thread: the message, no temporary file, status 1.
+[[noreturn]] void OutOfMemory();
+// The signals that end a run by default: each removes the temporary outputs first, then ends
+// the run as the signal asks. SIGXFSZ is ignored, so that a write past a file-size limit
+// fails like any other. Signals the run was started with ignored stay ignored.
+void InstallInterruptCleanup();
+// After a run that succeeded: 0 when everything printed reached standard output, else 1 with
+// a message on standard error (the output files, complete, stay).
+int CheckStandardOutput();
+// The signals that end a run by default, blocked while a temporary file is made and recorded.
+sigset_t TerminatingSignals();

@@ -1,0 +1,88 @@
+#include "output/text_sink.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+// Bytes gathered before one write to the file.
+static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+// Writes all n bytes, retrying after a signal and after a short write.
+static bool WriteAll(int fd, const char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t put = write(fd, data, n);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    n -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void SinkFlush(TextSink* sink) {
+  if (sink->to == nullptr || sink->used == 0) return;
+  // After a failed write nothing more is tried: the file is incomplete whatever follows.
+  if (!sink->to->failed && !WriteAll(sink->to->fd, sink->buffer.data(), sink->used)) {
+    sink->to->failed = true;
+  }
+  sink->used = 0;
+}
+
+void SinkMakeRoom(TextSink* sink, std::size_t n) {
+  if (sink->to == nullptr && sink->on_full) sink->on_full(sink);
+  SinkFlush(sink);
+  const std::size_t need = sink->used + n;
+  if (need <= sink->buffer.size()) return;
+  const std::size_t grown = sink->to != nullptr ? kBlock : 2 * sink->buffer.size();
+  sink->buffer.resize(std::max(need, grown));
+}
+
+void SinkWrite(TextSink* sink, const std::string& text) {
+  SinkWrite(sink, text.data(), text.size());
+}
+
+void SinkPrintf(TextSink* sink, const char* format, ...) {
+  char buf[512];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  if (n < 0) return;  // no conversion here can fail
+  if (static_cast<std::size_t>(n) < sizeof buf) {
+    SinkWrite(sink, buf, static_cast<std::size_t>(n));
+    return;
+  }
+  std::string big(static_cast<std::size_t>(n) + 1, '\0');
+  va_start(args, format);
+  std::vsnprintf(&big[0], big.size(), format, args);
+  va_end(args);
+  SinkWrite(sink, big.data(), static_cast<std::size_t>(n));
+}
+
+void WriteWrapped(TextSink* sink, const char* letters, long n, int width) {
+  for (long i = 0; i < n; i += width) {
+    const long line = std::min<long>(n - i, width);
+    char* at = SinkReserve(sink, static_cast<std::size_t>(line) + 1);
+    std::memcpy(at, letters + i, static_cast<std::size_t>(line));
+    at[line] = '\n';
+    SinkCommit(sink, at + line + 1);
+  }
+}
+
+void SinkReserveCapacity(TextSink* sink, std::size_t n) { sink->buffer.reserve(n); }
+
+void SinkEnsureRoom(TextSink* sink, std::size_t n) {
+  if (sink->buffer.size() < n) sink->buffer.resize(n);
+}
+
+std::string SinkText(const TextSink& sink) { return sink.buffer.substr(0, sink.used); }
+
+bool CloseDestination(FileDestination* file) {
+  if (file->fd < 0) return !file->failed;
+  if (close(file->fd) != 0) file->failed = true;
+  file->fd = -1;
+  return !file->failed;
+}

@@ -1,0 +1,57 @@
+// Text gathered in a buffer and written to a file in large blocks, or kept in memory until
+// it is given a file to go to.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <string>
+
+// A file the sinks write to with write(2); `failed` once a write to it has failed.
+struct FileDestination {
+  int fd = -1;
+  bool failed = false;
+};
+
+struct TextSink {
+  std::string buffer;  // its first `used` bytes are not yet written
+  std::size_t used = 0;
+  FileDestination* to = nullptr;  // none: the bytes stay in memory
+  // Called by a sink with no destination whose buffer is full, before it grows; it may give
+  // the sink a destination to write on to (once its turn to write has come, say).
+  std::function<void(TextSink*)> on_full;
+};
+
+// Makes room for n more bytes: writes the buffer to the destination, or grows it in memory.
+void SinkMakeRoom(TextSink* sink, std::size_t n);
+// Room for n bytes at the end of the buffer, to be formatted in place and then counted with
+// SinkCommit.
+inline char* SinkReserve(TextSink* sink, std::size_t n) {
+  if (sink->used + n > sink->buffer.size()) SinkMakeRoom(sink, n);
+  return &sink->buffer[sink->used];
+}
+inline void SinkCommit(TextSink* sink, const char* end) {
+  sink->used = static_cast<std::size_t>(end - sink->buffer.data());
+}
+inline void SinkWrite(TextSink* sink, const char* data, std::size_t n) {
+  char* at = SinkReserve(sink, n);
+  if (n > 0) std::memcpy(at, data, n);
+  sink->used += n;
+}
+inline void SinkPut(TextSink* sink, char c) { SinkWrite(sink, &c, 1); }
+void SinkWrite(TextSink* sink, const std::string& text);
+void SinkPrintf(TextSink* sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Writes the first n characters of `letters`, a newline after every width-th one and one more
+// after a last, shorter line; nothing when n <= 0.
+void WriteWrapped(TextSink* sink, const char* letters, long n, int width);
+// Keeps room for n bytes in memory, untouched until used, so that a sink filling up to that
+// size never moves its bytes.
+void SinkReserveCapacity(TextSink* sink, std::size_t n);
+// Makes the buffer hold at least n bytes before it counts as full.
+void SinkEnsureRoom(TextSink* sink, std::size_t n);
+// What a sink without a destination holds.
+std::string SinkText(const TextSink& sink);
+// Hands the buffered bytes to the destination, if there is one.
+void SinkFlush(TextSink* sink);
+// Flushes and closes a destination: true when every byte written to it reached the file.
+bool CloseDestination(FileDestination* file);

@@ -1,0 +1,49 @@
+#include "score/scorer.h"
+
+#include "output/number_format.h"
+
+namespace {
+
+constexpr int kSmall = 64;  // counts and lengths below it have a slot of their own
+
+}  // namespace
+
+PValue MakePValue(double p) {
+  PValue v;
+  v.p = p;
+  v.size = static_cast<int>(FormatSci(v.text, p) - v.text);
+  return v;
+}
+
+void StartScoring(SegmentScorer* s, int length, double special_probability,
+                  const LongestLengthCounts* empirical) {
+  s->length = length;
+  s->special_probability = special_probability;
+  s->empirical = empirical;
+  if (s->small.empty()) s->small.assign(kSmall * kSmall, nullptr);
+  for (const int slot : s->small_used) s->small[slot] = nullptr;
+  s->small_used.clear();
+  s->known.clear();
+}
+
+const PValue& ScoreSegment(SegmentScorer* s, int specials, int length) {
+  // The empirical p-value depends on the length alone.
+  const int count = s->empirical != nullptr ? 0 : specials;
+  const PValue** slot =
+      length < kSmall && count < kSmall ? &s->small[length * kSmall + count] : nullptr;
+  if (slot != nullptr && *slot != nullptr) return **slot;
+  const uint64_t key =
+      (static_cast<uint64_t>(static_cast<uint32_t>(count)) << 32) | static_cast<uint32_t>(length);
+  auto hit = s->known.find(key);
+  if (hit == s->known.end()) {
+    const double p = s->empirical != nullptr ? EmpiricalPValue(*s->empirical, length)
+                                             : ScanPValue(specials, length, s->length,
+                                                          s->special_probability, &s->workspace);
+    hit = s->known.emplace(key, MakePValue(p)).first;
+  }
+  if (slot != nullptr) {
+    *slot = &hit->second;  // map entries never move
+    s->small_used.push_back(static_cast<int>(slot - s->small.data()));
+  }
+  return hit->second;
+}

@@ -1,0 +1,51 @@
+#include "output/text_sink.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+std::string Wrapped(const std::string& letters, int width) {
+  std::string out;
+  for (std::size_t i = 0; i < letters.size(); i += width) out += letters.substr(i, width) + "\n";
+  return out;
+}
+
+// What reaches a file is every byte written, in order, whether the buffer is flushed as it
+// fills or kept in memory until a destination is given; a file that refuses bytes is noticed.
+TEST(TextSink, BytesReachTheFile) {
+  std::string letters;
+  for (int i = 0; i < 3000000; ++i) letters += "ACGT"[(i * 7 + i / 5) % 4];
+  for (const bool at_once : {true, false}) {
+    char path[] = "/tmp/kestra_sink_XXXXXX";
+    FileDestination file{mkstemp(path)};
+    ASSERT_GE(file.fd, 0);
+    TextSink sink;
+    if (at_once) sink.to = &file;
+    bool told = false;
+    sink.on_full = [&](TextSink* s) { told = true, s->to = &file; };
+    WriteWrapped(&sink, letters.data(), static_cast<long>(letters.size()), 80);
+    SinkPrintf(&sink, "%d %s\n", 42, "end");
+    WriteWrapped(&sink, "", 0, 80);
+    SinkFlush(&sink);
+    EXPECT_TRUE(CloseDestination(&file));
+    EXPECT_EQ(told, !at_once);
+    const int fd = open(path, O_RDONLY);
+    std::string got(letters.size() * 2, '\0');
+    got.resize(static_cast<std::size_t>(read(fd, &got[0], got.size())));
+    close(fd);
+    unlink(path);
+    EXPECT_EQ(got, Wrapped(letters, 80) + "42 end\n") << at_once;
+  }
+  FileDestination full{open("/dev/full", O_WRONLY)};
+  TextSink sink;
+  sink.to = &full;
+  SinkWrite(&sink, "ACGT", 4);
+  SinkFlush(&sink);
+  EXPECT_FALSE(CloseDestination(&full));
+}
+
+}  // namespace
