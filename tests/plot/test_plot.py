@@ -1,8 +1,12 @@
-# tools/kestra-plot: how it reads reports, the pictures it writes and how it refuses files.
+# tools/kestra-plot: how it reads reports, the pictures it writes and how it refuses files
+# and arguments.
 #
 # The reports in data/ were written by kestra from the repository root:
 #   kestra examples/lambda.fa lambda                          -> lambda.seg
 #   kestra tests/plot/data/three.fa three --all-entries -R:AT -> three.seg
+import io
+import os
+import re
 import subprocess
 import types
 from pathlib import Path
@@ -11,10 +15,14 @@ from xml.etree import ElementTree
 import matplotlib.image
 import numpy as np
 import pytest
+from matplotlib.figure import Figure
+from matplotlib.patches import StepPatch
+from matplotlib.text import Annotation
 
 ROOT = Path(__file__).resolve().parents[2]
 TOOL = ROOT / "tools" / "kestra-plot"
 DATA = Path(__file__).resolve().parent / "data"
+GOLDENS = sorted((ROOT / "tests" / "cli" / "data" / "expected").glob("*.seg"))
 
 # Compiled in memory, so that no bytecode of the tool is left beside it in tools/.
 kp = types.ModuleType("kestra_plot")
@@ -156,3 +164,376 @@ def test_bad_input_gets_one_line_and_status_1(tmp_path, content, message):
     run = subprocess.run([str(TOOL), str(path), "-o", str(out)], capture_output=True, text=True)
     assert (run.returncode, run.stdout, run.stderr) == (1, "", f"kestra-plot: {path}: {message}\n")
     assert not out.exists()
+
+
+# Every report kestra writes in its end-to-end cases (all complete reports: the one earlier
+# report they stage, old_report.txt, is not a .seg) must read, and draw. The truth is the
+# report's own text, read here line by line: the Length= values, the segment counts and
+# kestra's own count of special residues on each #Overall line.
+@pytest.mark.parametrize("golden", GOLDENS, ids=lambda path: path.name)
+def test_every_report_kestra_writes_parses_and_draws(tmp_path, golden):
+    text = golden.read_text()
+    lengths = [int(n) for n in re.findall(r"^Length=(\d+) ", text, re.M)]
+    segments = [int(n) for n in re.findall(r"^#Segments: (\d+)$", text, re.M)]
+    overall = [int(n) for n in re.findall(r"^#Overall: (\d+) ", text, re.M)]
+    with open(golden, "rb") as stream:
+        entries = list(kp.parse_report(stream))
+    assert [e.length for e in entries] == lengths
+    assert [len(e.pvals) for e in entries] == segments
+    assert [int(e.counts.sum()) for e in entries] == [e.overall_special for e in entries] == overall
+    for entry in entries:
+        assert all(1 <= mid <= entry.length for mid in entry.mids)
+    out = tmp_path / "plot.png"
+    assert kp.main([str(golden), "-o", str(out), "--size", "4x3", "--dpi", "40"]) == 0
+    assert matplotlib.image.imread(out).shape[:2] == (120, 160)
+
+
+# Forms kestra can write that neither SMALL nor its goldens hold; each must read as SMALL does.
+@pytest.mark.parametrize("old, new", [
+    (b"W=10 E=5", b"W=10 E=-2"),  # window mode with a negative linkage distance
+    (b"Length=0 W=0 E=5", b"Length=0 W=-3 E=-2147483648"),
+    (b"Estimates using 100 shuffled", b"Estimates using 0 generated"),
+    (b"Estimates using 100 shuffled", b"Estimates using -7 shuffled"),
+    (b">x first", b">x\tfirst"),  # the name ends at a tab as at a space, as in BED lines
+    (b"2 19 19 1 1 nan A", b"2 19 19 1 1 -nan A"),
+    (b"2 19 19 1 1 nan A", b"2 19 19 1 1 inf A"),
+    (b"5.918592e-01* (+)", b"-nan* (-)"),
+    (b"5.918592e-01* (+)", b"inf (-)"),
+])
+def test_every_form_kestra_writes_reads(old, new):
+    assert old in SMALL
+    read = [list(kp.parse_report(io.BytesIO(report)))
+            for report in (SMALL, SMALL.replace(old, new))]
+    assert [[(e.name, e.length, e.counts.sum(), e.overall_special, list(e.mids)) for e in r]
+            for r in read] == [[("empty", 0, 0, 0, []), ("x", 19, 8, 8, [7.5, 19.0])]] * 2
+
+
+# ---------------------------------------------------------------------------------------------
+# Arguments and output files. Run as a command, so that a usage dump, a traceback or a left-over
+# file would show.
+
+def run_tool(*args, cwd=None):
+    return subprocess.run([str(TOOL), *map(str, args)], capture_output=True, text=True, cwd=cwd)
+
+
+@pytest.mark.parametrize("args, message", [
+    (["-o", "out.png", "--colour"], "unrecognized arguments: --colour"),
+    (["-o", "out.png", "--dpi", "0"], "argument --dpi: '0' is not a positive whole number"),
+    (["-o", "out.png", "--dpi", "²"], "argument --dpi: '²' is not a positive whole number"),
+    (["-o", "out.png", "--dpi"], "argument --dpi: expected one argument"),
+    # 1,000,000 x 500,000 and 100,000 x 100,000 pixels: refused before anything is drawn.
+    (["-o", "out.png", "--dpi", "100000"], "a figure of 1000000x500000 pixels (--size times "
+     "--dpi) is too large: at most 65535 a side and 134,217,728 in all"),
+    (["-o", "out.png", "--size", "1000x1000"], "a figure of 100000x100000 pixels"),
+    # Under Agg's limit a side, but just over 2^27 pixels in all.
+    (["-o", "out.png", "--size", "200x100", "--dpi", "82"], "a figure of 16400x8200 pixels"),
+    (["-o", "out.png", "--size", "12by6"], "argument --size: '12by6' is not WIDTHxHEIGHT"),
+    (["-o", "out.png", "--size", "2x1"], "argument --size: '2x1' is smaller than the least "
+     "figure, 3x2 inches"),
+    (["-o", "out.png", "--threshold", "0"], "argument --threshold: '0' is not a p-value"),
+    (["-o", "out.png", "--threshold", "nan"], "argument --threshold: 'nan' is not a p-value"),
+    ([], "the following arguments are required: -o/--output"),
+    (["-o", "out.xyz"], "cannot tell the format of 'out.xyz' from its extension"),
+])
+def test_bad_arguments_get_one_line_and_status_1(tmp_path, args, message):
+    run = run_tool(DATA / "three.seg", *args, cwd=tmp_path)
+    assert (run.returncode, run.stdout) == (1, "")
+    assert run.stderr.startswith(f"kestra-plot: {message}") and run.stderr.count("\n") == 1
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_help_is_not_an_error():
+    run = run_tool("--help")
+    assert (run.returncode, run.stderr) == (0, "")
+    assert run.stdout.startswith("usage: kestra-plot") and "--dpi" in run.stdout
+
+
+# What goes wrong while drawing or writing: one line, status 1, and no new or spoiled picture.
+# STAGE: what out.png is before the run ("" nothing, else an earlier picture's bytes, or a
+# link to /dev/full).
+@pytest.mark.parametrize("stage, output, args, message", [
+    ("", "out.png", ["--title", r"$\frac$"], "out.png: cannot draw the picture: "),  # a bad formula
+    ("earlier", "out.png", ["--title", r"$\frac$"], "out.png: cannot draw the picture: "),
+    ("/dev/full", "out.png", [], "out.png: No space left on device"),
+    ("", "missing/out.png", [], "missing/out.png: No such file or directory"),
+])
+def test_drawing_and_writing_failures_leave_no_picture(tmp_path, stage, output, args, message):
+    out = tmp_path / "out.png"
+    if stage == "/dev/full":
+        if not os.path.exists(stage):
+            pytest.skip("no /dev/full here")
+        out.symlink_to(stage)
+    elif stage:
+        out.write_text(stage)
+    before = sorted(tmp_path.iterdir())
+    run = run_tool(DATA / "three.seg", "-o", output, *args, cwd=tmp_path)
+    assert (run.returncode, run.stdout) == (1, "")
+    assert run.stderr.startswith(f"kestra-plot: {message}") and run.stderr.count("\n") == 1
+    assert sorted(tmp_path.iterdir()) == before  # nor a temporary file
+    if stage == "earlier":
+        assert out.read_text() == "earlier"
+
+
+# Failing halfway through writing, after some bytes: neither they nor an earlier picture's loss
+# may show.
+@pytest.mark.parametrize("earlier", [None, "earlier"])
+def test_a_failure_while_writing_leaves_no_partial_file(tmp_path, monkeypatch, capsys, earlier):
+    def half_written(fig, stream, **options):
+        stream.write(b"\x89PNG half")
+        raise RuntimeError("the disk\nwent away")
+
+    monkeypatch.setattr(Figure, "savefig", half_written)
+    out = tmp_path / "out.png"
+    if earlier:
+        out.write_text(earlier)
+    assert kp.main([str(DATA / "three.seg"), "-o", str(out)]) == 1
+    assert capsys.readouterr().err == \
+        f"kestra-plot: {out}: cannot draw the picture: the disk went away\n"
+    assert [(path.name, path.read_text()) for path in tmp_path.iterdir()] == \
+        ([("out.png", earlier)] if earlier else [])
+
+
+# A picture is written whole and then put in place: a new one gets the usual permissions, an
+# earlier one keeps its own, and a link is followed, not replaced.
+@pytest.mark.parametrize("stage, mode", [("", 0o640), ("mode-0604", 0o604), ("link", 0o600)])
+def test_pictures_are_put_in_place(tmp_path, monkeypatch, stage, mode):
+    monkeypatch.chdir(tmp_path)
+    out, target = Path("out.png"), Path("out.png")
+    if stage == "mode-0604":
+        out.write_text("earlier")
+        out.chmod(0o604)
+    elif stage == "link":
+        target = Path("real.png")
+        target.write_text("earlier")
+        target.chmod(0o600)
+        out.symlink_to(target)
+    umask = os.umask(0o027)
+    try:
+        assert kp.main([str(DATA / "three.seg"), "-o", str(out), "--size", "4x3",
+                        "--dpi", "30"]) == 0
+    finally:
+        os.umask(umask)
+    assert out.is_symlink() == (stage == "link")
+    assert target.read_bytes().startswith(b"\x89PNG")
+    assert target.stat().st_mode & 0o777 == mode
+    assert len(list(tmp_path.iterdir())) == (2 if stage == "link" else 1)
+
+
+# ---------------------------------------------------------------------------------------------
+# Many entries on one axis.
+
+def report(entries, special="A"):
+    """The text of a report of ENTRIES, each (name, letters, segments as (start, end, p))."""
+    lines = []
+    for name, letters, segments in entries:
+        lines += [f"Length={len(letters)} W=0 E=5", f"Special residues: {special}; Default "
+                  "frequencies", "", f">{name}"]
+        lines += [letters[i:i + 80] for i in range(0, len(letters), 80)]
+        lines += ["", f"#Segments: {len(segments)}"]
+        for index, (start, end, p) in enumerate(segments, 1):
+            piece = letters[start - 1:end]
+            lines.append(f"{index} {start} {end} {len(piece)} {piece.count('A')} {p:e} {piece}")
+        lines += ["", f"#Overall: {letters.count('A')} 0.000000e+00 5.000000e-01 (+)"]
+    return ("\n".join(lines) + "\n").encode()
+
+
+def genome_of(tmp_path, entries, **options):
+    path = tmp_path / "report.seg"
+    path.write_bytes(report(entries, **options))
+    return kp.read_genome(str(path))
+
+
+def drawn(genome, size=(10, 5), dpi=100, threshold=0.05):
+    fig = Figure(figsize=size, dpi=dpi)
+    kp.draw(fig, genome, threshold)
+    fig.canvas.draw()  # the layout as it is saved
+    return fig
+
+
+def entry_marks(fig):
+    """The x extent in pixels of each entry's mark, left to right."""
+    spans = []
+    for patch in fig.findobj(lambda artist: artist.get_gid() == "entry-marks"):
+        path = patch.get_transform().transform_path(patch.get_path())
+        spans += [(poly[:, 0].min(), poly[:, 0].max()) for poly in path.to_polygons()]
+    return sorted(spans)
+
+
+def labels_and_table(fig):
+    """The labels above the panels, and the table's rows as (number, name, length, hits)."""
+    labels = [text.get_text() for text in fig.findobj(Annotation)]
+    rows = [re.fullmatch(r" *(\d+)  (.+?) +([\d,]+) +(\d+)", line)
+            for text in fig.findobj(lambda artist: hasattr(artist, "get_family")
+                                    and "monospace" in artist.get_family())
+            for line in text.get_text().splitlines()[1:]]
+    return labels, [(int(m[1]), m[2], int(m[3].replace(",", "")), int(m[4])) for m in rows if m]
+
+
+def labelled(number, labels):
+    """Whether a label stands for entry NUMBER by its number, alone or in a range."""
+    for label in labels:
+        first, _, last = label.partition("–")
+        if first.isdigit() and int(first) <= number <= int(last or first):
+            return True
+    return False
+
+
+CHROMOSOME = "ACGT" * 1_250_000  # 5 Mb
+PLASMIDS = [2_000, 5_000, 20_000, 50_000, 100_000, 200_000]
+
+
+# A chromosome and six plasmids of 2 to 200 kb: each entry named, or numbered and listed under
+# the panels, its mark at least MIN_ENTRY_PX wide, and its one significant segment (at its
+# middle) within its own mark.
+@pytest.mark.parametrize("names", [
+    ["chromosome", "pA", "pB", "pC", "pD", "pE", "pF"],
+    ["NC_000913.3_chromosome"] + [f"plasmid_{kb}kb_of_a_strain_with_a_long_name" for kb in
+                                  (2, 5, 20, 50, 100, 200)],
+])
+@pytest.mark.parametrize("size, dpi", [((10, 5), 100), ((6, 4), 72), ((14, 6), 150)])
+def test_every_entry_is_named_or_listed_and_visible(tmp_path, names, size, dpi):
+    entries = []
+    for name, length in zip(names, [len(CHROMOSOME)] + PLASMIDS):
+        middle = length // 2
+        entries.append((name, CHROMOSOME[:length],
+                        [(1, 10, 0.5), (middle - 5, middle + 5, 1e-6)]))
+    fig = drawn(genome_of(tmp_path, entries), size, dpi)
+    labels, table = labels_and_table(fig)
+    for number, (name, letters, _) in enumerate(entries, 1):
+        if name not in labels:
+            assert labelled(number, labels)
+            [row] = [row for row in table if row[0] == number]
+            assert row[1] == name or (row[1].endswith("…") and name.startswith(row[1][:-1]))
+            assert row[2:] == (len(letters), 1)
+    marks = entry_marks(fig)
+    assert len(marks) == len(entries)
+    assert min(right - left for left, right in marks) >= kp.MIN_ENTRY_PX
+    assert all(right <= next_left + 1e-6 for (_, right), (next_left, _) in zip(marks, marks[1:]))
+    [hits] = fig.findobj(lambda artist: artist.get_gid() == "hits")
+    hits_x = sorted(hits.get_transform().transform(hits.get_xydata())[:, 0])
+    assert all(left < x < right for x, (left, right) in zip(hits_x, marks))
+
+
+# Hundreds of contigs: the labels and the table cannot hold them all, but every one is covered
+# by a label, and the table lists the first ones and counts the rest.
+def test_hundreds_of_entries_are_labelled_in_ranges_and_counted(tmp_path):
+    rng = np.random.default_rng(7)
+    lengths = rng.integers(100, 3000, 300)
+    entries = [(f"contig_{i + 1}", "ACGT" * (n // 4), [(1, 4, 0.01)])
+               for i, n in enumerate(lengths)]
+    fig = drawn(genome_of(tmp_path, entries))
+    labels, table = labels_and_table(fig)
+    assert all(name in labels or labelled(number, labels)
+               for number, (name, _, _) in enumerate(entries, 1))
+    assert [row[:3] for row in table] == [(i + 1, f"contig_{i + 1}", lengths[i] // 4 * 4)
+                                          for i in range(len(table))]
+    assert any(text.get_text().endswith(f"… and {300 - len(table)} more "
+                                        f"({len(table) + 1}–300)")
+               for text in fig.findobj(lambda artist: hasattr(artist, "get_family")
+                                       and "monospace" in artist.get_family()))
+    assert 10 <= len(table) < 300
+
+
+# plan_labels on made-up spans, with text 6 pixels a character and 4 between labels: whatever
+# it does, each entry with letters is covered by exactly one label, a named one fits under its
+# span, and no two labels of a row meet.
+WIDE = [(0, 100), (100, 200)]
+PACKED = [(0, 500)] + [(500 + 5 * i, 505 + 5 * i) for i in range(5)]
+CROWD = [(0, 100)] + [(100 + i, 101 + i) for i in range(40)]
+TAIL = [(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)]
+
+
+@pytest.mark.parametrize("spans, named, ranges", [
+    (WIDE, {0, 1}, False),
+    (WIDE[:1] + [None] + WIDE[1:], {0, 2}, False),  # an entry of no letters gets no label
+    (PACKED, {0}, False),  # numbers, staggered over the rows
+    (CROWD, {0}, True),
+    (TAIL, {0}, True),  # a crowd at the end, after a name: merged leftwards
+    ([(i, i + 1) for i in range(200)], set(), True),  # no name fits at all
+])
+def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, ranges):
+    names = [f"e{i}" if i % 2 else f"entry{i}" for i in range(len(spans))]
+    width = lambda text: 6 * len(text)
+    labels, got = kp.plan_labels(spans, names, width, 4)
+    assert got == named
+    covered = [i for label in labels for i in range(label.first, label.last + 1)
+               if spans[i] is not None]
+    assert covered == [i for i, span in enumerate(spans) if span is not None]
+    for label in labels:
+        if label.first in named:
+            assert label.text == names[label.first] and \
+                width(label.text) + 4 <= spans[label.first][1] - spans[label.first][0]
+        else:
+            assert label.text == (str(label.first + 1) if label.first == label.last
+                                  else f"{label.first + 1}–{label.last + 1}")
+    for row in range(kp.LABEL_ROWS):
+        placed = sorted((label.centre - width(label.text) / 2,
+                         label.centre + width(label.text) / 2)
+                        for label in labels if label.row == row)
+        assert all(right + 4 <= left for (_, right), (left, _) in zip(placed, placed[1:]))
+    assert any(label.first != label.last for label in labels) == ranges
+
+
+# The widened axis: every entry at least the floor, the others in proportion to their lengths,
+# all filling the panel; positions map there and back.
+@pytest.mark.parametrize("lengths, panel, floor, widened", [
+    ([1000, 1000, 2000], 800, 4, False),
+    ([5_000_000] + PLASMIDS, 800, 4, True),
+    ([5_000_000, 2_000], 300, 4, True),
+    ([10] * 300 + [1_000_000], 800, 0.5 * 800 / 301, True),  # hundreds: the floor gives way
+])
+def test_widened_axis_keeps_order_and_proportion(lengths, panel, floor, widened):
+    genome = kp.Genome()
+    for n in lengths:
+        genome.add(kp.Entry("e", n, "A"))
+    axis = kp.AxisMap(genome, panel)
+    edges = np.append(genome.offsets, genome.total)
+    pixels = np.diff(axis.pixels(edges))
+    assert axis.widened == widened
+    assert pixels.sum() == pytest.approx(panel) and pixels.min() >= floor * (1 - 1e-12)
+    # The widened entries share the least width; the rest keep one scale.
+    rest = pixels > pixels.min() * (1 + 1e-9) if widened else slice(None)
+    per_letter = (pixels / lengths)[rest]
+    assert per_letter.max() == pytest.approx(per_letter.min())
+    x = np.linspace(-10, genome.total + 10, 1001)
+    assert np.all(np.diff(axis.forward(x)) > 0)
+    assert axis.inverse(axis.forward(x)) == pytest.approx(x)
+
+
+# Thinning goes by the axis as drawn: on a widened plasmid, segments a few hundred letters
+# apart stay apart, where on a plain axis they share one spot.
+def test_points_on_a_widened_entry_stay_apart():
+    genome = kp.Genome()
+    chromosome, plasmid = kp.Entry("c", 1_000_000, "A"), kp.Entry("p", 2_000, "A")
+    plasmid.mids.extend([100, 500, 900])
+    plasmid.pvals.extend([0.5, 0.5, 0.5])
+    genome.add(chromosome)
+    genome.add(plasmid)
+    grid = (1000, 100)  # 1002 letters a column on a plain axis
+    assert len(kp.points_to_draw(genome, 0.05, grid).plain[1][0]) == 1
+    # On a panel of 250 pixels the plasmid gets 4, 16 columns of 125 letters.
+    axis = kp.AxisMap(genome, grid[0] / kp.THINNING)
+    spots = np.sort(kp.points_to_draw(genome, 0.05, grid, axis).plain[1][0])
+    assert spots - 1_000_000 == pytest.approx([100, 500, 900], abs=125)
+
+
+# The density panel starts at 0 and ends a little above the densest window (which no mean
+# exceeds), at 1 at most. The fractions drawn are read back from the figure.
+@pytest.mark.parametrize("letters", [
+    None,  # three.seg, of A+T
+    "ACGT" * 50 + "AAAA" * 50,  # fractions of 1/4 and 1: no longer an axis from 1/4
+    "AAAA" * 100,  # all special: the top is 1
+    "CCGG" * 100,  # none: still an axis of some height
+])
+def test_density_axis_starts_at_zero(tmp_path, letters):
+    if letters is None:
+        genome = kp.read_genome(str(DATA / "three.seg"))
+    else:
+        genome = genome_of(tmp_path, [("x", letters, [])])
+    fig = drawn(genome)
+    [bottom] = [ax for ax in fig.axes if "fraction" in ax.get_ylabel()]
+    low, high = bottom.get_ylim()
+    densest = np.nanmax(np.concatenate([patch.get_data().values
+                                        for patch in bottom.findobj(StepPatch)]))
+    assert low == 0 and densest <= high <= min(1.0, densest * 1.25 + 0.02)
+    assert high > densest or high == 1.0
