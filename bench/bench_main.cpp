@@ -15,16 +15,17 @@ constexpr double kP = 0.25;  // probability of a special residue, as for A in an
 constexpr int kLinkage = 3;  // 2/(3p) rounded, the estimated linkage distance for kP
 constexpr double kMinPVal = 0.05;
 
-// L+1 cells of '0'/'1' ('1' with probability kP), the last cell '0'; fixed seed, built once.
-const std::vector<char>& RandomBinary() {
-  static const std::vector<char> cells = [] {
-    std::vector<char> v(kGenomeLength + 1, '0');
+// The special bits of L cells (each special with probability kP), the word of 0 after them;
+// fixed seed, built once.
+const std::vector<uint64_t>& RandomBits() {
+  static const std::vector<uint64_t> bits = [] {
+    std::vector<uint64_t> v(kGenomeLength / 64 + 2, 0);
     std::mt19937 gen(20240601u);
     std::bernoulli_distribution special(kP);
-    for (int i = 0; i < kGenomeLength; ++i) v[i] = special(gen) ? '1' : '0';
+    for (int i = 0; i < kGenomeLength; ++i) v[i / 64] |= uint64_t{special(gen)} << (i % 64);
     return v;
   }();
-  return cells;
+  return bits;
 }
 
 void BM_ScanP(benchmark::State& state) {
@@ -48,12 +49,12 @@ void ScanArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_ScanP)->Apply(ScanArgs);
 
 void BM_MergedRuns(benchmark::State& state) {
-  const std::vector<char>& bin = RandomBinary();
+  const std::vector<uint64_t>& bits = RandomBits();
   int merged = 0;
   for (auto _ : state) {
-    MergedRunWalk walk = StartMergedRunWalk(kGenomeLength, kLinkage);
+    MergedRunWalk walk = StartMergedRunWalk(bits.data(), kGenomeLength, kLinkage, 0, kGenomeLength);
     merged = 0;
-    for (Segment s; NextMergedSegment(bin.data(), &walk, &s);) ++merged;
+    for (Segment s; NextMergedSegment(bits.data(), &walk, &s);) ++merged;
     benchmark::DoNotOptimize(merged);
   }
   state.counters["merged"] = merged;
@@ -61,14 +62,14 @@ void BM_MergedRuns(benchmark::State& state) {
 BENCHMARK(BM_MergedRuns)->Unit(benchmark::kMillisecond);
 
 void BM_WindowWalk(benchmark::State& state) {
-  const std::vector<char>& bin = RandomBinary();
+  const std::vector<uint64_t>& bits = RandomBits();
   const int w = static_cast<int>(state.range(0));
   WindowScores scores = MakeWindowScores(w, kGenomeLength, kP, kMinPVal);
   int windows = 0;
   for (auto _ : state) {
-    WindowWalk walk = StartWindowWalk(bin.data(), scores, false, kLinkage);
+    WindowWalk walk = StartWindowWalk(bits.data(), &scores, false, kLinkage, 0, kGenomeLength);
     windows = 0;
-    for (Segment s; NextWindowSegment(bin.data(), &scores, &walk, &s);) ++windows;
+    for (Segment s; NextWindowSegment(bits.data(), &scores, &walk, &s);) ++windows;
     benchmark::DoNotOptimize(windows);
   }
   state.counters["windows"] = windows;

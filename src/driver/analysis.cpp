@@ -1,26 +1,37 @@
 #include "driver/analysis.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
 #include "driver/messages.h"
+#include "output/pages.h"
 #include "sequence/composition.h"
 
-std::optional<Failure> TakeComposition(std::string* letters, EntryAnalysis* a) {
-  a->length = static_cast<int>(letters->size());
-  if (!letters->empty()) UpperCase(&(*letters)[0], a->length);
-  if (!NucleotideFrequencies(letters->data(), a->length, a->frequencies)) {
-    return Failure{Stream::kStderr, kNoValidNucleotides};
+void PrepareBits(int64_t n, std::vector<uint64_t>* bits) {
+  const std::size_t words = static_cast<std::size_t>(n) / 64 + 2;
+  if (bits->capacity() < words) {
+    std::vector<uint64_t>().swap(*bits);
+    bits->reserve(words);
+    AdviseHugePages(bits->data(), words * sizeof(uint64_t));
   }
-  return std::nullopt;
+  bits->assign(words, 0);
 }
 
-std::optional<Failure> EncodeEntry(const Settings& s, const std::string& letters,
-                                   EntryAnalysis* a) {
+void EncodeStretch(const Settings& s, char* letters, int64_t from, int64_t to, uint64_t* bits,
+                   int64_t counts[4], int64_t* specials) {
+  EncodeLetters(letters, from, to, s.special_residues, bits, counts);
+  *specials += CountSpecials(bits, from, to);
+}
+
+std::optional<Failure> CheckEntry(const Settings& s, const std::optional<Failure>& settings_failure,
+                                  EntryAnalysis* a) {
+  if (!FrequenciesOf(a->counts, a->frequencies)) {
+    return Failure{Stream::kStderr, kNoValidNucleotides};
+  }
+  if (settings_failure) return settings_failure;
   EffectiveFrequencies(s, a->frequencies, a->frequencies);
   if (auto failure = CheckSettings(s, a->frequencies, &a->length)) return failure;
-  a->binary.resize(static_cast<std::size_t>(a->length) + 1);
-  EncodeBinary(letters.data(), a->length, s.special_residues, a->binary.data());
   a->special_probability = SpecialProbability(s.special_residues, a->frequencies);
   a->linkage = s.linkage;
   if (s.estimate_linkage && !EstimateLinkageDistance(a->special_probability, &a->linkage)) {
@@ -29,31 +40,17 @@ std::optional<Failure> EncodeEntry(const Settings& s, const std::string& letters
   return std::nullopt;
 }
 
-void DetectSegments(const Settings& s, int64_t seed, const std::function<void(int)>& progress,
-                    EntryAnalysis* a) {
-  if (s.mode() == DetectionMode::kWindow) {
-    // Windows are scored, merged and written as they slide: two walks, one to count them.
-    a->segments = WindowSource(
-        std::move(a->binary),
-        MakeWindowScores(s.window, a->length, a->special_probability, s.window_threshold), s.merge,
-        a->linkage);
-    return;
-  }
-  if (s.draws_random()) {
-    // The working copy exists only while random sequences are drawn.
-    std::vector<char> working(a->binary);
-    const RandomSequences random{
-        s.random,
-        s.random_sequences,
-        a->linkage,
-        s.special_residues,
-        {a->frequencies[0], a->frequencies[1], a->frequencies[2], a->frequencies[3]}};
-    RandomGenerator generator(seed);
-    a->random_longest =
-        CountLongestMergedLengths(&generator, working.data(), a->length, random, progress);
-  }
-  // Runs are merged as the report walks them; here they are only counted.
-  a->segments = MergedRunSource(std::move(a->binary), a->length, a->linkage);
+void EstimateRandom(const Settings& s, int64_t seed, const uint64_t* bits,
+                    const std::function<void(int)>& progress, EntryAnalysis* a) {
+  if (s.mode() != DetectionMode::kRuns || !s.draws_random()) return;
+  const RandomSequences random{
+      s.random,
+      s.random_sequences,
+      a->linkage,
+      s.special_residues,
+      {a->frequencies[0], a->frequencies[1], a->frequencies[2], a->frequencies[3]}};
+  RandomGenerator generator(seed);
+  a->random_longest = CountLongestMergedLengths(&generator, bits, a->length, random, progress);
 }
 
 int64_t ClockSeed() {
@@ -71,9 +68,17 @@ ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a) {
                       s.random,           s.random_sequences};
 }
 
-EntryText TextOf(const Settings& s, const EntryAnalysis& a, const std::string& header,
-                 const std::string& letters, const std::string& unmasked) {
-  return EntryText{&header,  letters.data(),     unmasked.data(),
-                   a.length, s.special_residues, a.special_probability,
-                   s.mask,   s.mask_threshold};
+SegmentWalk SegmentsOf(const Settings& s, const EntryAnalysis& a, const uint64_t* bits,
+                       int64_t from, int64_t to) {
+  if (s.mode() == DetectionMode::kWindow) {
+    return WindowSegments(
+        bits, MakeWindowScores(s.window, a.length, a.special_probability, s.window_threshold),
+        s.merge, a.linkage, from, to);
+  }
+  return MergedRunSegments(bits, a.length, a.linkage, from, to);
+}
+
+bool CanCut(const Settings& s, const EntryAnalysis& a, int64_t cells) {
+  if (s.mode() != DetectionMode::kWindow || !s.merge) return true;
+  return int64_t{s.window} + std::max(0, a.linkage) <= cells / 2;
 }

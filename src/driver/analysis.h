@@ -1,6 +1,8 @@
-// One entry's analysis: composition, the checks that depend on its letters, the binary
-// sequence, detection and random estimation. It prints nothing and touches no process-wide
-// state, so that entries can be analysed on several threads at once.
+// One entry's analysis: its composition, the checks that depend on its letters, the special
+// bits, the linkage distance and random estimation. It prints nothing and touches no
+// process-wide state, so that entries can be analysed on several threads at once; the
+// encoding goes a stretch at a time, so that the stretches of a long entry can be encoded on
+// several.
 #pragma once
 
 #include <cstdint>
@@ -13,29 +15,37 @@
 
 struct EntryAnalysis {
   int length = 0;
+  int64_t counts[4] = {0, 0, 0, 0};      // A, T, G, C among the letters
+  int64_t specials = 0;                  // special residues among them
   double frequencies[4] = {0, 0, 0, 0};  // A, T, G, C: the user's where given, else its own
   double special_probability = 0.0;      // probability of a special residue at a position
   int linkage = 0;                       // the linkage distance in effect (estimated with -K)
-  std::vector<char> binary;              // '1'/'0' a position, plus a final '0'
-  SegmentSource segments;                // what the report lists, walked as it is written
   LongestLengthCounts random_longest;    // longest merged lengths of the random sequences
 };
 
-// Upper-cases the letters in place and takes their composition; fails when they hold no
-// A, T, G or C.
-std::optional<Failure> TakeComposition(std::string* letters, EntryAnalysis* a);
-// The checks that depend on the letters, the binary sequence, the special-residue
-// probability and the linkage distance.
-std::optional<Failure> EncodeEntry(const Settings& s, const std::string& letters, EntryAnalysis* a);
-// The segments (the binary sequence moves into them), and with -S or -B the longest merged
-// lengths of random sequences drawn from a generator seeded with `seed`; progress(k) comes
-// before the k-th, every 1000.
-void DetectSegments(const Settings& s, int64_t seed, const std::function<void(int)>& progress,
-                    EntryAnalysis* a);
+// Sizes the special bits for n letters (the word of 0 after them included), in huge pages.
+void PrepareBits(int64_t n, std::vector<uint64_t>* bits);
+// Upper-cases letters [from, to) in place, sets their special bits and adds their A, T, G, C
+// and special residues to the counts given.
+void EncodeStretch(const Settings& s, char* letters, int64_t from, int64_t to, uint64_t* bits,
+                   int64_t counts[4], int64_t* specials);
+// Once every stretch is encoded: the checks that depend on the letters (there must be some
+// A, T, G or C first), the special-residue probability and the linkage distance.
+// `settings_failure`, when given, comes after the composition check, as a bad switch does for
+// the first entry alone.
+std::optional<Failure> CheckEntry(const Settings& s, const std::optional<Failure>& settings_failure,
+                                  EntryAnalysis* a);
+// With -S or -B: the longest merged lengths of random sequences drawn from a generator seeded
+// with `seed`; progress(k) comes before the k-th, every 1000.
+void EstimateRandom(const Settings& s, int64_t seed, const uint64_t* bits,
+                    const std::function<void(int)>& progress, EntryAnalysis* a);
 // The seed the clock gives: a run with --seed set to it draws the same numbers.
 int64_t ClockSeed();
 // What the report's first lines show for an analysed entry.
 ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a);
-// The entry as its outputs show it; `unmasked` is where the masked copy starts from.
-EntryText TextOf(const Settings& s, const EntryAnalysis& a, const std::string& header,
-                 const std::string& letters, const std::string& unmasked);
+// The segments that open in cells [from, to) of the entry.
+SegmentWalk SegmentsOf(const Settings& s, const EntryAnalysis& a, const uint64_t* bits,
+                       int64_t from, int64_t to);
+// Whether the entry can be cut into stretches of `cells`: in window mode a stretch looks back
+// at the windows that may join its first segment, which must stay few.
+bool CanCut(const Settings& s, const EntryAnalysis& a, int64_t cells);

@@ -9,5 +9,4 @@
 #undef MESSAGE
 
 // The text with its first "%s" replaced by `first` and the next, if any, by `second`.
-std::string Formatted(const char* format, const std::string& first,
-                      const std::string& second = "");
+std::string Formatted(const char* format, const std::string& first, const std::string& second = "");

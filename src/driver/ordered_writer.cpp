@@ -1,6 +1,7 @@
 #include "driver/ordered_writer.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -22,6 +23,17 @@ bool HasTurn(Ticket* t, const std::unique_lock<std::mutex>&) {
   return t->writer->next == t->number;
 }
 
+// Waits, the lock held, until the ticket's turn has come, helping meanwhile.
+void WaitForTurn(Ticket* t, std::unique_lock<std::mutex>* lock) {
+  OrderedWriter* w = t->writer;
+  while (!HasTurn(t, *lock)) {
+    lock->unlock();
+    const bool helped = w->help && w->help();
+    lock->lock();
+    if (!helped && !HasTurn(t, *lock)) w->turn.wait_for(*lock, std::chrono::milliseconds(2));
+  }
+}
+
 // A sink in memory is full: streams when the ticket's turn has come, waits for the turn when
 // a sink holds its bound, else lets the sink grow.
 void OnSinkFull(Ticket* t) {
@@ -31,7 +43,7 @@ void OnSinkFull(Ticket* t) {
   const bool full = std::any_of(t->sinks->begin(), t->sinks->end(),
                                 [w](const TextSink& s) { return s.used >= w->bound; });
   if (!HasTurn(t, lock) && !full) return;
-  w->turn.wait(lock, [&] { return HasTurn(t, lock); });
+  WaitForTurn(t, &lock);
   lock.unlock();
   Stream(t);
 }
@@ -54,14 +66,17 @@ void StreamIfTurn(Ticket* t) {
   Stream(t);
 }
 
+void StreamWhenTurn(Ticket* t) {
+  if (t->streaming) return;
+  std::unique_lock<std::mutex> lock(t->writer->mutex);
+  WaitForTurn(t, &lock);
+  lock.unlock();
+  Stream(t);
+}
+
 void FinishTicket(Ticket* t) {
   OrderedWriter* w = t->writer;
-  if (!t->streaming) {
-    std::unique_lock<std::mutex> lock(w->mutex);
-    w->turn.wait(lock, [&] { return HasTurn(t, lock); });
-    lock.unlock();
-    Stream(t);
-  }
+  StreamWhenTurn(t);
   for (TextSink& sink : *t->sinks) {
     SinkFlush(&sink);
     sink.to = nullptr;

@@ -20,6 +20,9 @@ struct OrderedWriter {
   std::mutex mutex;
   std::condition_variable turn;
   uint64_t next = 0;  // the ticket whose turn it is
+  // What a writer does while it waits for its turn instead of sleeping; false when there was
+  // nothing to do. May be empty.
+  std::function<bool()> help;
 };
 
 struct Ticket {
@@ -34,6 +37,8 @@ struct Ticket {
 void StartTicket(Ticket* t);
 // Starts writing straight to the files if the ticket's turn has come; never waits.
 void StreamIfTurn(Ticket* t);
+// Waits for the ticket's turn (helping meanwhile), then writes straight to the files.
+void StreamWhenTurn(Ticket* t);
 // Waits for the ticket's turn, writes what is left and passes the turn on. The sinks are
 // given back empty, kept at their size.
 void FinishTicket(Ticket* t);

@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "output/pages.h"
+
 // Bytes gathered before one write to the file.
 static constexpr std::size_t kBlock = std::size_t{1} << 20;
 
@@ -36,8 +38,20 @@ void SinkMakeRoom(TextSink* sink, std::size_t n) {
   SinkFlush(sink);
   const std::size_t need = sink->used + n;
   if (need <= sink->buffer.size()) return;
-  const std::size_t grown = sink->to != nullptr ? kBlock : 2 * sink->buffer.size();
+  // Within the room reserved the buffer grows without moving; past it, it doubles.
+  const std::size_t grown = sink->to != nullptr              ? kBlock
+                            : sink->buffer.capacity() > need ? sink->buffer.capacity()
+                                                             : 2 * sink->buffer.size();
   sink->buffer.resize(std::max(need, grown));
+}
+
+void SinkWriteBlock(TextSink* sink, const char* data, std::size_t n) {
+  if (sink->to == nullptr || n < kBlock / 4) {
+    SinkWrite(sink, data, n);
+    return;
+  }
+  SinkFlush(sink);
+  if (!sink->to->failed && !WriteAll(sink->to->fd, data, n)) sink->to->failed = true;
 }
 
 void SinkWrite(TextSink* sink, const std::string& text) {
@@ -72,7 +86,10 @@ void WriteWrapped(TextSink* sink, const char* letters, long n, int width) {
   }
 }
 
-void SinkReserveCapacity(TextSink* sink, std::size_t n) { sink->buffer.reserve(n); }
+void SinkReserveCapacity(TextSink* sink, std::size_t n) {
+  sink->buffer.reserve(n);
+  AdviseHugePages(sink->buffer.data(), sink->buffer.capacity());
+}
 
 void SinkEnsureRoom(TextSink* sink, std::size_t n) {
   if (sink->buffer.size() < n) sink->buffer.resize(n);

@@ -40,6 +40,8 @@ inline void SinkWrite(TextSink* sink, const char* data, std::size_t n) {
 }
 inline void SinkPut(TextSink* sink, char c) { SinkWrite(sink, &c, 1); }
 void SinkWrite(TextSink* sink, const std::string& text);
+// Writes a large block: straight to the destination, without a copy, when there is one.
+void SinkWriteBlock(TextSink* sink, const char* data, std::size_t n);
 void SinkPrintf(TextSink* sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Writes the first n characters of `letters`, a newline after every width-th one and one more
 // after a last, shorter line; nothing when n <= 0.

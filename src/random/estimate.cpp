@@ -55,9 +55,14 @@ static std::vector<char> BinaryPool(RandomGenerator* g, const RandomSequences& r
   return pool;
 }
 
-LongestLengthCounts CountLongestMergedLengths(RandomGenerator* g, char* s, int n,
+LongestLengthCounts CountLongestMergedLengths(RandomGenerator* g, const uint64_t* bits, int n,
                                               const RandomSequences& r,
                                               const std::function<void(int)>& progress) {
+  // The working copy, as cells to shuffle or to draw into, and the bits each is read through.
+  std::vector<char> cells(static_cast<std::size_t>(n));
+  UnpackBits(bits, n, cells.data());
+  std::vector<uint64_t> random_bits(static_cast<std::size_t>(n) / 64 + 2, 0);
+  char* const s = cells.data();
   LongestLengthCounts d;
   d.sequences = r.count;
   const bool shuffle = r.source == RandomSource::kShuffle;
@@ -76,7 +81,8 @@ LongestLengthCounts CountLongestMergedLengths(RandomGenerator* g, char* s, int n
     } else {
       SampleFromPool(g, s, n, pool.data(), kPoolSize);
     }
-    const std::size_t longest = LongestMergedLength(s, n, r.linkage);
+    PackBits(s, n, random_bits.data());
+    const std::size_t longest = LongestMergedLength(random_bits.data(), n, r.linkage);
     if (longest >= d.counts.size()) d.counts.resize(longest + 1, 0);
     ++d.counts[longest];
   }

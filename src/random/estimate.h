@@ -31,19 +31,19 @@ struct LongestLengthCounts {
 // Letters drawn once per run in generation mode.
 constexpr int kPoolSize = 1000000;
 
-// Permutes positions 0..n-1: each position in turn swaps with a drawn other position. A
-// single position is left as it is.
-void ShuffleBinary(RandomGenerator* g, char* binary, int n);
+// Permutes cells 0..n-1 of '1' and '0': each position in turn swaps with a drawn other
+// position. A single position is left as it is.
+void ShuffleBinary(RandomGenerator* g, char* cells, int n);
 // b[0] = 0, b[i] = f[i-1] + b[i-1].
 void CumulativeFrequencies(const double f[4], double b[5]);
 // Draws count letters of "ATGC" by the bounds; a draw past b[4] leaves its cell as it was.
 void DrawLetterPool(RandomGenerator* g, char* pool, int count, const double b[5]);
 // Fills d[0..n-1] with cells of `pool` (pool_size of them) drawn with replacement.
 void SampleFromPool(RandomGenerator* g, char* d, int n, const char* pool, int pool_size);
-// Counts, over r.count random sequences, the largest merged length of each. `binary` holds
-// the binary sequence on entry and is used as the working copy. progress(k) is called before
-// the k-th sequence whenever k is a multiple of 1000.
-LongestLengthCounts CountLongestMergedLengths(RandomGenerator* g, char* binary, int n,
+// Counts, over r.count random sequences of n cells, the largest merged length of each; the
+// shuffles start from the special bits given. progress(k) is called before the k-th sequence
+// whenever k is a multiple of 1000.
+LongestLengthCounts CountLongestMergedLengths(RandomGenerator* g, const uint64_t* bits, int n,
                                               const RandomSequences& r,
                                               const std::function<void(int)>& progress);
 // The fraction of random sequences whose largest merged length is at least `length`:

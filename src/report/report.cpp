@@ -6,14 +6,13 @@
 #include <cstring>
 
 #include "output/number_format.h"
-#include "sequence/composition.h"
 #include "stats/normal.h"
 
 std::string BedName(const std::string& header) {
   return header.substr(0, header.find_first_of(" \t"));
 }
 
-void WriteReportHeader(TextSink* out, const ReportHeader& h) {
+void WriteReportStart(TextSink* out, const ReportHeader& h, const std::string& header) {
   if (h.window < 2) {
     SinkPrintf(out, "Length=%d W=%d E=%d\n", h.length, h.window, h.linkage);
   } else {
@@ -26,49 +25,90 @@ void WriteReportHeader(TextSink* out, const ReportHeader& h) {
     SinkPrintf(out, "Estimates using %d %s sequences\n", h.random_sequences,
                h.random == RandomSource::kShuffle ? "shuffled" : "generated");
   }
+  SinkWrite(out, "\n>", 2);
+  SinkWrite(out, header);
+  SinkPut(out, '\n');
 }
 
-int64_t MaskSegment(LetterView letters, const Segment& s, MaskStyle style, char* masked,
-                    int64_t* covered) {
-  // 64-bit positions: a segment may end at the largest int.
-  const int64_t from = s.start - letters.first, to = int64_t{s.end} - letters.first;
-  for (int64_t i = from; i <= to; ++i) {
-    const unsigned char c = static_cast<unsigned char>(letters.data[i]);
-    masked[i] = style == MaskStyle::kN ? 'N' : static_cast<char>(std::tolower(c));
+void WriteLetterLines(TextSink* out, const char* letters, int64_t from, int64_t to) {
+  WriteWrapped(out, letters + from, static_cast<long>(to - from), 80);
+}
+
+void WriteSegmentCount(TextSink* out, int64_t count) {
+  SinkPrintf(out, "\n#Segments: %lld\n", static_cast<long long>(count));
+}
+
+void MarkSegment(MaskBits mask, const Segment& s) {
+  // 64-bit cells: a segment may end at the largest int.
+  const int64_t from = int64_t{s.start} - 1, to = int64_t{s.end};  // cells [from, to)
+  for (int64_t w = from / 64; 64 * w < to; ++w) {
+    uint64_t bits = ~uint64_t{0};
+    if (64 * w < from) bits &= ~uint64_t{0} << (from % 64);
+    if (64 * w + 64 > to) bits &= ~uint64_t{0} >> (64 - (to - 64 * w));
+    __atomic_fetch_or(&mask.words[w - mask.first_word], bits, __ATOMIC_RELAXED);
   }
-  const int64_t after = std::max<int64_t>(s.start - 1, *covered);
-  const int64_t fresh = s.end > after ? s.end - after : 0;
-  *covered = std::max<int64_t>(*covered, s.end);
-  return fresh;
+}
+
+// Copies n bytes, n small: in two overlapping words, without a call.
+static inline void CopyFew(char* to, const char* from, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else {
+    std::memcpy(to, from, n);
+  }
 }
 
 // The numbers are formatted straight into the sink's buffer.
-void WriteSegmentLine(TextSink* out, LetterView letters, int index, const Segment& s,
+void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n, const Segment& s,
                       const PValue& p) {
   char* const begin =
       SinkReserve(out, 5 * 32 + sizeof p.text + static_cast<std::size_t>(s.length) + 1);
   char* at = begin;
-  for (const long long value : {index, s.start, s.end, s.length, s.specials}) {
+  for (const DecimalCounter* c : {&n.index, &n.start, &n.end}) {
+    at = WriteCounter(at, *c);
+    *at++ = ' ';
+  }
+  for (const int value : {s.length, s.specials}) {
     at = FormatInt(at, value);
     *at++ = ' ';
   }
-  std::memcpy(at, p.text, static_cast<std::size_t>(p.size));
+  std::memcpy(at, p.text, 16);  // the text is at most 14 bytes long; its array is 32
   at += p.size;
   *at++ = ' ';
-  std::memcpy(at, letters.data + (s.start - letters.first), static_cast<std::size_t>(s.length));
+  CopyFew(at, letters.data + (s.start - letters.first), static_cast<std::size_t>(s.length));
   at += s.length;
   *at++ = '\n';
   SinkCommit(out, at);
 }
 
-void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n) {
-  SinkPut(out, '>');
-  SinkWrite(out, header);
-  SinkPut(out, '\n');
-  WriteWrapped(out, letters, n, 80);
+void StartNumbers(SegmentNumbers* n, int64_t index) {
+  StartCounter(&n->index, static_cast<uint64_t>(index));
+  StartCounter(&n->start, 0);
+  StartCounter(&n->end, 0);
 }
 
-void WriteBedLine(TextSink* out, const std::string& name, int index, const Segment& s, double p) {
+// Moves a counter to `value`. Starts and ends only grow along a walk (a window ends W - 1
+// after it starts); anything else is formatted afresh.
+static void MoveCounter(DecimalCounter* c, uint64_t value) {
+  if (value >= c->value) {
+    AdvanceCounter(c, value - c->value);
+  } else {
+    StartCounter(c, value);
+  }
+}
+
+void NextNumbers(SegmentNumbers* n, const Segment& s, bool first) {
+  if (!first) CountUp(&n->index);
+  MoveCounter(&n->start, static_cast<uint64_t>(s.start));
+  MoveCounter(&n->end, static_cast<uint64_t>(s.end));
+}
+
+void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Segment& s,
+                  double p) {
   const double phred = p > 0.0 ? std::floor(-10.0 * std::log10(p)) : 1000.0;
   const int score = phred < 1000.0 ? static_cast<int>(phred) : 1000;
   char* const begin = SinkReserve(out, name.size() + 4 * 24 + 3);
@@ -83,63 +123,66 @@ void WriteBedLine(TextSink* out, const std::string& name, int index, const Segme
   SinkCommit(out, at + 3);
 }
 
-// The special residues among letters[from..to] (0-based, both included).
-static int64_t CountSpecialLetters(const SpecialTable& special, const char* letters, int64_t from,
-                                   int64_t to) {
-  int64_t n = 0;
-  for (int64_t i = from; i <= to; ++i) n += special[static_cast<unsigned char>(letters[i])];
-  return n;
+void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
+                   SegmentScorer* scorer, TextSink* report, TextSink* bed, uint64_t* mask) {
+  const std::string bed_name = bed != nullptr ? BedName(*e.header) : "";
+  const LetterView letters{e.letters, 1};
+  SegmentNumbers numbers;
+  StartNumbers(&numbers, first_index);
+  bool first = true;
+  for (Segment s; NextSegment(bits, walk, &s); ++first_index, first = false) {
+    NextNumbers(&numbers, s, first);
+    // Every segment counts the special residues of its span in the bits, which mark exactly
+    // the letters of the set: the count the letters themselves give.
+    const PValue& p = ScoreSegment(scorer, s.specials, s.length);
+    if (report != nullptr) WriteSegmentLine(report, letters, numbers, s, p);
+    if (!(p.p < e.mask_below)) continue;
+    if (mask != nullptr) MarkSegment(MaskBits{mask, 0}, s);
+    if (bed != nullptr) WriteBedLine(bed, bed_name, first_index, s, p.p);
+  }
 }
 
-// The last line: the count of special residues in the whole sequence against the binomial.
-// Returns whether the normal approximation holds.
-static bool WriteOverallLine(const EntryText& e, TextSink* out) {
-  const int a = static_cast<int>(
-      CountSpecialLetters(MakeSpecialTable(e.special_residues), e.letters, 0, e.length - 1));
-  const double p = e.special_probability;
-  const int64_t expected = static_cast<int64_t>(std::ceil(e.length * p));
+bool WriteOverallLine(TextSink* out, int64_t specials, int length, double p) {
+  const int a = static_cast<int>(specials);
+  const int64_t expected = static_cast<int64_t>(std::ceil(length * p));
   bool valid = true;
   const bool below = a < expected;
   const double q =
-      below ? NormalLowerTail(a, e.length, p, &valid) : NormalUpperTail(a, e.length, p, &valid);
-  SinkPrintf(out, "#Overall: %d %e %e", a, 0.0, q);
+      below ? NormalLowerTail(a, length, p, &valid) : NormalUpperTail(a, length, p, &valid);
+  SinkPrintf(out, "\n#Overall: %d %e %e", a, 0.0, q);
   SinkWrite(out, below ? (valid ? " (-)\n" : "* (-)\n") : (valid ? " (+)\n" : "* (+)\n"));
   return valid;
 }
 
-EntryCounts WriteEntryOutputs(const EntryText& e, SegmentSource* segments, SegmentScorer* scorer,
-                              const EntrySinks& sinks) {
-  TextSink* const out = sinks.report;
-  std::string masked;
-  if (sinks.fasta != nullptr) masked.assign(e.unmasked, static_cast<std::size_t>(e.length));
-  if (out != nullptr) {
-    SinkWrite(out, "\n>", 2);
-    SinkWrite(out, *e.header);
-    SinkPut(out, '\n');
-    WriteWrapped(out, e.letters, e.length, 80);
-    SinkPrintf(out, "\n#Segments: %d\n", segments->count);
-  }
-  const std::string bed_name = sinks.bed != nullptr ? BedName(*e.header) : "";
-  const LetterView letters{e.letters, 1};
-  EntryCounts counts;
-  counts.segments = segments->count;
-  int64_t covered = 0;
-  Segment s;
-  for (int i = 0; NextSegment(segments, &s); ++i) {
-    // Every segment counts the special residues of its span in the binary sequence, which
-    // marks exactly the letters of the set: the count the letters themselves give.
-    const PValue& p = ScoreSegment(scorer, s.specials, s.length);
-    if (out != nullptr) WriteSegmentLine(out, letters, i + 1, s, p);
-    if (!(p.p < e.mask_below)) continue;
-    if (sinks.fasta != nullptr) {
-      counts.masked += MaskSegment(letters, s, e.mask, &masked[0], &covered);
+void WriteFastaHeader(TextSink* out, const std::string& header) {
+  SinkPut(out, '>');
+  SinkWrite(out, header);
+  SinkPut(out, '\n');
+}
+
+void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
+                      int64_t to) {
+  for (int64_t line = from; line < to; line += 80) {
+    const int64_t end = std::min(to, line + 80);
+    char* const begin = SinkReserve(out, static_cast<std::size_t>(end - line) + 1);
+    std::memcpy(begin, e.unmasked + line, static_cast<std::size_t>(end - line));
+    // The masked cells of the line, from the words that hold them.
+    for (int64_t w = line / 64; 64 * w < end; ++w) {
+      uint64_t bits = mask[w];
+      if (64 * w < line) bits &= ~uint64_t{0} << (line - 64 * w);
+      for (; bits != 0; bits &= bits - 1) {
+        const int64_t cell = 64 * w + __builtin_ctzll(bits);
+        if (cell >= end) break;
+        const unsigned char c = static_cast<unsigned char>(e.letters[cell]);
+        begin[cell - line] = e.mask == MaskStyle::kN ? 'N' : static_cast<char>(std::tolower(c));
+      }
     }
-    if (sinks.bed != nullptr) WriteBedLine(sinks.bed, bed_name, i + 1, s, p.p);
+    begin[end - line] = '\n';
+    SinkCommit(out, begin + (end - line) + 1);
   }
-  if (sinks.fasta != nullptr) WriteFastaEntry(sinks.fasta, *e.header, masked.data(), e.length);
-  if (out != nullptr) {
-    SinkPut(out, '\n');
-    counts.normal_valid = WriteOverallLine(e, out);
-  }
-  return counts;
+}
+
+void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n) {
+  WriteFastaHeader(out, header);
+  WriteWrapped(out, letters, n, 80);
 }

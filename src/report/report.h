@@ -1,10 +1,13 @@
 // An entry's outputs, formatted: its block of the report (.seg), its masked copy as a FASTA
-// entry (.fas) and its masked segments as BED lines (.bed).
+// record (.fas) and its masked segments as BED lines (.bed). Each is written in parts that
+// follow one another in the file, so that the parts of a long entry can be made apart (a
+// stretch of letters, the segments that open in a stretch) and written in order.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "output/number_format.h"
 #include "output/text_sink.h"
 #include "random/estimate.h"
 #include "score/scorer.h"
@@ -25,14 +28,12 @@ struct ReportHeader {
   int random_sequences;
 };
 
-// An entry as its outputs show it.
+// An entry as its segment lines and masked copy show it.
 struct EntryText {
   const std::string* header;  // the header line after '>'
   const char* letters;        // upper-cased
-  const char* unmasked;       // what the masked copy starts from: letters, or the input's case
+  const char* unmasked;       // what the masked copy shows unmasked: letters, or the input's case
   int length;
-  std::string special_residues;
-  double special_probability;
   MaskStyle mask;
   double mask_below;  // segments whose p-value lies below it are masked
 };
@@ -44,40 +45,60 @@ struct EntrySinks {
   TextSink* bed;
 };
 
-// What an entry's outputs came to, for the lines the driver prints.
-struct EntryCounts {
-  int segments = 0;
-  int64_t masked = 0;        // positions masked
-  bool normal_valid = true;  // the overall test's normal approximation holds
-};
-
 // An entry's name: its header up to the first space or tab, as BED lines name it.
 std::string BedName(const std::string& header);
-// Writes the run-parameter, special-residue and estimates lines.
-void WriteReportHeader(TextSink* out, const ReportHeader& h);
-// Walks the segments once: the report block (header line, letters, segment lines, overall
-// line), the masked copy, and a BED line for each segment masked, into whichever sinks are
-// given; each segment's p-value comes from the scorer, readied for the entry.
-EntryCounts WriteEntryOutputs(const EntryText& e, SegmentSource* segments, SegmentScorer* scorer,
-                              const EntrySinks& sinks);
-// A FASTA entry: ">header", then the letters, 80 to a line.
+
+// The report block, in order: its start (the run-parameter, special-residue and estimates
+// lines, then the header line), the letters 80 to a line, the count of segments, a line for
+// each segment, and the overall line.
+void WriteReportStart(TextSink* out, const ReportHeader& h, const std::string& header);
+// The letters of cells [from, to), 80 to a line; `from` is a multiple of 80.
+void WriteLetterLines(TextSink* out, const char* letters, int64_t from, int64_t to);
+void WriteSegmentCount(TextSink* out, int64_t count);
+// Walks the segments: a report line for each into `report`, and for each whose p-value lies
+// below the threshold its cells marked in the mask bits (shared with other stretches' writers,
+// so marked atomically) and its BED line into `bed`; either sink may be absent. Indices count
+// on from `first_index`.
+void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
+                   SegmentScorer* scorer, TextSink* report, TextSink* bed, uint64_t* mask);
+// The count of special residues in the whole sequence against the binomial; returns whether
+// the normal approximation holds.
+bool WriteOverallLine(TextSink* out, int64_t specials, int length, double special_probability);
+
+// The masked FASTA record: its header line, then the letters of each stretch [from, to) 80 to
+// a line (`from` a multiple of 80), the cells marked in `mask` masked.
+void WriteFastaHeader(TextSink* out, const std::string& header);
+void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
+                      int64_t to);
+// A record with nothing masked: ">header", then the letters, 80 to a line.
 void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n);
 
-// The steps of WriteEntryOutputs, over letters seen from a position on: data[0] holds
-// 1-based position `first` (1 for a whole sequence), so that any stretch can be handed in.
+// Letters and mask bits seen from a position on: letters.data[0] is 1-based position
+// letters.first, mask.words[0] holds cells 64 * mask.first_word on (1 and 0 for a whole
+// sequence), so that any stretch can be handed in.
 struct LetterView {
   const char* data;
   int64_t first;
 };
-// "%d %d %d %d %d %e " with the index, start, end, length, special residues and p-value,
-// then the segment's letters and a newline.
-void WriteSegmentLine(TextSink* out, LetterView letters, int index, const Segment& s,
+struct MaskBits {
+  uint64_t* words;
+  int64_t first_word;
+};
+// The index, start and end of the segment lines, in decimal, each from the line before.
+struct SegmentNumbers {
+  DecimalCounter index, start, end;
+};
+// Before the first line, whose index is given.
+void StartNumbers(SegmentNumbers* n, int64_t index);
+// For segment s, the first after StartNumbers or the one after the last.
+void NextNumbers(SegmentNumbers* n, const Segment& s, bool first);
+// A segment's line: "%d %d %d %d %d %e " with the index, start, end, length, special residues
+// and p-value, then its letters and a newline.
+void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n, const Segment& s,
                       const PValue& p);
-// The BED line of a segment: its entry's BED name, start - 1, end, the index,
+// A segment's BED line: its entry's BED name, start - 1, end, the index,
 // min(1000, floor(-10 log10 p)) (1000 for p = 0) and '.'.
-void WriteBedLine(TextSink* out, const std::string& name, int index, const Segment& s, double p);
-// Masks the segment's positions in `masked` (a view like `letters`): 'N', or lower case.
-// Returns how many of them lie after *covered, the last position masked so far, and moves
-// *covered on: segments come in ascending order of start, so every position counts once.
-int64_t MaskSegment(LetterView letters, const Segment& s, MaskStyle style, char* masked,
-                    int64_t* covered);
+void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Segment& s,
+                  double p);
+// Marks cells start - 1 .. end - 1 of the segment in the mask bits, atomically.
+void MarkSegment(MaskBits mask, const Segment& s);

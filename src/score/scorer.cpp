@@ -17,6 +17,12 @@ PValue MakePValue(double p) {
 
 void StartScoring(SegmentScorer* s, int length, double special_probability,
                   const LongestLengthCounts* empirical) {
+  // The scan statistic depends on nothing else: what was scored for the same length and
+  // probability (another stretch of the entry, say) stands.
+  if (!s->small.empty() && empirical == nullptr && s->empirical == nullptr && length == s->length &&
+      special_probability == s->special_probability) {
+    return;
+  }
   s->length = length;
   s->special_probability = special_probability;
   s->empirical = empirical;

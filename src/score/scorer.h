@@ -31,7 +31,8 @@ struct SegmentScorer {
   ScanWorkspace workspace;
 };
 
-// Readies the scorer for an entry, keeping the storage of the one before.
+// Readies the scorer for an entry (or a stretch of one), keeping the storage of the one before
+// and, for the scan statistic of the same length and probability, what it scored.
 void StartScoring(SegmentScorer* scorer, int length, double special_probability,
                   const LongestLengthCounts* empirical);
 // The p-value of a segment of `length` positions holding `specials` special residues.

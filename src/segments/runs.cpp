@@ -1,99 +1,161 @@
 #include <algorithm>
-#include <cstdint>
+#include <climits>
 
 #include "segments/segments.h"
 
-#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
-#include <emmintrin.h>
-#endif
+namespace {
 
-// Bit j set when cell j of p[0..n-1] is '1' (n at most 64).
-static uint64_t SpecialBits(const char* p, int64_t n) {
-  uint64_t bits = 0;
-#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
-  if (n == 64) {
-    const __m128i one = _mm_set1_epi8('1');
-    for (int k = 0; k < 4; ++k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-      const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, one)));
-      bits |= static_cast<uint64_t>(mask) << (16 * k);
+constexpr int64_t kNone = INT64_MIN / 4;  // a cell before any: no special residue seen
+
+int64_t HighestBit(uint64_t word) { return 63 - __builtin_clzll(word); }
+
+// Bits 0..r of a word: none for r < 0, all for r >= 63.
+uint64_t BitsUpTo(int64_t r) {
+  if (r < 0) return 0;
+  return r >= 63 ? ~uint64_t{0} : (uint64_t{2} << r) - 1;
+}
+
+// The bits of `word` that stand above its lowest set bit.
+uint64_t AboveLowest(uint64_t word) { return ~(((word & (0 - word)) << 1) - 1); }
+
+// For each cell of the word: whether any of the n cells just before it, within the word,
+// holds a special residue (1 <= n <= 63): the union of the word shifted by 1 to n, built by
+// doubling.
+uint64_t AnyInCellsBefore(uint64_t word, int n) {
+  uint64_t covered = word << 1, result = 0;
+  for (int width = 1, offset = 0, left = n; left > 0; width *= 2) {
+    if (left & width) {
+      result |= covered << offset;
+      offset += width;
+      left -= width;
     }
-    return bits;
+    covered |= covered << width;
   }
-#endif
-  for (int64_t j = 0; j < n; ++j) bits |= static_cast<uint64_t>(p[j] == '1') << j;
-  return bits;
+  return result;
 }
 
-// Number of set bits, without a library call on machines that lack the instruction.
-static inline int64_t CountBits(uint64_t x) {
-  x = x - ((x >> 1) & 0x5555555555555555ULL);
-  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
-  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
-  return static_cast<int64_t>((x * 0x0101010101010101ULL) >> 56);
+// The cells of `word` (word w) where a merged segment opens: a special residue with none in
+// the `linkage` cells before it (any run opens one when the linkage is 1 or less: runs always
+// have a cell between them). `last_one` is the cell of the last special residue before the
+// word.
+uint64_t OpensInWord(uint64_t word, int64_t w, int64_t linkage, int64_t last_one) {
+  const int64_t n = std::max<int64_t>(linkage, 1);
+  // A special residue earlier in the word lies within 63 cells; one before the word reaches
+  // the cells up to last_one + n.
+  const uint64_t within = n < 64 ? AnyInCellsBefore(word, static_cast<int>(n)) : AboveLowest(word);
+  return word & ~(within | BitsUpTo(last_one + n - 64 * w));
 }
 
-// 1-based position of the highest set bit of a nonzero word whose bit 0 is cell `base`.
-static int64_t LastPosition(int64_t base, uint64_t bits) {
-  return base + (63 - __builtin_clzll(bits)) + 1;
+// The cell of the last special residue before `cell`, looking back at most `reach` cells.
+int64_t LastOneBefore(const uint64_t* bits, int64_t cell, int64_t reach) {
+  const int64_t stop = std::max<int64_t>(0, cell - reach) / 64;
+  for (int64_t w = cell / 64; w >= stop; --w) {
+    uint64_t word = bits[w];
+    if (w == cell / 64) word &= BitsUpTo(cell % 64 - 1);
+    if (word != 0) return 64 * w + HighestBit(word);
+  }
+  return kNone;
 }
 
-MergedRunWalk StartMergedRunWalk(int length, int linkage) {
-  return MergedRunWalk{length, linkage, -64, 0, 0, 0, 0, 0, 0};
+Segment MergedSegment(int64_t first_cell, int64_t last_cell, int64_t specials) {
+  const int start = static_cast<int>(first_cell + 1);
+  const int end = static_cast<int>(last_cell + 1);
+  return Segment{start, end, end - start + 1, static_cast<int>(specials)};
 }
 
-// The record of a merged segment from position start to end (1-based) holding n special
-// positions.
-static Segment MergedSegment(int64_t start, int64_t end, int64_t n) {
-  const int s = static_cast<int>(start);
-  const int e = static_cast<int>(end);
-  return Segment{s, e, e - s + 1, static_cast<int>(n)};
+int64_t Words(int64_t length) { return (length + 63) / 64; }
+
+}  // namespace
+
+int64_t CountSpecials(const uint64_t* bits, int64_t from, int64_t to) {
+  int64_t n = 0;
+  for (int64_t w = from / 64; 64 * w < to; ++w) {
+    uint64_t word = bits[w];
+    if (64 * w < from) word &= ~BitsUpTo(from % 64 - 1);
+    if (64 * w + 64 > to) word &= BitsUpTo(to - 64 * w - 1);
+    n += BitCount(word);
+  }
+  return n;
 }
 
-bool NextMergedSegment(const char* binary, MergedRunWalk* r, Segment* f) {
+MergedRunWalk StartMergedRunWalk(const uint64_t* bits, int64_t length, int linkage, int64_t from,
+                                 int64_t to) {
+  MergedRunWalk r{};
+  r.length = length;
+  r.linkage = linkage;
+  r.to = std::min(to, length);
+  r.word = from / 64;
+  r.last_one = LastOneBefore(bits, 64 * r.word, std::max(linkage, 1));
+  r.opens = from < r.to
+                ? OpensInWord(bits[r.word], r.word, linkage, r.last_one) & ~BitsUpTo(from % 64 - 1)
+                : 0;
+  if (from >= r.to) r.word = Words(length);  // nothing opens here
+  return r;
+}
+
+bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
   for (;;) {
-    while (r->starts == 0) {
-      if (r->bits != 0) r->end = LastPosition(r->base, r->bits);
-      r->ones += CountBits(r->bits);
-      const uint64_t carry = r->bits >> 63;  // the word ended inside a run
-      r->base += 64;
-      if (r->base >= r->length) {
-        if (r->start == 0) return false;
-        *f = MergedSegment(r->start, r->end, r->ones - r->ones_at_start);
-        r->start = 0;
+    while (r->opens == 0) {
+      // The word is done: past it, or past the last cell, the segment in progress ends.
+      if (r->word < Words(r->length)) {
+        const uint64_t word = bits[r->word];
+        if (word != 0) r->last_one = 64 * r->word + HighestBit(word);
+        r->ones += BitCount(word);
+        ++r->word;
+      }
+      if (r->word >= Words(r->length)) {
+        if (!r->open) return false;
+        *s = MergedSegment(r->open_start, r->last_one, r->ones - r->ones_at_start);
+        r->open = false;
         return true;
       }
-      r->bits = SpecialBits(binary + r->base, std::min<int64_t>(64, r->length - r->base));
-      r->starts = r->bits & ~((r->bits << 1) | carry);
+      r->opens = OpensInWord(bits[r->word], r->word, r->linkage, r->last_one);
     }
-    const int j = __builtin_ctzll(r->starts);
-    r->starts &= r->starts - 1;
-    const uint64_t before = r->bits & ((uint64_t{1} << j) - 1);
-    const int64_t last = before != 0 ? LastPosition(r->base, before) : r->end;
-    const int64_t pos = r->base + j + 1;
-    if (r->start != 0 && JoinsSegment(pos, last, r->linkage)) continue;
-    const int64_t ones_before_pos = r->ones + CountBits(before);
-    const int64_t closed = r->start;
-    const int64_t closed_ones = ones_before_pos - r->ones_at_start;
-    r->start = pos;
-    r->ones_at_start = ones_before_pos;
-    if (closed != 0) {
-      *f = MergedSegment(closed, last, closed_ones);
+    const int j = __builtin_ctzll(r->opens);
+    const int64_t cell = 64 * r->word + j;
+    const uint64_t before = bits[r->word] & BitsUpTo(j - 1);
+    const int64_t last = before != 0 ? 64 * r->word + HighestBit(before) : r->last_one;
+    const int64_t ones = r->ones + BitCount(before);
+    const bool had = r->open;
+    const Segment closed = MergedSegment(r->open_start, last, ones - r->ones_at_start);
+    if (cell >= r->to) {
+      // Past the stretch: the segment in progress ends before it, and the walk with it.
+      r->opens = 0;
+      r->word = Words(r->length);
+      r->open = false;
+    } else {
+      r->opens &= r->opens - 1;
+      r->open = true;
+      r->open_start = cell;
+      r->ones_at_start = ones;
+    }
+    if (had) {
+      *s = closed;
       return true;
     }
+    if (cell >= r->to) return false;
   }
 }
 
-int LongestMergedLength(const char* binary, int length, int linkage) {
-  MergedRunWalk walk = StartMergedRunWalk(length, linkage);
-  int longest = 0;
-  for (Segment s; NextMergedSegment(binary, &walk, &s);) longest = std::max(longest, s.length);
-  return longest;
+int64_t CountMergedSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
+                            int64_t to) {
+  to = std::min(to, length);
+  if (from >= to) return 0;
+  int64_t last_one = LastOneBefore(bits, from - from % 64, std::max(linkage, 1));
+  int64_t count = 0;
+  for (int64_t w = from / 64; 64 * w < to; ++w) {
+    uint64_t opens = OpensInWord(bits[w], w, linkage, last_one);
+    if (64 * w < from) opens &= ~BitsUpTo(from % 64 - 1);
+    if (64 * w + 64 > to) opens &= BitsUpTo(to - 64 * w - 1);
+    count += BitCount(opens);
+    if (bits[w] != 0) last_one = 64 * w + HighestBit(bits[w]);
+  }
+  return count;
 }
 
-int CountMergedSegments(const char* binary, int length, int linkage) {
-  MergedRunWalk walk = StartMergedRunWalk(length, linkage);
-  int count = 0;
-  for (Segment s; NextMergedSegment(binary, &walk, &s);) ++count;
-  return count;
+int LongestMergedLength(const uint64_t* bits, int64_t length, int linkage) {
+  MergedRunWalk walk = StartMergedRunWalk(bits, length, linkage, 0, length);
+  int longest = 0;
+  for (Segment s; NextMergedSegment(bits, &walk, &s);) longest = std::max(longest, s.length);
+  return longest;
 }

@@ -1,13 +1,27 @@
 // Segments of a sequence: the record, runs of special residues merged by linkage distance,
-// the scanning window, and the walk over an entry's segments that the report writes from.
-// Every walk reads the binary sequence: one cell per position, '1' where a special residue
-// stands, '0' elsewhere, plus a '0' cell past the last position.
+// the scanning window, and the walk over the segments of a stretch of positions that the
+// report writes from. Every walk reads the special bits: bit i of word i / 64 is set when
+// position i + 1 holds a special residue; the bits past the last position are 0, and one
+// word of 0 follows them.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "stats/scan.h"
+
+inline bool SpecialAt(const uint64_t* bits, int64_t cell) {
+  return (bits[cell >> 6] >> (cell & 63)) & 1;
+}
+// Set bits of a word, without a library call on machines that lack the instruction.
+inline int64_t BitCount(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+  return static_cast<int64_t>((x * 0x0101010101010101ULL) >> 56);
+}
+// Special residues in cells [from, to).
+int64_t CountSpecials(const uint64_t* bits, int64_t from, int64_t to);
 
 // One segment; positions are 1-based, both ends included.
 struct Segment {
@@ -23,25 +37,31 @@ inline bool JoinsSegment(int64_t start, int64_t end, int64_t linkage) {
   return start - linkage <= end;
 }
 
-// The merged runs of '1' cells one at a time, in ascending order of start, read 64 cells at
-// a time. The walk holds no pointer: each step is given the binary sequence.
+// The merged runs that open in cells [from, to), in ascending order of start; the last may
+// reach past `to`. Read 64 cells at a time: a run opens a segment when the `linkage` cells
+// before it hold no special residue, so the runs that join one are never visited. The walk
+// holds no pointer: each step is given the bits.
 struct MergedRunWalk {
-  int length;
-  int linkage;
-  int64_t base;           // 0-based index of the cell of bit 0 of `bits`
-  uint64_t bits;          // '1' cells of the current word
-  uint64_t starts;        // run starts of the current word not yet visited
-  int64_t start;          // 1-based start of the segment in progress; 0 for none
-  int64_t end;            // last special position before the current word
-  int64_t ones;           // special positions before the current word
-  int64_t ones_at_start;  // special positions before the segment in progress
+  int64_t length;
+  int64_t linkage;
+  int64_t to;
+  int64_t word;           // the word whose opening runs are being visited
+  uint64_t opens;         // cells of that word where a segment opens, not yet visited
+  int64_t ones;           // special residues in the words before `word` (from the first read)
+  int64_t last_one;       // cell of the last special residue before `word`; very low if none
+  bool open;              // a segment is in progress
+  int64_t open_start;     // its first cell
+  int64_t ones_at_start;  // special residues before it (counted as `ones`)
 };
-MergedRunWalk StartMergedRunWalk(int length, int linkage);
+MergedRunWalk StartMergedRunWalk(const uint64_t* bits, int64_t length, int linkage, int64_t from,
+                                 int64_t to);
 // The next merged segment; false when there is none.
-bool NextMergedSegment(const char* binary, MergedRunWalk* walk, Segment* s);
-// The length of the longest merged segment (0 when there is none), and how many there are.
-int LongestMergedLength(const char* binary, int length, int linkage);
-int CountMergedSegments(const char* binary, int length, int linkage);
+bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* walk, Segment* s);
+// How many merged segments open in cells [from, to), counted a word at a time.
+int64_t CountMergedSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
+                            int64_t to);
+// The length of the longest merged segment of the sequence, 0 when there is none.
+int LongestMergedLength(const uint64_t* bits, int64_t length, int linkage);
 
 // Window mode. The p-value of a window depends on its count alone (the width, the length
 // and the probability are fixed), so each count met is scored once.
@@ -57,37 +77,44 @@ struct WindowScores {
 };
 WindowScores MakeWindowScores(int width, int length, double special_probability,
                               double record_below);
-// The recorded windows, slid from the first position on; with `merge`, each joins the
-// segment in progress by the linkage rule. Records come out as the window slides.
+// The recorded windows whose start lies in cells [from, to), slid from `from` on; with
+// `merge`, each joins the segment in progress by the linkage rule, and the segments that open
+// in [from, to) are given, the last maybe reaching past `to`.
 struct WindowWalk {
   bool merge;
   int linkage;
+  int64_t to;
   int64_t j;              // 0-based start of the next window to score
-  int64_t k;              // '1' cells of window j
-  int64_t ones;           // '1' cells before position j
+  int64_t k;              // special residues of window j
+  int64_t ones;           // special residues from `from` up to cell j
   bool open;              // a merged segment is in progress
+  bool owned;             // it opened in [from, to), so this walk gives it
   Segment current;        // that segment
-  int64_t ones_at_start;  // '1' cells before its start
-  int64_t ones_at_end;    // '1' cells up to its end
+  int64_t ones_at_start;  // special residues before its start (counted as `ones`)
+  int64_t ones_at_end;    // special residues up to its end
 };
-WindowWalk StartWindowWalk(const char* binary, const WindowScores& scores, bool merge, int linkage);
+// Starts at `from`; with merging, a segment that opened before `from` and that the windows
+// from `from` on still join is followed but not given (the walk of the stretch before gives
+// it). The windows before `from` that could join are scored to find it: up to width +
+// linkage of them.
+WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
+                           int64_t from, int64_t to);
 // The next recorded window, or with merging the next merged segment; false at the end.
-bool NextWindowSegment(const char* binary, WindowScores* scores, WindowWalk* walk, Segment* s);
+bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* walk, Segment* s);
 
-// The segments an entry's report lists, walked as they are written so that no list of them
-// is kept. It owns what it walks (the binary sequence, the window scores), so a copy walks on
-// its own.
+// The segments of a stretch that a report lists, walked as they are written so that no list
+// of them is kept: merged runs (runs mode) or recorded windows (window mode). It holds no
+// pointer: each step is given the bits, so a copy walks on its own.
 enum class DetectionMode { kRuns, kWindow };
-struct SegmentSource {
+struct SegmentWalk {
   DetectionMode mode = DetectionMode::kRuns;
-  std::vector<char> binary;
-  int length = 0;
   MergedRunWalk runs{};
   WindowScores scores{};
   WindowWalk windows{};
-  int count = 0;  // how many segments there are
 };
-SegmentSource MergedRunSource(std::vector<char> binary, int length, int linkage);
-SegmentSource WindowSource(std::vector<char> binary, WindowScores scores, bool merge, int linkage);
+SegmentWalk MergedRunSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
+                              int64_t to);
+SegmentWalk WindowSegments(const uint64_t* bits, WindowScores scores, bool merge, int linkage,
+                           int64_t from, int64_t to);
 // The next segment in report order; false past the last one.
-bool NextSegment(SegmentSource* source, Segment* s);
+bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s);

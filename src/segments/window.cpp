@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "segments/segments.h"
 
 WindowScores MakeWindowScores(int width, int length, double special_probability,
@@ -5,11 +7,13 @@ WindowScores MakeWindowScores(int width, int length, double special_probability,
   return WindowScores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
 }
 
+namespace {
+
 // Scores a count met for the first time. The tables grow to the largest count met, not to
 // the width.
-static void ScoreCount(WindowScores* s, int64_t k) {
+void ScoreCount(WindowScores* s, int64_t k) {
   const std::size_t i = static_cast<std::size_t>(k);
-  if (i >= s->p.size()) {
+  if (i >= s->verdict.size()) {
     s->p.resize(i + 1, 0.0);
     s->verdict.resize(i + 1, WindowVerdict::kUnscored);
   }
@@ -18,17 +22,11 @@ static void ScoreCount(WindowScores* s, int64_t k) {
   s->verdict[i] = s->p[i] < s->record_below ? WindowVerdict::kRecorded : WindowVerdict::kPassed;
 }
 
-WindowWalk StartWindowWalk(const char* binary, const WindowScores& scores, bool merge,
-                           int linkage) {
-  WindowWalk w{merge, linkage, 0, 0, 0, false, {}, 0, 0};
-  for (int i = 0; i < scores.width && i < scores.length; ++i) w.k += binary[i] == '1';
-  return w;
-}
-
-// Slides from window w->j to the next recorded one; false when none is left. Most windows
-// are not recorded, so this loop keeps its state in registers and looks up one byte a window.
-static bool SlideToRecorded(const char* b, WindowScores* s, WindowWalk* w) {
-  const int64_t W = s->width, last = int64_t{s->length} - W;
+// Slides from window w->j to the next recorded one starting at `last` at the latest; false
+// when there is none. Most windows are not recorded, so this loop keeps its state in
+// registers and looks up one byte a window.
+bool SlideToRecorded(const uint64_t* bits, WindowScores* s, WindowWalk* w, int64_t last) {
+  const int64_t W = s->width;
   int64_t j = w->j, k = w->k, ones = w->ones;
   bool found = false;
   for (; j <= last; ++j) {
@@ -40,9 +38,9 @@ static bool SlideToRecorded(const char* b, WindowScores* s, WindowWalk* w) {
       found = true;
       break;
     }
-    // Cell `length` is '0', so the cell entering the last window is always there to read.
-    const int64_t leaving = b[j] == '1';
-    k += (b[j + W] == '1') - leaving;
+    // The cell past the last position is 0, so the cell entering the last window is there.
+    const int64_t leaving = SpecialAt(bits, j);
+    k += SpecialAt(bits, j + W) - leaving;
     ones += leaving;
   }
   w->j = j;
@@ -51,23 +49,57 @@ static bool SlideToRecorded(const char* b, WindowScores* s, WindowWalk* w) {
   return found;
 }
 
-// The merged segment in progress, its length and count taken from the cells it spans.
-static Segment ClosedSegment(const WindowWalk& w) {
+// The segment in progress, its length and count taken from the cells it spans.
+Segment ClosedSegment(const WindowWalk& w) {
   Segment s = w.current;
   s.length = s.end - s.start + 1;
   s.specials = static_cast<int>(w.ones_at_end - w.ones_at_start);
   return s;
 }
 
-bool NextWindowSegment(const char* binary, WindowScores* scores, WindowWalk* w, Segment* s) {
+// The windows that still matter from w->j on: those starting before the end of the stretch,
+// and past it those that could join the segment in progress.
+int64_t LastWindowThatMatters(const WindowScores& s, const WindowWalk& w) {
+  int64_t last = w.to - 1;
+  if (w.merge && w.open) last = std::max(last, int64_t{w.current.end} + w.linkage - 1);
+  return std::min(last, int64_t{s.length} - s.width);
+}
+
+}  // namespace
+
+WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
+                           int64_t from, int64_t to) {
+  const int64_t W = scores->width;
+  WindowWalk w{};
+  w.merge = merge;
+  w.linkage = linkage;
+  w.to = to;
+  // A window starting at `from` on joins one that started at j when j + W reaches its start
+  // minus the linkage distance: the last recorded window from there on is the segment's end.
+  const int64_t first = merge ? std::max<int64_t>(0, from + 1 - linkage - W) : from;
+  w.j = std::min<int64_t>(first, from);
+  w.k = CountSpecials(bits, w.j, std::min<int64_t>(w.j + W, scores->length));
+  while (w.j < from && SlideToRecorded(bits, scores, &w, from - 1)) {
+    w.open = true;
+    w.current.end = static_cast<int>(w.j + W);
+    const int64_t leaving = SpecialAt(bits, w.j);
+    w.k += SpecialAt(bits, w.j + W) - leaving;
+    ++w.j;
+  }
+  w.ones = 0;  // counted from `from` on
+  return w;
+}
+
+bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w, Segment* s) {
   const int W = scores->width;
   if (W < 1) return false;
-  while (SlideToRecorded(binary, scores, w)) {
+  while (SlideToRecorded(bits, scores, w, LastWindowThatMatters(*scores, *w))) {
     const Segment window{static_cast<int>(w->j + 1), static_cast<int>(w->j + W), W,
                          static_cast<int>(w->k)};
     const int64_t ones_at_start = w->ones, ones_at_end = w->ones + w->k;
-    const int64_t leaving = binary[w->j] == '1';
-    w->k += (binary[w->j + W] == '1') - leaving;
+    const int64_t start = w->j;
+    const int64_t leaving = SpecialAt(bits, w->j);
+    w->k += SpecialAt(bits, w->j + W) - leaving;
     w->ones += leaving;
     ++w->j;
     if (!w->merge) {
@@ -81,16 +113,27 @@ bool NextWindowSegment(const char* binary, WindowScores* scores, WindowWalk* w, 
       w->ones_at_end = ones_at_end;
       continue;
     }
-    const bool had = w->open;
-    if (had) *s = ClosedSegment(*w);
+    const bool had = w->open && w->owned;
+    const Segment closed = ClosedSegment(*w);
+    if (start >= w->to) {
+      // Past the stretch: the segment in progress ends before this window.
+      w->open = false;
+      w->j = int64_t{scores->length};
+      if (had) *s = closed;
+      return had;
+    }
     w->open = true;
+    w->owned = true;
     w->current = window;
     w->ones_at_start = ones_at_start;
     w->ones_at_end = ones_at_end;
-    if (had) return true;
+    if (had) {
+      *s = closed;
+      return true;
+    }
   }
-  if (!w->open) return false;
-  *s = ClosedSegment(*w);
+  const bool had = w->open && w->owned;
+  if (had) *s = ClosedSegment(*w);
   w->open = false;
-  return true;
+  return had;
 }

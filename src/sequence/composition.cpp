@@ -66,38 +66,70 @@ void UpperCase(char* letters, long n) {
   for (long i = 0; i < n; ++i) letters[i] = AsciiUpper(letters[i]);
 }
 
-// Counts of A, T, G and C in seq[0..n-1] into counts[0..3].
-static void CountNucleotides(const char* seq, long n, long counts[4]) {
-  long i = 0;
 #if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
-  // Sixteen letters at a time; the 8-bit lane counters are summed before they can overflow.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i letters[4] = {_mm_set1_epi8('A'), _mm_set1_epi8('T'), _mm_set1_epi8('G'),
-                              _mm_set1_epi8('C')};
-  while (n - i >= 16) {
-    __m128i lanes[4] = {zero, zero, zero, zero};
-    for (long end = i + 16 * std::min<long>((n - i) / 16, 255); i < end; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seq + i));
-      for (int k = 0; k < 4; ++k) lanes[k] = _mm_sub_epi8(lanes[k], _mm_cmpeq_epi8(v, letters[k]));
-    }
-    // Each half of a sum is at most 8 * 255, so its low 32 bits hold it, also on 32-bit x86.
-    for (int k = 0; k < 4; ++k) {
-      const __m128i sums = _mm_sad_epu8(lanes[k], zero);
-      counts[k] += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
+// Sixteen letters: upper-cased in place, their A, T, G and C added to the lanes of
+// counts[0..3] (one count a lane, summed before a lane can overflow), and a bit each for those
+// of the set (at most eight letters).
+static uint32_t EncodeSixteen(char* at, const __m128i* set, int set_size, __m128i counts[4]) {
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  const __m128i from_a = _mm_sub_epi8(v, _mm_set1_epi8('a'));
+  const __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(25)), from_a);
+  v = _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8('a' - 'A')));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
+  const char order[] = "ATGC";
+  for (int k = 0; k < 4; ++k) {
+    counts[k] = _mm_sub_epi8(counts[k], _mm_cmpeq_epi8(v, _mm_set1_epi8(order[k])));
+  }
+  __m128i special = _mm_setzero_si128();
+  for (int i = 0; i < set_size; ++i) special = _mm_or_si128(special, _mm_cmpeq_epi8(v, set[i]));
+  return static_cast<uint32_t>(_mm_movemask_epi8(special));
+}
+
+static int64_t LaneSum(__m128i lanes) {
+  const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+  return _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
+}
+#endif
+
+void EncodeLetters(char* letters, int64_t from, int64_t to, const std::string& set, uint64_t* bits,
+                   int64_t counts[4]) {
+  int64_t i = from;
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
+  if (set.size() <= 8) {
+    __m128i set_letters[8];
+    for (std::size_t k = 0; k < set.size(); ++k) set_letters[k] = _mm_set1_epi8(set[k]);
+    const int set_size = static_cast<int>(set.size());
+    while (to - i >= 64) {
+      __m128i lanes[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(),
+                          _mm_setzero_si128()};
+      // At most 255 blocks of 64 before the 8-bit lanes are summed: four adds a lane a block.
+      for (int64_t end = i + 64 * std::min<int64_t>((to - i) / 64, 63); i < end; i += 64) {
+        uint64_t word = 0;
+        for (int q = 0; q < 4; ++q) {
+          word |= uint64_t{EncodeSixteen(letters + i + 16 * q, set_letters, set_size, lanes)}
+                  << (16 * q);
+        }
+        bits[i / 64] = word;
+      }
+      for (int k = 0; k < 4; ++k) counts[k] += LaneSum(lanes[k]);
     }
   }
 #endif
-  long rest[kNotNucleotide + 1] = {};
-  for (; i < n; ++i) ++rest[kNucleotideIndex[static_cast<unsigned char>(seq[i])]];
-  for (int k = 0; k < 4; ++k) counts[k] += rest[k];
+  const SpecialTable special = MakeSpecialTable(set);
+  for (; i < to; ++i) {
+    const char letter = AsciiUpper(letters[i]);
+    letters[i] = letter;
+    const unsigned char c = static_cast<unsigned char>(letter);
+    const int index = kNucleotideIndex[c];
+    if (index != kNotNucleotide) ++counts[index];
+    if (i % 64 == 0) bits[i / 64] = 0;
+    bits[i / 64] |= uint64_t{special[c]} << (i % 64);
+  }
 }
 
-bool NucleotideFrequencies(const char* letters, long n, double freq[4]) {
+bool FrequenciesOf(const int64_t counts[4], double freq[4]) {
   for (int i = 0; i < 4; ++i) freq[i] = 0.0;
-  if (n <= 0) return false;
-  long counts[4] = {0, 0, 0, 0};
-  CountNucleotides(letters, n, counts);
-  const long valid = counts[0] + counts[1] + counts[2] + counts[3];
+  const int64_t valid = counts[0] + counts[1] + counts[2] + counts[3];
   if (valid == 0) return false;
   // Integer counts below 2^53 convert exactly, so these are the doubles a running sum of
   // 1.0 per letter would give.
@@ -126,27 +158,27 @@ bool EstimateLinkageDistance(double p, int* distance) {
   return true;
 }
 
-void EncodeBinary(const char* letters, int n, const std::string& set, char* binary) {
-  int k = 0;
+void UnpackBits(const uint64_t* bits, int64_t n, char* cells) {
+  for (int64_t i = 0; i < n; ++i) cells[i] = (bits[i / 64] >> (i % 64)) & 1 ? '1' : '0';
+}
+
+void PackBits(const char* cells, int64_t n, uint64_t* bits) {
+  int64_t i = 0;
 #if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
-  // Small sets, sixteen letters at a time: '0' plus 1 where a letter of the set matches.
-  if (set.size() <= 8) {
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i digit_zero = _mm_set1_epi8('0');
-    for (; n - k >= 16; k += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(letters + k));
-      __m128i match = _mm_setzero_si128();
-      for (const char letter : set)
-        match = _mm_or_si128(match, _mm_cmpeq_epi8(v, _mm_set1_epi8(letter)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(binary + k),
-                       _mm_add_epi8(digit_zero, _mm_and_si128(match, one)));
+  const __m128i one = _mm_set1_epi8('1');
+  for (; n - i >= 64; i += 64) {
+    uint64_t word = 0;
+    for (int q = 0; q < 4; ++q) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + i + 16 * q));
+      word |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, one)))}
+              << (16 * q);
     }
+    bits[i / 64] = word;
   }
 #endif
-  std::array<char, 256> code;
-  code.fill('0');
-  for (const char letter : set) code[static_cast<unsigned char>(letter)] = '1';
-  for (; k < n; ++k) binary[k] = code[static_cast<unsigned char>(letters[k])];
-  // The cell one past the last position stands for the sequence terminator.
-  binary[n] = '0';
+  for (; i < n; ++i) {
+    if (i % 64 == 0) bits[i / 64] = 0;
+    bits[i / 64] |= uint64_t{cells[i] == '1'} << (i % 64);
+  }
+  bits[(n + 63) / 64] = 0;  // the word of 0 past the last cell
 }

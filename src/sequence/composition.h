@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 // "ATGC": the order of the nucleotide frequencies everywhere.
@@ -19,14 +20,20 @@ using SpecialTable = std::array<bool, 256>;
 SpecialTable MakeSpecialTable(const std::string& set);
 // Upper-cases the first n characters in place (ASCII letters only).
 void UpperCase(char* letters, long n);
-// Frequencies of A, T, G and C among the first n letters (upper case); false when none of
-// them is there.
-bool NucleotideFrequencies(const char* letters, long n, double freq[4]);
+// Upper-cases letters[from, to) in place, adds their A, T, G and C to counts[0..3] and sets
+// bit i % 64 of bits[i / 64] for each letter of the special-residue set, clearing the others;
+// `from` is a multiple of 64.
+void EncodeLetters(char* letters, int64_t from, int64_t to, const std::string& set, uint64_t* bits,
+                   int64_t counts[4]);
+// The frequencies of A, T, G and C from their counts; false when there are none.
+bool FrequenciesOf(const int64_t counts[4], double freq[4]);
 // Probability of a special residue at a position: the frequencies of the set's nucleotides,
 // summed in the set's order.
 double SpecialProbability(const std::string& set, const double freq[4]);
 // Linkage distance from the special-residue probability p: 2/(3p) rounded half to even, at
 // least 1. False when 2/(3p) is not finite or lies beyond the range of int.
 bool EstimateLinkageDistance(double p, int* distance);
-// Fills binary[0..n] with '1' where letters[i] is in the set, else '0'; binary[n] is '0'.
-void EncodeBinary(const char* letters, int n, const std::string& set, char* binary);
+// Between special bits and cells of '1' and '0' (the random sequences shuffle cells): n cells
+// each way; packing ends with the word of 0 that follows the bits.
+void UnpackBits(const uint64_t* bits, int64_t n, char* cells);
+void PackBits(const char* cells, int64_t n, uint64_t* bits);

@@ -2,11 +2,17 @@
 // a pipe works as well as a file and a block boundary may fall anywhere.
 #include "sequence/fasta.h"
 
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "output/pages.h"
 
 namespace {
 
@@ -102,6 +108,38 @@ const char* ScanHeader(FastaScanner* s, const char* p, const char* end) {
   return nl + 1;
 }
 
+// Copies the kept bytes from *p on into out, up to `end` or until `out_end` is reached.
+// Letters run in long lines: sixteen bytes that are all kept go at once.
+char* CopyKept(const char** from, const char* end, char* out, char* const out_end) {
+  const char* p = *from;
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
+  const __m128i case_bit = _mm_set1_epi8(0x20), a = _mm_set1_epi8('a'), z = _mm_set1_epi8(25);
+  const __m128i dash = _mm_set1_epi8('-');
+  while (end - p >= 16 && out_end - out >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i from_a = _mm_sub_epi8(_mm_or_si128(v, case_bit), a);
+    const __m128i kept =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_a, z), from_a), _mm_cmpeq_epi8(v, dash));
+    if (_mm_movemask_epi8(kept) == 0xffff) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+      p += 16;
+      out += 16;
+      continue;
+    }
+    for (const char* stop = p + 16; p < stop; ++p) {
+      *out = *p;
+      out += kKept[static_cast<unsigned char>(*p)];
+    }
+  }
+#endif
+  for (; p < end && out < out_end; ++p) {
+    *out = *p;
+    out += kKept[static_cast<unsigned char>(*p)];
+  }
+  *from = p;
+  return out;
+}
+
 // Appends the kept bytes of [p, end) to the chunks; false once max_letters is reached. An
 // entry read alone keeps all its letters, so that it can still be written out.
 bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
@@ -113,6 +151,7 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
           s->chunks.empty() ? s->first_chunk : std::min(kChunk, std::max(kFirstChunk, s->letters));
       s->chunks.emplace_back();
       s->chunks.back().reserve(room);
+      AdviseHugePages(s->chunks.back().data(), s->chunks.back().capacity());
     }
     std::string& chunk = s->chunks.back();
     const std::size_t old = chunk.size();
@@ -121,10 +160,7 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
     chunk.resize(old + room);
     char* out = &chunk[old];
     char* const out_end = out + room;
-    for (; p < end && out < out_end; ++p) {
-      *out = *p;
-      out += kKept[static_cast<unsigned char>(*p)];
-    }
+    out = CopyKept(&p, end, out, out_end);
     const std::size_t added = static_cast<std::size_t>(out - &chunk[old]);
     chunk.resize(old + added);
     s->letters += added;
@@ -141,6 +177,7 @@ void JoinChunks(FastaScanner* s) {
     return;
   }
   seq.reserve(s->letters);
+  AdviseHugePages(seq.data(), seq.capacity());
   for (std::string& chunk : s->chunks) {
     seq.append(chunk);
     std::string().swap(chunk);
@@ -209,8 +246,7 @@ FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters, std::s
 bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
   // What each stage does with the bytes from p on; it returns where the next stage starts.
   using Scan = const char* (*)(FastaScanner*, const char*, const char*);
-  static constexpr Scan kScan[] = {ScanToFirstHeader, ScanHeader, ScanSequence,
-                                   ScanForCountedLine};
+  static constexpr Scan kScan[] = {ScanToFirstHeader, ScanHeader, ScanSequence, ScanForCountedLine};
   const char* p = data;
   const char* const end = data + n;
   s->used = n;

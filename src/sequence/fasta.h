@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The first entry of a FASTA file.
@@ -46,6 +47,13 @@ FastaStatus FastaScannerFinish(FastaScanner* scanner);
 // starts the next entry) or to the end. Only one entry is held at a time.
 struct FastaReader;
 FastaReader* OpenFastaReader(int fd);
+// Whether fd is a regular file, not gzip, and its size: its entries can then be read a
+// stretch at a time, several stretches at once.
+bool IsPlainFile(int fd, uint64_t* size);
+// The entries of a plain file whose '>' lies in bytes [from, to), read by position (the
+// file's offset is left alone); the last may reach past `to`. An entry starts at the first
+// '>' of a line, so the stretches of a file read in turn give every entry once, in order.
+FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to);
 // The next entry and its outcome: kOk, kNoEntry (a last header line without its newline),
 // kTooLong (its letters are kept all the same) or kReadError (the input could not be read
 // or decompressed; no entry follows). False once the input holds no more entries.

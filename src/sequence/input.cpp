@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "sequence/fasta.h"
@@ -177,19 +180,114 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries) {
 }
 
 struct FastaReader {
-  ByteSource* source;
+  ByteSource* source = nullptr;   // the whole input, in order
   const char* data = nullptr;     // the block in hand
   std::size_t size = 0, pos = 0;  // its bytes, and the first not yet given to an entry
   bool failed = false;
+  // A stretch of a plain file, read with pread: entries whose '>' lies before `end` are its.
+  int fd = -1;
+  uint64_t offset = 0;  // of the byte after the block in hand
+  uint64_t end = 0;
+  std::unique_ptr<char[]> block;  // kBlock bytes, not cleared: only what is read is looked at
+  std::atomic<std::size_t> bytes_read{0};
 };
 
-FastaReader* OpenFastaReader(int fd) { return new FastaReader{OpenByteSource(fd)}; }
+FastaReader* OpenFastaReader(int fd) {
+  auto* r = new FastaReader();
+  r->source = OpenByteSource(fd);
+  return r;
+}
+
+namespace {
+
+// Reads up to n bytes at `offset`, retrying after a signal; -1 on a read error.
+long ReadAt(int fd, char* buf, std::size_t n, uint64_t offset) {
+  for (;;) {
+    const ssize_t got = pread(fd, buf, n, static_cast<off_t>(offset));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+// The first entry that starts at or after `from` and before `to`, by the reader's own rules:
+// an entry starts at the first '>' of a line (the rest of that line is its header, and its
+// letters run to the next '>'), so a '>' after another in its line starts none. -1 for none,
+// -2 for a read error.
+int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block) {
+  // Back to the start of the line that holds `from`.
+  uint64_t line = from;
+  while (line > 0) {
+    const uint64_t back = std::min<uint64_t>(line, kBlock);
+    const long got = ReadAt(fd, block, back, line - back);
+    if (got != static_cast<long>(back)) return -2;
+    const void* nl = memrchr(block, '\n', back);
+    if (nl != nullptr) {
+      line = line - back + static_cast<uint64_t>(static_cast<const char*>(nl) - block) + 1;
+      break;
+    }
+    line -= back;
+  }
+  // Line by line: the first '>' of each is where an entry starts.
+  bool in_header = false;  // a '>' of this line has been met (before `from`)
+  for (uint64_t at = line; at < to;) {
+    const long got = ReadAt(fd, block, kBlock, at);
+    if (got < 0) return -2;
+    if (got == 0) return -1;
+    const char* p = block;
+    const char* const end = p + got;
+    for (;;) {
+      const char* gt = static_cast<const char*>(std::memchr(p, '>', end - p));
+      const char* stop = gt != nullptr ? gt : end;
+      if (in_header && std::memchr(p, '\n', stop - p) != nullptr) in_header = false;
+      at += static_cast<uint64_t>(stop - p);
+      if (gt == nullptr || at >= to) break;
+      if (!in_header) {
+        if (at >= from) return static_cast<int64_t>(at);
+        in_header = true;
+      }
+      ++at;
+      p = gt + 1;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool IsPlainFile(int fd, uint64_t* size) {
+  struct stat st;
+  unsigned char magic[2];
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return ReadAt(fd, reinterpret_cast<char*>(magic), 2, 0) != 2 ||
+         !(magic[0] == 0x1f && magic[1] == 0x8b);
+}
+
+FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to) {
+  auto* r = new FastaReader();
+  r->fd = fd;
+  r->end = to;
+  r->block.reset(new char[kBlock]);
+  const int64_t start = FirstEntryStart(fd, from, to, r->block.get());
+  r->failed = start == -2;
+  r->offset = start >= 0 ? static_cast<uint64_t>(start) : to;
+  return r;
+}
 
 // Makes sure bytes are in hand; false at the end of the input or on an error.
 static bool FillBlock(FastaReader* r) {
   if (r->pos < r->size) return true;
   if (r->failed) return false;
-  const long n = NextBytes(r->source, &r->data);
+  long n;
+  if (r->source != nullptr) {
+    n = NextBytes(r->source, &r->data);
+  } else {
+    n = ReadAt(r->fd, r->block.get(), kBlock, r->offset);
+    r->data = r->block.get();
+    if (n > 0) {
+      r->offset += static_cast<uint64_t>(n);
+      r->bytes_read.fetch_add(static_cast<std::size_t>(n), std::memory_order_relaxed);
+    }
+  }
   r->failed = n < 0;
   r->size = n > 0 ? static_cast<std::size_t>(n) : 0;
   r->pos = 0;
@@ -197,6 +295,8 @@ static bool FillBlock(FastaReader* r) {
 }
 
 bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
+  // A stretch ends with the last entry that starts before its end.
+  if (r->source == nullptr && r->offset - r->size + r->pos >= r->end) return false;
   FastaScanner* scanner = NewEntryScanner(entry);
   bool open = true;
   while (open && FillBlock(r)) {
@@ -210,10 +310,15 @@ bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
 }
 
 void FastaReaderProgress(const FastaReader* r, std::size_t* done, std::size_t* total) {
-  ByteProgress(r->source, done, total);
+  if (r->source != nullptr) {
+    ByteProgress(r->source, done, total);
+  } else {
+    *done = r->bytes_read.load(std::memory_order_relaxed);
+    *total = 0;
+  }
 }
 
 void CloseFastaReader(FastaReader* r) {
-  CloseByteSource(r->source);
+  if (r->source != nullptr) CloseByteSource(r->source);
   delete r;
 }

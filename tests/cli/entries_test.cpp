@@ -172,11 +172,13 @@ TEST_P(AllEntries, EqualsEachEntryAlone) {
   }
   CheckAllEntries(plain + ".gz", args, want, fasta);
   CheckAllEntries(plain, args, want, fasta, true);
-  for (const char* threads : {"2", "8"}) {
+  // Many jobs in flight that wait for each other: from a file cut into stretches of 200
+  // bytes, whose entries are cut into stretches of 320 letters, and from a gzip stream.
+  for (const char* threads : {"1", "2", "8"}) {
     std::vector<std::string> threaded = args;
     threaded.insert(threaded.end(), {"--threads", threads});
-    CheckAllEntries(plain, threaded, want, fasta, false, "1,1,64");
-    CheckAllEntries(plain + ".gz", threaded, want, fasta, false, "2,100,1");
+    CheckAllEntries(plain, threaded, want, fasta, false, "1,1,64,200,320");
+    CheckAllEntries(plain + ".gz", threaded, want, fasta, false, "2,100,1,4194304,640");
   }
   fs::remove_all(dir);
 }
@@ -191,6 +193,49 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"-S:30", "--seed", "99", "-F", "-M:0.5"},
                       std::vector<std::string>{"-B:30", "--seed=5", "--bed", "-M:0.5"},
                       std::vector<std::string>{"--no-report", "-L", "--bed"}));
+
+// One long entry, alone: cut into stretches of 320 letters that several threads encode and
+// format apart, it gives the bytes one thread gives it whole, in every mode.
+TEST(Threads, OneEntryCutIntoStretches) {
+  std::mt19937 rng(17);
+  std::string letters;
+  for (int i = 0; i < 40; ++i) letters += Letters(rng, 400, i % 5 == 0 ? "AAAAATCG" : "ACGT");
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/one.fa") << MakeEntry("long one", letters, "\n").bytes;
+  const std::vector<std::vector<std::string>> switch_sets = {
+      {},
+      {"-F", "--bed"},
+      {"-L", "--keep-case", "-M:0.5"},
+      {"-W:50", "-F", "-P:0.2"},
+      {"-W:50", "-N", "--bed", "-P:0.2"},
+      {"-W:30", "-E:-5", "-F", "-P:0.3", "-M:0.3"},
+      {"-E:100", "-L"},
+      {"-W:400", "-F"},
+      {"-S:20", "--seed", "3", "-M:0.5", "-F"},
+      {"-K", "-L"}};
+  for (const auto& switches : switch_sets) {
+    std::map<std::string, std::string> want;
+    for (const char* threads : {"1", "2", "3"}) {
+      for (const bool cut : {false, true}) {
+        const std::string run_dir = RunDirectory();
+        fs::copy_file(dir + "/one.fa", run_dir + "/work/in.fa");
+        std::vector<std::string> args = {"in.fa", "out", "--threads", threads};
+        args.insert(args.end(), switches.begin(), switches.end());
+        RunOptions options;
+        if (cut) options.job_limits = "1,1,64,200,320";
+        const RunResult run = RunKestra(run_dir, args, options);
+        std::map<std::string, std::string> got = {
+            {"status", std::to_string(run.status)}, {"out", run.out}, {"err", run.err}};
+        for (const char* file : {"out.seg", "out.fas", "out.bed"})
+          got[file] = ReadFile(run_dir + "/work/" + file);
+        if (want.empty()) want = got;
+        EXPECT_EQ(got, want) << ::testing::PrintToString(args) << (cut ? " cut" : "");
+        fs::remove_all(run_dir);
+      }
+    }
+  }
+  fs::remove_all(dir);
+}
 
 // A gzip input that turns out damaged after some entries have been analysed and written: the
 // run ends with the read error, and neither its outputs nor their temporary files are left

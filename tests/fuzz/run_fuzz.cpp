@@ -38,8 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EntryWork work;
   work.settings = &s;
   work.seed = 1;
+  work.stretch = 320;           // a long input is cut into stretches, on this thread
   TextSink report, fasta, bed;  // no destination: everything stays in memory
-  SegmentScorer scorer;
-  ProcessEntry(work, &entry, status, std::nullopt, EntrySinks{&report, &fasta, &bed}, &scorer);
+  EntryScratch scratch;
+  ProcessEntry(work, &entry, status, std::nullopt, EntrySinks{&report, &fasta, &bed}, &scratch);
   return 0;
 }

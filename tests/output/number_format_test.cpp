@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -52,6 +53,30 @@ TEST(NumberFormat, PrintsAsPrintf) {
     if (std::strcmp(fast, slow) != 0 && mismatches++ == 0) ADD_FAILURE() << fast << " vs " << slow;
   }
   EXPECT_EQ(mismatches, 0);
+}
+
+// A counter counting up by one, or by steps small and large, shows the digits "%lld" shows,
+// across every carry.
+TEST(NumberFormat, CounterCountsAsPrintf) {
+  std::mt19937_64 rng(5);
+  for (const unsigned long long start :
+       {0ULL, 1ULL, 95ULL, 99990ULL, 999999990ULL, 2147483600ULL}) {
+    for (const int kind : {0, 1}) {
+      DecimalCounter c;
+      StartCounter(&c, start);
+      char want[32];
+      for (int i = 0; i < 3000; ++i) {
+        std::snprintf(want, sizeof want, "%llu", static_cast<unsigned long long>(c.value));
+        char got[32];
+        ASSERT_EQ(std::string(got, WriteCounter(got, c)), want);
+        if (kind == 0) {
+          CountUp(&c);
+        } else {
+          AdvanceCounter(&c, rng() % 8 == 0 ? rng() % 100000 : rng() % 101);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sequence/composition.h"
+
 namespace {
 
 // The value of the draw that follows `draws` draws from a fresh seed of 1.
@@ -15,11 +17,13 @@ double DrawAfter(int draws) {
   return Draw(&g, 1.0);
 }
 
-// The counts CountLongestMergedLengths makes for a binary sequence of n cells.
-LongestLengthCounts Count(RandomGenerator* g, std::string binary, int n, RandomSource how,
+// The counts CountLongestMergedLengths makes for cells of '1' and '0'.
+LongestLengthCounts Count(RandomGenerator* g, const std::string& cells, int n, RandomSource how,
                           int count, int E, const char* set = "A") {
-  return CountLongestMergedLengths(g, &binary[0], n, {how, count, E, set, {0.25, 0.25, 0.25, 0.25}},
-                                   [](int) {});
+  std::vector<uint64_t> bits(static_cast<std::size_t>(n) / 64 + 2);
+  PackBits(cells.data(), n, bits.data());
+  return CountLongestMergedLengths(g, bits.data(), n,
+                                   {how, count, E, set, {0.25, 0.25, 0.25, 0.25}}, [](int) {});
 }
 
 // A shuffle draws a partner for each position in turn, drawing again when it draws the

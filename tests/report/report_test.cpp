@@ -10,22 +10,35 @@
 
 namespace {
 
+std::vector<uint64_t> Bits(const std::string& cells) {
+  std::vector<uint64_t> bits(cells.size() / 64 + 2, 0);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (cells[i] == '1') bits[i / 64] |= uint64_t{1} << (i % 64);
+  }
+  return bits;
+}
+
 // Masking is strict: a segment whose p-value equals the threshold keeps its letters, and
-// only masked segments make BED lines.
+// only masked segments make BED lines; in lower case, masked letters keep what they are.
 TEST(Report, PValueEqualToTheThresholdDoesNotMask) {
-  const std::string header = "seq1 the first", seq = "GAAATCGCAATAAGCTCGA",
-                    binary = "01110000110110000010";
+  const std::string header = "seq1 the first", seq = "GAAATCGCAATAAGCTCGA";
+  const std::vector<uint64_t> bits = Bits("0111000011011000001");
   const double p = 8.0 / 19;
-  const EntryText in{&header, seq.data(), seq.data(),    19,
-                     "A",     p,          MaskStyle::kN, ScanPValue(1, 1, 19, p)};
-  TextSink fasta, bed;
-  SegmentScorer scorer;
-  StartScoring(&scorer, 19, p, nullptr);
-  SegmentSource source = MergedRunSource(std::vector<char>(binary.begin(), binary.end()), 19, 5);
-  const EntryCounts counts = WriteEntryOutputs(in, &source, &scorer, {nullptr, &fasta, &bed});
-  EXPECT_EQ(counts.masked, 12);
-  EXPECT_EQ(SinkText(fasta), ">seq1 the first\nGNNNNNNNNNNNNGCTCGA\n");
-  EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
+  for (const MaskStyle style : {MaskStyle::kN, MaskStyle::kLowerCase}) {
+    const EntryText in{&header, seq.data(), seq.data(), 19, style, ScanPValue(1, 1, 19, p)};
+    TextSink fasta, bed;
+    SegmentScorer scorer;
+    StartScoring(&scorer, 19, p, nullptr);
+    SegmentWalk walk = MergedRunSegments(bits.data(), 19, 5, 0, 19);
+    std::vector<uint64_t> mask(2, 0);
+    WriteSegments(in, bits.data(), &walk, 1, &scorer, nullptr, &bed, mask.data());
+    WriteFastaHeader(&fasta, header);
+    WriteMaskedLines(&fasta, in, mask.data(), 0, 19);
+    EXPECT_EQ(CountSpecials(mask.data(), 0, 19), 12);
+    EXPECT_EQ(SinkText(fasta), style == MaskStyle::kN ? ">seq1 the first\nGNNNNNNNNNNNNGCTCGA\n"
+                                                      : ">seq1 the first\nGaaatcgcaataaGCTCGA\n");
+    EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
+  }
 }
 
 // A BED score is -10 log10 p rounded down, at most 1000.
@@ -40,21 +53,23 @@ TEST(Report, BedScores) {
 }
 
 // A sequence may reach the largest int: a segment ending there is listed and masked through
-// a view of its last letters, without a position overflowing.
+// views of its last letters and mask words, without a position overflowing.
 TEST(Report, SegmentEndingAtTheLastPosition) {
   const int64_t first = INT_MAX - 7;
   const std::string letters = "ACGTAAAA";
-  std::string masked = letters;
   const Segment s{INT_MAX - 3, INT_MAX, 4, 4};
-  int64_t covered = INT_MAX - 5;
-  EXPECT_EQ(MaskSegment({letters.data(), first}, s, MaskStyle::kLowerCase, &masked[0], &covered),
-            4);
-  EXPECT_EQ(masked, "ACGTaaaa");
-  EXPECT_EQ(covered, INT_MAX);
-  EXPECT_EQ(MaskSegment({letters.data(), first}, s, MaskStyle::kN, &masked[0], &covered), 0);
-  EXPECT_EQ(masked, "ACGTNNNN");
+  const int64_t first_word = (int64_t{INT_MAX} - 100) / 64;
+  std::vector<uint64_t> mask(4, 0);
+  MarkSegment({mask.data(), first_word}, s);
+  for (int64_t cell = 64 * first_word; cell < 64 * (first_word + 4); ++cell) {
+    const bool set = (mask[(cell - 64 * first_word) / 64] >> (cell % 64)) & 1;
+    EXPECT_EQ(set, cell >= INT_MAX - 4 && cell <= INT_MAX - 1) << cell;
+  }
   TextSink out;
-  WriteSegmentLine(&out, {letters.data(), first}, 7, s, MakePValue(0.25));
+  SegmentNumbers numbers;
+  StartNumbers(&numbers, 7);
+  NextNumbers(&numbers, s, true);
+  WriteSegmentLine(&out, {letters.data(), first}, numbers, s, MakePValue(0.25));
   EXPECT_EQ(SinkText(out), "7 2147483644 2147483647 4 4 2.500000e-01 AAAA\n");
 }
 

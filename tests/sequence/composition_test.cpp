@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -27,29 +29,6 @@ TEST(Composition, CaseAndSetOrder) {
   EXPECT_EQ(SpecialProbability("GTA", f), 0.6);
 }
 
-TEST(Composition, FrequenciesMatchRunningSums) {
-  const struct {
-    std::string seq;
-    long n;
-  } cases[] = {{AllBytesAndMix(), 5256},
-               {"G", 1},
-               {"ACGT", -1},
-               {"acgt", 4},
-               {std::string(5000, 'A') + "C", 5001}};  // a run past 255 in every 8-bit lane
-  for (const auto& c : cases) {
-    // Straightforward version: one lookup and one added 1.0 per nucleotide.
-    double count[4] = {0, 0, 0, 0}, valid = 0, got[4];
-    for (long i = 0; i < c.n; ++i) {
-      const int index = std::string("ATGC").find(c.seq[i]) == std::string::npos
-                            ? -1
-                            : static_cast<int>(std::string("ATGC").find(c.seq[i]));
-      if (index >= 0) count[index] += 1.0, valid += 1.0;
-    }
-    ASSERT_EQ(NucleotideFrequencies(c.seq.data(), c.n, got), valid > 0) << c.seq.substr(0, 9);
-    for (int i = 0; valid > 0 && i < 4; ++i) EXPECT_EQ(got[i], count[i] / valid) << i;
-  }
-}
-
 TEST(Composition, SpecialSetFromText) {
   const char* cases[][2] = {{"aTgA", "ATG"}, {"AB", "A"},    {"12", ""},
                             {"U", ""},       {"a\xe1", "A"}, {"JOZ*b", ""}};
@@ -57,19 +36,48 @@ TEST(Composition, SpecialSetFromText) {
   EXPECT_EQ(ParseResidueSet("WIYFLVMCAGHPSTNQDEKRwiyflvmcaghpstnqdekrX"), "WIYFLVMCAGHPSTNQDEKR");
 }
 
-TEST(Composition, BinarySequenceMatchesPerLetterLookup) {
-  // Every byte value, for a small set and one beyond eight letters. Only the first L cells
-  // are looked at, and cell L is always '0' though the letter after them is in the set.
-  const std::string mixed = AllBytesAndMix() + "A";
-  const std::size_t L = mixed.size() - 1;
-  for (const std::string set : {"ACN", "WIYFLVMCAGT"}) {
-    std::string dst(L + 2, '#');
-    EncodeBinary(mixed.data(), static_cast<int>(L), set, dst.data());
-    for (std::size_t k = 0; k < L; ++k) {
-      ASSERT_EQ(dst[k], set.find(mixed[k]) != std::string::npos ? '1' : '0') << k;
+// The letters encoded a stretch at a time, as the vector path does them and with the letters
+// it leaves to the scalar one, against one letter at a time: upper case, counts and bits.
+TEST(Composition, EncodingMatchesLetterByLetter) {
+  const std::string mixed = AllBytesAndMix() + std::string(5000, 'A') + "C";  // a run past 255
+  for (const std::string set : {"ACN", "A", "", "WIYFLVMCAGT"}) {
+    for (const int64_t stretch : {int64_t{64}, int64_t{6400}, int64_t{1} << 20}) {
+      std::string letters = mixed;
+      const int64_t n = static_cast<int64_t>(letters.size());
+      std::vector<uint64_t> bits(n / 64 + 2, ~uint64_t{0});
+      int64_t counts[4] = {0, 0, 0, 0};
+      for (int64_t from = 0; from < n; from += stretch) {
+        EncodeLetters(&letters[0], from, std::min(n, from + stretch), set, bits.data(), counts);
+      }
+      int64_t want[4] = {0, 0, 0, 0};
+      for (int64_t i = 0; i < n; ++i) {
+        const char upper = static_cast<char>(
+            mixed[i] >= 'a' && mixed[i] <= 'z' ? mixed[i] - ('a' - 'A') : mixed[i]);
+        ASSERT_EQ(letters[i], upper) << i;
+        const std::size_t nucleotide = std::string("ATGC").find(upper);
+        if (upper != '\0' && nucleotide != std::string::npos) ++want[nucleotide];
+        const bool special = upper != '\0' && set.find(upper) != std::string::npos;
+        ASSERT_EQ((bits[i / 64] >> (i % 64)) & 1, special ? 1u : 0u) << i << " set " << set;
+      }
+      EXPECT_EQ(bits[(n - 1) / 64] >> ((n - 1) % 64 + 1) << 1, 0u);  // nothing past the end
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(counts[k], want[k]) << k;
+      std::string cells(static_cast<std::size_t>(n), ' ');
+      std::vector<uint64_t> again(bits.size(), ~uint64_t{0});
+      UnpackBits(bits.data(), n, &cells[0]);
+      PackBits(cells.data(), n, again.data());
+      again.back() = bits.back() = 0;
+      EXPECT_EQ(std::vector<uint64_t>(again.begin(), again.begin() + (n + 63) / 64 + 1),
+                std::vector<uint64_t>(bits.begin(), bits.begin() + (n + 63) / 64 + 1));
     }
-    EXPECT_EQ(dst.substr(L), "0#");
   }
+  // Frequencies are the counts over their sum, as a running sum of 1.0 per letter gives.
+  const int64_t counts[4] = {3, 0, 2, 5};
+  double freq[4];
+  ASSERT_TRUE(FrequenciesOf(counts, freq));
+  EXPECT_EQ(freq[0], 3.0 / 10);
+  EXPECT_EQ(freq[3], 5.0 / 10);
+  const int64_t none[4] = {0, 0, 0, 0};
+  EXPECT_FALSE(FrequenciesOf(none, freq));
 }
 
 TEST(Composition, LinkageDistanceEstimate) {

@@ -157,6 +157,55 @@ TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   EXPECT_LT(read_ok, 4000);
 }
 
+// Every entry of an input, in order, read from the whole stream or from stretches of the file.
+std::vector<Result> AllEntries(FastaReader* reader) {
+  std::vector<Result> entries;
+  FastaEntry entry;
+  for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
+    entries.emplace_back(status, entry.header, entry.letters);
+  }
+  CloseFastaReader(reader);
+  return entries;
+}
+
+std::vector<Result> InStretches(int fd, const std::vector<uint64_t>& cuts) {
+  std::vector<Result> entries;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    const std::vector<Result> part = AllEntries(OpenFastaRange(fd, cuts[i], cuts[i + 1]));
+    entries.insert(entries.end(), part.begin(), part.end());
+  }
+  return entries;
+}
+
+// A plain file read a stretch at a time gives every entry once, in order, as the whole
+// stream gives them, wherever the stretches are cut: inside headers, inside lines whose '>'
+// starts an entry, between CR and LF, before the first entry.
+TEST(FastaReader, StretchesGiveEveryEntryOnce) {
+  std::mt19937 rng(31);
+  FILE* file = std::tmpfile();
+  const int fd = fileno(file);
+  for (int i = 0; i < 2000 && !HasFailure(); ++i) {
+    std::string input = RandomInput(rng) + RandomInput(rng);
+    if (i % 5 == 0) input = "junk\n" + input;
+    ASSERT_EQ(ftruncate(fd, 0), 0);
+    ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
+    ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+    const std::vector<Result> want = AllEntries(OpenFastaReader(fd));
+    uint64_t size = 0;
+    ASSERT_TRUE(IsPlainFile(fd, &size));
+    std::vector<uint64_t> random = {0}, every;
+    for (uint64_t at = 0; (at += 1 + rng() % 40) < size;) random.push_back(at);
+    random.push_back(size + rng() % 3);
+    for (uint64_t at = 0; at <= size && size < 120; ++at) every.push_back(at);
+    for (const auto& cuts : {std::vector<uint64_t>{0, size}, random, every}) {
+      if (cuts.size() < 2) continue;
+      EXPECT_EQ(InStretches(fd, cuts), want)
+          << testing::PrintToString(input) << " cut in " << cuts.size() - 1;
+    }
+  }
+  std::fclose(file);
+}
+
 // Rules the reference shares with the reader by construction, pinned by hand.
 TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Stops the cluster that cluster_up.sh started in STATE_DIR: first its jobs, then each daemon
+# by the PID noted in STATE_DIR/pids, in the reverse order of their start, with SIGTERM and,
+# after half a minute, SIGKILL. A PID is signalled only while it still runs the program
+# noted with it, so that a number the system has given to another process since is spared.
+# Safe to run more than once, and on a cluster that came up only in part.
+# Fails when a daemon could not be stopped.
+# Usage: cluster_down.sh STATE_DIR
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: cluster_down.sh STATE_DIR" >&2
+  exit 2
+fi
+state=$1
+pids=$state/pids
+[ -s "$pids" ] || exit 0
+export SLURM_CONF=$state/etc/slurm.conf
+
+runs() {  # PID NAME: whether that process still runs that program (a zombie does not)
+  local stat
+  [ "$(cat "/proc/$1/comm" 2>/dev/null)" = "$2" ] &&
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) && [ "$(cut -d ' ' -f 2 <<<"${stat##*)}")" != Z ]
+}
+
+pid_of() {
+  awk -v n="$1" '$2 == n { p = $1 } END { print p }' "$pids"
+}
+
+# A job step outlives slurmd unless its job ends first.
+ctld=$(pid_of slurmctld) slurmd=$(pid_of slurmd)
+if [ -n "$ctld" ] && [ -n "$slurmd" ] && runs "$ctld" slurmctld && runs "$slurmd" slurmd; then
+  jobs=$(timeout 10 squeue -h -o %i 2>/dev/null || true)
+  if [ -n "$jobs" ]; then
+    # shellcheck disable=SC2086  # one job id a word
+    timeout 10 scancel $jobs 2>/dev/null || true
+    for _ in $(seq 30); do
+      [ -z "$(timeout 10 squeue -h -o %i 2>/dev/null || true)" ] && break
+      sleep 0.5
+    done
+  fi
+fi
+
+failed=0
+while read -r pid name; do
+  runs "$pid" "$name" || continue
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 60); do
+    runs "$pid" "$name" || continue 2
+    sleep 0.5
+  done
+  echo "cluster_down: $name ($pid) ignored SIGTERM for 30 s; killing it" >&2
+  kill -KILL "$pid" 2>/dev/null || true
+  for _ in $(seq 10); do
+    runs "$pid" "$name" || continue 2
+    sleep 0.5
+  done
+  echo "cluster_down: $name ($pid) is still running" >&2
+  failed=1
+done < <(tac "$pids")
+exit "$failed"

@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# The workflow on a real scheduler. A single-node SLURM cluster with accounting is started on
+# this machine (cluster_up.sh); three genomes, each split into three shards, go through the
+# workflow by the generic sbatch route, by --slurm and by the shipped profile, and every
+# output must have the bytes of a local run. Meanwhile a KESTRA job is cancelled with scancel
+# while it runs: that run of the workflow must stop with a failure, in bounded time, and a
+# rerun must complete with the same outputs again. Whatever happens, every daemon started is
+# stopped by its PID (cluster_down.sh). Skipped (exit status 77) when not run as root, or when
+# the packages or the genomes cannot be had.
+# Usage: test_cluster.sh KESTRA
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: test_cluster.sh KESTRA" >&2
+  exit 2
+fi
+root=$(cd "$(dirname "$0")/../.." && pwd)
+here=$root/tests/cluster
+kestra=$(realpath "$1")
+[ -x "$kestra" ] || { echo "test_cluster: $1 is not an executable" >&2; exit 2; }
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+# The daemons run as root or as their own users, and packages get installed.
+[ "$(id -u)" -eq 0 ] || skip "the cluster test runs as root only"
+bash "$root/scripts/install-deps.sh" cluster || skip "the SLURM packages could not be installed"
+
+# Three genomes of Debian's ragout-examples, where the benchmarks and CI unpack it: one
+# chromosome in plain FASTA, then two chromosomes and a draft of 183 contigs, both gzip'd.
+examples=$root/bench/data/x/usr/share/doc/ragout/examples
+if [ ! -d "$examples" ]; then
+  mkdir -p "$root/bench/data/deb"
+  (cd "$root/bench/data/deb" && { apt-get download ragout-examples ||
+    { apt-get update -qq && apt-get download ragout-examples; }; }) ||
+    skip "Debian's ragout-examples could not be downloaded"
+  dpkg -x "$root"/bench/data/deb/ragout-examples_*.deb "$root/bench/data/x"
+fi
+
+tmp=$(mktemp -d)
+# munged and mariadbd, which run as their own users, keep their files in here.
+chmod 0755 "$tmp"
+state=$tmp/cluster
+declare -A running=()  # route -> PID of a workflow run not waited for yet
+# shellcheck disable=SC2317  # run by the trap
+finish() {
+  local status=$? pid
+  trap - EXIT INT TERM
+  for pid in "${running[@]}"; do
+    if kill -TERM "$pid" 2>/dev/null; then
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  if ! bash "$here/cluster_down.sh" "$state"; then
+    status=1
+  fi
+  if [ "$status" -ne 0 ] && [ -d "$state/log" ]; then
+    tail -n 20 "$state"/log/*.log >&2 || true
+  fi
+  rm -rf "$tmp"
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# A SLURM job of an outer scheduler that runs this test must not leak into its runs.
+unset "${!SLURM_@}"
+# --slurm asks sacctmgr about the account of $USER.
+export USER=${USER:-$(id -un)}
+export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache of its own
+
+inputs=$tmp/inputs
+mkdir "$inputs"
+gzip -dc "$examples/H.Pylori/references/G27.fasta.gz" >"$inputs/hpylori_g27.fa"
+{
+  printf 'sample\tpath\n'
+  printf '%s\t%s\n' hpylori_g27 "$inputs/hpylori_g27.fa" \
+    vcholerae_o395 "$examples/V.Cholerae/references/O395.fasta.gz" \
+    hpylori_sjm180 "$examples/H.Pylori/SJM180_contigs.fasta.gz"
+} >"$inputs/samples.tsv"
+samples=(hpylori_g27 vcholerae_o395 hpylori_sjm180)
+
+# KESTRA through a wrapper that notes which SLURM job each run is part of ("local" when none)
+# in $KESTRA_RUNS. While $KESTRA_HOLD exists, a run inside a SLURM job, once finished, names
+# its job in $KESTRA_HOLD.jobs and waits: a job to cancel. The outputs are KESTRA's own.
+cat >"$inputs/kestra" <<EOF
+#!/bin/sh
+echo "\${SLURM_JOB_ID:-local}" >>"\$KESTRA_RUNS"
+status=0
+$(printf '%q' "$kestra") "\$@" || status=\$?
+if [ -n "\${SLURM_JOB_ID:-}" ] && [ -n "\${KESTRA_HOLD:-}" ] && [ -e "\$KESTRA_HOLD" ]; then
+  echo "\$SLURM_JOB_ID" >>"\$KESTRA_HOLD.jobs"
+  while [ -e "\$KESTRA_HOLD" ]; do sleep 1; done
+fi
+exit "\$status"
+EOF
+# The plotting tool is not under test: a copy of the report shows it ran on it.
+# shellcheck disable=SC2016  # for the script, not for here
+printf '#!/bin/sh\ncp "$1" "$3"\n' >"$inputs/plot"
+chmod +x "$inputs/kestra" "$inputs/plot"
+
+failed=0
+problem() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+# Starts the workflow in the background as ROUTE, in a working directory of that name, with
+# the arguments after LIMIT and then the config: three shards unless $shards says otherwise,
+# and one thread a job, so that the node's two CPUs run two jobs at once. The run is stopped
+# after LIMIT seconds. Snakemake starts from the checkout, where the profile's snakefile path
+# leads. The PID (that of `timeout`, which passes a signal on) goes to running[ROUTE].
+declare -A started=() route_of=()
+launch() {
+  local route=$1 limit=$2
+  shift 2
+  mkdir -p "$tmp/$route/slurm-logs"
+  : >"$tmp/runs.$route"
+  (cd "$root" && KESTRA_RUNS=$tmp/runs.$route exec timeout "$limit" snakemake "$@" \
+    --directory "$tmp/$route" --config samples="$inputs/samples.tsv" \
+    kestra="$inputs/kestra" kestra_plot="$inputs/plot" shards="${shards:-3}" threads=1 \
+    >"$tmp/$route.log" 2>&1) &
+  running[$route]=$!
+  route_of[$!]=$route
+  started[$route]=$SECONDS
+}
+
+# Waits for the first of the runs going to end, and sets $route to it; prints the run's log
+# and fails when the run failed.
+await() {
+  local pid status=0
+  wait -n -p pid "${running[@]}" || status=$?
+  route=${route_of[$pid]}
+  unset "running[$route]"
+  echo "$route: exit status $status after $((SECONDS - started[$route])) s"
+  if [ "$status" -ne 0 ]; then
+    cat "$tmp/$route.log"
+    problem "$route: the workflow failed"
+  fi
+  return "$status"
+}
+
+# Each output of ROUTE must be that of the local run, byte for byte; and when ROUTE is a
+# cluster route, every KESTRA run of it must have been part of a SLURM job.
+check() {
+  local route=$1 sample suffix
+  for sample in "${samples[@]}"; do
+    for suffix in seg fas bed entries.tsv png; do
+      cmp "$tmp/local/results/$sample.$suffix" "$tmp/$route/results/$sample.$suffix" ||
+        problem "$route: $sample.$suffix differs from the local run's"
+    done
+  done
+  cmp "$tmp/local/results/summary.tsv" "$tmp/$route/results/summary.tsv" ||
+    problem "$route: summary.tsv differs from the local run's"
+  if [ "$route" != local-shards ] &&
+    { [ ! -s "$tmp/runs.$route" ] || grep -qx local "$tmp/runs.$route"; }; then
+    problem "$route: KESTRA ran outside the cluster: $(sort "$tmp/runs.$route" | uniq -c |
+      tr -s ' \n' ' ')"
+  fi
+}
+
+workflow=(--snakefile "$root/workflow/Snakefile")
+submit="sbatch --parsable --cpus-per-task={threads} --mem={resources.mem_mb}"
+submit+=" --time={resources.runtime} --job-name=kestra-{rule} --output=slurm-logs/%j.out"
+sbatch_route=("${workflow[@]}" --jobs 50 --default-resources runtime=120 --cluster "$submit"
+  --cluster-status "$(printf '%q' "$root/workflow/scripts/slurm_status.sh")"
+  --cluster-cancel scancel)
+cluster_defaults=(--default-resources slurm_account=tests slurm_partition=debug runtime=120)
+
+# The reference: a local run, whole; then one in shards, which must agree with it.
+shards=1 launch local 300 "${workflow[@]}" --cores 2
+await || exit 1
+for sample in "${samples[@]}"; do
+  [ -s "$tmp/local/results/$sample.seg" ] ||
+    { echo "FAILED: the local run wrote no $sample.seg"; exit 1; }
+done
+launch local-shards 300 "${workflow[@]}" --cores 2
+await && check local-shards
+
+start=$SECONDS
+bash "$here/cluster_up.sh" "$state"
+echo "cluster up in $((SECONDS - start)) s"
+# shellcheck source=/dev/null  # written by cluster_up.sh: SLURM_CONF
+source "$state/env"
+
+# The routes run side by side: most of their time goes in waiting for status checks.
+launch sbatch 240 "${sbatch_route[@]}"
+launch slurm 240 "${workflow[@]}" --slurm --jobs 50 --max-status-checks-per-second 1 \
+  "${cluster_defaults[@]}"
+# The profile as shipped, only pointed at this cluster's account and partition.
+launch profile 240 --profile workflow/profiles/slurm "${cluster_defaults[@]}"
+
+# A job cancelled while it runs: the workflow must notice and fail, not wait for it forever.
+hold=$tmp/hold
+touch "$hold"
+: >"$hold.jobs"
+KESTRA_HOLD=$hold launch cancel 240 "${sbatch_route[@]}"
+held=
+for _ in $(seq 120); do
+  held=$(head -n 1 "$hold.jobs")
+  [ -n "$held" ] && break
+  kill -0 "${running[cancel]}" 2>/dev/null || break
+  sleep 0.5
+done
+if [ -z "$held" ]; then
+  problem "cancel: no KESTRA job of the workflow ran within a minute"
+  cat "$tmp/cancel.log"
+  exit 1
+fi
+job_state=$(squeue -h -j "$held" -o %T)
+[ "$job_state" = RUNNING ] || problem "cancel: job $held is '$job_state', not RUNNING"
+scancel "$held"
+cancelled=$SECONDS
+# The other runs held may go on now.
+rm -f "$hold"
+# Snakemake checks its jobs every 10 s; a minute is plenty to notice and stop.
+while kill -0 "${running[cancel]}" 2>/dev/null && [ $((SECONDS - cancelled)) -lt 60 ]; do
+  sleep 0.5
+done
+if kill -0 "${running[cancel]}" 2>/dev/null; then
+  kill -TERM "${running[cancel]}"
+  wait "${running[cancel]}" || true
+  cat "$tmp/cancel.log"
+  problem "cancel: the workflow was still running a minute after job $held was cancelled"
+  exit 1
+fi
+status=0
+wait "${running[cancel]}" || status=$?
+unset "running[cancel]"
+if [ "$status" -eq 0 ]; then
+  cat "$tmp/cancel.log"
+  problem "cancel: the workflow succeeded although job $held was cancelled"
+else
+  echo "cancel: exit status $status, $((SECONDS - cancelled)) s after job $held was cancelled"
+  # Snakemake names the job by its SLURM id as "cluster_jobid: ID" and "external: ID,".
+  grep -Eq "(cluster_jobid|external): $held([^0-9]|\$)" "$tmp/cancel.log" ||
+    problem "cancel: the workflow's log does not name the cancelled job $held"
+fi
+mv "$tmp/cancel.log" "$tmp/cancel-first.log"
+launch cancel 240 "${sbatch_route[@]}"
+
+while [ ${#running[@]} -gt 0 ]; do
+  if await; then
+    check "$route"
+  fi
+done
+
+[ "$failed" -eq 0 ] && echo "cluster runs match the local run"
+exit "$failed"
