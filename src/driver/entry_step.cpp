@@ -27,7 +27,7 @@ struct Stretches {
   EntryScratch::Stretch& Slot(int64_t i) const {
     return scratch->stretches[static_cast<std::size_t>(i % Ahead())];
   }
-  int64_t Ahead() const { return apart ? static_cast<int64_t>(pool->threads.size()) + 2 : 1; }
+  int64_t Ahead() const { return apart ? static_cast<int64_t>(pool->helpers) + 2 : 1; }
   // The sink a stretch writes `final` output into.
   TextSink* Into(int64_t i, TextSink* final, TextSink EntryScratch::Stretch::*buffer) const {
     if (final == nullptr) return nullptr;
@@ -53,7 +53,7 @@ Stretches Cut(WorkPool* pool, int64_t cells, int64_t length, EntryScratch* scrat
   s.length = length;
   s.cells = cells > 0 ? cells : kStretch;
   s.count = std::max<int64_t>(1, (length + s.cells - 1) / s.cells);
-  s.apart = pool != nullptr && !pool->threads.empty() && s.count > 1;
+  s.apart = pool != nullptr && pool->helpers > 0 && s.count > 1;
   s.scratch = scratch;
   scratch->stretches.resize(static_cast<std::size_t>(s.Ahead()));
   if (s.apart) {

@@ -1,5 +1,6 @@
 #include "driver/work_pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -28,6 +29,7 @@ void Run(WorkPool* pool, std::function<bool()> other_work) {
 
 void StartWorkPool(WorkPool* pool, int threads,
                    const std::function<std::function<bool()>()>& make_other_work) {
+  pool->helpers = std::max(threads, 0);
   for (int t = 0; t < threads; ++t) {
     pool->threads.emplace_back(Run, pool,
                                make_other_work ? make_other_work() : std::function<bool()>());
@@ -64,12 +66,13 @@ void StopWorkPool(WorkPool* pool) {
   pool->changed.notify_all();
   for (std::thread& t : pool->threads) t.join();
   pool->threads.clear();
+  pool->helpers = 0;
 }
 
 void RunPiecesInOrder(WorkPool* pool, int64_t n, int64_t ahead,
                       const std::function<void(int64_t)>& piece,
                       const std::function<void(int64_t)>& consume) {
-  if (pool == nullptr || pool->threads.empty() || n == 1) {
+  if (pool == nullptr || pool->helpers == 0 || n == 1) {
     for (int64_t i = 0; i < n; ++i) {
       piece(i);
       consume(i);

@@ -16,6 +16,7 @@ struct WorkPool {
   std::condition_variable changed;  // a task was added, or the pool stops
   std::deque<std::function<void()>> tasks;
   bool stopping = false;
+  int helpers = 0;  // threads of the pool, set before they start: they read it
   std::vector<std::thread> threads;
 };
 

@@ -19,12 +19,27 @@ struct BinomialWalk {
   double F, F_1, F_2;         // F(i; m), F(i-1; m), F(i-2; m); 0 at negative indices
 };
 
-BinomialWalk StartWalk(int m, double p) {
+// (1-p)^m: the same power for the same m and p, so kept for the lengths met (an entry's
+// segments share a few lengths and one probability). The same call makes the same double.
+double NoSuccess(int m, double p, ScanWorkspace* ws) {
+  // Short segments repeat; a long one is met once, and its table would be its length.
+  if (m < 0 || m >= 65536) return std::pow(1.0 - p, static_cast<double>(m));
+  if (!(ws->p == p)) {
+    ws->p = p;
+    ws->no_success.clear();
+  }
+  const std::size_t i = static_cast<std::size_t>(m);
+  if (i >= ws->no_success.size()) ws->no_success.resize(i + 1, -1.0);
+  if (ws->no_success[i] < 0.0) ws->no_success[i] = std::pow(1.0 - p, static_cast<double>(m));
+  return ws->no_success[i];
+}
+
+BinomialWalk StartWalk(int m, double p, ScanWorkspace* ws) {
   BinomialWalk x{};  // every sum 0
   x.m = m;
   // b(0; m) is (1-p)^m times p^0 times the coefficient 1, both exactly 1: the power taken
   // once serves the underflow test and the start of the recursion alike.
-  const double none = std::pow(1.0 - p, static_cast<double>(m));
+  const double none = NoSuccess(m, p, ws);
   x.from_logs = none < DBL_MIN;
   x.odds = p / (1.0 - p);
   x.i = -1;
@@ -70,7 +85,7 @@ inline void WalkTo(long i, BinomialWalk* x) {
 ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
   // The sums over r read b(2k-r; w) with the index falling while everything else rises.
   // Those terms, k+1 to 2k-2, are the only ones kept; the rest are walked again in order.
-  const BinomialWalk start = StartWalk(w, p);
+  const BinomialWalk start = StartWalk(w, p, ws);
   BinomialWalk first = start;
   WalkTo(k - 1, &first);
   const double Fk1 = first.F, Fk2 = first.F_1, Fk3 = first.F_2;
@@ -91,7 +106,7 @@ ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
   // In the sums the walk over w stands at r and the one over w-1 at r-3.
   BinomialWalk again = start;
   WalkTo(1, &again);
-  BinomialWalk shorter = StartWalk(w - 1, p);
+  BinomialWalk shorter = StartWalk(w - 1, p, ws);
   for (int r = 2; r <= k - 1; ++r) {
     Step(&again);
     const double b_high = above[k - r - 1];
@@ -101,7 +116,7 @@ ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
   }
   WalkTo(k - 3, &shorter);
   const double F1k3 = shorter.F, F1k4 = shorter.F_1;
-  BinomialWalk shortest = StartWalk(w - 2, p);
+  BinomialWalk shortest = StartWalk(w - 2, p, ws);
   WalkTo(k - 5, &shortest);
   const double F2k5 = shortest.F;
 

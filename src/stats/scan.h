@@ -13,6 +13,8 @@ struct ScanTerms {
 // run into the millions, hence a single table about the size of k.
 struct ScanWorkspace {
   std::vector<double> b_above_k;  // b(k+1; w) .. b(2k-2; w) of the last call
+  double p = -1.0;                  // the probability no_success is for
+  std::vector<double> no_success;   // (1-p)^m by m, -1 where not yet taken
 };
 
 // Q2, Q3 and the correction terms A1 to A4.
