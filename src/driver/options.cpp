@@ -74,6 +74,20 @@ Number WholeNumber(const std::string& text, long long low, long long high, long 
   return errno == 0 && *value >= low && *value <= high ? Number::kWhole : Number::kOutOfRange;
 }
 
+// "I/N": the I-th of N parts, 1 <= I <= N.
+bool ShardOf(const std::string& text, Settings* s) {
+  const std::size_t slash = text.find('/');
+  long long index = 0, count = 0;
+  if (slash == std::string::npos ||
+      WholeNumber(text.substr(0, slash), 1, 1000000, &index) != Number::kWhole ||
+      WholeNumber(text.substr(slash + 1), 1, 1000000, &count) != Number::kWhole || index > count) {
+    return false;
+  }
+  s->shard_index = static_cast<int>(index);
+  s->shard_count = static_cast<int>(count);
+  return true;
+}
+
 // A long option at argv[*i]; a value may follow as "=VALUE" or as the next argument.
 void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<Failure>* failure) {
   const std::string arg = argv[*i];
@@ -82,7 +96,7 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
   const auto fail = [&](const char* format, const std::string& what) {
     if (!*failure) *failure = Failure{Stream::kStderr, Formatted(format, what)};
   };
-  if (name == "--threads" || name == "--seed") {
+  if (name == "--threads" || name == "--seed" || name == "--shard") {
     std::string value, typed = arg;
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
@@ -93,6 +107,11 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
       return fail(kMissingValue, arg);
     }
     long long number = 0;
+    if (name == "--shard") {
+      if (!ShardOf(value, s)) return fail(kInvalidValue, typed);
+      s->all_entries = true;  // a part of the entries, each analysed as --all-entries does
+      return;
+    }
     if (name == "--threads") {
       if (WholeNumber(value, 1, 1024, &number) != Number::kWhole) return fail(kInvalidValue, typed);
       s->threads = static_cast<int>(number);

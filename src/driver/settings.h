@@ -26,6 +26,7 @@ struct Settings {
   bool has_user_frequency[4] = {false, false, false, false};
   // Long options.
   bool all_entries = false;
+  int shard_index = 0, shard_count = 0;  // --shard I/N: the I-th of N parts; 0 for none
   int threads = 1;
   bool bed = false;
   bool report = true;  // --no-report clears it

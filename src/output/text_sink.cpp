@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -24,12 +25,20 @@ static bool WriteAll(int fd, const char* data, std::size_t n) {
   return true;
 }
 
+// Writes n bytes to the destination unless a write to it has failed: after that nothing
+// more is tried, as the file is incomplete whatever follows.
+static void WriteTo(FileDestination* to, const char* data, std::size_t n) {
+  if (to->failed) return;
+  const auto start = std::chrono::steady_clock::now();
+  if (!WriteAll(to->fd, data, n)) to->failed = true;
+  to->writing_ns += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
+}
+
 void SinkFlush(TextSink* sink) {
   if (sink->to == nullptr || sink->used == 0) return;
-  // After a failed write nothing more is tried: the file is incomplete whatever follows.
-  if (!sink->to->failed && !WriteAll(sink->to->fd, sink->buffer.data(), sink->used)) {
-    sink->to->failed = true;
-  }
+  WriteTo(sink->to, sink->buffer.data(), sink->used);
   sink->used = 0;
 }
 
@@ -51,7 +60,7 @@ void SinkWriteBlock(TextSink* sink, const char* data, std::size_t n) {
     return;
   }
   SinkFlush(sink);
-  if (!sink->to->failed && !WriteAll(sink->to->fd, data, n)) sink->to->failed = true;
+  WriteTo(sink->to, data, n);
 }
 
 void SinkWrite(TextSink* sink, const std::string& text) {

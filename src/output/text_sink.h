@@ -3,14 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
 
-// A file the sinks write to with write(2); `failed` once a write to it has failed.
+// A file the sinks write to with write(2); `failed` once a write to it has failed. Its
+// writers take turns, and count the time they spend in write(2).
 struct FileDestination {
   int fd = -1;
   bool failed = false;
+  uint64_t writing_ns = 0;
 };
 
 struct TextSink {

@@ -54,6 +54,14 @@ bool IsPlainFile(int fd, uint64_t* size);
 // file's offset is left alone); the last may reach past `to`. An entry starts at the first
 // '>' of a line, so the stretches of a file read in turn give every entry once, in order.
 FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to);
+// Where share i of `count` equal shares of `size` bytes starts: floor(size * i / count),
+// without overflow.
+uint64_t ShareStart(uint64_t size, int i, int count);
+// The I-th of N parts of the entries of a regular file, gzip-compressed or not, read from
+// the start (a plain file is better read by stretches). The parts split the compressed bytes
+// evenly: part I holds the entries that start at or after the bytes the first
+// (I - 1) / N of them inflate to, and before those the first I / N inflate to.
+FastaReader* OpenFastaPart(int fd, int index, int count);
 // The next entry and its outcome: kOk, kNoEntry (a last header line without its newline),
 // kTooLong (its letters are kept all the same) or kReadError (the input could not be read
 // or decompressed; no entry follows). False once the input holds no more entries.

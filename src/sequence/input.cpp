@@ -43,6 +43,15 @@ struct ByteSource {
   std::size_t regular_size = 0;  // bytes of a regular file, 0 when unknown
   // Raw bytes read so far; a progress display on another thread may read it meanwhile.
   std::atomic<std::size_t> bytes_read{0};
+  uint64_t produced = 0;  // inflated bytes handed out so far
+  // A part of a gzip file ends where the inflater has taken a given count of compressed
+  // bytes: at the bytes that those, and nothing after them, inflate to. Input past the next
+  // such count is held back until it is reached and its inflated offset known.
+  static constexpr int kBounds = 2;
+  uint64_t compressed_bound[kBounds] = {0, 0};
+  uint64_t inflated_bound[kBounds] = {0, 0};
+  int bound = kBounds;  // the first bound not yet reached; kBounds: none to look for
+  uint64_t held = 0;    // input bytes held back past it
 };
 
 namespace {
@@ -67,22 +76,58 @@ bool OnlyZerosFollow(ByteSource* s) {
   }
 }
 
+// Compressed bytes taken by the inflater so far.
+uint64_t Consumed(const ByteSource* s) { return s->bytes_read - s->zs.avail_in - s->held; }
+
+// Holds back the input past the next bound.
+void HoldBackPastBound(ByteSource* s) {
+  if (s->bound == ByteSource::kBounds || s->held > 0) return;
+  const uint64_t taken = Consumed(s), bound = s->compressed_bound[s->bound];
+  if (taken + s->zs.avail_in > bound) {
+    s->held = taken + s->zs.avail_in - bound;
+    s->zs.avail_in = static_cast<uInt>(bound - taken);
+  }
+}
+
+bool AtBound(const ByteSource* s) {
+  return s->bound < ByteSource::kBounds && s->zs.avail_in == 0 &&
+         Consumed(s) == s->compressed_bound[s->bound];
+}
+
+// The bound is reached and nothing more inflates from the input before it.
+void PassBound(ByteSource* s) {
+  s->inflated_bound[s->bound++] = s->produced;
+  s->zs.avail_in = static_cast<uInt>(s->held);
+  s->held = 0;
+}
+
+// Bounds past the end of the input lie at its end.
+void PassBoundsAtEnd(ByteSource* s) {
+  while (s->bound < ByteSource::kBounds) s->inflated_bound[s->bound++] = s->produced;
+}
+
 // The next block of inflated bytes: members follow each other, and input that ends inside
 // one, or that is neither a member nor zero padding where one must start, is an error.
 long InflateSome(ByteSource* s, const char** data) {
   z_stream* zs = &s->zs;
   for (;;) {
-    if (zs->avail_in == 0 && !s->at_end) {
+    if (zs->avail_in == 0 && s->held == 0 && !s->at_end) {
       const long got = ReadBlock(s);
       if (got < 0) return -1;
       s->at_end = got == 0;
       zs->next_in = reinterpret_cast<Bytef*>(s->block.data());
       zs->avail_in = static_cast<uInt>(got);
     }
+    HoldBackPastBound(s);
+    const bool at_bound = AtBound(s);
     if (!s->in_member) {
-      if (zs->avail_in == 0 && s->at_end) return 0;
+      if (at_bound) {
+        PassBound(s);
+        continue;
+      }
+      if (zs->avail_in == 0 && s->at_end) return PassBoundsAtEnd(s), 0;
       // No member starts with a zero byte, so one here can only begin padding.
-      if (*zs->next_in == 0) return OnlyZerosFollow(s) ? 0 : -1;
+      if (*zs->next_in == 0) return OnlyZerosFollow(s) ? (PassBoundsAtEnd(s), 0) : -1;
       if (inflateReset(zs) != Z_OK) return -1;
       s->in_member = true;
     }
@@ -90,15 +135,18 @@ long InflateSome(ByteSource* s, const char** data) {
     zs->avail_out = static_cast<uInt>(s->out.size());
     const int status = inflate(zs, Z_NO_FLUSH);
     const std::size_t produced = s->out.size() - zs->avail_out;
+    const bool more_input = zs->avail_in == 0 && (!s->at_end || s->held > 0);
     if (status == Z_STREAM_END) {
       s->in_member = false;
-    } else if (status != Z_OK && !(status == Z_BUF_ERROR && zs->avail_in == 0 && !s->at_end)) {
+    } else if (status != Z_OK && !(status == Z_BUF_ERROR && more_input)) {
       return -1;
     }
     if (produced > 0) {
+      s->produced += produced;
       *data = s->out.data();
       return static_cast<long>(produced);
     }
+    if (at_bound && s->in_member) PassBound(s);
   }
 }
 
@@ -184,6 +232,12 @@ struct FastaReader {
   const char* data = nullptr;     // the block in hand
   std::size_t size = 0, pos = 0;  // its bytes, and the first not yet given to an entry
   bool failed = false;
+  // A part of a gzip file: entries before its first are passed over, by the same rule as a
+  // stretch of a plain file finds its first.
+  bool part = false;
+  bool passing = false;    // before the part's first entry
+  bool in_header = false;  // while passing: a '>' of this line has been met
+  uint64_t block_start = 0;  // inflated offset of data[0]
   // A stretch of a plain file, read with pread: entries whose '>' lies before `end` are its.
   int fd = -1;
   uint64_t offset = 0;  // of the byte after the block in hand
@@ -273,12 +327,30 @@ FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to) {
   return r;
 }
 
+uint64_t ShareStart(uint64_t size, int i, int count) {
+  return size / count * i + size % count * i / count;
+}
+
+FastaReader* OpenFastaPart(int fd, int index, int count) {
+  auto* r = new FastaReader();
+  r->source = OpenByteSource(fd);
+  ByteSource* s = r->source;
+  const uint64_t size = s->regular_size;
+  r->part = true;
+  r->passing = index > 1;
+  s->compressed_bound[0] = ShareStart(size, index - 1, count);
+  s->compressed_bound[1] = index == count ? UINT64_MAX : ShareStart(size, index, count);
+  s->bound = index > 1 ? 0 : 1;  // the first part starts at the start
+  return r;
+}
+
 // Makes sure bytes are in hand; false at the end of the input or on an error.
 static bool FillBlock(FastaReader* r) {
   if (r->pos < r->size) return true;
   if (r->failed) return false;
   long n;
   if (r->source != nullptr) {
+    r->block_start += r->size;
     n = NextBytes(r->source, &r->data);
   } else {
     n = ReadAt(r->fd, r->block.get(), kBlock, r->offset);
@@ -294,9 +366,52 @@ static bool FillBlock(FastaReader* r) {
   return n > 0;
 }
 
+// Whether the inflated offset of a part's bound is known yet, and what it is.
+static bool KnownBound(const FastaReader* r, int which, uint64_t* offset) {
+  if (r->source->bound <= which) return false;
+  *offset = r->source->inflated_bound[which];
+  return true;
+}
+
+// Passes over the bytes before the part's first entry: the first '>' of a line at or after
+// the part's start. Bytes past that start can only be had once it is known.
+static bool PassToPart(FastaReader* r) {
+  while (r->passing) {
+    if (!FillBlock(r)) return false;
+    const char* p = r->data + r->pos;
+    const char* const end = r->data + r->size;
+    for (; p < end;) {
+      const char* gt = static_cast<const char*>(std::memchr(p, '>', end - p));
+      const char* stop = gt != nullptr ? gt : end;
+      if (r->in_header && std::memchr(p, '\n', stop - p) != nullptr) r->in_header = false;
+      if (gt == nullptr) break;
+      uint64_t first = 0;
+      if (!r->in_header) {
+        if (KnownBound(r, 0, &first) && r->block_start + (gt - r->data) >= first) {
+          r->pos = static_cast<std::size_t>(gt - r->data);
+          r->passing = false;
+          return true;
+        }
+        r->in_header = true;
+      }
+      p = gt + 1;
+    }
+    r->pos = r->size;
+  }
+  return true;
+}
+
 bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
-  // A stretch ends with the last entry that starts before its end.
+  // A stretch ends with the last entry that starts before its end; so does a part.
   if (r->source == nullptr && r->offset - r->size + r->pos >= r->end) return false;
+  if (r->part) {
+    if (!PassToPart(r)) {
+      if (r->failed) *status = FastaStatus::kReadError;
+      return r->failed;
+    }
+    uint64_t end = 0;
+    if (FillBlock(r) && KnownBound(r, 1, &end) && r->block_start + r->pos >= end) return false;
+  }
   FastaScanner* scanner = NewEntryScanner(entry);
   bool open = true;
   while (open && FillBlock(r)) {

@@ -1,0 +1,190 @@
+// Parts of the entries: the outputs of --shard 1/N .. N/N, put one after another, are those
+// of one --all-entries run, whatever the input holds and however it is packed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
+  std::string s;
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
+  return s;
+}
+
+std::string Lines(const std::string& letters, const std::string& line_end) {
+  std::string out;
+  for (std::size_t i = 0; i < letters.size(); i += 60) out += letters.substr(i, 60) + line_end;
+  return out;
+}
+
+// An input that tries the reader: a '>' inside a sequence line (it starts an entry), empty
+// and blank-led headers, NUL bytes, CR LF line ends, runs of entries that are skipped, one
+// entry longer than any part's share of the bytes, and a last line without its newline.
+std::string HostileInput() {
+  std::mt19937 rng(2026);
+  const std::string rich = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAATAAAAAAAAAAAAAAAAAAAAAAAA";
+  std::string in = ">first entry\n" + Lines(Letters(rng, 900, "ACGT") + rich, "\n");
+  in += "ACGTACGTAA>inside a line\n" + Lines(Letters(rng, 700, "ACGTA") + rich, "\n");
+  in += ">\n" + Lines(Letters(rng, 500, "ACGT"), "\n");
+  in += "> blank led\n" + Lines(rich + Letters(rng, 400, "ACGT"), "\n");
+  in += ">\tname after a tab\n" + Lines(Letters(rng, 300, "ACGTAA"), "\n");
+  in += ">nul\0 in the header\n"s + Lines(Letters(rng, 300, "ACGT") + "AC\0GT"s + rich, "\n");
+  in += ">crlf entry\r\n" + Lines(Letters(rng, 800, "ACGT") + rich, "\r\n");
+  for (int i = 0; i < 3; ++i) {  // skipped: no nucleotides, or nothing at all
+    in += ">gap" + std::to_string(i) + "\n" + (i % 2 ? "" : Lines(Letters(rng, 1300, "N-"), "\n"));
+  }
+  in += ">long one\n" +
+        Lines(Letters(rng, 12000, "ACGTACGTA") + rich + Letters(rng, 3000, "ACGT"), "\n");
+  for (int i = 0; i < 4; ++i) {
+    in += ">small" + std::to_string(i) + " of many\n" +
+          Lines(Letters(rng, 50 + 37 * i, "ACGTA"), "\n");
+  }
+  in += ">>double\n" + Lines(Letters(rng, 200, "ACGT") + rich, "\n");
+  in += ">no newline at the end\n" + Letters(rng, 150, "ACGTAA");
+  return in;
+}
+
+// The same input in three gzip members one after another, as block-compressed files are.
+std::string InMembers(const std::string& dir, const std::string& text) {
+  std::string packed;
+  const std::size_t cuts[] = {0, text.size() / 3, text.size() * 2 / 3, text.size()};
+  for (int i = 0; i < 3; ++i) {
+    const std::string piece = dir + "/member";
+    std::ofstream(piece, std::ios::binary) << text.substr(cuts[i], cuts[i + 1] - cuts[i]);
+    EXPECT_EQ(std::system(("gzip -nf " + piece).c_str()), 0);
+    packed += ReadFile(piece + ".gz");
+  }
+  return packed;
+}
+
+struct Outputs {
+  int status = -1;
+  std::string report, fasta, bed, lines, err;
+};
+
+// The entry lines of standard output: without the seed line before them and the elapsed
+// time after them.
+std::string EntryLines(const std::string& out) {
+  std::string lines = out;
+  if (lines.rfind("Random seed = ", 0) == 0) lines.erase(0, lines.find('\n') + 1);
+  const std::size_t end = lines.rfind("\nElapsed time: ");
+  return end == std::string::npos ? lines : lines.substr(0, end);
+}
+
+Outputs RunOn(const std::string& input, const std::string& name, std::vector<std::string> args,
+              const std::string& job_limits = "") {
+  const std::string dir = RunDirectory();
+  fs::copy_file(input, dir + "/work/" + name);
+  args.insert(args.begin(), {name, "out"});
+  RunOptions options;
+  options.job_limits = job_limits;
+  const RunResult run = RunKestra(dir, args, options);
+  Outputs o{run.status,
+            ReadFile(dir + "/work/out.seg"),
+            ReadFile(dir + "/work/out.fas"),
+            ReadFile(dir + "/work/out.bed"),
+            EntryLines(run.out),
+            run.err};
+  fs::remove_all(dir);
+  return o;
+}
+
+class Shards : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+// Each set of switches over the hostile input, plain, in one gzip member and in three: every
+// part succeeds and the parts together give the whole run's bytes, on one thread and on two
+// with stretches small enough that a part is read in many.
+TEST_P(Shards, TogetherAreTheWholeRun) {
+  const std::string dir = RunDirectory();
+  const std::string text = HostileInput();
+  std::ofstream(dir + "/in.fa", std::ios::binary) << text;
+  ASSERT_EQ(std::system(("gzip -knf " + dir + "/in.fa").c_str()), 0);
+  std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(dir, text);
+  int empty_parts = 0, skipped_only_parts = 0;
+  for (const char* file : {"in.fa", "in.fa.gz", "members.fa.gz"}) {
+    std::vector<std::string> whole_args = GetParam();
+    whole_args.push_back("--all-entries");
+    const Outputs whole = RunOn(dir + "/" + file, file, whole_args);
+    ASSERT_EQ(whole.status, 0) << file << whole.err;
+    // 20 parts are more than the entries; 3 and 7 are also read on two threads in stretches
+    // of 200 bytes, entries cut every 320 letters.
+    const struct {
+      int parts;
+      const char* limits;
+    } splits[] = {
+        {1, ""}, {2, ""}, {3, ""}, {7, ""}, {20, ""}, {3, "1,1,64,200,320"}, {7, "1,1,64,200,320"}};
+    for (const auto& split : splits) {
+      const std::string shown =
+          std::string(file) + " in " + std::to_string(split.parts) + " " + split.limits;
+      Outputs joined;
+      for (int i = 1; i <= split.parts; ++i) {
+        std::vector<std::string> args = GetParam();
+        args.insert(args.end(), {"--shard", std::to_string(i) + "/" + std::to_string(split.parts),
+                                 "--threads", *split.limits ? "2" : "1"});
+        const Outputs part = RunOn(dir + "/" + file, file, args, split.limits);
+        EXPECT_EQ(part.status, 0) << shown << " part " << i << part.err;
+        joined.report += part.report;
+        joined.fasta += part.fasta;
+        joined.bed += part.bed;
+        joined.lines += part.lines;
+        empty_parts += part.lines.empty();
+        skipped_only_parts +=
+            !part.lines.empty() && part.lines.find("\tanalysed\n") == std::string::npos;
+      }
+      EXPECT_EQ(joined.report, whole.report) << shown;
+      EXPECT_EQ(joined.fasta, whole.fasta) << shown;
+      EXPECT_EQ(joined.bed, whole.bed) << shown;
+      EXPECT_EQ(joined.lines, whole.lines) << shown;
+    }
+  }
+  // The input is made so that some parts hold no entry and some only skipped ones.
+  EXPECT_GT(empty_parts, 0);
+  EXPECT_GT(skipped_only_parts, 0);
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , Shards,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"-L", "--bed"},
+                      std::vector<std::string>{"-W:50", "-N", "--bed", "-P:0.2"},
+                      std::vector<std::string>{"-S:30", "--seed", "99", "-F"},
+                      std::vector<std::string>{"-B:30", "--seed=5", "--bed"}));
+
+// An input none of whose entries can be analysed: a part of several succeeds with the lines
+// and FASTA records of its entries, while the input whole fails as --all-entries does.
+TEST(ShardsOfNothing, EachSucceedsTheWholeFails) {
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << ">a\nNNNN\n>b\n\n>c\n----\n";
+  const Outputs all = RunOn(dir + "/in.fa", "in.fa", {"--all-entries", "-F"});
+  const Outputs one = RunOn(dir + "/in.fa", "in.fa", {"--shard", "1/1", "-F"});
+  EXPECT_EQ(all.status, 1);
+  EXPECT_EQ(one.status, all.status);
+  EXPECT_EQ(one.lines, all.lines);
+  EXPECT_EQ(one.err, all.err);
+  std::string lines, fasta;
+  for (int i = 1; i <= 4; ++i) {
+    const Outputs part =
+        RunOn(dir + "/in.fa", "in.fa", {"--shard", std::to_string(i) + "/4", "-F"});
+    EXPECT_EQ(part.status, 0) << i << part.err;
+    lines += part.lines;
+    fasta += part.fasta;
+  }
+  EXPECT_EQ(lines, "a\t4\t-\t-\t-\tskipped\nb\t0\t-\t-\t-\tskipped\nc\t4\t-\t-\t-\tskipped\n");
+  EXPECT_EQ(fasta, ">a\nNNNN\n>b\n>c\n----\n");
+  fs::remove_all(dir);
+}
+
+}  // namespace
