@@ -3,7 +3,8 @@ JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: run test test-sanitize test-tsan test-scalar fuzz bench docs install uninstall clean
+.PHONY: run test test-cluster test-sanitize test-tsan test-scalar test-overall fuzz bench docs \
+  install uninstall clean
 
 # What each target needs is installed when missing (as root only): the build tools for
 # `make run`, the test packages for the tests, and so on.
@@ -24,6 +25,16 @@ test:
 	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
 	cd $(DEBUG_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The workflow on a single-node SLURM cluster started on this machine, by each cluster route,
+# against a local run (tests/cluster/test_cluster.sh). It runs as root only, installing what
+# it needs (install-deps.sh cluster); for anyone else it says it is skipped.
+test-cluster:
+	$(DEPS) build
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra
+	@status=0; bash tests/cluster/test_cluster.sh $(RELEASE_DIR)/kestra || status=$$?; \
+	  [ $$status -eq 77 ] || exit $$status
 
 SANITIZE_DIR := build/sanitize
 SCALAR_DIR := build/scalar
@@ -47,7 +58,7 @@ test-tsan:
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON -DKESTRA_TSAN=ON
 	cmake --build $(TSAN_DIR) -j$(JOBS) --target cli_tests driver_tests
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ctest --output-on-failure \
-	  -j$(JOBS) -R 'AllEntries|WholeInputs|Threads|Streams|OrderedWriter|OutputIsInput'
+	  -j$(JOBS) -R 'AllEntries|WholeInputs|Threads|Streams|OrderedWriter|OutputIsInput|Shards'
 
 # The scalar paths (no SSE2), every test binary whole in a shuffled order, twice: the results
 # must not depend on the vector paths nor on the order the tests run in.
@@ -57,6 +68,20 @@ test-scalar:
 	cmake --build $(SCALAR_DIR) -j$(JOBS)
 	for t in $(SCALAR_DIR)/tests/*/*_tests; do \
 	  $$t --gtest_shuffle --gtest_repeat=2 --gtest_brief=1 || exit 1; done
+
+# The overall line's shortcut against the 20-stage integration it stands for, over more than
+# a million cases: every entry of the benchmark database (200,000 of them) and random cases,
+# in a Release build on every core. `make test` runs a few thousand.
+OVERALL_DIR := build/overall
+OVERALL_CASES ?= 1000000
+test-overall:
+	$(DEPS) test
+	cmake -S . -B $(OVERALL_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_WERROR=ON
+	cmake --build $(OVERALL_DIR) -j$(JOBS) --target stats_tests
+	$(CXX) -O2 -std=c++17 -o $(OVERALL_DIR)/make_genome bench/make_genome.cpp
+	$(OVERALL_DIR)/make_genome --database 200000 $(OVERALL_DIR)/database.fa
+	KESTRA_OVERALL_CASES=$(OVERALL_CASES) KESTRA_OVERALL_DATABASE=$(OVERALL_DIR)/database.fa \
+	  $(OVERALL_DIR)/tests/stats/stats_tests --gtest_filter='Normal.PrintedIntegral*'
 
 # Each fuzz target for FUZZ_SECONDS, starting from the committed corpus.
 fuzz:

@@ -3,14 +3,14 @@
 #   build   the compiler, cmake and zlib's headers (enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, groff (for the
 #           manual page), Python's matplotlib, numpy and pytest (for kestra-plot), snakemake
-#           and seqkit (for the workflow); and the real genomes the tests read, Debian's
+#           (for the workflow); and the real genomes the tests read, Debian's
 #           ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark
 #   cluster build, plus a single-node SLURM cluster with accounting (munge, slurmctld,
-#           slurmd, slurm-client, slurmdbd, mariadb-server), snakemake and seqkit (for the
-#           workflow run on it)
+#           slurmd, slurm-client, slurmdbd, mariadb-server) and snakemake (for the workflow
+#           run on it)
 # A user who is not root and lacks something is told what to install.
 set -euo pipefail
 
@@ -18,13 +18,14 @@ purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
   test) packages=(libgtest-dev faketime util-linux bedtools groff-base python3-matplotlib
-                  python3-numpy python3-pytest snakemake seqkit) ;;
+                  python3-numpy python3-pytest snakemake) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev) ;;
-  cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server snakemake
-                     seqkit) ;;
-  *) echo "install-deps.sh: unknown purpose '$purpose' (build, test, plot, fuzz, bench, cluster)" >&2
+  cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server
+                     snakemake) ;;
+  *) echo "install-deps.sh: unknown purpose '$purpose'" \
+       "(build, test, plot, fuzz, bench, cluster)" >&2
      exit 2 ;;
 esac
 

@@ -2,11 +2,10 @@
 # Starts a single-node SLURM cluster with accounting, on loopback only: munged, MariaDB,
 # slurmdbd, slurmctld and slurmd. Their configuration, key, database, spool and logs all
 # live under STATE_DIR and the ports are ones of its own, so nothing under /etc or /var is
-# touched (but for munge's socket, see below) and a cluster already running on the machine
-# is left alone. Each daemon's PID
-# is written to STATE_DIR/pids as soon as it starts, for cluster_down.sh, which must be run
-# afterwards whatever happens (this script too may fail half-way). Clients reach the
-# cluster through SLURM_CONF, which STATE_DIR/env exports.
+# touched (munge's socket aside, see below) and a cluster already running on the machine is
+# left alone. Each daemon's PID is written to STATE_DIR/pids as soon as it starts, for
+# cluster_down.sh, which must be run afterwards whatever happens (this script too may fail
+# half-way). Clients reach the cluster through SLURM_CONF, which STATE_DIR/env exports.
 # Usage: cluster_up.sh STATE_DIR   (as root, with the packages of `install-deps.sh cluster`)
 set -euo pipefail
 
@@ -164,7 +163,7 @@ EOF
 
 start slurmdbd slurmdbd -D
 await slurmdbd sacctmgr -n list cluster
-# --slurm checks that the user has an account.
+# --slurm checks that the user has an account; the tests submit as root.
 sacctmgr -i add cluster kestra >/dev/null
 sacctmgr -i add account tests Description=tests Organization=tests Cluster=kestra >/dev/null
 sacctmgr -i add user root Account=tests DefaultAccount=tests Cluster=kestra >/dev/null

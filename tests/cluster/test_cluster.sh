@@ -47,10 +47,12 @@ declare -A running=()  # route -> PID of a workflow run not waited for yet
 finish() {
   local status=$? pid
   trap - EXIT INT TERM
+  # timeout passes SIGTERM on to Snakemake, and kills it 20 s later if it is still there.
   for pid in "${running[@]}"; do
-    if kill -TERM "$pid" 2>/dev/null; then
-      wait "$pid" 2>/dev/null || true
-    fi
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${running[@]}"; do
+    wait "$pid" 2>/dev/null || true
   done
   if ! bash "$here/cluster_down.sh" "$state"; then
     status=1
@@ -110,15 +112,16 @@ problem() {
 # Starts the workflow in the background as ROUTE, in a working directory of that name, with
 # the arguments after LIMIT and then the config: three shards unless $shards says otherwise,
 # and one thread a job, so that the node's two CPUs run two jobs at once. The run is stopped
-# after LIMIT seconds. Snakemake starts from the checkout, where the profile's snakefile path
-# leads. The PID (that of `timeout`, which passes a signal on) goes to running[ROUTE].
+# after LIMIT seconds, and killed 20 s later if that did not stop it. Snakemake starts from
+# the checkout, where the profile's snakefile path leads. The PID (that of `timeout`, which
+# passes a signal on) goes to running[ROUTE].
 declare -A started=() route_of=()
 launch() {
   local route=$1 limit=$2
   shift 2
   mkdir -p "$tmp/$route/slurm-logs"
   : >"$tmp/runs.$route"
-  (cd "$root" && KESTRA_RUNS=$tmp/runs.$route exec timeout "$limit" snakemake "$@" \
+  (cd "$root" && KESTRA_RUNS=$tmp/runs.$route exec timeout -k 20 "$limit" snakemake "$@" \
     --directory "$tmp/$route" --config samples="$inputs/samples.tsv" \
     kestra="$inputs/kestra" kestra_plot="$inputs/plot" shards="${shards:-3}" threads=1 \
     >"$tmp/$route.log" 2>&1) &
@@ -185,12 +188,16 @@ echo "cluster up in $((SECONDS - start)) s"
 # shellcheck source=/dev/null  # written by cluster_up.sh: SLURM_CONF
 source "$state/env"
 
-# The routes run side by side: most of their time goes in waiting for status checks.
-launch sbatch 240 "${sbatch_route[@]}"
-launch slurm 240 "${workflow[@]}" --slurm --jobs 50 --max-status-checks-per-second 1 \
+# Two jobs for the status helper, checked at the end: one succeeds, one fails.
+good=$(sbatch --parsable --output=/dev/null --wrap true)
+bad=$(sbatch --parsable --output=/dev/null --wrap false)
+
+# The routes run side by side, as each spends much of its time waiting for status checks.
+launch sbatch 300 "${sbatch_route[@]}"
+launch slurm 300 "${workflow[@]}" --slurm --jobs 50 --max-status-checks-per-second 1 \
   "${cluster_defaults[@]}"
 # The profile as shipped, only pointed at this cluster's account and partition.
-launch profile 240 --profile workflow/profiles/slurm "${cluster_defaults[@]}"
+launch profile 300 --profile workflow/profiles/slurm "${cluster_defaults[@]}"
 
 # A job cancelled while it runs: the workflow must notice and fail, not wait for it forever.
 hold=$tmp/hold
@@ -215,15 +222,17 @@ scancel "$held"
 cancelled=$SECONDS
 # The other runs held may go on now.
 rm -f "$hold"
-# Snakemake checks its jobs every 10 s; a minute is plenty to notice and stop.
-while kill -0 "${running[cancel]}" 2>/dev/null && [ $((SECONDS - cancelled)) -lt 60 ]; do
+# Snakemake checks its jobs every 10 s and, once one has failed, waits for those it has
+# submitted already, which queue behind the other routes' jobs: two minutes are plenty.
+while kill -0 "${running[cancel]}" 2>/dev/null && [ $((SECONDS - cancelled)) -lt 120 ]; do
   sleep 0.5
 done
 if kill -0 "${running[cancel]}" 2>/dev/null; then
   kill -TERM "${running[cancel]}"
   wait "${running[cancel]}" || true
+  unset "running[cancel]"
   cat "$tmp/cancel.log"
-  problem "cancel: the workflow was still running a minute after job $held was cancelled"
+  problem "cancel: the workflow was still running 2 minutes after job $held was cancelled"
   exit 1
 fi
 status=0
@@ -239,12 +248,51 @@ else
     problem "cancel: the workflow's log does not name the cancelled job $held"
 fi
 mv "$tmp/cancel.log" "$tmp/cancel-first.log"
-launch cancel 240 "${sbatch_route[@]}"
+launch cancel 300 "${sbatch_route[@]}"
 
 while [ ${#running[@]} -gt 0 ]; do
   if await; then
     check "$route"
   fi
+done
+
+# The status helper on its own: on the two jobs, also by the id that `sbatch --parsable`
+# prints on a cluster among several, and on an id never given; then the same once the
+# controller has forgotten the jobs, as it does a while after they end, so that accounting
+# answers; and with neither of them answering, when the job may still be running.
+helper=$root/workflow/scripts/slurm_status.sh
+for _ in $(seq 60); do
+  [ -z "$(squeue -h -j "$good,$bad" -o %i)" ] && break
+  sleep 0.5
+done
+mkdir "$tmp/forgetful" "$tmp/down"
+printf '#!/bin/sh
+echo "slurm_load_jobs error: Invalid job id specified" >&2
+exit 1
+' \
+  >"$tmp/forgetful/scontrol"
+printf '#!/bin/sh
+echo "error: Unable to contact slurm controller" >&2
+exit 1
+' \
+  >"$tmp/down/scontrol"
+printf '#!/bin/sh
+echo "error: Problem talking to the database" >&2
+exit 1
+' \
+  >"$tmp/down/sacct"
+chmod +x "$tmp/forgetful/scontrol" "$tmp/down/scontrol" "$tmp/down/sacct"
+for path in "" "$tmp/forgetful:" "$tmp/down:"; do
+  if [ "$path" = "$tmp/down:" ]; then
+    cases=("running $good" "running $bad")
+  else
+    cases=("success $good" "success $good;kestra" "failed $bad" "failed 99999999")
+  fi
+  for case in "${cases[@]}"; do
+    said=$(PATH=$path$PATH "$helper" "${case#* }") || said="exit status $?"
+    [ "$said" = "${case%% *}" ] || problem "slurm_status.sh ${case#* } said '$said'," \
+      "not '${case%% *}'${path:+ (PATH starting with ${path%:})}"
+  done
 done
 
 [ "$failed" -eq 0 ] && echo "cluster runs match the local run"
