@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -273,37 +272,6 @@ TEST_P(Kestra, Case) {
   if (c.stages.count("mode-0640") != 0) {
     EXPECT_EQ(fs::status(work + "out.seg").permissions(), fs::perms(0640));
   }
-}
-
-// A stretch far poorer in special residues than the rest is not significant: an 80 % AT
-// sequence with a 3 kb island of 30 % AT, windows of 1000 over A and T. No segment reaches
-// into the island and none of its letters is masked.
-TEST(Scores, DepletedIslandIsNotASegment) {
-  const std::string dir = RunDirectory();
-  const int kLength = 103000, kIslandFrom = 50001, kIslandTo = 53000;  // 1-based, inclusive
-  std::string seq;
-  for (unsigned i = 1, state = 12345; i <= kLength; ++i) {
-    state = state * 1103515245u + 12345u;
-    const unsigned at_percent = i >= kIslandFrom && i <= kIslandTo ? 30 : 80;
-    const unsigned roll = (state >> 8) % 100;
-    seq += roll < at_percent ? "AT"[roll % 2] : "GC"[roll % 2];
-  }
-  std::ofstream(dir + "/work/in.fa") << ">island\n" << seq << "\n";
-  const RunResult run = RunKestra(dir, {"in.fa", "out", "-R:AT", "-W:1000", "-F", "-M:0.01"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  std::istringstream report(ReadFile(dir + "/work/out.seg"));
-  for (std::string line; std::getline(report, line);) {
-    int index, start, end;
-    if (std::sscanf(line.c_str(), "%d %d %d ", &index, &start, &end) != 3) continue;
-    EXPECT_TRUE(end < kIslandFrom || start > kIslandTo) << line.substr(0, 60);
-  }
-  std::istringstream fasta(ReadFile(dir + "/work/out.fas"));
-  std::string masked, line;
-  while (std::getline(fasta, line)) masked += line[0] == '>' ? "" : line;
-  ASSERT_EQ(masked.size(), seq.size());
-  EXPECT_EQ(masked.substr(kIslandFrom - 1, kIslandTo - kIslandFrom + 1),
-            seq.substr(kIslandFrom - 1, kIslandTo - kIslandFrom + 1));
-  fs::remove_all(dir);
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }

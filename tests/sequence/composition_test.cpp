@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -19,21 +20,15 @@ std::string AllBytesAndMix() {
   return s;
 }
 
-TEST(Composition, CaseAndSetOrder) {
-  char seq[] = "aacgtn\x80\xe9zb";
-  UpperCase(seq, 9);
-  EXPECT_STREQ(seq, "AACGTN\x80\xe9Zb");  // ASCII letters only, and only the first n
-  // The set's frequencies are summed in set order, which decides the last bit.
+// A set keeps the residue letters of its text, upper-cased, once each, in order: not other
+// letters, digits, punctuation or high bytes. Its frequencies are summed in set order, which
+// decides the last bit.
+TEST(Composition, SpecialSetAndItsProbability) {
+  const char* cases[][2] = {{"aTgA", "ATG"}, {"JOZ*Bb12U", ""}, {"a\xe1", "A"}};
+  for (const auto& c : cases) EXPECT_EQ(ParseResidueSet(c[0]), c[1]) << "from \"" << c[0] << "\"";
   const double f[4] = {0.1, 0.2, 0.3, 0.4};  // A T G C
   EXPECT_EQ(SpecialProbability("ATG", f), 0.6000000000000001);
   EXPECT_EQ(SpecialProbability("GTA", f), 0.6);
-}
-
-TEST(Composition, SpecialSetFromText) {
-  const char* cases[][2] = {{"aTgA", "ATG"}, {"AB", "A"},    {"12", ""},
-                            {"U", ""},       {"a\xe1", "A"}, {"JOZ*b", ""}};
-  for (const auto& c : cases) EXPECT_EQ(ParseResidueSet(c[0]), c[1]) << "from \"" << c[0] << "\"";
-  EXPECT_EQ(ParseResidueSet("WIYFLVMCAGHPSTNQDEKRwiyflvmcaghpstnqdekrX"), "WIYFLVMCAGHPSTNQDEKR");
 }
 
 // The letters encoded a stretch at a time, as the vector path does them and with the letters
@@ -70,28 +65,18 @@ TEST(Composition, EncodingMatchesLetterByLetter) {
                 std::vector<uint64_t>(bits.begin(), bits.begin() + (n + 63) / 64 + 1));
     }
   }
-  // Frequencies are the counts over their sum, as a running sum of 1.0 per letter gives.
-  const int64_t counts[4] = {3, 0, 2, 5};
-  double freq[4];
-  ASSERT_TRUE(FrequenciesOf(counts, freq));
-  EXPECT_EQ(freq[0], 3.0 / 10);
-  EXPECT_EQ(freq[3], 5.0 / 10);
-  const int64_t none[4] = {0, 0, 0, 0};
-  EXPECT_FALSE(FrequenciesOf(none, freq));
 }
 
+// 2/(3p) rounded half to even (2.5 at p = 4/15 goes to 2, 7.5 at 2/22.5 to 8), at least 1;
+// refused, the distance left as it was, when not finite or beyond int.
 TEST(Composition, LinkageDistanceEstimate) {
-  const struct {
-    double p;
-    int want;  // 0: rejected, the distance left as it was
-  } cases[] = {{0.5, 1},        {0.4, 2},   {1.0 / 3, 2}, {0.25, 3},     {0.1, 7},
-               {0.05, 13},      {0.01, 67}, {1.5, 1},     {4.0 / 15, 2},  // 2.5 goes to 2
-               {2.0 / 22.5, 8},                                           // 7.5 goes to 8
-               {0.0, 0},        {1e-12, 0}, {-0.0, 0}};
-  for (const auto& c : cases) {
+  const std::pair<double, int> cases[] = {{0.25, 3},     {0.01, 67},      {1.5, 1},
+                                          {4.0 / 15, 2}, {2.0 / 22.5, 8}, {0.0, 0},
+                                          {1e-12, 0},    {-0.0, 0}};  // 0: refused
+  for (const auto& [p, want] : cases) {
     int distance = 0;
-    EXPECT_EQ(EstimateLinkageDistance(c.p, &distance), c.want != 0) << "p = " << c.p;
-    EXPECT_EQ(distance, c.want) << "p = " << c.p;
+    EXPECT_EQ(EstimateLinkageDistance(p, &distance), want != 0) << "p = " << p;
+    EXPECT_EQ(distance, want) << "p = " << p;
   }
 }
 

@@ -206,13 +206,16 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
   std::fclose(file);
 }
 
-// Rules the reference shares with the reader by construction, pinned by hand.
+// Rules the reference shares with the reader by construction, pinned by hand; and an entry
+// reaching the letter limit (10 here) is refused however its letters arrive.
 TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
+  const Result too_long(FastaStatus::kTooLong, "", "");
   const struct {
     const char* name;
     std::string input;
     Result want;
+    std::size_t max_letters = kFastaMaxLetters;
   } cases[] = {
       {"one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}},
       {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}},
@@ -221,29 +224,21 @@ TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
       {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}},
       {"19999-byte last line counted", ">" + max.substr(1), {kOk, max.substr(1), ""}},
       {"19998-byte last line not counted", ">" + max.substr(2), {kNone, "", ""}},
+      {"9 letters", ">a\nACGTACGTA\n>b\n", {kOk, "a", "ACGTACGTA"}, 10},
+      {"10 letters over lines", ">a\nACGTA\nCGTAC\n>b\n", too_long, 10},
+      {"10 letters among others, unended", ">a\nAC GT\r\nAC*GT9AC", too_long, 10},
   };
   for (const auto& c : cases) {
     for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size() + 1}) {
-      EXPECT_EQ(ScanInBlocks(c.input, block), c.want) << c.name << ", blocks of " << block;
+      EXPECT_EQ(ScanInBlocks(c.input, block, nullptr, c.max_letters), c.want)
+          << c.name << ", blocks of " << block;
     }
   }
 }
 
-// An entry reaching the letter limit is rejected however its letters arrive.
-TEST(FastaScanner, RejectsAnEntryAtTheLetterLimit) {
-  const std::tuple<std::string, FastaStatus> cases[] = {
-      {">a\nACGTACGTA\n>b\n", kOk},
-      {">a\nACGTA\nCGTAC\n>b\n", FastaStatus::kTooLong},
-      {">a\nAC GT\r\nAC*GT9AC", FastaStatus::kTooLong}};
-  for (const auto& [input, want] : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{4}, input.size()}) {
-      EXPECT_EQ(std::get<0>(ScanInBlocks(input, block, nullptr, 10)), want) << input << block;
-    }
-  }
-}
-
-TEST(ReadFastaFile, FileAndPipeAgreeWithScanner) {
-  // Several 1 MiB read blocks of letters, CR LF and digits, then an entry never read.
+// Entries over several 1 MiB read blocks, of letters, CR LF and digits, read alike from a
+// scanner, a file and a pipe; the file is read no further than the block that ends the entry.
+TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
   std::string big = ">big\r\n", big_seq;
   for (unsigned i = 0, state = 1; i < (3u << 20); ++i) {
     state = state * 1103515245u + 12345u;
@@ -251,15 +246,12 @@ TEST(ReadFastaFile, FileAndPipeAgreeWithScanner) {
     big += big_seq.back() + (i % 61 == 60 ? " 7\r\n"s : ""s);
   }
   big += "\n>second\n" + std::string(3u << 20, 'T');
-  EXPECT_EQ(ScanInBlocks(big, big.size()), Result(kOk, "big", big_seq));
+  const Result want(kOk, "big", big_seq);
+  EXPECT_EQ(ScanInBlocks(big, big.size()), want);
+  EXPECT_EQ(ReadThroughPipe(big, 1 << 16), want);
   FILE* file = std::tmpfile();
-  for (const std::string& input : {"x>a\nAC"s, "x\n>a\r\nAC GT\n>b\n"s, big}) {
-    const Result want = ScanInBlocks(input, input.size());
-    EXPECT_EQ(ReadAsFile(fileno(file), input), want);
-    // Reading stops in the block that ends the entry: less than 1 MiB into the 3 MiB last one.
-    EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
-    EXPECT_EQ(ReadThroughPipe(input, 1 << 16), want);
-  }
+  EXPECT_EQ(ReadAsFile(fileno(file), big), want);
+  EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
   std::fclose(file);
   const int write_only = open("/dev/null", O_WRONLY);
   EXPECT_EQ(ReadFd(write_only), Result(FastaStatus::kReadError, "", ""));
