@@ -5,12 +5,16 @@
 # Usage: bench/run.sh   (from anywhere; builds, fetches and times in one go)
 # Environment:
 #   RUNS=5              timed runs per row; the best (smallest) wall time is kept
-#   SECTIONS="ecoli lambda memory big entries"
+#   PAIRS=7             paired runs (one thread, then two, or the other way) per thread row
+#   SECTIONS="ecoli lambda memory big entries threads"
 #                       the sections to run, in that order whatever the order given:
 #                       ecoli (E. coli rows), lambda (random estimation on phage lambda),
 #                       memory (peak memory of every mode on a random 20 Mbp sequence),
 #                       big (the genome-scale file, with peak memory),
-#                       entries (whole inputs: 25 entries, threads, a sequence database)
+#                       entries (whole inputs: 25 entries, a sequence database with and
+#                       without the report),
+#                       threads (two threads against one, paired; the work only one
+#                       thread does at a time; memory on several threads)
 #   BENCH_DATA=DIR      genome cache (default bench/data, git-ignored)
 #   BENCH_DEB_ROOT=DIR  a directory where the example packages are already extracted
 #                       (dpkg -x); consulted before downloading
@@ -27,10 +31,11 @@ set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RUNS=${RUNS:-5}
+PAIRS=${PAIRS:-7}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
-SECTIONS=${SECTIONS:-ecoli lambda memory big entries}
+SECTIONS=${SECTIONS:-ecoli lambda memory big entries threads}
 BIG_SIZE=100000000
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kestra-bench.XXXXXX")
@@ -44,6 +49,7 @@ die() { log "run.sh: $*"; exit 1; }
 build_kestra() {
   if [[ -n "${KESTRA:-}" ]]; then
     [[ -x "$KESTRA" ]] || die "KESTRA=$KESTRA is not executable"
+    KESTRA=$(realpath "$KESTRA")
     local helpers
     helpers=$(dirname "$KESTRA")/bench
     GENERATOR_DRAWS=${GENERATOR_DRAWS:-$helpers/generator_draws}
@@ -154,8 +160,10 @@ measure() {
   shift
   [[ $mem -eq 0 ]] || prefix=(/usr/bin/time -f %M -o "$WORK/last.rss")
   for ((i = 0; i < RUNS; i++)); do
-    # Every run starts without the outputs of the one before, as a fresh run would.
+    # Every run starts without the outputs of the one before, as a fresh run would, and with
+    # theirs on disk: the kernel's writing back of earlier runs' outputs would weigh on it.
     rm -f "$WORK"/out.seg "$WORK"/out.fas "$WORK"/out.bed
+    sync
     t0=$(date +%s.%N)
     rc=0
     (cd "$WORK" && "${prefix[@]}" "$@" >/dev/null 2>"$WORK/last.err") || rc=$?
@@ -329,28 +337,42 @@ section_big() {
   peak_mib=$(awk -v k="$m_def" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')
   limit_mib=$(awk -v n="$BIG_SIZE" 'BEGIN { printf "%.1f", 3 * n / 1048576 + 8 }')
   row_ratio "default / dustmasker" "$(ratio "$t_def" "$t_dust")" 0.125
-  row_ratio "default / count_a" "$(ratio "$t_def" "$t_cnt")" 25
+  row_ratio "default / count_a" "$(ratio "$t_def" "$t_cnt")" 7
   row_ratio ".gz / (default + 1.2 gzip -dc)" "$(ratio "$t_gz" "$gz_budget")" 1
   row_ratio "default peak MiB" "$peak_mib" "$limit_mib"
 }
 
-# Whole inputs. The genome-scale letters cut into 25 entries, with --all-entries, against
-# the same letters as one entry (a) and on two threads (b), and its peak memory (d); a
-# database of 200,000 entries of 500 to 2000 letters, masked, against dustmasker (c).
-section_entries() {
-  local big parts db t_one m_one t_all m_all t_two m_two t_db m_db t_dust=NA m_dust=NA limit_mib
-  big=$(big_genome)
-  parts=$BENCH_DATA/genome_${BIG_SIZE}_25.fa
+# The genome-scale letters cut into 25 entries of 4 Mbp, made once in the cache.
+genome_in_25() {
+  local parts=$BENCH_DATA/genome_${BIG_SIZE}_25.fa
   if [[ ! -s "$parts" ]]; then
+    # shellcheck disable=SC2046  # one reference genome a word
     "$MAKE_GENOME" --entries 25 "$BIG_SIZE" "$parts.tmp" $(ragout_references | tr '\n' ' ') \
       || die "make_genome failed"
     mv "$parts.tmp" "$parts"
   fi
-  db=$BENCH_DATA/database_200000.fa
+  printf '%s\n' "$parts"
+}
+
+# A database of 200,000 entries of 500 to 2000 letters, made once in the cache.
+database() {
+  local db=$BENCH_DATA/database_200000.fa
   if [[ ! -s "$db" ]]; then
     "$MAKE_GENOME" --database 200000 "$db.tmp" || die "make_genome failed"
     mv "$db.tmp" "$db"
   fi
+  printf '%s\n' "$db"
+}
+
+# Whole inputs: the 25 entries with --all-entries against the same letters as one entry (a)
+# and their peak memory (b); the database with the report against the same run without it
+# (c) and against dustmasker (d), and without the report against dustmasker (e). One thread.
+section_entries() {
+  local big parts db t_one m_one t_all m_all t_bare m_bare t_db m_db t_dust=NA m_dust=NA
+  local limit_mib
+  big=$(big_genome)
+  parts=$(genome_in_25)
+  db=$(database)
   rule
   printf 'whole inputs: %s (25 entries), %s (200,000 entries), best of %s runs\n' \
     "$(basename "$parts")" "$(basename "$db")" "$RUNS"
@@ -359,10 +381,10 @@ section_entries() {
   row_time_mem "100M as one entry" "$t_one" "$m_one"
   read -r t_all m_all < <(time_mem_best "$KESTRA" "$parts" out --all-entries)
   row_time_mem "100M in 25, --all-entries" "$t_all" "$m_all"
-  read -r t_two m_two < <(time_mem_best "$KESTRA" "$parts" out --all-entries --threads 2)
-  row_time_mem "same, --threads 2" "$t_two" "$m_two"
-  read -r t_db m_db < <(time_mem_best "$KESTRA" "$db" out --all-entries --no-report -L)
-  row_time_mem "database, --no-report -L" "$t_db" "$m_db"
+  read -r t_bare m_bare < <(time_mem_best "$KESTRA" "$db" out --all-entries -L --bed --no-report)
+  row_time_mem "database, -L --bed --no-report" "$t_bare" "$m_bare"
+  read -r t_db m_db < <(time_mem_best "$KESTRA" "$db" out --all-entries -L --bed)
+  row_time_mem "database, -L --bed (report)" "$t_db" "$m_db"
   if [[ $HAVE_DUST -eq 1 ]]; then
     read -r t_dust m_dust < <(time_mem_best dustmasker -in "$db" -outfmt fasta -out /dev/null)
   fi
@@ -370,11 +392,130 @@ section_entries() {
   rule
   limit_mib=$(awk -v n=$((BIG_SIZE / 25)) 'BEGIN { printf "%.1f", 3 * n / 1048576 + 32 }')
   row_ratio "(a) 25 entries / one entry" "$(ratio "$t_all" "$t_one")" 1.1
-  row_ratio "(b) --threads 2 / --threads 1" "$(ratio "$t_two" "$t_all")" 0.6
-  row_ratio "(c) kestra / dustmasker" "$(ratio "$t_db" "$t_dust")" 0.1
-  row_ratio "(d) 25 entries peak MiB" \
+  row_ratio "(b) 25 entries peak MiB" \
     "$(awk -v k="$m_all" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')" \
     "$limit_mib"
+  row_ratio "(c) database: report / none" "$(ratio "$t_db" "$t_bare")" 1.5
+  row_ratio "(d) database report / dustmasker" "$(ratio "$t_db" "$t_dust")" 0.1
+  row_ratio "(e) --no-report / dustmasker" "$(ratio "$t_bare" "$t_dust")" 0.1
+}
+
+# CMD...: one run in the work directory, without the outputs of the one before; prints
+# "WALL USER SYS KIB READING WRITING WAITING": seconds of wall and processor time, the peak
+# resident set, the time kestra spent reading and writing where only one thread does it at a
+# time, and the time its threads spent waiting (KESTRA_TIMES); "NA" when the run fails.
+once() {
+  local t0 t1 rc=0 wall
+  rm -f "$WORK"/out.seg "$WORK"/out.fas "$WORK"/out.bed
+  sync
+  t0=$(date +%s.%N)
+  (cd "$WORK" && KESTRA_TIMES=1 /usr/bin/time -f '%U %S %M' -o "$WORK/once.time" "$@" \
+    >/dev/null 2>"$WORK/once.err") || rc=$?
+  t1=$(date +%s.%N)
+  if ((rc != 0)); then
+    log "failed (exit $rc): $*"
+    sed -n '1,5p' "$WORK/once.err" >&2
+    echo NA
+    return
+  fi
+  wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+  printf '%s %s %s\n' "$wall" "$(tail -n 1 "$WORK/once.time")" \
+    "$(awk '$1 == "KESTRA_TIMES" { r = $3; w = $5; t = $7 }
+      END { printf "%s %s %s", r + 0, w + 0, t + 0 }' "$WORK/once.err")"
+}
+
+# CMD...: PAIRS pairs of runs of CMD --threads 1 and CMD --threads 2, the first of a pair
+# taking turns, so that a drift in the machine's speed weighs on both alike; the runs' lines
+# (see once) in $WORK/pairs.1 and $WORK/pairs.2.
+paired_threads() {
+  local i
+  : >"$WORK/pairs.1"
+  : >"$WORK/pairs.2"
+  for ((i = 0; i < PAIRS; i++)); do
+    if ((i % 2 == 0)); then
+      once "$@" --threads 1 >>"$WORK/pairs.1"
+      once "$@" --threads 2 >>"$WORK/pairs.2"
+    else
+      once "$@" --threads 2 >>"$WORK/pairs.2"
+      once "$@" --threads 1 >>"$WORK/pairs.1"
+    fi
+  done
+}
+
+# LABEL LIMIT SPREAD: the paired runs' rows: the median of the ratios two threads / one, the
+# fastest and slowest of each, and (unless SPREAD is empty) the slowest two-thread run
+# against the fastest.
+paired_rows() {
+  local summary median spread
+  summary=$(paste -d ' ' "$WORK/pairs.1" "$WORK/pairs.2" | awk '
+    $1 == "NA" || $8 == "NA" || $8 == "" { bad = 1; next }
+    { r[NR] = $8 / $1; one[NR] = $1; two[NR] = $8 }
+    END {
+      if (bad || NR == 0) { print "NA NA NA NA NA NA"; exit }
+      n = asort(r); asort(one); asort(two)
+      m = n % 2 ? r[(n + 1) / 2] : (r[n / 2] + r[n / 2 + 1]) / 2
+      printf "%.3f %.3f %.3f %.3f %.3f %.3f\n", m, one[1], one[n], two[1], two[n], two[n] / two[1]
+    }')
+  read -r median one_min one_max two_min two_max spread <<<"$summary"
+  printf '%-34s %10s s .. %s s\n' "$1, --threads 1" "$one_min" "$one_max"
+  printf '%-34s %10s s .. %s s\n' "$1, --threads 2" "$two_min" "$two_max"
+  row_ratio "  median of 2 threads / 1" "$median" "$2"
+  [[ -z $3 ]] || row_ratio "  slowest / fastest, 2 threads" "$spread" "$3"
+}
+
+# The work only one thread can do at a time in the two-thread runs (reading a gzip file or a
+# pipe, writing the outputs in turn) and the time threads waited (for work, or for their
+# turn): their share of the threads' time, processor time and waiting (the median over the
+# runs), and the speed-ups that share allows on 16 and 64 cores by Amdahl's law.
+serial_rows() {
+  local summary share s16 s64
+  summary=$(awk '
+    $1 == "NA" { bad = 1; next }
+    { s[NR] = ($5 + $6 + $7) / ($2 + $3 + $7) }
+    END {
+      if (bad || NR == 0) { print "NA NA NA"; exit }
+      n = asort(s)
+      m = n % 2 ? s[(n + 1) / 2] : (s[n / 2] + s[n / 2 + 1]) / 2
+      printf "%.4f %.1f %.1f\n", m, 1 / (m + (1 - m) / 16), 1 / (m + (1 - m) / 64)
+    }' "$WORK/pairs.2")
+  read -r share s16 s64 <<<"$summary"
+  row_ratio "  one at a time, share (2 threads)" "$share" 0.05
+  printf '%-34s %10s x on 16 cores, %s x on 64\n' "  speed-up it allows" "$s16" "$s64"
+}
+
+# THREADS LONGEST: the peak memory of the paired runs on THREADS threads against
+# (THREADS + 1) x 3 bytes a position of the longest entry + 64 MiB.
+memory_row() {
+  local peak limit
+  peak=$(awk '$1 == "NA" { bad = 1 } $4 > m { m = $4 }
+    END { if (bad || !m) print "NA"; else printf "%.1f", m / 1024 }' "$WORK/pairs.$1")
+  limit=$(awk -v t="$1" -v n="$2" 'BEGIN { printf "%.1f", (t + 1) * 3 * n / 1048576 + 64 }')
+  row_ratio "  peak MiB, --threads $1" "$peak" "$limit"
+}
+
+# Threads: two against one, paired, on the 25 entries, the database with its report and the
+# single 100 Mbp entry; for the first two, the work only one thread does at a time; memory.
+section_threads() {
+  local big parts db
+  big=$(big_genome)
+  parts=$(genome_in_25)
+  db=$(database)
+  rule
+  printf 'threads: %s pairs of runs, one thread and two\n' "$PAIRS"
+  rule
+  paired_threads "$KESTRA" "$parts" out --all-entries
+  paired_rows "100M in 25 entries" 0.55 1.3
+  serial_rows
+  memory_row 1 $((BIG_SIZE / 25))
+  memory_row 2 $((BIG_SIZE / 25))
+  paired_threads "$KESTRA" "$db" out --all-entries -L --bed
+  paired_rows "database, -L --bed" 0.55 ""
+  serial_rows
+  memory_row 2 2000
+  paired_threads "$KESTRA" "$big" out
+  paired_rows "100M as one entry" 0.65 ""
+  memory_row 1 "$BIG_SIZE"
+  memory_row 2 "$BIG_SIZE"
 }
 
 # ---- main --------------------------------------------------------------------------------
@@ -383,8 +524,8 @@ wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
   case $s in
-    ecoli | lambda | memory | big | entries) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries)" ;;
+    ecoli | lambda | memory | big | entries | threads) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, threads)" ;;
   esac
 done
 build_kestra
@@ -395,3 +536,4 @@ if wants lambda; then section_lambda; fi
 if wants memory; then section_memory; fi
 if wants big; then section_big; fi
 if wants entries; then section_entries; fi
+if wants threads; then section_threads; fi

@@ -85,20 +85,32 @@ struct Job {
   std::size_t letters = 0;
 };
 
+// The files written, in the order of the sinks; nullptr for an output not written.
+std::vector<FileDestination*> WrittenFiles(RunOutputs* outputs) {
+  std::vector<FileDestination*> files;
+  for (const int k : {kReportFile, kFastaFile, kBedFile}) {
+    files.push_back(outputs->wanted[k] ? &outputs->destinations[k] : nullptr);
+  }
+  return files;
+}
+
 // What the threads share: the request, the outputs in order, what the entries say, the jobs.
 struct AllEntries {
   AllEntries(const RunRequest& r, Console* console)
       : request(r),
         limits(RunLimitsFromEnvironment()),
-        writer({&r.outputs->destinations[kReportFile], &r.outputs->destinations[kFastaFile],
-                &r.outputs->destinations[kBedFile]},
-               r.settings->threads == 1 ? 0 : limits.waiting),
-        notices{console, r.settings->bed, 0, {}, std::nullopt, 0} {}
+        writer(WrittenFiles(r.outputs), r.settings->threads == 1 ? 0 : limits.waiting),
+        notices{console, r.settings->bed, 0, {}, std::nullopt, 0} {
+    // Jobs finished before their turn wait in memory, a few a thread, rather than their
+    // threads.
+    writer.most_left = r.settings->threads == 1 ? 0 : static_cast<std::size_t>(r.settings->threads);
+  }
   const RunRequest& request;
   RunLimits limits;
   OrderedWriter writer;
   Notices notices;
   WorkPool pool;
+  std::vector<StretchSlot> lanes;  // of the stretches of long entries, one a thread
   // A plain file: its stretches, taken in turn, from the part's start.
   int input = -1;
   uint64_t size = 0;
@@ -136,6 +148,7 @@ void ProcessOne(AllEntries* run, FastaEntry* entry, FastaStatus status, Ticket* 
   work.settings = run->request.settings;
   work.seed = run->request.seed;
   work.pool = &run->pool;
+  work.lanes = &run->lanes;
   work.stretch = run->limits.stretch;
   work.before_writing_apart = [ticket] { StreamWhenTurn(ticket); };
   const std::string length = std::to_string(entry->letters.size());
@@ -164,10 +177,12 @@ void ProcessOne(AllEntries* run, FastaEntry* entry, FastaStatus status, Ticket* 
 // Analyses and writes a job's entries, in its turn; `next` gives them one after another.
 void ProcessJob(AllEntries* run, uint64_t number, Worker* worker,
                 const std::function<bool(FastaEntry**, FastaStatus*)>& next) {
-  std::vector<EntryNotes> pending;
-  Ticket ticket{&run->writer, number, &worker->sinks, [&] {
-                  for (const EntryNotes& notes : pending) Tell(&run->notices, notes);
-                  pending.clear();
+  // The entries' notes, told when their outputs are written: by this thread, or by the one
+  // that writes the job if it is left with the writer.
+  auto pending = std::make_shared<std::vector<EntryNotes>>();
+  Ticket ticket{&run->writer, number, &worker->sinks, [notices = &run->notices, pending] {
+                  for (const EntryNotes& notes : *pending) Tell(notices, notes);
+                  pending->clear();
                 }};
   StartTicket(&ticket);
   FastaEntry* entry = nullptr;
@@ -175,9 +190,9 @@ void ProcessJob(AllEntries* run, uint64_t number, Worker* worker,
   for (FastaStatus status; !run->read_error && next(&entry, &status); ++entries) {
     // An input that cannot be read ends the run: what is left of the job is not analysed.
     if (status == FastaStatus::kReadError) run->read_error = true;
-    if (!run->read_error) ProcessOne(run, entry, status, &ticket, worker, &pending);
+    if (!run->read_error) ProcessOne(run, entry, status, &ticket, worker, pending.get());
   }
-  FinishTicket(&ticket);  // its turn came, so every entry has been told
+  FinishTicket(&ticket);
   run->done += entries;
 }
 
@@ -186,8 +201,8 @@ bool DoNextStretch(AllEntries* run, Worker* worker, FastaEntry* entry) {
   const uint64_t i = run->next_stretch++;
   if (i >= run->stretches) return false;
   const uint64_t bytes = run->limits.chunk;
-  FastaReader* reader =
-      OpenFastaRange(run->input, run->from + i * bytes, std::min(run->to, run->from + (i + 1) * bytes));
+  FastaReader* reader = OpenFastaRange(run->input, run->from + i * bytes,
+                                       std::min(run->to, run->from + (i + 1) * bytes));
   ProcessJob(run, i, worker, [&](FastaEntry** e, FastaStatus* status) {
     *e = entry;
     return NextFastaEntry(reader, entry, status);
@@ -232,6 +247,7 @@ void ReadAndHandOut(AllEntries* run, FastaReader* reader) {
     job.number = jobs++;
     {
       std::unique_lock<std::mutex> lock(run->jobs_mutex);
+      TimeSpent waiting(&run->pool.waiting_ns);
       run->jobs_changed.wait(lock, [run, alone] { return alone || run->jobs.empty(); });
       run->jobs.push_back(std::move(job));
     }
@@ -269,6 +285,7 @@ void ReadAndHandOut(AllEntries* run, FastaReader* reader) {
   }
   if (!run->read_error && !job.entries.empty()) hand_out();
   std::unique_lock<std::mutex> lock(run->jobs_mutex);
+  TimeSpent waiting(&run->pool.waiting_ns);
   run->jobs_changed.wait(lock, [run] { return run->jobs.empty(); });
 }
 
@@ -293,12 +310,13 @@ std::string ProgressText(const AllEntries* run, const FastaReader* reader) {
 
 // For the benchmarks: the time spent in work that only one thread does at a time, reading
 // a gzip file or a pipe and writing the outputs in turn (a plain file is read by every
-// thread at once).
+// thread at once), and the time threads spent waiting (for work, or for their turn).
 void TellTimes(const AllEntries& run, const RunOutputs& outputs) {
   uint64_t writing_ns = 0;
   for (const FileDestination& file : outputs.destinations) writing_ns += file.writing_ns;
-  std::fprintf(stderr, "KESTRA_TIMES reading %.6f writing %.6f\n", run.reading_ns / 1e9,
-               writing_ns / 1e9);
+  const double waiting = (run.pool.waiting_ns + run.writer.waiting_ns) / 1e9;
+  std::fprintf(stderr, "KESTRA_TIMES reading %.6f writing %.6f waiting %.6f\n",
+               run.reading_ns / 1e9, writing_ns / 1e9, waiting);
 }
 
 }  // namespace
@@ -331,6 +349,7 @@ int RunAllEntries(const RunRequest& r) {
   // This thread does stretches too, or reads; the pool's threads do stretches or jobs, and
   // the pieces of long entries.
   const int helpers = plain ? s.threads - 1 : (s.threads > 1 ? s.threads : 0);
+  run.lanes.resize(static_cast<std::size_t>(helpers) + 1);
   StartWorkPool(&run.pool, helpers, [&run, plain] {
     auto worker = std::make_shared<Worker>(run.writer.bound);
     auto entry = std::make_shared<FastaEntry>();
@@ -350,7 +369,9 @@ int RunAllEntries(const RunRequest& r) {
       }
       // The others' last stretches may hold long entries: their pieces are shared out too.
       while (run.finished_stretches < run.stretches) {
-        if (!RunTask(&run.pool)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (RunTask(&run.pool)) continue;
+        TimeSpent idle(&run.pool.waiting_ns);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     } else {
       ReadAndHandOut(&run, reader);

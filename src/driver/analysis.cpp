@@ -8,14 +8,20 @@
 #include "output/pages.h"
 #include "sequence/composition.h"
 
-void PrepareBits(int64_t n, std::vector<uint64_t>* bits) {
+void PrepareBits(int64_t n, BitWords* bits) {
   const std::size_t words = static_cast<std::size_t>(n) / 64 + 2;
   if (bits->capacity() < words) {
-    std::vector<uint64_t>().swap(*bits);
+    BitWords().swap(*bits);
     bits->reserve(words);
     AdviseHugePages(bits->data(), words * sizeof(uint64_t));
   }
-  bits->assign(words, 0);
+  bits->resize(words);
+  const std::size_t last = static_cast<std::size_t>(n) / 64;
+  std::fill(bits->begin() + static_cast<std::ptrdiff_t>(last), bits->end(), 0);
+}
+
+void ClearWords(uint64_t* bits, int64_t from, int64_t to) {
+  std::fill(bits + from / 64, bits + (to + 63) / 64, 0);
 }
 
 void EncodeStretch(const Settings& s, char* letters, int64_t from, int64_t to, uint64_t* bits,

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/settings.h"
@@ -23,8 +25,31 @@ struct EntryAnalysis {
   LongestLengthCounts random_longest;    // longest merged lengths of the random sequences
 };
 
-// Sizes the special bits for n letters (the word of 0 after them included), in huge pages.
-void PrepareBits(int64_t n, std::vector<uint64_t>* bits);
+// Words of bits that growing leaves as they are, for the threads encoding the stretches to
+// write (and so touch) them first, each its own.
+template <class T>
+struct UntouchedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UntouchedAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class V>
+  void construct(U* p, V&& v) {
+    ::new (static_cast<void*>(p)) U(std::forward<V>(v));
+  }
+};
+using BitWords = std::vector<uint64_t, UntouchedAllocator<uint64_t>>;
+
+// Sizes the bits for n letters, in huge pages: the words after the letters' are 0, the others
+// are left for the stretches to write (ClearWords).
+void PrepareBits(int64_t n, BitWords* bits);
+// Sets the words of positions [from, to) to 0; `from` is a multiple of 64, and so is `to`
+// unless it ends the letters.
+void ClearWords(uint64_t* bits, int64_t from, int64_t to);
 // Upper-cases letters [from, to) in place, sets their special bits and adds their A, T, G, C
 // and special residues to the counts given.
 void EncodeStretch(const Settings& s, char* letters, int64_t from, int64_t to, uint64_t* bits,

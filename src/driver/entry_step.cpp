@@ -21,20 +21,30 @@ struct Stretches {
   int64_t count;
   bool apart;  // formatted on the pool's threads, into slots
   EntryScratch* scratch;
+  std::vector<StretchSlot>* slots;  // one a lane when apart, else one
 
   int64_t From(int64_t i) const { return i * cells; }
   int64_t To(int64_t i) const { return std::min(length, (i + 1) * cells); }
-  EntryScratch::Stretch& Slot(int64_t i) const {
-    return scratch->stretches[static_cast<std::size_t>(i % Ahead())];
+  // A thread makes one stretch at a time and hands it on before it takes another, so each
+  // thread has a slot of its own: what it writes there stays in its own caches.
+  StretchSlot& Slot(int64_t) const {
+    return (*slots)[static_cast<std::size_t>(apart ? PoolLane() : 0)];
   }
   int64_t Ahead() const { return apart ? static_cast<int64_t>(pool->helpers) + 2 : 1; }
   // The sink a stretch writes `final` output into.
-  TextSink* Into(int64_t i, TextSink* final, TextSink EntryScratch::Stretch::*buffer) const {
+  TextSink* Into(int64_t i, TextSink* final, TextSink StretchSlot::*buffer) const {
     if (final == nullptr) return nullptr;
-    return apart ? &(Slot(i).*buffer) : final;
+    if (!apart) return final;
+    // Room for what a stretch writes, taken once: a report holds about four bytes a letter,
+    // a masked copy one. Growing buffers would copy them and touch fresh memory each time.
+    TextSink* sink = &(Slot(i).*buffer);
+    const std::size_t room = static_cast<std::size_t>(buffer == &StretchSlot::report ? 6 : 2) *
+                             static_cast<std::size_t>(cells);
+    if (sink->buffer.capacity() < room) SinkReserveCapacity(sink, room);
+    return sink;
   }
   // Hands what a stretch wrote in its slot to the entry's sink, and empties the slot.
-  void Pass(int64_t i, TextSink* final, TextSink EntryScratch::Stretch::*buffer) const {
+  void Pass(int64_t i, TextSink* final, TextSink StretchSlot::*buffer) const {
     if (!apart || final == nullptr) return;
     TextSink& slot = Slot(i).*buffer;
     SinkWriteBlock(final, slot.buffer.data(), slot.used);
@@ -47,7 +57,8 @@ struct Stretches {
 };
 
 // The entry cut into stretches of `cells`, or of kStretch for 0.
-Stretches Cut(WorkPool* pool, int64_t cells, int64_t length, EntryScratch* scratch) {
+Stretches Cut(WorkPool* pool, int64_t cells, int64_t length, EntryScratch* scratch,
+              std::vector<StretchSlot>* lanes) {
   Stretches s;
   s.pool = pool;
   s.length = length;
@@ -55,32 +66,28 @@ Stretches Cut(WorkPool* pool, int64_t cells, int64_t length, EntryScratch* scrat
   s.count = std::max<int64_t>(1, (length + s.cells - 1) / s.cells);
   s.apart = pool != nullptr && pool->helpers > 0 && s.count > 1;
   s.scratch = scratch;
-  scratch->stretches.resize(static_cast<std::size_t>(s.Ahead()));
-  if (s.apart) {
-    // Room for what a stretch writes, taken once: a report holds about four bytes a letter,
-    // a masked copy one. Growing buffers would copy them and touch fresh memory each time.
-    const std::size_t cells = static_cast<std::size_t>(s.cells);
-    for (EntryScratch::Stretch& slot : scratch->stretches) {
-      SinkReserveCapacity(&slot.report, 6 * cells);
-      SinkReserveCapacity(&slot.fasta, 2 * cells);
-    }
+  s.slots = s.apart && lanes != nullptr ? lanes : &scratch->stretches;
+  if (s.slots == &scratch->stretches) {
+    scratch->stretches.resize(static_cast<std::size_t>(s.apart ? pool->helpers + 1 : 1));
   }
   return s;
 }
 
-// Upper-cases and encodes the letters, stretch by stretch, into the analysis.
+// Upper-cases and encodes the letters, stretch by stretch, into the analysis; clears the
+// stretch's words of the mask, when there is one.
 void Encode(const EntryWork& work, const Stretches& cut, char* letters, uint64_t* bits,
-            EntryAnalysis* a) {
+            uint64_t* mask, EntryAnalysis* a) {
   cut.Run(
       [&](int64_t i) {
-        EntryScratch::Stretch& slot = cut.Slot(i);
+        StretchSlot& slot = cut.Slot(i);
         std::fill(slot.counts, slot.counts + 4, 0);
         slot.specials = 0;
         EncodeStretch(*work.settings, letters, cut.From(i), cut.To(i), bits, slot.counts,
                       &slot.specials);
+        if (mask != nullptr) ClearWords(mask, cut.From(i), cut.To(i));
       },
       [&](int64_t i) {
-        const EntryScratch::Stretch& slot = cut.Slot(i);
+        const StretchSlot& slot = cut.Slot(i);
         for (int k = 0; k < 4; ++k) a->counts[k] += slot.counts[k];
         a->specials += slot.specials;
       });
@@ -93,8 +100,8 @@ int64_t WriteLettersAndCount(const Settings& s, const Stretches& cut, const Entr
   int64_t total = 0;
   cut.Run(
       [&](int64_t i) {
-        EntryScratch::Stretch& slot = cut.Slot(i);
-        TextSink* out = cut.Into(i, report, &EntryScratch::Stretch::report);
+        StretchSlot& slot = cut.Slot(i);
+        TextSink* out = cut.Into(i, report, &StretchSlot::report);
         if (out != nullptr) WriteLetterLines(out, letters, cut.From(i), cut.To(i));
         if (s.mode() == DetectionMode::kRuns) {
           slot.segments = CountMergedSegments(bits, a.length, a.linkage, cut.From(i), cut.To(i));
@@ -105,7 +112,7 @@ int64_t WriteLettersAndCount(const Settings& s, const Stretches& cut, const Entr
         for (Segment segment; NextSegment(bits, &walk, &segment);) ++slot.segments;
       },
       [&](int64_t i) {
-        cut.Pass(i, report, &EntryScratch::Stretch::report);
+        cut.Pass(i, report, &StretchSlot::report);
         (*first_index)[static_cast<std::size_t>(i)] = total + 1;
         total += cut.Slot(i).segments;
       });
@@ -119,17 +126,17 @@ void WriteSegmentLines(const Settings& s, const Stretches& cut, const EntryAnaly
                        uint64_t* mask) {
   cut.Run(
       [&](int64_t i) {
-        EntryScratch::Stretch& slot = cut.Slot(i);
+        StretchSlot& slot = cut.Slot(i);
         StartScoring(&slot.scorer, a.length, a.special_probability,
                      s.draws_random() ? &a.random_longest : nullptr);
         SegmentWalk walk = SegmentsOf(s, a, bits, cut.From(i), cut.To(i));
         WriteSegments(text, bits, &walk, first_index[static_cast<std::size_t>(i)], &slot.scorer,
-                      cut.Into(i, sinks.report, &EntryScratch::Stretch::report),
-                      cut.Into(i, sinks.bed, &EntryScratch::Stretch::bed), mask);
+                      cut.Into(i, sinks.report, &StretchSlot::report),
+                      cut.Into(i, sinks.bed, &StretchSlot::bed), mask);
       },
       [&](int64_t i) {
-        cut.Pass(i, sinks.report, &EntryScratch::Stretch::report);
-        cut.Pass(i, sinks.bed, &EntryScratch::Stretch::bed);
+        cut.Pass(i, sinks.report, &StretchSlot::report);
+        cut.Pass(i, sinks.bed, &StretchSlot::bed);
       });
 }
 
@@ -140,12 +147,12 @@ int64_t WriteMaskedCopy(const Stretches& cut, const EntryText& text, const uint6
   WriteFastaHeader(fasta, *text.header);
   cut.Run(
       [&](int64_t i) {
-        WriteMaskedLines(cut.Into(i, fasta, &EntryScratch::Stretch::fasta), text, mask, cut.From(i),
+        WriteMaskedLines(cut.Into(i, fasta, &StretchSlot::fasta), text, mask, cut.From(i),
                          cut.To(i));
         cut.Slot(i).masked = CountSpecials(mask, cut.From(i), cut.To(i));
       },
       [&](int64_t i) {
-        cut.Pass(i, fasta, &EntryScratch::Stretch::fasta);
+        cut.Pass(i, fasta, &StretchSlot::fasta);
         masked += cut.Slot(i).masked;
       });
   return masked;
@@ -170,10 +177,15 @@ EntryOutcome ProcessEntry(const EntryWork& work, FastaEntry* entry, FastaStatus 
   outcome.failure = ReadFailure(status);
   EntryAnalysis a;
   a.length = static_cast<int>(outcome.failure ? 0 : letters.size());
-  const Stretches cut = Cut(work.pool, work.stretch, a.length, scratch);
+  const Stretches cut = Cut(work.pool, work.stretch, a.length, scratch, work.lanes);
+  uint64_t* mask = nullptr;
   if (!outcome.failure) {
     PrepareBits(a.length, &scratch->bits);
-    Encode(work, cut, &letters[0], scratch->bits.data(), &a);
+    if (sinks.fasta != nullptr) {
+      PrepareBits(a.length, &scratch->mask);
+      mask = scratch->mask.data();
+    }
+    Encode(work, cut, &letters[0], scratch->bits.data(), mask, &a);
     outcome.failure = CheckEntry(s, settings_failure, &a);
   }
   if (outcome.failure) {
@@ -192,9 +204,9 @@ EntryOutcome ProcessEntry(const EntryWork& work, FastaEntry* entry, FastaStatus 
       s, work.seed, bits, work.progress ? work.progress : [](int) {}, &a);
   outcome.linkage = a.linkage;
   // Windows that look back further than half a stretch go in one piece, on this thread.
-  const Stretches parts = CanCut(s, a, cut.cells)
-                              ? cut
-                              : Cut(nullptr, std::max<int64_t>(a.length, 1), a.length, scratch);
+  const Stretches parts = CanCut(s, a, cut.cells) ? cut
+                                                  : Cut(nullptr, std::max<int64_t>(a.length, 1),
+                                                        a.length, scratch, nullptr);
   if (parts.apart && work.before_writing_apart) work.before_writing_apart();
   if (sinks.report != nullptr) WriteReportStart(sinks.report, HeaderOf(s, a), entry->header);
   std::vector<int64_t> first_index(static_cast<std::size_t>(parts.count));
@@ -204,11 +216,6 @@ EntryOutcome ProcessEntry(const EntryWork& work, FastaEntry* entry, FastaStatus 
   const EntryText text{
       &entry->header, letters.data(), original.empty() ? letters.data() : original.data(),
       a.length,       s.mask,         s.mask_threshold};
-  uint64_t* mask = nullptr;
-  if (sinks.fasta != nullptr) {
-    PrepareBits(a.length, &scratch->mask);
-    mask = scratch->mask.data();
-  }
   WriteSegmentLines(s, parts, a, text, bits, first_index, sinks, mask);
   if (sinks.report != nullptr) {
     outcome.normal_valid =

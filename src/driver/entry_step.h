@@ -13,6 +13,16 @@
 #include "driver/work_pool.h"
 #include "sequence/fasta.h"
 
+// What a stretch of an entry gives: its buffers (when formatted apart), its scorer and counts.
+// Side by side in a vector, one a thread: apart by more than a cache line, so that threads
+// writing their own do not share one.
+struct alignas(128) StretchSlot {
+  TextSink report, fasta, bed;
+  SegmentScorer scorer;
+  int64_t counts[4] = {0, 0, 0, 0};
+  int64_t specials = 0, segments = 0, masked = 0;
+};
+
 struct EntryWork {
   const Settings* settings;
   int64_t seed;                       // of the random sequences of -S and -B
@@ -25,6 +35,10 @@ struct EntryWork {
   // Called before stretches written by several threads reach the sinks: once it returns, the
   // sinks must write straight to their files (whoever formats a stretch writes it out).
   std::function<void()> before_writing_apart;
+  // The slots of stretches formatted apart, one a thread of the pool and one for the others
+  // (PoolLane), shared by the entries of a run: a thread makes one stretch at a time. Sized
+  // before the threads start; none: each entry's scratch has its own.
+  std::vector<StretchSlot>* lanes = nullptr;
 };
 
 // What an entry came to: skipped (with the failure that skipped it), or analysed.
@@ -37,16 +51,10 @@ struct EntryOutcome {
 };
 
 // What a thread keeps from one entry to the next, so that entries allocate nothing new: the
-// special and mask bits, and the buffers and scorer of each stretch in flight.
+// special and mask bits, and the slot of the stretches it does in order.
 struct EntryScratch {
-  std::vector<uint64_t> bits, mask;
-  struct Stretch {
-    TextSink report, fasta, bed;
-    SegmentScorer scorer;
-    int64_t counts[4] = {0, 0, 0, 0};
-    int64_t specials = 0, segments = 0, masked = 0;
-  };
-  std::vector<Stretch> stretches;
+  BitWords bits, mask;
+  std::vector<StretchSlot> stretches;  // one a thread, when `lanes` are not given
 };
 
 // Analyses the entry (whose reading ended with `status`) and writes its outputs into the

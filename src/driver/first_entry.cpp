@@ -41,11 +41,13 @@ int RunFirstEntry(const RunRequest& r) {
   RunOutputs& outputs = *r.outputs;
   TextSink sinks[kOutputKinds];  // in memory until the files are open
   WorkPool pool;
+  std::vector<StretchSlot> lanes(static_cast<std::size_t>(s.threads));
   StartWorkPool(&pool, s.threads - 1, {});
   EntryWork work;
   work.settings = &s;
   work.seed = r.seed;
   work.pool = &pool;
+  work.lanes = &lanes;
   work.stretch = RunLimitsFromEnvironment().stretch;
   work.progress = [](int k) {
     std::fputs(Formatted(kRandomProgress, std::to_string(k)).c_str(), stdout);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "driver/work_pool.h"
+
 namespace {
 
 // Blocks of this size reach the files once a ticket streams, a size the caches hold.
@@ -30,7 +32,10 @@ void WaitForTurn(Ticket* t, std::unique_lock<std::mutex>* lock) {
     lock->unlock();
     const bool helped = w->help && w->help();
     lock->lock();
-    if (!helped && !HasTurn(t, *lock)) w->turn.wait_for(*lock, std::chrono::milliseconds(2));
+    if (!helped && !HasTurn(t, *lock)) {
+      TimeSpent waiting(&w->waiting_ns);
+      w->turn.wait_for(*lock, std::chrono::milliseconds(2));
+    }
   }
 }
 
@@ -51,10 +56,12 @@ void OnSinkFull(Ticket* t) {
 }  // namespace
 
 void StartTicket(Ticket* t) {
-  for (TextSink& sink : *t->sinks) {
-    sink.to = nullptr;
-    sink.on_full = [t](TextSink*) { OnSinkFull(t); };
-    SinkEnsureRoom(&sink, kStreamBlock);
+  std::vector<TextSink>& sinks = *t->sinks;
+  for (std::size_t k = 0; k < sinks.size(); ++k) {
+    sinks[k].to = nullptr;
+    sinks[k].on_full = [t](TextSink*) { OnSinkFull(t); };
+    // Room only for the outputs written: fresh memory costs as it is first touched.
+    if (t->writer->files[k] != nullptr) SinkEnsureRoom(&sinks[k], kStreamBlock);
   }
 }
 
@@ -74,15 +81,56 @@ void StreamWhenTurn(Ticket* t) {
   Stream(t);
 }
 
-void FinishTicket(Ticket* t) {
+namespace {
+
+// Leaves a ticket finished before its turn with the writer, if there is room: true when left.
+bool LeaveIfEarly(Ticket* t) {
   OrderedWriter* w = t->writer;
+  std::lock_guard<std::mutex> lock(w->mutex);
+  if (t->streaming || w->next == t->number || w->left.size() >= w->most_left) return false;
+  for (TextSink& sink : *t->sinks) sink.on_full = nullptr;
+  const std::size_t kinds = t->sinks->size();
+  w->left.emplace(t->number, OrderedWriter::Left{std::move(*t->sinks), std::move(t->on_turn)});
+  if (w->spare.empty()) {
+    *t->sinks = std::vector<TextSink>(kinds);
+  } else {
+    *t->sinks = std::move(w->spare.back());
+    w->spare.pop_back();
+  }
+  return true;
+}
+
+// Writes the tickets left after `number` whose turn follows, and passes the turn on.
+void PassTurn(OrderedWriter* w, uint64_t number) {
+  std::unique_lock<std::mutex> lock(w->mutex);
+  uint64_t n = number + 1;
+  for (auto it = w->left.find(n); it != w->left.end(); it = w->left.find(++n)) {
+    OrderedWriter::Left left = std::move(it->second);
+    w->left.erase(it);
+    w->next = n;  // its turn: the others keep waiting while its bytes are written
+    lock.unlock();
+    for (std::size_t k = 0; k < left.sinks.size(); ++k) {
+      left.sinks[k].to = w->files[k];
+      SinkFlush(&left.sinks[k]);
+      left.sinks[k].to = nullptr;
+    }
+    if (left.on_turn) left.on_turn();
+    lock.lock();
+    w->spare.push_back(std::move(left.sinks));
+  }
+  w->next = n;
+  w->turn.notify_all();
+}
+
+}  // namespace
+
+void FinishTicket(Ticket* t) {
+  if (LeaveIfEarly(t)) return;
   StreamWhenTurn(t);
   for (TextSink& sink : *t->sinks) {
     SinkFlush(&sink);
     sink.to = nullptr;
     sink.on_full = nullptr;
   }
-  std::lock_guard<std::mutex> lock(w->mutex);
-  w->next = t->number + 1;
-  w->turn.notify_all();
+  PassTurn(t->writer, t->number);
 }

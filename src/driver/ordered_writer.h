@@ -1,12 +1,16 @@
 // Output written by several threads in a fixed order. Each writer holds a ticket, numbered
 // in the order its bytes must reach the files. Until the ticket's turn has come, what it
 // writes stays in its sinks in memory, up to a bound, and then it waits; once its turn has
-// come, its bytes go straight to the files. Tickets are taken one after another from 0.
+// come, its bytes go straight to the files. A ticket finished before its turn is left with
+// the writer, its bytes in memory, and its thread goes on with other sinks: whoever passes
+// the turn on writes it. Tickets are taken one after another from 0.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -23,6 +27,16 @@ struct OrderedWriter {
   // What a writer does while it waits for its turn instead of sleeping; false when there was
   // nothing to do. May be empty.
   std::function<bool()> help;
+  std::atomic<uint64_t> waiting_ns{0};  // writers waiting for their turn, not helping
+  // Tickets finished before their turn: at most `most_left` wait, their bytes in their sinks,
+  // with what to tell when they are written.
+  std::size_t most_left = 0;
+  struct Left {
+    std::vector<TextSink> sinks;
+    std::function<void()> on_turn;
+  };
+  std::map<uint64_t, Left> left;
+  std::vector<std::vector<TextSink>> spare;  // sinks of tickets written, to lend again
 };
 
 struct Ticket {
@@ -39,6 +53,8 @@ void StartTicket(Ticket* t);
 void StreamIfTurn(Ticket* t);
 // Waits for the ticket's turn (helping meanwhile), then writes straight to the files.
 void StreamWhenTurn(Ticket* t);
-// Waits for the ticket's turn, writes what is left and passes the turn on. The sinks are
-// given back empty, kept at their size.
+// Ends the ticket. Before its turn, while fewer than most_left wait, it is left with the
+// writer and the ticket's sinks are replaced by empty ones; otherwise it waits for its turn
+// and writes what is left. Whoever's ticket ends in turn writes the tickets left after it and
+// passes the turn on. The sinks are given back empty.
 void FinishTicket(Ticket* t);

@@ -11,14 +11,20 @@ namespace {
 // How long an idle thread sleeps before looking for other work again.
 constexpr auto kIdle = std::chrono::milliseconds(2);
 
-void Run(WorkPool* pool, std::function<bool()> other_work) {
+thread_local int lane = 0;
+
+void Run(WorkPool* pool, int index, std::function<bool()> other_work) {
+  lane = index + 1;
   try {
     for (;;) {
       if (RunTask(pool)) continue;
       if (other_work && other_work()) continue;
       std::unique_lock<std::mutex> lock(pool->mutex);
       if (pool->stopping && pool->tasks.empty()) return;
-      if (pool->tasks.empty()) pool->changed.wait_for(lock, kIdle);
+      if (pool->tasks.empty()) {
+        TimeSpent idle(&pool->waiting_ns);
+        pool->changed.wait_for(lock, kIdle);
+      }
     }
   } catch (const std::bad_alloc&) {
     OutOfMemory();
@@ -31,10 +37,12 @@ void StartWorkPool(WorkPool* pool, int threads,
                    const std::function<std::function<bool()>()>& make_other_work) {
   pool->helpers = std::max(threads, 0);
   for (int t = 0; t < threads; ++t) {
-    pool->threads.emplace_back(Run, pool,
+    pool->threads.emplace_back(Run, pool, t,
                                make_other_work ? make_other_work() : std::function<bool()>());
   }
 }
+
+int PoolLane() { return lane; }
 
 void AddTask(WorkPool* pool, std::function<void()> task) {
   {
@@ -88,7 +96,10 @@ void RunPiecesInOrder(WorkPool* pool, int64_t n, int64_t ahead,
   const auto task = [&](int64_t i) {
     piece(i);
     std::unique_lock<std::mutex> lock(mutex);
-    turn.wait(lock, [&] { return consumed == i; });
+    if (consumed != i) {
+      TimeSpent waiting(&pool->waiting_ns);
+      turn.wait(lock, [&] { return consumed == i; });
+    }
     lock.unlock();
     consume(i);
     lock.lock();
@@ -108,6 +119,7 @@ void RunPiecesInOrder(WorkPool* pool, int64_t n, int64_t ahead,
     // piece begun is in other hands and will be consumed.
     if (RunTask(pool)) continue;
     lock.lock();
+    TimeSpent waiting(&pool->waiting_ns);
     turn.wait(lock, [&] { return consumed != done; });
   }
 }

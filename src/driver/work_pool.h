@@ -3,6 +3,8 @@
 // runs one of them instead.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -11,6 +13,20 @@
 #include <thread>
 #include <vector>
 
+// Adds the time from its making to its end to `total`: time spent waiting, for the
+// benchmarks.
+struct TimeSpent {
+  explicit TimeSpent(std::atomic<uint64_t>* to) : total(to) {}
+  ~TimeSpent() {
+    const auto spent = std::chrono::steady_clock::now() - start;
+    total->fetch_add(
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count()),
+        std::memory_order_relaxed);
+  }
+  std::atomic<uint64_t>* total;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
 struct WorkPool {
   std::mutex mutex;
   std::condition_variable changed;  // a task was added, or the pool stops
@@ -18,6 +34,7 @@ struct WorkPool {
   bool stopping = false;
   int helpers = 0;  // threads of the pool, set before they start: they read it
   std::vector<std::thread> threads;
+  std::atomic<uint64_t> waiting_ns{0};  // threads waiting for a task or for a piece's turn
 };
 
 // Starts `threads` threads that run tasks; when there is none, each does the other work that
@@ -32,6 +49,9 @@ bool RunTask(WorkPool* pool);
 void WakeWorkPool(WorkPool* pool);
 // Lets the threads finish the tasks left, then joins them.
 void StopWorkPool(WorkPool* pool);
+
+// The calling thread's lane: 1 to helpers for the pool's threads, 0 for any other thread.
+int PoolLane();
 
 // Runs piece(0) .. piece(n - 1) on the pool's threads and this one, each followed by
 // consume() on the same thread, the consumes in order, with at most `ahead` pieces begun and

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -31,9 +31,9 @@ static void WriteTo(FileDestination* to, const char* data, std::size_t n) {
   if (to->failed) return;
   const auto start = std::chrono::steady_clock::now();
   if (!WriteAll(to->fd, data, n)) to->failed = true;
-  to->writing_ns += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                              std::chrono::steady_clock::now() - start)
-                                              .count());
+  to->writing_ns += static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+          .count());
 }
 
 void SinkFlush(TextSink* sink) {
@@ -47,11 +47,11 @@ void SinkMakeRoom(TextSink* sink, std::size_t n) {
   SinkFlush(sink);
   const std::size_t need = sink->used + n;
   if (need <= sink->buffer.size()) return;
-  // Within the room reserved the buffer grows without moving; past it, it doubles.
-  const std::size_t grown = sink->to != nullptr              ? kBlock
-                            : sink->buffer.capacity() > need ? sink->buffer.capacity()
-                                                             : 2 * sink->buffer.size();
-  sink->buffer.resize(std::max(need, grown));
+  // It doubles, within the room reserved without moving; memory is touched only as it is
+  // needed, as fresh memory costs as it is first touched.
+  const std::size_t grown = sink->to != nullptr ? kBlock : 2 * sink->buffer.size();
+  const std::size_t room = sink->buffer.capacity();
+  sink->buffer.resize(std::max(need, need <= room ? std::min(grown, room) : grown));
 }
 
 void SinkWriteBlock(TextSink* sink, const char* data, std::size_t n) {

@@ -146,6 +146,10 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
   const std::size_t limit = s->entry_only ? SIZE_MAX : s->max_letters;
   while (p < end) {
     if (s->chunks.empty() || s->chunks.back().size() == s->chunks.back().capacity()) {
+      // A full chunk is followed by another only for a letter to keep: the line end after
+      // an entry that fills its storage to the byte costs no new storage.
+      while (p < end && !kKept[static_cast<unsigned char>(*p)]) ++p;
+      if (p == end) break;
       // Chunks grow with the sequence, from small ones for small inputs up to kChunk.
       const std::size_t room =
           s->chunks.empty() ? s->first_chunk : std::min(kChunk, std::max(kFirstChunk, s->letters));

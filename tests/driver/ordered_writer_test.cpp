@@ -33,15 +33,20 @@ std::string Contents(const char* path) {
 
 // Many writers take tickets in turn from a shared counter and write into two files at once,
 // in pieces, at their own pace: each file holds every ticket's bytes in ticket order, whatever
-// the bound on what a waiting ticket keeps (none, a little, plenty). Run under
-// ThreadSanitizer too.
+// the bound on what a waiting ticket keeps (none, a little, plenty) and whether tickets
+// finished early are left with the writer. Run under ThreadSanitizer too.
 TEST(OrderedWriter, BytesReachTheFilesInTicketOrder) {
-  for (const std::size_t bound : {std::size_t{0}, std::size_t{64}, std::size_t{1} << 22}) {
+  const struct {
+    std::size_t bound, left;
+  } settings[] = {{0, 0}, {64, 0}, {std::size_t{1} << 22, 0}, {0, 4}, {64, 4}, {1 << 22, 4}};
+  for (const auto& setting : settings) {
+    const std::size_t bound = setting.bound;
     char paths[2][32] = {"/tmp/kestra_order_XXXXXX", "/tmp/kestra_order_XXXXXX"};
     FileDestination files[2] = {{mkstemp(paths[0])}, {mkstemp(paths[1])}};
     ASSERT_GE(files[0].fd, 0);
     ASSERT_GE(files[1].fd, 0);
     OrderedWriter writer({&files[0], &files[1]}, bound);
+    writer.most_left = setting.left;
     constexpr uint64_t kTickets = 400;
     std::atomic<uint64_t> next_ticket{0};
     std::atomic<int> told{0}, told_out_of_turn{0};
@@ -77,8 +82,8 @@ TEST(OrderedWriter, BytesReachTheFilesInTicketOrder) {
       for (uint64_t t = 0; t < kTickets; ++t) want += Bytes(t, k);
       const std::string got = Contents(paths[k]);
       unlink(paths[k]);
-      EXPECT_EQ(got.size(), want.size()) << "bound " << bound;
-      EXPECT_TRUE(got == want) << "file " << k << ", bound " << bound;
+      EXPECT_EQ(got.size(), want.size()) << "bound " << bound << ", left " << setting.left;
+      EXPECT_TRUE(got == want) << "file " << k << ", bound " << bound << ", left " << setting.left;
     }
     EXPECT_EQ(told, static_cast<int>(kTickets));
     EXPECT_EQ(told_out_of_turn, 0);
