@@ -365,11 +365,11 @@ database() {
 }
 
 # Whole inputs: the 25 entries with --all-entries against the same letters as one entry (a)
-# and their peak memory (b); the database with the report against the same run without it
-# (c) and against dustmasker (d), and without the report against dustmasker (e). One thread.
+# and their peak memory (b), one thread; the database with the report against the same run
+# without it, paired (c), and against dustmasker (d), and without the report against
+# dustmasker (e).
 section_entries() {
-  local big parts db t_one m_one t_all m_all t_bare m_bare t_db m_db t_dust=NA m_dust=NA
-  local limit_mib
+  local big parts db t_one m_one t_all m_all t_db t_bare t_dust=NA m_dust=NA limit_mib
   big=$(big_genome)
   parts=$(genome_in_25)
   db=$(database)
@@ -381,22 +381,26 @@ section_entries() {
   row_time_mem "100M as one entry" "$t_one" "$m_one"
   read -r t_all m_all < <(time_mem_best "$KESTRA" "$parts" out --all-entries)
   row_time_mem "100M in 25, --all-entries" "$t_all" "$m_all"
-  read -r t_bare m_bare < <(time_mem_best "$KESTRA" "$db" out --all-entries -L --bed --no-report)
-  row_time_mem "database, -L --bed --no-report" "$t_bare" "$m_bare"
-  read -r t_db m_db < <(time_mem_best "$KESTRA" "$db" out --all-entries -L --bed)
-  row_time_mem "database, -L --bed (report)" "$t_db" "$m_db"
   if [[ $HAVE_DUST -eq 1 ]]; then
     read -r t_dust m_dust < <(time_mem_best dustmasker -in "$db" -outfmt fasta -out /dev/null)
   fi
   row_time_mem "database, dustmasker -outfmt fasta" "$t_dust" "$m_dust"
-  rule
   limit_mib=$(awk -v n=$((BIG_SIZE / 25)) 'BEGIN { printf "%.1f", 3 * n / 1048576 + 32 }')
   row_ratio "(a) 25 entries / one entry" "$(ratio "$t_all" "$t_one")" 1.1
   row_ratio "(b) 25 entries peak MiB" \
     "$(awk -v k="$m_all" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')" \
     "$limit_mib"
-  row_ratio "(c) database: report / none" "$(ratio "$t_db" "$t_bare")" 1.5
-  row_ratio "(d) database report / dustmasker" "$(ratio "$t_db" "$t_dust")" 0.1
+  rule
+  printf 'database --all-entries -L --bed, one thread: %s pairs of runs\n' "$PAIRS"
+  rule
+  PAIR_A=(--no-report)
+  PAIR_B=()
+  paired "$KESTRA" "$db" out --all-entries -L --bed
+  paired_rows "(c) database" 1.5 "" "no report" "report"
+  t_db=$PAIRED_MEDIAN_B
+  t_bare=$(awk '{ t[NR] = $1 } END { n = asort(t); print n ? t[int((n + 1) / 2)] : "NA" }' \
+    "$WORK/pairs.1")
+  row_ratio "(d) report (median) / dustmasker" "$(ratio "$t_db" "$t_dust")" 0.1
   row_ratio "(e) --no-report / dustmasker" "$(ratio "$t_bare" "$t_dust")" 0.1
 }
 
@@ -424,29 +428,36 @@ once() {
       END { printf "%s %s %s", r + 0, w + 0, t + 0 }' "$WORK/once.err")"
 }
 
-# CMD...: PAIRS pairs of runs of CMD --threads 1 and CMD --threads 2, the first of a pair
-# taking turns, so that a drift in the machine's speed weighs on both alike; the runs' lines
-# (see once) in $WORK/pairs.1 and $WORK/pairs.2.
-paired_threads() {
+# CMD...: PAIRS pairs of runs, of CMD with the arguments in PAIR_A and of CMD with those in
+# PAIR_B, the first of a pair taking turns, so that a drift in the machine's speed weighs on
+# both alike; the runs' lines (see once) in $WORK/pairs.1 and $WORK/pairs.2.
+paired() {
   local i
   : >"$WORK/pairs.1"
   : >"$WORK/pairs.2"
   for ((i = 0; i < PAIRS; i++)); do
     if ((i % 2 == 0)); then
-      once "$@" --threads 1 >>"$WORK/pairs.1"
-      once "$@" --threads 2 >>"$WORK/pairs.2"
+      once "$@" "${PAIR_A[@]}" >>"$WORK/pairs.1"
+      once "$@" "${PAIR_B[@]}" >>"$WORK/pairs.2"
     else
-      once "$@" --threads 2 >>"$WORK/pairs.2"
-      once "$@" --threads 1 >>"$WORK/pairs.1"
+      once "$@" "${PAIR_B[@]}" >>"$WORK/pairs.2"
+      once "$@" "${PAIR_A[@]}" >>"$WORK/pairs.1"
     fi
   done
 }
 
-# LABEL LIMIT SPREAD: the paired runs' rows: the median of the ratios two threads / one, the
-# fastest and slowest of each, and (unless SPREAD is empty) the slowest two-thread run
-# against the fastest.
+# CMD...: paired runs of CMD --threads 1 and CMD --threads 2.
+paired_threads() {
+  PAIR_A=(--threads 1)
+  PAIR_B=(--threads 2)
+  paired "$@"
+}
+
+# LABEL LIMIT SPREAD [A B]: the paired runs' rows: the fastest and slowest runs of each kind
+# (A and B name them, one thread and two by default), the median of the ratios B / A
+# against LIMIT, and (unless SPREAD is empty) the slowest B run against the fastest.
 paired_rows() {
-  local summary median spread
+  local summary median one_min one_max two_min two_max spread a=${4:-1 thread} b=${5:-2 threads}
   summary=$(paste -d ' ' "$WORK/pairs.1" "$WORK/pairs.2" | awk '
     $1 == "NA" || $8 == "NA" || $8 == "" { bad = 1; next }
     { r[NR] = $8 / $1; one[NR] = $1; two[NR] = $8 }
@@ -457,10 +468,12 @@ paired_rows() {
       printf "%.3f %.3f %.3f %.3f %.3f %.3f\n", m, one[1], one[n], two[1], two[n], two[n] / two[1]
     }')
   read -r median one_min one_max two_min two_max spread <<<"$summary"
-  printf '%-34s %10s s .. %s s\n' "$1, --threads 1" "$one_min" "$one_max"
-  printf '%-34s %10s s .. %s s\n' "$1, --threads 2" "$two_min" "$two_max"
-  row_ratio "  median of 2 threads / 1" "$median" "$2"
-  [[ -z $3 ]] || row_ratio "  slowest / fastest, 2 threads" "$spread" "$3"
+  printf '%-34s %10s s .. %s s\n' "$1, $a" "$one_min" "$one_max"
+  printf '%-34s %10s s .. %s s\n' "$1, $b" "$two_min" "$two_max"
+  row_ratio "  median $b / $a" "$median" "$2"
+  [[ -z $3 ]] || row_ratio "  slowest / fastest, $b" "$spread" "$3"
+  PAIRED_MEDIAN_B=$(awk '{ t[NR] = $1 } END { n = asort(t); print n ? t[int((n + 1) / 2)] : "NA" }' \
+    "$WORK/pairs.2")
 }
 
 # The work only one thread can do at a time in the two-thread runs (reading a gzip file or a

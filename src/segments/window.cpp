@@ -58,10 +58,13 @@ Segment ClosedSegment(const WindowWalk& w) {
 }
 
 // The windows that still matter from w->j on: those starting before the end of the stretch,
-// and past it those that could join the segment in progress.
+// and past it those that could join the segment in progress, if it started in the stretch (one
+// that started before is an earlier stretch's to follow).
 int64_t LastWindowThatMatters(const WindowScores& s, const WindowWalk& w) {
   int64_t last = w.to - 1;
-  if (w.merge && w.open) last = std::max(last, int64_t{w.current.end} + w.linkage - 1);
+  if (w.merge && w.open && w.owned) {
+    last = std::max(last, int64_t{w.current.end} + w.linkage - 1);
+  }
   return std::min(last, int64_t{s.length} - s.width);
 }
 
