@@ -41,20 +41,23 @@ if [ -n "$ctld" ] && [ -n "$slurmd" ] && runs "$ctld" slurmctld && runs "$slurmd
   fi
 fi
 
+# PID NAME SIGNAL ROUNDS: signals the daemon, then waits up to ROUNDS half-seconds for it to
+# end; false if it still runs.
+signal_and_wait() {
+  kill -"$3" "$1" 2>/dev/null || true
+  for _ in $(seq "$4"); do
+    runs "$1" "$2" || return 0
+    sleep 0.5
+  done
+  return 1
+}
+
 failed=0
 while read -r pid name; do
   runs "$pid" "$name" || continue
-  kill -TERM "$pid" 2>/dev/null || true
-  for _ in $(seq 60); do
-    runs "$pid" "$name" || continue 2
-    sleep 0.5
-  done
+  signal_and_wait "$pid" "$name" TERM 60 && continue
   echo "cluster_down: $name ($pid) ignored SIGTERM for 30 s; killing it" >&2
-  kill -KILL "$pid" 2>/dev/null || true
-  for _ in $(seq 10); do
-    runs "$pid" "$name" || continue 2
-    sleep 0.5
-  done
+  signal_and_wait "$pid" "$name" KILL 10 && continue
   echo "cluster_down: $name ($pid) is still running" >&2
   failed=1
 done < <(tac "$pids")
