@@ -27,7 +27,7 @@ struct RunRequest {
 struct RunLimits {
   std::size_t job_entries = 4096;                  // entries a job read from a stream holds at most
   std::size_t job_letters = std::size_t{4} << 20;  // a job is handed out once it holds these
-  std::size_t waiting = std::size_t{8} << 20;      // bytes a sink keeps before its writer waits
+  std::size_t waiting = std::size_t{2} << 20;      // bytes a sink keeps before its writer waits
   uint64_t chunk = uint64_t{1} << 20;              // bytes of a plain file's stretch
   int64_t stretch = 0;                             // cells of an entry's stretch; 0: the default
 };

@@ -26,8 +26,8 @@ void StartScoring(SegmentScorer* s, int length, double special_probability,
   s->length = length;
   s->special_probability = special_probability;
   s->empirical = empirical;
-  if (s->small.empty()) s->small.assign(kSmall * kSmall, nullptr);
-  for (const int slot : s->small_used) s->small[slot] = nullptr;
+  if (s->small.empty()) s->small.assign(kSmall * kSmall, PValue{0.0, 0, {}});
+  for (const int slot : s->small_used) s->small[slot].size = 0;
   s->small_used.clear();
   s->known.clear();
 }
@@ -35,21 +35,23 @@ void StartScoring(SegmentScorer* s, int length, double special_probability,
 const PValue& ScoreSegment(SegmentScorer* s, int specials, int length) {
   // The empirical p-value depends on the length alone.
   const int count = s->empirical != nullptr ? 0 : specials;
-  const PValue** slot =
-      length < kSmall && count < kSmall ? &s->small[length * kSmall + count] : nullptr;
-  if (slot != nullptr && *slot != nullptr) return **slot;
+  const auto score = [&] {
+    return MakePValue(s->empirical != nullptr ? EmpiricalPValue(*s->empirical, length)
+                                              : ScanPValue(specials, length, s->length,
+                                                           s->special_probability, &s->workspace));
+  };
+  if (length < kSmall && count < kSmall) {
+    const int slot = length * kSmall + count;
+    PValue& v = s->small[static_cast<std::size_t>(slot)];
+    if (v.size == 0) {
+      v = score();
+      s->small_used.push_back(slot);
+    }
+    return v;
+  }
   const uint64_t key =
       (static_cast<uint64_t>(static_cast<uint32_t>(count)) << 32) | static_cast<uint32_t>(length);
   auto hit = s->known.find(key);
-  if (hit == s->known.end()) {
-    const double p = s->empirical != nullptr ? EmpiricalPValue(*s->empirical, length)
-                                             : ScanPValue(specials, length, s->length,
-                                                          s->special_probability, &s->workspace);
-    hit = s->known.emplace(key, MakePValue(p)).first;
-  }
-  if (slot != nullptr) {
-    *slot = &hit->second;  // map entries never move
-    s->small_used.push_back(static_cast<int>(slot - s->small.data()));
-  }
+  if (hit == s->known.end()) hit = s->known.emplace(key, score()).first;
   return hit->second;
 }

@@ -24,9 +24,10 @@ struct SegmentScorer {
   int length = 0;  // the entry's length
   double special_probability = 0.0;
   const LongestLengthCounts* empirical = nullptr;  // set: empirical p-values
-  // Pairs met, by (count, length); small ones also straight from an array.
+  // Pairs met, by (count, length): small ones in an array (size 0 where not yet scored),
+  // which allocates nothing an entry, the rest in a map.
   std::unordered_map<uint64_t, PValue> known;
-  std::vector<const PValue*> small;
+  std::vector<PValue> small;
   std::vector<int> small_used;  // slots of `small` filled, to empty them again cheaply
   ScanWorkspace workspace;
 };

@@ -235,14 +235,15 @@ struct FastaReader {
   // A part of a gzip file: entries before its first are passed over, by the same rule as a
   // stretch of a plain file finds its first.
   bool part = false;
-  bool passing = false;    // before the part's first entry
-  bool in_header = false;  // while passing: a '>' of this line has been met
+  bool passing = false;      // before the part's first entry
+  bool in_header = false;    // while passing: a '>' of this line has been met
   uint64_t block_start = 0;  // inflated offset of data[0]
   // A stretch of a plain file, read with pread: entries whose '>' lies before `end` are its.
   int fd = -1;
   uint64_t offset = 0;  // of the byte after the block in hand
   uint64_t end = 0;
-  std::unique_ptr<char[]> block;  // kBlock bytes, not cleared: only what is read is looked at
+  std::unique_ptr<char[]> block;  // not cleared: only what is read is looked at
+  std::size_t block_size = 0;     // kBlock, or the whole of a smaller file
   std::atomic<std::size_t> bytes_read{0};
 };
 
@@ -266,11 +267,11 @@ long ReadAt(int fd, char* buf, std::size_t n, uint64_t offset) {
 // an entry starts at the first '>' of a line (the rest of that line is its header, and its
 // letters run to the next '>'), so a '>' after another in its line starts none. -1 for none,
 // -2 for a read error.
-int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block) {
+int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::size_t size) {
   // Back to the start of the line that holds `from`.
   uint64_t line = from;
   while (line > 0) {
-    const uint64_t back = std::min<uint64_t>(line, kBlock);
+    const uint64_t back = std::min<uint64_t>(line, size);
     const long got = ReadAt(fd, block, back, line - back);
     if (got != static_cast<long>(back)) return -2;
     const void* nl = memrchr(block, '\n', back);
@@ -283,7 +284,7 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block) {
   // Line by line: the first '>' of each is where an entry starts.
   bool in_header = false;  // a '>' of this line has been met (before `from`)
   for (uint64_t at = line; at < to;) {
-    const long got = ReadAt(fd, block, kBlock, at);
+    const long got = ReadAt(fd, block, size, at);
     if (got < 0) return -2;
     if (got == 0) return -1;
     const char* p = block;
@@ -320,8 +321,13 @@ FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to) {
   auto* r = new FastaReader();
   r->fd = fd;
   r->end = to;
-  r->block.reset(new char[kBlock]);
-  const int64_t start = FirstEntryStart(fd, from, to, r->block.get());
+  // A block no larger than the file: a small file costs no MiB.
+  struct stat st;
+  const uint64_t file_size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : kBlock;
+  r->block_size =
+      static_cast<std::size_t>(std::min<uint64_t>(kBlock, std::max<uint64_t>(file_size, 4096)));
+  r->block.reset(new char[r->block_size]);
+  const int64_t start = FirstEntryStart(fd, from, to, r->block.get(), r->block_size);
   r->failed = start == -2;
   r->offset = start >= 0 ? static_cast<uint64_t>(start) : to;
   return r;
@@ -353,7 +359,7 @@ static bool FillBlock(FastaReader* r) {
     r->block_start += r->size;
     n = NextBytes(r->source, &r->data);
   } else {
-    n = ReadAt(r->fd, r->block.get(), kBlock, r->offset);
+    n = ReadAt(r->fd, r->block.get(), r->block_size, r->offset);
     r->data = r->block.get();
     if (n > 0) {
       r->offset += static_cast<uint64_t>(n);
