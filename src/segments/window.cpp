@@ -25,7 +25,8 @@ void ScoreCount(WindowScores* s, int64_t k) {
 // Slides from window w->j to the next recorded one starting at `last` at the latest; false
 // when there is none. Most windows are not recorded, so this loop keeps its state in
 // registers and looks up one byte a window.
-bool SlideToRecorded(const uint64_t* bits, WindowScores* s, WindowWalk* w, int64_t last) {
+inline __attribute__((always_inline)) bool SlideToRecorded(const uint64_t* bits, WindowScores* s,
+                                                           WindowWalk* w, int64_t last) {
   const int64_t W = s->width;
   int64_t j = w->j, k = w->k, ones = w->ones;
   bool found = false;
