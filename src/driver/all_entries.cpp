@@ -24,6 +24,7 @@
 #include "driver/messages.h"
 #include "driver/ordered_writer.h"
 #include "driver/run.h"
+#include "output/time_spent.h"
 
 namespace {
 
@@ -258,12 +259,8 @@ void ReadAndHandOut(AllEntries* run, FastaReader* reader) {
   FastaEntry entry;
   FastaStatus status;
   const auto read_next = [&] {
-    const auto start = std::chrono::steady_clock::now();
-    const bool more = NextFastaEntry(reader, &entry, &status);
-    run->reading_ns += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                 std::chrono::steady_clock::now() - start)
-                                                 .count());
-    return more;
+    TimeSpent<uint64_t> reading(&run->reading_ns);
+    return NextFastaEntry(reader, &entry, &status);
   };
   while (!run->read_error && read_next()) {
     if (status == FastaStatus::kReadError) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,19 +12,7 @@
 #include <thread>
 #include <vector>
 
-// Adds the time from its making to its end to `total`: time spent waiting, for the
-// benchmarks.
-struct TimeSpent {
-  explicit TimeSpent(std::atomic<uint64_t>* to) : total(to) {}
-  ~TimeSpent() {
-    const auto spent = std::chrono::steady_clock::now() - start;
-    total->fetch_add(
-        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count()),
-        std::memory_order_relaxed);
-  }
-  std::atomic<uint64_t>* total;
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-};
+#include "output/time_spent.h"
 
 struct WorkPool {
   std::mutex mutex;

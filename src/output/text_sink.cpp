@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
 #include "output/pages.h"
+#include "output/time_spent.h"
 
 // Bytes gathered before one write to the file.
 static constexpr std::size_t kBlock = std::size_t{1} << 20;
@@ -29,11 +29,8 @@ static bool WriteAll(int fd, const char* data, std::size_t n) {
 // more is tried, as the file is incomplete whatever follows.
 static void WriteTo(FileDestination* to, const char* data, std::size_t n) {
   if (to->failed) return;
-  const auto start = std::chrono::steady_clock::now();
+  TimeSpent<uint64_t> writing(&to->writing_ns);
   if (!WriteAll(to->fd, data, n)) to->failed = true;
-  to->writing_ns += static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
-          .count());
 }
 
 void SinkFlush(TextSink* sink) {

@@ -263,6 +263,26 @@ long ReadAt(int fd, char* buf, std::size_t n, uint64_t offset) {
   }
 }
 
+// The first '>' of [p, end) that starts an entry at offset `from` or later, `base` being the
+// offset of p; nullptr for none. An entry starts at the first '>' of a line, so a '>' after
+// another in its line starts none: `in_header` carries, from one block to the next, whether
+// the line in hand has had its '>'.
+const char* FindEntryStart(const char* p, const char* end, uint64_t base, uint64_t from,
+                           bool* in_header) {
+  const char* const first = p;
+  for (;;) {
+    const char* gt = static_cast<const char*>(std::memchr(p, '>', end - p));
+    const char* stop = gt != nullptr ? gt : end;
+    if (*in_header && std::memchr(p, '\n', stop - p) != nullptr) *in_header = false;
+    if (gt == nullptr) return nullptr;
+    if (!*in_header) {
+      if (base + static_cast<uint64_t>(gt - first) >= from) return gt;
+      *in_header = true;
+    }
+    p = gt + 1;
+  }
+}
+
 // The first entry that starts at or after `from` and before `to`, by the reader's own rules:
 // an entry starts at the first '>' of a line (the rest of that line is its header, and its
 // letters run to the next '>'), so a '>' after another in its line starts none. -1 for none,
@@ -287,21 +307,12 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
     const long got = ReadAt(fd, block, size, at);
     if (got < 0) return -2;
     if (got == 0) return -1;
-    const char* p = block;
-    const char* const end = p + got;
-    for (;;) {
-      const char* gt = static_cast<const char*>(std::memchr(p, '>', end - p));
-      const char* stop = gt != nullptr ? gt : end;
-      if (in_header && std::memchr(p, '\n', stop - p) != nullptr) in_header = false;
-      at += static_cast<uint64_t>(stop - p);
-      if (gt == nullptr || at >= to) break;
-      if (!in_header) {
-        if (at >= from) return static_cast<int64_t>(at);
-        in_header = true;
-      }
-      ++at;
-      p = gt + 1;
+    const char* gt = FindEntryStart(block, block + got, at, from, &in_header);
+    if (gt != nullptr) {
+      const uint64_t start = at + static_cast<uint64_t>(gt - block);
+      return start < to ? static_cast<int64_t>(start) : -1;
     }
+    at += static_cast<uint64_t>(got);
   }
   return -1;
 }
@@ -384,23 +395,15 @@ static bool KnownBound(const FastaReader* r, int which, uint64_t* offset) {
 static bool PassToPart(FastaReader* r) {
   while (r->passing) {
     if (!FillBlock(r)) return false;
-    const char* p = r->data + r->pos;
-    const char* const end = r->data + r->size;
-    for (; p < end;) {
-      const char* gt = static_cast<const char*>(std::memchr(p, '>', end - p));
-      const char* stop = gt != nullptr ? gt : end;
-      if (r->in_header && std::memchr(p, '\n', stop - p) != nullptr) r->in_header = false;
-      if (gt == nullptr) break;
-      uint64_t first = 0;
-      if (!r->in_header) {
-        if (KnownBound(r, 0, &first) && r->block_start + (gt - r->data) >= first) {
-          r->pos = static_cast<std::size_t>(gt - r->data);
-          r->passing = false;
-          return true;
-        }
-        r->in_header = true;
-      }
-      p = gt + 1;
+    // Until the part's start is known, no '>' can be its first entry.
+    uint64_t first = UINT64_MAX;
+    KnownBound(r, 0, &first);
+    const char* gt = FindEntryStart(r->data + r->pos, r->data + r->size, r->block_start + r->pos,
+                                    first, &r->in_header);
+    if (gt != nullptr) {
+      r->pos = static_cast<std::size_t>(gt - r->data);
+      r->passing = false;
+      return true;
     }
     r->pos = r->size;
   }
