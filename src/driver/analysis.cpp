@@ -75,11 +75,10 @@ ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a) {
 }
 
 SegmentWalk SegmentsOf(const Settings& s, const EntryAnalysis& a, const uint64_t* bits,
-                       int64_t from, int64_t to) {
+                       int64_t from, int64_t to, WindowScores* scores) {
   if (s.mode() == DetectionMode::kWindow) {
-    return WindowSegments(
-        bits, MakeWindowScores(s.window, a.length, a.special_probability, s.window_threshold),
-        s.merge, a.linkage, from, to);
+    PrepareWindowScores(scores, s.window, a.length, a.special_probability, s.window_threshold);
+    return WindowSegments(bits, scores, s.merge, a.linkage, from, to);
   }
   return MergedRunSegments(bits, a.length, a.linkage, from, to);
 }

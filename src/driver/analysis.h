@@ -68,9 +68,10 @@ void EstimateRandom(const Settings& s, int64_t seed, const uint64_t* bits,
 int64_t ClockSeed();
 // What the report's first lines show for an analysed entry.
 ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a);
-// The segments that open in cells [from, to) of the entry.
+// The segments that open in cells [from, to) of the entry; window mode scores its windows in
+// `scores`, kept by the thread from one walk to the next.
 SegmentWalk SegmentsOf(const Settings& s, const EntryAnalysis& a, const uint64_t* bits,
-                       int64_t from, int64_t to);
+                       int64_t from, int64_t to, WindowScores* scores);
 // Whether the entry can be cut into stretches of `cells`: in window mode a stretch looks back
 // at the windows that may join its first segment, which must stay few.
 bool CanCut(const Settings& s, const EntryAnalysis& a, int64_t cells);

@@ -107,7 +107,7 @@ int64_t WriteLettersAndCount(const Settings& s, const Stretches& cut, const Entr
           slot.segments = CountMergedSegments(bits, a.length, a.linkage, cut.From(i), cut.To(i));
           return;
         }
-        SegmentWalk walk = SegmentsOf(s, a, bits, cut.From(i), cut.To(i));
+        SegmentWalk walk = SegmentsOf(s, a, bits, cut.From(i), cut.To(i), &slot.windows);
         slot.segments = 0;
         for (Segment segment; NextSegment(bits, &walk, &segment);) ++slot.segments;
       },
@@ -129,7 +129,7 @@ void WriteSegmentLines(const Settings& s, const Stretches& cut, const EntryAnaly
         StretchSlot& slot = cut.Slot(i);
         StartScoring(&slot.scorer, a.length, a.special_probability,
                      s.draws_random() ? &a.random_longest : nullptr);
-        SegmentWalk walk = SegmentsOf(s, a, bits, cut.From(i), cut.To(i));
+        SegmentWalk walk = SegmentsOf(s, a, bits, cut.From(i), cut.To(i), &slot.windows);
         WriteSegments(text, bits, &walk, first_index[static_cast<std::size_t>(i)], &slot.scorer,
                       cut.Into(i, sinks.report, &StretchSlot::report),
                       cut.Into(i, sinks.bed, &StretchSlot::bed), mask);

@@ -19,6 +19,7 @@
 struct alignas(128) StretchSlot {
   TextSink report, fasta, bed;
   SegmentScorer scorer;
+  WindowScores windows;
   int64_t counts[4] = {0, 0, 0, 0};
   int64_t specials = 0, segments = 0, masked = 0;
 };

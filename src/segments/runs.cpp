@@ -93,6 +93,20 @@ MergedRunWalk StartMergedRunWalk(const uint64_t* bits, int64_t length, int linka
   return r;
 }
 
+namespace {
+
+// Whether the walk has nothing left to give before word r->word: it is past the last cell,
+// or past the stretch with no segment in progress, or with one that no later run can join (a
+// special residue from that word on lies more than the linkage distance after its last one).
+// So a stretch inside a long gap costs its own words, not the rest of the gap.
+bool NothingMoreFrom(const MergedRunWalk& r) {
+  if (r.word >= Words(r.length)) return true;
+  const int64_t cell = 64 * r.word;
+  return cell >= r.to && (!r.open || cell > r.last_one + std::max<int64_t>(r.linkage, 1));
+}
+
+}  // namespace
+
 bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
   for (;;) {
     while (r->opens == 0) {
@@ -103,7 +117,8 @@ bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
         r->ones += BitCount(word);
         ++r->word;
       }
-      if (r->word >= Words(r->length)) {
+      if (NothingMoreFrom(*r)) {
+        r->word = Words(r->length);
         if (!r->open) return false;
         *s = MergedSegment(r->open_start, r->last_one, r->ones - r->ones_at_start);
         r->open = false;

@@ -67,16 +67,20 @@ int LongestMergedLength(const uint64_t* bits, int64_t length, int linkage);
 // and the probability are fixed), so each count met is scored once.
 enum class WindowVerdict : unsigned char { kUnscored, kRecorded, kPassed };
 struct WindowScores {
-  int width;
-  int length;
-  double special_probability;
-  double record_below;                 // a window is recorded when its p-value lies below it
+  int width = 0;
+  int length = 0;
+  double special_probability = -1.0;
+  double record_below = 0.0;           // a window is recorded when its p-value lies below it
   std::vector<double> p;               // by count
   std::vector<WindowVerdict> verdict;  // by count
   ScanWorkspace workspace;
 };
 WindowScores MakeWindowScores(int width, int length, double special_probability,
                               double record_below);
+// Readies `scores` for windows of these settings. What it scored for the same ones (another
+// stretch of the entry, an earlier walk) stands: a count is scored once a thread and entry.
+void PrepareWindowScores(WindowScores* scores, int width, int length, double special_probability,
+                         double record_below);
 // The recorded windows whose start lies in cells [from, to), slid from `from` on; with
 // `merge`, each joins the segment in progress by the linkage rule, and the segments that open
 // in [from, to) are given, the last maybe reaching past `to`.
@@ -104,17 +108,18 @@ bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w
 
 // The segments of a stretch that a report lists, walked as they are written so that no list
 // of them is kept: merged runs (runs mode) or recorded windows (window mode). It holds no
-// pointer: each step is given the bits, so a copy walks on its own.
+// pointer to the bits: each step is given them. Window mode scores its windows in the
+// caller's table, which walks of the same settings may share one after another.
 enum class DetectionMode { kRuns, kWindow };
 struct SegmentWalk {
   DetectionMode mode = DetectionMode::kRuns;
   MergedRunWalk runs{};
-  WindowScores scores{};
+  WindowScores* scores = nullptr;
   WindowWalk windows{};
 };
 SegmentWalk MergedRunSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
                               int64_t to);
-SegmentWalk WindowSegments(const uint64_t* bits, WindowScores scores, bool merge, int linkage,
+SegmentWalk WindowSegments(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
                            int64_t from, int64_t to);
 // The next segment in report order; false past the last one.
 bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s);

@@ -1,5 +1,3 @@
-#include <utility>
-
 #include "segments/segments.h"
 
 SegmentWalk MergedRunSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
@@ -10,18 +8,18 @@ SegmentWalk MergedRunSegments(const uint64_t* bits, int64_t length, int linkage,
   return walk;
 }
 
-SegmentWalk WindowSegments(const uint64_t* bits, WindowScores scores, bool merge, int linkage,
+SegmentWalk WindowSegments(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
                            int64_t from, int64_t to) {
   SegmentWalk walk;
   walk.mode = DetectionMode::kWindow;
-  walk.scores = std::move(scores);
-  walk.windows = StartWindowWalk(bits, &walk.scores, merge, linkage, from, to);
+  walk.scores = scores;
+  walk.windows = StartWindowWalk(bits, scores, merge, linkage, from, to);
   return walk;
 }
 
 bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s) {
   if (walk->mode == DetectionMode::kWindow) {
-    return NextWindowSegment(bits, &walk->scores, &walk->windows, s);
+    return NextWindowSegment(bits, walk->scores, &walk->windows, s);
   }
   return NextMergedSegment(bits, &walk->runs, s);
 }

@@ -7,6 +7,20 @@ WindowScores MakeWindowScores(int width, int length, double special_probability,
   return WindowScores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
 }
 
+void PrepareWindowScores(WindowScores* s, int width, int length, double special_probability,
+                         double record_below) {
+  if (s->width == width && s->length == length && s->special_probability == special_probability &&
+      s->record_below == record_below) {
+    return;
+  }
+  s->width = width;
+  s->length = length;
+  s->special_probability = special_probability;
+  s->record_below = record_below;
+  s->p.clear();
+  s->verdict.clear();
+}
+
 namespace {
 
 // Scores a count met for the first time. The tables grow to the largest count met, not to

@@ -1,5 +1,6 @@
 #include "stats/scan.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -80,29 +81,108 @@ inline void WalkTo(long i, BinomialWalk* x) {
   while (x->i < i) Step(x);
 }
 
-}  // namespace
+// What the approximation is put together from, however b and F were had.
+struct SumsOfTerms {
+  double Fk1, Fk2, Fk3;  // F(k-1; w), F(k-2; w), F(k-3; w)
+  double b;              // b(k; w)
+  double A3, A4;
+  double F1k3, F1k4;  // F(k-3; w-1), F(k-4; w-1)
+  double F2k5;        // F(k-5; w-2)
+};
 
-ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
-  // The sums over r read b(2k-r; w) with the index falling while everything else rises.
-  // Those terms, k+1 to 2k-2, are the only ones kept; the rest are walked again in order.
+ScanTerms Assemble(int k, int w, double p, const SumsOfTerms& s) {
+  const double dk1 = k - 1;
+  const double dk2 = k - 2;
+  const double dw = w;
+  const double wp = dw * p;
+  const double b = s.b, Fk1 = s.Fk1, Fk2 = s.Fk2;
+  ScanTerms t;
+  t.A3 = s.A3;
+  t.A4 = s.A4;
+  t.Q2 = Fk1 * Fk1 - (dk1 * b) * Fk2 + (wp * b) * s.F1k3;
+  t.A1 = ((2.0 * b) * Fk1) * (dk1 * Fk2 - wp * s.F1k3);
+  t.A2 = (0.5 * (b * b)) * ((dk1 * dk2) * s.Fk3 - (((2.0 * dk2) * dw) * p) * s.F1k4 +
+                            ((dw * static_cast<double>(w - 1)) * (p * p)) * s.F2k5);
+  t.Q3 = (((Fk1 * Fk1 * Fk1 - t.A1) + t.A2) + t.A3) - t.A4;
+  return t;
+}
+
+// Makes the table hold b(i; m) and F(i; m) up to index `last` (nothing for last < 0), walking
+// on from where it stopped: the steps of one walk, so the doubles of one walk.
+void ExtendTable(BinomialTable* t, int m, double p, long last, ScanWorkspace* ws) {
+  if (t->m != m || !(t->p == p)) {
+    const BinomialWalk start = StartWalk(m, p, ws);
+    t->m = m;
+    t->p = p;
+    t->from_logs = start.from_logs;
+    t->b0 = start.b0;
+    t->odds = start.odds;
+    t->lg_m = start.lg_m;
+    t->log_p = start.log_p;
+    t->log_q = start.log_q;
+    t->b.clear();
+    t->F.clear();
+  }
+  if (static_cast<long>(t->b.size()) > last) return;
+  BinomialWalk x{m, t->from_logs, t->b0, t->odds, t->lg_m, t->log_p, t->log_q, -1, 0, 0, 0, 0};
+  if (!t->b.empty()) {
+    x.i = static_cast<long>(t->b.size()) - 1;
+    x.b = t->b.back();
+    x.F = t->F.back();
+  }
+  t->b.reserve(static_cast<std::size_t>(last) + 1);
+  t->F.reserve(static_cast<std::size_t>(last) + 1);
+  while (x.i < last) {
+    Step(&x);
+    t->b.push_back(x.b);
+    t->F.push_back(x.F);
+  }
+}
+
+// F(i) of a table, 0 at a negative index.
+double FAt(const BinomialTable& t, long i) {
+  return i < 0 ? 0.0 : t.F[static_cast<std::size_t>(i)];
+}
+
+// From tables kept in the workspace: for repeated calls with one w and p (every window of a
+// scan has the same width), each term is worked out once, whichever k asks for it.
+ScanTerms TermsFromTables(int k, int w, double p, ScanWorkspace* ws) {
+  const BinomialTable &W = ws->tables[0], &W1 = ws->tables[1], &W2 = ws->tables[2];
+  ExtendTable(&ws->tables[0], w, p, std::max(2L * k - 2, long{k}), ws);
+  ExtendTable(&ws->tables[1], w - 1, p, k - 3, ws);
+  ExtendTable(&ws->tables[2], w - 2, p, k - 5, ws);
+  const double* b = W.b.data();
+  const double* F = W.F.data();
+  const double wp = static_cast<double>(w) * p;
+  double A3 = 0.0, A4 = 0.0;
+  for (int r = 2; r <= k - 1; ++r) {
+    const double b_high = b[2 * k - r];
+    A3 += b_high * (F[r - 1] * F[r - 1]);
+    A4 += (b_high * b[r]) * (static_cast<double>(r - 1) * F[r - 2] - wp * FAt(W1, r - 3));
+  }
+  return Assemble(k, w, p,
+                  {FAt(W, k - 1), FAt(W, k - 2), FAt(W, k - 3), b[k], A3, A4, FAt(W1, k - 3),
+                   FAt(W1, k - 4), FAt(W2, k - 5)});
+}
+
+// By walks that keep only b(k+1; w) .. b(2k-2; w): for counts too large for tables.
+ScanTerms TermsFromWalks(int k, int w, double p, ScanWorkspace* ws) {
   const BinomialWalk start = StartWalk(w, p, ws);
   BinomialWalk first = start;
   WalkTo(k - 1, &first);
-  const double Fk1 = first.F, Fk2 = first.F_1, Fk3 = first.F_2;
+  SumsOfTerms s{};
+  s.Fk1 = first.F;
+  s.Fk2 = first.F_1;
+  s.Fk3 = first.F_2;
   WalkTo(k, &first);
-  const double b = first.b;
+  s.b = first.b;
   std::vector<double>& above = ws->b_above_k;
   if (k > 2 && above.size() < static_cast<size_t>(k - 2)) above.resize(k - 2);
   for (long i = k + 1; i <= 2L * k - 2; ++i) {
     Step(&first);
     above[i - k - 1] = first.b;
   }
-
-  const double dk1 = k - 1;
-  const double dk2 = k - 2;
-  const double dw = w;
-  const double wp = dw * p;
-  double A3 = 0.0, A4 = 0.0;
+  const double wp = static_cast<double>(w) * p;
   // In the sums the walk over w stands at r and the one over w-1 at r-3.
   BinomialWalk again = start;
   WalkTo(1, &again);
@@ -110,25 +190,24 @@ ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
   for (int r = 2; r <= k - 1; ++r) {
     Step(&again);
     const double b_high = above[k - r - 1];
-    A3 += b_high * (again.F_1 * again.F_1);
-    A4 += (b_high * again.b) * (static_cast<double>(r - 1) * again.F_2 - wp * shorter.F);
+    s.A3 += b_high * (again.F_1 * again.F_1);
+    s.A4 += (b_high * again.b) * (static_cast<double>(r - 1) * again.F_2 - wp * shorter.F);
     Step(&shorter);
   }
   WalkTo(k - 3, &shorter);
-  const double F1k3 = shorter.F, F1k4 = shorter.F_1;
+  s.F1k3 = shorter.F;
+  s.F1k4 = shorter.F_1;
   BinomialWalk shortest = StartWalk(w - 2, p, ws);
   WalkTo(k - 5, &shortest);
-  const double F2k5 = shortest.F;
+  s.F2k5 = shortest.F;
+  return Assemble(k, w, p, s);
+}
 
-  ScanTerms t;
-  t.A3 = A3;
-  t.A4 = A4;
-  t.Q2 = Fk1 * Fk1 - (dk1 * b) * Fk2 + (wp * b) * F1k3;
-  t.A1 = ((2.0 * b) * Fk1) * (dk1 * Fk2 - wp * F1k3);
-  t.A2 = (0.5 * (b * b)) * ((dk1 * dk2) * Fk3 - (((2.0 * dk2) * dw) * p) * F1k4 +
-                            ((dw * static_cast<double>(w - 1)) * (p * p)) * F2k5);
-  t.Q3 = (((Fk1 * Fk1 * Fk1 - t.A1) + t.A2) + t.A3) - t.A4;
-  return t;
+}  // namespace
+
+ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
+  if (k >= 0 && 2L * k <= ws->table_limit) return TermsFromTables(k, w, p, ws);
+  return TermsFromWalks(k, w, p, ws);
 }
 
 double ScanPValue(int k, int w, int N, double p, ScanWorkspace* ws) {

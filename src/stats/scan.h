@@ -2,6 +2,7 @@
 // trials out of N holds at least k successes, each trial succeeding with probability p.
 #pragma once
 
+#include <limits>
 #include <vector>
 
 // The terms of the approximation for one k, w and p.
@@ -9,12 +10,27 @@ struct ScanTerms {
   double Q2, Q3, A1, A2, A3, A4;
 };
 
-// Scratch reused between calls, so repeated calls stop allocating once it has grown. Counts
-// run into the millions, hence a single table about the size of k.
+// b(i; m) and F(i; m) for i = 0 .. size - 1, as one walk over i makes them, with what the
+// walk starts from; kept for the m and p of the last calls.
+struct BinomialTable {
+  int m = -1;
+  double p = std::numeric_limits<double>::quiet_NaN();  // none yet
+  bool from_logs = false;
+  double b0 = 0, odds = 0, lg_m = 0, log_p = 0, log_q = 0;
+  std::vector<double> b, F;
+};
+
+// Scratch reused between calls, so repeated calls stop allocating once it has grown. Calls
+// with one width (the windows of a scan) share the terms of their binomials: tables for w,
+// w-1 and w-2, up to twice the largest count met. Counts beyond half of table_limit (they
+// run into the millions for one long segment) walk the terms again instead, keeping a
+// single table about the size of k.
 struct ScanWorkspace {
-  std::vector<double> b_above_k;  // b(k+1; w) .. b(2k-2; w) of the last call
-  double p = -1.0;                  // the probability no_success is for
-  std::vector<double> no_success;   // (1-p)^m by m, -1 where not yet taken
+  std::vector<double> b_above_k;   // b(k+1; w) .. b(2k-2; w) of the last call that walked
+  double p = -1.0;                 // the probability no_success is for
+  std::vector<double> no_success;  // (1-p)^m by m, -1 where not yet taken
+  BinomialTable tables[3];         // for w, w-1 and w-2
+  long table_limit = long{1} << 19;
 };
 
 // Q2, Q3 and the correction terms A1 to A4.

@@ -154,9 +154,11 @@ TEST(Segments, WalksEqualStraightforwardMerge) {
       }
       ASSERT_EQ(counted, static_cast<int64_t>(runs.size()));
       for (const bool merge : {false, true}) {
+        // One table of scores for every stretch, as a thread keeps it from one to the next.
+        WindowScores scores;
         const List walked_windows = WalkInStretches(bits, cut, [&](int64_t from, int64_t to) {
-          return WindowSegments(bits.data(), MakeWindowScores(W, n, p, threshold), merge, E, from,
-                                to);
+          PrepareWindowScores(&scores, W, n, p, threshold);
+          return WindowSegments(bits.data(), &scores, merge, E, from, to);
         });
         ASSERT_EQ(Records(walked_windows), Records(merge ? merged_windows : windows))
             << cells << " W=" << W << " E=" << E << " merge " << merge;

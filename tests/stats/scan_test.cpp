@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -109,20 +110,28 @@ TEST(Scan, FastEqualsStraightforward) {
   }
   for (int k = 12; k <= 20; ++k) cases.emplace_back(200, 0.8, k);
   for (int k = 23; k <= 27; ++k) cases.emplace_back(400, 0.7, k);
-  ScanWorkspace workspace;
-  for (const auto& [w, p, k] : cases) {
-    const Reference ref{w, p};
-    const double q2 = ref.Q2(k), q3 = ref.Q3(k);
-    for (int N : {w, w + 1, 2 * w, 3 * w - 1, 10 * w + 3, 100000}) {
-      ASSERT_EQ(ScanPValue(k, w, N, p, &workspace), Owed(ref, k, N, q2, q3))
-          << "k=" << k << " w=" << w << " N=" << N << " p=" << p;
-    }
-    if (k == 0) continue;
-    const ScanTerms t = ComputeScanTerms(k, w, p, &workspace);
-    const double terms[] = {t.Q2, t.Q3, t.A1, t.A2, t.A3, t.A4},
-                 slow[] = {q2, q3, ref.A1(k), ref.A2(k), ref.A3(k), ref.A4(k)};
-    for (int i = 0; i < 6; ++i) {
-      ASSERT_EQ(terms[i], slow[i]) << "term " << i << " k=" << k << " w=" << w << " p=" << p;
+  // The terms kept in tables from one call to the next (as the windows of a scan ask, with k
+  // rising or falling), and walked afresh for counts beyond the tables.
+  std::vector<std::tuple<int, double, int>> falling(cases.rbegin(), cases.rend());
+  for (const long table_limit : {ScanWorkspace().table_limit, 0L, 9L}) {
+    for (const auto* order : {&cases, &falling}) {
+      ScanWorkspace workspace;
+      workspace.table_limit = table_limit;
+      for (const auto& [w, p, k] : *order) {
+        const Reference ref{w, p};
+        const double q2 = ref.Q2(k), q3 = ref.Q3(k);
+        const std::string where = "k=" + std::to_string(k) + " w=" + std::to_string(w) +
+                                  " p=" + std::to_string(p) + " limit " +
+                                  std::to_string(table_limit);
+        for (int N : {w, w + 1, 2 * w, 3 * w - 1, 10 * w + 3, 100000}) {
+          ASSERT_EQ(ScanPValue(k, w, N, p, &workspace), Owed(ref, k, N, q2, q3)) << where;
+        }
+        if (k == 0) continue;
+        const ScanTerms t = ComputeScanTerms(k, w, p, &workspace);
+        const double terms[] = {t.Q2, t.Q3, t.A1, t.A2, t.A3, t.A4},
+                     slow[] = {q2, q3, ref.A1(k), ref.A2(k), ref.A3(k), ref.A4(k)};
+        for (int i = 0; i < 6; ++i) ASSERT_EQ(terms[i], slow[i]) << "term " << i << " " << where;
+      }
     }
   }
 }
