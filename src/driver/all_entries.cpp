@@ -38,12 +38,13 @@ struct EntryNotes {
 // What the entries say on the standard streams, in input order; only the job whose turn it
 // is to write says anything.
 struct Notices {
-  Console* console;
-  bool bed;
+  Console* console = nullptr;
+  bool bed = false;
   std::size_t entries = 0;                                 // entries told so far
   std::unordered_map<std::string, std::size_t> bed_names;  // name -> first entry with it
   std::optional<Failure> first_failure;  // why the first entry was skipped, if it was
   std::size_t analysed = 0;
+  std::atomic<std::size_t> told{0};  // entries whose outputs are written, for the progress line
 };
 
 // The warnings about an entry's BED name: lines that name no sequence, or the same sequence
@@ -65,6 +66,7 @@ std::string Words(const std::string& text) {
 
 void Tell(Notices* n, const EntryNotes& e) {
   const std::size_t number = ++n->entries;
+  n->told = number;
   std::string err = BedNameWarnings(n, e.bed_name, number);
   if (e.failure) {
     err += Formatted(kSkippedEntry, e.bed_name, Words(e.failure->text));
@@ -101,7 +103,9 @@ struct AllEntries {
       : request(r),
         limits(RunLimitsFromEnvironment()),
         writer(WrittenFiles(r.outputs), r.settings->threads == 1 ? 0 : limits.waiting),
-        notices{console, r.settings->bed, 0, {}, std::nullopt, 0} {
+        notices() {
+    notices.console = console;
+    notices.bed = r.settings->bed;
     // Jobs finished before their turn wait in memory, a few a thread, rather than their
     // threads.
     writer.most_left = r.settings->threads == 1 ? 0 : static_cast<std::size_t>(r.settings->threads);
@@ -124,7 +128,6 @@ struct AllEntries {
   std::deque<Job> jobs;
   std::vector<std::string> spare;  // storage of letters done with, for the reader to use again
   bool no_more_jobs = false;
-  std::atomic<std::size_t> done{0};
   std::atomic<bool> read_error{false};
   uint64_t reading_ns = 0;  // the reading thread's time in the reader
 };
@@ -134,8 +137,9 @@ struct AllEntries {
 struct Worker {
   explicit Worker(std::size_t bound) : sinks(kOutputKinds) {
     // Room for all a waiting job may hold, taken once: growing a buffer again and again
-    // would copy it and touch fresh memory each time.
-    for (TextSink& sink : sinks) SinkReserveCapacity(&sink, bound + (std::size_t{2} << 20));
+    // would copy it and touch fresh memory each time. In small pages: a thread whose jobs
+    // write little touches little.
+    for (TextSink& sink : sinks) sink.buffer.reserve(bound + (std::size_t{2} << 20));
   }
   std::vector<TextSink> sinks;
   EntryScratch scratch;
@@ -187,14 +191,12 @@ void ProcessJob(AllEntries* run, uint64_t number, Worker* worker,
                 }};
   StartTicket(&ticket);
   FastaEntry* entry = nullptr;
-  std::size_t entries = 0;
-  for (FastaStatus status; !run->read_error && next(&entry, &status); ++entries) {
+  for (FastaStatus status; !run->read_error && next(&entry, &status);) {
     // An input that cannot be read ends the run: what is left of the job is not analysed.
     if (status == FastaStatus::kReadError) run->read_error = true;
     if (!run->read_error) ProcessOne(run, entry, status, &ticket, worker, pending.get());
   }
   FinishTicket(&ticket);
-  run->done += entries;
 }
 
 // A plain file: takes the next stretch of bytes and does its entries; false when none is left.
@@ -296,7 +298,8 @@ std::string ProgressText(const AllEntries* run, const FastaReader* reader) {
     read = std::min<uint64_t>(total, run->next_stretch.load() * run->limits.chunk);
   }
   char text[96];
-  std::snprintf(text, sizeof text, "%zu entries done, %.1f", run->done.load(), read / 1048576.0);
+  std::snprintf(text, sizeof text, "%zu entries done, %.1f", run->notices.told.load(),
+                read / 1048576.0);
   std::string line = text;
   if (total > 0) {
     std::snprintf(text, sizeof text, " of %.1f", total / 1048576.0);
@@ -334,7 +337,10 @@ int RunAllEntries(const RunRequest& r) {
   const bool part = s.shard_count > 0;
   struct stat input;
   if (part && (fstat(r.input, &input) != 0 || !S_ISREG(input.st_mode))) {
-    Fail({Stream::kStderr, kShardOfAPipe});
+    const bool device = S_ISCHR(input.st_mode) || S_ISBLK(input.st_mode);
+    Fail({Stream::kStderr, S_ISDIR(input.st_mode) ? kShardOfADirectory
+                           : device               ? kShardOfADevice
+                                                  : kShardOfAPipe});
   }
   // A part of a plain file is its share of the bytes, where entries start.
   run.to = run.size;

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "driver/process.h"
+
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(250);
@@ -45,7 +47,7 @@ void Tick(Console* c) {
 
 void StartConsole(Console* c, std::function<std::string()> progress) {
   if (isatty(2)) c->progress = std::move(progress);
-  c->ticker = std::thread(Tick, c);
+  c->ticker = StartThread([c] { Tick(c); });
 }
 
 void ConsoleOut(Console* c, const std::string& text) {

@@ -36,9 +36,12 @@ static int OpenInput(const char* path) {
 
 int main(int argc, char** argv) {
   const std::time_t start = std::time(nullptr);
+  HoldStandardDescriptors();
+  StopWhenOutOfMemory();
   InstallInterruptCleanup();
   std::optional<Failure> settings_failure;
-  const Settings settings = ParseCommandLine(argc, argv, &settings_failure);
+  Settings settings = ParseCommandLine(argc, argv, &settings_failure);
+  settings.threads = UsableThreads(settings.threads, RunLimitsFromEnvironment());
   ChooseStandardOutputBuffering(settings);
   if (Asks(settings.help, "--help", argc, argv)) return Print(HelpText());
   if (Asks(settings.version, "--version", argc, argv)) return Print(VersionText());

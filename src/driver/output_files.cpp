@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "driver/process.h"
 
@@ -112,6 +113,40 @@ int CreateTemporary(const std::string& dir, std::string* temp) {
   return fd;
 }
 
+// A file without a name in dir, which nothing but a link made at the end can keep: -1 where
+// the file system cannot make one, or where it could not be linked later (no /proc).
+int CreateUnnamed(const std::string& dir, mode_t mode) {
+  static const bool can_link = access("/proc/self/fd", X_OK) == 0;
+  if (!can_link) return -1;
+  return open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+}
+
+// Links the unnamed file open on fd under a fresh temporary name in dir, recorded for removal
+// (signals wait meanwhile); false when that fails.
+bool LinkUnnamed(int fd, const std::string& dir, std::string* temp) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  const sigset_t block = TerminatingSignals();
+  sigset_t old;
+  sigprocmask(SIG_BLOCK, &block, &old);
+  bool linked = false;
+  for (int attempt = 0; attempt < 100 && !linked; ++attempt) {
+    *temp = dir + "/.kestra-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    linked = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp->c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!linked && errno != EEXIST) break;
+  }
+  if (linked) Remember(*temp);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return linked;
+}
+
+// The bits a new file gets: the old file's, or those the umask leaves of 0666.
+mode_t NewFileMode(const OutputFile& file) {
+  if (file.exists) return file.mode;
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
 }  // namespace
 
 bool PrepareOutputFile(const std::string& path, OutputFile* file) {
@@ -151,23 +186,35 @@ bool OpenOutputFile(OutputFile* file, FileDestination* to) {
         socket ? ConnectSocket(file->target) : open(file->target.c_str(), O_WRONLY | O_CLOEXEC);
     return to->fd >= 0;
   }
-  std::string temp;
-  const int fd = CreateTemporary(DirectoryOf(file->target), &temp);
-  if (fd < 0) return false;
-  // mkstemp makes the file private: give it the old file's bits, or those of a new file.
-  mode_t mode = file->mode;
-  if (!file->exists) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
+  const std::string dir = DirectoryOf(file->target);
+  const mode_t mode = NewFileMode(*file);
+  int fd = CreateUnnamed(dir, mode);
+  file->unnamed = fd >= 0;
+  if (fd < 0) {
+    std::string temp;
+    fd = CreateTemporary(dir, &temp);
+    if (fd < 0) return false;
+    file->temp_path = temp;
   }
+  // Both kinds are made private, whatever mode they were asked for: give the file its bits.
   fchmod(fd, mode);
-  file->temp_path = temp;
   to->fd = fd;
   return true;
 }
 
-bool CommitOutputFile(OutputFile* file) {
+bool SealOutputFile(OutputFile* file, FileDestination* to) {
+  // A file without a name must stay open until it is linked: closing it would remove it.
+  if (file->unnamed) return !to->failed;
+  return CloseDestination(to);
+}
+
+bool CommitOutputFile(OutputFile* file, FileDestination* to) {
+  if (file->unnamed) {
+    file->unnamed = false;
+    const bool linked = LinkUnnamed(to->fd, DirectoryOf(file->target), &file->temp_path);
+    CloseDestination(to);
+    if (!linked) return false;
+  }
   if (file->temp_path.empty()) return true;
   const bool ok = std::rename(file->temp_path.c_str(), file->target.c_str()) == 0;
   if (!ok) unlink(file->temp_path.c_str());
@@ -176,7 +223,9 @@ bool CommitOutputFile(OutputFile* file) {
   return ok;
 }
 
-void DiscardOutputFile(OutputFile* file) {
+void DiscardOutputFile(OutputFile* file, FileDestination* to) {
+  file->unnamed = false;
+  CloseDestination(to);
   if (file->temp_path.empty()) return;
   unlink(file->temp_path.c_str());
   Forget(file->temp_path);

@@ -55,27 +55,30 @@ EntrySinks SinksFor(const RunOutputs& o, TextSink sinks[kOutputKinds]) {
 }
 
 bool FinishOutputs(RunOutputs* o, const std::function<void()>& between) {
+  const auto seal = [o](int k) {
+    return !o->wanted[k] || SealOutputFile(&o->files[k], &o->destinations[k]);
+  };
   bool ok = true;
-  if (o->wanted[kFastaFile] && !CloseDestination(&o->destinations[kFastaFile])) {
+  if (!seal(kFastaFile)) {
     std::fputs(kErrorClosingFasta, stderr);
     ok = false;
   }
-  if (o->wanted[kBedFile] && !CloseDestination(&o->destinations[kBedFile])) {
+  if (!seal(kBedFile)) {
     std::fputs(kErrorClosingBed, stderr);
     ok = false;
   }
   between();
-  if (o->wanted[kReportFile] && !CloseDestination(&o->destinations[kReportFile])) {
+  if (!seal(kReportFile)) {
     PrintFailure({Stream::kStdoutLine, kErrorClosingReport});
     ok = false;
   }
   if (!ok) {
-    for (OutputFile& f : o->files) DiscardOutputFile(&f);
+    for (int k = 0; k < kOutputKinds; ++k) DiscardOutputFile(&o->files[k], &o->destinations[k]);
     return false;
   }
   // The report goes into place last: once it is there, the run is complete.
   for (const int k : {kFastaFile, kBedFile, kReportFile}) {
-    if (o->wanted[k] && !CommitOutputFile(&o->files[k])) CannotOpen(*o, k);
+    if (o->wanted[k] && !CommitOutputFile(&o->files[k], &o->destinations[k])) CannotOpen(*o, k);
   }
   return true;
 }

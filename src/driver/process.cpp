@@ -1,9 +1,13 @@
 #include "driver/process.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "driver/messages.h"
 #include "driver/output_files.h"
@@ -34,9 +38,27 @@ void Fail(const Failure& f) {
 }
 
 void OutOfMemory() {
+  // The first thread to get here says it; any other waits for the exit.
+  static std::atomic<bool> said{false};
+  if (said.exchange(true)) {
+    for (;;) pause();
+  }
   PrintFailure({Stream::kStdoutLine, kAllocationError});
   DiscardAllTemporaryFiles();
   _exit(1);
+}
+
+void StopWhenOutOfMemory() {
+  std::set_new_handler([] { OutOfMemory(); });
+}
+
+void HoldStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the one closed.
+    const int held = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (held >= 0 && held != fd) close(held);
+  }
 }
 
 sigset_t TerminatingSignals() {

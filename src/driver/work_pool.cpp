@@ -37,8 +37,8 @@ void StartWorkPool(WorkPool* pool, int threads,
                    const std::function<std::function<bool()>()>& make_other_work) {
   pool->helpers = std::max(threads, 0);
   for (int t = 0; t < threads; ++t) {
-    pool->threads.emplace_back(Run, pool, t,
-                               make_other_work ? make_other_work() : std::function<bool()>());
+    std::function<bool()> other = make_other_work ? make_other_work() : std::function<bool()>();
+    pool->threads.push_back(StartThread([pool, t, other] { Run(pool, t, other); }));
   }
 }
 

@@ -354,7 +354,9 @@ FastaReader* OpenFastaPart(int fd, int index, int count) {
   ByteSource* s = r->source;
   const uint64_t size = s->regular_size;
   r->part = true;
-  r->passing = index > 1;
+  // Every part, the first too, passes over the text before its first entry: a part holds the
+  // entries whose '>' (not the text before it) lies in its share.
+  r->passing = true;
   s->compressed_bound[0] = ShareStart(size, index - 1, count);
   s->compressed_bound[1] = index == count ? UINT64_MAX : ShareStart(size, index, count);
   s->bound = index > 1 ? 0 : 1;  // the first part starts at the start

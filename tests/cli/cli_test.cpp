@@ -71,6 +71,7 @@ const std::map<std::string, Staging> kStagings = {
        if (chown((w + "out.seg").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
      }},
     {"sticky-other", [](auto w) { OpenToNobody(w, 01777), Old(w + "out.seg"); }},
+    {"open-to-all", [](auto w) { OpenToNobody(w, 0777); }},
     {"eight-mib-of-a",
      [](auto w) { std::ofstream(w + "in.fa") << ">a\n"
                                              << std::string(8 << 20, 'A') << "\n"; }},
@@ -86,6 +87,14 @@ const std::map<std::string, std::function<void(RunOptions*)>> kRunOptions = {
     {"signal-TERM", [](RunOptions* o) { o->signal = SIGTERM; }},
     {"signal-QUIT", [](RunOptions* o) { o->signal = SIGQUIT; }},
     {"signal-USR1", [](RunOptions* o) { o->signal = SIGUSR1; }},
+    {"signal-KILL", [](RunOptions* o) { o->signal = SIGKILL; }},
+    {"closed-streams", [](RunOptions* o) { o->closed_streams = true; }},
+    {"process-limit",
+     [](RunOptions* o) {
+       o->other_user = true;
+       o->processes = 1;
+     }},
+    {"small-memory-limit", [](RunOptions* o) { o->memory = 40 << 20; }},
 };
 
 struct Case {
@@ -224,7 +233,9 @@ class Kestra : public ::testing::TestWithParam<Case> {
 TEST_P(Kestra, Case) {
   const Case& c = GetParam();
   ASSERT_EQ(c.error, "") << "malformed manifest";
-  if (c.run.unprivileged && geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
+  if ((c.run.unprivileged || c.run.other_user) && geteuid() != 0) {
+    GTEST_SKIP() << "running as another user needs root";
+  }
 #if defined(__SANITIZE_ADDRESS__)
   if (c.run.memory != RLIM_INFINITY) GTEST_SKIP() << "AddressSanitizer needs the address space";
 #endif

@@ -177,8 +177,9 @@ TEST_P(AllEntries, EqualsEachEntryAlone) {
   for (const char* threads : {"1", "2", "8"}) {
     std::vector<std::string> threaded = args;
     threaded.insert(threaded.end(), {"--threads", threads});
-    CheckAllEntries(plain, threaded, want, fasta, false, "1,1,64,200,320");
-    CheckAllEntries(plain + ".gz", threaded, want, fasta, false, "2,100,1,4194304,640");
+    CheckAllEntries(plain, threaded, want, fasta, false, kManyJobs);
+    CheckAllEntries(plain + ".gz", threaded, want, fasta, false,
+                    "entries=2,letters=100,waiting=1,piece=640");
   }
   fs::remove_all(dir);
 }
@@ -222,7 +223,7 @@ TEST(Threads, OneEntryCutIntoStretches) {
         std::vector<std::string> args = {"in.fa", "out", "--threads", threads};
         args.insert(args.end(), switches.begin(), switches.end());
         RunOptions options;
-        if (cut) options.job_limits = "1,1,64,200,320";
+        if (cut) options.job_limits = kManyJobs;
         const RunResult run = RunKestra(run_dir, args, options);
         std::map<std::string, std::string> got = {
             {"status", std::to_string(run.status)}, {"out", run.out}, {"err", run.err}};
@@ -259,7 +260,7 @@ TEST(WholeInputs, DamagedGzipLeavesNoOutput) {
     std::ofstream(work + "out.seg") << "an earlier report\n";
     const auto before = Listing(work);
     RunOptions options;
-    options.job_limits = "5,100000,64";
+    options.job_limits = "entries=5,letters=100000,waiting=64";
     const RunResult run = RunKestra(
         dir, {"in.fa.gz", "out", "--all-entries", "--threads", "2", "-F", "--bed"}, options);
     EXPECT_EQ(run.status, 1) << what;

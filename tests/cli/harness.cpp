@@ -16,7 +16,8 @@
 
 namespace fs = std::filesystem;
 
-static constexpr const char* kNobody = "65534";  // the unprivileged user and group
+static constexpr const char* kNobody = "65534";     // the unprivileged user and group
+static constexpr const char* kOtherUser = "65533";  // a user no other process runs as
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -35,9 +36,16 @@ std::set<std::string> Listing(const std::string& dir) {
   return names;
 }
 
-static bool HasTemporaries(const std::string& dir) {
+// Whether the run has its outputs open: a temporary file in dir, named or (O_TMPFILE) not,
+// the second seen among the descriptors of process pid.
+static bool OutputsOpen(const std::string& dir, pid_t pid) {
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (entry.path().filename().string().rfind(".kestra-", 0) == 0) return true;
+  }
+  std::error_code error;
+  const std::string unnamed = fs::path(dir).lexically_normal().string() + "/#";
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    if (fs::read_symlink(fd.path(), error).string().rfind(unnamed, 0) == 0) return true;
   }
   return false;
 }
@@ -48,23 +56,31 @@ static bool HasTemporaries(const std::string& dir) {
                               std::vector<char*>& argv, std::vector<char*>& envp) {
   const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
-                      memory = {o.memory, o.memory};
+                      memory = {o.memory, o.memory}, processes = {o.processes, o.processes};
   if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
       chdir((dir + "/work").c_str()) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
-      setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_AS, &memory) != 0) {
+      setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_AS, &memory) != 0 ||
+      (o.processes != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &processes) != 0)) {
     _exit(127);
+  }
+  if (o.closed_streams) {
+    close(0);
+    close(1);
+    close(2);
   }
   execve(argv[0], argv.data(), envp.data());
   _exit(127);
 }
 
-// The environment of the child: this one's, with the job limits when given.
+// The environment of the child: this one's, with the limits of the run. Unless they say
+// otherwise, --threads N starts N threads whatever the cores, so that a two-core machine
+// tests eight threads at once.
 static std::vector<std::string> ChildEnvironment(const RunOptions& o) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "KESTRA_TEST_JOB_LIMITS=", 23) != 0) env.emplace_back(*e);
+    if (std::strncmp(*e, "KESTRA_TEST_LIMITS=", 19) != 0) env.emplace_back(*e);
   }
-  if (!o.job_limits.empty()) env.push_back("KESTRA_TEST_JOB_LIMITS=" + o.job_limits);
+  env.push_back("KESTRA_TEST_LIMITS=cores=1024" + (o.job_limits.empty() ? "" : "," + o.job_limits));
   return env;
 }
 
@@ -96,14 +112,19 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
   }
   setenv("TZ", "UTC", 1);  // the frozen clock, and so the seed it gives, read alike anywhere
-  std::vector<std::string> strings = {kFaketime, "-f", "2021-03-04 05:06:07",
-                                      o.unprivileged ? BinaryForEveryone() : KESTRA_BIN};
+  std::vector<std::string> strings = {
+      kFaketime, "-f", "2021-03-04 05:06:07",
+      o.unprivileged || o.other_user ? BinaryForEveryone() : KESTRA_BIN};
   // faketime waits for the binary in a process of its own; a signal or a broken pipe must
-  // reach the binary itself, which then runs on the real clock.
-  if (o.signal != 0 || o.stdout_pipe) strings.erase(strings.begin(), strings.begin() + 3);
-  if (o.unprivileged) {
-    strings.insert(strings.begin(), {"/usr/bin/setpriv", std::string("--reuid=") + kNobody,
-                                     std::string("--regid=") + kNobody, "--clear-groups"});
+  // reach the binary itself, which then runs on the real clock; so must a run started with
+  // its standard streams closed, or one that may start only a few processes.
+  if (o.signal != 0 || o.stdout_pipe || o.closed_streams || o.processes != RLIM_INFINITY) {
+    strings.erase(strings.begin(), strings.begin() + 3);
+  }
+  if (o.unprivileged || o.other_user) {
+    const std::string user = o.other_user ? kOtherUser : kNobody;
+    strings.insert(strings.begin(),
+                   {"/usr/bin/setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups"});
   }
   strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -141,7 +162,7 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     close(feed[1]);
   }
   if (o.stdout_pipe || o.signal != 0) {
-    for (int tries = 0; tries < 1000 && !HasTemporaries(dir + "/work"); ++tries) usleep(10000);
+    for (int tries = 0; tries < 1000 && !OutputsOpen(dir + "/work", pid); ++tries) usleep(10000);
   }
   if (o.stdout_pipe) {
     close(drain[1]);
@@ -151,8 +172,19 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     close(drain[0]);  // the next line the binary prints meets a closed pipe
   }
   if (o.signal != 0) kill(pid, o.signal);
-  int wstatus = 0;  // no handler is installed here, so the wait is never interrupted
-  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) return {127, "", "harness: cannot run\n"};
+  // A run that has not ended within five minutes hangs: it is killed and fails the test.
+  int wstatus = 0;
+  pid_t ended = 0;
+  for (int tries = 0; pid > 0 && tries < 30000 && (ended = waitpid(pid, &wstatus, WNOHANG)) == 0;
+       ++tries) {
+    usleep(10000);
+  }
+  if (pid > 0 && ended == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &wstatus, 0);
+    return {-2, "", "harness: the run did not end within five minutes\n"};
+  }
+  if (pid < 0 || ended != pid) return {127, "", "harness: cannot run\n"};
   const std::string out = o.stdout_pipe           ? piped_out
                           : o.stdout_path.empty() ? ReadFile(out_path)
                                                   : "";  // a device: nothing to read back

@@ -19,14 +19,25 @@ struct RunOptions {
   std::string stdin_path = "/dev/null";
   bool through_pipe = false;         // standard input is a pipe fed with stdin_path
   bool unprivileged = false;         // as user and group 65534
+  bool other_user = false;           // as user and group 65533, which nothing else runs as
   rlim_t file_size = RLIM_INFINITY;  // RLIMIT_FSIZE, SIGXFSZ left at its default
   rlim_t memory = RLIM_INFINITY;     // RLIMIT_AS
+  rlim_t processes = RLIM_INFINITY;  // RLIMIT_NPROC: the user's processes and threads
   std::string stdout_path;           // instead of capturing standard output
   bool stdout_pipe = false;          // standard output is a pipe closed after 10 bytes, once the
-                                     // temporary outputs exist
-  int signal = 0;                    // sent once the temporary outputs exist
-  std::string job_limits;            // KESTRA_TEST_JOB_LIMITS: entries,letters,bytes of a job
+                                     // outputs are open
+  bool closed_streams = false;       // started with descriptors 0, 1 and 2 closed
+  int signal = 0;                    // sent once the outputs are open
+  // KESTRA_TEST_LIMITS, key=value,... (entries, letters, waiting, range, piece, cores): how
+  // the run cuts its work. The runs of the tests may start more threads than the machine
+  // has cores unless this says otherwise.
+  std::string job_limits;
 };
+
+// Limits that put many jobs and pieces in flight at once, each waiting for the one before:
+// jobs of one entry, 64 bytes kept before a writer waits, plain files read 200 bytes at a
+// time, entries cut into pieces of 320 letters.
+inline constexpr const char* kManyJobs = "entries=1,letters=1,waiting=64,range=200,piece=320";
 
 struct RunResult {
   int status = -1;       // exit status; 128 + signal number when killed by one
