@@ -4,10 +4,13 @@
 // ACGT with a few A/T-rich stretches of 300-3000 letters, so that some segments stand out).
 //
 // Usage: make_genome [--entries N] SIZE OUTPUT [SOURCE.fa...]
-//        make_genome --database COUNT OUTPUT
+//        make_genome --database COUNT OUTPUT [SHORTEST LONGEST]
+//        make_genome --uniform LETTER SIZE OUTPUT [LAST]
 // Without a source every piece is random. --entries N cuts the same letters into N entries
 // of equal length (the last takes the rest). --database writes COUNT entries of 500 to 2000
-// random letters each, as a sequence database holds them.
+// random letters each (or SHORTEST to LONGEST), as a sequence database holds them.
+// --uniform writes one entry of SIZE letters, all LETTER but the last, which is LAST (a
+// chromosome's gap of N or C with one A after it, or a run of special residues).
 //
 // The random source is std::mt19937_64 with a fixed seed and every draw is mapped to a range
 // by hand (the standard distributions differ between libraries), so the file is the same
@@ -105,8 +108,10 @@ void WriteFasta(const char* path, const std::string& name, const std::string& se
   if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
 }
 
-// COUNT entries of 500 to 2000 letters, random with now and then a stretch rich in A/T.
-void WriteDatabase(std::uint64_t count, const char* path) {
+// COUNT entries of `shortest` to `longest` letters, random with now and then a stretch rich
+// in A/T.
+void WriteDatabase(std::uint64_t count, const char* path, std::uint64_t shortest,
+                   std::uint64_t longest) {
   std::mt19937_64 rng(kSeed);
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) Fail(std::string("cannot create ") + path);
@@ -114,17 +119,32 @@ void WriteDatabase(std::uint64_t count, const char* path) {
   std::string seq;
   for (std::uint64_t e = 0; ok && e < count; ++e) {
     seq.clear();
-    AppendRandom(rng, Between(rng, 500, 2000), seq);
+    AppendRandom(rng, Between(rng, shortest, longest), seq);
     ok = WriteEntry(f, "db_" + std::to_string(e + 1), seq, 0, seq.size());
   }
   if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
 }
 
+// One entry of `size` letters: all `letter`, the last one `last`.
+void WriteUniform(char letter, std::uint64_t size, const char* path, char last) {
+  std::string seq(size, letter);
+  if (size > 0) seq.back() = last;
+  WriteFasta(path, "uniform length=" + std::to_string(size), seq, 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--database") {
-    WriteDatabase(std::strtoull(argv[2], nullptr, 10), argv[3]);
+  if ((argc == 4 || argc == 6) && std::string(argv[1]) == "--database") {
+    const bool sized = argc == 6;
+    WriteDatabase(std::strtoull(argv[2], nullptr, 10), argv[3],
+                  sized ? std::strtoull(argv[4], nullptr, 10) : 500,
+                  sized ? std::strtoull(argv[5], nullptr, 10) : 2000);
+    return 0;
+  }
+  if ((argc == 5 || argc == 6) && std::string(argv[1]) == "--uniform") {
+    WriteUniform(argv[2][0], std::strtoull(argv[3], nullptr, 10), argv[4],
+                 argc == 6 ? argv[5][0] : argv[2][0]);
     return 0;
   }
   std::size_t entries = 1;

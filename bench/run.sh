@@ -6,7 +6,7 @@
 # Environment:
 #   RUNS=5              timed runs per row; the best (smallest) wall time is kept
 #   PAIRS=7             paired runs (one thread, then two, or the other way) per thread row
-#   SECTIONS="ecoli lambda memory big entries threads"
+#   SECTIONS="ecoli lambda memory big entries threads cliffs"
 #                       the sections to run, in that order whatever the order given:
 #                       ecoli (E. coli rows), lambda (random estimation on phage lambda),
 #                       memory (peak memory of every mode on a random 20 Mbp sequence),
@@ -14,7 +14,13 @@
 #                       entries (whole inputs: 25 entries, a sequence database with and
 #                       without the report),
 #                       threads (two threads against one, paired; the work only one
-#                       thread does at a time; memory on several threads)
+#                       thread does at a time; memory on several threads),
+#                       cliffs (large windows, a long gap, more threads than cores,
+#                       memory on 16 and 64 threads), guard (not run unless named: this
+#                       build against the build of GUARD_BASE over a grid of switches)
+#   GUARD_BASE=COMMIT   the earlier build the guard compares with (default: origin of the
+#                       last landing, cb47488); built once in a worktree under BENCH_DATA
+#   GUARD_PAIRS=3       paired runs per guard row
 #   BENCH_DATA=DIR      genome cache (default bench/data, git-ignored)
 #   BENCH_DEB_ROOT=DIR  a directory where the example packages are already extracted
 #                       (dpkg -x); consulted before downloading
@@ -35,7 +41,9 @@ PAIRS=${PAIRS:-7}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
-SECTIONS=${SECTIONS:-ecoli lambda memory big entries threads}
+SECTIONS=${SECTIONS:-ecoli lambda memory big entries threads cliffs}
+GUARD_BASE=${GUARD_BASE:-cb47488}
+GUARD_PAIRS=${GUARD_PAIRS:-3}
 BIG_SIZE=100000000
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kestra-bench.XXXXXX")
@@ -531,14 +539,227 @@ section_threads() {
   memory_row 2 "$BIG_SIZE"
 }
 
+# NAME ARGS...: a file made once in the cache by make_genome ARGS (OUTPUT last but for the
+# sizes of --database, which follow it).
+made_genome() {
+  local name=$1 out=$BENCH_DATA/$1.fa
+  shift
+  if [[ ! -s "$out" ]]; then
+    mkdir -p "$BENCH_DATA"
+    case $1 in
+      --database) "$MAKE_GENOME" --database "$2" "$out.tmp" "${@:3}" || die "make_genome failed" ;;
+      --uniform) "$MAKE_GENOME" --uniform "$2" "$3" "$out.tmp" "${@:4}" || die "make_genome failed" ;;
+    esac
+    mv "$out.tmp" "$out"
+  fi
+  printf '%s\n' "$out"
+}
+
+# A random sequence with a run of special residues in its middle: 10 Mbp, 2 Mbp of A.
+specials_run_genome() {
+  local out=$BENCH_DATA/run_of_a_10000000.fa
+  if [[ ! -s "$out" ]]; then
+    mkdir -p "$BENCH_DATA"
+    awk -v seed=7 'BEGIN { srand(seed); print ">run of A"; s = "ACGT"; line = "";
+      for (i = 0; i < 10000000; i++) {
+        c = (i >= 4000000 && i < 6000000) ? "A" : substr(s, int(rand() * 4) + 1, 1);
+        line = line c; if (length(line) == 80) { print line; line = "" } }
+      if (line != "") print line }' >"$out.tmp" || die "awk failed"
+    mv "$out.tmp" "$out"
+  fi
+  printf '%s\n' "$out"
+}
+
+# What used to fall off a cliff: windows of 2 kb against 20 kb on E. coli (the cost may grow
+# with the window no faster than linearly), 80 Mbp without a special residue against 20
+# (linear in the gap), more threads than the machine has cores against as many as it has
+# (no slower).
+section_cliffs() {
+  local ecoli t_w2k t_w20k gap20 gap80 t_g20 t_g80 tiny big50 cores t_many t_cores
+  ecoli=$(cached_genome ecoli_mg1655 ragout-examples \
+    usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
+  gap20=$(made_genome gap_20000000 --uniform C 20000000 A)
+  gap80=$(made_genome gap_80000000 --uniform C 80000000 A)
+  tiny=$(made_genome tiny_1000000 --database 1000000 20 60)
+  big50=$(random_genome 50000000)
+  cores=$(nproc 2>/dev/null || echo 2)
+  rule
+  printf 'cliffs: best of %s runs; this machine has %s cores\n' "$RUNS" "$cores"
+  rule
+  t_w2k=$(time_best "$KESTRA" "$ecoli" out -W:2000)
+  row_time "E.coli -W:2000" "$t_w2k"
+  t_w20k=$(time_best "$KESTRA" "$ecoli" out -W:20000)
+  row_time "E.coli -W:20000" "$t_w20k"
+  row_ratio "-W:20000 / -W:2000" "$(ratio "$t_w20k" "$t_w2k")" 10
+  t_g20=$(time_best "$KESTRA" "$gap20" out)
+  row_time "20 Mbp of C, one A" "$t_g20"
+  t_g80=$(time_best "$KESTRA" "$gap80" out)
+  row_time "80 Mbp of C, one A" "$t_g80"
+  row_ratio "80 Mbp / 20 Mbp" "$(ratio "$t_g80" "$t_g20")" 5
+  t_cores=$(time_best "$KESTRA" "$tiny" out --all-entries --threads "$cores")
+  row_time "1M tiny entries, --threads $cores" "$t_cores"
+  t_many=$(time_best "$KESTRA" "$tiny" out --all-entries --threads 1024)
+  row_time "1M tiny entries, --threads 1024" "$t_many"
+  row_ratio "  --threads 1024 / $cores" "$(ratio "$t_many" "$t_cores")" 1.1
+  t_cores=$(time_best "$KESTRA" "$big50" out --threads "$cores")
+  row_time "50 Mbp entry, --threads $cores" "$t_cores"
+  t_many=$(time_best "$KESTRA" "$big50" out --threads 1024)
+  row_time "50 Mbp entry, --threads 1024" "$t_many"
+  row_ratio "  --threads 1024 / $cores" "$(ratio "$t_many" "$t_cores")" 1.1
+}
+
+# The peak memory of 16 and 64 threads (more than this machine's cores, let through for the
+# measure) on 300,000 entries of 200-300 letters, against the bound the README gives:
+# (N + 1) x 3 bytes a letter of the longest entry + 64 MiB + 8 MiB a thread.
+section_thread_memory() {
+  local short t kib threads
+  short=$(made_genome short_300000 --database 300000 200 300)
+  rule
+  printf 'memory of many threads: 300,000 entries of 200-300 letters, worst of %s runs\n' "$RUNS"
+  rule
+  for threads in 16 64; do
+    read -r t kib < <(time_mem_best env KESTRA_TEST_LIMITS=cores=1024 "$KESTRA" "$short" out \
+      --all-entries --threads "$threads")
+    row_time_mem "--threads $threads" "$t" "$kib"
+    row_ratio "  peak MiB" \
+      "$(awk -v k="$kib" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')" \
+      "$(awk -v t="$threads" 'BEGIN { printf "%.1f", (t + 1) * 3 * 300 / 1048576 + 64 + 8 * t }')"
+  done
+}
+
+# The earlier build of GUARD_BASE, made once in a worktree of the cache; prints its binary.
+base_build() {
+  local sha dir
+  sha=$(git -C "$REPO" rev-parse --short "$GUARD_BASE^{commit}") || die "no commit $GUARD_BASE"
+  dir=$BENCH_DATA/guard-$sha
+  if [[ ! -x "$dir/build/kestra" ]]; then
+    log "building $GUARD_BASE in $dir"
+    [[ -d "$dir/src" ]] || git -C "$REPO" worktree add --detach "$dir" "$sha" >&2 \
+      || die "cannot check out $GUARD_BASE"
+    cmake -S "$dir" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF >/dev/null \
+      && cmake --build "$dir/build" --target kestra -j "$(nproc 2>/dev/null || echo 2)" >/dev/null \
+      || die "cannot build $GUARD_BASE"
+  fi
+  printf '%s\n' "$dir/build/kestra"
+}
+
+# BINARY DIR ARGS...: one run in DIR, without the outputs of the one before; prints the wall
+# time, or NA.
+guard_once() {
+  local bin=$1 dir=$2 t0 t1 rc=0
+  shift 2
+  rm -f "$dir"/out.*
+  sync
+  t0=$(date +%s.%N)
+  (cd "$dir" && "$bin" "$@" >"$dir/stdout" 2>/dev/null) || rc=$?
+  t1=$(date +%s.%N)
+  if ((rc != 0)); then echo NA; return; fi
+  sed -i '/^Elapsed time/d' "$dir/stdout"
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
+}
+
+# LABEL INPUT ARGS...: GUARD_PAIRS paired runs of the earlier build and this one, taking
+# turns; the medians, their ratio and the earlier build's own spread (half its range over
+# its median). The row is SLOWER when the ratio exceeds 1 by more than that spread; the
+# outputs of the first pair must be the same bytes.
+guard_row() {
+  local label=$1 input=$2 i old new same=same verdict
+  shift 2
+  : >"$WORK/guard.old"
+  : >"$WORK/guard.new"
+  mkdir -p "$WORK/old" "$WORK/new"
+  for ((i = 0; i < GUARD_PAIRS; i++)); do
+    if ((i % 2 == 0)); then
+      guard_once "$BASE_KESTRA" "$WORK/old" "$input" out "$@" >>"$WORK/guard.old"
+      guard_once "$KESTRA" "$WORK/new" "$input" out "$@" >>"$WORK/guard.new"
+    else
+      guard_once "$KESTRA" "$WORK/new" "$input" out "$@" >>"$WORK/guard.new"
+      guard_once "$BASE_KESTRA" "$WORK/old" "$input" out "$@" >>"$WORK/guard.old"
+    fi
+    if ((i == 0)); then
+      for f in stdout out.seg out.fas out.bed; do
+        if [[ -e "$WORK/old/$f" || -e "$WORK/new/$f" ]] && ! cmp -s "$WORK/old/$f" "$WORK/new/$f"
+        then same="BYTES DIFFER ($f)"; fi
+      done
+    fi
+  done
+  read -r old new verdict < <(paste -d ' ' "$WORK/guard.old" "$WORK/guard.new" | awk '
+    $1 == "NA" || $2 == "NA" { bad = 1; next }
+    { o[NR] = $1; n[NR] = $2 }
+    END {
+      if (bad || NR == 0) { print "NA NA failed"; exit }
+      k = asort(o); asort(n)
+      mo = k % 2 ? o[(k + 1) / 2] : (o[k / 2] + o[k / 2 + 1]) / 2
+      mn = k % 2 ? n[(k + 1) / 2] : (n[k / 2] + n[k / 2 + 1]) / 2
+      spread = (o[k] - o[1]) / 2 / mo
+      printf "%.3f %.3f %s\n", mo, mn, (mn / mo > 1 + spread ? "SLOWER" : "ok") }')
+  printf '%-40s %8s s %8s s %7s  %s %s\n' "$label" "$old" "$new" \
+    "$(ratio "$new" "$old")" "$verdict" "$([[ $same == same ]] || echo "$same")"
+  [[ $verdict != SLOWER ]] || SLOWER_ROWS+=("$label")
+}
+
+# This build against the build of GUARD_BASE, side by side, over a grid of switches: windows
+# from 2 to 20,000, linkage distances up to 1,000,000, -K, -N, several special residues,
+# random estimation, a long gap and a long run of special residues, one entry and many, one
+# thread, two and 64 (more than this machine has cores).
+section_guard() {
+  local ecoli gap80 run db parts big lambda w
+  ecoli=$(cached_genome ecoli_mg1655 ragout-examples \
+    usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
+  lambda=$(cached_genome lambda_phage bowtie2-examples \
+    usr/share/doc/bowtie2/examples/reference/lambda_virus.fa.gz)
+  gap80=$(made_genome gap_80000000 --uniform C 80000000 A)
+  run=$(specials_run_genome)
+  db=$(database)
+  parts=$(genome_in_25)
+  big=$(big_genome)
+  BASE_KESTRA=$(base_build)
+  SLOWER_ROWS=()
+  rule
+  printf 'guard: this build against %s, %s paired runs a row (medians)\n' "$GUARD_BASE" \
+    "$GUARD_PAIRS"
+  printf '%-40s %10s %10s %7s\n' "" "earlier" "this" "ratio"
+  rule
+  guard_row "E.coli default" "$ecoli"
+  for w in 2 50 100 1000 2000 5000 20000; do guard_row "E.coli -W:$w" "$ecoli" -W:$w; done
+  guard_row "E.coli -W:2 -P:1.1 (every window)" "$ecoli" -W:2 -P:1.1
+  guard_row "E.coli -W:100 -N --bed" "$ecoli" -W:100 -N --bed
+  guard_row "E.coli -W:500 -E:50 -F" "$ecoli" -W:500 -E:50 -F
+  for e in 0 100 1000 1000000; do guard_row "E.coli -E:$e" "$ecoli" -E:$e; done
+  guard_row "E.coli -K -L --bed" "$ecoli" -K -L --bed
+  guard_row "E.coli -R:AT" "$ecoli" -R:AT
+  guard_row "E.coli -R:GCT -E:10 -F" "$ecoli" -R:GCT -E:10 -F
+  guard_row "lambda -S:300 --seed 7" "$lambda" -S:300 --seed 7
+  guard_row "lambda -B:300 --seed 7" "$lambda" -B:300 --seed 7
+  guard_row "80 Mbp gap, one A" "$gap80"
+  guard_row "80 Mbp gap, -W:100" "$gap80" -W:100
+  guard_row "10 Mbp, a run of 2 Mbp of A" "$run"
+  guard_row "10 Mbp, a run of 2 Mbp of A, -W:1000" "$run" -W:1000
+  guard_row "100 Mbp one entry" "$big"
+  guard_row "100 Mbp one entry, --threads 2" "$big" --threads 2
+  guard_row "100 Mbp one entry, --threads 64" "$big" --threads 64
+  guard_row "100 Mbp in 25, --all-entries" "$parts" --all-entries
+  guard_row "100 Mbp in 25, --threads 2" "$parts" --all-entries --threads 2
+  guard_row "database -L --bed" "$db" --all-entries -L --bed
+  guard_row "database -L --bed, --threads 2" "$db" --all-entries -L --bed --threads 2
+  guard_row "database -L --bed, --threads 64" "$db" --all-entries -L --bed --threads 64
+  guard_row "database --no-report -F, --threads 2" "$db" --all-entries --no-report -F --threads 2
+  rule
+  if ((${#SLOWER_ROWS[@]} == 0)); then
+    printf 'no row slower than %s beyond its spread\n' "$GUARD_BASE"
+  else
+    printf 'slower than %s beyond the spread: %s\n' "$GUARD_BASE" "${SLOWER_ROWS[*]}"
+  fi
+}
+
 # ---- main --------------------------------------------------------------------------------
 
 wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
   case $s in
-    ecoli | lambda | memory | big | entries | threads) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, threads)" ;;
+    ecoli | lambda | memory | big | entries | threads | cliffs | guard) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, threads, cliffs, guard)" ;;
   esac
 done
 build_kestra
@@ -550,3 +771,8 @@ if wants memory; then section_memory; fi
 if wants big; then section_big; fi
 if wants entries; then section_entries; fi
 if wants threads; then section_threads; fi
+if wants cliffs; then
+  section_cliffs
+  section_thread_memory
+fi
+if wants guard; then section_guard; fi
