@@ -610,7 +610,7 @@ section_cliffs() {
 
 # The peak memory of 16 and 64 threads (more than this machine's cores, let through for the
 # measure) on 300,000 entries of 200-300 letters, against the bound the README gives:
-# (N + 1) x 3 bytes a letter of the longest entry + 64 MiB + 8 MiB a thread.
+# (N + 1) x 3 bytes a letter of the longest entry + 64 MiB + 10 MiB a thread.
 section_thread_memory() {
   local short t kib threads
   short=$(made_genome short_300000 --database 300000 200 300)
@@ -623,7 +623,7 @@ section_thread_memory() {
     row_time_mem "--threads $threads" "$t" "$kib"
     row_ratio "  peak MiB" \
       "$(awk -v k="$kib" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')" \
-      "$(awk -v t="$threads" 'BEGIN { printf "%.1f", (t + 1) * 3 * 300 / 1048576 + 64 + 8 * t }')"
+      "$(awk -v t="$threads" 'BEGIN { printf "%.1f", (t + 1) * 3 * 300 / 1048576 + 64 + 10 * t }')"
   done
 }
 

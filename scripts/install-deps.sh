@@ -7,7 +7,7 @@
 #           ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
-#   bench   build, plus Google Benchmark
+#   bench   build, plus Google Benchmark and gawk (the bench script sorts with asort)
 #   cluster build, plus a single-node SLURM cluster with accounting (munge, slurmctld,
 #           slurmd, slurm-client, slurmdbd, mariadb-server) and snakemake (for the workflow
 #           run on it)
@@ -21,7 +21,7 @@ case $purpose in
                   python3-numpy python3-pytest snakemake) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
-  bench) packages=(libbenchmark-dev) ;;
+  bench) packages=(libbenchmark-dev gawk) ;;
   cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server
                      snakemake) ;;
   *) echo "install-deps.sh: unknown purpose '$purpose'" \

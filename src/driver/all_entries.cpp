@@ -137,9 +137,8 @@ struct AllEntries {
 struct Worker {
   explicit Worker(std::size_t bound) : sinks(kOutputKinds) {
     // Room for all a waiting job may hold, taken once: growing a buffer again and again
-    // would copy it and touch fresh memory each time. In small pages: a thread whose jobs
-    // write little touches little.
-    for (TextSink& sink : sinks) sink.buffer.reserve(bound + (std::size_t{2} << 20));
+    // would copy it and touch fresh memory each time.
+    for (TextSink& sink : sinks) SinkReserveCapacity(&sink, bound + (std::size_t{2} << 20));
   }
   std::vector<TextSink> sinks;
   EntryScratch scratch;

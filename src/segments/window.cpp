@@ -4,7 +4,9 @@
 
 WindowScores MakeWindowScores(int width, int length, double special_probability,
                               double record_below) {
-  return WindowScores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
+  WindowScores scores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
+  scores.workspace.keep_terms = true;  // every window has the same width
+  return scores;
 }
 
 void PrepareWindowScores(WindowScores* s, int width, int length, double special_probability,
@@ -19,6 +21,7 @@ void PrepareWindowScores(WindowScores* s, int width, int length, double special_
   s->record_below = record_below;
   s->p.clear();
   s->verdict.clear();
+  s->workspace.keep_terms = true;  // every window has the same width
 }
 
 namespace {

@@ -206,7 +206,7 @@ ScanTerms TermsFromWalks(int k, int w, double p, ScanWorkspace* ws) {
 }  // namespace
 
 ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws) {
-  if (k >= 0 && 2L * k <= ws->table_limit) return TermsFromTables(k, w, p, ws);
+  if (ws->keep_terms && k >= 0 && 2L * k <= ws->table_limit) return TermsFromTables(k, w, p, ws);
   return TermsFromWalks(k, w, p, ws);
 }
 

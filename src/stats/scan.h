@@ -21,14 +21,15 @@ struct BinomialTable {
 };
 
 // Scratch reused between calls, so repeated calls stop allocating once it has grown. Calls
-// with one width (the windows of a scan) share the terms of their binomials: tables for w,
-// w-1 and w-2, up to twice the largest count met. Counts beyond half of table_limit (they
-// run into the millions for one long segment) walk the terms again instead, keeping a
-// single table about the size of k.
+// that share one width (the windows of a scan: keep_terms) share the terms of their
+// binomials too: tables for w, w-1 and w-2, up to twice the largest count met. Other calls,
+// and counts beyond half of table_limit (they run into the millions for one long segment),
+// walk the terms again, keeping a single table about the size of k.
 struct ScanWorkspace {
   std::vector<double> b_above_k;   // b(k+1; w) .. b(2k-2; w) of the last call that walked
   double p = -1.0;                 // the probability no_success is for
   std::vector<double> no_success;  // (1-p)^m by m, -1 where not yet taken
+  bool keep_terms = false;         // the calls share one width: keep its terms in tables
   BinomialTable tables[3];         // for w, w-1 and w-2
   long table_limit = long{1} << 19;
 };

@@ -110,12 +110,13 @@ TEST(Scan, FastEqualsStraightforward) {
   }
   for (int k = 12; k <= 20; ++k) cases.emplace_back(200, 0.8, k);
   for (int k = 23; k <= 27; ++k) cases.emplace_back(400, 0.7, k);
-  // The terms kept in tables from one call to the next (as the windows of a scan ask, with k
-  // rising or falling), and walked afresh for counts beyond the tables.
+  // The terms walked afresh at every call, and kept in tables from one call to the next (as
+  // the windows of a scan ask, with k rising or falling), walked for counts beyond them.
   std::vector<std::tuple<int, double, int>> falling(cases.rbegin(), cases.rend());
-  for (const long table_limit : {ScanWorkspace().table_limit, 0L, 9L}) {
+  for (const long table_limit : {-1L, ScanWorkspace().table_limit, 0L, 9L}) {
     for (const auto* order : {&cases, &falling}) {
       ScanWorkspace workspace;
+      workspace.keep_terms = table_limit >= 0;
       workspace.table_limit = table_limit;
       for (const auto& [w, p, k] : *order) {
         const Reference ref{w, p};
