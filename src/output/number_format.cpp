@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+namespace kestra {
+
 namespace number_format {
 
 const char kDigitPairs[201] =
@@ -35,3 +37,5 @@ const uint64_t kPowersOfTen[20] = {1ULL,
 char* FormatSci(char* buf, double value) {
   return std::to_chars(buf, buf + 32, value, std::chars_format::scientific, 6).ptr;
 }
+
+}  // namespace kestra

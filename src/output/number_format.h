@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace kestra {
+
 namespace number_format {
 
 extern const char kDigitPairs[201];      // "00" to "99"
@@ -101,3 +103,5 @@ inline char* WriteCounter(char* at, const DecimalCounter& c) {
   if (c.value >= 10) std::memcpy(end - 2, number_format::kDigitPairs + 2 * c.low, 2);
   return end;
 }
+
+}  // namespace kestra

@@ -4,6 +4,10 @@
 
 #include <cstddef>
 
-// Asks for huge pages for the whole 2 MiB stretches of [p, p + n); changes no byte. Call it
+namespace kestra {
+
+// Asks for huge pages for the whole 2 MiB spans of [p, p + n); changes no byte. Call it
 // before the memory is first written.
 void AdviseHugePages(const void* p, std::size_t n);
+
+}  // namespace kestra

@@ -7,11 +7,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "output/blocks.h"
 #include "output/pages.h"
 #include "output/time_spent.h"
 
-// Bytes gathered before one write to the file.
-static constexpr std::size_t kBlock = std::size_t{1} << 20;
+namespace kestra {
 
 // Writes all n bytes, retrying after a signal and after a short write.
 static bool WriteAll(int fd, const char* data, std::size_t n) {
@@ -46,13 +46,13 @@ void SinkMakeRoom(TextSink* sink, std::size_t n) {
   if (need <= sink->buffer.size()) return;
   // It doubles, within the room reserved without moving; memory is touched only as it is
   // needed, as fresh memory costs as it is first touched.
-  const std::size_t grown = sink->to != nullptr ? kBlock : 2 * sink->buffer.size();
+  const std::size_t grown = sink->to != nullptr ? kIoBlock : 2 * sink->buffer.size();
   const std::size_t room = sink->buffer.capacity();
   sink->buffer.resize(std::max(need, need <= room ? std::min(grown, room) : grown));
 }
 
 void SinkWriteBlock(TextSink* sink, const char* data, std::size_t n) {
-  if (sink->to == nullptr || n < kBlock / 4) {
+  if (sink->to == nullptr || n < kIoBlock / 4) {
     SinkWrite(sink, data, n);
     return;
   }
@@ -109,3 +109,5 @@ bool CloseDestination(FileDestination* file) {
   file->fd = -1;
   return !file->failed;
 }
+
+}  // namespace kestra

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+namespace kestra {
+
 // A file the sinks write to with write(2); `failed` once a write to it has failed. Its
 // writers take turns, and count the time they spend in write(2).
 struct FileDestination {
@@ -60,3 +62,5 @@ std::string SinkText(const TextSink& sink);
 void SinkFlush(TextSink* sink);
 // Flushes and closes a destination: true when every byte written to it reached the file.
 bool CloseDestination(FileDestination* file);
+
+}  // namespace kestra

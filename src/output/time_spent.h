@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace kestra {
+
 // Counter: uint64_t, or std::atomic<uint64_t> where several threads add to it.
 template <typename Counter>
 struct TimeSpent {
@@ -19,3 +21,5 @@ struct TimeSpent {
   Counter* total;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
+
+}  // namespace kestra

@@ -5,6 +5,8 @@
 #include "segments/segments.h"
 #include "sequence/composition.h"
 
+namespace kestra {
+
 void ShuffleBinary(RandomGenerator* g, char* s, int n) {
   if (n < 2) return;  // the only position it could swap with is itself
   // A local copy of the state stays in registers: the swaps cannot alias it.
@@ -99,3 +101,5 @@ double EmpiricalPValue(const LongestLengthCounts& d, int len) {
   }
   return sum;
 }
+
+}  // namespace kestra

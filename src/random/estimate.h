@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "random/generator.h"
+#include "random/random_source.h"
 
-// Where random sequences come from: shuffles of the binary sequence (-S) or nucleotides
-// drawn with the frequencies (-B).
-enum class RandomSource { kNone, kShuffle, kGenerate };
+namespace kestra {
 
 struct RandomSequences {
   RandomSource source;
@@ -49,3 +48,5 @@ LongestLengthCounts CountLongestMergedLengths(RandomGenerator* g, const uint64_t
 // The fraction of random sequences whose largest merged length is at least `length`:
 // count/N summed over the lengths from `length` up, in ascending order.
 double EmpiricalPValue(const LongestLengthCounts& d, int length);
+
+}  // namespace kestra

@@ -1,5 +1,7 @@
 #include "random/generator.h"
 
+namespace kestra {
+
 RandomGenerator Refilled(RandomGenerator g) {
   // From a zero state the table fills with zeros: the next draw returns 0 and the one after
   // fills the table again, from 1.
@@ -17,3 +19,5 @@ RandomGenerator::RandomGenerator(int64_t seed) : state(seed), last(0), table{} {
   if (state == 0) state = -123456789;
   for (int i = 0; i < 100; ++i) Draw(this, 1000.0);
 }
+
+}  // namespace kestra

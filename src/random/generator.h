@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace kestra {
+
 // The seeds with a stream of their own: the state lives in 1..2^31-2, a seed and its negative
 // give the same stream, and any other value folds onto one of these (2^31 - 1 onto a zero
 // state that restarts from 1).
@@ -50,3 +52,5 @@ inline double Draw(RandomGenerator* g, double scale) {
   if (__builtin_expect(g->state <= 0 || g->last == 0, 0)) *g = Refilled(*g);
   return DrawFromTable(g, scale);
 }
+
+}  // namespace kestra

@@ -8,6 +8,8 @@
 #include "output/number_format.h"
 #include "stats/normal.h"
 
+namespace kestra {
+
 std::string BedName(const std::string& header) {
   return header.substr(0, header.find_first_of(" \t"));
 }
@@ -31,7 +33,7 @@ void WriteReportStart(TextSink* out, const ReportHeader& h, const std::string& h
 }
 
 void WriteLetterLines(TextSink* out, const char* letters, int64_t from, int64_t to) {
-  WriteWrapped(out, letters + from, static_cast<long>(to - from), 80);
+  WriteWrapped(out, letters + from, static_cast<long>(to - from), kLineWidth);
 }
 
 void WriteSegmentCount(TextSink* out, int64_t count) {
@@ -162,8 +164,8 @@ void WriteFastaHeader(TextSink* out, const std::string& header) {
 
 void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
                       int64_t to) {
-  for (int64_t line = from; line < to; line += 80) {
-    const int64_t end = std::min(to, line + 80);
+  for (int64_t line = from; line < to; line += kLineWidth) {
+    const int64_t end = std::min(to, line + kLineWidth);
     char* const begin = SinkReserve(out, static_cast<std::size_t>(end - line) + 1);
     std::memcpy(begin, e.unmasked + line, static_cast<std::size_t>(end - line));
     // The masked cells of the line, from the words that hold them.
@@ -184,5 +186,7 @@ void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, i
 
 void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n) {
   WriteFastaHeader(out, header);
-  WriteWrapped(out, letters, n, 80);
+  WriteWrapped(out, letters, n, kLineWidth);
 }
+
+}  // namespace kestra

@@ -1,7 +1,7 @@
 // An entry's outputs, formatted: its block of the report (.seg), its masked copy as a FASTA
 // record (.fas) and its masked segments as BED lines (.bed). Each is written in parts that
 // follow one another in the file, so that the parts of a long entry can be made apart (a
-// stretch of letters, the segments that open in a stretch) and written in order.
+// piece of letters, the segments that open in a piece) and written in order.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,11 @@
 #include "output/number_format.h"
 #include "output/text_sink.h"
 #include "random/estimate.h"
+#include "report/mask_style.h"
 #include "score/scorer.h"
 #include "segments/segments.h"
 
-// How significant segments are masked in the FASTA copy: -F, -L.
-enum class MaskStyle { kNone, kN, kLowerCase };
+namespace kestra {
 
 // What the report's first lines show.
 struct ReportHeader {
@@ -38,25 +38,29 @@ struct EntryText {
   double mask_below;  // segments whose p-value lies below it are masked
 };
 
-// Where an entry's outputs go; any of them may be absent.
+// Letters a line of the report and of the masked FASTA.
+constexpr int kLineWidth = 80;
+
+// The outputs an entry is written into, by kind: its report block (.seg), its masked copy
+// (.fas), its BED lines (.bed). Any may be absent.
+enum OutputKind : int { kReportOutput, kFastaOutput, kBedOutput, kOutputKinds };
 struct EntrySinks {
-  TextSink* report;
-  TextSink* fasta;
-  TextSink* bed;
+  TextSink* of[kOutputKinds] = {};
 };
 
 // An entry's name: its header up to the first space or tab, as BED lines name it.
 std::string BedName(const std::string& header);
 
 // The report block, in order: its start (the run-parameter, special-residue and estimates
-// lines, then the header line), the letters 80 to a line, the count of segments, a line for
+// lines, then the header line), the letters kLineWidth to a line, the count of segments, a line for
 // each segment, and the overall line.
 void WriteReportStart(TextSink* out, const ReportHeader& h, const std::string& header);
-// The letters of cells [from, to), 80 to a line; `from` is a multiple of 80.
+// The letters of cells [from, to), kLineWidth to a line; `from` is a
+// multiple of kLineWidth.
 void WriteLetterLines(TextSink* out, const char* letters, int64_t from, int64_t to);
 void WriteSegmentCount(TextSink* out, int64_t count);
 // Walks the segments: a report line for each into `report`, and for each whose p-value lies
-// below the threshold its cells marked in the mask bits (shared with other stretches' writers,
+// below the threshold its cells marked in the mask bits (shared with other pieces' writers,
 // so marked atomically) and its BED line into `bed`; either sink may be absent. Indices count
 // on from `first_index`.
 void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
@@ -65,17 +69,17 @@ void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, 
 // the normal approximation holds.
 bool WriteOverallLine(TextSink* out, int64_t specials, int length, double special_probability);
 
-// The masked FASTA record: its header line, then the letters of each stretch [from, to) 80 to
-// a line (`from` a multiple of 80), the cells marked in `mask` masked.
+// The masked FASTA record: its header line, then the letters of each piece [from, to),
+// kLineWidth to a line (`from` a multiple of kLineWidth), the cells marked in `mask` masked.
 void WriteFastaHeader(TextSink* out, const std::string& header);
 void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
                       int64_t to);
-// A record with nothing masked: ">header", then the letters, 80 to a line.
+// A record with nothing masked: ">header", then the letters, kLineWidth to a line.
 void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n);
 
 // Letters and mask bits seen from a position on: letters.data[0] is 1-based position
 // letters.first, mask.words[0] holds cells 64 * mask.first_word on (1 and 0 for a whole
-// sequence), so that any stretch can be handed in.
+// sequence), so that any piece can be handed in.
 struct LetterView {
   const char* data;
   int64_t first;
@@ -102,3 +106,5 @@ void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const S
                   double p);
 // Marks cells start - 1 .. end - 1 of the segment in the mask bits, atomically.
 void MarkSegment(MaskBits mask, const Segment& s);
+
+}  // namespace kestra

@@ -2,6 +2,8 @@
 
 #include "output/number_format.h"
 
+namespace kestra {
+
 namespace {
 
 constexpr int kSmall = 64;  // counts and lengths below it have a slot of their own
@@ -18,7 +20,7 @@ PValue MakePValue(double p) {
 void StartScoring(SegmentScorer* s, int length, double special_probability,
                   const LongestLengthCounts* empirical) {
   // The scan statistic depends on nothing else: what was scored for the same length and
-  // probability (another stretch of the entry, say) stands.
+  // probability (another piece of the entry, say) stands.
   if (!s->small.empty() && empirical == nullptr && s->empirical == nullptr && length == s->length &&
       special_probability == s->special_probability) {
     return;
@@ -55,3 +57,5 @@ const PValue& ScoreSegment(SegmentScorer* s, int specials, int length) {
   if (hit == s->known.end()) hit = s->known.emplace(key, score()).first;
   return hit->second;
 }
+
+}  // namespace kestra

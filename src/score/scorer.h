@@ -12,6 +12,8 @@
 #include "random/estimate.h"
 #include "stats/scan.h"
 
+namespace kestra {
+
 // A p-value and the text "%e" makes of it.
 struct PValue {
   double p;
@@ -32,9 +34,11 @@ struct SegmentScorer {
   ScanWorkspace workspace;
 };
 
-// Readies the scorer for an entry (or a stretch of one), keeping the storage of the one before
+// Readies the scorer for an entry (or a piece of one), keeping the storage of the one before
 // and, for the scan statistic of the same length and probability, what it scored.
 void StartScoring(SegmentScorer* scorer, int length, double special_probability,
                   const LongestLengthCounts* empirical);
 // The p-value of a segment of `length` positions holding `specials` special residues.
 const PValue& ScoreSegment(SegmentScorer* scorer, int specials, int length);
+
+}  // namespace kestra

@@ -3,6 +3,8 @@
 
 #include "segments/segments.h"
 
+namespace kestra {
+
 namespace {
 
 constexpr int64_t kNone = INT64_MIN / 4;  // a cell before any: no special residue seen
@@ -63,7 +65,7 @@ Segment MergedSegment(int64_t first_cell, int64_t last_cell, int64_t specials) {
   return Segment{start, end, end - start + 1, static_cast<int>(specials)};
 }
 
-int64_t Words(int64_t length) { return (length + 63) / 64; }
+int64_t WordsOf(int64_t length) { return (length + 63) / 64; }
 
 }  // namespace
 
@@ -89,18 +91,18 @@ MergedRunWalk StartMergedRunWalk(const uint64_t* bits, int64_t length, int linka
   r.opens = from < r.to
                 ? OpensInWord(bits[r.word], r.word, linkage, r.last_one) & ~BitsUpTo(from % 64 - 1)
                 : 0;
-  if (from >= r.to) r.word = Words(length);  // nothing opens here
+  if (from >= r.to) r.word = WordsOf(length);  // nothing opens here
   return r;
 }
 
 namespace {
 
 // Whether the walk has nothing left to give before word r->word: it is past the last cell,
-// or past the stretch with no segment in progress, or with one that no later run can join (a
+// or past the piece with no segment in progress, or with one that no later run can join (a
 // special residue from that word on lies more than the linkage distance after its last one).
-// So a stretch inside a long gap costs its own words, not the rest of the gap.
+// So a piece inside a long gap costs its own words, not the rest of the gap.
 bool NothingMoreFrom(const MergedRunWalk& r) {
-  if (r.word >= Words(r.length)) return true;
+  if (r.word >= WordsOf(r.length)) return true;
   const int64_t cell = 64 * r.word;
   return cell >= r.to && (!r.open || cell > r.last_one + std::max<int64_t>(r.linkage, 1));
 }
@@ -111,14 +113,14 @@ bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
   for (;;) {
     while (r->opens == 0) {
       // The word is done: past it, or past the last cell, the segment in progress ends.
-      if (r->word < Words(r->length)) {
+      if (r->word < WordsOf(r->length)) {
         const uint64_t word = bits[r->word];
         if (word != 0) r->last_one = 64 * r->word + HighestBit(word);
         r->ones += BitCount(word);
         ++r->word;
       }
       if (NothingMoreFrom(*r)) {
-        r->word = Words(r->length);
+        r->word = WordsOf(r->length);
         if (!r->open) return false;
         *s = MergedSegment(r->open_start, r->last_one, r->ones - r->ones_at_start);
         r->open = false;
@@ -134,9 +136,9 @@ bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
     const bool had = r->open;
     const Segment closed = MergedSegment(r->open_start, last, ones - r->ones_at_start);
     if (cell >= r->to) {
-      // Past the stretch: the segment in progress ends before it, and the walk with it.
+      // Past the piece: the segment in progress ends before it, and the walk with it.
       r->opens = 0;
-      r->word = Words(r->length);
+      r->word = WordsOf(r->length);
       r->open = false;
     } else {
       r->opens &= r->opens - 1;
@@ -174,3 +176,5 @@ int LongestMergedLength(const uint64_t* bits, int64_t length, int linkage) {
   for (Segment s; NextMergedSegment(bits, &walk, &s);) longest = std::max(longest, s.length);
   return longest;
 }
+
+}  // namespace kestra

@@ -1,5 +1,5 @@
 // Segments of a sequence: the record, runs of special residues merged by linkage distance,
-// the scanning window, and the walk over the segments of a stretch of positions that the
+// the scanning window, and the walk over the segments of a piece of positions that the
 // report writes from. Every walk reads the special bits: bit i of word i / 64 is set when
 // position i + 1 holds a special residue; the bits past the last position are 0, and one
 // word of 0 follows them.
@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "segments/detection_mode.h"
 #include "stats/scan.h"
+
+namespace kestra {
 
 inline bool SpecialAt(const uint64_t* bits, int64_t cell) {
   return (bits[cell >> 6] >> (cell & 63)) & 1;
@@ -78,7 +81,7 @@ struct WindowScores {
 WindowScores MakeWindowScores(int width, int length, double special_probability,
                               double record_below);
 // Readies `scores` for windows of these settings. What it scored for the same ones (another
-// stretch of the entry, an earlier walk) stands: a count is scored once a thread and entry.
+// piece of the entry, an earlier walk) stands: a count is scored once a thread and entry.
 void PrepareWindowScores(WindowScores* scores, int width, int length, double special_probability,
                          double record_below);
 // The recorded windows whose start lies in cells [from, to), slid from `from` on; with
@@ -98,7 +101,7 @@ struct WindowWalk {
   int64_t ones_at_end;    // special residues up to its end
 };
 // Starts at `from`; with merging, a segment that opened before `from` and that the windows
-// from `from` on still join is followed but not given (the walk of the stretch before gives
+// from `from` on still join is followed but not given (the walk of the piece before gives
 // it). The windows before `from` that could join are scored to find it: up to width +
 // linkage of them.
 WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
@@ -106,11 +109,10 @@ WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merg
 // The next recorded window, or with merging the next merged segment; false at the end.
 bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* walk, Segment* s);
 
-// The segments of a stretch that a report lists, walked as they are written so that no list
+// The segments of a piece that a report lists, walked as they are written so that no list
 // of them is kept: merged runs (runs mode) or recorded windows (window mode). It holds no
 // pointer to the bits: each step is given them. Window mode scores its windows in the
 // caller's table, which walks of the same settings may share one after another.
-enum class DetectionMode { kRuns, kWindow };
 struct SegmentWalk {
   DetectionMode mode = DetectionMode::kRuns;
   MergedRunWalk runs{};
@@ -123,3 +125,5 @@ SegmentWalk WindowSegments(const uint64_t* bits, WindowScores* scores, bool merg
                            int64_t from, int64_t to);
 // The next segment in report order; false past the last one.
 bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s);
+
+}  // namespace kestra

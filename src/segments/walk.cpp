@@ -1,5 +1,7 @@
 #include "segments/segments.h"
 
+namespace kestra {
+
 SegmentWalk MergedRunSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
                               int64_t to) {
   SegmentWalk walk;
@@ -23,3 +25,5 @@ bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s) {
   }
   return NextMergedSegment(bits, &walk->runs, s);
 }
+
+}  // namespace kestra

@@ -2,6 +2,8 @@
 
 #include "segments/segments.h"
 
+namespace kestra {
+
 WindowScores MakeWindowScores(int width, int length, double special_probability,
                               double record_below) {
   WindowScores scores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
@@ -75,9 +77,9 @@ Segment ClosedSegment(const WindowWalk& w) {
   return s;
 }
 
-// The windows that still matter from w->j on: those starting before the end of the stretch,
-// and past it those that could join the segment in progress, if it started in the stretch (one
-// that started before is an earlier stretch's to follow).
+// The windows that still matter from w->j on: those starting before the end of the piece,
+// and past it those that could join the segment in progress, if it started in the piece (one
+// that started before is an earlier piece's to follow).
 int64_t LastWindowThatMatters(const WindowScores& s, const WindowWalk& w) {
   int64_t last = w.to - 1;
   if (w.merge && w.open && w.owned) {
@@ -137,7 +139,7 @@ bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w
     const bool had = w->open && w->owned;
     const Segment closed = ClosedSegment(*w);
     if (start >= w->to) {
-      // Past the stretch: the segment in progress ends before this window.
+      // Past the piece: the segment in progress ends before this window.
       w->open = false;
       w->j = int64_t{scores->length};
       if (had) *s = closed;
@@ -158,3 +160,5 @@ bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w
   w->open = false;
   return had;
 }
+
+}  // namespace kestra

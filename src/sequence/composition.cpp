@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kestra {
+
 const char kNucleotides[] = "ATGC";
 
 namespace {
@@ -182,3 +184,5 @@ void PackBits(const char* cells, int64_t n, uint64_t* bits) {
   }
   bits[(n + 63) / 64] = 0;  // the word of 0 past the last cell
 }
+
+}  // namespace kestra

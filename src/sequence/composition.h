@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kestra {
+
 // "ATGC": the order of the nucleotide frequencies everywhere.
 extern const char kNucleotides[];
 
@@ -37,3 +39,5 @@ bool EstimateLinkageDistance(double p, int* distance);
 // each way; packing ends with the word of 0 that follows the bits.
 void UnpackBits(const uint64_t* bits, int64_t n, char* cells);
 void PackBits(const char* cells, int64_t n, uint64_t* bits);
+
+}  // namespace kestra

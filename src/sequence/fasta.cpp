@@ -14,6 +14,8 @@
 
 #include "output/pages.h"
 
+namespace kestra {
+
 namespace {
 
 // Letters are gathered in chunks of this size and joined once the entry is complete, so a
@@ -295,3 +297,5 @@ FastaStatus FastaScannerFinish(FastaScanner* s) {
   delete s;
   return status;
 }
+
+}  // namespace kestra

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+namespace kestra {
 
 // The first entry of a FASTA file.
 struct FastaEntry {
@@ -48,17 +51,21 @@ FastaStatus FastaScannerFinish(FastaScanner* scanner);
 struct FastaReader;
 FastaReader* OpenFastaReader(int fd);
 // Whether fd is a regular file, not gzip, and its size: its entries can then be read a
-// stretch at a time, several stretches at once.
+// range at a time, several ranges at once.
 bool IsPlainFile(int fd, uint64_t* size);
 // The entries of a plain file whose '>' lies in bytes [from, to), read by position (the
 // file's offset is left alone); the last may reach past `to`. An entry starts at the first
-// '>' of a line, so the stretches of a file read in turn give every entry once, in order.
+// '>' of a line, so the ranges of a file read in turn give every entry once, in order.
 FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to);
+// The offset of the first entry of a plain file that starts at or after `from` and before
+// `to`, found by the reader's rule (the first '>' of a line); -1 for none, -2 for a read
+// error. `block` is scratch for the reading.
+int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block);
 // Where share i of `count` equal shares of `size` bytes starts: floor(size * i / count),
 // without overflow.
 uint64_t ShareStart(uint64_t size, int i, int count);
 // The I-th of N parts of the entries of a regular file, gzip-compressed or not, read from
-// the start (a plain file is better read by stretches). The parts split the compressed bytes
+// the start (a plain file is better read by ranges). The parts split the compressed bytes
 // evenly: part I holds the entries that start at or after the bytes the first
 // (I - 1) / N of them inflate to, and before those the first I / N inflate to.
 FastaReader* OpenFastaPart(int fd, int index, int count);
@@ -78,3 +85,5 @@ std::size_t FastaScannerUsed(const FastaScanner* scanner);
 // Whether the scanner has met the '>' that starts an entry, and one that starts the next.
 bool FastaScannerStarted(const FastaScanner* scanner);
 bool FastaScannerMetNextEntry(const FastaScanner* scanner);
+
+}  // namespace kestra

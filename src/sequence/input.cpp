@@ -13,11 +13,12 @@
 #include <memory>
 #include <vector>
 
+#include "output/blocks.h"
 #include "sequence/fasta.h"
 
-namespace {
+namespace kestra {
 
-constexpr std::size_t kBlock = std::size_t{1} << 20;
+namespace {
 
 // Reads up to n bytes, retrying after a signal; -1 on a read error.
 long ReadSome(int fd, char* buf, std::size_t n) {
@@ -32,7 +33,7 @@ long ReadSome(int fd, char* buf, std::size_t n) {
 // The input's bytes, decompressed when it is gzip, one block at a time.
 struct ByteSource {
   int fd;
-  std::vector<char> block = std::vector<char>(kBlock);
+  std::vector<char> block = std::vector<char>(kIoBlock);
   std::size_t first = 0;  // bytes read ahead to recognise gzip, not handed out yet
   bool gzip = false;
   bool failed = false;
@@ -168,7 +169,7 @@ ByteSource* OpenByteSource(int fd) {
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) s->regular_size = st.st_size;
   if (s->gzip) {
-    s->out.resize(kBlock);
+    s->out.resize(kIoBlock);
     if (inflateInit2(&s->zs, 16 + MAX_WBITS) != Z_OK) s->failed = true;  // gzip wrapper only
     s->zs.next_in = reinterpret_cast<Bytef*>(s->block.data());
     s->zs.avail_in = static_cast<uInt>(s->first);
@@ -233,17 +234,17 @@ struct FastaReader {
   std::size_t size = 0, pos = 0;  // its bytes, and the first not yet given to an entry
   bool failed = false;
   // A part of a gzip file: entries before its first are passed over, by the same rule as a
-  // stretch of a plain file finds its first.
+  // range of a plain file finds its first.
   bool part = false;
   bool passing = false;      // before the part's first entry
   bool in_header = false;    // while passing: a '>' of this line has been met
   uint64_t block_start = 0;  // inflated offset of data[0]
-  // A stretch of a plain file, read with pread: entries whose '>' lies before `end` are its.
+  // A range of a plain file, read with pread: entries whose '>' lies before `end` are its.
   int fd = -1;
   uint64_t offset = 0;  // of the byte after the block in hand
   uint64_t end = 0;
   std::unique_ptr<char[]> block;  // not cleared: only what is read is looked at
-  std::size_t block_size = 0;     // kBlock, or the whole of a smaller file
+  std::size_t block_size = 0;     // kIoBlock, or the whole of a smaller file
   std::atomic<std::size_t> bytes_read{0};
 };
 
@@ -288,10 +289,12 @@ const char* FindEntryStart(const char* p, const char* end, uint64_t base, uint64
 // letters run to the next '>'), so a '>' after another in its line starts none. -1 for none,
 // -2 for a read error.
 int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::size_t size) {
-  // Back to the start of the line that holds `from`.
+  // Back to the start of the line that holds `from`, a little at a time first: most lines
+  // are short.
   uint64_t line = from;
-  while (line > 0) {
-    const uint64_t back = std::min<uint64_t>(line, size);
+  for (std::size_t step = std::min<std::size_t>(size, 4096); line > 0;
+       step = std::min(size, 2 * step)) {
+    const uint64_t back = std::min<uint64_t>(line, step);
     const long got = ReadAt(fd, block, back, line - back);
     if (got != static_cast<long>(back)) return -2;
     const void* nl = memrchr(block, '\n', back);
@@ -319,6 +322,11 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
 
 }  // namespace
 
+int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block) {
+  if (block->empty()) block->resize(kIoBlock / 4);
+  return FirstEntryStart(fd, from, to, block->data(), block->size());
+}
+
 bool IsPlainFile(int fd, uint64_t* size) {
   struct stat st;
   unsigned char magic[2];
@@ -334,9 +342,9 @@ FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to) {
   r->end = to;
   // A block no larger than the file: a small file costs no MiB.
   struct stat st;
-  const uint64_t file_size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : kBlock;
+  const uint64_t file_size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : kIoBlock;
   r->block_size =
-      static_cast<std::size_t>(std::min<uint64_t>(kBlock, std::max<uint64_t>(file_size, 4096)));
+      static_cast<std::size_t>(std::min<uint64_t>(kIoBlock, std::max<uint64_t>(file_size, 4096)));
   r->block.reset(new char[r->block_size]);
   const int64_t start = FirstEntryStart(fd, from, to, r->block.get(), r->block_size);
   r->failed = start == -2;
@@ -413,7 +421,7 @@ static bool PassToPart(FastaReader* r) {
 }
 
 bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
-  // A stretch ends with the last entry that starts before its end; so does a part.
+  // A range ends with the last entry that starts before its end; so does a part.
   if (r->source == nullptr && r->offset - r->size + r->pos >= r->end) return false;
   if (r->part) {
     if (!PassToPart(r)) {
@@ -448,3 +456,5 @@ void CloseFastaReader(FastaReader* r) {
   if (r->source != nullptr) CloseByteSource(r->source);
   delete r;
 }
+
+}  // namespace kestra

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace kestra {
+
 double NormalDensity(double x) { return std::exp(x * (x * -0.5)) * 0.3989422804014327; }
 
 double TrapezoidStage(double a, double b, int n, double* estimate) {
@@ -94,3 +96,5 @@ static double Tail(int k, int n, double p, bool* valid, bool upper) {
 double NormalUpperTail(int k, int n, double p, bool* valid) { return Tail(k, n, p, valid, true); }
 
 double NormalLowerTail(int k, int n, double p, bool* valid) { return Tail(k, n, p, valid, false); }
+
+}  // namespace kestra

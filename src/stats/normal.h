@@ -2,6 +2,8 @@
 // standard normal density with Simpson's rule. Pure functions of their arguments.
 #pragma once
 
+namespace kestra {
+
 // Standard normal density at x.
 double NormalDensity(double x);
 // Stage n of the extended trapezoidal rule for the integral of the density from a to b;
@@ -37,3 +39,5 @@ double PrintedIntegral(double a, double b);
 // the integration's does.
 double NormalUpperTail(int k, int n, double p, bool* valid);
 double NormalLowerTail(int k, int n, double p, bool* valid);
+
+}  // namespace kestra

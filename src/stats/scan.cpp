@@ -4,6 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
+namespace kestra {
+
 namespace {
 
 // b(i; m) and its running sum F(i; m) for i = 0, 1, 2, ... in turn: b(0; m) = (1-p)^m, then
@@ -228,3 +230,5 @@ double ScanPValue(int k, int w, int N, double p) {
   ScanWorkspace ws;
   return ScanPValue(k, w, N, p, &ws);
 }
+
+}  // namespace kestra

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+namespace kestra {
+
 // The terms of the approximation for one k, w and p.
 struct ScanTerms {
   double Q2, Q3, A1, A2, A3, A4;
@@ -42,3 +44,5 @@ ScanTerms ComputeScanTerms(int k, int w, double p, ScanWorkspace* ws);
 // count far below w * p.
 double ScanPValue(int k, int w, int N, double p, ScanWorkspace* ws);
 double ScanPValue(int k, int w, int N, double p);
+
+}  // namespace kestra

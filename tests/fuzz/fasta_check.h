@@ -14,6 +14,8 @@
 
 #include "sequence/fasta.h"
 
+namespace kestra {
+
 struct FastaResult {
   FastaStatus status;
   FastaEntry entry;
@@ -62,3 +64,5 @@ inline bool FastaPathsAgree(const uint8_t* data, size_t size, const FastaResult&
   const bool gzip = size >= 2 && data[0] == 0x1f && data[1] == 0x8b;
   return gzip || ScanBytes(data, size, size + 1, kFastaMaxLetters) == from_fd;
 }
+
+}  // namespace kestra

@@ -5,6 +5,8 @@
 
 #include "fasta_check.h"
 
+using namespace kestra;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!FastaPathsAgree(data, size, ReadFromMemoryFile(data, size))) std::abort();
   return 0;

@@ -1,8 +1,10 @@
 // The command line on arbitrary argument vectors: parsing and the checks that follow it.
 #include <cstdint>
 
-#include "driver/settings.h"
+#include "command_line/settings.h"
 #include "fuzz_support.h"
+
+using namespace kestra;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> switches = SplitArguments(reinterpret_cast<const char*>(data), size, 16);

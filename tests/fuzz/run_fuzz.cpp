@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/entry_step.h"
+#include "entry/entry.h"
 #include "fuzz_support.h"
 #include "sequence/fasta.h"
+
+using namespace kestra;
 
 // Switches the first bytes choose from; counts stay small so an input runs quickly.
 static std::vector<std::string> PickSwitches(const uint8_t* data, size_t n) {
@@ -35,12 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FastaScanner* scanner = NewFastaScanner(&entry);
   FastaScannerFeed(scanner, reinterpret_cast<const char*>(data) + 1 + chosen, size - 1 - chosen);
   const FastaStatus status = FastaScannerFinish(scanner);
-  EntryWork work;
-  work.settings = &s;
-  work.seed = 1;
-  work.stretch = 320;           // a long input is cut into stretches, on this thread
-  TextSink report, fasta, bed;  // no destination: everything stays in memory
+  // A long input is cut into pieces of 320 letters, all on this thread.
+  EntryStorage storage;
+  const EntryContext c = MakeEntryContext(&s, 1, nullptr, 320, &storage);
+  TextSink sinks[kOutputKinds];  // no destination: everything stays in memory
+  EntrySinks wanted;
+  for (int k = 0; k < kOutputKinds; ++k) wanted.of[k] = &sinks[k];
   EntryScratch scratch;
-  ProcessEntry(work, &entry, status, std::nullopt, EntrySinks{&report, &fasta, &bed}, &scratch);
+  const EntryAnalysis a = AnalyseEntry(c, 0, &entry, status, &scratch);
+  if (a.failure) {
+    WriteSkippedEntry(s, &entry, scratch, wanted);
+  } else {
+    WriteEntry(c, 0, entry, a, &scratch, wanted);
+  }
   return 0;
 }

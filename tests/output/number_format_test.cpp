@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace kestra;
+
 namespace {
 
 // The formatters the report uses print exactly the bytes of "%e" and "%lld": every binary

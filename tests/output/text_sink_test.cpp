@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace kestra;
+
 namespace {
 
 std::string Wrapped(const std::string& letters, int width) {

@@ -8,6 +8,8 @@
 
 #include "sequence/composition.h"
 
+using namespace kestra;
+
 namespace {
 
 // The value of the draw that follows `draws` draws from a fresh seed of 1.

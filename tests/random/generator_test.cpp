@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using namespace kestra;
+
 namespace {
 
 std::vector<double> Draws(int64_t seed, int n, double scale = 1.0) {

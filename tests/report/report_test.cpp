@@ -8,6 +8,8 @@
 
 #include "stats/scan.h"
 
+using namespace kestra;
+
 namespace {
 
 std::vector<uint64_t> Bits(const std::string& cells) {

@@ -10,6 +10,8 @@
 #include <tuple>
 #include <vector>
 
+using namespace kestra;
+
 namespace {
 
 using Rec = std::tuple<int, int, int, int>;  // start, end, length, specials

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+using namespace kestra;
+
 namespace {
 
 // Every byte value once, then a mix weighted towards nucleotides.

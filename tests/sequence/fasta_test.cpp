@@ -20,6 +20,8 @@
 
 #include "fasta_check.h"
 
+using namespace kestra;
+
 namespace {
 
 using namespace std::string_literals;  // "..."s keeps embedded NUL bytes

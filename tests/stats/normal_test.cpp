@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace kestra;
+
 namespace {
 
 // Both tails, the validity bound (a variance of 5, n 20 and p 0.5, is still valid), tails

@@ -24,6 +24,8 @@
 #include "sequence/fasta.h"
 #include "stats/normal.h"
 
+using namespace kestra;
+
 namespace {
 
 // The overall test of k special residues in n positions of probability p, as the report
@@ -33,9 +35,7 @@ struct Case {
   double p;
 };
 
-bool Upper(const Case& c) {
-  return !(c.k < static_cast<int64_t>(std::ceil(c.n * c.p)));
-}
+bool Upper(const Case& c) { return !(c.k < static_cast<int64_t>(std::ceil(c.n * c.p))); }
 
 // The integration limits the tail takes.
 void Limits(const Case& c, double* a, double* b) {
@@ -113,7 +113,8 @@ Case NearABoundary(std::mt19937_64& rng) {
       (Printed(NormalIntegral(a, b)) == first && same_tail(m) ? lo : hi) = mid;
     }
     c.p = rng() % 2 ? lo : hi;
-    for (int steps = rng() % 8; steps > 0; --steps) c.p = std::nextafter(c.p, rng() % 2 ? 1.0 : 0.0);
+    for (int steps = rng() % 8; steps > 0; --steps)
+      c.p = std::nextafter(c.p, rng() % 2 ? 1.0 : 0.0);
     return c;
   }
 }
@@ -169,10 +170,10 @@ TEST(Normal, PrintedIntegralAgreesWithTheIntegration) {
   EXPECT_GT(upper, cases.size() / 10);
   EXPECT_LT(upper, cases.size() * 9 / 10);
   EXPECT_GT(small_variance, cases.size() / 50);
-  std::printf("%zu cases (%zu upper tails, %zu of variance below 5): %zu integrated, the "
-              "largest distance where the closed form stood %.3g (bound %.3g)\n",
-              cases.size(), upper.load(), small_variance.load(), integrated.load(), worst,
-              kSimpsonError);
+  std::printf(
+      "%zu cases (%zu upper tails, %zu of variance below 5): %zu integrated, the "
+      "largest distance where the closed form stood %.3g (bound %.3g)\n",
+      cases.size(), upper.load(), small_variance.load(), integrated.load(), worst, kSimpsonError);
 }
 
 }  // namespace

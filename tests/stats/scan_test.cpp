@@ -11,6 +11,8 @@
 
 #include "binomial_reference.h"
 
+using namespace kestra;
+
 namespace {
 
 // Straightforward transcription of the approximation: every b and F rebuilt by recursion.

@@ -1,0 +1,61 @@
+// What the command line asks for: the one-letter switches and the long options, parsed once
+// into an immutable struct, and the checks that reject inconsistent settings.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "command_line/messages.h"
+#include "random/random_source.h"
+#include "report/mask_style.h"
+#include "segments/detection_mode.h"
+
+namespace kestra {
+
+struct Settings {
+  int window = 0;                     // as given (the report prints it); 2 or more: window mode
+  int linkage = 5;                    // -E
+  bool estimate_linkage = false;      // -K
+  double window_threshold = 0.05;     // -P: a window is recorded below it
+  double mask_threshold = 0.05;       // -M: a segment is masked below it
+  bool merge = true;                  // -N: recorded windows stay apart
+  MaskStyle mask = MaskStyle::kNone;  // -F, -L
+  RandomSource random = RandomSource::kNone;  // the last -S or -B
+  int random_sequences = 0;
+  std::string special_residues = "A";
+  double user_frequencies[4] = {0, 0, 0, 0};  // -A -T -G -C, in the order A, T, G, C
+  bool has_user_frequency[4] = {false, false, false, false};
+  // Long options.
+  bool all_entries = false;
+  int shard_index = 0, shard_count = 0;  // --shard I/N: the I-th of N parts; 0 for none
+  int threads = 1;
+  bool bed = false;
+  bool report = true;  // --no-report clears it
+  int64_t seed = 0;    // 0: from the clock
+  bool keep_case = false;
+  bool help = false;
+  bool version = false;
+
+  DetectionMode mode() const { return window >= 2 ? DetectionMode::kWindow : DetectionMode::kRuns; }
+  bool frequencies_given() const;
+  // Random sequences are drawn: runs mode with -S or -B of at least one sequence.
+  bool draws_random() const { return random != RandomSource::kNone && random_sequences > 0; }
+};
+
+// Reads argv[3..argc-1], switches and long options alike. The first argument that cannot
+// be read leaves its message in *failure; the others are read all the same.
+Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure);
+// The first check that fails, in a fixed order: frequencies, incompatible switches, window
+// length, then the long options. Without an entry (freq and length null) the checks that
+// depend on a sequence are left out: the frequency sum (unless all four are given) and the
+// window length.
+std::optional<Failure> CheckSettings(const Settings& settings, const double* freq,
+                                     const int* length);
+// The nucleotide frequencies an entry is analysed with: the user's where given, else its own.
+void EffectiveFrequencies(const Settings& settings, const double own[4], double freq[4]);
+// What --help prints, and the version line.
+std::string HelpText();
+std::string VersionText();
+
+}  // namespace kestra

@@ -1,0 +1,135 @@
+// One entry, analysed and then written: its composition and the checks on its letters, its
+// special positions as bits, the linkage distance, random estimation and the count of its
+// segments; then its report block, masked copy and BED lines. Nothing here prints, opens a
+// file or keeps process-wide state, so entries are analysed on several threads at once. An
+// entry longer than a piece is cut into pieces that the pipeline's threads encode, count and
+// format, each consumed in order by the thread that analyses or writes the entry.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "command_line/settings.h"
+#include "parallel/pipeline.h"
+#include "report/report.h"
+#include "sequence/fasta.h"
+
+namespace kestra {
+
+// Cells of a piece are a multiple of this: of 64 (a word of bits) and of the line width of
+// the report's letters, so that a piece holds whole words and whole lines.
+constexpr int64_t kPieceQuantum = 320;
+static_assert(kPieceQuantum % 64 == 0 && kPieceQuantum % kLineWidth == 0,
+              "a piece holds whole words of bits and whole lines of letters");
+// Cells of a piece unless a run asks for others: what a piece writes, about a MiB, then still
+// sits in the cache of the thread that wrote it when it is consumed.
+constexpr int64_t kPieceCells = kPieceQuantum * 800;
+
+// Words of bits that growing leaves as they are, for the threads encoding the pieces to
+// write (and so touch) them first, each its own.
+template <class T>
+struct UntouchedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UntouchedAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class V>
+  void construct(U* p, V&& v) {
+    ::new (static_cast<void*>(p)) U(std::forward<V>(v));
+  }
+};
+using BitWords = std::vector<uint64_t, UntouchedAllocator<uint64_t>>;
+
+// What a piece leaves for its consume: its formatted outputs (when it runs apart from its
+// consume) and its counts. Kept by the run, one a buffer of the pipeline's loops.
+struct PieceBuffer {
+  TextSink out[kOutputKinds];
+  int64_t counts[4] = {0, 0, 0, 0};
+  int64_t specials = 0, segments = 0, masked = 0;
+};
+// What a thread keeps from one piece to the next: the p-values and window scores it met.
+struct LaneScratch {
+  SegmentScorer scorer;
+  WindowScores windows;
+};
+
+// What every entry of a run shares.
+struct EntryContext {
+  const Settings* settings = nullptr;
+  int64_t seed = 0;              // of the random sequences of -S and -B
+  Pipeline* pipeline = nullptr;  // threads that take pieces; none: this thread does all
+  int64_t piece_cells = 0;       // a multiple of kPieceQuantum; 0: kPieceCells
+  std::vector<PieceBuffer>* buffers = nullptr;  // PieceBuffers(pipeline) of them
+  std::vector<LaneScratch>* lanes = nullptr;    // Lanes(pipeline) of them
+};
+// A context of `threads` lanes and as many buffers as the pipeline's loops take.
+struct EntryStorage {
+  std::vector<PieceBuffer> buffers;
+  std::vector<LaneScratch> lanes;
+};
+EntryContext MakeEntryContext(const Settings* s, int64_t seed, Pipeline* p, int64_t piece_cells,
+                              EntryStorage* storage);
+
+// What the analysis of an entry keeps for its writing, from one entry to the next.
+struct EntryScratch {
+  BitWords bits, mask;
+  std::string original;  // the letters in the input's case, for --keep-case
+};
+
+// What an entry's analysis found: why it is skipped, or what its report shows.
+struct EntryAnalysis {
+  std::optional<Failure> failure;
+  int length = 0;
+  int64_t counts[4] = {0, 0, 0, 0};      // A, T, G, C among the letters
+  int64_t specials = 0;                  // special residues among them
+  double frequencies[4] = {0, 0, 0, 0};  // A, T, G, C: the user's where given, else its own
+  double special_probability = 0.0;      // probability of a special residue at a position
+  int linkage = 0;                       // the linkage distance in effect (estimated with -K)
+  LongestLengthCounts random_longest;    // longest merged lengths of the random sequences
+  int64_t piece_cells = 0;               // of the pieces its segments are counted and written in
+  std::vector<int64_t> first_index;      // of each piece's first segment
+  int64_t segments = 0;
+};
+
+// The three stages of an analysis. Encoding: the letters upper-cased, their special bits and
+// counts, and the first check (some A, T, G or C); a read that failed is a failure too.
+EntryAnalysis EncodeEntry(const EntryContext& c, uint64_t job, FastaEntry* entry,
+                          FastaStatus status, EntryScratch* scratch);
+// The checks the settings make on the entry, the special-residue probability and the
+// linkage distance.
+void CheckEntry(const Settings& s, EntryAnalysis* a);
+// Random estimation (with -S or -B: progress(k) before the k-th sequence, every 1000; may be
+// empty) and the segments, counted piece by piece.
+void AnalyseSegments(const EntryContext& c, uint64_t job, const std::function<void(int)>& progress,
+                     EntryScratch* scratch, EntryAnalysis* a);
+// The three in turn, up to the first failure.
+EntryAnalysis AnalyseEntry(const EntryContext& c, uint64_t job, FastaEntry* entry,
+                           FastaStatus status, EntryScratch* scratch);
+
+// What writing an entry adds to what its analysis found.
+struct EntryWritten {
+  int64_t masked = 0;        // positions masked
+  bool normal_valid = true;  // the overall test's normal approximation holds
+};
+// Writes an analysed entry into the sinks given (any may be absent): its report block, its
+// masked copy and its BED lines.
+EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& entry,
+                        const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks);
+// An entry that is skipped: its masked FASTA record is its letters as they stand,
+// upper-cased unless the case is kept.
+void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch& scratch,
+                       const EntrySinks& sinks);
+
+// The failure the reading of an entry stands for, if any.
+std::optional<Failure> ReadFailure(FastaStatus status);
+
+}  // namespace kestra

@@ -1,0 +1,137 @@
+// An analysed entry written out: its report block, its masked copy and its BED lines, piece by
+// piece, each piece consumed in order into the entry's outputs.
+#include "entry/entry.h"
+#include "entry/pieces.h"
+#include "sequence/composition.h"
+
+namespace kestra {
+namespace {
+
+// Where piece `buffer` writes its `kind` of output: straight into the entry's when it runs in
+// order, else into its buffer, which takes room once for what a piece writes (a report holds
+// about four bytes a letter, a masked copy one): growing it would copy it and touch fresh
+// memory each time.
+TextSink* Into(const EntryContext& c, int buffer, const EntrySinks& sinks, OutputKind kind,
+               int64_t cells) {
+  TextSink* out = PieceOutput(c, buffer, sinks, kind);
+  if (buffer != kInOrder && out != nullptr) {
+    const std::size_t room =
+        static_cast<std::size_t>(kind == kReportOutput ? 6 : 2) * static_cast<std::size_t>(cells);
+    if (out->buffer.capacity() < room) SinkReserveCapacity(out, room);
+  }
+  return out;
+}
+
+// Hands what a piece wrote in its buffer on to the entry's outputs, and empties the buffer.
+void Pass(const EntryContext& c, int buffer, const EntrySinks& sinks) {
+  if (buffer == kInOrder) return;
+  for (int kind = 0; kind < kOutputKinds; ++kind) {
+    if (sinks.of[kind] == nullptr) continue;
+    TextSink& written = (*c.buffers)[static_cast<std::size_t>(buffer)].out[kind];
+    SinkWriteBlock(sinks.of[kind], written.buffer.data(), written.used);
+    written.used = 0;
+  }
+}
+
+ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a) {
+  return ReportHeader{a.length,           s.window,           a.linkage,
+                      s.window_threshold, s.special_residues, s.frequencies_given(),
+                      s.random,           s.random_sequences};
+}
+
+// The report's letters, a line of kLineWidth at a time.
+void WriteLetters(const EntryContext& c, uint64_t job, const Pieces& pieces, const char* letters,
+                  const EntrySinks& sinks) {
+  RunPieces(
+      c.pipeline, job, pieces.count,
+      [&](int64_t i, int buffer) {
+        WriteLetterLines(Into(c, buffer, sinks, kReportOutput, pieces.cells), letters,
+                         pieces.From(i), pieces.To(i));
+      },
+      [&](int64_t, int buffer) { Pass(c, buffer, sinks); });
+}
+
+// A report line for each segment, a BED line for each masked one, and the mask.
+void WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces,
+                       const EntryAnalysis& a, const EntryText& text, const uint64_t* bits,
+                       const EntrySinks& sinks, uint64_t* mask) {
+  const Settings& s = *c.settings;
+  RunPieces(
+      c.pipeline, job, pieces.count,
+      [&](int64_t i, int buffer) {
+        LaneScratch& lane = ThisLane(c);
+        StartScoring(&lane.scorer, a.length, a.special_probability,
+                     s.draws_random() ? &a.random_longest : nullptr);
+        SegmentWalk walk = SegmentsIn(s, a, bits, pieces.From(i), pieces.To(i), &lane.windows);
+        WriteSegments(text, bits, &walk, a.first_index[static_cast<std::size_t>(i)], &lane.scorer,
+                      Into(c, buffer, sinks, kReportOutput, pieces.cells),
+                      Into(c, buffer, sinks, kBedOutput, pieces.cells), mask);
+      },
+      [&](int64_t, int buffer) { Pass(c, buffer, sinks); });
+}
+
+// The masked copy; returns how many positions it masks.
+int64_t WriteMaskedCopy(const EntryContext& c, uint64_t job, const Pieces& pieces,
+                        const EntryText& text, const uint64_t* mask, const EntrySinks& sinks) {
+  WriteFastaHeader(sinks.of[kFastaOutput], *text.header);
+  int64_t masked = 0, in_order = 0;
+  RunPieces(
+      c.pipeline, job, pieces.count,
+      [&](int64_t i, int buffer) {
+        WriteMaskedLines(Into(c, buffer, sinks, kFastaOutput, pieces.cells), text, mask,
+                         pieces.From(i), pieces.To(i));
+        int64_t& count = buffer == kInOrder ? in_order : (*c.buffers)[buffer].masked;
+        count = CountSpecials(mask, pieces.From(i), pieces.To(i));
+      },
+      [&](int64_t, int buffer) {
+        Pass(c, buffer, sinks);
+        masked += buffer == kInOrder ? in_order : (*c.buffers)[buffer].masked;
+      });
+  return masked;
+}
+
+}  // namespace
+
+EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& entry,
+                        const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks) {
+  const Settings& s = *c.settings;
+  const Pieces pieces = CutIntoPieces(a.length, a.piece_cells);
+  TextSink* report = sinks.of[kReportOutput];
+  const bool masked_copy = sinks.of[kFastaOutput] != nullptr && s.mask != MaskStyle::kNone;
+  uint64_t* mask = masked_copy ? scratch->mask.data() : nullptr;
+  const char* letters = entry.letters.data();
+  const std::string& original = scratch->original;
+  const EntryText text{&entry.header, letters, original.empty() ? letters : original.data(),
+                       a.length,      s.mask,  s.mask_threshold};
+  EntryWritten written;
+  if (report != nullptr) {
+    WriteReportStart(report, HeaderOf(s, a), entry.header);
+    WriteLetters(c, job, pieces, letters, sinks);
+    WriteSegmentCount(report, a.segments);
+  }
+  WriteSegmentLines(c, job, pieces, a, text, scratch->bits.data(), sinks, mask);
+  if (report != nullptr) {
+    written.normal_valid = WriteOverallLine(report, a.specials, a.length, a.special_probability);
+  }
+  if (masked_copy) written.masked = WriteMaskedCopy(c, job, pieces, text, mask, sinks);
+  return written;
+}
+
+void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch& scratch,
+                       const EntrySinks& sinks) {
+  TextSink* fasta = sinks.of[kFastaOutput];
+  if (fasta == nullptr) return;
+  // Sizes as they stand: an entry too long for a count of positions is written all the same.
+  std::string& letters = entry->letters;
+  const long n = static_cast<long>(letters.size());
+  if (s.keep_case) {
+    // The input's case: kept aside before the letters were upper-cased, if they were.
+    const std::string& as_read = scratch.original.empty() ? letters : scratch.original;
+    WriteFastaEntry(fasta, entry->header, as_read.data(), n);
+    return;
+  }
+  UpperCase(&letters[0], n);
+  WriteFastaEntry(fasta, entry->header, letters.data(), n);
+}
+
+}  // namespace kestra

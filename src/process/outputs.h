@@ -1,0 +1,54 @@
+// The run's output files, one row a kind in the table of outputs: its suffix, when a run
+// wants it, and what is said when it cannot be made or written. The files are checked
+// together before any is written and put in place together at the end.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "command_line/settings.h"
+#include "process/output_file.h"
+#include "report/report.h"
+
+namespace kestra {
+
+struct OutputRow {
+  const char* suffix;
+  bool (*wanted)(const Settings& s);
+  Stream open_stream;  // where "cannot make it" goes, and its words (%s: the path)
+  const char* cannot_open;
+  Stream close_stream;  // where "cannot write it completely" goes, and its words
+  const char* cannot_close;
+};
+// By kind. Put in place in this order but for the report, which goes last: once it is there,
+// the run is complete.
+extern const OutputRow kOutputTable[kOutputKinds];
+
+struct RunOutputs {
+  bool wanted[kOutputKinds] = {};
+  OutputFile files[kOutputKinds];
+  FileDestination destinations[kOutputKinds];
+};
+
+// Which outputs the settings ask for, and each one's path.
+void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o);
+// An output that is the input file itself (a name like it, a link or a hard link to it)
+// would replace what is being read: refused before anything is written. An input that is no
+// regular file, a pipe or a terminal, cannot be an output.
+std::optional<Failure> RefuseOutputThatIsInput(const RunOutputs& o, int input_fd);
+// Checks every output, then opens them all; the failure of a file that cannot be made.
+std::optional<Failure> OpenOutputs(RunOutputs* o);
+// The sinks of an entry's outputs: those of `sinks` whose file is wanted.
+EntrySinks SinksFor(const RunOutputs& o, TextSink sinks[kOutputKinds]);
+// Whether every byte written reached the outputs wanted, but the report, in the table's
+// order; what cannot be written completely is said at once.
+bool SealAllButReport(RunOutputs* o);
+// The same for the report.
+bool SealReport(RunOutputs* o);
+// Puts every output in place, the report last; a file that cannot be put in place ends the
+// run.
+void CommitOutputs(RunOutputs* o);
+// Removes every output written.
+void DiscardOutputs(RunOutputs* o);
+
+}  // namespace kestra

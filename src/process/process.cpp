@@ -1,0 +1,95 @@
+#include "process/process.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "command_line/messages.h"
+#include "process/output_file.h"
+
+namespace kestra {
+
+namespace {
+
+constexpr int kTerminating[] = {SIGINT,  SIGTERM, SIGHUP,    SIGPIPE, SIGQUIT, SIGALRM,
+                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+
+void CleanUpAndStop(int sig) {
+  DiscardAllTemporaryFiles();
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered once the handler returns, with the default action
+}
+
+}  // namespace
+
+void PrintFailure(const Failure& f) {
+  std::FILE* stream = f.where == Stream::kStderr ? stderr : stdout;
+  std::fwrite(f.text.data(), 1, f.text.size(), stream);
+  if (f.where == Stream::kStdoutLine) std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+void Fail(const Failure& f) {
+  PrintFailure(f);
+  std::exit(1);  // the exit removes whatever temporary output is left
+}
+
+void OutOfMemory() {
+  // The first thread to get here says it; any other waits for the exit.
+  static std::atomic<bool> said{false};
+  if (said.exchange(true)) {
+    for (;;) pause();
+  }
+  PrintFailure({Stream::kStdoutLine, kAllocationError});
+  DiscardAllTemporaryFiles();
+  _exit(1);
+}
+
+void StopWhenOutOfMemory() {
+  std::set_new_handler([] { OutOfMemory(); });
+}
+
+void HoldStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the one closed.
+    const int held = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (held >= 0 && held != fd) close(held);
+  }
+}
+
+sigset_t TerminatingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : kTerminating) sigaddset(&set, sig);
+  return set;
+}
+
+void InstallInterruptCleanup() {
+  signal(SIGXFSZ, SIG_IGN);
+  for (const int sig : kTerminating) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction cleanup = {};
+    cleanup.sa_handler = CleanUpAndStop;
+    sigemptyset(&cleanup.sa_mask);
+    sigaction(sig, &cleanup, nullptr);
+  }
+}
+
+void PrintElapsedTime(std::time_t start) {
+  std::printf(kElapsedTime, static_cast<int>(std::time(nullptr) - start));
+}
+
+int CheckStandardOutput() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fputs(kStandardOutputError, stderr);
+  return 1;
+}
+
+}  // namespace kestra

@@ -1,0 +1,394 @@
+// The run on every entry of the input (or of a part of it), through the pipeline: read a job
+// (a range of a plain file's bytes, or entries read from a gzip file or a pipe), analyse and
+// format its entries, write its outputs in input order. A job whose outputs outgrow what it
+// may keep waits for its turn and then writes as it goes.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "command_line/messages.h"
+#include "entry/entry.h"
+#include "output/time_spent.h"
+#include "process/console.h"
+#include "process/process.h"
+#include "run/run.h"
+
+namespace kestra {
+namespace {
+
+// What an entry says on the standard streams, kept until its outputs reach the files.
+struct EntryNotes {
+  std::string bed_name;  // the first field of its BED lines
+  std::string out;       // its line on standard output
+  std::optional<Failure> failure;
+};
+
+// What the entries say on the standard streams, in input order, as their jobs are written.
+struct Notices {
+  Console* console = nullptr;
+  bool bed = false;
+  std::size_t entries = 0;                                 // entries told so far
+  std::unordered_map<std::string, std::size_t> bed_names;  // name -> first entry with it
+  std::optional<Failure> first_failure;  // why the first entry was skipped, if it was
+  std::size_t analysed = 0;
+  std::atomic<std::size_t> told{0};  // entries told, for the progress line
+};
+
+// The warnings about an entry's BED name: lines that name no sequence, or the same sequence
+// as another entry's lines, are of no use to a BED reader.
+std::string BedNameWarnings(Notices* n, const std::string& name, std::size_t number) {
+  if (!n->bed) return "";
+  if (name.empty()) return Formatted(kNoBedName, std::to_string(number));
+  const auto seen = n->bed_names.emplace(name, number);
+  if (seen.second) return "";
+  return Formatted(kSameBedName, std::to_string(number), std::to_string(seen.first->second));
+}
+
+// The words of a message, without the line ends around them.
+std::string MessageWords(const std::string& text) {
+  const std::size_t from = text.find_first_not_of('\n');
+  const std::size_t to = text.find_last_not_of('\n');
+  return from == std::string::npos ? "" : text.substr(from, to - from + 1);
+}
+
+void Tell(Notices* n, const EntryNotes& e) {
+  const std::size_t number = ++n->entries;
+  n->told = number;
+  std::string err = BedNameWarnings(n, e.bed_name, number);
+  if (e.failure) {
+    err += Formatted(kSkippedEntry, e.bed_name, MessageWords(e.failure->text));
+    if (number == 1) n->first_failure = e.failure;
+  } else {
+    ++n->analysed;
+  }
+  if (!err.empty()) ConsoleErr(n->console, err);
+  ConsoleOut(n->console, e.out);
+}
+
+// A job in its slot: what its read gave, and what its analysis made of it until its write.
+struct JobSlot {
+  uint64_t from = 0, to = 0;          // a plain file's range of bytes
+  std::vector<FastaEntry> entries;    // entries read from a stream: the first `count`
+  std::vector<FastaStatus> statuses;  // (their storage is used again by later jobs)
+  std::size_t count = 0;
+  TextSink sinks[kOutputKinds];  // its outputs, in memory until they may reach the files
+  bool streaming = false;        // its turn has come: its outputs go straight to the files
+  std::vector<EntryNotes> notes;
+};
+
+// What a thread keeps from one job to the next, so that entry after entry allocates nothing
+// new: the entry read from a range, and the bits of the entry it analyses.
+struct LaneWork {
+  FastaEntry entry;
+  EntryScratch scratch;
+};
+
+// What the threads share.
+struct AllEntries {
+  const RunRequest* request;
+  const Settings* settings;
+  Pipeline* pipeline = nullptr;
+  EntryContext context;
+  Notices notices;
+  std::vector<JobSlot> slots;
+  std::vector<LaneWork> lanes;
+  // A plain file, read by ranges from the part's start (the whole file without --shard).
+  bool plain = false;
+  uint64_t from = 0, to = 0;
+  uint64_t next = 0;  // where the next job's range begins
+  std::atomic<uint64_t> read_up_to{0};
+  std::vector<char> block;
+  // A gzip file or a pipe, read by the read step.
+  FastaReader* reader = nullptr;
+  uint64_t reading_ns = 0;
+  std::atomic<bool> read_error{false};
+};
+
+// Tells what the job's entries written so far say.
+void TellNotes(AllEntries* run, JobSlot* slot) {
+  for (const EntryNotes& notes : slot->notes) Tell(&run->notices, notes);
+  slot->notes.clear();
+}
+
+// Writes what the job's outputs hold and lets them write straight on.
+void Stream(AllEntries* run, JobSlot* slot) {
+  for (int k = 0; k < kOutputKinds; ++k) {
+    slot->sinks[k].to = &run->request->outputs->destinations[k];
+    SinkFlush(&slot->sinks[k]);
+  }
+  slot->streaming = true;
+}
+
+// A job's output that fills its memory: once its turn has come it streams; one that holds
+// what a job may keep waits for its turn (running earlier jobs' pieces meanwhile) first.
+void OnFull(AllEntries* run, uint64_t job, JobSlot* slot) {
+  if (slot->streaming) return;
+  bool full = false;
+  for (const TextSink& sink : slot->sinks) full = full || sink.used >= run->request->limits.waiting;
+  if (full) {
+    TakeTurn(run->pipeline, job);
+  } else if (!HasTurn(run->pipeline, job)) {
+    return;
+  }
+  Stream(run, slot);
+}
+
+// The line an entry gives on standard output.
+std::string EntryLine(const Settings& s, const FastaEntry& entry, const std::string& bed_name,
+                      const EntryAnalysis& a, const EntryWritten& w) {
+  const std::string line = bed_name + "\t" + std::to_string(entry.letters.size());
+  if (a.failure) return line + "\t-\t-\t-\tskipped\n";
+  const std::string masked = s.mask != MaskStyle::kNone ? std::to_string(w.masked) : "-";
+  return line + "\t" + std::to_string(a.linkage) + "\t" + std::to_string(a.segments) + "\t" +
+         masked + "\tanalysed\n";
+}
+
+// Analyses and writes one entry of the job.
+void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, FastaStatus status) {
+  const Settings& s = *run->settings;
+  EntryScratch* scratch = &run->lanes[static_cast<std::size_t>(Lane())].scratch;
+  const EntryAnalysis a = AnalyseEntry(run->context, job, entry, status, scratch);
+  const EntrySinks sinks = SinksFor(*run->request->outputs, slot->sinks);
+  EntryWritten written;
+  if (a.failure) {
+    WriteSkippedEntry(s, entry, *scratch, sinks);
+  } else {
+    written = WriteEntry(run->context, job, *entry, a, scratch, sinks);
+  }
+  EntryNotes n;
+  n.bed_name = BedName(entry->header);
+  n.out = EntryLine(s, *entry, n.bed_name, a, written);
+  n.failure = a.failure;
+  slot->notes.push_back(std::move(n));
+  // Once the job's turn has come, each entry is told as soon as it is written.
+  if (!slot->streaming && HasTurn(run->pipeline, job)) Stream(run, slot);
+  if (slot->streaming) TellNotes(run, slot);
+}
+
+// The read step on a plain file: the next range of its bytes. On several threads a range
+// begins where an entry begins and ends where the first entry after the range's size
+// begins: a range inside a long entry, which would hold no entry of its own, would take the
+// place of a job in flight that another thread could analyse.
+bool ReadRange(AllEntries* run, JobSlot* slot) {
+  const uint64_t size = run->request->limits.range;
+  slot->from = run->next;
+  if (slot->from >= run->to) return false;
+  slot->to = std::min(run->to, slot->from + size);
+  if (PipelineThreads(run->pipeline) > 1) {
+    const int64_t start = slot->from == run->from
+                              ? NextEntryStart(run->request->input, run->from, run->to, &run->block)
+                              : static_cast<int64_t>(slot->from);
+    if (start < 0) {
+      run->read_error = start == -2;
+      return false;
+    }
+    slot->from = static_cast<uint64_t>(start);
+    const int64_t next =
+        slot->from + size >= run->to
+            ? -1
+            : NextEntryStart(run->request->input, slot->from + size, run->to, &run->block);
+    if (next == -2) run->read_error = true;
+    slot->to = next >= 0 ? static_cast<uint64_t>(next) : run->to;
+  }
+  run->next = slot->to;
+  run->read_up_to = slot->to;
+  return !run->read_error;
+}
+
+// The read step: a range of a plain file's bytes, or the entries of a stream up to a job's
+// size. An input that cannot be read ends the run's reading.
+bool ReadJob(AllEntries* run, JobSlot* slot) {
+  if (run->read_error) return false;
+  TimeSpent<uint64_t> reading(&run->reading_ns);
+  if (run->plain) return ReadRange(run, slot);
+  const RunLimits& limits = run->request->limits;
+  slot->count = 0;
+  std::size_t letters = 0;
+  while (slot->count < limits.job_entries && letters < limits.job_letters) {
+    if (slot->entries.size() == slot->count) {
+      slot->entries.emplace_back();
+      slot->statuses.emplace_back();
+    }
+    FastaEntry& entry = slot->entries[slot->count];
+    FastaStatus& status = slot->statuses[slot->count];
+    if (!NextFastaEntry(run->reader, &entry, &status)) break;
+    if (status == FastaStatus::kReadError) {
+      run->read_error = true;
+      return false;
+    }
+    letters += entry.letters.size();
+    ++slot->count;
+  }
+  return slot->count > 0;
+}
+
+// The analyse step: every entry of the job into its outputs, which wait in memory for its turn.
+void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
+  for (TextSink& sink : slot->sinks) {
+    sink.to = nullptr;
+    sink.on_full = [run, job, slot](TextSink*) { OnFull(run, job, slot); };
+  }
+  slot->streaming = false;
+  slot->notes.clear();
+  if (!run->plain) {
+    for (std::size_t i = 0; i < slot->count && !run->read_error; ++i) {
+      DoEntry(run, job, slot, &slot->entries[i], slot->statuses[i]);
+    }
+    return;
+  }
+  FastaEntry* entry = &run->lanes[static_cast<std::size_t>(Lane())].entry;
+  FastaReader* reader = OpenFastaRange(run->request->input, slot->from, slot->to);
+  FastaStatus status;
+  while (!run->read_error && NextFastaEntry(reader, entry, &status)) {
+    // An input that cannot be read ends the run: what is left of the job is not analysed.
+    if (status == FastaStatus::kReadError) {
+      run->read_error = true;
+      break;
+    }
+    DoEntry(run, job, slot, entry, status);
+  }
+  CloseFastaReader(reader);
+}
+
+// The write step, in input order: what the job's outputs hold reaches the files, and its
+// entries are told.
+void WriteJob(AllEntries* run, JobSlot* slot) {
+  if (!slot->streaming) Stream(run, slot);
+  for (TextSink& sink : slot->sinks) {
+    SinkFlush(&sink);
+    sink.to = nullptr;
+    sink.on_full = nullptr;
+  }
+  TellNotes(run, slot);
+}
+
+// The progress line: entries told and input read.
+std::string ProgressText(const AllEntries* run) {
+  std::size_t read = 0, total = 0;
+  if (run->reader != nullptr) {
+    FastaReaderProgress(run->reader, &read, &total);
+  } else {
+    total = run->to - run->from;
+    read = run->read_up_to.load() - run->from;
+  }
+  char text[96];
+  std::snprintf(text, sizeof text, "%zu entries done, %.1f", run->notices.told.load(),
+                read / 1048576.0);
+  std::string line = text;
+  if (total > 0) {
+    std::snprintf(text, sizeof text, " of %.1f", total / 1048576.0);
+    line += text;
+  }
+  return line + " MiB read";
+}
+
+// For the benchmarks: the time spent reading a stream (one thread at a time), writing the
+// outputs, and waiting (for work, or for a turn).
+void TellTimes(const AllEntries& run, const RunOutputs& outputs, uint64_t idle_ns) {
+  uint64_t writing_ns = 0;
+  for (const FileDestination& file : outputs.destinations) writing_ns += file.writing_ns;
+  std::fprintf(stderr, "KESTRA_TIMES reading %.6f writing %.6f waiting %.6f\n",
+               run.reading_ns / 1e9, writing_ns / 1e9, idle_ns / 1e9);
+}
+
+// A part needs a file: what else the input is.
+std::optional<Failure> RefusePartOf(int input) {
+  struct stat st;
+  if (fstat(input, &st) == 0 && S_ISREG(st.st_mode)) return std::nullopt;
+  const bool device = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+  return Failure{Stream::kStderr, S_ISDIR(st.st_mode) ? kShardOfADirectory
+                                  : device            ? kShardOfADevice
+                                                      : kShardOfAPipe};
+}
+
+// Where the run reads: a plain file's ranges (its part's share of them), or a stream.
+void OpenInput(AllEntries* run) {
+  const Settings& s = *run->settings;
+  const int input = run->request->input;
+  uint64_t size = 0;
+  run->plain = IsPlainFile(input, &size);
+  run->to = size;
+  if (run->plain && s.shard_count > 0) {
+    run->from = ShareStart(size, s.shard_index - 1, s.shard_count);
+    run->to = ShareStart(size, s.shard_index, s.shard_count);
+  }
+  run->next = run->from;
+  run->read_up_to = run->from;
+  if (!run->plain) {
+    run->reader = s.shard_count > 0 ? OpenFastaPart(input, s.shard_index, s.shard_count)
+                                    : OpenFastaReader(input);
+  }
+}
+
+}  // namespace
+
+int RunAllEntries(const RunRequest& r) {
+  const Settings& s = *r.settings;
+  if (r.settings_failure) Fail(*r.settings_failure);
+  if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
+  if (auto failure = OpenOutputs(r.outputs)) Fail(*failure);
+  if (s.shard_count > 0) {
+    if (auto failure = RefusePartOf(r.input)) Fail(*failure);
+  }
+  Console console;
+  if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
+    ConsoleOut(&console, Formatted(kRandomSeed, std::to_string(r.seed)));
+  }
+  auto run = std::make_unique<AllEntries>();
+  run->request = &r;
+  run->settings = &s;
+  run->notices.console = &console;
+  run->notices.bed = s.bed;
+  OpenInput(run.get());
+  run->pipeline = StartPipeline(s.threads);
+  EntryStorage storage;
+  run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
+  // Jobs in flight: one for each thread to analyse, one being read, and as many finished
+  // before their turn.
+  run->slots.resize(static_cast<std::size_t>(2 * s.threads + 2));
+  run->lanes.resize(static_cast<std::size_t>(Lanes(run->pipeline)));
+  StartConsole(&console, [&run] { return ProgressText(run.get()); });
+  PipelineSteps steps;
+  steps.slots = run->slots.size();
+  steps.read = [&run](uint64_t, std::size_t slot) { return ReadJob(run.get(), &run->slots[slot]); };
+  steps.analyse = [&run](uint64_t job, std::size_t slot) {
+    AnalyseJob(run.get(), job, &run->slots[slot]);
+  };
+  steps.write = [&run](uint64_t, std::size_t slot) { WriteJob(run.get(), &run->slots[slot]); };
+  RunPipeline(run->pipeline, steps);
+  const uint64_t idle_ns = IdleNanoseconds(run->pipeline);
+  StopPipeline(run->pipeline);
+  StopConsole(&console);
+  if (run->reader != nullptr) CloseFastaReader(run->reader);
+  close(r.input);
+  // A part of several holds what its entries give, nothing if none can be analysed; the
+  // whole input fails without any entry, or without one that can be analysed, as the first
+  // entry alone would.
+  const bool whole = s.shard_count <= 1;
+  if (run->read_error || (whole && run->notices.entries == 0)) {
+    Fail({Stream::kStdoutLine, kErrorReadingFasta});
+  }
+  if (whole && run->notices.analysed == 0 && run->notices.first_failure) {
+    Fail(*run->notices.first_failure);
+  }
+  bool ok = SealAllButReport(r.outputs);
+  ok = SealReport(r.outputs) && ok;
+  if (!ok) {
+    DiscardOutputs(r.outputs);
+    return 1;
+  }
+  CommitOutputs(r.outputs);
+  if (std::getenv("KESTRA_TIMES") != nullptr) TellTimes(*run, *r.outputs, idle_ns);
+  PrintElapsedTime(r.start);
+  return 0;
+}
+
+}  // namespace kestra

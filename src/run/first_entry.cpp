@@ -1,0 +1,107 @@
+// The run on the input's first entry alone: one job through the pipeline. It is read, encoded
+// and checked; then, the entry known to be analysed, the run says what it analyses, opens its
+// outputs, estimates, counts and writes.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "command_line/messages.h"
+#include "entry/entry.h"
+#include "process/process.h"
+#include "run/run.h"
+
+namespace kestra {
+namespace {
+
+// The one job of the run.
+struct FirstEntry {
+  FastaEntry entry;
+  FastaStatus status = FastaStatus::kOk;
+  bool more = false;  // the input holds more entries
+  EntryScratch scratch;
+  EntryAnalysis analysis;
+  EntryWritten written;
+  std::optional<Failure> failure;  // that stops the run
+  TextSink sinks[kOutputKinds];
+};
+
+// Reads the entry; a BED reader needs it to have a name.
+bool ReadFirstEntry(const RunRequest& r, FirstEntry* job) {
+  job->status = ReadFastaFile(r.input, &job->entry, &job->more);
+  close(r.input);
+  if (!ReadFailure(job->status) && r.settings->bed && BedName(job->entry.header).empty()) {
+    std::fputs(Formatted(kNoBedName, "1").c_str(), stderr);
+  }
+  return true;
+}
+
+// The entry's checks, in order: what its letters hold, then the switches that could not be
+// read, then those the entry fails.
+void CheckFirstEntry(const RunRequest& r, const EntryContext& c, FirstEntry* job) {
+  EntryAnalysis& a = job->analysis;
+  a = EncodeEntry(c, 0, &job->entry, job->status, &job->scratch);
+  if (!a.failure && r.settings_failure) a.failure = r.settings_failure;
+  if (!a.failure) CheckEntry(*r.settings, &a);
+  if (a.failure) job->failure = a.failure;
+}
+
+// Says what is analysed, opens the outputs, and analyses and writes the segments.
+void WriteFirstEntry(const RunRequest& r, const EntryContext& c, FirstEntry* job) {
+  const Settings& s = *r.settings;
+  EntryAnalysis& a = job->analysis;
+  if (job->failure) return;
+  if (job->more) std::fputs(kOnlyFirstEntry, stderr);
+  const char* line = s.estimate_linkage ? kEstimatedLinkageDistance : kLinkageDistance;
+  std::fputs(Formatted(line, std::to_string(a.linkage)).c_str(), stdout);
+  job->failure = OpenOutputs(r.outputs);
+  if (job->failure) return;
+  for (int k = 0; k < kOutputKinds; ++k) job->sinks[k].to = &r.outputs->destinations[k];
+  if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
+    std::fputs(Formatted(kRandomSeed, std::to_string(r.seed)).c_str(), stdout);
+  }
+  AnalyseSegments(
+      c, 0,
+      [](int k) { std::fputs(Formatted(kRandomProgress, std::to_string(k)).c_str(), stdout); },
+      &job->scratch, &a);
+  job->written = WriteEntry(c, 0, job->entry, a, &job->scratch, SinksFor(*r.outputs, job->sinks));
+  for (TextSink& sink : job->sinks) SinkFlush(&sink);
+}
+
+}  // namespace
+
+int RunFirstEntry(const RunRequest& r) {
+  const Settings& s = *r.settings;
+  Pipeline* pipeline = StartPipeline(s.threads);
+  EntryStorage storage;
+  const EntryContext c = MakeEntryContext(&s, r.seed, pipeline, r.limits.piece, &storage);
+  FirstEntry job;
+  PipelineSteps steps;
+  steps.slots = 1;
+  steps.read = [&](uint64_t k, std::size_t) { return k == 0 && ReadFirstEntry(r, &job); };
+  steps.analyse = [&](uint64_t, std::size_t) { CheckFirstEntry(r, c, &job); };
+  steps.write = [&](uint64_t, std::size_t) { WriteFirstEntry(r, c, &job); };
+  RunPipeline(pipeline, steps);
+  StopPipeline(pipeline);
+  if (job.failure) Fail(*job.failure);
+  RunOutputs& outputs = *r.outputs;
+  bool ok = SealAllButReport(&outputs);
+  const int length = job.analysis.length;
+  if (outputs.wanted[kFastaOutput]) {
+    std::printf(kMaskedPositions, static_cast<long long>(job.written.masked), length,
+                static_cast<double>(job.written.masked) * 100.0 / length);
+  }
+  if (outputs.wanted[kReportOutput] && !job.written.normal_valid) {
+    std::fputs(kNormalNotValid, stderr);
+  }
+  ok = SealReport(&outputs) && ok;
+  if (!ok) {
+    DiscardOutputs(&outputs);
+    return 1;
+  }
+  CommitOutputs(&outputs);
+  PrintElapsedTime(r.start);
+  return 0;
+}
+
+}  // namespace kestra

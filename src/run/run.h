@@ -1,0 +1,29 @@
+// The two kinds of run: the first entry of the input alone, and every entry of it (or of a
+// part of it). Each reads the open input, writes the outputs and returns the exit status; a
+// fatal condition ends the process with its message.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+
+#include "command_line/settings.h"
+#include "process/outputs.h"
+#include "run/limits.h"
+
+namespace kestra {
+
+struct RunRequest {
+  const Settings* settings;
+  std::optional<Failure> settings_failure;  // a switch that could not be read
+  int input;                                // the input's file descriptor, read and closed
+  RunOutputs* outputs;                      // chosen, not yet opened
+  int64_t seed;
+  std::time_t start;  // when the run began, for the elapsed time
+  RunLimits limits;
+};
+
+int RunFirstEntry(const RunRequest& r);
+int RunAllEntries(const RunRequest& r);
+
+}  // namespace kestra

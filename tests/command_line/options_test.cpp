@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "command_line/settings.h"
+
+using namespace kestra;
+
+namespace {
+
+// The settings `switches` give, and the first argument that could not be read.
+Settings Parse(std::vector<std::string> switches, std::optional<Failure>* failure) {
+  std::vector<std::string> args = {"kestra", "in.fa", "out"};
+  args.insert(args.end(), switches.begin(), switches.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), failure);
+}
+
+// Numbers are read as far as they go; what fits an int is taken, both bounds included, and
+// what does not is refused, not wrapped into another value, by every integer switch. (The
+// messages are pinned end to end.)
+TEST(Options, IntegerValues) {
+  std::optional<Failure> failure;
+  const std::pair<const char*, int> taken[] = {
+      {"-W:2147483647", INT_MAX}, {"-W:-2147483648", INT_MIN}, {"-w:abc", 0}, {"-W:-3x", -3}};
+  for (const auto& [arg, window] : taken) {
+    EXPECT_EQ(Parse({arg}, &failure).window, window) << arg;
+    EXPECT_FALSE(failure) << arg;
+  }
+  for (const char* arg :
+       {"-W:2147483648", "-e:-2147483649", "-S:99999999999999999999", "-b:4294967396"}) {
+    Parse({arg}, &failure);
+    ASSERT_TRUE(failure) << arg;
+    EXPECT_NE(failure->text.find(arg), std::string::npos) << failure->text;
+  }
+}
+
+// A later switch overrides an earlier one, the random source with its count; long options mix
+// with the switches, and the first argument that cannot be read is the one reported.
+TEST(Options, LaterSwitchesAndLongOptions) {
+  std::optional<Failure> failure;
+  const Settings s = Parse(
+      {"-R:A", "-S:100", "--threads", "3", "-R:T", "-B:3", "--seed=2147483646", "--bed"}, &failure);
+  EXPECT_FALSE(failure);
+  EXPECT_EQ(s.special_residues, "T");
+  EXPECT_EQ(s.random, RandomSource::kGenerate);
+  EXPECT_EQ(s.random_sequences, 3);
+  EXPECT_EQ(s.threads, 3);
+  EXPECT_EQ(s.seed, 2147483646);
+  EXPECT_TRUE(s.bed);
+  EXPECT_EQ(Parse({"--seed", "0"}, &failure).seed, 0);  // the clock's
+  EXPECT_FALSE(failure);
+  // Refusals besides those of the end-to-end cases, and what the message must name.
+  const std::pair<std::vector<std::string>, const char*> refused[] = {
+      {{"--threads", "0"}, "--threads"},
+      {{"--threads=2x"}, "--threads"},
+      {{"--threads=1025"}, "--threads"},
+      {{"--colour", "-x"}, "--colour"},
+      {{"-x", "--colour"}, "'X'"}};
+  for (const auto& [args, named] : refused) {
+    Parse(args, &failure);
+    ASSERT_TRUE(failure) << args[0];
+    EXPECT_NE(failure->text.find(named), std::string::npos) << failure->text;
+  }
+}
+
+}  // namespace
