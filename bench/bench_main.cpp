@@ -8,6 +8,8 @@
 #include "segments/segments.h"
 #include "stats/scan.h"
 
+using namespace kestra;
+
 namespace {
 
 constexpr int kGenomeLength = 4600000;

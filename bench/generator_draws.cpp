@@ -5,6 +5,8 @@
 
 #include "random/generator.h"
 
+using namespace kestra;
+
 int main(int argc, char** argv) {
   const long draws = argc > 1 ? std::atol(argv[1]) : 0;
   RandomGenerator r(1);  // a local state, as the estimation loops keep one

@@ -122,7 +122,8 @@ void AnalyseSegments(const EntryContext& c, uint64_t job, const std::function<vo
                    int64_t{s.window} + std::max(0, a->linkage) <= pieces.cells / 2;
   if (!cut) pieces = CutIntoPieces(a->length, std::max<int64_t>(a->length, 1));
   a->piece_cells = pieces.cells;
-  a->first_index.assign(static_cast<std::size_t>(pieces.count), 0);
+  // An entry of one piece, as most are, numbers its segments from 1 without a table.
+  a->first_index.assign(pieces.count > 1 ? static_cast<std::size_t>(pieces.count) : 0, 0);
   int64_t in_order = 0;
   RunPieces(
       c.pipeline, job, pieces.count,
@@ -138,7 +139,7 @@ void AnalyseSegments(const EntryContext& c, uint64_t job, const std::function<vo
         for (Segment segment; NextSegment(bits, &walk, &segment);) ++count;
       },
       [&](int64_t i, int buffer) {
-        a->first_index[static_cast<std::size_t>(i)] = a->segments + 1;
+        if (!a->first_index.empty()) a->first_index[static_cast<std::size_t>(i)] = a->segments + 1;
         a->segments += buffer == kInOrder ? in_order : (*c.buffers)[buffer].segments;
       });
 }

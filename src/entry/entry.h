@@ -96,7 +96,7 @@ struct EntryAnalysis {
   int linkage = 0;                       // the linkage distance in effect (estimated with -K)
   LongestLengthCounts random_longest;    // longest merged lengths of the random sequences
   int64_t piece_cells = 0;               // of the pieces its segments are counted and written in
-  std::vector<int64_t> first_index;      // of each piece's first segment
+  std::vector<int64_t> first_index;      // of each piece's first segment, when it has several
   int64_t segments = 0;
 };
 

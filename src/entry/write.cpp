@@ -63,7 +63,9 @@ void WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces
         StartScoring(&lane.scorer, a.length, a.special_probability,
                      s.draws_random() ? &a.random_longest : nullptr);
         SegmentWalk walk = SegmentsIn(s, a, bits, pieces.From(i), pieces.To(i), &lane.windows);
-        WriteSegments(text, bits, &walk, a.first_index[static_cast<std::size_t>(i)], &lane.scorer,
+        const int64_t first =
+            a.first_index.empty() ? 1 : a.first_index[static_cast<std::size_t>(i)];
+        WriteSegments(text, bits, &walk, first, &lane.scorer,
                       Into(c, buffer, sinks, kReportOutput, pieces.cells),
                       Into(c, buffer, sinks, kBedOutput, pieces.cells), mask);
       },

@@ -103,7 +103,8 @@ struct AllEntries {
   // A plain file, read by ranges from the part's start (the whole file without --shard).
   bool plain = false;
   uint64_t from = 0, to = 0;
-  uint64_t next = 0;  // where the next job's range begins
+  uint64_t next = 0;                     // where the next job's range begins
+  std::atomic<uint64_t> entries_end{0};  // where the entries the ranges read so far end
   std::atomic<uint64_t> read_up_to{0};
   std::vector<char> block;
   // A gzip file or a pipe, read by the read step.
@@ -173,13 +174,14 @@ void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, Fa
   if (slot->streaming) TellNotes(run, slot);
 }
 
-// The read step on a plain file: the next range of its bytes. On several threads a range
-// begins where an entry begins and ends where the first entry after the range's size
-// begins: a range inside a long entry, which would hold no entry of its own, would take the
-// place of a job in flight that another thread could analyse.
+// The read step on a plain file: the next range of its bytes. A range inside a long entry
+// would hold no entry of its own, yet cost a reading of its bytes, and on several threads the
+// place of a job in flight that another thread could analyse. On one thread the job before
+// is analysed by then: the range begins past its entries. On several, a range begins where
+// an entry begins and ends where the first entry after the range's size begins.
 bool ReadRange(AllEntries* run, JobSlot* slot) {
   const uint64_t size = run->request->limits.range;
-  slot->from = run->next;
+  slot->from = std::max(run->next, run->entries_end.load());
   if (slot->from >= run->to) return false;
   slot->to = std::min(run->to, slot->from + size);
   if (PipelineThreads(run->pipeline) > 1) {
@@ -255,6 +257,7 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
     }
     DoEntry(run, job, slot, entry, status);
   }
+  if (PipelineThreads(run->pipeline) == 1) run->entries_end = FastaRangeEnd(reader);
   CloseFastaReader(reader);
 }
 
@@ -386,7 +389,7 @@ int RunAllEntries(const RunRequest& r) {
     return 1;
   }
   CommitOutputs(r.outputs);
-  if (std::getenv("KESTRA_TIMES") != nullptr) TellTimes(*run, *r.outputs, idle_ns);
+  if (r.limits.times) TellTimes(*run, *r.outputs, idle_ns);
   PrintElapsedTime(r.start);
   return 0;
 }

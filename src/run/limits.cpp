@@ -13,6 +13,7 @@ namespace kestra {
 
 RunLimits RunLimitsFromEnvironment() {
   RunLimits limits;
+  limits.times = std::getenv("KESTRA_TIMES") != nullptr;
   const char* text = std::getenv("KESTRA_TEST_LIMITS");
   if (text == nullptr) return limits;
   const std::string all = text;

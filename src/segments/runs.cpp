@@ -86,6 +86,7 @@ MergedRunWalk StartMergedRunWalk(const uint64_t* bits, int64_t length, int linka
   r.length = length;
   r.linkage = linkage;
   r.to = std::min(to, length);
+  r.check_word = std::min(WordsOf(length), (r.to + 63) / 64);
   r.word = from / 64;
   r.last_one = LastOneBefore(bits, 64 * r.word, std::max(linkage, 1));
   r.opens = from < r.to
@@ -102,9 +103,10 @@ namespace {
 // special residue from that word on lies more than the linkage distance after its last one).
 // So a piece inside a long gap costs its own words, not the rest of the gap.
 bool NothingMoreFrom(const MergedRunWalk& r) {
+  if (r.word < r.check_word) return false;  // before the piece's end: one comparison a word
   if (r.word >= WordsOf(r.length)) return true;
   const int64_t cell = 64 * r.word;
-  return cell >= r.to && (!r.open || cell > r.last_one + std::max<int64_t>(r.linkage, 1));
+  return !r.open || cell > r.last_one + std::max<int64_t>(r.linkage, 1);
 }
 
 }  // namespace

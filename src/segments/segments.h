@@ -48,6 +48,7 @@ struct MergedRunWalk {
   int64_t length;
   int64_t linkage;
   int64_t to;
+  int64_t check_word;     // from this word on, the walk may have nothing more to give
   int64_t word;           // the word whose opening runs are being visited
   uint64_t opens;         // cells of that word where a segment opens, not yet visited
   int64_t ones;           // special residues in the words before `word` (from the first read)

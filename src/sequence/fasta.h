@@ -76,6 +76,9 @@ bool NextFastaEntry(FastaReader* reader, FastaEntry* entry, FastaStatus* status)
 // Raw input bytes read so far, and the size of a regular input file (0 when unknown); may be
 // asked from another thread while the reader reads.
 void FastaReaderProgress(const FastaReader* reader, std::size_t* done, std::size_t* total);
+// For a range of a plain file: the offset up to which its entries are read (where the entry
+// after its last begins, or the file's end).
+uint64_t FastaRangeEnd(const FastaReader* reader);
 void CloseFastaReader(FastaReader* reader);
 
 // For the reader and its tests: a scanner for one entry read alone, and what it reports.

@@ -443,6 +443,8 @@ bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
   return started || r->failed;
 }
 
+uint64_t FastaRangeEnd(const FastaReader* r) { return r->offset - r->size + r->pos; }
+
 void FastaReaderProgress(const FastaReader* r, std::size_t* done, std::size_t* total) {
   if (r->source != nullptr) {
     ByteProgress(r->source, done, total);
