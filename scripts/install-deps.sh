@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
 #   build   the compiler, cmake and zlib's headers (enough for `make run`)
-#   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, groff (for the
-#           manual page), Python's matplotlib, numpy and pytest (for kestra-plot), snakemake
+#   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip,
+#           for the README's pipelines), groff (for the manual page), Python's matplotlib,
+#           numpy and pytest (for kestra-plot), snakemake
 #           (for the workflow); and the real genomes the tests read, Debian's
 #           ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
@@ -17,7 +18,7 @@ set -euo pipefail
 purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
-  test) packages=(libgtest-dev faketime util-linux bedtools groff-base python3-matplotlib
+  test) packages=(libgtest-dev faketime util-linux bedtools tabix groff-base python3-matplotlib
                   python3-numpy python3-pytest snakemake) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;

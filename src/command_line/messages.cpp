@@ -6,12 +6,17 @@ namespace kestra {
 #include "command_line/messages.def"
 #undef MESSAGE
 
-std::string Formatted(const char* format, const std::string& first, const std::string& second) {
+std::string Formatted(const char* format, const std::string& first, const std::string& second,
+                      const std::string& third) {
   std::string text = format;
-  const std::size_t at = text.find("%s");
-  text.replace(at, 2, first);
-  const std::size_t next = text.find("%s", at + first.size());
-  return next == std::string::npos ? text : text.replace(next, 2, second);
+  std::size_t at = 0;
+  for (const std::string* value : {&first, &second, &third}) {
+    at = text.find("%s", at);
+    if (at == std::string::npos) break;
+    text.replace(at, 2, *value);
+    at += value->size();
+  }
+  return text;
 }
 
 }  // namespace kestra

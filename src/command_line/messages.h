@@ -23,7 +23,9 @@ struct Failure {
   std::string text;
 };
 
-// The text with its first "%s" replaced by `first` and the next, if any, by `second`.
-std::string Formatted(const char* format, const std::string& first, const std::string& second = "");
+// The text with its first "%s" replaced by `first`, the next, if any, by `second`, and the
+// one after by `third`.
+std::string Formatted(const char* format, const std::string& first, const std::string& second = "",
+                      const std::string& third = "");
 
 }  // namespace kestra

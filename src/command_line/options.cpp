@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "command_line/messages.h"
 #include "command_line/settings.h"
@@ -14,23 +15,30 @@ namespace kestra {
 
 namespace {
 
-// The letters of the one-letter switches.
-constexpr char kSwitchLetters[] = "WESRPNFLATGCMKB";
+// What a one-letter switch takes after its letter.
+enum class Value { kNone, kInteger, kReal, kResidues };
+
+struct Switch {
+  char letter;
+  Value value;
+};
+// In the order their letters are tested.
+constexpr Switch kSwitches[] = {
+    {'W', Value::kInteger}, {'E', Value::kInteger}, {'S', Value::kInteger},  {'B', Value::kInteger},
+    {'P', Value::kReal},    {'M', Value::kReal},    {'N', Value::kNone},     {'K', Value::kNone},
+    {'F', Value::kNone},    {'L', Value::kNone},    {'R', Value::kResidues}, {'A', Value::kReal},
+    {'T', Value::kReal},    {'G', Value::kReal},    {'C', Value::kReal}};
+
+const Switch* FindSwitch(char letter) {
+  for (const Switch& s : kSwitches) {
+    if (s.letter == letter) return &s;
+  }
+  return nullptr;
+}
 
 // The value of a switch starts at its fourth character; the third (':') is skipped whatever
 // it is. A switch shorter than that reads from empty text.
 const char* ValueText(const char* arg) { return std::strlen(arg) >= 3 ? arg + 3 : ""; }
-
-// An integer read as far as it goes (text that is not a number reads 0); a number beyond
-// the range of int is refused rather than wrapped into another value.
-int IntValue(const char* arg, std::optional<Failure>* failure) {
-  const long value = std::strtol(ValueText(arg), nullptr, 10);
-  if (value >= INT_MIN && value <= INT_MAX) return static_cast<int>(value);
-  if (!*failure) *failure = Failure{Stream::kStderr, Formatted(kValueOutOfRange, arg)};
-  return 0;
-}
-
-double RealValue(const char* arg) { return std::strtod(ValueText(arg), nullptr); }
 
 // The switch letter, upper-cased; NUL for an argument shorter than two characters.
 char SwitchLetter(const char* arg) {
@@ -38,30 +46,116 @@ char SwitchLetter(const char* arg) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(second)));
 }
 
-// clang-format off
-void ApplySwitch(Settings* s, char letter, const char* arg, std::optional<Failure>* failure) {
-  switch (letter) {
-    case 'W': s->window = IntValue(arg, failure); break;
-    case 'E': s->linkage = IntValue(arg, failure); break;
-    case 'S': s->random = RandomSource::kShuffle; s->random_sequences = IntValue(arg, failure); break;
-    case 'B': s->random = RandomSource::kGenerate; s->random_sequences = IntValue(arg, failure); break;
-    case 'P': s->window_threshold = RealValue(arg); break;
-    case 'M': s->mask_threshold = RealValue(arg); break;
-    case 'N': s->merge = false; break;
-    case 'K': s->estimate_linkage = true; break;
-    case 'F': s->mask = MaskStyle::kN; break;
-    case 'L': s->mask = MaskStyle::kLowerCase; break;
-    case 'R': s->special_residues = ParseResidueSet(ValueText(arg)); break;
-    case 'A': case 'T': case 'G': case 'C': {
-      const int cell = NucleotideIndex(letter);
-      s->user_frequencies[cell] = RealValue(arg);
-      s->has_user_frequency[cell] = true;
-      break;
-    }
-    default: break;
-  }
+// A value read as far as it is a number: an integer (a number beyond the range of int is
+// refused rather than wrapped into another value) or a real; text that is no number reads 0.
+// *used is the number's text.
+int IntegerValue(const char* arg, std::string* used, std::optional<Failure>* failure) {
+  const char* text = ValueText(arg);
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  used->assign(text, static_cast<std::size_t>(end - text));
+  if (value >= INT_MIN && value <= INT_MAX) return static_cast<int>(value);
+  if (!*failure) *failure = Failure{Stream::kStderr, Formatted(kValueOutOfRange, arg)};
+  return 0;
 }
-// clang-format on
+
+double RealValue(const char* arg, std::string* used) {
+  const char* text = ValueText(arg);
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  used->assign(text, static_cast<std::size_t>(end - text));
+  return value;
+}
+
+// The characters of `text` that name no residue.
+std::string NotResidues(const std::string& text) {
+  std::string none;
+  for (const char c : text) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (ParseResidueSet(std::string(1, upper).c_str()).empty()) none += c;
+  }
+  return none;
+}
+
+// Where a switch is read otherwise than it is written, what it is read as and why; nothing
+// where it reads as written. `used` is the text its value was read from, `residues` the set
+// -R gave.
+std::string Misreading(const char* arg, const Switch& sw, const std::string& used,
+                       const std::string& residues) {
+  const std::string typed = arg;
+  const std::string head = typed.substr(0, 2);
+  if (arg[0] != '-') return Formatted(kWarnNotASwitch, typed);
+  if (sw.value == Value::kNone) {
+    return typed.size() > 2 ? Formatted(kWarnTextAfterLetter, typed, head) : "";
+  }
+  const bool residue_set = sw.value == Value::kResidues;
+  const std::string read_as = head + ":" + (residue_set ? residues : used.empty() ? "0" : used);
+  const std::string value = ValueText(arg);
+  if (typed.size() < 3) return Formatted(kWarnNoValue, typed, read_as);
+  if (typed[2] != ':') return Formatted(kWarnNoColon, typed, read_as, head + ":" + typed.substr(2));
+  if (value.empty()) return Formatted(kWarnNoValue, typed, read_as);
+  if (residue_set) {
+    const std::string ignored = NotResidues(value);
+    if (residues.empty()) return Formatted(kWarnNoResidue, typed, ignored);
+    return ignored.empty() ? "" : Formatted(kWarnNotResidues, typed, read_as, ignored);
+  }
+  if (used.empty()) return Formatted(kWarnNotANumber, typed, read_as, value);
+  if (used.size() < value.size()) {
+    return Formatted(kWarnTextAfterNumber, typed, read_as, value.substr(used.size()));
+  }
+  return "";
+}
+
+// Applies the switch `arg` whose letter is sw.letter; returns what it misreads, if anything.
+std::string ApplySwitch(Settings* s, const Switch& sw, const char* arg,
+                        std::optional<Failure>* failure) {
+  std::string used;
+  std::string residues;
+  // An argument that does not begin with '-' is accepted and changes nothing.
+  if (arg[0] == '-') {
+    switch (sw.letter) {
+      case 'W':
+        s->window = IntegerValue(arg, &used, failure);
+        break;
+      case 'E':
+        s->linkage = IntegerValue(arg, &used, failure);
+        break;
+      case 'S':
+      case 'B':
+        s->random = sw.letter == 'S' ? RandomSource::kShuffle : RandomSource::kGenerate;
+        s->random_sequences = IntegerValue(arg, &used, failure);
+        break;
+      case 'P':
+        s->window_threshold = RealValue(arg, &used);
+        break;
+      case 'M':
+        s->mask_threshold = RealValue(arg, &used);
+        break;
+      case 'N':
+        s->merge = false;
+        break;
+      case 'K':
+        s->estimate_linkage = true;
+        break;
+      case 'F':
+        s->mask = MaskStyle::kN;
+        break;
+      case 'L':
+        s->mask = MaskStyle::kLowerCase;
+        break;
+      case 'R':
+        residues = ParseResidueSet(ValueText(arg));
+        s->special_residues = residues;
+        break;
+      default: {  // A, T, G, C
+        const int cell = NucleotideIndex(sw.letter);
+        s->user_frequencies[cell] = RealValue(arg, &used);
+        s->has_user_frequency[cell] = true;
+      }
+    }
+  }
+  return Misreading(arg, sw, used, residues);
+}
 
 enum class Number { kWhole, kOutOfRange, kInvalid };
 
@@ -76,29 +170,104 @@ Number WholeNumber(const std::string& text, long long low, long long high, long 
   return errno == 0 && *value >= low && *value <= high ? Number::kWhole : Number::kOutOfRange;
 }
 
-// "I/N": the I-th of N parts, 1 <= I <= N.
-bool ShardOf(const std::string& text, Settings* s) {
-  const std::size_t slash = text.find('/');
+// What a long option does with its value: false when the value cannot be taken (the message
+// named `out_of_range` when it is a number beyond the option's range).
+using ApplyValue = bool (*)(Settings* s, const std::string& value, bool* out_of_range);
+
+bool Threads(Settings* s, const std::string& value, bool*) {
+  long long n = 0;
+  if (WholeNumber(value, 1, 1024, &n) != Number::kWhole) return false;
+  s->threads = static_cast<int>(n);
+  return true;
+}
+
+bool Seed(Settings* s, const std::string& value, bool* out_of_range) {
+  long long n = 0;
+  const Number read = WholeNumber(value, 0, kLargestSeed, &n);
+  *out_of_range = read == Number::kOutOfRange;
+  if (read != Number::kWhole) return false;
+  s->seed = n;
+  return true;
+}
+
+// "I/N": the I-th of N parts, 1 <= I <= N; a part of the entries, each analysed as
+// --all-entries does.
+bool Shard(Settings* s, const std::string& value, bool*) {
+  const std::size_t slash = value.find('/');
   long long index = 0, count = 0;
   if (slash == std::string::npos ||
-      WholeNumber(text.substr(0, slash), 1, 1000000, &index) != Number::kWhole ||
-      WholeNumber(text.substr(slash + 1), 1, 1000000, &count) != Number::kWhole || index > count) {
+      WholeNumber(value.substr(0, slash), 1, 1000000, &index) != Number::kWhole ||
+      WholeNumber(value.substr(slash + 1), 1, 1000000, &count) != Number::kWhole || index > count) {
     return false;
   }
   s->shard_index = static_cast<int>(index);
   s->shard_count = static_cast<int>(count);
+  s->all_entries = true;
   return true;
 }
 
-// A long option at argv[*i]; a value may follow as "=VALUE" or as the next argument.
+bool LineWidth(Settings* s, const std::string& value, bool*) {
+  long long n = 0;
+  if (WholeNumber(value, 0, INT_MAX, &n) != Number::kWhole) return false;
+  s->line_width = static_cast<int>(n);
+  return true;
+}
+
+// The path of one output; each implies the output it names (the masked FASTA with -F unless
+// -L is given).
+template <OutputKind kind>
+bool OutputPath(Settings* s, const std::string& value, bool*) {
+  if (value.empty()) return false;
+  s->output_paths[kind] = value;
+  if (kind == kFastaOutput && s->mask == MaskStyle::kNone) s->mask = MaskStyle::kN;
+  if (kind == kBedOutput) s->bed = true;
+  if (kind == kTableOutput) s->table = true;
+  if (kind == kSummaryOutput) s->summary = true;
+  return true;
+}
+
+struct LongOption {
+  const char* name;
+  bool Settings::*flag;  // set by the option, which takes no value; or
+  ApplyValue apply;      // what takes its value
+};
+const LongOption kLongOptions[] = {
+    {"--all-entries", &Settings::all_entries, nullptr},
+    {"--bed", &Settings::bed, nullptr},
+    {"--table", &Settings::table, nullptr},
+    {"--summary", &Settings::summary, nullptr},
+    {"--all-segments", &Settings::all_segments, nullptr},
+    {"--keep-case", &Settings::keep_case, nullptr},
+    {"--quiet", &Settings::quiet, nullptr},
+    {"--strict", &Settings::strict, nullptr},
+    {"--help", &Settings::help, nullptr},
+    {"--version", &Settings::version, nullptr},
+    {"--no-report", &Settings::no_report, nullptr},
+    {"--threads", nullptr, Threads},
+    {"--seed", nullptr, Seed},
+    {"--shard", nullptr, Shard},
+    {"--line-width", nullptr, LineWidth},
+    {"--report-out", nullptr, OutputPath<kReportOutput>},
+    {"--fasta-out", nullptr, OutputPath<kFastaOutput>},
+    {"--bed-out", nullptr, OutputPath<kBedOutput>},
+    {"--table-out", nullptr, OutputPath<kTableOutput>},
+    {"--summary-out", nullptr, OutputPath<kSummaryOutput>},
+};
+
+// A long option at argv[*i]; a value follows as "=VALUE" or as the next argument.
 void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<Failure>* failure) {
   const std::string arg = argv[*i];
   const std::size_t eq = arg.find('=');
   const std::string name = arg.substr(0, eq);
-  const auto fail = [&](const char* format, const std::string& what) {
-    if (!*failure) *failure = Failure{Stream::kStderr, Formatted(format, what)};
+  const auto fail = [&](Stream where, const char* format, const std::string& what) {
+    if (!*failure) *failure = Failure{where, Formatted(format, what)};
   };
-  if (name == "--threads" || name == "--seed" || name == "--shard") {
+  for (const LongOption& option : kLongOptions) {
+    if (option.flag != nullptr && arg == option.name) {
+      s->*option.flag = true;
+      return;
+    }
+    if (option.apply == nullptr || name != option.name) continue;
     std::string value, typed = arg;
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
@@ -106,43 +275,15 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
       value = argv[++*i];
       typed += " " + value;
     } else {
-      return fail(kMissingValue, arg);
+      return fail(Stream::kStderr, kMissingValue, arg);
     }
-    long long number = 0;
-    if (name == "--shard") {
-      if (!ShardOf(value, s)) return fail(kInvalidValue, typed);
-      s->all_entries = true;  // a part of the entries, each analysed as --all-entries does
-      return;
-    }
-    if (name == "--threads") {
-      if (WholeNumber(value, 1, 1024, &number) != Number::kWhole) return fail(kInvalidValue, typed);
-      s->threads = static_cast<int>(number);
-      return;
-    }
-    switch (WholeNumber(value, 0, kLargestSeed, &number)) {
-      case Number::kWhole:
-        s->seed = number;
-        return;
-      case Number::kOutOfRange:
-        return fail(kValueOutOfRange, typed);
-      case Number::kInvalid:
-        return fail(kInvalidValue, typed);
+    bool out_of_range = false;
+    if (!option.apply(s, value, &out_of_range)) {
+      fail(Stream::kStderr, out_of_range ? kValueOutOfRange : kInvalidValue, typed);
     }
     return;
   }
-  bool* const flags[] = {&s->all_entries, &s->bed, &s->keep_case, &s->help, &s->version};
-  const char* const names[] = {"--all-entries", "--bed", "--keep-case", "--help", "--version"};
-  for (int k = 0; k < 5; ++k) {
-    if (arg == names[k]) {
-      *flags[k] = true;
-      return;
-    }
-  }
-  if (arg == "--no-report") {
-    s->report = false;
-  } else if (!*failure) {
-    *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedLongArgument, arg)};
-  }
+  fail(Stream::kStdout, kUnrecognizedLongArgument, arg);
 }
 
 }  // namespace
@@ -152,7 +293,8 @@ bool Settings::frequencies_given() const {
          has_user_frequency[3];
 }
 
-Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure) {
+Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure,
+                          std::vector<std::string>* misread) {
   Settings s;
   failure->reset();
   for (int i = 3; i < argc; ++i) {
@@ -162,14 +304,17 @@ Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure
       continue;
     }
     const char letter = SwitchLetter(arg);
-    if (letter == '\0' || std::strchr(kSwitchLetters, letter) == nullptr) {
-      if (!*failure)
+    const Switch* sw = letter == '\0' ? nullptr : FindSwitch(letter);
+    if (sw == nullptr) {
+      if (!*failure) {
         *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedArgument, {letter})};
+      }
       continue;
     }
-    // An argument that does not begin with '-' is accepted and changes nothing.
-    if (arg[0] == '-') ApplySwitch(&s, letter, arg, failure);
+    const std::string misreading = ApplySwitch(&s, *sw, arg, failure);
+    if (!misreading.empty() && misread != nullptr) misread->push_back(misreading);
   }
+  s.report = !s.no_report;
   return s;
 }
 
@@ -200,7 +345,10 @@ std::optional<Failure> CheckSettings(const Settings& s, const double* freq, cons
   if (length != nullptr && s.window > *length) {
     return fail(Stream::kStdoutLine, kWindowTooLong);
   }
-  if (!s.report && s.mask == MaskStyle::kNone && !s.bed) {
+  if (s.no_report && !s.output_paths[kReportOutput].empty()) {
+    return fail(Stream::kStderr, kNoReportWithPath);
+  }
+  if (!s.report && s.mask == MaskStyle::kNone && !s.bed && !s.table && !s.summary) {
     return fail(Stream::kStderr, kNoReportAlone);
   }
   return std::nullopt;

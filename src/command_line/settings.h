@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_line/messages.h"
 #include "random/random_source.h"
 #include "report/mask_style.h"
+#include "report/output_kind.h"
 #include "segments/detection_mode.h"
 
 namespace kestra {
@@ -31,8 +33,16 @@ struct Settings {
   int shard_index = 0, shard_count = 0;  // --shard I/N: the I-th of N parts; 0 for none
   int threads = 1;
   bool bed = false;
-  bool report = true;  // --no-report clears it
-  int64_t seed = 0;    // 0: from the clock
+  bool table = false;         // the table of segments
+  bool all_segments = false;  // in it, every segment, not only the masked ones
+  bool summary = false;       // the table of entries
+  bool no_report = false;
+  bool report = true;                      // unless --no-report
+  std::string output_paths[kOutputKinds];  // --report-out ...; empty: from the base name
+  int line_width = 80;                     // letters a line of the masked FASTA; 0: one line
+  bool quiet = false;                      // no status lines
+  bool strict = false;                     // a switch misread is an error
+  int64_t seed = 0;                        // 0: from the clock
   bool keep_case = false;
   bool help = false;
   bool version = false;
@@ -44,8 +54,11 @@ struct Settings {
 };
 
 // Reads argv[3..argc-1], switches and long options alike. The first argument that cannot
-// be read leaves its message in *failure; the others are read all the same.
-Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure);
+// be read leaves its message in *failure; the others are read all the same. A switch read
+// otherwise than it is written (-W50 is -W:0) is read as it always was, and said in
+// *misread, in words that follow "Warning: " or, with --strict, "ERROR: ".
+Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure,
+                          std::vector<std::string>* misread = nullptr);
 // The first check that fails, in a fixed order: frequencies, incompatible switches, window
 // length, then the long options. Without an entry (freq and length null) the checks that
 // depend on a sequence are left out: the frequency sum (unless all four are given) and the

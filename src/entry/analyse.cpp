@@ -74,9 +74,10 @@ EntryAnalysis EncodeEntry(const EntryContext& c, uint64_t job, FastaEntry* entry
   if (s.keep_case && masked_copy) scratch->original = entry->letters;
   a.length = static_cast<int>(entry->letters.size());
   PrepareBits(a.length, &scratch->bits);
-  if (masked_copy) PrepareBits(a.length, &scratch->mask);
+  // The mask: for the masked copy, or for the count of positions masked in the summary.
+  if (masked_copy || s.summary) PrepareBits(a.length, &scratch->mask);
   uint64_t* bits = scratch->bits.data();
-  uint64_t* mask = masked_copy ? scratch->mask.data() : nullptr;
+  uint64_t* mask = masked_copy || s.summary ? scratch->mask.data() : nullptr;
   const Pieces pieces = CutIntoPieces(a.length, c.piece_cells);
   PieceBuffer in_order;
   RunPieces(

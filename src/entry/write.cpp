@@ -65,9 +65,10 @@ void WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces
         SegmentWalk walk = SegmentsIn(s, a, bits, pieces.From(i), pieces.To(i), &lane.windows);
         const int64_t first =
             a.first_index.empty() ? 1 : a.first_index[static_cast<std::size_t>(i)];
-        WriteSegments(text, bits, &walk, first, &lane.scorer,
-                      Into(c, buffer, sinks, kReportOutput, pieces.cells),
-                      Into(c, buffer, sinks, kBedOutput, pieces.cells), mask);
+        const SegmentSinks into{Into(c, buffer, sinks, kReportOutput, pieces.cells),
+                                Into(c, buffer, sinks, kBedOutput, pieces.cells),
+                                Into(c, buffer, sinks, kTableOutput, pieces.cells)};
+        WriteSegments(text, bits, &walk, first, &lane.scorer, into, mask);
       },
       [&](int64_t, int buffer) { Pass(c, buffer, sinks); });
 }
@@ -92,6 +93,13 @@ int64_t WriteMaskedCopy(const EntryContext& c, uint64_t job, const Pieces& piece
   return masked;
 }
 
+// Pieces of the masked copy: whole words of its mask and whole lines of its letters.
+Pieces MaskedCopyPieces(const Pieces& pieces, int width) {
+  int64_t quantum = 64;
+  while (width > 0 && quantum % width != 0) quantum += 64;
+  return CutIntoPieces(pieces.length, (pieces.cells + quantum - 1) / quantum * quantum);
+}
+
 }  // namespace
 
 EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& entry,
@@ -99,12 +107,15 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   const Settings& s = *c.settings;
   const Pieces pieces = CutIntoPieces(a.length, a.piece_cells);
   TextSink* report = sinks.of[kReportOutput];
+  TextSink* summary = sinks.of[kSummaryOutput];
   const bool masked_copy = sinks.of[kFastaOutput] != nullptr && s.mask != MaskStyle::kNone;
-  uint64_t* mask = masked_copy ? scratch->mask.data() : nullptr;
+  // The mask, for the masked copy or for the count of positions it masks.
+  uint64_t* mask = masked_copy || summary != nullptr ? scratch->mask.data() : nullptr;
   const char* letters = entry.letters.data();
   const std::string& original = scratch->original;
-  const EntryText text{&entry.header, letters, original.empty() ? letters : original.data(),
-                       a.length,      s.mask,  s.mask_threshold};
+  const EntryText text{&entry.header, letters,       original.empty() ? letters : original.data(),
+                       a.length,      s.mask,        s.mask_threshold,
+                       s.line_width,  s.all_segments};
   EntryWritten written;
   if (report != nullptr) {
     WriteReportStart(report, HeaderOf(s, a), entry.header);
@@ -112,28 +123,42 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
     WriteSegmentCount(report, a.segments);
   }
   WriteSegmentLines(c, job, pieces, a, text, scratch->bits.data(), sinks, mask);
-  if (report != nullptr) {
-    written.normal_valid = WriteOverallLine(report, a.specials, a.length, a.special_probability);
+  const OverallTest overall = report != nullptr || summary != nullptr
+                                  ? TestOverall(a.specials, a.length, a.special_probability)
+                                  : OverallTest{0, 0.0, false, true};
+  if (report != nullptr) WriteOverallLine(report, overall);
+  written.normal_valid = overall.valid;
+  if (masked_copy) {
+    written.masked =
+        WriteMaskedCopy(c, job, MaskedCopyPieces(pieces, s.line_width), text, mask, sinks);
+  } else if (mask != nullptr) {
+    written.masked = CountSpecials(mask, 0, a.length);
   }
-  if (masked_copy) written.masked = WriteMaskedCopy(c, job, pieces, text, mask, sinks);
+  if (summary != nullptr) {
+    WriteSummaryRow(summary, BedName(entry.header), a.length, a.linkage, a.segments, written.masked,
+                    overall);
+  }
   return written;
 }
 
 void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch& scratch,
                        const EntrySinks& sinks) {
-  TextSink* fasta = sinks.of[kFastaOutput];
-  if (fasta == nullptr) return;
   // Sizes as they stand: an entry too long for a count of positions is written all the same.
   std::string& letters = entry->letters;
   const long n = static_cast<long>(letters.size());
+  if (sinks.of[kSummaryOutput] != nullptr) {
+    WriteSkippedSummaryRow(sinks.of[kSummaryOutput], BedName(entry->header), n);
+  }
+  TextSink* fasta = sinks.of[kFastaOutput];
+  if (fasta == nullptr) return;
   if (s.keep_case) {
     // The input's case: kept aside before the letters were upper-cased, if they were.
     const std::string& as_read = scratch.original.empty() ? letters : scratch.original;
-    WriteFastaEntry(fasta, entry->header, as_read.data(), n);
+    WriteFastaEntry(fasta, entry->header, as_read.data(), n, s.line_width);
     return;
   }
   UpperCase(&letters[0], n);
-  WriteFastaEntry(fasta, entry->header, letters.data(), n);
+  WriteFastaEntry(fasta, entry->header, letters.data(), n, s.line_width);
 }
 
 }  // namespace kestra

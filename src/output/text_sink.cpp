@@ -30,7 +30,11 @@ static bool WriteAll(int fd, const char* data, std::size_t n) {
 static void WriteTo(FileDestination* to, const char* data, std::size_t n) {
   if (to->failed) return;
   TimeSpent<uint64_t> writing(&to->writing_ns);
-  if (!WriteAll(to->fd, data, n)) to->failed = true;
+  errno = 0;
+  if (!WriteAll(to->fd, data, n)) {
+    to->failed = true;
+    to->error = errno != 0 ? errno : EIO;
+  }
 }
 
 void SinkFlush(TextSink* sink) {
@@ -83,12 +87,15 @@ void SinkPrintf(TextSink* sink, const char* format, ...) {
 }
 
 void WriteWrapped(TextSink* sink, const char* letters, long n, int width) {
-  for (long i = 0; i < n; i += width) {
-    const long line = std::min<long>(n - i, width);
+  // One line is written a block at a time, and ended by the block that ends the letters.
+  const long step = width > 0 ? width : long{1} << 16;
+  for (long i = 0; i < n; i += step) {
+    const long line = std::min<long>(n - i, step);
+    const bool ends_line = width > 0 || i + line == n;
     char* at = SinkReserve(sink, static_cast<std::size_t>(line) + 1);
     std::memcpy(at, letters + i, static_cast<std::size_t>(line));
     at[line] = '\n';
-    SinkCommit(sink, at + line + 1);
+    SinkCommit(sink, at + line + (ends_line ? 1 : 0));
   }
 }
 
@@ -105,7 +112,10 @@ std::string SinkText(const TextSink& sink) { return sink.buffer.substr(0, sink.u
 
 bool CloseDestination(FileDestination* file) {
   if (file->fd < 0) return !file->failed;
-  if (close(file->fd) != 0) file->failed = true;
+  if (close(file->fd) != 0 && !file->failed) {
+    file->failed = true;
+    file->error = errno;
+  }
   file->fd = -1;
   return !file->failed;
 }

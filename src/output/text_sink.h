@@ -15,6 +15,7 @@ namespace kestra {
 struct FileDestination {
   int fd = -1;
   bool failed = false;
+  int error = 0;  // errno of the write or close that failed
   uint64_t writing_ns = 0;
 };
 
@@ -49,7 +50,7 @@ void SinkWrite(TextSink* sink, const std::string& text);
 void SinkWriteBlock(TextSink* sink, const char* data, std::size_t n);
 void SinkPrintf(TextSink* sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Writes the first n characters of `letters`, a newline after every width-th one and one more
-// after a last, shorter line; nothing when n <= 0.
+// after a last, shorter line (a width of 0: one line); nothing when n <= 0.
 void WriteWrapped(TextSink* sink, const char* letters, long n, int width);
 // Keeps room for n bytes in memory, untouched until used, so that a sink filling up to that
 // size never moves its bytes.

@@ -33,7 +33,7 @@ void Draw(Console* c) {
 
 void Flush(Console* c) {
   if (!c->unflushed) return;
-  std::fflush(stdout);
+  std::fflush(StatusStream());
   c->unflushed = false;
 }
 
@@ -48,13 +48,15 @@ void Tick(Console* c) {
 }  // namespace
 
 void StartConsole(Console* c, std::function<std::string()> progress) {
-  if (isatty(2)) c->progress = std::move(progress);
+  if (isatty(2) && !StatusQuiet()) c->progress = std::move(progress);
   c->ticker = StartThread([c] { Tick(c); });
 }
 
 void ConsoleOut(Console* c, const std::string& text) {
   std::lock_guard<std::mutex> lock(c->mutex);
-  std::fputs(text.c_str(), stdout);
+  if (StatusQuiet()) return;
+  if (StatusStream() == stderr) Erase(c);  // they share the progress line's stream
+  std::fputs(text.c_str(), StatusStream());
   c->unflushed = true;
 }
 

@@ -26,7 +26,8 @@ struct Console {
 // is asked for the line's text from the ticker's thread; it is drawn only when standard
 // error is a terminal.
 void StartConsole(Console* c, std::function<std::string()> progress);
-// Writes to standard output, or to standard error with the progress line erased first.
+// Writes a status line (ConsoleOut: where status lines go) or another line to standard error
+// (ConsoleErr), the progress line erased first where they share its stream.
 void ConsoleOut(Console* c, const std::string& text);
 void ConsoleErr(Console* c, const std::string& text);
 // Stops the ticker; the last progress line stays, ended by a newline. Flushes standard output.

@@ -151,13 +151,23 @@ mode_t NewFileMode(const OutputFile& file) {
 
 }  // namespace
 
+// Records why the file cannot be made: false.
+static bool Refuse(OutputFile* file, int error) {
+  file->error = error;
+  return false;
+}
+
 bool PrepareOutputFile(const std::string& path, OutputFile* file) {
   *file = OutputFile();
   file->path = path;
+  if (IsStandardOutput(path)) {
+    file->direct = true;
+    return true;
+  }
   // The kernel's own view first: it also follows the links only it can (/dev/stdout).
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return false;
+    if (S_ISDIR(st.st_mode)) return Refuse(file, EISDIR);
     if (!S_ISREG(st.st_mode)) {
       file->target = path;
       file->direct = true;
@@ -165,28 +175,35 @@ bool PrepareOutputFile(const std::string& path, OutputFile* file) {
     }
     file->exists = true;
     file->mode = st.st_mode & 07777;
-    if (access(path.c_str(), W_OK) != 0) return false;
+    if (access(path.c_str(), W_OK) != 0) return Refuse(file, errno);
   } else if (errno != ENOENT) {
-    return false;
+    return Refuse(file, errno);
   }
   // A regular file, or none yet: the temporary file goes beside the file the links lead to.
-  if (!FollowLinks(path, &file->target)) return false;
+  if (!FollowLinks(path, &file->target)) return Refuse(file, ELOOP);
   const std::string dir = DirectoryOf(file->target);
   struct stat dir_st;
-  if (stat(dir.c_str(), &dir_st) != 0 || access(dir.c_str(), W_OK | X_OK) != 0) return false;
-  return !file->exists || MayReplace(dir_st, st.st_uid);
+  if (stat(dir.c_str(), &dir_st) != 0 || access(dir.c_str(), W_OK | X_OK) != 0) {
+    return Refuse(file, errno);
+  }
+  return !file->exists || MayReplace(dir_st, st.st_uid) || Refuse(file, EPERM);
 }
 
 bool OpenOutputFile(OutputFile* file, FileDestination* to) {
   static const bool registered = std::atexit(DiscardAtExit) == 0;
   (void)registered;
   *to = FileDestination();
+  if (IsStandardOutput(file->path)) {
+    // A descriptor of its own, so that closing the output leaves standard output open.
+    to->fd = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    return to->fd >= 0 || Refuse(file, errno);
+  }
   if (file->direct) {
     struct stat st {};
     const bool socket = stat(file->target.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     to->fd =
         socket ? ConnectSocket(file->target) : open(file->target.c_str(), O_WRONLY | O_CLOEXEC);
-    return to->fd >= 0;
+    return to->fd >= 0 || Refuse(file, errno);
   }
   const std::string dir = DirectoryOf(file->target);
   const mode_t mode = NewFileMode(*file);
@@ -195,7 +212,7 @@ bool OpenOutputFile(OutputFile* file, FileDestination* to) {
   if (fd < 0) {
     std::string temp;
     fd = CreateTemporary(dir, &temp);
-    if (fd < 0) return false;
+    if (fd < 0) return Refuse(file, errno);
     file->temp_path = temp;
   }
   // Both kinds are made private, whatever mode they were asked for: give the file its bits.
@@ -214,12 +231,16 @@ bool CommitOutputFile(OutputFile* file, FileDestination* to) {
   if (file->unnamed) {
     file->unnamed = false;
     const bool linked = LinkUnnamed(to->fd, DirectoryOf(file->target), &file->temp_path);
+    const int error = errno;
     CloseDestination(to);
-    if (!linked) return false;
+    if (!linked) return Refuse(file, error);
   }
   if (file->temp_path.empty()) return true;
   const bool ok = std::rename(file->temp_path.c_str(), file->target.c_str()) == 0;
-  if (!ok) unlink(file->temp_path.c_str());
+  if (!ok) {
+    file->error = errno;
+    unlink(file->temp_path.c_str());
+  }
   Forget(file->temp_path);
   file->temp_path.clear();
   return ok;

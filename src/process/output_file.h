@@ -3,7 +3,8 @@
 // (-9 or the out-of-memory killer's) leaves a partial file, and an earlier file of the same
 // name survives. Where the file system cannot make a file without a name, it is written under
 // a temporary name and renamed, which only a signal the run can catch cleans up after. A
-// symbolic link is followed, not replaced; a device, FIFO or socket is written straight.
+// symbolic link is followed, not replaced; a device, FIFO or socket is written straight, and so
+// is standard output, the path "-".
 #pragma once
 
 #include <sys/types.h>
@@ -22,7 +23,11 @@ struct OutputFile {
   mode_t mode = 0;        // its permission bits, which the new file keeps
   bool unnamed = false;   // written as a file without a name, until it is linked into place
   std::string temp_path;  // the name it is written under meanwhile; empty once renamed or removed
+  int error = 0;          // why it could not be made or put in place: an errno
 };
+
+// The path that names standard output.
+inline bool IsStandardOutput(const std::string& path) { return path == "-"; }
 
 // Follows the links of `path` and checks, before anything is written, that the file can be
 // written and put in place: not a directory, an existing file that may be written and

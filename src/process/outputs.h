@@ -15,7 +15,8 @@ namespace kestra {
 struct OutputRow {
   const char* suffix;
   bool (*wanted)(const Settings& s);
-  Stream open_stream;  // where "cannot make it" goes, and its words (%s: the path)
+  const char* first_line;  // written before any entry (a table's columns), or null
+  Stream open_stream;      // where "cannot make it" goes, and its words (%s: the path)
   const char* cannot_open;
   Stream close_stream;  // where "cannot write it completely" goes, and its words
   const char* cannot_close;
@@ -30,14 +31,19 @@ struct RunOutputs {
   FileDestination destinations[kOutputKinds];
 };
 
-// Which outputs the settings ask for, and each one's path.
+// Which outputs the settings ask for, and each one's path: the one given, else the base name
+// and the suffix.
 void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o);
+// Whether an output goes to standard output ("-").
+bool AnyToStandardOutput(const RunOutputs& o);
 // An output that is the input file itself (a name like it, a link or a hard link to it)
 // would replace what is being read: refused before anything is written. An input that is no
 // regular file, a pipe or a terminal, cannot be an output.
 std::optional<Failure> RefuseOutputThatIsInput(const RunOutputs& o, int input_fd);
-// Checks every output, then opens them all; the failure of a file that cannot be made.
-std::optional<Failure> OpenOutputs(RunOutputs* o);
+// Checks every output, then opens them all and writes their first lines (but for a part of
+// an input after the first: the parts of a whole, one after another, hold them once); the
+// failure of a file that cannot be made, whose reason has been said.
+std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines);
 // The sinks of an entry's outputs: those of `sinks` whose file is wanted.
 EntrySinks SinksFor(const RunOutputs& o, TextSink sinks[kOutputKinds]);
 // Whether every byte written reached the outputs wanted, but the report, in the table's

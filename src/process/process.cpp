@@ -25,10 +25,27 @@ void CleanUpAndStop(int sig) {
   raise(sig);  // delivered once the handler returns, with the default action
 }
 
+// Where the status lines go, set once at the start of a run.
+std::FILE* g_status = stdout;
+bool g_quiet = false;
+
 }  // namespace
 
+void RouteStatusLines(bool to_standard_error, bool quiet) {
+  g_status = to_standard_error ? stderr : stdout;
+  g_quiet = quiet;
+}
+
+std::FILE* StatusStream() { return g_status; }
+
+bool StatusQuiet() { return g_quiet; }
+
+void PrintStatus(const std::string& text) {
+  if (!g_quiet) std::fputs(text.c_str(), g_status);
+}
+
 void PrintFailure(const Failure& f) {
-  std::FILE* stream = f.where == Stream::kStderr ? stderr : stdout;
+  std::FILE* stream = f.where == Stream::kStderr ? stderr : g_status;
   std::fwrite(f.text.data(), 1, f.text.size(), stream);
   if (f.where == Stream::kStdoutLine) std::fputc('\n', stream);
   std::fflush(stream);
@@ -83,7 +100,9 @@ void InstallInterruptCleanup() {
 }
 
 void PrintElapsedTime(std::time_t start) {
-  std::printf(kElapsedTime, static_cast<int>(std::time(nullptr) - start));
+  char line[64];
+  std::snprintf(line, sizeof line, kElapsedTime, static_cast<int>(std::time(nullptr) - start));
+  PrintStatus(line);
 }
 
 int CheckStandardOutput() {

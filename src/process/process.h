@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <system_error>
@@ -15,6 +16,15 @@
 
 namespace kestra {
 
+// The status lines (the linkage distance, the seed, progress, the masked positions, the entry
+// lines, the elapsed time) go to standard output, or to standard error while an output goes
+// to standard output (which then carries that output alone); with `quiet`, nowhere. What
+// goes to standard output on a failure goes where they go, quiet or not.
+void RouteStatusLines(bool to_standard_error, bool quiet);
+std::FILE* StatusStream();
+bool StatusQuiet();
+// Prints a status line, unless quiet.
+void PrintStatus(const std::string& text);
 // Writes the message exactly, flushing its stream.
 void PrintFailure(const Failure& f);
 // Prints the message, removes the temporary outputs and ends the run with status 1.

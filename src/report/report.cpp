@@ -125,9 +125,29 @@ void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const S
   SinkCommit(out, at + 3);
 }
 
+void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, const PValue& p,
+                   bool masked) {
+  char* const begin = SinkReserve(out, name.size() + 4 * 24 + sizeof p.text + 4);
+  std::memcpy(begin, name.data(), name.size());
+  char* at = begin + name.size();
+  for (const long long value :
+       {static_cast<long long>(s.start) - 1, static_cast<long long>(s.end),
+        static_cast<long long>(s.length), static_cast<long long>(s.specials)}) {
+    *at++ = '\t';
+    at = FormatInt(at, value);
+  }
+  *at++ = '\t';
+  std::memcpy(at, p.text, static_cast<std::size_t>(p.size));
+  at += p.size;
+  std::memcpy(at, masked ? "\t1\n" : "\t0\n", 3);
+  SinkCommit(out, at + 3);
+}
+
 void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
-                   SegmentScorer* scorer, TextSink* report, TextSink* bed, uint64_t* mask) {
-  const std::string bed_name = bed != nullptr ? BedName(*e.header) : "";
+                   SegmentScorer* scorer, const SegmentSinks& sinks, uint64_t* mask) {
+  const std::string name = sinks.bed != nullptr || sinks.table != nullptr ? BedName(*e.header) : "";
+  TextSink* const every = e.all_segments ? sinks.table : nullptr;  // rows of every segment
+  TextSink* const masked_rows = e.all_segments ? nullptr : sinks.table;
   const LetterView letters{e.letters, 1};
   SegmentNumbers numbers;
   StartNumbers(&numbers, first_index);
@@ -137,23 +157,43 @@ void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, 
     // Every segment counts the special residues of its span in the bits, which mark exactly
     // the letters of the set: the count the letters themselves give.
     const PValue& p = ScoreSegment(scorer, s.specials, s.length);
-    if (report != nullptr) WriteSegmentLine(report, letters, numbers, s, p);
-    if (!(p.p < e.mask_below)) continue;
+    if (sinks.report != nullptr) WriteSegmentLine(sinks.report, letters, numbers, s, p);
+    const bool masked = p.p < e.mask_below;
+    if (every != nullptr) WriteTableRow(every, name, s, p, masked);
+    if (!masked) continue;
     if (mask != nullptr) MarkSegment(MaskBits{mask, 0}, s);
-    if (bed != nullptr) WriteBedLine(bed, bed_name, first_index, s, p.p);
+    if (sinks.bed != nullptr) WriteBedLine(sinks.bed, name, first_index, s, p.p);
+    if (masked_rows != nullptr) WriteTableRow(masked_rows, name, s, p, true);
   }
 }
 
-bool WriteOverallLine(TextSink* out, int64_t specials, int length, double p) {
-  const int a = static_cast<int>(specials);
+OverallTest TestOverall(int64_t specials, int length, double p) {
+  OverallTest t;
+  t.specials = static_cast<int>(specials);
   const int64_t expected = static_cast<int64_t>(std::ceil(length * p));
-  bool valid = true;
-  const bool below = a < expected;
-  const double q =
-      below ? NormalLowerTail(a, length, p, &valid) : NormalUpperTail(a, length, p, &valid);
-  SinkPrintf(out, "\n#Overall: %d %e %e", a, 0.0, q);
-  SinkWrite(out, below ? (valid ? " (-)\n" : "* (-)\n") : (valid ? " (+)\n" : "* (+)\n"));
-  return valid;
+  t.valid = true;
+  t.below = t.specials < expected;
+  t.p = t.below ? NormalLowerTail(t.specials, length, p, &t.valid)
+                : NormalUpperTail(t.specials, length, p, &t.valid);
+  return t;
+}
+
+void WriteOverallLine(TextSink* out, const OverallTest& t) {
+  SinkPrintf(out, "\n#Overall: %d %e %e", t.specials, 0.0, t.p);
+  SinkWrite(out, t.below ? (t.valid ? " (-)\n" : "* (-)\n") : (t.valid ? " (+)\n" : "* (+)\n"));
+}
+
+void WriteSummaryRow(TextSink* out, const std::string& name, int64_t letters, int linkage,
+                     int64_t segments, int64_t masked, const OverallTest& t) {
+  SinkPrintf(out, "%s\t%lld\t%d\t%d\t%lld\t%lld\t%e\t%s\t%s\tanalysed\n", name.c_str(),
+             static_cast<long long>(letters), linkage, t.specials, static_cast<long long>(segments),
+             static_cast<long long>(masked), t.p, t.below ? "-" : "+",
+             t.valid ? "valid" : "not valid");
+}
+
+void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters) {
+  SinkPrintf(out, "%s\t%lld\t-\t-\t-\t-\t-\t-\t-\tskipped\n", name.c_str(),
+             static_cast<long long>(letters));
 }
 
 void WriteFastaHeader(TextSink* out, const std::string& header) {
@@ -164,8 +204,11 @@ void WriteFastaHeader(TextSink* out, const std::string& header) {
 
 void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
                       int64_t to) {
-  for (int64_t line = from; line < to; line += kLineWidth) {
-    const int64_t end = std::min(to, line + kLineWidth);
+  // One line is written a block at a time, and ended by the block that ends the letters.
+  const int64_t step = e.line_width > 0 ? e.line_width : int64_t{1} << 16;
+  for (int64_t line = from; line < to; line += step) {
+    const int64_t end = std::min(to, line + step);
+    const bool ends_line = e.line_width > 0 || end == e.length;
     char* const begin = SinkReserve(out, static_cast<std::size_t>(end - line) + 1);
     std::memcpy(begin, e.unmasked + line, static_cast<std::size_t>(end - line));
     // The masked cells of the line, from the words that hold them.
@@ -180,13 +223,14 @@ void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, i
       }
     }
     begin[end - line] = '\n';
-    SinkCommit(out, begin + (end - line) + 1);
+    SinkCommit(out, begin + (end - line) + (ends_line ? 1 : 0));
   }
 }
 
-void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n) {
+void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n,
+                     int width) {
   WriteFastaHeader(out, header);
-  WriteWrapped(out, letters, n, kLineWidth);
+  WriteWrapped(out, letters, n, width);
 }
 
 }  // namespace kestra

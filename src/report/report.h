@@ -11,6 +11,7 @@
 #include "output/text_sink.h"
 #include "random/estimate.h"
 #include "report/mask_style.h"
+#include "report/output_kind.h"
 #include "score/scorer.h"
 #include "segments/segments.h"
 
@@ -36,14 +37,20 @@ struct EntryText {
   int length;
   MaskStyle mask;
   double mask_below;  // segments whose p-value lies below it are masked
+  int line_width;     // of the masked copy; 0: one line
+  bool all_segments;  // the table of segments lists every segment, not only the masked
 };
 
-// Letters a line of the report and of the masked FASTA.
+// Letters a line of the report and, by default, of the masked FASTA.
 constexpr int kLineWidth = 80;
 
-// The outputs an entry is written into, by kind: its report block (.seg), its masked copy
-// (.fas), its BED lines (.bed). Any may be absent.
-enum OutputKind : int { kReportOutput, kFastaOutput, kBedOutput, kOutputKinds };
+// The first line of the tables: their columns.
+constexpr char kTableHeader[] = "#entry\tstart\tend\tlength\tspecial_residues\tp_value\tmasked\n";
+constexpr char kSummaryHeader[] =
+    "#entry\tletters\tlinkage\tspecial_residues\tsegments\tmasked\toverall_p\toverall_tail\t"
+    "normal_approximation\tstatus\n";
+
+// The outputs an entry is written into, by kind; any may be absent.
 struct EntrySinks {
   TextSink* of[kOutputKinds] = {};
 };
@@ -59,23 +66,43 @@ void WriteReportStart(TextSink* out, const ReportHeader& h, const std::string& h
 // multiple of kLineWidth.
 void WriteLetterLines(TextSink* out, const char* letters, int64_t from, int64_t to);
 void WriteSegmentCount(TextSink* out, int64_t count);
-// Walks the segments: a report line for each into `report`, and for each whose p-value lies
-// below the threshold its cells marked in the mask bits (shared with other pieces' writers,
-// so marked atomically) and its BED line into `bed`; either sink may be absent. Indices count
-// on from `first_index`.
+// Where a walk over segments writes: any may be absent.
+struct SegmentSinks {
+  TextSink* report;  // a line for each segment
+  TextSink* bed;     // a BED line for each masked one
+  TextSink* table;   // a row for each masked one, or each one with all_segments
+};
+// Walks the segments, writing their lines and marking the cells of each segment whose p-value
+// lies below the threshold in the mask bits (shared with other pieces' writers, so marked
+// atomically; no mask: none marked). Indices count on from `first_index`.
 void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
-                   SegmentScorer* scorer, TextSink* report, TextSink* bed, uint64_t* mask);
-// The count of special residues in the whole sequence against the binomial; returns whether
-// the normal approximation holds.
-bool WriteOverallLine(TextSink* out, int64_t specials, int length, double special_probability);
+                   SegmentScorer* scorer, const SegmentSinks& sinks, uint64_t* mask);
+// The count of special residues in the whole sequence against the binomial, by the normal
+// approximation: the count, the tail's probability, which tail, and whether the approximation
+// holds.
+struct OverallTest {
+  int specials;
+  double p;
+  bool below;  // the lower tail: fewer than expected
+  bool valid;
+};
+OverallTest TestOverall(int64_t specials, int length, double special_probability);
+void WriteOverallLine(TextSink* out, const OverallTest& t);
+// A row of the table of entries: an analysed one, with the positions its segments mask, or
+// one skipped.
+void WriteSummaryRow(TextSink* out, const std::string& name, int64_t letters, int linkage,
+                     int64_t segments, int64_t masked, const OverallTest& t);
+void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters);
 
 // The masked FASTA record: its header line, then the letters of each piece [from, to),
-// kLineWidth to a line (`from` a multiple of kLineWidth), the cells marked in `mask` masked.
+// e.line_width to a line (`from` a multiple of it), the cells marked in `mask` masked; with a
+// width of 0 the letters make one line, which the record's last piece ends.
 void WriteFastaHeader(TextSink* out, const std::string& header);
 void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
                       int64_t to);
-// A record with nothing masked: ">header", then the letters, kLineWidth to a line.
-void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n);
+// A record with nothing masked: ">header", then the letters, `width` to a line (0: one line).
+void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n,
+                     int width);
 
 // Letters and mask bits seen from a position on: letters.data[0] is 1-based position
 // letters.first, mask.words[0] holds cells 64 * mask.first_word on (1 and 0 for a whole
@@ -104,6 +131,10 @@ void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n
 // min(1000, floor(-10 log10 p)) (1000 for p = 0) and '.'.
 void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Segment& s,
                   double p);
+// A segment's row in the table of segments: its entry's name, start - 1, end, length,
+// special residues, the p-value as the report prints it, and 1 when it is masked, else 0.
+void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, const PValue& p,
+                   bool masked);
 // Marks cells start - 1 .. end - 1 of the segment in the mask bits, atomically.
 void MarkSegment(MaskBits mask, const Segment& s);
 

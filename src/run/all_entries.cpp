@@ -337,7 +337,9 @@ int RunAllEntries(const RunRequest& r) {
   const Settings& s = *r.settings;
   if (r.settings_failure) Fail(*r.settings_failure);
   if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
-  if (auto failure = OpenOutputs(r.outputs)) Fail(*failure);
+  // The parts of an input, one after another, give the whole: only the first has the tables'
+  // lines of columns.
+  if (auto failure = OpenOutputs(r.outputs, s.shard_index <= 1)) Fail(*failure);
   if (s.shard_count > 0) {
     if (auto failure = RefusePartOf(r.input)) Fail(*failure);
   }

@@ -51,18 +51,17 @@ void WriteFirstEntry(const RunRequest& r, const EntryContext& c, FirstEntry* job
   const Settings& s = *r.settings;
   EntryAnalysis& a = job->analysis;
   if (job->failure) return;
-  if (job->more) std::fputs(kOnlyFirstEntry, stderr);
+  if (job->more && !StatusQuiet()) std::fputs(kOnlyFirstEntry, stderr);
   const char* line = s.estimate_linkage ? kEstimatedLinkageDistance : kLinkageDistance;
-  std::fputs(Formatted(line, std::to_string(a.linkage)).c_str(), stdout);
-  job->failure = OpenOutputs(r.outputs);
+  PrintStatus(Formatted(line, std::to_string(a.linkage)));
+  job->failure = OpenOutputs(r.outputs, true);
   if (job->failure) return;
   for (int k = 0; k < kOutputKinds; ++k) job->sinks[k].to = &r.outputs->destinations[k];
   if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
-    std::fputs(Formatted(kRandomSeed, std::to_string(r.seed)).c_str(), stdout);
+    PrintStatus(Formatted(kRandomSeed, std::to_string(r.seed)));
   }
   AnalyseSegments(
-      c, 0,
-      [](int k) { std::fputs(Formatted(kRandomProgress, std::to_string(k)).c_str(), stdout); },
+      c, 0, [](int k) { PrintStatus(Formatted(kRandomProgress, std::to_string(k))); },
       &job->scratch, &a);
   job->written = WriteEntry(c, 0, job->entry, a, &job->scratch, SinksFor(*r.outputs, job->sinks));
   for (TextSink& sink : job->sinks) SinkFlush(&sink);
@@ -88,8 +87,10 @@ int RunFirstEntry(const RunRequest& r) {
   bool ok = SealAllButReport(&outputs);
   const int length = job.analysis.length;
   if (outputs.wanted[kFastaOutput]) {
-    std::printf(kMaskedPositions, static_cast<long long>(job.written.masked), length,
-                static_cast<double>(job.written.masked) * 100.0 / length);
+    char line[128];
+    std::snprintf(line, sizeof line, kMaskedPositions, static_cast<long long>(job.written.masked),
+                  length, static_cast<double>(job.written.masked) * 100.0 / length);
+    PrintStatus(line);
   }
   if (outputs.wanted[kReportOutput] && !job.written.normal_valid) {
     std::fputs(kNormalNotValid, stderr);

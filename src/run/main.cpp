@@ -4,13 +4,16 @@
 // everything.
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <new>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "command_line/messages.h"
 #include "process/process.h"
@@ -22,9 +25,27 @@ namespace {
 using namespace kestra;
 
 // Lines reach a pipe or a log as they are printed; with many entries, a line each would cost
-// a write each, so they are flushed at least once a second instead.
-void ChooseStandardOutputBuffering(const Settings& s) {
-  std::setvbuf(stdout, nullptr, s.all_entries ? _IOFBF : _IOLBF, 0);
+// a write each, so they are flushed at least once a second instead. The status lines go to
+// standard error while an output goes to standard output.
+void ChooseStatusLines(const Settings& s, const RunOutputs& outputs) {
+  const bool to_error = AnyToStandardOutput(outputs);
+  RouteStatusLines(to_error, s.quiet);
+  std::setvbuf(to_error ? stderr : stdout, nullptr, s.all_entries ? _IOFBF : _IOLBF, 0);
+}
+
+// Switches read otherwise than they are written: said, or with --strict refused.
+void TellMisreadSwitches(const Settings& s, const std::vector<std::string>& misread) {
+  if (s.strict && !misread.empty()) Fail({Stream::kStderr, Formatted(kStrictError, misread[0])});
+  for (const std::string& words : misread) std::fputs(Formatted(kWarning, words).c_str(), stderr);
+}
+
+// At most one output may go to standard output.
+void RefuseTwoOnStandardOutput(const RunOutputs& outputs) {
+  int on_it = 0;
+  for (int k = 0; k < kOutputKinds; ++k) {
+    on_it += outputs.wanted[k] && IsStandardOutput(outputs.files[k].path);
+  }
+  if (on_it > 1) Fail({Stream::kStderr, kOneStandardOutput});
 }
 
 // --help or --version among the switches, or alone as the only argument.
@@ -37,9 +58,14 @@ int Print(const std::string& text) {
   return CheckStandardOutput();
 }
 
+// The input: "-" is standard input (a file named "-" is "./-").
 int OpenInput(const char* path) {
+  if (std::strcmp(path, "-") == 0) return 0;
   const int fd = open(path, O_RDONLY);
-  if (fd < 0) Fail({Stream::kStdoutLine, kCantOpenInput});
+  if (fd < 0) {
+    std::fputs(Formatted(kCannotOpenPath, path, std::strerror(errno)).c_str(), stderr);
+    Fail({Stream::kStdoutLine, kCantOpenInput});
+  }
   return fd;
 }
 
@@ -61,16 +87,19 @@ int main(int argc, char** argv) {
   StopWhenOutOfMemory();
   InstallInterruptCleanup();
   std::optional<Failure> settings_failure;
-  Settings settings = ParseCommandLine(argc, argv, &settings_failure);
+  std::vector<std::string> misread;
+  Settings settings = ParseCommandLine(argc, argv, &settings_failure, &misread);
   const RunLimits limits = RunLimitsFromEnvironment();
   settings.threads = UsableThreads(settings.threads, limits);
-  ChooseStandardOutputBuffering(settings);
+  RunOutputs outputs;
+  if (argc >= 3) ChooseOutputs(settings, argv[2], &outputs);
+  ChooseStatusLines(settings, outputs);
   if (Asks(settings.help, "--help", argc, argv)) return Print(HelpText());
   if (Asks(settings.version, "--version", argc, argv)) return Print(VersionText());
   if (argc < 3) Fail({Stream::kStdoutLine, kHelp});
+  TellMisreadSwitches(settings, misread);
+  RefuseTwoOnStandardOutput(outputs);
   const int input = OpenInput(argv[1]);
-  RunOutputs outputs;
-  ChooseOutputs(settings, argv[2], &outputs);
   if (auto failure = RefuseOutputThatIsInput(outputs, input)) Fail(*failure);
   const int64_t seed = settings.seed != 0 ? settings.seed : ClockSeed();
   const RunRequest request{&settings, settings_failure, input, &outputs, seed, start, limits};

@@ -19,6 +19,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The lines of columns of the two tables.
+const std::string kTableColumns = "#entry\tstart\tend\tlength\tspecial_residues\tp_value\tmasked\n";
+const std::string kSummaryColumns =
+    "#entry\tletters\tlinkage\tspecial_residues\tsegments\tmasked\toverall_p\toverall_tail\t"
+    "normal_approximation\tstatus\n";
+
 struct Entry {
   std::string bytes;   // as it stands in the input, from its '>' on
   std::string header;  // its header text
@@ -60,15 +66,15 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::string Fasta(const std::string& header, const std::string& letters) {
+std::string Fasta(const std::string& header, const std::string& letters, std::size_t width = 80) {
   std::string out = ">" + header + "\n";
-  for (std::size_t i = 0; i < letters.size(); i += 80) out += letters.substr(i, 80) + "\n";
+  for (std::size_t i = 0; i < letters.size(); i += width) out += letters.substr(i, width) + "\n";
   return out;
 }
 
 // What --all-entries must write, put together from runs on each entry alone.
 struct Expected {
-  std::string report, fasta, bed;
+  std::string report, fasta, bed, table, summary;
   std::string out;  // standard output: the seed line, a line an entry, the elapsed time
 };
 
@@ -109,6 +115,17 @@ Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std
     const std::string report = ReadFile(dir + "/work/out.seg");
     if (!given("--no-report")) want.report += report;
     want.bed += ReadFile(dir + "/work/out.bed");
+    // The tables of a run on one entry: their line of columns, then its rows.
+    const auto rows = [](const std::string& table) {
+      return table.empty() ? table : table.substr(table.find('\n') + 1);
+    };
+    want.table += rows(ReadFile(dir + "/work/out.tsv"));
+    const std::string name = e.header.substr(0, e.header.find_first_of(" \t"));
+    if (given("--summary")) {
+      want.summary += run.status == 0 ? rows(ReadFile(dir + "/work/out.summary.tsv"))
+                                      : name + "\t" + std::to_string(e.letters.size()) +
+                                            "\t-\t-\t-\t-\t-\t-\t-\tskipped\n";
+    }
     want.fasta += run.status == 0
                       ? ReadFile(dir + "/work/out.fas")
                       : Fasta(e.header, given("--keep-case") ? e.letters : Upper(e.letters));
@@ -118,6 +135,8 @@ Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std
     fs::remove_all(dir);
   }
   want.out = seed_line + lines + "\nElapsed time: 0 seconds\n";
+  if (given("--table")) want.table = kTableColumns + want.table;
+  if (given("--summary")) want.summary = kSummaryColumns + want.summary;
   return want;
 }
 
@@ -143,6 +162,8 @@ void CheckAllEntries(const std::string& input, const std::vector<std::string>& a
     EXPECT_EQ(ReadFile(dir + "/work/out.fas"), want.fasta) << shown;
   }
   EXPECT_EQ(ReadFile(dir + "/work/out.bed"), want.bed) << shown;
+  EXPECT_EQ(ReadFile(dir + "/work/out.tsv"), want.table) << shown;
+  EXPECT_EQ(ReadFile(dir + "/work/out.summary.tsv"), want.summary) << shown;
   EXPECT_EQ(run.out, want.out) << shown;
   fs::remove_all(dir);
 }
@@ -193,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"-K", "-L"},
                       std::vector<std::string>{"-S:30", "--seed", "99", "-F", "-M:0.5"},
                       std::vector<std::string>{"-B:30", "--seed=5", "--bed", "-M:0.5"},
-                      std::vector<std::string>{"--no-report", "-L", "--bed"}));
+                      std::vector<std::string>{"--no-report", "-L", "--bed"},
+                      std::vector<std::string>{"--table", "--summary", "-M:0.5", "-W:40"}));
 
 // One long entry, alone: cut into stretches of 320 letters that several threads encode and
 // format apart, it gives the bytes one thread gives it whole, in every mode.
@@ -316,6 +338,21 @@ TEST(RealGenome, AllEntriesAndBedtools) {
                             .c_str()),
             0);
   EXPECT_EQ(Rewrapped(ReadFile(dir + "/masked.fa")), want.fasta);
+  // The upper-cased genome in lines of 60, as the field's tools write FASTA: bedtools'
+  // soft-masked copy of it with KESTRA's BED (which keeps its lines) equals -L of it with
+  // lines of 60, byte for byte.
+  std::string sixty_text;
+  for (Entry& e : entries) sixty_text += Fasta(e.header, Upper(e.letters), 60);
+  std::ofstream(dir + "/upper60.fa") << sixty_text;
+  ASSERT_EQ(std::system(("cd " + dir + " && bedtools maskfasta -soft -fullHeader -fi upper60.fa " +
+                         "-bed out.bed -fo masked60.fa")
+                            .c_str()),
+            0);
+  const RunResult sixty = RunKestra(dir, {"../upper60.fa", "sixty", "--all-entries", "-L", "--bed",
+                                          "--no-report", "--line-width", "60"});
+  EXPECT_EQ(sixty.status, 0) << sixty.err;
+  EXPECT_EQ(ReadFile(dir + "/work/sixty.bed"), want.bed);
+  EXPECT_EQ(ReadFile(dir + "/work/sixty.fas"), ReadFile(dir + "/masked60.fa"));
   // The report's letters of each masked segment, in BED order: the block of its entry, the
   // line of its index.
   std::istringstream bed(want.bed), report(want.report), got(ReadFile(dir + "/letters.tsv"));

@@ -102,6 +102,51 @@ TEST(Seeds, EachGivesItsOwnStream) {
   }
 }
 
+// Each output alone on standard output ("-") carries byte for byte what its file holds, from
+// the first entry and from every entry on two threads; the status lines that went to standard
+// output go to standard error, after the warnings they came after.
+TEST(Streams, EachOutputAloneOnStandardOutput) {
+  const struct {
+    const char* option;
+    const char* file;
+    std::vector<std::string> to_file;  // what asks for the output under the base name
+    std::vector<std::string> both;     // what goes with either
+  } outputs[] = {{"--report-out", "out.seg", {}, {}},
+                 {"--fasta-out", "out.fas", {}, {"-L", "--line-width", "60"}},
+                 {"--bed-out", "out.bed", {"--bed"}, {}},
+                 {"--table-out", "out.tsv", {"--table"}, {"--all-segments"}},
+                 {"--summary-out", "out.summary.tsv", {"--summary"}, {}}};
+  const std::vector<std::vector<std::string>> modes = {
+      {"-M:0.5"}, {"-M:0.5", "--all-entries", "--threads", "2"}};
+  for (const auto& output : outputs) {
+    for (const auto& mode : modes) {
+      std::vector<std::string> args = {"in.fa", "out"};
+      args.insert(args.end(), mode.begin(), mode.end());
+      const std::string shown = std::string(output.option) + " " + mode.back();
+      args.insert(args.end(), output.both.begin(), output.both.end());
+      std::vector<std::string> to_file = args, to_stdout = args;
+      to_file.insert(to_file.end(), output.to_file.begin(), output.to_file.end());
+      to_stdout.insert(to_stdout.end(), {output.option, "-"});
+      const std::string dir = RunDirectory(), other = RunDirectory();
+      fs::copy_file(std::string(CLI_DATA_DIR) + "/input/bed_names.fa", dir + "/work/in.fa");
+      fs::copy_file(dir + "/work/in.fa", other + "/work/in.fa");
+      const RunResult in_file = RunKestra(dir, to_file);
+      const RunResult on_stdout = RunKestra(other, to_stdout);
+      EXPECT_EQ(on_stdout.status, 0) << shown << on_stdout.err;
+      EXPECT_EQ(on_stdout.out, ReadFile(dir + "/work/" + output.file)) << shown;
+      EXPECT_FALSE(fs::exists(other + "/work/" + output.file)) << shown;
+      EXPECT_EQ(on_stdout.err.size(), in_file.out.size() + in_file.err.size()) << shown;
+      for (std::size_t at = 0, end; (end = in_file.out.find('\n', at)) != std::string::npos;
+           at = end + 1) {
+        EXPECT_NE(on_stdout.err.find(in_file.out.substr(at, end - at + 1)), std::string::npos)
+            << shown;
+      }
+      fs::remove_all(dir);
+      fs::remove_all(other);
+    }
+  }
+}
+
 // A child running the binary with its streams where the test wants them.
 struct Child {
   pid_t pid = -1;

@@ -75,7 +75,7 @@ std::string InMembers(const std::string& dir, const std::string& text) {
 
 struct Outputs {
   int status = -1;
-  std::string report, fasta, bed, lines, err;
+  std::string report, fasta, bed, table, summary, lines, err;
 };
 
 // The entry lines of standard output: without the seed line before them and the elapsed
@@ -99,6 +99,8 @@ Outputs RunOn(const std::string& input, const std::string& name, std::vector<std
             ReadFile(dir + "/work/out.seg"),
             ReadFile(dir + "/work/out.fas"),
             ReadFile(dir + "/work/out.bed"),
+            ReadFile(dir + "/work/out.tsv"),
+            ReadFile(dir + "/work/out.summary.tsv"),
             EntryLines(run.out),
             run.err};
   fs::remove_all(dir);
@@ -141,6 +143,8 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
         joined.report += part.report;
         joined.fasta += part.fasta;
         joined.bed += part.bed;
+        joined.table += part.table;
+        joined.summary += part.summary;
         joined.lines += part.lines;
         empty_parts += part.lines.empty();
         skipped_only_parts +=
@@ -149,6 +153,8 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
       EXPECT_EQ(joined.report, whole.report) << shown;
       EXPECT_EQ(joined.fasta, whole.fasta) << shown;
       EXPECT_EQ(joined.bed, whole.bed) << shown;
+      EXPECT_EQ(joined.table, whole.table) << shown;
+      EXPECT_EQ(joined.summary, whole.summary) << shown;
       EXPECT_EQ(joined.lines, whole.lines) << shown;
     }
   }
@@ -160,7 +166,8 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     , Shards,
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"-L", "--bed"},
+    ::testing::Values(std::vector<std::string>{},
+                      std::vector<std::string>{"-L", "--bed", "--table", "--summary"},
                       std::vector<std::string>{"-W:50", "-N", "--bed", "-P:0.2"},
                       std::vector<std::string>{"-S:30", "--seed", "99", "-F"},
                       std::vector<std::string>{"-B:30", "--seed=5", "--bed"}));

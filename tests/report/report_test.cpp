@@ -21,21 +21,40 @@ std::vector<uint64_t> Bits(const std::string& cells) {
 }
 
 // Masking is strict: a segment whose p-value equals the threshold (the lone A at 19) keeps its
-// letters, and only masked segments make BED lines.
+// letters, and only masked segments make BED lines and (unless every segment is asked for)
+// rows of the table; the masked copy is wrapped at the width asked for, one line for 0.
 TEST(Report, PValueEqualToTheThresholdDoesNotMask) {
   const std::string header = "seq1 the first", seq = "GAAATCGCAATAAGCTCGA";
   const std::vector<uint64_t> bits = Bits("0111000011011000001");
   const double p = 8.0 / 19;
-  const EntryText in{&header, seq.data(), seq.data(), 19, MaskStyle::kN, ScanPValue(1, 1, 19, p)};
-  TextSink fasta, bed;
-  SegmentScorer scorer;
-  StartScoring(&scorer, 19, p, nullptr);
-  SegmentWalk walk = MergedRunSegments(bits.data(), 19, 5, 0, 19);
-  std::vector<uint64_t> mask(2, 0);
-  WriteSegments(in, bits.data(), &walk, 1, &scorer, nullptr, &bed, mask.data());
-  WriteMaskedLines(&fasta, in, mask.data(), 0, 19);
-  EXPECT_EQ(SinkText(fasta), "GNNNNNNNNNNNNGCTCGA\n");
-  EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
+  const struct {
+    int width;
+    bool all_segments;
+    const char* fasta;
+    const char* table;
+  } cases[] = {{80, false, "GNNNNNNNNNNNNGCTCGA\n", "seq1\t1\t13\t12\t7\t5.077702e-01\t1\n"},
+               {7, true, "GNNNNNN\nNNNNNNG\nCTCGA\n",
+                "seq1\t1\t13\t12\t7\t5.077702e-01\t1\nseq1\t18\t19\t1\t1\t9.999691e-01\t0\n"},
+               {0, false, "GNNNNNNNNNNNNGCTCGA\n", "seq1\t1\t13\t12\t7\t5.077702e-01\t1\n"}};
+  for (const auto& c : cases) {
+    const EntryText in{&header, seq.data(),    seq.data(),
+                       19,      MaskStyle::kN, ScanPValue(1, 1, 19, p),
+                       c.width, c.all_segments};
+    TextSink fasta, bed, table;
+    SegmentScorer scorer;
+    StartScoring(&scorer, 19, p, nullptr);
+    SegmentWalk walk = MergedRunSegments(bits.data(), 19, 5, 0, 19);
+    std::vector<uint64_t> mask(2, 0);
+    WriteSegments(in, bits.data(), &walk, 1, &scorer, SegmentSinks{nullptr, &bed, &table},
+                  mask.data());
+    // In two pieces, as a long entry's masked copy is written.
+    const int64_t split = c.width == 7 ? 14 : 0;
+    WriteMaskedLines(&fasta, in, mask.data(), 0, split);
+    WriteMaskedLines(&fasta, in, mask.data(), split, 19);
+    EXPECT_EQ(SinkText(fasta), c.fasta) << c.width;
+    EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
+    EXPECT_EQ(SinkText(table), c.table) << c.all_segments;
+  }
 }
 
 // A BED score is -10 log10 p rounded down, at most 1000 (p = 0 included).

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The README's pipeline examples, as they stand there, with `kestra` on PATH: each must end
+# well, and give what the same work gives through files.
+# Usage: pipelines.sh KESTRA README
+set -euo pipefail
+kestra=$(realpath "$1")
+readme=$(realpath "$2")
+if ! command -v bgzip >/dev/null; then
+  echo "SKIPPED: bgzip (Debian's tabix) is not installed"
+  exit 77
+fi
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+mkdir bin
+ln -s "$kestra" bin/kestra
+export PATH=$tmp/bin:$PATH
+
+# g.fa: a few entries of mixed composition, one of them without nucleotides.
+python3 - <<'PY'
+import random
+r = random.Random(3)
+with open("g.fa", "w") as f:
+    for k in range(6):
+        seq = "".join(r.choice("ACGTAAAT" if k % 2 else "ACGT") for _ in range(r.randint(500, 4000)))
+        if k == 3:
+            seq = "N" * 300
+        f.write(f">chr{k} test\n" + "".join(seq[i:i + 70] + "\n" for i in range(0, len(seq), 70)))
+PY
+gzip -kn g.fa
+
+awk '/^<!-- pipeline -->$/ { on = 1; next }
+     on && /^```$/ { if (inside) { print "#END"; on = 0; inside = 0 } else inside = 1; next }
+     inside' "$readme" >examples.txt
+failed=0
+count=0
+while IFS= read -r line; do
+  [ "$line" = "#END" ] && continue
+  count=$((count + 1))
+  if ! bash -euo pipefail -c "$line" >"example$count.out" 2>"example$count.err"; then
+    echo "example $count failed: $line"
+    cat "example$count.err"
+    failed=1
+  fi
+done <examples.txt
+[ "$count" -ge 3 ] || { echo "only $count examples found"; exit 1; }
+
+# What the same work gives through files.
+kestra g.fa ref --all-entries --no-report --bed --table -L --line-width 60 --summary >/dev/null 2>&1
+same() { cmp "$1" "$2" || { echo "$1 differs from $2"; failed=1; }; }
+zcat g.bed.gz >g.bed
+same g.bed ref.bed
+tail -n +2 ref.tsv | sort -t "$(printf '\t')" -k6,6g | head -n 5 >ref.top.tsv
+same top.tsv ref.top.tsv
+same g.masked.fa ref.fas
+same g.summary.tsv ref.summary.tsv
+[ "$failed" -eq 0 ] && echo "the README's pipelines give what files give"
+exit "$failed"
