@@ -15,6 +15,7 @@
 #                       without the report),
 #                       threads (two threads against one, paired; the work only one
 #                       thread does at a time; memory on several threads),
+#                       tables (the table of segments against the same runs without),
 #                       cliffs (large windows, a long gap, more threads than cores,
 #                       memory on 16 and 64 threads), guard (not run unless named: this
 #                       build against the build of GUARD_BASE over a grid of switches)
@@ -41,7 +42,7 @@ PAIRS=${PAIRS:-7}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
-SECTIONS=${SECTIONS:-ecoli lambda memory big entries threads cliffs}
+SECTIONS=${SECTIONS:-ecoli lambda memory big entries tables threads cliffs}
 GUARD_BASE=${GUARD_BASE:-cb47488}
 GUARD_PAIRS=${GUARD_PAIRS:-3}
 BIG_SIZE=100000000
@@ -404,7 +405,7 @@ section_entries() {
   PAIR_A=(--no-report)
   PAIR_B=()
   paired "$KESTRA" "$db" out --all-entries -L --bed
-  paired_rows "(c) database" 1.5 "" "no report" "report"
+  paired_rows "(c) database" 1.5 "" "no report" "report" ""
   t_db=$PAIRED_MEDIAN_B
   t_bare=$(awk '{ t[NR] = $1 } END { n = asort(t); print n ? t[int((n + 1) / 2)] : "NA" }' \
     "$WORK/pairs.1")
@@ -483,7 +484,7 @@ paired_rows() {
   printf '%-34s %10s s .. %s s\n' "$1, $a" "$one_min" "$one_max"
   printf '%-34s %10s s .. %s s\n' "$1, $b" "$two_min" "$two_max"
   row_ratio "  median $b / $a" "$median" "$2"
-  row_ratio "  processor time $b / $a" "$cpu" 1.1
+  [[ ${6-x} == "" ]] || row_ratio "  processor time $b / $a" "$cpu" 1.1
   [[ -z $3 ]] || row_ratio "  slowest / fastest, $b" "$spread" "$3"
   PAIRED_MEDIAN_B=$(awk '{ t[NR] = $1 } END { n = asort(t); print n ? t[int((n + 1) / 2)] : "NA" }' \
     "$WORK/pairs.2")
@@ -513,6 +514,23 @@ memory_row() {
     END { if (bad || !m) print "NA"; else printf "%.1f", m / 1024 }' "$WORK/pairs.$1")
   limit=$(awk -v t="$1" -v n="$2" 'BEGIN { printf "%.1f", (t + 1) * 3 * n / 1048576 + 64 + 10 * t }')
   row_ratio "  peak MiB, --threads $1" "$peak" "$limit"
+}
+
+# The table of segments costs little beside the run that makes it: the database and the
+# 100 Mbp file with --table against the same runs without, paired, one thread.
+section_tables() {
+  local big db
+  big=$(big_genome)
+  db=$(database)
+  rule
+  printf 'tables: %s pairs of runs, without --table and with it\n' "$PAIRS"
+  rule
+  PAIR_A=()
+  PAIR_B=(--table)
+  paired "$KESTRA" "$db" out --all-entries -L --bed
+  paired_rows "database -L --bed" 1.1 "" "without" "--table" ""
+  paired "$KESTRA" "$big" out
+  paired_rows "100M default" 1.1 "" "without" "--table" ""
 }
 
 # Threads: two against one, paired, on the 25 entries, the database with its report and the
@@ -759,8 +777,8 @@ wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
   case $s in
-    ecoli | lambda | memory | big | entries | threads | cliffs | guard) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, threads, cliffs, guard)" ;;
+    ecoli | lambda | memory | big | entries | tables | threads | cliffs | guard) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, guard)" ;;
   esac
 done
 build_kestra
@@ -771,6 +789,7 @@ if wants lambda; then section_lambda; fi
 if wants memory; then section_memory; fi
 if wants big; then section_big; fi
 if wants entries; then section_entries; fi
+if wants tables; then section_tables; fi
 if wants threads; then section_threads; fi
 if wants cliffs; then
   section_cliffs

@@ -206,6 +206,13 @@ bool Shard(Settings* s, const std::string& value, bool*) {
   return true;
 }
 
+bool CompressLevel(Settings* s, const std::string& value, bool*) {
+  long long n = 0;
+  if (WholeNumber(value, 0, 9, &n) != Number::kWhole) return false;
+  s->compress_level = static_cast<int>(n);
+  return true;
+}
+
 bool LineWidth(Settings* s, const std::string& value, bool*) {
   long long n = 0;
   if (WholeNumber(value, 0, INT_MAX, &n) != Number::kWhole) return false;
@@ -239,6 +246,8 @@ const LongOption kLongOptions[] = {
     {"--all-segments", &Settings::all_segments, nullptr},
     {"--keep-case", &Settings::keep_case, nullptr},
     {"--quiet", &Settings::quiet, nullptr},
+    {"--compress", &Settings::compress, nullptr},
+    {"--index", &Settings::index, nullptr},
     {"--strict", &Settings::strict, nullptr},
     {"--help", &Settings::help, nullptr},
     {"--version", &Settings::version, nullptr},
@@ -247,6 +256,7 @@ const LongOption kLongOptions[] = {
     {"--seed", nullptr, Seed},
     {"--shard", nullptr, Shard},
     {"--line-width", nullptr, LineWidth},
+    {"--compress-level", nullptr, CompressLevel},
     {"--report-out", nullptr, OutputPath<kReportOutput>},
     {"--fasta-out", nullptr, OutputPath<kFastaOutput>},
     {"--bed-out", nullptr, OutputPath<kBedOutput>},

@@ -40,6 +40,9 @@ struct Settings {
   bool report = true;                      // unless --no-report
   std::string output_paths[kOutputKinds];  // --report-out ...; empty: from the base name
   int line_width = 80;                     // letters a line of the masked FASTA; 0: one line
+  bool compress = false;                   // every output under the base name as BGZF (.gz)
+  int compress_level = -1;                 // of BGZF, 0 to 9; -1: the default
+  bool index = false;                      // with the masked FASTA and a BGZF BED, their indexes
   bool quiet = false;                      // no status lines
   bool strict = false;                     // a switch misread is an error
   int64_t seed = 0;                        // 0: from the clock

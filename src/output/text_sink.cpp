@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "output/blocks.h"
+#include "output/compressed.h"
 #include "output/pages.h"
 #include "output/time_spent.h"
 
@@ -31,7 +32,9 @@ static void WriteTo(FileDestination* to, const char* data, std::size_t n) {
   if (to->failed) return;
   TimeSpent<uint64_t> writing(&to->writing_ns);
   errno = 0;
-  if (!WriteAll(to->fd, data, n)) {
+  if (to->compressor != nullptr) {
+    WriteCompressed(to, data, n);
+  } else if (!WriteAll(to->fd, data, n)) {
     to->failed = true;
     to->error = errno != 0 ? errno : EIO;
   }

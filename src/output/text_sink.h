@@ -15,7 +15,8 @@ namespace kestra {
 struct FileDestination {
   int fd = -1;
   bool failed = false;
-  int error = 0;  // errno of the write or close that failed
+  int error = 0;               // errno of the write or close that failed
+  void* compressor = nullptr;  // set: what is written is compressed (output/compressed.h)
   uint64_t writing_ns = 0;
 };
 

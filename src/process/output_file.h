@@ -16,14 +16,15 @@
 namespace kestra {
 
 struct OutputFile {
-  std::string path;       // as given
-  std::string target;     // the file written: path with its final links followed
-  bool direct = false;    // not a regular file: opened and written straight
-  bool exists = false;    // a regular file is there already
-  mode_t mode = 0;        // its permission bits, which the new file keeps
-  bool unnamed = false;   // written as a file without a name, until it is linked into place
-  std::string temp_path;  // the name it is written under meanwhile; empty once renamed or removed
-  int error = 0;          // why it could not be made or put in place: an errno
+  std::string path;         // as given
+  std::string target;       // the file written: path with its final links followed
+  bool direct = false;      // not a regular file: opened and written straight
+  bool exists = false;      // a regular file is there already
+  mode_t mode = 0;          // its permission bits, which the new file keeps
+  bool unnamed = false;     // written as a file without a name, until it is linked into place
+  std::string temp_path;    // the name it is written under meanwhile; empty once renamed or removed
+  int error = 0;            // why it could not be made or put in place: an errno
+  bool compressed = false;  // written as BGZF
 };
 
 // The path that names standard output.

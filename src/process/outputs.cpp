@@ -1,7 +1,10 @@
 #include "process/outputs.h"
 
+#include <htslib/tbx.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -24,6 +27,22 @@ const OutputRow kOutputTable[kOutputKinds] = {
 
 namespace {
 
+// Each index: its suffix, after its output's path, and the output it indexes.
+const struct {
+  const char* suffix;
+  OutputKind of;
+} kIndexTable[kIndexKinds] = {{".fai", kFastaOutput}, {".gzi", kFastaOutput}, {".tbi", kBedOutput}};
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The path by which a file being written can be opened again: its temporary name, or the
+// descriptor of a file without a name.
+std::string ReadablePath(const OutputFile& file, const FileDestination& to) {
+  return file.temp_path.empty() ? "/proc/self/fd/" + std::to_string(to.fd) : file.temp_path;
+}
+
 // What is said of an output that cannot be made or put in place: the system's reason on
 // standard error, then the run's own words, which stop it.
 Failure CannotOpen(const RunOutputs& o, int kind) {
@@ -35,13 +54,56 @@ Failure CannotOpen(const RunOutputs& o, int kind) {
   return Failure{row.open_stream, names_path ? Formatted(row.cannot_open, file.path) : words};
 }
 
-bool Seal(RunOutputs* o, int kind) {
-  if (!o->wanted[kind] || SealOutputFile(&o->files[kind], &o->destinations[kind])) return true;
-  const int error = o->destinations[kind].error;
-  std::fputs(Formatted(kCannotWritePath, o->files[kind].path, std::strerror(error)).c_str(),
-             stderr);
-  PrintFailure(Failure{kOutputTable[kind].close_stream, kOutputTable[kind].cannot_close});
+// Says that a file could not be written completely; false.
+bool CannotWrite(const OutputFile& file, int error, const OutputRow& row) {
+  std::fputs(Formatted(kCannotWritePath, file.path, std::strerror(error)).c_str(), stderr);
+  PrintFailure(Failure{row.close_stream, row.cannot_close});
   return false;
+}
+
+// The .tbi of the BED, from the sealed BGZF file, into its own file.
+bool IndexBed(RunOutputs* o) {
+  const OutputFile& bed = o->files[kBedOutput];
+  OutputFile& tbi = o->index_files[kBedIndex];
+  FileDestination& to = o->index_destinations[kBedIndex];
+  if (tbx_index_build2(ReadablePath(bed, o->destinations[kBedOutput]).c_str(),
+                       ReadablePath(tbi, to).c_str(), 0, &tbx_conf_bed) == 0) {
+    return SealOutputFile(&tbi, &to);
+  }
+  to.failed = true;
+  to.error = errno != 0 ? errno : EINVAL;
+  return false;
+}
+
+bool Seal(RunOutputs* o, int kind) {
+  if (!o->wanted[kind]) return true;
+  OutputFile& file = o->files[kind];
+  FileDestination& to = o->destinations[kind];
+  const bool blocks = kind == kFastaOutput && o->index_wanted[kBlockIndex];
+  if (file.compressed &&
+      !FinishCompressing(&to, blocks ? dup(o->index_destinations[kBlockIndex].fd) : -1)) {
+    return CannotWrite(file, to.error, kOutputTable[kind]);
+  }
+  if (!SealOutputFile(&file, &to)) return CannotWrite(file, to.error, kOutputTable[kind]);
+  for (int i = 0; i < kIndexKinds; ++i) {
+    if (!o->index_wanted[i] || kIndexTable[i].of != kind) continue;
+    OutputFile& index = o->index_files[i];
+    FileDestination& index_to = o->index_destinations[i];
+    if (i == kFastaIndex) {
+      o->fasta_index.to = &index_to;
+      SinkFlush(&o->fasta_index);
+    }
+    if (i == kBedIndex && !IndexBed(o)) {
+      // A .tbi needs the lines of each sequence together: entries that share a name break them.
+      std::fputs(Formatted(kCannotIndexBed, index.path).c_str(), stderr);
+      PrintFailure(Failure{kOutputTable[kind].close_stream, kOutputTable[kind].cannot_close});
+      return false;
+    }
+    if (i != kBedIndex && !SealOutputFile(&index, &index_to)) {
+      return CannotWrite(index, index_to.error, kOutputTable[kind]);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -50,8 +112,33 @@ void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
   for (int k = 0; k < kOutputKinds; ++k) {
     o->wanted[k] = kOutputTable[k].wanted(s);
     const std::string& given = s.output_paths[k];
-    o->files[k].path = given.empty() ? base + kOutputTable[k].suffix : given;
+    const std::string path =
+        given.empty() ? base + kOutputTable[k].suffix + (s.compress ? ".gz" : "") : given;
+    o->files[k].path = path;
+    o->files[k].compressed = s.compress || EndsWith(path, ".gz");
   }
+  o->level = s.compress_level;
+  // Standard output cannot be indexed; the index of blocks and a .tbi need BGZF.
+  const auto indexable = [o, &s](OutputKind k) {
+    return s.index && o->wanted[k] && !IsStandardOutput(o->files[k].path);
+  };
+  o->index_wanted[kFastaIndex] = indexable(kFastaOutput);
+  o->index_wanted[kBlockIndex] = indexable(kFastaOutput) && o->files[kFastaOutput].compressed;
+  o->index_wanted[kBedIndex] = indexable(kBedOutput) && o->files[kBedOutput].compressed;
+  for (int i = 0; i < kIndexKinds; ++i) {
+    o->index_files[i].path = o->files[kIndexTable[i].of].path + kIndexTable[i].suffix;
+  }
+}
+
+void IndexFastaRecord(RunOutputs* o, const std::string& header, int64_t letters, int width) {
+  const int64_t line = width > 0 ? width : letters;
+  const int64_t lines = line > 0 ? (letters + line - 1) / line : 0;
+  const uint64_t start = o->fasta_bytes + 1 + header.size() + 1;
+  o->fasta_bytes = start + static_cast<uint64_t>(letters + lines);
+  if (!o->index_wanted[kFastaIndex]) return;
+  SinkPrintf(&o->fasta_index, "%s\t%lld\t%llu\t%lld\t%lld\n", BedName(header).c_str(),
+             static_cast<long long>(letters), static_cast<unsigned long long>(start),
+             static_cast<long long>(line), static_cast<long long>(line + 1));
 }
 
 bool AnyToStandardOutput(const RunOutputs& o) {
@@ -75,14 +162,38 @@ std::optional<Failure> RefuseOutputThatIsInput(const RunOutputs& o, int input_fd
   return std::nullopt;
 }
 
-std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines) {
+std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines, int threads) {
   for (int k = 0; k < kOutputKinds; ++k) {
-    const std::string path = o->files[k].path;
-    if (o->wanted[k] && !PrepareOutputFile(path, &o->files[k])) return CannotOpen(*o, k);
+    const OutputFile chosen = o->files[k];
+    if (o->wanted[k] && !PrepareOutputFile(chosen.path, &o->files[k])) return CannotOpen(*o, k);
+    o->files[k].compressed = chosen.compressed;
   }
+  for (int i = 0; i < kIndexKinds; ++i) {
+    const OutputKind of = kIndexTable[i].of;
+    const std::string path = o->index_files[i].path;  // a copy: preparing starts anew
+    if (o->index_wanted[i] && !PrepareOutputFile(path, &o->index_files[i])) {
+      o->files[of].error = o->index_files[i].error;
+      return CannotOpen(*o, of);
+    }
+  }
+  bool compressed = false;
+  for (int k = 0; k < kOutputKinds; ++k)
+    compressed = compressed || (o->wanted[k] && o->files[k].compressed);
+  if (compressed) o->compression = StartCompressionThreads(threads);
   for (int k = 0; k < kOutputKinds; ++k) {
-    if (o->wanted[k] && !OpenOutputFile(&o->files[k], &o->destinations[k])) {
+    if (!o->wanted[k]) continue;
+    if (!OpenOutputFile(&o->files[k], &o->destinations[k])) return CannotOpen(*o, k);
+    if (o->files[k].compressed &&
+        !StartCompressing(&o->destinations[k], o->level, o->compression,
+                          k == kFastaOutput && o->index_wanted[kBlockIndex])) {
+      o->files[k].error = o->destinations[k].error;
       return CannotOpen(*o, k);
+    }
+  }
+  for (int i = 0; i < kIndexKinds; ++i) {
+    if (o->index_wanted[i] && !OpenOutputFile(&o->index_files[i], &o->index_destinations[i])) {
+      o->files[kIndexTable[i].of].error = o->index_files[i].error;
+      return CannotOpen(*o, kIndexTable[i].of);
     }
   }
   for (int k = 0; k < kOutputKinds; ++k) {
@@ -113,9 +224,18 @@ bool SealAllButReport(RunOutputs* o) {
 bool SealReport(RunOutputs* o) { return Seal(o, kReportOutput); }
 
 void CommitOutputs(RunOutputs* o) {
+  StopCompressionThreads(o->compression);
+  o->compression = nullptr;
   const auto commit = [o](int k) {
     if (o->wanted[k] && !CommitOutputFile(&o->files[k], &o->destinations[k])) {
       Fail(CannotOpen(*o, k));
+    }
+    for (int i = 0; i < kIndexKinds; ++i) {
+      if (!o->index_wanted[i] || kIndexTable[i].of != k) continue;
+      if (!CommitOutputFile(&o->index_files[i], &o->index_destinations[i])) {
+        o->files[k].error = o->index_files[i].error;
+        Fail(CannotOpen(*o, k));
+      }
     }
   };
   for (int k = 0; k < kOutputKinds; ++k) {
@@ -125,7 +245,15 @@ void CommitOutputs(RunOutputs* o) {
 }
 
 void DiscardOutputs(RunOutputs* o) {
-  for (int k = 0; k < kOutputKinds; ++k) DiscardOutputFile(&o->files[k], &o->destinations[k]);
+  for (int k = 0; k < kOutputKinds; ++k) {
+    FinishCompressing(&o->destinations[k], -1);
+    DiscardOutputFile(&o->files[k], &o->destinations[k]);
+  }
+  for (int i = 0; i < kIndexKinds; ++i) {
+    DiscardOutputFile(&o->index_files[i], &o->index_destinations[i]);
+  }
+  StopCompressionThreads(o->compression);
+  o->compression = nullptr;
 }
 
 }  // namespace kestra

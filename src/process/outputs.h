@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command_line/settings.h"
+#include "output/compressed.h"
 #include "process/output_file.h"
 #include "report/report.h"
 
@@ -25,14 +26,26 @@ struct OutputRow {
 // the run is complete.
 extern const OutputRow kOutputTable[kOutputKinds];
 
+// The indexes the field's readers use, with --index: the masked FASTA's (.fai, and with BGZF
+// the index of its blocks, .gzi), and the BGZF BED's (.tbi).
+enum IndexKind : int { kFastaIndex, kBlockIndex, kBedIndex, kIndexKinds };
+
 struct RunOutputs {
   bool wanted[kOutputKinds] = {};
   OutputFile files[kOutputKinds];
   FileDestination destinations[kOutputKinds];
+  int level = -1;  // of BGZF compression; -1: the default
+  bool index_wanted[kIndexKinds] = {};
+  OutputFile index_files[kIndexKinds];
+  FileDestination index_destinations[kIndexKinds];
+  TextSink fasta_index;      // the lines of the .fai, as records are written
+  uint64_t fasta_bytes = 0;  // of the masked FASTA so far, uncompressed
+  hts_tpool* compression = nullptr;
 };
 
 // Which outputs the settings ask for, and each one's path: the one given, else the base name
-// and the suffix.
+// and the suffix (and ".gz" with --compress); a path that ends in ".gz" is written as BGZF.
+// And which indexes.
 void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o);
 // Whether an output goes to standard output ("-").
 bool AnyToStandardOutput(const RunOutputs& o);
@@ -43,7 +56,10 @@ std::optional<Failure> RefuseOutputThatIsInput(const RunOutputs& o, int input_fd
 // Checks every output, then opens them all and writes their first lines (but for a part of
 // an input after the first: the parts of a whole, one after another, hold them once); the
 // failure of a file that cannot be made, whose reason has been said.
-std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines);
+std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines, int threads);
+// With the .fai wanted: the line of the masked FASTA's next record, whose header and count
+// of letters are given, the records coming in the order they are written.
+void IndexFastaRecord(RunOutputs* o, const std::string& header, int64_t letters, int width);
 // The sinks of an entry's outputs: those of `sinks` whose file is wanted.
 EntrySinks SinksFor(const RunOutputs& o, TextSink sinks[kOutputKinds]);
 // Whether every byte written reached the outputs wanted, but the report, in the table's

@@ -29,11 +29,15 @@ struct EntryNotes {
   std::string bed_name;  // the first field of its BED lines
   std::string out;       // its line on standard output
   std::optional<Failure> failure;
+  std::string header;  // for the masked FASTA's index, with its count of letters
+  int64_t letters = 0;
 };
 
 // What the entries say on the standard streams, in input order, as their jobs are written.
 struct Notices {
   Console* console = nullptr;
+  RunOutputs* outputs = nullptr;  // the masked FASTA's index is written as entries are told
+  int line_width = 0;
   bool bed = false;
   std::size_t entries = 0;                                 // entries told so far
   std::unordered_map<std::string, std::size_t> bed_names;  // name -> first entry with it
@@ -71,6 +75,7 @@ void Tell(Notices* n, const EntryNotes& e) {
   }
   if (!err.empty()) ConsoleErr(n->console, err);
   ConsoleOut(n->console, e.out);
+  IndexFastaRecord(n->outputs, e.header, e.letters, n->line_width);
 }
 
 // A job in its slot: what its read gave, and what its analysis made of it until its write.
@@ -168,6 +173,10 @@ void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, Fa
   n.bed_name = BedName(entry->header);
   n.out = EntryLine(s, *entry, n.bed_name, a, written);
   n.failure = a.failure;
+  if (run->request->outputs->index_wanted[kFastaIndex]) {
+    n.header = entry->header;
+    n.letters = static_cast<int64_t>(entry->letters.size());
+  }
   slot->notes.push_back(std::move(n));
   // Once the job's turn has come, each entry is told as soon as it is written.
   if (!slot->streaming && HasTurn(run->pipeline, job)) Stream(run, slot);
@@ -339,7 +348,7 @@ int RunAllEntries(const RunRequest& r) {
   if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
   // The parts of an input, one after another, give the whole: only the first has the tables'
   // lines of columns.
-  if (auto failure = OpenOutputs(r.outputs, s.shard_index <= 1)) Fail(*failure);
+  if (auto failure = OpenOutputs(r.outputs, s.shard_index <= 1, s.threads)) Fail(*failure);
   if (s.shard_count > 0) {
     if (auto failure = RefusePartOf(r.input)) Fail(*failure);
   }
@@ -352,6 +361,8 @@ int RunAllEntries(const RunRequest& r) {
   run->settings = &s;
   run->notices.console = &console;
   run->notices.bed = s.bed;
+  run->notices.outputs = r.outputs;
+  run->notices.line_width = s.line_width;
   OpenInput(run.get());
   run->pipeline = StartPipeline(s.threads);
   EntryStorage storage;

@@ -54,7 +54,7 @@ void WriteFirstEntry(const RunRequest& r, const EntryContext& c, FirstEntry* job
   if (job->more && !StatusQuiet()) std::fputs(kOnlyFirstEntry, stderr);
   const char* line = s.estimate_linkage ? kEstimatedLinkageDistance : kLinkageDistance;
   PrintStatus(Formatted(line, std::to_string(a.linkage)));
-  job->failure = OpenOutputs(r.outputs, true);
+  job->failure = OpenOutputs(r.outputs, true, s.threads);
   if (job->failure) return;
   for (int k = 0; k < kOutputKinds; ++k) job->sinks[k].to = &r.outputs->destinations[k];
   if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
@@ -64,6 +64,7 @@ void WriteFirstEntry(const RunRequest& r, const EntryContext& c, FirstEntry* job
       c, 0, [](int k) { PrintStatus(Formatted(kRandomProgress, std::to_string(k))); },
       &job->scratch, &a);
   job->written = WriteEntry(c, 0, job->entry, a, &job->scratch, SinksFor(*r.outputs, job->sinks));
+  IndexFastaRecord(r.outputs, job->entry.header, a.length, s.line_width);
   for (TextSink& sink : job->sinks) SinkFlush(&sink);
 }
 
