@@ -150,7 +150,7 @@ await() {
 check() {
   local route=$1 sample suffix
   for sample in "${samples[@]}"; do
-    for suffix in seg fas bed entries.tsv png; do
+    for suffix in seg fas bed summary.tsv png; do
       cmp "$tmp/local/results/$sample.$suffix" "$tmp/$route/results/$sample.$suffix" ||
         problem "$route: $sample.$suffix differs from the local run's"
     done
