@@ -116,6 +116,19 @@ for run in "outdir=whole" "outdir=sharded shards=3"; do
   fi
 done
 
+# Switches that would move an output away from where the workflow looks for it, or set what
+# the config sets, are refused before any job runs.
+for refused in "--summary-out|--bed --summary-out=elsewhere.tsv" \
+    "--fasta-out|-L --fasta-out x.fa" "--shard|--shard 1/2"; do
+  switches=${refused#*|}
+  if workflow outdir=refused "switches=$switches" --dry-run >refused.log 2>&1 ||
+      ! grep -qe "switches: leave out ${refused%%|*};" refused.log; then
+    cat refused.log
+    echo "switches '$switches' were not refused"
+    failed=1
+  fi
+done
+
 # One sample fails, in one run or in parts; the others are still written in full.
 printf 'sample\tpath\ngaps\tgaps.fa\ncontigs\tcontigs.fa\n' >failing.tsv
 for shards in 1 3; do
