@@ -2,9 +2,9 @@
 # The workflow against direct KESTRA runs: three genomes (one gzip'd) through the workflow
 # give the bytes of `kestra --all-entries --summary`, the same again when each genome is
 # analysed in three parts, and a dry rerun finds nothing left to do. The totals of all
-# samples (summary.tsv) are those of KESTRA's summary files, masked positions counted without
-# a masked copy too. A sample with no entry to analyse fails alone: with --keep-going the
-# other samples' outputs are all written.
+# samples (summary.tsv, and kestra_mqc.tsv read as MultiQC reads it) are those of KESTRA's
+# summary files, masked positions counted without a masked copy too. A sample with no entry
+# to analyse fails alone: with --keep-going the other samples' outputs are all written.
 # Usage: test_workflow.sh KESTRA [SNAKEMAKE]
 set -euo pipefail
 
@@ -102,8 +102,10 @@ if [ -e unmasked/contigs.fas ]; then
   failed=1
 fi
 same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
+python3 "$root/tests/workflow/check_mqc.py" whole/kestra_mqc.tsv samples.tsv direct || failed=1
 for run in sharded unmasked; do
   same whole/summary.tsv "$run/summary.tsv"
+  same whole/kestra_mqc.tsv "$run/kestra_mqc.tsv"
 done
 
 for run in "outdir=whole" "outdir=sharded shards=3"; do
@@ -144,10 +146,12 @@ for shards in 1 3; do
       failed=1
     fi
   done
-  if [ -e "failing$shards/summary.tsv" ]; then
-    echo "failing$shards/summary.tsv was written although a sample failed"
-    failed=1
-  fi
+  for table in summary.tsv kestra_mqc.tsv; do
+    if [ -e "failing$shards/$table" ]; then
+      echo "failing$shards/$table was written although a sample failed"
+      failed=1
+    fi
+  done
 done
 
 # The README's first run, as it stands there, in a copy of the checkout after `make run`
@@ -167,7 +171,8 @@ if /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
     echo "the README's first workflow run failed"
     failed=1
   fi
-  for file in lambda.seg lambda.fas lambda.bed lambda.png lambda.summary.tsv summary.tsv; do
+  for file in lambda.seg lambda.fas lambda.bed lambda.png lambda.summary.tsv summary.tsv \
+      kestra_mqc.tsv; do
     [ -s "$checkout/results/$file" ] || { echo "no results/$file"; failed=1; }
   done
   same "whole/lambda.seg" "$checkout/results/lambda.seg"

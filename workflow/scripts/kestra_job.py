@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The steps of the KESTRA workflow that are more than one command: a KESTRA run that also
-writes its summary of entries, the joining of a sample's parts, and the summary table
-over all samples.
+writes its summary of entries, the joining of a sample's parts, and the tables over all
+samples (summary.tsv, and kestra_mqc.tsv for MultiQC).
 
 Only the standard library is used, so any Python 3 on a cluster node will do."""
 
@@ -14,6 +14,30 @@ import sys
 SUMMARY = ".summary.tsv"
 # The columns of that file read here; any others are left alone.
 NEEDED = ("letters", "segments", "masked", "status")
+
+# The table for MultiQC: its columns after the sample's name, and how MultiQC should show
+# them. MultiQC reads the leading '#' lines of a *_mqc.tsv file as YAML.
+MQC_COLUMNS = (
+    ("entries_analysed", "Entries analysed", "entries KESTRA analysed", "{:,.0f}", ""),
+    ("entries_skipped", "Entries skipped",
+     "entries with no nucleotide to analyse", "{:,.0f}", ""),
+    ("letters", "Letters", "letters of all entries", "{:,.0f}", ""),
+    ("segments", "Segments", "segments found in the entries analysed", "{:,.0f}", ""),
+    ("masked", "Masked", "positions in the masked segments", "{:,.0f}", ""),
+    ("masked_percent", "Masked %", "masked positions per 100 letters of all entries",
+     "{:,.2f}", "%"),
+)
+MQC_HEADER = (
+    "# id: 'kestra'\n"
+    "# section_name: 'KESTRA'\n"
+    "# description: 'Compositionally biased segments found by KESTRA in each sample,"
+    " over all its entries.'\n"
+    "# plot_type: 'table'\n"
+    "# pconfig:\n"
+    "#   id: 'kestra_table'\n"
+    "#   title: 'KESTRA: biased segments'\n"
+    "# headers:\n"
+)
 
 
 def fail(message):
@@ -96,6 +120,18 @@ def totals(path):
             str(masked), share]
 
 
+def mqc_table(rows):
+    text = [MQC_HEADER]
+    for key, title, description, shown, suffix in MQC_COLUMNS:
+        text.append(f"#   {key}:\n#     title: '{title}'\n#     description: '{description}'\n"
+                    f"#     format: '{shown}'\n#     min: 0\n")
+        if suffix:
+            text.append(f"#     suffix: '{suffix}'\n")
+    text.append("\t".join(["Sample", *(column[0] for column in MQC_COLUMNS)]) + "\n")
+    text += ["\t".join(row) + "\n" for row in rows]
+    return "".join(text)
+
+
 def write(path, text):
     with open(path, "w", encoding="utf-8") as out:
         out.write(text)
@@ -107,6 +143,7 @@ def command_summary(args):
     rows = [[sample, *totals(path)] for sample, path in zip(args.samples, args.summaries)]
     write(args.out, "sample\tanalysed\tskipped\tletters\tsegments\tmasked\tmasked_percent\n"
           + "".join("\t".join(row) + "\n" for row in rows))
+    write(args.mqc, mqc_table(rows))
 
 
 def main():
@@ -127,6 +164,7 @@ def main():
 
     summary = steps.add_parser("summary", help="one line of totals per sample")
     summary.add_argument("--out", required=True)
+    summary.add_argument("--mqc", required=True)
     summary.add_argument("--samples", nargs="+", required=True)
     summary.add_argument("--summaries", nargs="+", required=True)
 
