@@ -121,7 +121,7 @@ done
 # Switches that would move an output away from where the workflow looks for it, or set what
 # the config sets, are refused before any job runs.
 for refused in "--summary-out|--bed --summary-out=elsewhere.tsv" \
-    "--fasta-out|-L --fasta-out x.fa" "--shard|--shard 1/2"; do
+    "--fasta-out|-L --fasta-out x.fa" "--shard|--shard 1/2" "--compress|-L --compress"; do
   switches=${refused#*|}
   if workflow outdir=refused "switches=$switches" --dry-run >refused.log 2>&1 ||
       ! grep -qe "switches: leave out ${refused%%|*};" refused.log; then
