@@ -150,13 +150,15 @@ await() {
 check() {
   local route=$1 sample suffix
   for sample in "${samples[@]}"; do
-    for suffix in seg fas bed entries.tsv png; do
+    for suffix in seg fas bed summary.tsv png; do
       cmp "$tmp/local/results/$sample.$suffix" "$tmp/$route/results/$sample.$suffix" ||
         problem "$route: $sample.$suffix differs from the local run's"
     done
   done
-  cmp "$tmp/local/results/summary.tsv" "$tmp/$route/results/summary.tsv" ||
-    problem "$route: summary.tsv differs from the local run's"
+  for table in summary.tsv kestra_mqc.tsv; do
+    cmp "$tmp/local/results/$table" "$tmp/$route/results/$table" ||
+      problem "$route: $table differs from the local run's"
+  done
   if [ "$route" != local-shards ] &&
     { [ ! -s "$tmp/runs.$route" ] || grep -qx local "$tmp/runs.$route"; }; then
     problem "$route: KESTRA ran outside the cluster: $(sort "$tmp/runs.$route" | uniq -c |

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The steps of the KESTRA workflow that are more than one command: a KESTRA run whose
-per-entry lines are kept, the joining of a sample's parts, and the summary table.
+"""The steps of the KESTRA workflow that are more than one command: a KESTRA run that also
+writes its summary of entries, the joining of a sample's parts, and the tables over all
+samples (summary.tsv, and kestra_mqc.tsv for MultiQC).
 
 Only the standard library is used, so any Python 3 on a cluster node will do."""
 
@@ -9,40 +10,75 @@ import os
 import subprocess
 import sys
 
-VERDICTS = (b"analysed", b"skipped")
+# KESTRA writes its summary of entries under the base name with this suffix (--summary).
+SUMMARY = ".summary.tsv"
+# The columns of that file read here; any others are left alone.
+NEEDED = ("letters", "segments", "masked", "status")
+
+# The table for MultiQC: its columns after the sample's name, and how MultiQC should show
+# them. MultiQC reads the leading '#' lines of a *_mqc.tsv file as YAML.
+MQC_COLUMNS = (
+    ("entries_analysed", "Entries analysed", "entries KESTRA analysed", "{:,.0f}", ""),
+    ("entries_skipped", "Entries skipped",
+     "entries with no nucleotide to analyse", "{:,.0f}", ""),
+    ("letters", "Letters", "letters of all entries", "{:,.0f}", ""),
+    ("segments", "Segments", "segments found in the entries analysed", "{:,.0f}", ""),
+    ("masked", "Masked", "positions in the masked segments", "{:,.0f}", ""),
+    ("masked_percent", "Masked %", "masked positions per 100 letters of all entries",
+     "{:,.2f}", "%"),
+)
+MQC_HEADER = (
+    "# id: 'kestra'\n"
+    "# section_name: 'KESTRA'\n"
+    "# description: 'Compositionally biased segments found by KESTRA in each sample,"
+    " over all its entries.'\n"
+    "# plot_type: 'table'\n"
+    "# pconfig:\n"
+    "#   id: 'kestra_table'\n"
+    "#   title: 'KESTRA: biased segments'\n"
+    "# headers:\n"
+)
 
 
 def fail(message):
     sys.exit(f"kestra_job: {message}")
 
 
-def entry_line(line):
-    """Whether a line of KESTRA's standard output is an entry's: name, length, linkage,
-    segments, masked positions and a verdict, tab-separated. The other lines (a random
-    seed, the elapsed time, an error) describe the run instead."""
-    fields = line.rstrip(b"\n").split(b"\t")
-    return len(fields) == 6 and fields[5] in VERDICTS
-
-
 def command_run(args):
-    """Runs KESTRA with its standard output read as it comes (an input of many entries has a
-    line for each, too many to hold): entry lines to --entries, the others to the log, bytes
-as they are."""
+    """Runs KESTRA with its summary of entries written beside its other outputs; its standard
+    output (the status lines) and standard error both go to the log."""
     command = [args.kestra, args.input, args.base, *args.switches,
-               "--all-entries", "--threads", str(args.threads)]
+               "--all-entries", "--summary", "--threads", str(args.threads)]
     sys.stderr.flush()
     try:
-        with open(args.entries, "wb") as entries, \
-                subprocess.Popen(command, stdout=subprocess.PIPE) as kestra:
-            for line in kestra.stdout:
-                if entry_line(line):
-                    entries.write(line if line.endswith(b"\n") else line + b"\n")
-                else:
-                    sys.stderr.buffer.write(line)
+        status = subprocess.run(command, stdout=sys.stderr).returncode
     except OSError as e:
         fail(f"cannot run {args.kestra}: {e}")
-    if kestra.returncode != 0:
-        fail(f"kestra failed on {args.input} (exit status {kestra.returncode})")
+    if status != 0:
+        fail(f"kestra failed on {args.input} (exit status {status})")
+
+
+def read_summary(path):
+    """The entries of a KESTRA summary file as dictionaries of the needed columns. The first
+    line names the columns; every line after it is an entry, even one whose name starts
+    with '#'."""
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:  # names are not read
+            header = f.readline().rstrip("\n")
+            if not header.startswith("#"):
+                fail(f"{path}: the first line is not a line of column names")
+            names = header[1:].split("\t")
+            missing = [name for name in NEEDED if name not in names]
+            if missing:
+                fail(f"{path}: no column {', '.join(missing)}")
+            where = [names.index(name) for name in NEEDED]
+            for number, line in enumerate(f, 2):
+                fields = line.rstrip("\n").split("\t")
+                if len(fields) != len(names):
+                    fail(f"{path}:{number}: {len(fields)} fields, not {len(names)}")
+                yield dict(zip(NEEDED, (fields[i] for i in where)))
+    except OSError as e:
+        fail(f"cannot read {e.filename}: {e.strerror}")
 
 
 def concatenate(paths, target):
@@ -54,72 +90,83 @@ def concatenate(paths, target):
 
 
 def command_join(args):
+    if SUMMARY not in args.suffixes:
+        fail(f"join: the parts' {SUMMARY} files are needed")
     for suffix in args.suffixes:
         concatenate([base + suffix for base in args.parts], args.base + suffix)
-    concatenate([base + ".entries" for base in args.parts], args.entries)
-    with open(args.entries, "rb") as f:
-        analysed = any(line.endswith(b"\tanalysed\n") for line in f)
-    if not analysed:
+    if not any(entry["status"] == "analysed" for entry in read_summary(args.base + SUMMARY)):
         # One run over the whole input would have failed here; so does the joined one.
         for suffix in args.suffixes:
             os.remove(args.base + suffix)
-        os.remove(args.entries)
         fail(f"no entry of {args.base} could be analysed")
 
 
+def totals(path):
+    """A sample's totals from its summary file: entries analysed and skipped, letters of all
+    entries, segments and masked positions of those analysed, and the masked share of all
+    letters in percent (two decimals)."""
+    counts = {"analysed": 0, "skipped": 0}
+    letters = segments = masked = 0
+    for entry in read_summary(path):
+        if entry["status"] not in counts:
+            fail(f"{path}: an entry's status is '{entry['status']}'")
+        counts[entry["status"]] += 1
+        letters += int(entry["letters"])
+        if entry["status"] == "analysed":
+            segments += int(entry["segments"])
+            masked += int(entry["masked"])
+    share = f"{100 * masked / letters:.2f}" if letters else "0.00"
+    return [str(counts["analysed"]), str(counts["skipped"]), str(letters), str(segments),
+            str(masked), share]
+
+
+def mqc_table(rows):
+    text = [MQC_HEADER]
+    for key, title, description, shown, suffix in MQC_COLUMNS:
+        text.append(f"#   {key}:\n#     title: '{title}'\n#     description: '{description}'\n"
+                    f"#     format: '{shown}'\n#     min: 0\n")
+        if suffix:
+            text.append(f"#     suffix: '{suffix}'\n")
+    text.append("\t".join(["Sample", *(column[0] for column in MQC_COLUMNS)]) + "\n")
+    text += ["\t".join(row) + "\n" for row in rows]
+    return "".join(text)
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8") as out:
+        out.write(text)
+
+
 def command_summary(args):
-    if len(args.samples) != len(args.entries):
-        fail("summary: as many samples as entry files are needed")
-    rows = ["sample\tanalysed\tskipped\tletters\tsegments\tmasked\tmasked_percent\n"]
-    for sample, path in zip(args.samples, args.entries):
-        counts = {"analysed": 0, "skipped": 0}
-        letters = segments = masked = 0
-        masking = True
-        with open(path, errors="replace") as f:  # names are not read
-            for line in f:
-                name, length, _, found, hidden, verdict = line.rstrip("\n").split("\t")
-                counts[verdict] += 1
-                letters += int(length)
-                if verdict == "analysed":
-                    segments += int(found)
-                    # "-" when the run wrote no masked FASTA, so nothing was counted.
-                    if hidden == "-":
-                        masking = False
-                    else:
-                        masked += int(hidden)
-        if masking:
-            share = f"{100 * masked / letters:.2f}" if letters else "0.00"
-            hidden_text = str(masked)
-        else:
-            share = hidden_text = "-"
-        rows.append(f"{sample}\t{counts['analysed']}\t{counts['skipped']}\t{letters}\t"
-                    f"{segments}\t{hidden_text}\t{share}\n")
-    with open(args.out, "w") as out:
-        out.writelines(rows)
+    if len(args.samples) != len(args.summaries):
+        fail("summary: as many samples as summary files are needed")
+    rows = [[sample, *totals(path)] for sample, path in zip(args.samples, args.summaries)]
+    write(args.out, "sample\tanalysed\tskipped\tletters\tsegments\tmasked\tmasked_percent\n"
+          + "".join("\t".join(row) + "\n" for row in rows))
+    write(args.mqc, mqc_table(rows))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     steps = parser.add_subparsers(dest="step", required=True)
 
-    run = steps.add_parser("run", help="one KESTRA run; per-entry lines to --entries")
+    run = steps.add_parser("run", help=f"one KESTRA run, with its <base>{SUMMARY}")
     run.add_argument("--kestra", required=True)
     run.add_argument("--input", required=True)
     run.add_argument("--base", required=True)
-    run.add_argument("--entries", required=True)
     run.add_argument("--threads", type=int, default=1)
     run.add_argument("switches", nargs=argparse.REMAINDER)
 
     join = steps.add_parser("join", help="concatenate the parts' outputs in the order given")
     join.add_argument("--base", required=True)
-    join.add_argument("--entries", required=True)
-    join.add_argument("--suffixes", nargs="*", default=[])
-    join.add_argument("--parts", nargs="*", default=[])
+    join.add_argument("--suffixes", nargs="+", required=True)
+    join.add_argument("--parts", nargs="+", required=True)
 
     summary = steps.add_parser("summary", help="one line of totals per sample")
     summary.add_argument("--out", required=True)
+    summary.add_argument("--mqc", required=True)
     summary.add_argument("--samples", nargs="+", required=True)
-    summary.add_argument("--entries", nargs="+", required=True)
+    summary.add_argument("--summaries", nargs="+", required=True)
 
     args = parser.parse_args()
     if args.step == "run":
