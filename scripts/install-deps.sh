@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
-#   build   the compiler, cmake and zlib's headers (enough for `make run`)
-#   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip,
-#           for the README's pipelines), groff (for the manual page), Python's matplotlib,
-#           numpy and pytest (for kestra-plot), snakemake
-#           (for the workflow); and the real genomes the tests read, Debian's
-#           ragout-examples unpacked under bench/data/x
+#   build   the compiler, cmake, pkg-config and the headers of zlib and htslib (enough for
+#           `make run`)
+#   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip and
+#           tabix, for the README's pipelines and the indexed outputs), samtools (faidx of
+#           the indexed outputs), groff (for the manual page), Python's matplotlib, numpy and
+#           pytest (for kestra-plot), snakemake (for the workflow); and the real
+#           genomes the tests read, Debian's ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark and gawk (the bench script sorts with asort)
@@ -18,8 +19,8 @@ set -euo pipefail
 purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
-  test) packages=(libgtest-dev faketime util-linux bedtools tabix groff-base python3-matplotlib
-                  python3-numpy python3-pytest snakemake) ;;
+  test) packages=(libgtest-dev faketime util-linux bedtools tabix samtools groff-base
+                  python3-matplotlib python3-numpy python3-pytest snakemake) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
@@ -33,11 +34,12 @@ esac
 # The build tools count as present when they work, however they were installed.
 build_tools_work() {
   command -v make >/dev/null && command -v cmake >/dev/null && command -v c++ >/dev/null &&
-    printf '#include <zlib.h>\n' | c++ -E -x c++ - >/dev/null 2>&1
+    command -v pkg-config >/dev/null && pkg-config --exists htslib &&
+    printf '#include <zlib.h>\n#include <htslib/bgzf.h>\n' | c++ -E -x c++ - >/dev/null 2>&1
 }
 
 missing=()
-build_tools_work || missing+=(g++ cmake make zlib1g-dev)
+build_tools_work || missing+=(g++ cmake make pkg-config zlib1g-dev libhts-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
