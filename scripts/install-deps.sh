@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
-#   build   the compiler, cmake and zlib's headers (enough for `make run`)
+#   build   the compiler, cmake and the headers of zlib, libbz2, liblzma and libzstd (the
+#           decompressors of the input; enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, groff (for the
 #           manual page), Python's matplotlib, numpy and pytest (for kestra-plot), snakemake
-#           (for the workflow); and the real genomes the tests read, Debian's
-#           ragout-examples unpacked under bench/data/x
+#           (for the workflow), the bzip2, xz and zstd tools (for compressed test inputs);
+#           and the real genomes the tests read, Debian's ragout-examples unpacked under
+#           bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark and gawk (the bench script sorts with asort)
@@ -18,7 +20,7 @@ purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
   test) packages=(libgtest-dev faketime util-linux bedtools groff-base python3-matplotlib
-                  python3-numpy python3-pytest snakemake) ;;
+                  python3-numpy python3-pytest snakemake gzip bzip2 xz-utils zstd) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
@@ -32,11 +34,12 @@ esac
 # The build tools count as present when they work, however they were installed.
 build_tools_work() {
   command -v make >/dev/null && command -v cmake >/dev/null && command -v c++ >/dev/null &&
-    printf '#include <zlib.h>\n' | c++ -E -x c++ - >/dev/null 2>&1
+    printf '#include <zlib.h>\n#include <bzlib.h>\n#include <lzma.h>\n#include <zstd.h>\n' |
+    c++ -E -x c++ - >/dev/null 2>&1
 }
 
 missing=()
-build_tools_work || missing+=(g++ cmake make zlib1g-dev)
+build_tools_work || missing+=(g++ cmake make zlib1g-dev libbz2-dev liblzma-dev libzstd-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
