@@ -230,6 +230,8 @@ FastaStatus FastqScannerFinish(FastqScanner* s, std::string* problem) {
   } else if (s->too_long || (s->keep && s->entry->letters.size() >= s->max_letters)) {
     status = FastaStatus::kTooLong;
   }
+  // The first record of a file is kept only when it can be analysed, as a FASTA entry is.
+  if (s->first_of_file && s->keep && status != FastaStatus::kOk) *s->entry = FastaEntry();
   delete s;
   return status;
 }

@@ -403,8 +403,9 @@ bool NextFastqRecord(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
 
 bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
   if (r->failure_told) return false;
-  // A range ends with the last entry that starts before its end; so does a part.
-  if (r->source == nullptr && r->offset - r->size + r->pos >= r->end) return false;
+  // A range ends with the last entry that starts before its end (one whose start could not
+  // be found fails at once); so does a part.
+  if (r->source == nullptr && !r->failed && r->offset - r->size + r->pos >= r->end) return false;
   bool more = false;
   if (r->format == TextFormat::kUnknown && !KnowFormat(r)) {
     if (r->failed) *status = FastaStatus::kReadError;
