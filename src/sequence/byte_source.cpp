@@ -64,6 +64,9 @@ long FailedFor(ByteSource* s, const char* text) {
   return Failed(s, reason);
 }
 
+// Input where none may be: past the end of the last stream, and not zero padding.
+long DataAfterTheEnd(ByteSource* s) { return FailedFor(s, kDataAfterTheEnd); }
+
 // The next block of input into s->in.
 long ReadBlock(ByteSource* s) {
   const long got = ReadSome(s->fd, s->block.data(), s->block.size());
@@ -115,7 +118,7 @@ long SkipPadding(ByteSource* s) {
   s->held = 0;
   for (;;) {
     if (std::any_of(p, p + n, [](char c) { return c != 0; })) {
-      return FailedFor(s, kDataAfterTheEnd);
+      return DataAfterTheEnd(s);
     }
     const long got = ReadBlock(s);
     if (got <= 0) return got;
@@ -130,7 +133,7 @@ long StartNextStream(ByteSource* s) {
   const auto first = static_cast<unsigned char>(*s->in);
   // No stream starts with a zero byte, so one here can only begin padding.
   if (first == 0) return SkipPadding(s) < 0 ? -1 : 0;
-  if (!CanStartStream(s->compression, first)) return FailedFor(s, kDataAfterTheEnd);
+  if (!CanStartStream(s->compression, first)) return DataAfterTheEnd(s);
   if (!RestartDecoder(s->decoder)) return Failed(s, std::strerror(ENOMEM));
   s->in_stream = true;
   return 1;

@@ -76,11 +76,16 @@ const char* RecordDone(FastqScanner* s, const char* p) {
 
 const char* SkipBlanks(const char* p, const char* end) { return std::find_if_not(p, end, IsBlank); }
 
+// Where a record must start, after blank bytes, something else than '@' stands.
+const char* NotARecordStart(FastqScanner* s, uint64_t record, const char* p) {
+  return Wrong(s, kNoRecordStart, record, p);
+}
+
 const char* ScanToRecord(FastqScanner* s, const char* p, const char* end) {
   p = SkipBlanks(p, end);
   if (p == end) return end;
   s->started = true;
-  if (*p != '@') return Wrong(s, kNoRecordStart, s->record, p);
+  if (*p != '@') return NotARecordStart(s, s->record, p);
   s->stage = Stage::kHeader;
   return p + 1;
 }
@@ -150,7 +155,7 @@ const char* ScanQualities(FastqScanner* s, const char* p, const char* end) {
 const char* ScanToNextRecord(FastqScanner* s, const char* p, const char* end) {
   p = SkipBlanks(p, end);
   if (p == end) return end;
-  if (*p != '@') return Wrong(s, kNoRecordStart, s->record + 1, p);
+  if (*p != '@') return NotARecordStart(s, s->record + 1, p);
   s->next_record = true;
   s->stage = Stage::kDone;
   return p;
