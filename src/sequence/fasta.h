@@ -9,9 +9,10 @@
 
 namespace kestra {
 
-// An entry: a FASTA entry, or a FASTQ record (its qualities are not kept).
+// An entry: a FASTA entry, or a FASTQ record (its qualities are not kept); its header is the
+// header line after '>' (or '@').
 struct FastaEntry {
-  std::string header;   // the header line after '>', line end removed, cut to 19999 characters
+  std::string header;   // the header line, line end removed, cut to 19999 characters
   std::string letters;  // the entry's letters and '-' characters, in the case of the file
 };
 

@@ -72,8 +72,8 @@ struct Packing {
 // Fast levels, since the reader reads every level alike; bzip2 in blocks of 100 kB of text,
 // so that a small input is more than one block.
 const Packing kPackings[] = {
-    {"plain", "cat"}, {"gzip", "gzip -1 -c"},    {"bzip2", "bzip2 -1 -c"},
-    {"xz", "xz -1 -c"},  {"zstd", "zstd -q -1 -c"},
+    {"plain", "cat"},   {"gzip", "gzip -1 -c"},    {"bzip2", "bzip2 -1 -c"},
+    {"xz", "xz -1 -c"}, {"zstd", "zstd -q -1 -c"},
 };
 
 // The text in one stream, and in two (cut inside an entry's letters), then zero padding.
