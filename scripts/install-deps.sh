@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
-#   build   the compiler, cmake, pkg-config and the headers of zlib and htslib (enough for
-#           `make run`)
+#   build   the compiler, cmake, pkg-config and the headers of zlib, libbz2, liblzma,
+#           libzstd (the decompressors of the input) and htslib (enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip and
 #           tabix, for the README's pipelines and the indexed outputs), samtools (faidx of
 #           the indexed outputs), groff (for the manual page), Python's matplotlib, numpy and
-#           pytest (for kestra-plot), snakemake (for the workflow); and the real
-#           genomes the tests read, Debian's ragout-examples unpacked under bench/data/x
+#           pytest (for kestra-plot), snakemake (for the workflow), the bzip2, xz and zstd
+#           tools (for compressed test inputs); and the real genomes the tests read, Debian's
+#           ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark and gawk (the bench script sorts with asort)
@@ -20,7 +21,8 @@ purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
   test) packages=(libgtest-dev faketime util-linux bedtools tabix samtools groff-base
-                  python3-matplotlib python3-numpy python3-pytest snakemake) ;;
+                  python3-matplotlib python3-numpy python3-pytest snakemake gzip bzip2 xz-utils
+                  zstd) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
@@ -35,11 +37,13 @@ esac
 build_tools_work() {
   command -v make >/dev/null && command -v cmake >/dev/null && command -v c++ >/dev/null &&
     command -v pkg-config >/dev/null && pkg-config --exists htslib &&
-    printf '#include <zlib.h>\n#include <htslib/bgzf.h>\n' | c++ -E -x c++ - >/dev/null 2>&1
+    printf '#include <zlib.h>\n#include <bzlib.h>\n#include <lzma.h>\n#include <zstd.h>\n#include <htslib/bgzf.h>\n' |
+    c++ -E -x c++ - >/dev/null 2>&1
 }
 
 missing=()
-build_tools_work || missing+=(g++ cmake make pkg-config zlib1g-dev libhts-dev)
+build_tools_work ||
+  missing+=(g++ cmake make pkg-config zlib1g-dev libbz2-dev liblzma-dev libzstd-dev libhts-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

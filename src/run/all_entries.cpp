@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -116,7 +118,19 @@ struct AllEntries {
   FastaReader* reader = nullptr;
   uint64_t reading_ns = 0;
   std::atomic<bool> read_error{false};
+  std::mutex problem_lock;
+  uint64_t problem_job = UINT64_MAX;  // the earliest job whose input could not be read
+  ReadProblem problem;                // and why
 };
+
+// An input that cannot be read ends the run; the earliest job's reason is told.
+void ReadFailed(AllEntries* run, uint64_t job, const ReadProblem& problem) {
+  std::lock_guard<std::mutex> hold(run->problem_lock);
+  run->read_error = true;
+  if (job >= run->problem_job) return;
+  run->problem_job = job;
+  run->problem = problem;
+}
 
 // Tells what the job's entries written so far say.
 void TellNotes(AllEntries* run, JobSlot* slot) {
@@ -188,25 +202,26 @@ void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, Fa
 // place of a job in flight that another thread could analyse. On one thread the job before
 // is analysed by then: the range begins past its entries. On several, a range begins where
 // an entry begins and ends where the first entry after the range's size begins.
-bool ReadRange(AllEntries* run, JobSlot* slot) {
+bool ReadRange(AllEntries* run, uint64_t job, JobSlot* slot) {
   const uint64_t size = run->request->limits.range;
   slot->from = std::max(run->next, run->entries_end.load());
   if (slot->from >= run->to) return false;
   slot->to = std::min(run->to, slot->from + size);
   if (PipelineThreads(run->pipeline) > 1) {
-    const int64_t start = slot->from == run->from
-                              ? NextEntryStart(run->request->input, run->from, run->to, &run->block)
-                              : static_cast<int64_t>(slot->from);
-    if (start < 0) {
-      run->read_error = start == -2;
-      return false;
-    }
+    ReadProblem problem;
+    const int64_t start =
+        slot->from == run->from
+            ? NextEntryStart(run->request->input, run->from, run->to, &run->block, &problem)
+            : static_cast<int64_t>(slot->from);
+    if (start == -2) ReadFailed(run, job, problem);
+    if (start < 0) return false;
     slot->from = static_cast<uint64_t>(start);
     const int64_t next =
         slot->from + size >= run->to
             ? -1
-            : NextEntryStart(run->request->input, slot->from + size, run->to, &run->block);
-    if (next == -2) run->read_error = true;
+            : NextEntryStart(run->request->input, slot->from + size, run->to, &run->block,
+                             &problem);
+    if (next == -2) ReadFailed(run, job, problem);
     slot->to = next >= 0 ? static_cast<uint64_t>(next) : run->to;
   }
   run->next = slot->to;
@@ -216,10 +231,10 @@ bool ReadRange(AllEntries* run, JobSlot* slot) {
 
 // The read step: a range of a plain file's bytes, or the entries of a stream up to a job's
 // size. An input that cannot be read ends the run's reading.
-bool ReadJob(AllEntries* run, JobSlot* slot) {
+bool ReadJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   if (run->read_error) return false;
   TimeSpent<uint64_t> reading(&run->reading_ns);
-  if (run->plain) return ReadRange(run, slot);
+  if (run->plain) return ReadRange(run, job, slot);
   const RunLimits& limits = run->request->limits;
   slot->count = 0;
   std::size_t letters = 0;
@@ -232,7 +247,7 @@ bool ReadJob(AllEntries* run, JobSlot* slot) {
     FastaStatus& status = slot->statuses[slot->count];
     if (!NextFastaEntry(run->reader, &entry, &status)) break;
     if (status == FastaStatus::kReadError) {
-      run->read_error = true;
+      ReadFailed(run, job, FastaReaderProblem(run->reader));
       return false;
     }
     letters += entry.letters.size();
@@ -261,7 +276,7 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   while (!run->read_error && NextFastaEntry(reader, entry, &status)) {
     // An input that cannot be read ends the run: what is left of the job is not analysed.
     if (status == FastaStatus::kReadError) {
-      run->read_error = true;
+      ReadFailed(run, job, FastaReaderProblem(reader));
       break;
     }
     DoEntry(run, job, slot, entry, status);
@@ -374,7 +389,9 @@ int RunAllEntries(const RunRequest& r) {
   StartConsole(&console, [&run] { return ProgressText(run.get()); });
   PipelineSteps steps;
   steps.slots = run->slots.size();
-  steps.read = [&run](uint64_t, std::size_t slot) { return ReadJob(run.get(), &run->slots[slot]); };
+  steps.read = [&run](uint64_t job, std::size_t slot) {
+    return ReadJob(run.get(), job, &run->slots[slot]);
+  };
   steps.analyse = [&run](uint64_t job, std::size_t slot) {
     AnalyseJob(run.get(), job, &run->slots[slot]);
   };
@@ -389,6 +406,7 @@ int RunAllEntries(const RunRequest& r) {
   // whole input fails without any entry, or without one that can be analysed, as the first
   // entry alone would.
   const bool whole = s.shard_count <= 1;
+  if (run->read_error) TellReadProblem(r, run->problem);
   if (run->read_error || (whole && run->notices.entries == 0)) {
     Fail({Stream::kStdoutLine, kErrorReadingFasta});
   }

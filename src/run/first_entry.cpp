@@ -28,8 +28,10 @@ struct FirstEntry {
 
 // Reads the entry; a BED reader needs it to have a name.
 bool ReadFirstEntry(const RunRequest& r, FirstEntry* job) {
-  job->status = ReadFastaFile(r.input, &job->entry, &job->more);
+  ReadProblem problem;
+  job->status = ReadFastaFile(r.input, &job->entry, &job->more, &problem);
   close(r.input);
+  if (job->status == FastaStatus::kReadError) TellReadProblem(r, problem);
   if (!ReadFailure(job->status) && r.settings->bed && BedName(job->entry.header).empty()) {
     std::fputs(Formatted(kNoBedName, "1").c_str(), stderr);
   }

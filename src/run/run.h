@@ -10,6 +10,7 @@
 #include "command_line/settings.h"
 #include "process/outputs.h"
 #include "run/limits.h"
+#include "sequence/fasta.h"
 
 namespace kestra {
 
@@ -17,11 +18,15 @@ struct RunRequest {
   const Settings* settings;
   std::optional<Failure> settings_failure;  // a switch that could not be read
   int input;                                // the input's file descriptor, read and closed
+  const char* input_path;                   // as given, for messages
   RunOutputs* outputs;                      // chosen, not yet opened
   int64_t seed;
   std::time_t start;  // when the run began, for the elapsed time
   RunLimits limits;
 };
+
+// Says on standard error why the input could not be read, when it is known.
+void TellReadProblem(const RunRequest& r, const ReadProblem& problem);
 
 int RunFirstEntry(const RunRequest& r);
 int RunAllEntries(const RunRequest& r);

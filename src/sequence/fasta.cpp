@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "output/pages.h"
+#include "sequence/letters.h"
 
 namespace kestra {
 
@@ -71,13 +72,6 @@ const char* FindByte(const char* p, const char* end, char byte) {
 void GrowCandidateLine(FastaScanner* s, std::size_t n) {
   s->line_len += n;
   if (s->candidate && s->line_len >= kFastaLineMax) s->counted = true;
-}
-
-// The header is printed as a C string, so it ends at its first NUL; a CR before the
-// newline of a CR LF file is not part of it.
-void TrimHeader(std::string* name) {
-  name->resize(std::strlen(name->c_str()));
-  if (!name->empty() && name->back() == '\r') name->pop_back();
 }
 
 const char* ScanToFirstHeader(FastaScanner* s, const char* p, const char* end) {
@@ -239,6 +233,18 @@ const char* ScanForCountedLine(FastaScanner* s, const char* p, const char* end) 
 }
 
 }  // namespace
+
+void TrimHeader(std::string* name) {
+  name->resize(std::strlen(name->c_str()));
+  if (!name->empty() && name->back() == '\r') name->pop_back();
+}
+
+void AppendKeptLetters(const char* p, const char* end, std::string* letters) {
+  const std::size_t old = letters->size();
+  letters->resize(old + static_cast<std::size_t>(end - p));
+  char* const out = &(*letters)[old];
+  letters->resize(old + static_cast<std::size_t>(CopyKept(&p, end, out, out + (end - p)) - out));
+}
 
 FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters, std::size_t size_hint) {
   *entry = FastaEntry();

@@ -1,4 +1,5 @@
-// FASTA input: the header text and the letters of the first entry of a file.
+// FASTA and FASTQ input: the header text and the letters of each entry of a file or a pipe,
+// plain or compressed (gzip, bzip2, xz, zstd).
 #pragma once
 
 #include <cstddef>
@@ -8,16 +9,17 @@
 
 namespace kestra {
 
-// The first entry of a FASTA file.
+// An entry: a FASTA entry, or a FASTQ record (its qualities are not kept); its header is the
+// header line after '>' (or '@').
 struct FastaEntry {
-  std::string header;   // the header line after '>', line end removed, cut to 19999 characters
+  std::string header;   // the header line, line end removed, cut to 19999 characters
   std::string letters;  // the entry's letters and '-' characters, in the case of the file
 };
 
 enum class FastaStatus {
   kOk,
   kNoEntry,    // no counted header line (an empty file included)
-  kReadError,  // the input could not be read
+  kReadError,  // the input could not be read (ReadProblem says why)
   kTooLong,    // the first entry holds 2^31 letters or more
 };
 
@@ -26,13 +28,25 @@ constexpr std::size_t kFastaLineMax = 19999;
 // Lengths are 32-bit signed counts: an entry of this many letters is too long.
 constexpr std::size_t kFastaMaxLetters = std::size_t{1} << 31;
 
+// Why an input could not be read, in a few words for a message: the system's reason, the
+// decompressor's ("corrupt gzip data", "truncated xz data", ...), or "FASTQ record N: ..."
+// with what is wrong with the N-th record (from 1).
+struct ReadProblem {
+  std::string reason;
+};
+
 // Reads the first entry from the open file descriptor `fd` (a file or a pipe, plain or
-// gzip-compressed) in large blocks. Reading stops once the first entry is complete and a
-// counted header line is known. A corrupt or truncated gzip stream is a read error; zero
-// bytes after its last member, up to the end of the input, are padding and ignored.
-// *more_entries, when given, tells whether a '>' after the first entry's letters begins
-// another one.
-FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries = nullptr);
+// compressed) in large blocks. Reading stops once the first entry is complete and a counted
+// header line is known. Compressed input is gzip, bzip2, xz or zstd, known by its first
+// bytes: streams one after another, and zero bytes after the last, up to the end of the
+// input, are padding and ignored; a corrupt or truncated stream, or anything else after the
+// last, is a read error. Text whose first byte that is not a space, tab, CR or LF is '@' is
+// FASTQ: its first record is the entry (a malformed one is a read error), and *more_entries
+// tells whether another record follows. For FASTA, *more_entries, when given, tells whether
+// a '>' after the first entry's letters begins another one. After a read error, *problem
+// (when given) says why; it is empty otherwise.
+FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries = nullptr,
+                          ReadProblem* problem = nullptr);
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp
@@ -47,11 +61,12 @@ FastaStatus FastaScannerFinish(FastaScanner* scanner);
 
 // Every entry of an input in turn, each read as if it stood alone in a file: it starts at a
 // '>', its header is the rest of that line, and its letters run to the next '>' (which
-// starts the next entry) or to the end. Only one entry is held at a time.
+// starts the next entry) or to the end. FASTQ records are read one after another, blank
+// lines between them allowed. Only one entry is held at a time.
 struct FastaReader;
 FastaReader* OpenFastaReader(int fd);
-// Whether fd is a regular file, not gzip, and its size: its entries can then be read a
-// range at a time, several ranges at once.
+// Whether fd is a regular file of plain FASTA (not compressed, not FASTQ), and its size: its
+// entries can then be read a range at a time, several ranges at once.
 bool IsPlainFile(int fd, uint64_t* size);
 // The entries of a plain file whose '>' lies in bytes [from, to), read by position (the
 // file's offset is left alone); the last may reach past `to`. An entry starts at the first
@@ -59,20 +74,25 @@ bool IsPlainFile(int fd, uint64_t* size);
 FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to);
 // The offset of the first entry of a plain file that starts at or after `from` and before
 // `to`, found by the reader's rule (the first '>' of a line); -1 for none, -2 for a read
-// error. `block` is scratch for the reading.
-int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block);
+// error (whose reason goes to *problem, when given). `block` is scratch for the reading.
+int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block,
+                       ReadProblem* problem = nullptr);
 // Where share i of `count` equal shares of `size` bytes starts: floor(size * i / count),
 // without overflow.
 uint64_t ShareStart(uint64_t size, int i, int count);
-// The I-th of N parts of the entries of a regular file, gzip-compressed or not, read from
-// the start (a plain file is better read by ranges). The parts split the compressed bytes
-// evenly: part I holds the entries that start at or after the bytes the first
-// (I - 1) / N of them inflate to, and before those the first I / N inflate to.
+// The I-th of N parts of the entries of a regular file, compressed or not, FASTA or FASTQ,
+// read from the start (plain FASTA is better read by ranges). The parts split the file's
+// bytes evenly: part I holds the entries (a FASTA entry's '>', a FASTQ record's '@') that
+// start at or after the text the first (I - 1) / N of them decompress to, and before the
+// text the first I / N decompress to.
 FastaReader* OpenFastaPart(int fd, int index, int count);
 // The next entry and its outcome: kOk, kNoEntry (a last header line without its newline),
 // kTooLong (its letters are kept all the same) or kReadError (the input could not be read
-// or decompressed; no entry follows). False once the input holds no more entries.
+// or decompressed, or a FASTQ record is malformed; no entry follows). False once the input
+// holds no more entries.
 bool NextFastaEntry(FastaReader* reader, FastaEntry* entry, FastaStatus* status);
+// Why the reader's input could not be read, after kReadError.
+ReadProblem FastaReaderProblem(const FastaReader* reader);
 // Raw input bytes read so far, and the size of a regular input file (0 when unknown); may be
 // asked from another thread while the reader reads.
 void FastaReaderProgress(const FastaReader* reader, std::size_t* done, std::size_t* total);

@@ -1,9 +1,8 @@
-// Input bytes for the FASTA reader: read in large blocks from a file or a pipe, and
-// decompressed on the fly when the input is gzip (one member or several, as bgzip writes,
-// maybe followed by zero bytes up to the end, as tape blocking leaves them).
+// The readers of the input's entries: the first alone, every entry of a stream, the entries
+// of a range of a plain file, or those of a part of a file read from its start. A stream's
+// text (decompressed) is FASTQ when its first byte that is not blank is '@', FASTA otherwise.
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,234 +10,100 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "output/blocks.h"
+#include "sequence/byte_source.h"
+#include "sequence/decoder.h"
 #include "sequence/fasta.h"
+#include "sequence/fastq.h"
 
 namespace kestra {
 
 namespace {
 
-// Reads up to n bytes, retrying after a signal; -1 on a read error.
-long ReadSome(int fd, char* buf, std::size_t n) {
-  for (;;) {
-    const ssize_t got = read(fd, buf, n);
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
+// Why a range of a plain file cannot be read when no system error says why.
+constexpr char kFileShrank[] = "file shrank while being read";
 
-}  // namespace
-
-// The input's bytes, decompressed when it is gzip, one block at a time.
-struct ByteSource {
-  int fd;
-  std::vector<char> block = std::vector<char>(kIoBlock);
-  std::size_t first = 0;  // bytes read ahead to recognise gzip, not handed out yet
-  bool gzip = false;
-  bool failed = false;
-  bool at_end = false;  // the file descriptor has reached its end
-  z_stream zs{};
-  bool in_member = true;
-  std::vector<char> out;
-  std::size_t regular_size = 0;  // bytes of a regular file, 0 when unknown
-  // Raw bytes read so far; a progress display on another thread may read it meanwhile.
-  std::atomic<std::size_t> bytes_read{0};
-  uint64_t produced = 0;  // inflated bytes handed out so far
-  // A part of a gzip file ends where the inflater has taken a given count of compressed
-  // bytes: at the bytes that those, and nothing after them, inflate to. Input past the next
-  // such count is held back until it is reached and its inflated offset known.
-  static constexpr int kBounds = 2;
-  uint64_t compressed_bound[kBounds] = {0, 0};
-  uint64_t inflated_bound[kBounds] = {0, 0};
-  int bound = kBounds;  // the first bound not yet reached; kBounds: none to look for
-  uint64_t held = 0;    // input bytes held back past it
+// The first entry of a stream, by whichever scanner its text needs: FASTA until a byte that
+// is not blank shows '@'. Blank bytes before it go to the FASTA scanner, for which they may
+// matter (a '>' counts only at the start of a line).
+struct FirstEntry {
+  FastaEntry* entry;
+  FastaScanner* fasta;
+  FastqScanner* fastq = nullptr;
+  bool known = false;  // a byte that is not blank has been seen
 };
 
-namespace {
-
-long ReadBlock(ByteSource* s) {
-  const long got = ReadSome(s->fd, s->block.data(), s->block.size());
-  if (got > 0) s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
-  return got;
-}
-
-// Padding after the last member: zero bytes, from the unread input up to the end of fd.
-// A later nonzero byte makes the whole tail garbage rather than padding.
-bool OnlyZerosFollow(ByteSource* s) {
-  const char* p = reinterpret_cast<const char*>(s->zs.next_in);
-  std::size_t n = s->zs.avail_in;
-  for (;;) {
-    if (std::any_of(p, p + n, [](char c) { return c != 0; })) return false;
-    const long got = ReadBlock(s);
-    if (got <= 0) return got == 0;
-    p = s->block.data();
-    n = static_cast<std::size_t>(got);
+bool FeedFirstEntry(FirstEntry* f, const char* data, std::size_t n) {
+  const char* from = data;
+  if (!f->known) {
+    from = std::find_if_not(data, data + n, IsBlank);
+    f->known = from < data + n;
+    if (f->known && *from == '@') {
+      FastaScannerFinish(f->fasta);
+      f->fasta = nullptr;
+      f->fastq = NewFastqScanner(f->entry, 1, true, true);
+    }
   }
-}
-
-// Compressed bytes taken by the inflater so far.
-uint64_t Consumed(const ByteSource* s) { return s->bytes_read - s->zs.avail_in - s->held; }
-
-// Holds back the input past the next bound.
-void HoldBackPastBound(ByteSource* s) {
-  if (s->bound == ByteSource::kBounds || s->held > 0) return;
-  const uint64_t taken = Consumed(s), bound = s->compressed_bound[s->bound];
-  if (taken + s->zs.avail_in > bound) {
-    s->held = taken + s->zs.avail_in - bound;
-    s->zs.avail_in = static_cast<uInt>(bound - taken);
+  if (f->fastq != nullptr) {
+    return FastqScannerFeed(f->fastq, from, n - static_cast<std::size_t>(from - data));
   }
+  return FastaScannerFeed(f->fasta, data, n);
 }
 
-bool AtBound(const ByteSource* s) {
-  return s->bound < ByteSource::kBounds && s->zs.avail_in == 0 &&
-         Consumed(s) == s->compressed_bound[s->bound];
-}
-
-// The bound is reached and nothing more inflates from the input before it.
-void PassBound(ByteSource* s) {
-  s->inflated_bound[s->bound++] = s->produced;
-  s->zs.avail_in = static_cast<uInt>(s->held);
-  s->held = 0;
-}
-
-// Bounds past the end of the input lie at its end.
-void PassBoundsAtEnd(ByteSource* s) {
-  while (s->bound < ByteSource::kBounds) s->inflated_bound[s->bound++] = s->produced;
-}
-
-// The next block of inflated bytes: members follow each other, and input that ends inside
-// one, or that is neither a member nor zero padding where one must start, is an error.
-long InflateSome(ByteSource* s, const char** data) {
-  z_stream* zs = &s->zs;
-  for (;;) {
-    if (zs->avail_in == 0 && s->held == 0 && !s->at_end) {
-      const long got = ReadBlock(s);
-      if (got < 0) return -1;
-      s->at_end = got == 0;
-      zs->next_in = reinterpret_cast<Bytef*>(s->block.data());
-      zs->avail_in = static_cast<uInt>(got);
-    }
-    HoldBackPastBound(s);
-    const bool at_bound = AtBound(s);
-    if (!s->in_member) {
-      if (at_bound) {
-        PassBound(s);
-        continue;
-      }
-      if (zs->avail_in == 0 && s->at_end) return PassBoundsAtEnd(s), 0;
-      // No member starts with a zero byte, so one here can only begin padding.
-      if (*zs->next_in == 0) return OnlyZerosFollow(s) ? (PassBoundsAtEnd(s), 0) : -1;
-      if (inflateReset(zs) != Z_OK) return -1;
-      s->in_member = true;
-    }
-    zs->next_out = reinterpret_cast<Bytef*>(s->out.data());
-    zs->avail_out = static_cast<uInt>(s->out.size());
-    const int status = inflate(zs, Z_NO_FLUSH);
-    const std::size_t produced = s->out.size() - zs->avail_out;
-    const bool more_input = zs->avail_in == 0 && (!s->at_end || s->held > 0);
-    if (status == Z_STREAM_END) {
-      s->in_member = false;
-    } else if (status != Z_OK && !(status == Z_BUF_ERROR && more_input)) {
-      return -1;
-    }
-    if (produced > 0) {
-      s->produced += produced;
-      *data = s->out.data();
-      return static_cast<long>(produced);
-    }
-    if (at_bound && s->in_member) PassBound(s);
+FastaStatus FinishFirstEntry(FirstEntry* f, bool* more_entries, std::string* problem) {
+  if (f->fastq != nullptr) {
+    if (more_entries != nullptr) *more_entries = FastqScannerMetNextRecord(f->fastq);
+    return FastqScannerFinish(f->fastq, problem);
   }
+  if (more_entries != nullptr) *more_entries = FastaScannerMetNextEntry(f->fasta);
+  return FastaScannerFinish(f->fasta);
 }
 
 }  // namespace
 
-ByteSource* OpenByteSource(int fd) {
-  auto* s = new ByteSource();
-  s->fd = fd;
-  // A pipe may deliver one byte at a time: read until the two magic bytes can be seen.
-  while (s->first < 2) {
-    const long got = ReadSome(fd, s->block.data() + s->first, s->block.size() - s->first);
-    if (got < 0) s->failed = true;
-    if (got <= 0) break;
-    s->first += static_cast<std::size_t>(got);
-    s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
-  }
-  s->gzip = s->first >= 2 && static_cast<unsigned char>(s->block[0]) == 0x1f &&
-            static_cast<unsigned char>(s->block[1]) == 0x8b;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) s->regular_size = st.st_size;
-  if (s->gzip) {
-    s->out.resize(kIoBlock);
-    if (inflateInit2(&s->zs, 16 + MAX_WBITS) != Z_OK) s->failed = true;  // gzip wrapper only
-    s->zs.next_in = reinterpret_cast<Bytef*>(s->block.data());
-    s->zs.avail_in = static_cast<uInt>(s->first);
-    s->first = 0;
-  }
-  return s;
-}
-
-long NextBytes(ByteSource* s, const char** data) {
-  if (s->failed) return -1;
-  long n;
-  if (s->gzip) {
-    n = InflateSome(s, data);
-  } else if (s->first > 0) {
-    n = static_cast<long>(s->first);
-    s->first = 0;
-    *data = s->block.data();
-  } else {
-    n = ReadBlock(s);
-    *data = s->block.data();
-  }
-  if (n < 0) s->failed = true;
-  return n;
-}
-
-std::size_t PlainFileSize(const ByteSource* s) { return s->gzip ? 0 : s->regular_size; }
-
-void ByteProgress(const ByteSource* s, std::size_t* done, std::size_t* total) {
-  *done = s->bytes_read.load(std::memory_order_relaxed);
-  *total = s->regular_size;
-}
-
-void CloseByteSource(ByteSource* s) {
-  if (s->gzip) inflateEnd(&s->zs);
-  delete s;
-}
-
-FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries) {
+FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadProblem* problem) {
   *entry = FastaEntry();
   ByteSource* source = OpenByteSource(fd);
   // A plain regular file holds at most as many letters as bytes.
-  FastaScanner* scanner = NewFastaScanner(entry, kFastaMaxLetters, PlainFileSize(source));
+  FirstEntry first{entry, NewFastaScanner(entry, kFastaMaxLetters, PlainFileSize(source))};
   const char* data = nullptr;
   long n;
   while ((n = NextBytes(source, &data)) > 0 &&
-         FastaScannerFeed(scanner, data, static_cast<std::size_t>(n))) {
+         FeedFirstEntry(&first, data, static_cast<std::size_t>(n))) {
   }
-  if (more_entries != nullptr) *more_entries = FastaScannerMetNextEntry(scanner);
-  const FastaStatus status = FastaScannerFinish(scanner);
-  const bool failed = n < 0;
+  std::string reason;
+  FastaStatus status = FinishFirstEntry(&first, more_entries, &reason);
+  if (n < 0) {
+    reason = ByteSourceProblem(source);
+    status = FastaStatus::kReadError;
+  }
   CloseByteSource(source);
-  if (failed) {
-    *entry = FastaEntry();
-    return FastaStatus::kReadError;
-  }
+  if (status == FastaStatus::kReadError) *entry = FastaEntry();
+  if (problem != nullptr) problem->reason = status == FastaStatus::kReadError ? reason : "";
   return status;
 }
+
+enum class TextFormat { kUnknown, kFasta, kFastq };
 
 struct FastaReader {
   ByteSource* source = nullptr;   // the whole input, in order
   const char* data = nullptr;     // the block in hand
   std::size_t size = 0, pos = 0;  // its bytes, and the first not yet given to an entry
   bool failed = false;
-  // A part of a gzip file: entries before its first are passed over, by the same rule as a
-  // range of a plain file finds its first.
+  bool failure_told = false;  // kReadError was given: no entry follows
+  ReadProblem problem;
+  TextFormat format = TextFormat::kUnknown;  // of a stream; a range of a plain file is FASTA
+  uint64_t records = 0;                      // FASTQ records met so far
+  // A part of a file read from its start: entries before its first are passed over (FASTA
+  // entries by the same rule as a range of a plain file finds its first).
   bool part = false;
+  int part_index = 0, part_count = 0;
   bool passing = false;      // before the part's first entry
   bool in_header = false;    // while passing: a '>' of this line has been met
-  uint64_t block_start = 0;  // inflated offset of data[0]
+  uint64_t block_start = 0;  // text offset of data[0]
   // A range of a plain file, read with pread: entries whose '>' lies before `end` are its.
   int fd = -1;
   uint64_t offset = 0;  // of the byte after the block in hand
@@ -287,8 +152,9 @@ const char* FindEntryStart(const char* p, const char* end, uint64_t base, uint64
 // The first entry that starts at or after `from` and before `to`, by the reader's own rules:
 // an entry starts at the first '>' of a line (the rest of that line is its header, and its
 // letters run to the next '>'), so a '>' after another in its line starts none. -1 for none,
-// -2 for a read error.
-int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::size_t size) {
+// -2 for a read error, whose reason goes to *problem.
+int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::size_t size,
+                        std::string* problem) {
   // Back to the start of the line that holds `from`, a little at a time first: most lines
   // are short.
   uint64_t line = from;
@@ -296,7 +162,10 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
        step = std::min(size, 2 * step)) {
     const uint64_t back = std::min<uint64_t>(line, step);
     const long got = ReadAt(fd, block, back, line - back);
-    if (got != static_cast<long>(back)) return -2;
+    if (got != static_cast<long>(back)) {
+      *problem = got < 0 ? std::strerror(errno) : kFileShrank;
+      return -2;
+    }
     const void* nl = memrchr(block, '\n', back);
     if (nl != nullptr) {
       line = line - back + static_cast<uint64_t>(static_cast<const char*>(nl) - block) + 1;
@@ -308,7 +177,10 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
   bool in_header = false;  // a '>' of this line has been met (before `from`)
   for (uint64_t at = line; at < to;) {
     const long got = ReadAt(fd, block, size, at);
-    if (got < 0) return -2;
+    if (got < 0) {
+      *problem = std::strerror(errno);
+      return -2;
+    }
     if (got == 0) return -1;
     const char* gt = FindEntryStart(block, block + got, at, from, &in_header);
     if (gt != nullptr) {
@@ -320,33 +192,56 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
   return -1;
 }
 
+// Whether a regular file's text is plain FASTA: not compressed, and not FASTQ (its first
+// byte that is not blank is not '@'). One that cannot be read counts as FASTA, for the
+// reader of its ranges to tell.
+bool HoldsPlainFasta(int fd) {
+  char head[4096];
+  for (uint64_t at = 0;;) {
+    const long got = ReadAt(fd, head, sizeof head, at);
+    if (got <= 0) return true;
+    const std::size_t n = static_cast<std::size_t>(got);
+    if (at == 0 &&
+        CompressionOf(reinterpret_cast<const unsigned char*>(head), n) != Compression::kNone) {
+      return false;
+    }
+    const char* text = std::find_if_not(head, head + n, IsBlank);
+    if (text < head + n) return *text != '@';
+    at += n;
+  }
+}
+
 }  // namespace
 
-int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block) {
+int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block,
+                       ReadProblem* problem) {
   if (block->empty()) block->resize(kIoBlock / 4);
-  return FirstEntryStart(fd, from, to, block->data(), block->size());
+  std::string reason;
+  const int64_t start = FirstEntryStart(fd, from, to, block->data(), block->size(), &reason);
+  if (problem != nullptr) problem->reason = reason;
+  return start;
 }
 
 bool IsPlainFile(int fd, uint64_t* size) {
   struct stat st;
-  unsigned char magic[2];
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   *size = static_cast<uint64_t>(st.st_size);
-  return ReadAt(fd, reinterpret_cast<char*>(magic), 2, 0) != 2 ||
-         !(magic[0] == 0x1f && magic[1] == 0x8b);
+  return HoldsPlainFasta(fd);
 }
 
 FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to) {
   auto* r = new FastaReader();
   r->fd = fd;
   r->end = to;
+  r->format = TextFormat::kFasta;
   // A block no larger than the file: a small file costs no MiB.
   struct stat st;
   const uint64_t file_size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : kIoBlock;
   r->block_size =
       static_cast<std::size_t>(std::min<uint64_t>(kIoBlock, std::max<uint64_t>(file_size, 4096)));
   r->block.reset(new char[r->block_size]);
-  const int64_t start = FirstEntryStart(fd, from, to, r->block.get(), r->block_size);
+  const int64_t start =
+      FirstEntryStart(fd, from, to, r->block.get(), r->block_size, &r->problem.reason);
   r->failed = start == -2;
   r->offset = start >= 0 ? static_cast<uint64_t>(start) : to;
   return r;
@@ -359,29 +254,31 @@ uint64_t ShareStart(uint64_t size, int i, int count) {
 FastaReader* OpenFastaPart(int fd, int index, int count) {
   auto* r = new FastaReader();
   r->source = OpenByteSource(fd);
-  ByteSource* s = r->source;
-  const uint64_t size = s->regular_size;
   r->part = true;
+  r->part_index = index;
+  r->part_count = count;
   // Every part, the first too, passes over the text before its first entry: a part holds the
   // entries whose '>' (not the text before it) lies in its share.
   r->passing = true;
-  s->compressed_bound[0] = ShareStart(size, index - 1, count);
-  s->compressed_bound[1] = index == count ? UINT64_MAX : ShareStart(size, index, count);
-  s->bound = index > 1 ? 0 : 1;  // the first part starts at the start
+  MarkShares(r->source, count);
   return r;
 }
 
+namespace {
+
 // Makes sure bytes are in hand; false at the end of the input or on an error.
-static bool FillBlock(FastaReader* r) {
+bool FillBlock(FastaReader* r) {
   if (r->pos < r->size) return true;
   if (r->failed) return false;
   long n;
   if (r->source != nullptr) {
     r->block_start += r->size;
     n = NextBytes(r->source, &r->data);
+    if (n < 0) r->problem.reason = ByteSourceProblem(r->source);
   } else {
     n = ReadAt(r->fd, r->block.get(), r->block_size, r->offset);
     r->data = r->block.get();
+    if (n < 0) r->problem.reason = std::strerror(errno);
     if (n > 0) {
       r->offset += static_cast<uint64_t>(n);
       r->bytes_read.fetch_add(static_cast<std::size_t>(n), std::memory_order_relaxed);
@@ -393,21 +290,43 @@ static bool FillBlock(FastaReader* r) {
   return n > 0;
 }
 
-// Whether the inflated offset of a part's bound is known yet, and what it is.
-static bool KnownBound(const FastaReader* r, int which, uint64_t* offset) {
-  if (r->source->bound <= which) return false;
-  *offset = r->source->inflated_bound[which];
+// Passes over blank bytes; false when the input ends (or fails) first.
+bool SkipBlanks(FastaReader* r) {
+  while (FillBlock(r)) {
+    const char* text = std::find_if_not(r->data + r->pos, r->data + r->size, IsBlank);
+    r->pos = static_cast<std::size_t>(text - r->data);
+    if (r->pos < r->size) return true;
+  }
+  return false;
+}
+
+// Tells FASTA from FASTQ by the first byte that is not blank; false when there is none.
+// Blank bytes are nothing to either, so they are passed over.
+bool KnowFormat(FastaReader* r) {
+  if (!SkipBlanks(r)) return false;
+  r->format = r->data[r->pos] == '@' ? TextFormat::kFastq : TextFormat::kFasta;
   return true;
+}
+
+// The text offsets of the part's start and end, when known: a share's start is known once
+// the text that the bytes before it give has all been handed out.
+bool PartStart(const FastaReader* r, uint64_t* offset) {
+  *offset = 0;
+  return r->part_index == 1 || ShareTextStart(r->source, r->part_index - 1, offset);
+}
+
+bool PartEnd(const FastaReader* r, uint64_t* offset) {
+  return r->part_index < r->part_count && ShareTextStart(r->source, r->part_index, offset);
 }
 
 // Passes over the bytes before the part's first entry: the first '>' of a line at or after
 // the part's start. Bytes past that start can only be had once it is known.
-static bool PassToPart(FastaReader* r) {
+bool PassToPart(FastaReader* r) {
   while (r->passing) {
     if (!FillBlock(r)) return false;
     // Until the part's start is known, no '>' can be its first entry.
     uint64_t first = UINT64_MAX;
-    KnownBound(r, 0, &first);
+    if (!PartStart(r, &first)) first = UINT64_MAX;
     const char* gt = FindEntryStart(r->data + r->pos, r->data + r->size, r->block_start + r->pos,
                                     first, &r->in_header);
     if (gt != nullptr) {
@@ -420,16 +339,14 @@ static bool PassToPart(FastaReader* r) {
   return true;
 }
 
-bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
-  // A range ends with the last entry that starts before its end; so does a part.
-  if (r->source == nullptr && r->offset - r->size + r->pos >= r->end) return false;
+bool NextFastaInText(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
   if (r->part) {
     if (!PassToPart(r)) {
       if (r->failed) *status = FastaStatus::kReadError;
       return r->failed;
     }
     uint64_t end = 0;
-    if (FillBlock(r) && KnownBound(r, 1, &end) && r->block_start + r->pos >= end) return false;
+    if (FillBlock(r) && PartEnd(r, &end) && r->block_start + r->pos >= end) return false;
   }
   FastaScanner* scanner = NewEntryScanner(entry);
   bool open = true;
@@ -442,6 +359,67 @@ bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
   *status = r->failed ? FastaStatus::kReadError : scanned;
   return started || r->failed;
 }
+
+// Where the record whose '@' is in hand stands against the part: before its start (read
+// only to be passed over), in it, or past its end. Text handed out before a share's start
+// is known lies before that start.
+enum class InPart { kBefore, kIn, kPast };
+InPart RecordInPart(const FastaReader* r) {
+  if (!r->part) return InPart::kIn;
+  const uint64_t at = r->block_start + r->pos;
+  uint64_t start = 0, end = 0;
+  if (PartEnd(r, &end) && at >= end) return InPart::kPast;
+  return PartStart(r, &start) && at >= start ? InPart::kIn : InPart::kBefore;
+}
+
+// The next FASTQ record of the text, or of the part. Records before the part's are read too,
+// since only reading them tells where the next begins; their letters are not kept.
+bool NextFastqRecord(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
+  for (;;) {
+    if (r->failed || !SkipBlanks(r)) {
+      if (r->failed) *status = FastaStatus::kReadError;
+      return r->failed;
+    }
+    const InPart where = RecordInPart(r);
+    if (where == InPart::kPast) return false;
+    FastqScanner* scanner = NewFastqScanner(entry, ++r->records, where == InPart::kIn, false);
+    bool open = true;
+    while (open && FillBlock(r)) {
+      open = FastqScannerFeed(scanner, r->data + r->pos, r->size - r->pos);
+      r->pos += FastqScannerUsed(scanner);
+    }
+    std::string wrong;
+    const FastaStatus scanned = FastqScannerFinish(scanner, &wrong);
+    if (scanned == FastaStatus::kReadError && !r->failed) {
+      r->failed = true;
+      r->problem.reason = wrong;
+    }
+    *status = r->failed ? FastaStatus::kReadError : scanned;
+    if (r->failed || where == InPart::kIn) return true;
+  }
+}
+
+}  // namespace
+
+bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
+  if (r->failure_told) return false;
+  // A range ends with the last entry that starts before its end (one whose start could not
+  // be found fails at once); so does a part.
+  if (r->source == nullptr && !r->failed && r->offset - r->size + r->pos >= r->end) return false;
+  bool more = false;
+  if (r->format == TextFormat::kUnknown && !KnowFormat(r)) {
+    if (r->failed) *status = FastaStatus::kReadError;
+    more = r->failed;
+  } else if (r->format == TextFormat::kFastq) {
+    more = NextFastqRecord(r, entry, status);
+  } else {
+    more = NextFastaInText(r, entry, status);
+  }
+  r->failure_told = more && *status == FastaStatus::kReadError;
+  return more;
+}
+
+ReadProblem FastaReaderProblem(const FastaReader* r) { return r->problem; }
 
 uint64_t FastaRangeEnd(const FastaReader* r) { return r->offset - r->size + r->pos; }
 

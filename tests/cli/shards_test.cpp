@@ -2,6 +2,7 @@
 // of one --all-entries run, whatever the input holds and however it is packed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,31 @@ std::string InMembers(const std::string& dir, const std::string& text) {
   return packed;
 }
 
+// The input as FASTQ: each entry (from its '>' through its header line, then on to the next
+// '>') a record, with its header line after '@' and its lines as sequence lines, a line that
+// the next '>' cuts short included; then as many qualities as its sequence lines hold
+// characters (CR and LF not counted), 50 a line, many lines led by '@' or '+'. The text before
+// the first entry is left out: no record may start so.
+std::string AsFastq(const std::string& fasta) {
+  std::string fastq;
+  for (std::size_t at = fasta.find('>'), n = 0; at != std::string::npos; ++n) {
+    const std::size_t line_end = std::min(fasta.find('\n', at), fasta.size());
+    const std::size_t next = fasta.find('>', line_end);
+    const std::string header = fasta.substr(at + 1, line_end - at - 1);
+    std::string lines =
+        line_end < fasta.size() ? fasta.substr(line_end + 1, next - line_end - 1) : "";
+    if (!lines.empty() && lines.back() != '\n') lines += '\n';
+    const std::size_t chars = lines.size() - std::count(lines.begin(), lines.end(), '\r') -
+                              std::count(lines.begin(), lines.end(), '\n');
+    std::string qualities;
+    for (std::size_t i = 0; i < chars; ++i) qualities += "@I+J#5F"[(i * 3 + n) % 7];
+    fastq += "@" + header + "\n" + lines + "+\n";
+    for (std::size_t i = 0; i < qualities.size(); i += 50) fastq += qualities.substr(i, 50) + "\n";
+    at = next;
+  }
+  return fastq;
+}
+
 struct Outputs {
   int status = -1;
   std::string report, fasta, bed, table, summary, lines, err;
@@ -109,21 +135,35 @@ Outputs RunOn(const std::string& input, const std::string& name, std::vector<std
 
 class Shards : public ::testing::TestWithParam<std::vector<std::string>> {};
 
-// Each set of switches over the hostile input, plain, in one gzip member and in three: every
-// part succeeds and the parts together give the whole run's bytes, on one thread and on two
-// with stretches small enough that a part is read in many.
+// Each set of switches over the hostile input, plain, in one gzip member and in three,
+// compressed by bzip2 (in blocks of 100 kB, so that some shares end inside a block), xz and
+// zstd, and as FASTQ, plain and compressed: every part succeeds and the parts together give
+// the whole run's bytes, on one thread and on two with stretches small enough that a part is
+// read in many.
 TEST_P(Shards, TogetherAreTheWholeRun) {
   const std::string dir = RunDirectory();
   const std::string text = HostileInput();
   std::ofstream(dir + "/in.fa", std::ios::binary) << text;
   ASSERT_EQ(std::system(("gzip -knf " + dir + "/in.fa").c_str()), 0);
   std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(dir, text);
+  std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);
+  for (const char* pack :
+       {"bzip2 -1 -kf in.fa", "xz -kf in.fa", "zstd -qkf in.fa", "bzip2 -1 -kf in.fq"}) {
+    ASSERT_EQ(std::system(("cd " + dir + " && " + pack).c_str()), 0) << pack;
+  }
   int empty_parts = 0, skipped_only_parts = 0;
-  for (const char* file : {"in.fa", "in.fa.gz", "members.fa.gz"}) {
+  Outputs plain;  // the whole run on the plain FASTA, which every other form of it repeats
+  for (const char* file : {"in.fa", "in.fa.gz", "members.fa.gz", "in.fa.bz2", "in.fa.xz",
+                           "in.fa.zst", "in.fq", "in.fq.bz2"}) {
     std::vector<std::string> whole_args = GetParam();
     whole_args.push_back("--all-entries");
     const Outputs whole = RunOn(dir + "/" + file, file, whole_args);
     ASSERT_EQ(whole.status, 0) << file << whole.err;
+    if (file == std::string("in.fa")) plain = whole;
+    EXPECT_EQ(whole.report, plain.report) << file;
+    EXPECT_EQ(whole.fasta, plain.fasta) << file;
+    EXPECT_EQ(whole.bed, plain.bed) << file;
+    EXPECT_EQ(whole.lines, plain.lines) << file;
     // 20 parts are more than the entries; 3 and 7 are also read on two threads in stretches
     // of 200 bytes, entries cut every 320 letters.
     const struct {

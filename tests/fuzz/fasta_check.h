@@ -12,7 +12,9 @@
 #include <random>
 #include <string>
 
+#include "sequence/decoder.h"
 #include "sequence/fasta.h"
+#include "sequence/fastq.h"
 
 namespace kestra {
 
@@ -53,16 +55,18 @@ inline FastaResult ReadFromMemoryFile(const uint8_t* data, size_t size) {
   return result;
 }
 
-// Whether the scanner gives one result however the input is cut into blocks, and, for input
-// that is not gzip, the same one as `from_fd`, ReadFastaFile's result on the same bytes.
-// A small letter limit on the block comparison reaches the too-long path.
+// Whether the scanner gives one result however the input is cut into blocks, and, for plain
+// FASTA (not compressed, not FASTQ), the same one as `from_fd`, ReadFastaFile's result on the
+// same bytes. A small letter limit on the block comparison reaches the too-long path.
 inline bool FastaPathsAgree(const uint8_t* data, size_t size, const FastaResult& from_fd) {
   const size_t block = 1 + (size > 0 ? data[0] % 13 : 0);
   if (!(ScanBytes(data, size, size + 1, 64) == ScanBytes(data, size, block, 64))) {
     return false;
   }
-  const bool gzip = size >= 2 && data[0] == 0x1f && data[1] == 0x8b;
-  return gzip || ScanBytes(data, size, size + 1, kFastaMaxLetters) == from_fd;
+  const uint8_t* text = std::find_if_not(data, data + size, [](uint8_t c) { return IsBlank(c); });
+  const bool plain_fasta =
+      CompressionOf(data, size) == Compression::kNone && (text == data + size || *text != '@');
+  return !plain_fasta || ScanBytes(data, size, size + 1, kFastaMaxLetters) == from_fd;
 }
 
 }  // namespace kestra

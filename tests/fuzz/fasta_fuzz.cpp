@@ -1,5 +1,6 @@
-// The FASTA reader on arbitrary bytes: from a file descriptor (plain or gzip), and through
-// the scanner in blocks, which must agree with each other (see fasta_check.h).
+// The FASTA reader on arbitrary bytes: from a file descriptor (plain or compressed, FASTA or
+// FASTQ), and through the scanner in blocks, which must agree with each other on plain FASTA
+// (see fasta_check.h).
 #include <cstdint>
 #include <cstdlib>
 

@@ -101,6 +101,12 @@ std::string RandomInput(std::mt19937& rng) {
   return input;
 }
 
+// Text whose first byte that is not blank is '@' is FASTQ to the reader, not FASTA.
+bool ReadAsFastq(const std::string& input) {
+  const std::size_t text = input.find_first_not_of(" \t\r\n");
+  return text != std::string::npos && input[text] == '@';
+}
+
 Result ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rng = nullptr,
                     std::size_t max_letters = kFastaMaxLetters) {
   const FastaResult r = ScanBytes(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
@@ -149,8 +155,9 @@ TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
     const std::string input = RandomInput(rng), shown = testing::PrintToString(input);
     const Result want = ReadEveryEntry(input);
     read_ok += std::get<0>(want) == kOk;
-    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << "file " << shown;
     EXPECT_EQ(ScanInBlocks(input, 12, &rng), want) << "blocks " << shown;
+    if (ReadAsFastq(input)) continue;
+    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << "file " << shown;
     if (i % 10 != 0) continue;
     EXPECT_EQ(ReadThroughPipe(input, 1 + rng() % 512), want) << "pipe " << shown;
   }
@@ -189,6 +196,7 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
   for (int i = 0; i < 2000 && !HasFailure(); ++i) {
     std::string input = RandomInput(rng) + RandomInput(rng);
     if (i % 5 == 0) input = "junk\n" + input;
+    if (ReadAsFastq(input)) continue;
     ASSERT_EQ(ftruncate(fd, 0), 0);
     ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
     ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);

@@ -1,0 +1,244 @@
+// The FASTQ record scanner. Qualities may hold '@' and '+' anywhere, even at the start of a
+// line, so the end of a record is known only by counting: its quality characters match its
+// sequence characters (line ends not counted on either side).
+#include "sequence/fastq.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "sequence/letters.h"
+
+namespace kestra {
+
+namespace {
+
+// What is wrong with a record, after "FASTQ record N: ".
+constexpr char kFastqRecordProblem[] = "FASTQ record %llu: %s";
+constexpr char kNoRecordStart[] = "does not start with '@'";
+constexpr char kEndsBeforePlusLine[] = "ends before its '+' line";
+constexpr char kNextBeforePlusLine[] = "has a line starting with '@' before its '+' line";
+constexpr char kTooFewQualities[] = "has fewer quality characters than sequence characters";
+constexpr char kTooManyQualities[] = "has more quality characters than sequence characters";
+
+enum class Stage {
+  kSeek,       // before the record's '@', over blank bytes
+  kHeader,     // inside the '@' line
+  kLineStart,  // at the start of a sequence line, or of the '+' line
+  kSequence,   // inside a sequence line
+  kPlusLine,   // inside the '+' line
+  kQualities,  // inside a quality line
+  kAfter,      // after the first record of a file, looking for the next one
+  kDone,
+};
+
+}  // namespace
+
+struct FastqScanner {
+  FastaEntry* entry;
+  uint64_t record;
+  bool keep;
+  bool first_of_file;
+  std::size_t max_letters;
+  Stage stage = Stage::kSeek;
+  uint64_t sequence_chars = 0;  // characters of the sequence lines, CR and LF not counted
+  uint64_t quality_chars = 0;   // likewise of the quality lines so far
+  const char* wrong = nullptr;  // what is wrong, with the record it is about
+  uint64_t wrong_record = 0;
+  bool started = false;
+  bool too_long = false;
+  bool next_record = false;
+  std::size_t used = 0;
+};
+
+namespace {
+
+const char* FindByte(const char* p, const char* end, char byte) {
+  return static_cast<const char*>(std::memchr(p, byte, static_cast<std::size_t>(end - p)));
+}
+
+// Characters of a piece of a line, a CR anywhere in it not counted.
+uint64_t LineChars(const char* p, const char* end) {
+  return static_cast<uint64_t>(end - p) - static_cast<uint64_t>(std::count(p, end, '\r'));
+}
+
+const char* Wrong(FastqScanner* s, const char* what, uint64_t record, const char* p) {
+  s->wrong = what;
+  s->wrong_record = record;
+  s->stage = Stage::kDone;
+  return p;
+}
+
+const char* RecordDone(FastqScanner* s, const char* p) {
+  s->stage = s->first_of_file ? Stage::kAfter : Stage::kDone;
+  return p;
+}
+
+const char* SkipBlanks(const char* p, const char* end) { return std::find_if_not(p, end, IsBlank); }
+
+// Where a record must start, after blank bytes, something else than '@' stands.
+const char* NotARecordStart(FastqScanner* s, uint64_t record, const char* p) {
+  return Wrong(s, kNoRecordStart, record, p);
+}
+
+const char* ScanToRecord(FastqScanner* s, const char* p, const char* end) {
+  p = SkipBlanks(p, end);
+  if (p == end) return end;
+  s->started = true;
+  if (*p != '@') return NotARecordStart(s, s->record, p);
+  s->stage = Stage::kHeader;
+  return p + 1;
+}
+
+// The header is cut as a FASTA header is.
+const char* ScanHeader(FastqScanner* s, const char* p, const char* end) {
+  const char* nl = FindByte(p, end, '\n');
+  const char* stop = nl != nullptr ? nl : end;
+  std::string& name = s->entry->header;
+  if (s->keep && name.size() < kFastaLineMax) {
+    name.append(p, std::min(static_cast<std::size_t>(stop - p), kFastaLineMax - name.size()));
+  }
+  if (nl == nullptr) return end;
+  if (s->keep) TrimHeader(&name);
+  s->stage = Stage::kLineStart;
+  return nl + 1;
+}
+
+// A line that starts with '@' before the '+' line: the '+' line is missing, and this is most
+// likely the next record.
+const char* ScanLineStart(FastqScanner* s, const char* p, const char*) {
+  if (*p == '+') {
+    s->stage = Stage::kPlusLine;
+    return p + 1;
+  }
+  if (*p == '@') return Wrong(s, kNextBeforePlusLine, s->record, p);
+  s->stage = Stage::kSequence;
+  return p;
+}
+
+const char* ScanSequence(FastqScanner* s, const char* p, const char* end) {
+  const char* nl = FindByte(p, end, '\n');
+  const char* stop = nl != nullptr ? nl : end;
+  s->sequence_chars += LineChars(p, stop);
+  if (s->keep) {
+    std::string& letters = s->entry->letters;
+    AppendKeptLetters(p, stop, &letters);
+    if (s->first_of_file && letters.size() >= s->max_letters) {
+      s->too_long = true;
+      s->stage = Stage::kDone;
+      return end;
+    }
+  }
+  if (nl == nullptr) return end;
+  s->stage = Stage::kLineStart;
+  return nl + 1;
+}
+
+// The rest of the '+' line is whatever it is (empty, or the header again).
+const char* ScanPlusLine(FastqScanner* s, const char* p, const char* end) {
+  const char* nl = FindByte(p, end, '\n');
+  if (nl == nullptr) return end;
+  if (s->sequence_chars == 0) return RecordDone(s, nl + 1);
+  s->stage = Stage::kQualities;
+  return nl + 1;
+}
+
+const char* ScanQualities(FastqScanner* s, const char* p, const char* end) {
+  const char* nl = FindByte(p, end, '\n');
+  s->quality_chars += LineChars(p, nl != nullptr ? nl : end);
+  if (s->quality_chars > s->sequence_chars) return Wrong(s, kTooManyQualities, s->record, end);
+  if (nl == nullptr) return end;
+  if (s->quality_chars == s->sequence_chars) return RecordDone(s, nl + 1);
+  return nl + 1;
+}
+
+const char* ScanToNextRecord(FastqScanner* s, const char* p, const char* end) {
+  p = SkipBlanks(p, end);
+  if (p == end) return end;
+  if (*p != '@') return NotARecordStart(s, s->record + 1, p);
+  s->next_record = true;
+  s->stage = Stage::kDone;
+  return p;
+}
+
+// What is wrong with a record that the input ends in, if anything: it is whole after its
+// qualities (a last line without its newline included), or after the '+' line of an empty
+// sequence.
+const char* WrongAtTheEnd(const FastqScanner* s) {
+  switch (s->stage) {
+    case Stage::kHeader:
+    case Stage::kLineStart:
+    case Stage::kSequence:
+      return kEndsBeforePlusLine;
+    case Stage::kPlusLine:
+    case Stage::kQualities:
+      return s->quality_chars < s->sequence_chars ? kTooFewQualities : nullptr;
+    case Stage::kSeek:
+    case Stage::kAfter:
+    case Stage::kDone:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, bool first_of_file,
+                              std::size_t max_letters) {
+  auto* s = new FastqScanner();
+  s->entry = entry;
+  s->record = record;
+  s->keep = keep;
+  s->first_of_file = first_of_file;
+  s->max_letters = max_letters;
+  if (keep) {
+    entry->header.clear();
+    entry->letters.clear();
+  }
+  return s;
+}
+
+bool FastqScannerFeed(FastqScanner* s, const char* data, std::size_t n) {
+  // What each stage does with the bytes from p on; it returns where the next stage starts.
+  using Scan = const char* (*)(FastqScanner*, const char*, const char*);
+  static constexpr Scan kScan[] = {ScanToRecord, ScanHeader,    ScanLineStart,   ScanSequence,
+                                   ScanPlusLine, ScanQualities, ScanToNextRecord};
+  const char* p = data;
+  const char* const end = data + n;
+  s->used = n;
+  while (p < end && s->stage != Stage::kDone) p = kScan[static_cast<int>(s->stage)](s, p, end);
+  if (s->stage == Stage::kDone) s->used = static_cast<std::size_t>(p - data);
+  return s->stage != Stage::kDone;
+}
+
+std::size_t FastqScannerUsed(const FastqScanner* s) { return s->used; }
+
+bool FastqScannerStarted(const FastqScanner* s) { return s->started; }
+
+bool FastqScannerMetNextRecord(const FastqScanner* s) { return s->next_record; }
+
+FastaStatus FastqScannerFinish(FastqScanner* s, std::string* problem) {
+  if (s->wrong == nullptr && !s->too_long && (s->wrong = WrongAtTheEnd(s)) != nullptr) {
+    s->wrong_record = s->record;
+  }
+  // A header line that runs to the end of the input ends there.
+  if (s->keep && s->stage == Stage::kHeader) TrimHeader(&s->entry->header);
+  FastaStatus status = FastaStatus::kOk;
+  if (!s->started) {
+    status = FastaStatus::kNoEntry;
+  } else if (s->wrong != nullptr) {
+    char text[160];
+    std::snprintf(text, sizeof text, kFastqRecordProblem,
+                  static_cast<unsigned long long>(s->wrong_record), s->wrong);
+    *problem = text;
+    status = FastaStatus::kReadError;
+  } else if (s->too_long || (s->keep && s->entry->letters.size() >= s->max_letters)) {
+    status = FastaStatus::kTooLong;
+  }
+  // The first record of a file is kept only when it can be analysed, as a FASTA entry is.
+  if (s->first_of_file && s->keep && status != FastaStatus::kOk) *s->entry = FastaEntry();
+  delete s;
+  return status;
+}
+
+}  // namespace kestra

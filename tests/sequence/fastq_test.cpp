@@ -1,0 +1,158 @@
+// FASTQ records as entries: the shapes records take, read alike from a file and from a pipe
+// that delivers a byte at a time, and malformed records told by their number.
+#include "sequence/fastq.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "read_support.h"
+
+using namespace kestra;
+
+namespace {
+
+using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
+constexpr FastaStatus kOk = FastaStatus::kOk;
+constexpr FastaStatus kError = FastaStatus::kReadError;
+
+// Every entry, from a file and through pipes in pieces of 1 and 7 bytes, which must agree;
+// the file's.
+Entries ReadEveryWay(const std::string& input, const std::string& name) {
+  FILE* file = FileWith(input);
+  const Entries read = AllEntries(OpenFastaReader(fileno(file)));
+  std::fclose(file);
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}}) {
+    EXPECT_EQ(ThroughPipe(input, piece, [](int fd) { return AllEntries(OpenFastaReader(fd)); }),
+              read)
+        << name << ", pipe pieces of " << piece;
+  }
+  return read;
+}
+
+FirstEntry FirstEveryWay(const std::string& input, const std::string& name) {
+  FILE* file = FileWith(input);
+  const FirstEntry first = ReadFirstEntry(fileno(file));
+  std::fclose(file);
+  EXPECT_EQ(ThroughPipe(input, 1, ReadFirstEntry), first) << name << ", pipe";
+  return first;
+}
+
+TEST(Fastq, ShapesReadAsTheirRecords) {
+  const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
+  const struct {
+    const char* name;
+    std::string input;
+    std::vector<std::pair<std::string, std::string>> records;  // header, letters
+  } cases[] = {
+      {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
+      {"wrapped lines", "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n", {{"r", "ACGTA"}, {"s", "G"}}},
+      {"CR LF",
+       "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
+       {{"r", "ACGT"}, {"s", "G"}}},
+      {"qualities led by '@' and '+'",
+       "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
+       {{"r", "ACGTAC"}, {"t", "A"}}},
+      {"a quality line like a header line",
+       "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n",
+       {{"r", "ACG"}, {"s", "A"}}},
+      {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
+      {"blank lines between records",
+       "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
+       {{"r", "A"}, {"s", "C"}}},
+      {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
+      {"empty sequence, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
+      {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
+      {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
+      {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
+      {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
+      {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
+  };
+  for (const auto& c : cases) {
+    Entries want;
+    for (const auto& [header, letters] : c.records) want.entries.emplace_back(kOk, header, letters);
+    EXPECT_EQ(ReadEveryWay(c.input, c.name), want) << c.name;
+    const FirstEntry first{want.entries[0], c.records.size() > 1, ""};
+    EXPECT_EQ(FirstEveryWay(c.input, c.name), first) << c.name;
+  }
+}
+
+// A malformed record ends the reading with a read error that names it: the records before it
+// are read, none after. The first-entry reader reads the first record and looks no further
+// than the start of the next.
+TEST(Fastq, MalformedRecordsAreNamed) {
+  const char kEndsBeforePlus[] = "ends before its '+' line";
+  const char kNextBeforePlus[] = "has a line starting with '@' before its '+' line";
+  const char kTooFew[] = "has fewer quality characters than sequence characters";
+  const char kTooMany[] = "has more quality characters than sequence characters";
+  const char kNoAt[] = "does not start with '@'";
+  const struct {
+    const char* name;
+    std::string input;
+    int good;  // records read before the bad one
+    const char* wrong;
+    bool first_fails;  // the first-entry reader meets it
+  } cases[] = {
+      {"truncated in the header", "@r1\nA\n+\nI\n@r2", 1, kEndsBeforePlus, false},
+      {"truncated in the sequence", "@r1\nACGT\nAC", 0, kEndsBeforePlus, true},
+      {"truncated in the qualities", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII", 1, kTooFew, false},
+      {"qualities too short at the end", "@r1\nACGT\n+\nIII\n", 0, kTooFew, true},
+      {"qualities too short, the next header taken for them",
+       "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooMany, true},
+      {"qualities too long", "@r1\nA\n+\nI\n@r2\nAC\n+\nIII\n@r3\nA\n+\nI\n", 1, kTooMany, false},
+      {"qualities too long on their last line", "@r1\nAC\n+\nI\nIII\n", 0, kTooMany, true},
+      {"'+' line missing", "@r1\nACGT\nIIII\n@r2\nA\n+\nI\n", 0, kNextBeforePlus, true},
+      {"'+' line missing at the end", "@r1\nA\n+\nI\n@r2\nACGT\nIIII\n", 1, kEndsBeforePlus, false},
+      {"garbage where a record starts", "@r1\nA\n+\nI\nxyz\n@r2\nA\n+\nI\n", 1, kNoAt, true},
+      {"FASTA after blank lines", "@r1\nA\n+\nI\n\n\n>r2\nA\n", 1, kNoAt, true},
+      {"garbage before the third", "@r1\nA\n+\nI\n@r2\nC\n+\nI\n;\n", 2, kNoAt, false},
+  };
+  for (const auto& c : cases) {
+    const std::string reason = "FASTQ record " + std::to_string(c.good + 1) + ": " + c.wrong;
+    Entries want;
+    const std::string letters[] = {"A", "C"};
+    for (int i = 0; i < c.good; ++i) {
+      want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), letters[i]);
+    }
+    const Entries read = ReadEveryWay(c.input, c.name);
+    ASSERT_EQ(read.entries.size(), want.entries.size() + 1) << c.name;
+    EXPECT_EQ(std::get<0>(read.entries.back()), kError) << c.name;
+    want.entries.push_back(read.entries.back());  // whatever the bad record held
+    want.reason = reason;
+    EXPECT_EQ(read, want) << c.name;
+    const FirstEntry first = c.first_fails ? FirstEntry{Entry(kError, "", ""), false, reason}
+                                           : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
+    EXPECT_EQ(FirstEveryWay(c.input, c.name), first) << c.name;
+  }
+}
+
+// An entry reaching the letter limit (10 here) is too long: the first of a file stops there,
+// one of many keeps its letters.
+TEST(Fastq, LetterLimit) {
+  const struct {
+    const char* name;
+    std::string input;
+    bool first_of_file;
+    FastaStatus want;
+    std::string letters;
+  } cases[] = {
+      {"9 letters", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", true, kOk, "ACGTACGTA"},
+      {"10 letters, first of a file", "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n", true,
+       FastaStatus::kTooLong, ""},
+      {"10 letters, one of many", "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n", false, FastaStatus::kTooLong,
+       "ACGTACGTAC"},
+  };
+  for (const auto& c : cases) {
+    FastaEntry entry;
+    FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, 10);
+    for (std::size_t at = 0; at < c.input.size() && FastqScannerFeed(scanner, &c.input[at], 1);
+         ++at) {
+    }
+    std::string problem;
+    EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << c.name << problem;
+    EXPECT_EQ(entry.letters, c.letters) << c.name;
+  }
+}
+
+}  // namespace

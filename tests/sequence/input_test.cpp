@@ -1,0 +1,245 @@
+// The input in every compression, from files and pipes: the same entries as the plain text,
+// damage of each kind told by its reason, and parts of a file that give every entry once.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "read_support.h"
+#include "sequence/fasta.h"
+
+using namespace kestra;
+
+namespace {
+
+std::string Letters(std::mt19937& rng, std::size_t n, const char* alphabet) {
+  std::string s;
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  for (std::size_t i = 0; i < n; ++i) s += alphabet[rng() % k];
+  return s;
+}
+
+std::string Wrapped(const std::string& text, std::size_t width, const std::string& line_end) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += width) out += text.substr(i, width) + line_end;
+  return out;
+}
+
+// FASTA with text before its first entry, small entries, one of `long_letters` in CR LF lines
+// (more than the MiB that text is handed out in, when it is given), an empty one, and a last
+// line without its newline.
+std::string SomeFasta(std::size_t long_letters) {
+  std::mt19937 rng(7);
+  std::string text = "text before the first entry\n";
+  for (int i = 0; i < 6; ++i) {
+    text += ">small " + std::to_string(i) + "\n" +
+            Wrapped(Letters(rng, 100 + 997 * i, "ACGTN"), 60, "\n");
+  }
+  text += ">long\r\n" + Wrapped(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
+  return text + ">empty\n>last\nACGTACGT";
+}
+
+// FASTQ of the same shapes: wrapped sequence and quality lines, qualities that start lines
+// with '@' and '+', blank lines between records, an empty record, and a last line without its
+// newline.
+std::string SomeFastq(std::size_t long_letters) {
+  std::mt19937 rng(11);
+  std::string text;
+  auto record = [&](const std::string& name, const std::string& letters, std::size_t width) {
+    const std::string qualities = Letters(rng, letters.size(), "@+!#ABCDEFGHIJ");
+    text +=
+        "@" + name + "\n" + Wrapped(letters, width, "\n") + "+\n" + Wrapped(qualities, width, "\n");
+  };
+  for (int i = 0; i < 6; ++i)
+    record("read " + std::to_string(i), Letters(rng, 50 + 301 * i, "ACGTN"), 40);
+  text += "\n\n";
+  record("long", Letters(rng, long_letters, "ACGT"), 80);
+  text += "@empty\n+\n";
+  record("last", "ACGTACGT", 80);
+  text.pop_back();
+  return text;
+}
+
+struct Packing {
+  const char* name;
+  const char* command;  // compresses its standard input to its standard output
+};
+// Fast levels, since the reader reads every level alike; bzip2 in blocks of 100 kB of text,
+// so that a small input is more than one block.
+const Packing kPackings[] = {
+    {"plain", "cat"},   {"gzip", "gzip -1 -c"},    {"bzip2", "bzip2 -1 -c"},
+    {"xz", "xz -1 -c"}, {"zstd", "zstd -q -1 -c"},
+};
+
+// The text in one stream, and in two (cut inside an entry's letters), then zero padding.
+std::vector<std::pair<std::string, std::string>> Shapes(const Packing& p, const std::string& text) {
+  if (std::string(p.name) == "plain") return {{"plain", text}};
+  const std::size_t cut = text.size() / 2;
+  const std::string two =
+      Compressed(text.substr(0, cut), p.command) + Compressed(text.substr(cut), p.command);
+  return {{"one stream", Compressed(text, p.command)},
+          {"two streams", two},
+          {"two streams and padding", two + std::string(3000, '\0')}};
+}
+
+// Every compression gives the entries of the plain text, from a file and from a pipe whatever
+// the pieces it delivers, FASTA and FASTQ alike; so does the first-entry reader.
+TEST(CompressedInput, GivesThePlainTextsEntries) {
+  for (const std::string& text : {SomeFasta(1300000), SomeFastq(1200000)}) {
+    FILE* plain = FileWith(text);
+    const Entries want = AllEntries(OpenFastaReader(fileno(plain)));
+    std::rewind(plain);
+    const FirstEntry first = ReadFirstEntry(fileno(plain));
+    std::fclose(plain);
+    ASSERT_EQ(want.entries.size(), 9u);
+    ASSERT_TRUE(want.reason.empty()) << want.reason;
+    ASSERT_TRUE(first.more);
+    for (const Packing& packing : kPackings) {
+      for (const auto& [shape, bytes] : Shapes(packing, text)) {
+        const std::string shown =
+            std::string(packing.name) + ", " + shape + ", " + text.substr(0, 6);
+        FILE* file = FileWith(bytes);
+        EXPECT_EQ(AllEntries(OpenFastaReader(fileno(file))), want) << shown << " from a file";
+        std::rewind(file);
+        EXPECT_EQ(ReadFirstEntry(fileno(file)), first) << shown << " from a file";
+        std::fclose(file);
+        for (const std::size_t piece : {std::size_t{1000}, std::size_t{65536}}) {
+          EXPECT_EQ(
+              ThroughPipe(bytes, piece, [](int fd) { return AllEntries(OpenFastaReader(fd)); }),
+              want)
+              << shown << " through a pipe";
+        }
+        EXPECT_EQ(ThroughPipe(bytes, 777, ReadFirstEntry), first) << shown << " through a pipe";
+      }
+    }
+  }
+}
+
+std::string Flipped(std::string bytes, std::size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0xff);
+  return bytes;
+}
+
+// Damaged compressed input is a read error that says what is wrong, read whole or for the
+// first entry (one entry, so that both read to the end), from a file or a pipe.
+TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
+  std::mt19937 rng(5);
+  const std::string head = ">one\n" + Wrapped(Letters(rng, 150000, "ACGT"), 60, "\n");
+  const std::string tail = Wrapped(Letters(rng, 90000, "ACGT"), 60, "\n");
+  const struct {
+    Packing packing;
+    std::size_t check;  // where a byte of a check value (or of a magic number) lies, from the
+                        // start, or from the end when negative
+  } packings[] = {
+      {kPackings[1], std::size_t(-8)},  // the CRC of the member's data
+      {kPackings[2], 4},                // the first block's magic number
+      {kPackings[3], 8},                // the CRC of the stream header
+      {kPackings[4], std::size_t(-1)},  // the checksum of the frame's data
+  };
+  for (const auto& [packing, check] : packings) {
+    const std::string one = Compressed(head, packing.command),
+                      two = Compressed(tail, packing.command);
+    const std::string name = packing.name;
+    const struct {
+      const char* name;
+      std::string bytes;
+      std::string reason;
+    } cases[] = {
+        {"cut halfway", one.substr(0, one.size() / 2), "truncated " + name + " data"},
+        {"second stream cut", one + two.substr(0, two.size() / 2), "truncated " + name + " data"},
+        {"check value wrong", Flipped(one, check < one.size() ? check : one.size() + check),
+         "corrupt " + name + " data"},
+        {"text after the end", one + two + ">x\nACGT\n",
+         "data after the end of the " + name + " data"},
+        {"zeros, then not", one + std::string(5000, '\0') + "x",
+         "data after the end of the " + name + " data"},
+    };
+    for (const auto& c : cases) {
+      const std::string shown = name + ", " + c.name;
+      auto failure = [](const Entries& read) {
+        return std::pair(read.entries.empty() ? FastaStatus::kOk : std::get<0>(read.entries.back()),
+                         read.reason);
+      };
+      const auto want = std::pair(FastaStatus::kReadError, c.reason);
+      const FirstEntry want_first{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
+      FILE* file = FileWith(c.bytes);
+      EXPECT_EQ(failure(AllEntries(OpenFastaReader(fileno(file)))), want) << shown;
+      std::rewind(file);
+      EXPECT_EQ(ReadFirstEntry(fileno(file)), want_first) << shown;
+      std::fclose(file);
+      EXPECT_EQ(failure(ThroughPipe(c.bytes, 4096,
+                                    [](int fd) { return AllEntries(OpenFastaReader(fd)); })),
+                want)
+          << shown << " through a pipe";
+      EXPECT_EQ(ThroughPipe(c.bytes, 4096, ReadFirstEntry), want_first)
+          << shown << " through a pipe";
+    }
+  }
+}
+
+// A descriptor that cannot be read gives the system's reason, whichever reader meets it.
+TEST(InputReadError, GivesTheSystemsReason) {
+  const int directory = open(".", O_RDONLY | O_DIRECTORY);
+  const int write_only = open("/dev/null", O_WRONLY);
+  const std::string is_a_directory = std::strerror(EISDIR), bad_fd = std::strerror(EBADF);
+  const FirstEntry failed{Entry(FastaStatus::kReadError, "", ""), false, ""};
+  for (const auto& [fd, reason] :
+       {std::pair(directory, is_a_directory), std::pair(write_only, bad_fd)}) {
+    FirstEntry want = failed;
+    want.reason = reason;
+    EXPECT_EQ(ReadFirstEntry(fd), want);
+    const Entries all = AllEntries(OpenFastaReader(fd));
+    ASSERT_EQ(all.entries.size(), 1u) << reason;
+    EXPECT_EQ(std::get<0>(all.entries[0]), FastaStatus::kReadError);
+    EXPECT_EQ(all.reason, reason);
+  }
+  const Entries range = AllEntries(OpenFastaRange(write_only, 0, 100));
+  EXPECT_EQ(range.reason, bad_fd);
+  std::vector<char> block;
+  ReadProblem problem;
+  EXPECT_EQ(NextEntryStart(directory, 10, 100, &block, &problem), -2);
+  EXPECT_EQ(problem.reason, is_a_directory);
+  close(directory);
+  close(write_only);
+}
+
+// The parts of a file, in every compression and in two streams, FASTA and FASTQ, give every
+// entry once in order, however many they are: each part holds the entries that start in
+// the text its share of the bytes decompresses to.
+TEST(InputParts, TogetherGiveEveryEntryOnce) {
+  for (const std::string& text : {SomeFasta(150000), SomeFastq(120000)}) {
+    for (const Packing& packing : kPackings) {
+      for (const auto& [shape, bytes] : Shapes(packing, text)) {
+        FILE* file = FileWith(bytes);
+        const int fd = fileno(file);
+        const Entries want = AllEntries(OpenFastaReader(fd));
+        ASSERT_EQ(want.entries.size(), 9u);
+        for (const int count : {1, 2, 7, 25}) {
+          const std::string shown = std::string(packing.name) + ", " + shape + ", " +
+                                    text.substr(0, 6) + " in " + std::to_string(count);
+          Entries joined;
+          int holding = 0;  // parts that hold an entry
+          for (int i = 1; i <= count; ++i) {
+            ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+            const Entries part = AllEntries(OpenFastaPart(fd, i, count));
+            joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
+            joined.reason += part.reason;
+            holding += !part.entries.empty();
+          }
+          EXPECT_EQ(joined, want) << shown;
+          if (count == 7) {
+            EXPECT_GE(holding, 2) << shown;
+          }
+        }
+        std::fclose(file);
+      }
+    }
+  }
+}
+
+}  // namespace

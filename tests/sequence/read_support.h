@@ -1,0 +1,120 @@
+// What the reader tests share: inputs as files and as pipes fed in pieces, compressed by the
+// command-line tools, and every entry that a reader gives with the reason of its failure.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "sequence/fasta.h"
+
+namespace kestra {
+
+using Entry = std::tuple<FastaStatus, std::string, std::string>;  // status, header, letters
+
+// What a reader gave: its entries in order, and the reason of a read error.
+struct Entries {
+  std::vector<Entry> entries;
+  std::string reason;
+};
+
+inline bool operator==(const Entries& a, const Entries& b) {
+  return a.entries == b.entries && a.reason == b.reason;
+}
+
+inline void PrintTo(const Entries& e, std::ostream* os) {
+  *os << e.entries.size() << " entries";
+  if (!e.entries.empty()) *os << ", the last " << testing::PrintToString(e.entries.back());
+  if (!e.reason.empty()) *os << ", reason \"" << e.reason << "\"";
+}
+
+// Every entry a reader gives; it is closed.
+inline Entries AllEntries(FastaReader* reader) {
+  Entries read;
+  FastaEntry entry;
+  for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
+    read.entries.emplace_back(status, entry.header, entry.letters);
+    if (status == FastaStatus::kReadError) read.reason = FastaReaderProblem(reader).reason;
+  }
+  CloseFastaReader(reader);
+  return read;
+}
+
+// The first entry, whether more follow, and the reason of a read error.
+struct FirstEntry {
+  Entry entry;
+  bool more = false;
+  std::string reason;
+};
+
+inline bool operator==(const FirstEntry& a, const FirstEntry& b) {
+  return a.entry == b.entry && a.more == b.more && a.reason == b.reason;
+}
+
+inline FirstEntry ReadFirstEntry(int fd) {
+  FastaEntry entry{"stale", "stale"};
+  FirstEntry first;
+  ReadProblem problem{"stale"};
+  const FastaStatus status = ReadFastaFile(fd, &entry, &first.more, &problem);
+  first.entry = Entry(status, entry.header, entry.letters);
+  first.reason = problem.reason;
+  return first;
+}
+
+// A file that holds `bytes`, open for reading from its start; it goes when closed.
+inline FILE* FileWith(const std::string& bytes) {
+  FILE* file = std::tmpfile();
+  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  std::fflush(file);
+  std::rewind(file);
+  return file;
+}
+
+// What `read` makes of the read end of a pipe that a thread feeds with `bytes`, `piece` bytes
+// at a time; what it leaves is drained.
+template <class Read>
+auto ThroughPipe(const std::string& bytes, std::size_t piece, Read read) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+      const std::size_t n = std::min(piece, bytes.size() - at);
+      if (write(fds[1], bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
+    }
+    close(fds[1]);
+  });
+  const auto result = read(fds[0]);
+  for (char sink[4096]; ::read(fds[0], sink, sizeof sink) > 0;) {
+  }
+  writer.join();
+  close(fds[0]);
+  return result;
+}
+
+inline std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// `text` through a command that compresses its standard input to its standard output.
+inline std::string Compressed(const std::string& text, const std::string& command) {
+  // Named for the process: the tests of this file run at once in separate processes.
+  const std::string in = testing::TempDir() + "kestra_plain_" + std::to_string(getpid()),
+                    out = in + ".packed";
+  std::ofstream(in, std::ios::binary) << text;
+  EXPECT_EQ(std::system((command + " < " + in + " > " + out).c_str()), 0) << command;
+  std::string packed = ReadWhole(out);
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+  return packed;
+}
+
+}  // namespace kestra
