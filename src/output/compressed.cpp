@@ -59,9 +59,19 @@ bool WriteCompressed(FileDestination* to, const char* data, std::size_t n) {
   return bgzf_write(Compressor(to), data, n) == static_cast<ssize_t>(n) || Fails(to);
 }
 
+// The system's reason for a write that failed: blocks are written on the pool's threads, so
+// it is the file's own record of it, read once the blocks in flight are written.
+void TakeSystemReason(FileDestination* to) {
+  BGZF* bgzf = Compressor(to);
+  errno = 0;
+  if (bgzf_flush(bgzf) != 0 && !to->failed) Fails(to);
+  if (to->failed && herrno(bgzf->fp) != 0) to->error = herrno(bgzf->fp);
+}
+
 bool FinishCompressing(FileDestination* to, int index_fd) {
   BGZF* bgzf = Compressor(to);
   if (bgzf == nullptr) return !to->failed;
+  TakeSystemReason(to);
   bool ok = !to->failed;
   errno = 0;
   if (index_fd >= 0) {

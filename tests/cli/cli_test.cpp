@@ -63,6 +63,7 @@ const std::map<std::string, Staging> kStagings = {
     {"link-null", [](auto w) { Link("/dev/null", w + "out.seg"); }},
     {"link-full", [](auto w) { Link("/dev/full", w + "out.seg"); }},
     {"fasta-link-full", [](auto w) { Link("/dev/full", w + "out.fas"); }},
+    {"fasta-gz-link-full", [](auto w) { Link("/dev/full", w + "out.fas.gz"); }},
     {"fifo", [](auto w) { mkfifo((w + "out.seg").c_str(), 0644); }},
     {"mode-0640", [](auto w) { Old(w + "out.seg", 0640); }},
     {"read-only",

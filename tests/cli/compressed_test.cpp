@@ -1,0 +1,259 @@
+// Compressed inputs and outputs: whatever the input's packing, the thread count and the parts,
+// the BGZF outputs decompress to the plain run's bytes; their indexes answer region queries
+// as the plain outputs do; a damaged input is an error that names it and leaves nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
+  std::string s;
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
+  return s;
+}
+
+// Entries with A-rich stretches to mask, one without nucleotides, in lines of 70; large
+// enough that bgzip cuts it into several blocks.
+std::string Genome() {
+  std::mt19937 rng(11);
+  std::string fa;
+  for (int k = 0; k < 12; ++k) {
+    std::string seq = Letters(rng, 6000 + 3000 * (k % 5), "ACGT");
+    for (int i = 0; i < 5 && k % 3 != 2; ++i) {
+      seq.replace(rng() % (seq.size() - 80), 60, Letters(rng, 60, "AAAAAAAT"));
+    }
+    if (k == 4) seq = std::string(500, 'N');
+    fa += ">chr" + std::to_string(k) + " test\n";
+    for (std::size_t i = 0; i < seq.size(); i += 70) fa += seq.substr(i, 70) + "\n";
+  }
+  return fa;
+}
+
+int Shell(const std::string& dir, const std::string& command) {
+  return std::system(("cd " + dir + " && " + command).c_str());
+}
+
+bool HaveTools() {
+  return std::system(
+             "command -v bgzip >/dev/null && command -v tabix >/dev/null && "
+             "command -v samtools >/dev/null") == 0;
+}
+
+// The input in every packing the reader takes for gzip: one member, several members, BGZF,
+// and BGZF followed by zero bytes.
+const char* const kPackings[][2] = {
+    {"plain.fa", "cp in.fa plain.fa"},
+    {"one.fa.gz", "gzip -nc in.fa > one.fa.gz"},
+    {"members.fa.gz",
+     "head -c 40000 in.fa | gzip -nc > members.fa.gz && tail -c +40001 in.fa | gzip -nc >> "
+     "members.fa.gz"},
+    {"blocks.fa.gz", "bgzip -c in.fa > blocks.fa.gz"},
+    {"padded.fa.gz", "bgzip -c in.fa > padded.fa.gz && head -c 3000 /dev/zero >> padded.fa.gz"},
+};
+
+const char* const kOutputs[] = {"out.seg", "out.fas", "out.bed", "out.tsv", "out.summary.tsv"};
+
+struct Outcome {
+  int status;
+  std::string err;
+  std::vector<std::string> outputs;  // decompressed, in kOutputs' order
+};
+
+// One run in a directory of its own, on a copy of `input`; the outputs decompressed.
+Outcome RunCompressed(const std::string& input, std::vector<std::string> args,
+                      const std::string& limits, bool compressed) {
+  const std::string dir = RunDirectory();
+  fs::copy_file(input, dir + "/work/in");
+  args.insert(args.begin(), {"in", "out"});
+  RunOptions options;
+  options.job_limits = limits;
+  const RunResult r = RunKestra(dir, args, options);
+  Outcome run{r.status, r.err, {}};
+  for (const char* name : kOutputs) {
+    const std::string path = dir + "/work/" + name + (compressed ? ".gz" : "");
+    if (compressed && fs::exists(path)) {
+      Shell(dir + "/work", std::string("gzip -dc ") + name + ".gz > " + name + ".plain");
+      run.outputs.push_back(ReadFile(dir + "/work/" + name + ".plain"));
+    } else {
+      run.outputs.push_back(ReadFile(path));
+    }
+  }
+  fs::remove_all(dir);
+  return run;
+}
+
+const std::vector<std::string> kSwitches = {"-L", "--bed", "--table", "--summary", "--all-entries"};
+
+// Every packing of the input, on 1, 2 and 8 threads (many jobs in flight), whole and in 3 and
+// 7 parts: the parts' compressed outputs, joined as files are, decompress to the plain run's.
+TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << Genome();
+  for (const auto& packing : kPackings) ASSERT_EQ(Shell(dir, packing[1]), 0) << packing[1];
+  const Outcome plain = RunCompressed(dir + "/in.fa", kSwitches, "", false);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_NE(plain.outputs[2], "");  // segments are masked
+  for (const auto& packing : kPackings) {
+    for (const int threads : {1, 2, 8}) {
+      for (const int parts : {1, 3, 7}) {
+        std::vector<std::string> joined(std::size(kOutputs));
+        for (int i = 1; i <= parts; ++i) {
+          std::vector<std::string> args = kSwitches;
+          args.insert(args.end(), {"--compress", "--threads", std::to_string(threads)});
+          if (parts > 1)
+            args.insert(args.end(), {"--shard", std::to_string(i) + "/" + std::to_string(parts)});
+          const Outcome part =
+              RunCompressed(dir + "/" + packing[0], args, threads > 1 ? kManyJobs : "", true);
+          ASSERT_EQ(part.status, 0) << packing[0] << " part " << i << part.err;
+          for (std::size_t k = 0; k < joined.size(); ++k) joined[k] += part.outputs[k];
+        }
+        for (std::size_t k = 0; k < joined.size(); ++k) {
+          EXPECT_EQ(joined[k], plain.outputs[k]) << kOutputs[k] << " of " << packing[0] << " on "
+                                                 << threads << " threads in " << parts << " parts";
+        }
+      }
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// The indexed outputs, compressed or not, at several line widths: samtools faidx reads the
+// same regions from them as from the plain masked FASTA, tabix the BED lines that overlap
+// a region, and the .fai is the one samtools makes of the plain copy.
+TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << Genome();
+  const std::string regions =
+      "chr0:1-70 chr0:65-200 chr3:1000-1100 chr4:10-20 chr7:7001-9000 chr11";
+  for (const char* width : {"80", "60", "0"}) {
+    for (const char* threads : {"1", "8"}) {
+      const std::string shown = std::string("width ") + width + ", threads " + threads;
+      const std::string run = "kestra_in() { " KESTRA_BIN
+                              " in.fa \"$@\" -L --bed --no-report "
+                              "--all-entries --line-width " +
+                              std::string(width) + " --threads " + threads + " --quiet; }; ";
+      ASSERT_EQ(Shell(dir, run + "rm -f p.* z.* && kestra_in p --index && "
+                                 "kestra_in z --compress --index"),
+                0)
+          << shown;
+      EXPECT_TRUE(fs::exists(dir + "/z.fas.gz.gzi") && fs::exists(dir + "/z.bed.gz.tbi")) << shown;
+      EXPECT_FALSE(fs::exists(dir + "/p.bed.tbi")) << shown;  // a plain BED has no .tbi
+      ASSERT_EQ(Shell(dir, "cp p.fas ref.fas && samtools faidx ref.fas"), 0);
+      EXPECT_EQ(ReadFile(dir + "/p.fas.fai"), ReadFile(dir + "/ref.fas.fai")) << shown;
+      EXPECT_EQ(ReadFile(dir + "/z.fas.gz.fai"), ReadFile(dir + "/ref.fas.fai")) << shown;
+      ASSERT_EQ(Shell(dir, "samtools faidx ref.fas " + regions +
+                               " > want.fa && "
+                               "samtools faidx p.fas " +
+                               regions +
+                               " > plain.fa && "
+                               "samtools faidx z.fas.gz " +
+                               regions + " > blocks.fa"),
+                0)
+          << shown;
+      EXPECT_EQ(ReadFile(dir + "/plain.fa"), ReadFile(dir + "/want.fa")) << shown;
+      EXPECT_EQ(ReadFile(dir + "/blocks.fa"), ReadFile(dir + "/want.fa")) << shown;
+      EXPECT_NE(ReadFile(dir + "/want.fa"), "");
+      for (const char* region : {"chr0", "chr1:1-4000", "chr3:2000-9000", "chr9:1-1"}) {
+        const std::string r = region;
+        const std::string name = r.substr(0, r.find(':'));
+        const std::string from = r.find(':') == std::string::npos
+                                     ? "0"
+                                     : r.substr(r.find(':') + 1, r.find('-') - r.find(':') - 1);
+        const std::string to =
+            r.find('-') == std::string::npos ? "1e12" : r.substr(r.find('-') + 1);
+        ASSERT_EQ(
+            Shell(dir, "tabix z.bed.gz " + r + " > got.bed && awk -v n=" + name + " -v f=" + from +
+                           " -v t=" + to + " '$1 == n && $3 > f - 1 && $2 < t' p.bed > want.bed"),
+            0);
+        EXPECT_EQ(ReadFile(dir + "/got.bed"), ReadFile(dir + "/want.bed")) << shown << " " << r;
+        if (r == "chr0") EXPECT_NE(ReadFile(dir + "/want.bed"), "");
+      }
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// A BGZF input cut inside a block, or with a block whose check value is wrong: the run says
+// which file and why, and leaves nothing, whatever the threads.
+TEST(CompressedInputs, DamageNamesTheFileAndLeavesNothing) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << Genome();
+  ASSERT_EQ(Shell(dir, "bgzip -c in.fa > blocks.fa.gz"), 0);
+  const std::string blocks = ReadFile(dir + "/blocks.fa.gz");
+  ASSERT_GT(blocks.size(), 200u);
+  // The last data block ends 28 bytes before the end (the empty block), its CRC32 8 bytes
+  // before that; the first block's size less 1 is in its bytes 16 and 17.
+  std::string last_crc = blocks, first_crc = blocks;
+  last_crc[last_crc.size() - 28 - 8] ^= 0x5a;
+  const std::size_t first_size =
+      static_cast<unsigned char>(blocks[16]) + 256 * static_cast<unsigned char>(blocks[17]) + 1;
+  first_crc[first_size - 8] ^= 0x5a;
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* reason;
+    bool first_entry_sees_it;  // the damage lies in the first entry's blocks
+  } damaged[] = {
+      {"cut.fa.gz", blocks.substr(0, blocks.size() - 28 - 100), "truncated gzip data", false},
+      {"crc.fa.gz", last_crc, "corrupt gzip data", false},
+      {"first.fa.gz", first_crc, "corrupt gzip data", true},
+  };
+  for (const auto& d : damaged) {
+    std::ofstream(dir + "/" + d.name, std::ios::binary) << d.bytes;
+    for (const std::vector<std::string>& how : {std::vector<std::string>{"-L"},
+                                                {"-L", "--all-entries"},
+                                                {"-L", "--all-entries", "--threads", "2"},
+                                                {"-L", "--all-entries", "--threads", "8"}}) {
+      if (how.size() == 1 && !d.first_entry_sees_it) continue;
+      const std::string run_dir = RunDirectory();
+      fs::copy_file(dir + "/" + d.name, run_dir + "/work/" + d.name);
+      std::vector<std::string> args = {d.name, "out", "--compress", "--bed", "--index"};
+      args.insert(args.end(), how.begin(), how.end());
+      RunOptions options;
+      options.job_limits = how.size() > 2 ? kManyJobs : "";
+      const RunResult r = RunKestra(run_dir, args, options);
+      const std::string shown = d.name + ::testing::PrintToString(how);
+      EXPECT_EQ(r.status, 1) << shown;
+      const std::string said =
+          "kestra: cannot read '" + std::string(d.name) + "': " + d.reason + "\n";
+      EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), said.size())), said) << shown;
+      EXPECT_NE(r.out.find("\nError reading FASTA file\n"), std::string::npos) << shown;
+      EXPECT_EQ(Listing(run_dir + "/work"), std::set<std::string>{d.name}) << shown;
+      fs::remove_all(run_dir);
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// BGZF on standard output: a pipeline's reader gets the bytes of the file that would have
+// been written.
+TEST(CompressedOutputs, StandardOutputCarriesBgzf) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << Genome();
+  ASSERT_EQ(Shell(dir, KESTRA_BIN " in.fa f --all-entries --bed --no-report --compress "
+                                  "--quiet && " KESTRA_BIN " in.fa s --all-entries --no-report "
+                                  "--bed-out - --compress > s.bed.gz && bgzip -t s.bed.gz"),
+            0);
+  EXPECT_EQ(ReadFile(dir + "/s.bed.gz"), ReadFile(dir + "/f.bed.gz"));
+  EXPECT_FALSE(fs::exists(dir + "/s.seg.gz"));
+  fs::remove_all(dir);
+}
+
+}  // namespace
