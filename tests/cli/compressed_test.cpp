@@ -181,7 +181,9 @@ TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
                            " -v t=" + to + " '$1 == n && $3 > f - 1 && $2 < t' p.bed > want.bed"),
             0);
         EXPECT_EQ(ReadFile(dir + "/got.bed"), ReadFile(dir + "/want.bed")) << shown << " " << r;
-        if (r == "chr0") EXPECT_NE(ReadFile(dir + "/want.bed"), "");
+        if (r == "chr0") {
+          EXPECT_NE(ReadFile(dir + "/want.bed"), "");
+        }
       }
     }
   }
