@@ -17,7 +17,8 @@
 #                       thread does at a time; memory on several threads),
 #                       tables (the table of segments against the same runs without),
 #                       cliffs (large windows, a long gap, more threads than cores,
-#                       memory on 16 and 64 threads), guard (not run unless named: this
+#                       memory on 16 and 64 threads), compressed (gzip and BGZF input,
+#                       parts of a BGZF file, compressed outputs), guard (not run unless named: this
 #                       build against the build of GUARD_BASE over a grid of switches)
 #   GUARD_BASE=COMMIT   the earlier build the guard compares with (default: origin of the
 #                       last landing, cb47488); built once in a worktree under BENCH_DATA
@@ -42,7 +43,7 @@ PAIRS=${PAIRS:-7}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
-SECTIONS=${SECTIONS:-ecoli lambda memory big entries tables threads cliffs}
+SECTIONS=${SECTIONS:-ecoli lambda memory big entries tables threads cliffs compressed}
 GUARD_BASE=${GUARD_BASE:-cb47488}
 GUARD_PAIRS=${GUARD_PAIRS:-3}
 BIG_SIZE=100000000
@@ -646,6 +647,68 @@ section_thread_memory() {
   done
 }
 
+# FILE: its BGZF copy FILE.bgz in the cache, made once with bgzip at its default level.
+bgzf_copy() {
+  if [[ ! -s "$1.bgz" ]]; then
+    command -v bgzip >/dev/null || die "bgzip (Debian's tabix) is needed"
+    bgzip -@ "$(nproc 2>/dev/null || echo 2)" -c "$1" >"$1.bgz.tmp" || die "bgzip failed"
+    mv "$1.bgz.tmp" "$1.bgz"
+  fi
+  printf '%s\n' "$1.bgz"
+}
+
+# Compressed genomes, paired against the plain file's runs: the 100 Mbp file as gzip -6 on
+# one thread (a), as BGZF on two (b); each part of eight of a BGZF copy of the database
+# against the whole run on it (c); -L --bed written compressed against the plain run followed
+# by bgzip -@2 of its outputs (d), the files no larger than bgzip's (e); peak memory of the
+# compressed runs against the plain ones' bounds (f).
+section_compressed() {
+  local big bgz db db_bgz t_whole t_part worst=0 i size_k size_b kib peak limit
+  big=$(big_genome)
+  bgz=$(bgzf_copy "$big")
+  db=$(database)
+  db_bgz=$(bgzf_copy "$db")
+  rule
+  printf 'compressed genomes: %s pairs of runs\n' "$PAIRS"
+  rule
+  PAIR_A=("$big" out)
+  PAIR_B=("$big.gz" out)
+  paired "$KESTRA"
+  paired_rows "(a) 100M, one thread" 1.4 "" "plain" "gzip -6" ""
+  peak=$(awk '$4 > m { m = $4 } END { printf "%.1f", m / 1024 }' "$WORK/pairs.2")
+  limit=$(awk -v n="$BIG_SIZE" 'BEGIN { printf "%.1f", 3 * n / 1048576 + 8 }')
+  row_ratio "(f) peak MiB, gzip -6" "$peak" "$limit"
+  PAIR_A=("$big" out --threads 2)
+  PAIR_B=("$bgz" out --threads 2)
+  paired "$KESTRA"
+  paired_rows "(b) 100M, --threads 2" 1.15 "" "plain" "BGZF" ""
+  peak=$(awk '$4 > m { m = $4 } END { printf "%.1f", m / 1024 }' "$WORK/pairs.2")
+  limit=$(awk -v n="$BIG_SIZE" 'BEGIN { printf "%.1f", 3 * 3 * n / 1048576 + 64 + 20 }')
+  row_ratio "(f) peak MiB, BGZF --threads 2" "$peak" "$limit"
+  rule
+  t_whole=$(time_best "$KESTRA" "$db_bgz" out --all-entries -L --bed)
+  row_time "(c) database BGZF, whole" "$t_whole"
+  for ((i = 1; i <= 8; i++)); do
+    t_part=$(time_best "$KESTRA" "$db_bgz" out --shard "$i/8" -L --bed)
+    worst=$(awk -v a="$worst" -v b="$t_part" 'BEGIN { print (b == "NA" || b > a) ? b : a }')
+  done
+  row_time "(c) slowest part of 8" "$worst"
+  row_ratio "(c) slowest part / whole" "$(ratio "$worst" "$t_whole")" 0.25
+  rule
+  PAIR_A=(bash -c "$KESTRA $big out -L --bed --threads 2 && bgzip -@2 -f out.seg out.fas out.bed")
+  PAIR_B=("$KESTRA" "$big" out -L --bed --threads 2 --compress)
+  paired
+  paired_rows "(d) 100M -L --bed" 0.6 "" "then bgzip" ".gz outputs" ""
+  (cd "$WORK" && "$KESTRA" "$big" out -L --bed --threads 2 >/dev/null &&
+    bgzip -@2 -f out.seg out.fas out.bed && "$KESTRA" "$big" mine -L --bed --threads 2 \
+    --compress >/dev/null) || die "compressed outputs failed"
+  size_b=$(cat "$WORK"/out.seg.gz "$WORK"/out.fas.gz "$WORK"/out.bed.gz | wc -c)
+  size_k=$(cat "$WORK"/mine.seg.gz "$WORK"/mine.fas.gz "$WORK"/mine.bed.gz | wc -c)
+  printf '%-34s %10s bytes, bgzip %s bytes\n' "(e) .gz outputs" "$size_k" "$size_b"
+  row_ratio "(e) size / bgzip's" "$(ratio "$size_k" "$size_b")" 1
+  rm -f "$WORK"/*.gz
+}
+
 # The earlier build of GUARD_BASE, made once in a worktree of the cache; prints its binary.
 base_build() {
   local sha dir
@@ -777,8 +840,8 @@ wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
   case $s in
-    ecoli | lambda | memory | big | entries | tables | threads | cliffs | guard) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, guard)" ;;
+    ecoli | lambda | memory | big | entries | tables | threads | cliffs | compressed | guard) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, guard)" ;;
   esac
 done
 build_kestra
@@ -795,4 +858,5 @@ if wants cliffs; then
   section_cliffs
   section_thread_memory
 fi
+if wants compressed; then section_compressed; fi
 if wants guard; then section_guard; fi

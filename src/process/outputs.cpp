@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -106,6 +107,12 @@ bool Seal(RunOutputs* o, int kind) {
   return true;
 }
 
+// The name a FASTA index gives a record: the header's first word, blanks before it passed.
+std::string IndexedName(const std::string& header) {
+  const std::size_t from = std::min(header.find_first_not_of(" \t"), header.size());
+  return header.substr(from, header.find_first_of(" \t", from) - from);
+}
+
 }  // namespace
 
 void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
@@ -131,12 +138,16 @@ void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
 }
 
 void IndexFastaRecord(RunOutputs* o, const std::string& header, int64_t letters, int width) {
-  const int64_t line = width > 0 ? width : letters;
+  const int64_t line = width > 0 ? std::min<int64_t>(width, letters) : letters;
   const int64_t lines = line > 0 ? (letters + line - 1) / line : 0;
   const uint64_t start = o->fasta_bytes + 1 + header.size() + 1;
   o->fasta_bytes = start + static_cast<uint64_t>(letters + lines);
   if (!o->index_wanted[kFastaIndex]) return;
-  SinkPrintf(&o->fasta_index, "%s\t%lld\t%llu\t%lld\t%lld\n", BedName(header).c_str(),
+  // As the field's readers index a FASTA file: a record without letters has no line, and a
+  // name already indexed keeps its first record; a record of one line is as long as it.
+  const std::string name = IndexedName(header);
+  if (letters == 0 || name.empty() || !o->indexed_names.insert(name).second) return;
+  SinkPrintf(&o->fasta_index, "%s\t%lld\t%llu\t%lld\t%lld\n", name.c_str(),
              static_cast<long long>(letters), static_cast<unsigned long long>(start),
              static_cast<long long>(line), static_cast<long long>(line + 1));
 }

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "command_line/settings.h"
 #include "output/compressed.h"
@@ -40,6 +41,7 @@ struct RunOutputs {
   FileDestination index_destinations[kIndexKinds];
   TextSink fasta_index;      // the lines of the .fai, as records are written
   uint64_t fasta_bytes = 0;  // of the masked FASTA so far, uncompressed
+  std::unordered_set<std::string> indexed_names;  // the sequences the .fai has a line for
   hts_tpool* compression = nullptr;
 };
 

@@ -190,6 +190,29 @@ TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
   fs::remove_all(dir);
 }
 
+// Records that the field's FASTA indexer treats apart: an empty one, one shorter than a line,
+// one of exactly a line, a name used twice, names after blanks. The .fai of the masked copy,
+// plain and compressed, at several widths, is the one samtools makes of the plain copy.
+TEST(CompressedOutputs, FastaIndexIsTheFieldsOwn) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << ">a\nACGT\n>empty\n>b two words\nACGTACGTAC\nACG\n>c\n\n"
+                                   ">d\nACGTACGTAC\n>a again\nACGTTTTTTTTTTTTTTTTTTTTTT\n"
+                                   "> blank\nACG\n>\tt after a tab\nAAACCCGGGTTT\n";
+  for (const char* width : {"10", "3", "80", "0"}) {
+    ASSERT_EQ(Shell(dir, std::string("rm -f p.* z.* && for o in p z; do ") + KESTRA_BIN +
+                             " in.fa $o --all-entries -F --no-report --index --quiet "
+                             "--line-width " + width + " $([ $o = z ] && echo --compress) "
+                             "2>/dev/null; done && cp p.fas ref.fas && samtools faidx ref.fas "
+                             "2>/dev/null"),
+              0)
+        << width;
+    EXPECT_EQ(ReadFile(dir + "/p.fas.fai"), ReadFile(dir + "/ref.fas.fai")) << width;
+    EXPECT_EQ(ReadFile(dir + "/z.fas.gz.fai"), ReadFile(dir + "/ref.fas.fai")) << width;
+  }
+  fs::remove_all(dir);
+}
+
 // A BGZF input cut inside a block, or with a block whose check value is wrong: the run says
 // which file and why, and leaves nothing, whatever the threads.
 TEST(CompressedInputs, DamageNamesTheFileAndLeavesNothing) {
