@@ -2,16 +2,16 @@
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
 #   build   the compiler, cmake and zlib's headers (enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip,
-#           for the README's pipelines), groff (for the manual page), Python's matplotlib,
-#           numpy and pytest (for kestra-plot), snakemake
+#           for the README's pipelines and the workflow), groff (for the manual page),
+#           Python's matplotlib, numpy and pytest (for kestra-plot), snakemake and samtools
 #           (for the workflow); and the real genomes the tests read, Debian's
 #           ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark and gawk (the bench script sorts with asort)
 #   cluster build, plus a single-node SLURM cluster with accounting (munge, slurmctld,
-#           slurmd, slurm-client, slurmdbd, mariadb-server) and snakemake (for the workflow
-#           run on it)
+#           slurmd, slurm-client, slurmdbd, mariadb-server), snakemake, samtools and tabix
+#           (for the workflow run on it, compressed and indexed by one route)
 # A user who is not root and lacks something is told what to install.
 set -euo pipefail
 
@@ -19,12 +19,12 @@ purpose=${1:-build}
 case $purpose in
   build) packages=() ;;
   test) packages=(libgtest-dev faketime util-linux bedtools tabix groff-base python3-matplotlib
-                  python3-numpy python3-pytest snakemake) ;;
+                  python3-numpy python3-pytest snakemake samtools) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
   cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server
-                     snakemake) ;;
+                     snakemake samtools tabix) ;;
   *) echo "install-deps.sh: unknown purpose '$purpose'" \
        "(build, test, plot, fuzz, bench, cluster)" >&2
      exit 2 ;;
