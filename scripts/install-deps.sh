@@ -3,17 +3,17 @@
 #   build   the compiler, cmake, pkg-config and the headers of zlib, libbz2, liblzma,
 #           libzstd (the decompressors of the input) and htslib (enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip and
-#           tabix, for the README's pipelines and the indexed outputs), samtools (faidx of
-#           the indexed outputs), groff (for the manual page), Python's matplotlib, numpy and
-#           pytest (for kestra-plot), snakemake (for the workflow), the bzip2, xz and zstd
-#           tools (for compressed test inputs); and the real genomes the tests read, Debian's
-#           ragout-examples unpacked under bench/data/x
+#           tabix, for the README's pipelines, the indexed outputs and the workflow), samtools
+#           (faidx of the indexed outputs), groff (for the manual page), Python's matplotlib,
+#           numpy and pytest (for kestra-plot), snakemake (for the workflow), the bzip2, xz
+#           and zstd tools (for compressed test inputs); and the real genomes the tests read,
+#           Debian's ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   fuzz    build, plus clang and its sanitizer runtime
 #   bench   build, plus Google Benchmark and gawk (the bench script sorts with asort)
 #   cluster build, plus a single-node SLURM cluster with accounting (munge, slurmctld,
-#           slurmd, slurm-client, slurmdbd, mariadb-server) and snakemake (for the workflow
-#           run on it)
+#           slurmd, slurm-client, slurmdbd, mariadb-server), snakemake, samtools and tabix
+#           (for the workflow run on it, compressed and indexed by one route)
 # A user who is not root and lacks something is told what to install.
 set -euo pipefail
 
@@ -27,7 +27,7 @@ case $purpose in
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
   cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server
-                     snakemake) ;;
+                     snakemake samtools tabix) ;;
   *) echo "install-deps.sh: unknown purpose '$purpose'" \
        "(build, test, plot, fuzz, bench, cluster)" >&2
      exit 2 ;;

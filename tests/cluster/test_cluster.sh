@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The workflow on a real scheduler. A single-node SLURM cluster with accounting is started on
 # this machine (cluster_up.sh); three genomes, each split into three shards, go through the
-# workflow by the generic sbatch route, by --slurm and by the shipped profile, and every
-# output must have the bytes of a local run. Meanwhile a KESTRA job is cancelled with scancel
-# while it runs: that run of the workflow must stop with a failure, in bounded time, and a
-# rerun must complete with the same outputs again. Whatever happens, every daemon started is
+# workflow by the generic sbatch route, by --slurm (its outputs compressed and indexed) and by
+# the shipped profile, and every output must have the bytes of a local run. Meanwhile a
+# KESTRA job is cancelled with scancel while it runs: that run of the workflow must stop with
+# a failure, in bounded time, and a rerun must complete with the same outputs again. Whatever happens, every daemon started is
 # stopped by its PID (cluster_down.sh). Skipped (exit status 77) when not run as root, or when
 # the packages or the genomes cannot be had.
 # Usage: test_cluster.sh KESTRA
@@ -98,9 +98,10 @@ if [ -n "\${SLURM_JOB_ID:-}" ] && [ -n "\${KESTRA_HOLD:-}" ] && [ -e "\$KESTRA_H
 fi
 exit "\$status"
 EOF
-# The plotting tool is not under test: a copy of the report shows it ran on it.
+# The plotting tool is not under test: a copy of the report it is given (from standard input
+# when the report is compressed) shows it ran on it.
 # shellcheck disable=SC2016  # for the script, not for here
-printf '#!/bin/sh\ncp "$1" "$3"\n' >"$inputs/plot"
+printf '#!/bin/sh\ncat "$1" >"$3"\n' >"$inputs/plot"
 chmod +x "$inputs/kestra" "$inputs/plot"
 
 failed=0
@@ -109,9 +110,16 @@ problem() {
   failed=1
 }
 
+# The routes whose outputs are compressed and indexed.
+packed_routes=(slurm)
+packed() {
+  [[ " ${packed_routes[*]} " == *" $1 "* ]]
+}
+
 # Starts the workflow in the background as ROUTE, in a working directory of that name, with
 # the arguments after LIMIT and then the config: three shards unless $shards says otherwise,
-# and one thread a job, so that the node's two CPUs run two jobs at once. The run is stopped
+# one thread a job, so that the node's two CPUs run two jobs at once, and compressed and
+# indexed outputs when ROUTE is one of $packed. The run is stopped
 # after LIMIT seconds, and killed 20 s later if that did not stop it. Snakemake starts from
 # the checkout, where the profile's snakefile path leads. The PID (that of `timeout`, which
 # passes a signal on) goes to running[ROUTE].
@@ -121,10 +129,14 @@ launch() {
   shift 2
   mkdir -p "$tmp/$route/slurm-logs"
   : >"$tmp/runs.$route"
+  local packing=()
+  if packed "$route"; then
+    packing=(compress=true index=true)
+  fi
   (cd "$root" && KESTRA_RUNS=$tmp/runs.$route exec timeout -k 20 "$limit" snakemake "$@" \
     --directory "$tmp/$route" --config samples="$inputs/samples.tsv" \
     kestra="$inputs/kestra" kestra_plot="$inputs/plot" shards="${shards:-3}" threads=1 \
-    >"$tmp/$route.log" 2>&1) &
+    "${packing[@]}" >"$tmp/$route.log" 2>&1) &
   running[$route]=$!
   route_of[$!]=$route
   started[$route]=$SECONDS
@@ -145,15 +157,40 @@ await() {
   return "$status"
 }
 
-# Each output of ROUTE must be that of the local run, byte for byte; and when ROUTE is a
-# cluster route, every KESTRA run of it must have been part of a SLURM job.
+# Each output of ROUTE must be that of the local run, byte for byte (once decompressed, when
+# ROUTE compresses them; its indexes then give samtools the letters of the local masked FASTA);
+# and when ROUTE is a cluster route, every KESTRA run of it must have been part of a SLURM job.
 check() {
-  local route=$1 sample suffix
+  local route=$1 sample suffix region
+  local results=$tmp/$route/results
   for sample in "${samples[@]}"; do
-    for suffix in seg fas bed summary.tsv png; do
-      cmp "$tmp/local/results/$sample.$suffix" "$tmp/$route/results/$sample.$suffix" ||
+    for suffix in summary.tsv png; do
+      cmp "$tmp/local/results/$sample.$suffix" "$results/$sample.$suffix" ||
         problem "$route: $sample.$suffix differs from the local run's"
     done
+    for suffix in seg fas bed; do
+      if packed "$route"; then
+        gzip -dc "$results/$sample.$suffix.gz" | cmp "$tmp/local/results/$sample.$suffix" - ||
+          problem "$route: $sample.$suffix.gz does not hold the local run's $sample.$suffix"
+      else
+        cmp "$tmp/local/results/$sample.$suffix" "$results/$sample.$suffix" ||
+          problem "$route: $sample.$suffix differs from the local run's"
+      fi
+    done
+    packed "$route" || continue
+    for suffix in fas.gz.fai fas.gz.gzi bed.gz.tbi; do
+      [ -s "$results/$sample.$suffix" ] || problem "$route: no $sample.$suffix"
+    done
+    # The last entry's middle third, past the first parts' blocks.
+    region=$(awk -F'\t' 'END { printf "%s:%d-%d", $1, $2 / 3 + 1, 2 * $2 / 3 }' \
+      "$results/$sample.fas.gz.fai")
+    samtools faidx "$tmp/local/results/$sample.fas" "$region" \
+      >"$tmp/$route/$sample.region.fa" || true
+    if [ ! -s "$tmp/$route/$sample.region.fa" ] ||
+      ! samtools faidx "$results/$sample.fas.gz" "$region" |
+      cmp "$tmp/$route/$sample.region.fa" -; then
+      problem "$route: samtools reads $region of $sample.fas.gz otherwise than the local run's"
+    fi
   done
   for table in summary.tsv kestra_mqc.tsv; do
     cmp "$tmp/local/results/$table" "$tmp/$route/results/$table" ||

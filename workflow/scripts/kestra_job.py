@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The steps of the KESTRA workflow that are more than one command: a KESTRA run that also
-writes its summary of entries, the joining of a sample's parts, and the tables over all
-samples (summary.tsv, and kestra_mqc.tsv for MultiQC).
+writes its summary of entries, the joining of a sample's parts (plain or BGZF), and the
+tables over all samples (summary.tsv, and kestra_mqc.tsv for MultiQC).
 
 Only the standard library is used, so any Python 3 on a cluster node will do."""
 
@@ -14,6 +14,10 @@ import sys
 SUMMARY = ".summary.tsv"
 # The columns of that file read here; any others are left alone.
 NEEDED = ("letters", "segments", "masked", "status")
+# A compressed output (BGZF, as KESTRA writes a path ending in .gz) ends with this empty
+# block, which htslib looks for to know that the file is whole.
+BGZF_SUFFIX = ".gz"
+BGZF_EOF = bytes.fromhex("1f8b08040000000000ff0600424302001b0003000000000000000000")
 
 # The table for MultiQC: its columns after the sample's name, and how MultiQC should show
 # them. MultiQC reads the leading '#' lines of a *_mqc.tsv file as YAML.
@@ -81,19 +85,50 @@ def read_summary(path):
         fail(f"cannot read {e.filename}: {e.strerror}")
 
 
+def copy(part, out, count):
+    while count > 0:
+        block = part.read(min(count, 1 << 20))
+        if not block:
+            break
+        out.write(block)
+        count -= len(block)
+
+
 def concatenate(paths, target):
     with open(target, "wb") as out:
         for path in paths:
             with open(path, "rb") as part:
-                for block in iter(lambda: part.read(1 << 20), b""):
-                    out.write(block)
+                copy(part, out, os.fstat(part.fileno()).st_size)
+
+
+def bgzf_length(part, path):
+    """The bytes of a BGZF part before its end-of-file block, which it must have: a part
+    without one was cut short."""
+    size = os.fstat(part.fileno()).st_size
+    if size >= len(BGZF_EOF):
+        part.seek(size - len(BGZF_EOF))
+        if part.read(len(BGZF_EOF)) == BGZF_EOF:
+            part.seek(0)
+            return size - len(BGZF_EOF)
+    fail(f"{path}: no BGZF end-of-file block; the part is incomplete")
+
+
+def concatenate_bgzf(paths, target):
+    """BGZF files one after another are a BGZF file of their texts one after another; the
+    parts' end-of-file blocks are left out and one ends the whole."""
+    with open(target, "wb") as out:
+        for path in paths:
+            with open(path, "rb") as part:
+                copy(part, out, bgzf_length(part, path))
+        out.write(BGZF_EOF)
 
 
 def command_join(args):
     if SUMMARY not in args.suffixes:
         fail(f"join: the parts' {SUMMARY} files are needed")
     for suffix in args.suffixes:
-        concatenate([base + suffix for base in args.parts], args.base + suffix)
+        join = concatenate_bgzf if suffix.endswith(BGZF_SUFFIX) else concatenate
+        join([base + suffix for base in args.parts], args.base + suffix)
     if not any(entry["status"] == "analysed" for entry in read_summary(args.base + SUMMARY)):
         # One run over the whole input would have failed here; so does the joined one.
         for suffix in args.suffixes:
