@@ -660,8 +660,8 @@ bgzf_copy() {
 # Compressed genomes, paired against the plain file's runs: the 100 Mbp file as gzip -6 on
 # one thread (a), as BGZF on two (b); each part of eight of a BGZF copy of the database
 # against the whole run on it (c); -L --bed written compressed against the plain run followed
-# by bgzip -@2 of its outputs (d), the files no larger than bgzip's (e); peak memory of the
-# compressed runs against the plain ones' bounds (f).
+# by bgzip -@2 of its outputs (d), at the default level and at level 1, the files no larger
+# than bgzip's (e); peak memory of the compressed runs against the plain ones' bounds (f).
 section_compressed() {
   local big bgz db db_bgz t_whole t_part worst=0 i size_k size_b kib peak limit
   big=$(big_genome)
@@ -699,6 +699,10 @@ section_compressed() {
   PAIR_B=("$KESTRA" "$big" out -L --bed --threads 2 --compress)
   paired
   paired_rows "(d) 100M -L --bed" 0.6 "" "then bgzip" ".gz outputs" ""
+  PAIR_A=(bash -c "$KESTRA $big out -L --bed --threads 2 && bgzip -l1 -@2 -f out.seg out.fas out.bed")
+  PAIR_B=("$KESTRA" "$big" out -L --bed --threads 2 --compress --compress-level 1)
+  paired
+  paired_rows "(d) the same at level 1" 0.6 "" "then bgzip" ".gz outputs" ""
   (cd "$WORK" && "$KESTRA" "$big" out -L --bed --threads 2 >/dev/null &&
     bgzip -@2 -f out.seg out.fas out.bed && "$KESTRA" "$big" mine -L --bed --threads 2 \
     --compress >/dev/null) || die "compressed outputs failed"
