@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "gzip_support.h"
 #include "sequence/decoder.h"
 
 using namespace kestra;
@@ -88,27 +89,6 @@ bool SameVerdict(const Inflated& got, const Inflated& zlib) {
   return got.verdict == zlib.verdict || (near_the_end && got.verdict == Verdict::kTruncated);
 }
 
-// Raw deflate data of `text` at `level`.
-std::string Deflated(const std::string& text, int level) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&zs, text.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
-std::string Le32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
 // A gzip member of `text` whose header holds the fields that `flags` names: an extra field
 // (as BGZF's), a name, a comment, a header CRC.
 std::string Member(const std::string& text, int level, unsigned char flags) {
@@ -117,14 +97,8 @@ std::string Member(const std::string& text, int level, unsigned char flags) {
   if (flags & 4) header += std::string("\x06\x00" "BC\x02\x00\x00\x00", 8);
   if (flags & 8) header += std::string("name.fa\0", 8);
   if (flags & 16) header += std::string("a comment\0", 10);
-  if (flags & 2) {
-    const uint32_t crc =
-        crc32(0, reinterpret_cast<const Bytef*>(header.data()), static_cast<uInt>(header.size()));
-    header += std::string{static_cast<char>(crc & 0xff), static_cast<char>((crc >> 8) & 0xff)};
-  }
-  const uint32_t crc =
-      crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
-  return header + Deflated(text, level) + Le32(crc) + Le32(static_cast<uint32_t>(text.size()));
+  if (flags & 2) header += LittleEndian(Crc32(header) & 0xffff, 2);
+  return header + Deflated(text, level) + Trailer(text);
 }
 
 std::string SomeText(std::mt19937& rng, std::size_t n) {
