@@ -6,6 +6,7 @@
 // gzip input gives.
 #include "sequence/byte_source.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,12 +225,32 @@ std::size_t BatchBlocks(const ParallelLoop* loop) {
   return std::min(kMaxBatchBlocks, kBlocksAThread * threads);
 }
 
+// Whether the bytes in hand begin with what can be read without more: a whole block, or a
+// member that is no block (which the streaming decoder reads).
+bool FirstMemberInHand(const ByteSource* s) {
+  BlockShape shape;
+  std::size_t need = 0;
+  const BlockHeader told =
+      ReadBlockHeader(reinterpret_cast<const unsigned char*>(s->in), s->in_n, &shape, &need);
+  return told == BlockHeader::kNotBlock || (told == BlockHeader::kBlock && shape.size <= s->in_n);
+}
+
+// Whether a read would find input at once: always for a file, for a pipe when its writer has
+// written more (or closed it).
+bool InputWaiting(const ByteSource* s) {
+  if (s->read_at >= 0 || s->regular_size > 0) return true;
+  pollfd p{s->fd, POLLIN, 0};
+  return poll(&p, 1, 0) != 0;
+}
+
 // Moves the bytes in hand to the buffer's start and reads after them until it is full or the
-// input ends, so that the blocks they begin lie whole in it.
+// input ends, so that the blocks they begin lie whole in it; from a pipe, only while its
+// writer keeps up, once a block can be read.
 long FillBuffer(ByteSource* s) {
   if (s->in_n > 0 && s->in != s->block.data()) std::memmove(s->block.data(), s->in, s->in_n);
   s->in = s->block.data();
   while (!s->at_end && s->in_n < s->block.size()) {
+    if (!InputWaiting(s) && FirstMemberInHand(s)) break;
     const long got = ReadInput(s, s->block.data() + s->in_n, s->block.size() - s->in_n);
     if (got < 0) return Failed(s, std::strerror(errno));
     s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);

@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <random>
 #include <string>
@@ -189,6 +192,40 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
             << shown << " through a pipe";
       }
     }
+  }
+}
+
+// From a pipe whose writer has written the blocks of the first entry and the next header
+// line, and waits, the first entry is read without waiting for more (as from any gzip): a
+// batch holds the blocks that have come.
+TEST(BgzfInput, FirstEntryFromAPipeWaitsForNoMoreBlocks) {
+  std::mt19937 rng(37);
+  const std::string text = ">one\n" + Lines(Letters(rng, 20000, "ACGT"), 60) + ">two\nAC";
+  const std::string bytes = InBlocks(text, 1000, false).bytes;
+  for (const int threads : {0, 2}) {
+    const auto test_loop = OnThreads(threads, 13);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::mutex mutex;
+    std::condition_variable read;
+    bool done = false, waited_out = false;
+    std::thread writer([&] {
+      EXPECT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+      std::unique_lock<std::mutex> lock(mutex);
+      waited_out = !read.wait_for(lock, std::chrono::seconds(20), [&] { return done; });
+      close(fds[1]);
+    });
+    const FirstEntry first =
+        ReadFirstEntryThrough(fds[0], threads > 0 ? &test_loop->loop : nullptr);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+    }
+    read.notify_one();
+    writer.join();
+    close(fds[0]);
+    EXPECT_EQ(first, PlainFirstEntry(text)) << threads;
+    EXPECT_FALSE(waited_out) << threads;
   }
 }
 
