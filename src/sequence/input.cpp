@@ -1,6 +1,7 @@
 // The readers of the input's entries: the first alone, every entry of a stream, the entries
-// of a range of a plain file, or those of a part of a file read from its start. A stream's
-// text (decompressed) is FASTQ when its first byte that is not blank is '@', FASTA otherwise.
+// of a range of a plain file, those of a part of a file read from its start, or those of a
+// part of a BGZF file read from its share's first block. A stream's text (decompressed) is
+// FASTQ when its first byte that is not blank is '@', FASTA otherwise.
 #include <sys/stat.h>
 #include <unistd.h>
 
