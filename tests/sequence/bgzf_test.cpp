@@ -230,7 +230,7 @@ TEST(BgzfInput, FirstEntryFromAPipeWaitsForNoMoreBlocks) {
 }
 
 // The entries of the N parts of a file, one after another.
-Entries JoinedParts(int fd, int count, const ParallelLoop* loop, int* holding = nullptr) {
+Entries EveryPartJoined(int fd, int count, const ParallelLoop* loop, int* holding = nullptr) {
   Entries joined;
   for (int i = 1; i <= count; ++i) {
     // A part read from the start reads from the file's offset.
@@ -245,7 +245,7 @@ Entries JoinedParts(int fd, int count, const ParallelLoop* loop, int* holding = 
 
 // The parts of a file of blocks give every entry once, in order, however many they are (more
 // than the blocks too), FASTQ (read from the start) as FASTA (split by the blocks).
-TEST(BgzfParts, TogetherGiveEveryEntryOnce) {
+TEST(BgzfShards, TogetherGiveEveryEntryOnce) {
   for (const Content& content : Contents()) {
     const Entries want = PlainEntries(content.text);
     for (const auto& [shape, bytes] : BlockShapes(content.text)) {
@@ -260,7 +260,7 @@ TEST(BgzfParts, TogetherGiveEveryEntryOnce) {
           const std::string shown = std::string(content.name) + ", " + shape + ", in " +
                                     std::to_string(count) + ", threads " + std::to_string(threads);
           int holding = 0;
-          EXPECT_EQ(JoinedParts(fd, count, threads > 0 ? &test_loop->loop : nullptr, &holding),
+          EXPECT_EQ(EveryPartJoined(fd, count, threads > 0 ? &test_loop->loop : nullptr, &holding),
                     want)
               << shown;
           if (count == 7 && std::string(content.name) == "hostile FASTA" && blocks > 20) {
@@ -276,7 +276,7 @@ TEST(BgzfParts, TogetherGiveEveryEntryOnce) {
 // A part of a large file of blocks inflates the blocks that start in its share, and past them
 // only those up to the end of its last entry, and those the last batch read ahead: no more
 // than a batch (8 blocks a thread) and a few besides, whatever the part.
-TEST(BgzfParts, EachInflatesLittleMoreThanItsShare) {
+TEST(BgzfShards, EachInflatesLittleMoreThanItsShare) {
   std::mt19937 rng(29);
   std::string text;
   for (int i = 0; i < 3000; ++i) {
@@ -393,7 +393,7 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
         EXPECT_EQ(failure(piped), want_failure) << shown << " through a pipe";
       }
       for (const int count : {1, 3, 7}) {
-        const Entries joined = JoinedParts(fd, count, loop);
+        const Entries joined = EveryPartJoined(fd, count, loop);
         if (whole) {
           EXPECT_EQ(joined, want) << shown << " in " << count;
         } else {  // the parts that reach the damage tell it
