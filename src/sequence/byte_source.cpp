@@ -1,8 +1,12 @@
 // The input's text in large blocks from a file or a pipe, decompressed on the fly: streams
 // follow each other, and input that ends inside one, or that is neither a stream nor zero
-// padding where one must start, cannot be read.
+// padding where one must start, cannot be read. BGZF blocks are inflated a batch at a time;
+// a block that cannot be inflated so (damaged, or cut short) is read by the streaming
+// decoder, as is everything after it, so that what it gives, or why it fails, is what any
+// gzip input gives.
 #include "sequence/byte_source.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "output/blocks.h"
+#include "sequence/bgzf.h"
 #include "sequence/decoder.h"
 #include "sequence/fasta.h"
 
@@ -30,6 +35,8 @@ constexpr char kDataAfterTheEnd[] = "data after the end of the %s data";
 
 struct ByteSource {
   int fd;
+  int64_t read_at = -1;  // where the next pread reads, for a source opened at an offset; -1: read
+  uint64_t origin = 0;   // the input offset of the first byte read
   std::vector<char> block = std::vector<char>(kIoBlock);
   const char* in = nullptr;  // input read and not yet decompressed (or handed out)
   std::size_t in_n = 0;
@@ -49,6 +56,13 @@ struct ByteSource {
   // the text those bytes give is known. Input past the mark is held back until then.
   std::vector<uint64_t> marks, mark_text;
   uint64_t held = 0;
+  // BGZF: whole blocks read into `block` and inflated a batch at a time through the loop,
+  // until a member that is no block.
+  bool blocks = false;
+  const ParallelLoop* loop = nullptr;
+  std::size_t batch_blocks = 1;  // at most this many a batch
+  BlockBatch batch;
+  DecompressorPool decompressors;
 };
 
 namespace {
@@ -67,9 +81,19 @@ long FailedFor(ByteSource* s, const char* text) {
 // Input where none may be: past the end of the last stream, and not zero padding.
 long DataAfterTheEnd(ByteSource* s) { return FailedFor(s, kDataAfterTheEnd); }
 
+// Reads up to n bytes of input, from where the last read ended; -1 on a read error.
+long ReadInput(ByteSource* s, char* buf, std::size_t n) {
+  if (s->read_at < 0) return ReadSome(s->fd, buf, n);
+  for (;;) {
+    const ssize_t got = pread(s->fd, buf, n, static_cast<off_t>(s->read_at));
+    if (got > 0) s->read_at += got;
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
 // The next block of input into s->in.
 long ReadBlock(ByteSource* s) {
-  const long got = ReadSome(s->fd, s->block.data(), s->block.size());
+  const long got = ReadInput(s, s->block.data(), s->block.size());
   if (got < 0) return Failed(s, std::strerror(errno));
   s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
   s->in = s->block.data();
@@ -78,8 +102,8 @@ long ReadBlock(ByteSource* s) {
   return got;
 }
 
-// Input bytes taken by the decompressor (or handed out) so far.
-uint64_t Consumed(const ByteSource* s) { return s->bytes_read - s->in_n - s->held; }
+// The input offset up to which the decompressor has taken the bytes (or handed them out).
+uint64_t Consumed(const ByteSource* s) { return s->origin + s->bytes_read - s->in_n - s->held; }
 
 bool MarksLeft(const ByteSource* s) { return s->mark_text.size() < s->marks.size(); }
 
@@ -192,6 +216,118 @@ long HandOut(ByteSource* s, const char** data) {
   }
 }
 
+// Blocks a batch, enough for the loop's threads to share (8 each); the input buffer holds as
+// many of the largest blocks, and is filled again once less than half of it is left.
+constexpr std::size_t kBlocksAThread = 8, kMaxBatchBlocks = 64;
+
+std::size_t BatchBlocks(const ParallelLoop* loop) {
+  const std::size_t threads = loop != nullptr ? static_cast<std::size_t>(std::max(1, loop->threads)) : 1;
+  return std::min(kMaxBatchBlocks, kBlocksAThread * threads);
+}
+
+// Whether the bytes in hand begin with what can be read without more: a whole block, or a
+// member that is no block (which the streaming decoder reads).
+bool FirstMemberInHand(const ByteSource* s) {
+  BlockShape shape;
+  std::size_t need = 0;
+  const BlockHeader told =
+      ReadBlockHeader(reinterpret_cast<const unsigned char*>(s->in), s->in_n, &shape, &need);
+  return told == BlockHeader::kNotBlock || (told == BlockHeader::kBlock && shape.size <= s->in_n);
+}
+
+// Whether a read would find input at once: always for a file, for a pipe when its writer has
+// written more (or closed it).
+bool InputWaiting(const ByteSource* s) {
+  if (s->read_at >= 0 || s->regular_size > 0) return true;
+  pollfd p{s->fd, POLLIN, 0};
+  return poll(&p, 1, 0) != 0;
+}
+
+// Moves the bytes in hand to the buffer's start and reads after them until it is full or the
+// input ends, so that the blocks they begin lie whole in it; from a pipe, only while its
+// writer keeps up, once a block can be read.
+long FillBuffer(ByteSource* s) {
+  if (s->in_n > 0 && s->in != s->block.data()) std::memmove(s->block.data(), s->in, s->in_n);
+  s->in = s->block.data();
+  while (!s->at_end && s->in_n < s->block.size()) {
+    if (!InputWaiting(s) && FirstMemberInHand(s)) break;
+    const long got = ReadInput(s, s->block.data() + s->in_n, s->block.size() - s->in_n);
+    if (got < 0) return Failed(s, std::strerror(errno));
+    s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
+    s->in_n += static_cast<std::size_t>(got);
+    s->at_end = got == 0;
+  }
+  return 0;
+}
+
+// Gathers the whole blocks in hand, up to a batch: it ends at a member that is no block (or
+// whose text would be larger than a block's), at a block the bytes in hand cut short, or at
+// the end of the bytes.
+std::size_t GatherBatch(ByteSource* s) {
+  ClearBatch(&s->batch);
+  const auto* p = reinterpret_cast<const unsigned char*>(s->in);
+  std::size_t at = 0;
+  while (s->batch.blocks.size() < s->batch_blocks && at < s->in_n) {
+    BlockShape shape;
+    std::size_t need = 0;
+    if (ReadBlockHeader(p + at, s->in_n - at, &shape, &need) != BlockHeader::kBlock ||
+        shape.size > s->in_n - at || BlockTextSize(s->in + at, shape) > kMaxBlockText) {
+      break;
+    }
+    AddBlock(&s->batch, s->in + at, shape);
+    at += shape.size;
+  }
+  return s->batch.blocks.size();
+}
+
+// Passes the marks that the first `good` blocks of the batch reach: a mark's text is that of
+// the blocks that end at or before it.
+void PassMarksInBatch(ByteSource* s, std::size_t good) {
+  uint64_t end = Consumed(s);  // of the blocks counted so far
+  std::size_t j = 0;
+  while (MarksLeft(s)) {
+    const uint64_t mark = s->marks[s->mark_text.size()];
+    while (j < good && end + s->batch.shapes[j].size <= mark) end += s->batch.shapes[j++].size;
+    if (j == good && mark > end) return;
+    s->mark_text.push_back(s->produced + s->batch.text_at[j]);
+  }
+}
+
+// From here on the streaming decoder reads the input, a member at a time, from the member in
+// hand.
+void StreamFromHere(ByteSource* s) {
+  s->blocks = false;
+  s->in_stream = false;
+}
+
+// The next batch of BGZF text: the blocks in hand inflated, those before the first that
+// cannot be (which the streaming decoder then reads, with all after it).
+long InflateSome(ByteSource* s, const char** data) {
+  while (s->blocks) {
+    if (s->in_n < s->block.size() / 2 && !s->at_end && FillBuffer(s) < 0) return -1;
+    const std::size_t n = GatherBatch(s);
+    if (n == 0) {
+      if (s->in_n == 0 && s->at_end) return PassMarksAtEnd(s), 0;
+      StreamFromHere(s);
+      break;
+    }
+    const std::size_t good = InflateBatch(&s->batch, &s->decompressors, s->loop);
+    PassMarksInBatch(s, good);
+    std::size_t bytes = 0;
+    for (std::size_t j = 0; j < good; ++j) bytes += s->batch.shapes[j].size;
+    s->in += bytes;
+    s->in_n -= bytes;
+    const std::size_t text = s->batch.text_at[good];
+    s->produced += text;
+    if (good < n) StreamFromHere(s);
+    if (text > 0) {
+      *data = s->batch.text.data();
+      return static_cast<long>(text);
+    }
+  }
+  return DecodeSome(s, data);
+}
+
 }  // namespace
 
 long ReadSome(int fd, char* buf, std::size_t n) {
@@ -201,14 +337,15 @@ long ReadSome(int fd, char* buf, std::size_t n) {
   }
 }
 
-ByteSource* OpenByteSource(int fd) {
-  auto* s = new ByteSource();
-  s->fd = fd;
+namespace {
+
+// Reads the input's first bytes, enough to tell its compression, and readies what it needs.
+ByteSource* OpenSource(ByteSource* s, std::size_t batch_blocks) {
   // A pipe may deliver one byte at a time: read until the first bytes can tell the
   // compression.
   std::size_t first = 0;
   while (first < kMagicBytes) {
-    const long got = ReadSome(fd, s->block.data() + first, s->block.size() - first);
+    const long got = ReadInput(s, s->block.data() + first, s->block.size() - first);
     if (got < 0) {
       s->failed = true;
       s->problem = std::strerror(errno);
@@ -224,7 +361,7 @@ ByteSource* OpenByteSource(int fd) {
   s->in_n = first;
   s->compression = CompressionOf(reinterpret_cast<const unsigned char*>(s->in), first);
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) s->regular_size = st.st_size;
+  if (fstat(s->fd, &st) == 0 && S_ISREG(st.st_mode)) s->regular_size = st.st_size;
   if (s->compression != Compression::kNone && !s->failed) {
     s->out.resize(kIoBlock);
     s->decoder = NewDecoder(s->compression);
@@ -233,24 +370,53 @@ ByteSource* OpenByteSource(int fd) {
       s->problem = std::strerror(ENOMEM);
     }
   }
+  // gzip may be BGZF: the first batch tells, by its first member.
+  if (s->compression == Compression::kGzip) {
+    s->blocks = true;
+    s->batch_blocks = batch_blocks > 0 ? batch_blocks : BatchBlocks(s->loop);
+    s->block.resize(std::max(kIoBlock, s->batch_blocks * kMaxBlockBytes));
+    s->in = s->block.data();
+  }
   return s;
 }
 
+}  // namespace
+
+ByteSource* OpenByteSource(int fd, const ParallelLoop* loop) {
+  auto* s = new ByteSource();
+  s->fd = fd;
+  s->loop = loop;
+  return OpenSource(s, 0);
+}
+
+ByteSource* OpenBlocksAt(int fd, uint64_t offset, const ParallelLoop* loop,
+                         std::size_t batch_blocks) {
+  auto* s = new ByteSource();
+  s->fd = fd;
+  s->loop = loop;
+  s->read_at = static_cast<int64_t>(offset);
+  s->origin = offset;
+  return OpenSource(s, batch_blocks);
+}
+
+void MarkOffset(ByteSource* s, uint64_t offset) { s->marks.push_back(offset); }
+
 void MarkShares(ByteSource* s, int count) {
-  for (int i = 1; i < count; ++i) s->marks.push_back(ShareStart(s->regular_size, i, count));
+  for (int i = 1; i < count; ++i) MarkOffset(s, ShareStart(s->regular_size, i, count));
 }
 
 long NextBytes(ByteSource* s, const char** data) {
   if (s->failed) return -1;
-  const long n = s->compression != Compression::kNone ? DecodeSome(s, data) : HandOut(s, data);
+  const long n = s->blocks                               ? InflateSome(s, data)
+                 : s->compression != Compression::kNone ? DecodeSome(s, data)
+                                                        : HandOut(s, data);
   if (n < 0) s->failed = true;
   return n;
 }
 
-bool ShareTextStart(const ByteSource* s, int i, uint64_t* offset) {
-  const std::size_t passed = static_cast<std::size_t>(i - 1);
-  if (passed >= s->mark_text.size()) return false;
-  *offset = s->mark_text[passed];
+bool TextAtMark(const ByteSource* s, std::size_t k, uint64_t* offset) {
+  if (k >= s->mark_text.size()) return false;
+  *offset = s->mark_text[k];
   return true;
 }
 
@@ -267,6 +433,7 @@ const std::string& ByteSourceProblem(const ByteSource* s) { return s->problem; }
 
 void CloseByteSource(ByteSource* s) {
   FreeDecoder(s->decoder);
+  FreeDecompressors(&s->decompressors);
   delete s;
 }
 

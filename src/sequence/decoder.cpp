@@ -3,8 +3,9 @@
 #include "sequence/decoder.h"
 
 #include <bzlib.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <lzma.h>
-#include <zlib.h>
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -15,9 +16,28 @@
 
 namespace kestra {
 
+namespace {
+
+// The parts of a gzip member's header, in order; those its flags name are there.
+enum class HeaderStep { kFixed, kExtraLength, kExtra, kName, kComment, kHeaderCrc, kDone };
+
+// A member's header read as it arrives, a byte at a time if need be.
+struct GzipHeader {
+  HeaderStep step = HeaderStep::kFixed;
+  unsigned char flags = 0;
+  uint32_t count = 0;   // bytes of the step read so far
+  uint32_t value = 0;   // the step's little-endian field (XLEN, the header CRC) so far
+  uint32_t extra = 0;   // XLEN
+  uint32_t crc = 0;     // CRC32 of the header's bytes before its CRC, when it has one
+  unsigned char fixed[10];
+};
+
+}  // namespace
+
 struct Decoder {
   Compression compression;
-  z_stream zs{};
+  GzipHeader header;
+  inflate_state gzip;
   bz_stream bz{};
   lzma_stream xz = LZMA_STREAM_INIT;
   ZSTD_DStream* zstd = nullptr;
@@ -49,12 +69,21 @@ bool StartZstd(Decoder* d) {
          !ZSTD_isError(ZSTD_DCtx_setParameter(d->zstd, ZSTD_d_windowLogMax, kZstdWindowLogMax));
 }
 
+// A gzip member: its header read here, its deflate data inflated and its CRC32 and ISIZE
+// checked by isa-l.
+bool StartGzip(Decoder* d) {
+  d->header = GzipHeader();
+  isal_inflate_init(&d->gzip);
+  d->gzip.crc_flag = ISAL_GZIP_NO_HDR_VER;
+  return true;
+}
+
 // A stream of each kind: gzip only (no zlib or raw deflate), xz without a memory limit and
 // one stream at a time.
 bool StartDecoder(Decoder* d) {
   switch (d->compression) {
     case Compression::kGzip:
-      return inflateInit2(&d->zs, 16 + MAX_WBITS) == Z_OK;
+      return StartGzip(d);
     case Compression::kBzip2:
       return StartBzip2(d);
     case Compression::kXz:
@@ -67,29 +96,103 @@ bool StartDecoder(Decoder* d) {
   return false;
 }
 
+// The header's flags, and those no member may set.
+constexpr unsigned char kFlagHeaderCrc = 2, kFlagExtra = 4, kFlagName = 8, kFlagComment = 16;
+constexpr unsigned char kReservedFlags = 0xe0;
+constexpr uint32_t kFixedHeader = 10;
+
+// The step after `done`: the next field the flags name.
+HeaderStep StepAfter(const GzipHeader& h, HeaderStep done) {
+  const struct {
+    HeaderStep step;
+    unsigned char flag;
+  } fields[] = {{HeaderStep::kExtraLength, kFlagExtra},
+                {HeaderStep::kName, kFlagName},
+                {HeaderStep::kComment, kFlagComment},
+                {HeaderStep::kHeaderCrc, kFlagHeaderCrc}};
+  for (const auto& field : fields) {
+    if (field.step > done && (h.flags & field.flag)) return field.step;
+  }
+  return HeaderStep::kDone;
+}
+
+void Enter(GzipHeader* h, HeaderStep step) {
+  h->step = step;
+  h->count = 0;
+  h->value = 0;
+}
+
+// Takes one byte of the header; false when no gzip member starts so: its magic number, its
+// method (deflate), its reserved flags, or its CRC is wrong.
+bool TakeHeaderByte(GzipHeader* h, unsigned char byte) {
+  const bool checked = (h->flags & kFlagHeaderCrc) && h->step != HeaderStep::kHeaderCrc;
+  if (checked) h->crc = crc32_gzip_refl(h->crc, &byte, 1);
+  switch (h->step) {
+    case HeaderStep::kFixed:
+      h->fixed[h->count++] = byte;
+      if (h->count < kFixedHeader) return true;
+      h->flags = h->fixed[3];
+      if (h->fixed[0] != 0x1f || h->fixed[1] != 0x8b || h->fixed[2] != 8 ||
+          (h->flags & kReservedFlags)) {
+        return false;
+      }
+      if (h->flags & kFlagHeaderCrc) h->crc = crc32_gzip_refl(0, h->fixed, kFixedHeader);
+      Enter(h, StepAfter(*h, HeaderStep::kFixed));
+      return true;
+    case HeaderStep::kExtraLength:
+      h->value |= uint32_t{byte} << (8 * h->count++);
+      if (h->count < 2) return true;
+      h->extra = h->value;
+      Enter(h, h->extra > 0 ? HeaderStep::kExtra : StepAfter(*h, HeaderStep::kExtra));
+      return true;
+    case HeaderStep::kExtra:
+      if (++h->count == h->extra) Enter(h, StepAfter(*h, HeaderStep::kExtra));
+      return true;
+    case HeaderStep::kName:
+    case HeaderStep::kComment:
+      if (byte == 0) Enter(h, StepAfter(*h, h->step));
+      return true;
+    case HeaderStep::kHeaderCrc:
+      h->value |= uint32_t{byte} << (8 * h->count++);
+      if (h->count < 2) return true;
+      if (h->value != (h->crc & 0xffff)) return false;
+      Enter(h, HeaderStep::kDone);
+      return true;
+    case HeaderStep::kDone:
+      break;
+  }
+  return true;
+}
+
+// Reads the header from the input, as far as it goes; false for a header that is wrong.
+bool ReadHeader(GzipHeader* h, const char** in, std::size_t* in_n) {
+  while (h->step != HeaderStep::kDone && *in_n > 0) {
+    const auto byte = static_cast<unsigned char>(**in);
+    ++*in;
+    --*in_n;
+    if (!TakeHeaderByte(h, byte)) return false;
+  }
+  return true;
+}
+
 DecodeStatus Inflate(Decoder* d, const char** in, std::size_t* in_n, char* out, std::size_t out_n,
                      std::size_t* produced) {
-  z_stream* zs = &d->zs;
-  zs->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(*in));
-  zs->avail_in = ClampToUint(*in_n);
-  zs->next_out = reinterpret_cast<Bytef*>(out);
-  zs->avail_out = ClampToUint(out_n);
-  const unsigned int given = zs->avail_in;
-  const int status = inflate(zs, Z_NO_FLUSH);
-  *in += given - zs->avail_in;
-  *in_n -= given - zs->avail_in;
-  *produced = out_n - zs->avail_out;
-  switch (status) {
-    case Z_STREAM_END:
-      return DecodeStatus::kStreamEnd;
-    case Z_OK:
-    case Z_BUF_ERROR:  // no progress without more input
-      return DecodeStatus::kGoing;
-    case Z_MEM_ERROR:
-      return DecodeStatus::kNoMemory;
-    default:
-      return DecodeStatus::kCorrupt;
-  }
+  *produced = 0;
+  if (!ReadHeader(&d->header, in, in_n)) return DecodeStatus::kCorrupt;
+  if (d->header.step != HeaderStep::kDone) return DecodeStatus::kGoing;
+  inflate_state* gz = &d->gzip;
+  gz->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(*in));
+  gz->avail_in = ClampToUint(*in_n);
+  gz->next_out = reinterpret_cast<uint8_t*>(out);
+  gz->avail_out = ClampToUint(out_n);
+  const uint32_t given = gz->avail_in, room = gz->avail_out;
+  const int status = isal_inflate(gz);
+  // At the member's end the inflater hands back the input it read past it.
+  *in += given - gz->avail_in;
+  *in_n -= given - gz->avail_in;
+  *produced = room - gz->avail_out;
+  if (status < 0) return DecodeStatus::kCorrupt;  // bad data, CRC32 or ISIZE
+  return gz->block_state == ISAL_BLOCK_FINISH ? DecodeStatus::kStreamEnd : DecodeStatus::kGoing;
 }
 
 DecodeStatus Bunzip2(Decoder* d, const char** in, std::size_t* in_n, char* out, std::size_t out_n,
@@ -213,7 +316,7 @@ Decoder* NewDecoder(Compression compression) {
 bool RestartDecoder(Decoder* d) {
   switch (d->compression) {
     case Compression::kGzip:
-      return inflateReset(&d->zs) == Z_OK;
+      return StartGzip(d);
     case Compression::kBzip2:
       BZ2_bzDecompressEnd(&d->bz);
       return StartBzip2(d);
@@ -248,8 +351,7 @@ DecodeStatus Decode(Decoder* d, const char** in, std::size_t* in_n, char* out, s
 void FreeDecoder(Decoder* d) {
   if (d == nullptr) return;
   switch (d->compression) {
-    case Compression::kGzip:
-      inflateEnd(&d->zs);
+    case Compression::kGzip:  // the inflater holds no memory of its own
       break;
     case Compression::kBzip2:
       BZ2_bzDecompressEnd(&d->bz);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sequence/parallel_loop.h"
+
 namespace kestra {
 
 // An entry: a FASTA entry, or a FASTQ record (its qualities are not kept); its header is the
@@ -44,9 +46,10 @@ struct ReadProblem {
 // FASTQ: its first record is the entry (a malformed one is a read error), and *more_entries
 // tells whether another record follows. For FASTA, *more_entries, when given, tells whether
 // a '>' after the first entry's letters begins another one. After a read error, *problem
-// (when given) says why; it is empty otherwise.
+// (when given) says why; it is empty otherwise. A gzip input whose first member is a BGZF
+// block has its blocks inflated a batch at a time through `loop` (nullptr: in turn, here).
 FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries = nullptr,
-                          ReadProblem* problem = nullptr);
+                          ReadProblem* problem = nullptr, const ParallelLoop* loop = nullptr);
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp
@@ -62,9 +65,10 @@ FastaStatus FastaScannerFinish(FastaScanner* scanner);
 // Every entry of an input in turn, each read as if it stood alone in a file: it starts at a
 // '>', its header is the rest of that line, and its letters run to the next '>' (which
 // starts the next entry) or to the end. FASTQ records are read one after another, blank
-// lines between them allowed. Only one entry is held at a time.
+// lines between them allowed. Only one entry is held at a time. BGZF blocks are inflated
+// through `loop`, as ReadFastaFile does; it must outlive the reader.
 struct FastaReader;
-FastaReader* OpenFastaReader(int fd);
+FastaReader* OpenFastaReader(int fd, const ParallelLoop* loop = nullptr);
 // Whether fd is a regular file of plain FASTA (not compressed, not FASTQ), and its size: its
 // entries can then be read a range at a time, several ranges at once.
 bool IsPlainFile(int fd, uint64_t* size);
@@ -85,7 +89,14 @@ uint64_t ShareStart(uint64_t size, int i, int count);
 // bytes evenly: part I holds the entries (a FASTA entry's '>', a FASTQ record's '@') that
 // start at or after the text the first (I - 1) / N of them decompress to, and before the
 // text the first I / N decompress to.
-FastaReader* OpenFastaPart(int fd, int index, int count);
+// FASTA in BGZF blocks throughout (up to the end, or to zero padding) is split by its blocks
+// instead, and a part inflates only its own and those that hold the end of its last entry:
+// let b(I) be the first block that starts at or after the (I - 1)-th N-th of the file's bytes
+// (block 0 for I = 1), and L(I) the text offset just past the first '\n' at or after b(I)'s
+// text start (L(1) = 0; the end of the text when no '\n' follows, or when no block starts
+// there). Part I holds the entries that start in [L(I), L(I + 1)). BGZF blocks are inflated
+// through `loop`, which must outlive the reader.
+FastaReader* OpenFastaPart(int fd, int index, int count, const ParallelLoop* loop = nullptr);
 // The next entry and its outcome: kOk, kNoEntry (a last header line without its newline),
 // kTooLong (its letters are kept all the same) or kReadError (the input could not be read
 // or decompressed, or a FASTQ record is malformed; no entry follows). False once the input

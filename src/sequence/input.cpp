@@ -1,6 +1,7 @@
 // The readers of the input's entries: the first alone, every entry of a stream, the entries
-// of a range of a plain file, or those of a part of a file read from its start. A stream's
-// text (decompressed) is FASTQ when its first byte that is not blank is '@', FASTA otherwise.
+// of a range of a plain file, those of a part of a file read from its start, or those of a
+// part of a BGZF file read from its share's first block. A stream's text (decompressed) is
+// FASTQ when its first byte that is not blank is '@', FASTA otherwise.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "output/blocks.h"
+#include "sequence/bgzf.h"
 #include "sequence/byte_source.h"
 #include "sequence/decoder.h"
 #include "sequence/fasta.h"
@@ -64,9 +66,10 @@ FastaStatus FinishFirstEntry(FirstEntry* f, bool* more_entries, std::string* pro
 
 }  // namespace
 
-FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadProblem* problem) {
+FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadProblem* problem,
+                          const ParallelLoop* loop) {
   *entry = FastaEntry();
-  ByteSource* source = OpenByteSource(fd);
+  ByteSource* source = OpenByteSource(fd, loop);
   // A plain regular file holds at most as many letters as bytes.
   FirstEntry first{entry, NewFastaScanner(entry, kFastaMaxLetters, PlainFileSize(source))};
   const char* data = nullptr;
@@ -104,6 +107,14 @@ struct FastaReader {
   bool passing = false;      // before the part's first entry
   bool in_header = false;    // while passing: a '>' of this line has been met
   uint64_t block_start = 0;  // text offset of data[0]
+  // A part of a BGZF file read from its first block (text offsets count from there): it
+  // starts at the first line start of that block's text (the text's start for the first
+  // part), and ends at the first line start of the next part's first block's text, which the
+  // source's one mark, at that block, leads to.
+  bool block_part = false;
+  bool start_known = false, end_known = false;
+  uint64_t start = 0, end_line = 0;  // the part's first line start, and the next part's
+  bool ended = false;                // no entry follows
   // A range of a plain file, read with pread: entries whose '>' lies before `end` are its.
   int fd = -1;
   uint64_t offset = 0;  // of the byte after the block in hand
@@ -113,9 +124,9 @@ struct FastaReader {
   std::atomic<std::size_t> bytes_read{0};
 };
 
-FastaReader* OpenFastaReader(int fd) {
+FastaReader* OpenFastaReader(int fd, const ParallelLoop* loop) {
   auto* r = new FastaReader();
-  r->source = OpenByteSource(fd);
+  r->source = OpenByteSource(fd, loop);
   return r;
 }
 
@@ -251,9 +262,72 @@ uint64_t ShareStart(uint64_t size, int i, int count) {
   return size / count * i + size % count * i / count;
 }
 
-FastaReader* OpenFastaPart(int fd, int index, int count) {
+namespace {
+
+// Whether a regular file's first member is a BGZF block.
+bool BeginsWithBlock(int fd) {
+  unsigned char head[kBlockHeaderBytes];
+  const long got = ReadAt(fd, reinterpret_cast<char*>(head), sizeof head, 0);
+  BlockShape shape;
+  std::size_t need = 0;
+  return got > 0 && ReadBlockHeader(head, static_cast<std::size_t>(got), &shape, &need) !=
+                        BlockHeader::kNotBlock;
+}
+
+// Whether the text of a BGZF file holds FASTA: its first byte that is not blank is not '@'.
+// Its blocks are inflated from the first, one at a time, up to the one that holds that byte;
+// one that cannot be read counts as FASTQ, for the reading from the start to tell.
+bool BlocksHoldFasta(int fd, const ParallelLoop* loop) {
+  ByteSource* source = OpenBlocksAt(fd, 0, loop, 1);
+  const char* data = nullptr;
+  long n;
+  int first = -1;  // the first byte that is not blank
+  while (first < 0 && (n = NextBytes(source, &data)) > 0) {
+    const char* text = std::find_if_not(data, data + n, IsBlank);
+    if (text < data + n) first = static_cast<unsigned char>(*text);
+  }
+  const bool failed = first < 0 && n < 0;
+  CloseByteSource(source);
+  return !failed && first != '@';
+}
+
+// The part of a file of FASTA in BGZF blocks throughout, split by its blocks; nullptr for a
+// file that is not.
+FastaReader* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loop) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !BeginsWithBlock(fd) ||
+      !BlocksHoldFasta(fd, loop)) {
+    return nullptr;
+  }
+  const auto size = static_cast<uint64_t>(st.st_size);
+  const BlockWalk walk =
+      WalkBlocks(fd, size, ShareStart(size, index - 1, count), ShareStart(size, index, count));
+  if (!walk.throughout) return nullptr;
   auto* r = new FastaReader();
-  r->source = OpenByteSource(fd);
+  r->part = true;
+  r->block_part = true;
+  r->part_index = index;
+  r->part_count = count;
+  r->format = TextFormat::kFasta;
+  r->passing = true;
+  const uint64_t first = index == 1 ? 0 : walk.first;
+  // No block starts in the share: the part starts where the next does, and holds nothing.
+  if (first == kNoBlock || (index > 1 && first == walk.next)) {
+    r->ended = true;
+    return r;
+  }
+  r->source = OpenBlocksAt(fd, first, loop);
+  if (walk.next != kNoBlock) MarkOffset(r->source, walk.next);
+  r->start_known = index == 1;
+  return r;
+}
+
+}  // namespace
+
+FastaReader* OpenFastaPart(int fd, int index, int count, const ParallelLoop* loop) {
+  if (FastaReader* r = OpenBlockPart(fd, index, count, loop)) return r;
+  auto* r = new FastaReader();
+  r->source = OpenByteSource(fd, loop);
   r->part = true;
   r->part_index = index;
   r->part_count = count;
@@ -265,6 +339,20 @@ FastaReader* OpenFastaPart(int fd, int index, int count) {
 }
 
 namespace {
+
+// For a BGZF part: the next part's first line start, just past the first '\n' at or after the
+// text start of its first block, looked for in each block of text as it comes.
+void LearnPartEnd(FastaReader* r) {
+  uint64_t block_text = 0;
+  if (r->end_known || !TextAtMark(r->source, 0, &block_text)) return;
+  const uint64_t from = std::max(block_text, r->block_start);
+  if (from >= r->block_start + r->size) return;
+  const char* p = r->data + (from - r->block_start);
+  const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(r->data + r->size - p));
+  if (nl == nullptr) return;
+  r->end_known = true;
+  r->end_line = r->block_start + static_cast<uint64_t>(static_cast<const char*>(nl) - r->data) + 1;
+}
 
 // Makes sure bytes are in hand; false at the end of the input or on an error.
 bool FillBlock(FastaReader* r) {
@@ -287,6 +375,7 @@ bool FillBlock(FastaReader* r) {
   r->failed = n < 0;
   r->size = n > 0 ? static_cast<std::size_t>(n) : 0;
   r->pos = 0;
+  if (r->block_part) LearnPartEnd(r);
   return n > 0;
 }
 
@@ -309,20 +398,48 @@ bool KnowFormat(FastaReader* r) {
 }
 
 // The text offsets of the part's start and end, when known: a share's start is known once
-// the text that the bytes before it give has all been handed out.
+// the text that the bytes before it give has all been handed out (part I's share starts at
+// mark I - 2 and ends at mark I - 1); a BGZF part's once its line starts are found.
 bool PartStart(const FastaReader* r, uint64_t* offset) {
-  *offset = 0;
-  return r->part_index == 1 || ShareTextStart(r->source, r->part_index - 1, offset);
+  *offset = r->start;
+  if (r->block_part) return r->start_known;
+  return r->part_index == 1 ||
+         TextAtMark(r->source, static_cast<std::size_t>(r->part_index - 2), offset);
 }
 
 bool PartEnd(const FastaReader* r, uint64_t* offset) {
-  return r->part_index < r->part_count && ShareTextStart(r->source, r->part_index, offset);
+  *offset = r->end_line;
+  if (r->block_part) return r->end_known;
+  return r->part_index < r->part_count &&
+         TextAtMark(r->source, static_cast<std::size_t>(r->part_index - 1), offset);
+}
+
+// For a BGZF part after the first: passes over its first block's text up to just past the
+// first '\n', the part's start; false when the input ends (or fails) first.
+bool PassToLineStart(FastaReader* r) {
+  while (!r->start_known) {
+    if (!FillBlock(r)) return false;
+    const void* nl = std::memchr(r->data + r->pos, '\n', r->size - r->pos);
+    r->pos = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - r->data) + 1
+                           : r->size;
+    r->start_known = nl != nullptr;
+    r->start = r->block_start + r->pos;
+  }
+  return true;
+}
+
+// Whether a BGZF part has passed the next part's start with its bytes in hand.
+bool PastPartEnd(const FastaReader* r) {
+  uint64_t end = 0;
+  return r->block_part && PartEnd(r, &end) && r->block_start + r->size >= end;
 }
 
 // Passes over the bytes before the part's first entry: the first '>' of a line at or after
-// the part's start. Bytes past that start can only be had once it is known.
+// the part's start. Bytes past that start can only be had once it is known. A BGZF part
+// whose start lies at a line start with no '>' before the next part's start holds nothing.
 bool PassToPart(FastaReader* r) {
   while (r->passing) {
+    if (r->block_part && !PassToLineStart(r)) return false;
     if (!FillBlock(r)) return false;
     // Until the part's start is known, no '>' can be its first entry.
     uint64_t first = UINT64_MAX;
@@ -335,6 +452,10 @@ bool PassToPart(FastaReader* r) {
       return true;
     }
     r->pos = r->size;
+    if (PastPartEnd(r)) {
+      r->ended = true;
+      return false;
+    }
   }
   return true;
 }
@@ -402,7 +523,7 @@ bool NextFastqRecord(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
 }  // namespace
 
 bool NextFastaEntry(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
-  if (r->failure_told) return false;
+  if (r->failure_told || r->ended) return false;
   // A range ends with the last entry that starts before its end (one whose start could not
   // be found fails at once); so does a part.
   if (r->source == nullptr && !r->failed && r->offset - r->size + r->pos >= r->end) return false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gzip_support.h"
 #include "harness.h"
 
 namespace {
@@ -133,13 +134,21 @@ Outputs RunOn(const std::string& input, const std::string& name, std::vector<std
   return o;
 }
 
-class Shards : public ::testing::TestWithParam<std::vector<std::string>> {};
+// A set of switches, and whether its inputs include BGZF copies (which the reader splits by
+// their blocks): a few sets try them, to keep the test's time in check.
+struct ShardSwitches {
+  std::vector<std::string> switches;
+  bool blocks = false;
+};
+
+class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 
 // Each set of switches over the hostile input, plain, in one gzip member and in three,
 // compressed by bzip2 (in blocks of 100 kB, so that some shares end inside a block), xz and
-// zstd, and as FASTQ, plain and compressed: every part succeeds and the parts together give
-// the whole run's bytes, on one thread and on two with stretches small enough that a part is
-// read in many.
+// zstd, as FASTQ, plain and compressed, and for some sets in BGZF (bgzip's blocks, and
+// blocks of 700 bytes of text, so that the parts split it in many places): every part
+// succeeds and the parts together give the whole run's bytes, on one thread and on two with
+// stretches small enough that a part is read in many.
 TEST_P(Shards, TogetherAreTheWholeRun) {
   const std::string dir = RunDirectory();
   const std::string text = HostileInput();
@@ -148,18 +157,22 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
   std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(dir, text);
   std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);
   for (const char* pack :
-       {"bzip2 -1 -kf in.fa", "xz -kf in.fa", "zstd -qkf in.fa", "bzip2 -1 -kf in.fq"}) {
+       {"bzip2 -1 -kf in.fa", "xz -kf in.fa", "zstd -qkf in.fa", "bzip2 -1 -kf in.fq",
+        "bgzip -c in.fa > in.fa.bgz"}) {
     ASSERT_EQ(std::system(("cd " + dir + " && " + pack).c_str()), 0) << pack;
   }
+  std::ofstream(dir + "/small.fa.bgz", std::ios::binary) << kestra::InBlocks(text, 700).bytes;
+  std::vector<std::string> files = {"in.fa",     "in.fa.gz", "members.fa.gz", "in.fa.bz2",
+                                    "in.fa.xz",  "in.fa.zst", "in.fq",        "in.fq.bz2"};
+  if (GetParam().blocks) files.insert(files.end(), {"in.fa.bgz", "small.fa.bgz"});
   int empty_parts = 0, skipped_only_parts = 0;
   Outputs plain;  // the whole run on the plain FASTA, which every other form of it repeats
-  for (const char* file : {"in.fa", "in.fa.gz", "members.fa.gz", "in.fa.bz2", "in.fa.xz",
-                           "in.fa.zst", "in.fq", "in.fq.bz2"}) {
-    std::vector<std::string> whole_args = GetParam();
+  for (const std::string& file : files) {
+    std::vector<std::string> whole_args = GetParam().switches;
     whole_args.push_back("--all-entries");
     const Outputs whole = RunOn(dir + "/" + file, file, whole_args);
     ASSERT_EQ(whole.status, 0) << file << whole.err;
-    if (file == std::string("in.fa")) plain = whole;
+    if (file == "in.fa") plain = whole;
     EXPECT_EQ(whole.report, plain.report) << file;
     EXPECT_EQ(whole.fasta, plain.fasta) << file;
     EXPECT_EQ(whole.bed, plain.bed) << file;
@@ -171,11 +184,10 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
       const char* limits;
     } splits[] = {{1, ""}, {2, ""}, {3, ""}, {7, ""}, {20, ""}, {3, kManyJobs}, {7, kManyJobs}};
     for (const auto& split : splits) {
-      const std::string shown =
-          std::string(file) + " in " + std::to_string(split.parts) + " " + split.limits;
+      const std::string shown = file + " in " + std::to_string(split.parts) + " " + split.limits;
       Outputs joined;
       for (int i = 1; i <= split.parts; ++i) {
-        std::vector<std::string> args = GetParam();
+        std::vector<std::string> args = GetParam().switches;
         args.insert(args.end(), {"--shard", std::to_string(i) + "/" + std::to_string(split.parts),
                                  "--threads", *split.limits ? "2" : "1"});
         const Outputs part = RunOn(dir + "/" + file, file, args, split.limits);
@@ -206,11 +218,11 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     , Shards,
-    ::testing::Values(std::vector<std::string>{},
-                      std::vector<std::string>{"-L", "--bed", "--table", "--summary"},
-                      std::vector<std::string>{"-W:50", "-N", "--bed", "-P:0.2"},
-                      std::vector<std::string>{"-S:30", "--seed", "99", "-F"},
-                      std::vector<std::string>{"-B:30", "--seed=5", "--bed"}));
+    ::testing::Values(ShardSwitches{{}, true},
+                      ShardSwitches{{"-L", "--bed", "--table", "--summary"}, true},
+                      ShardSwitches{{"-W:50", "-N", "--bed", "-P:0.2"}},
+                      ShardSwitches{{"-S:30", "--seed", "99", "-F"}},
+                      ShardSwitches{{"-B:30", "--seed=5", "--bed"}}));
 
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.

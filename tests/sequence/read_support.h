@@ -59,15 +59,18 @@ inline bool operator==(const FirstEntry& a, const FirstEntry& b) {
   return a.entry == b.entry && a.more == b.more && a.reason == b.reason;
 }
 
-inline FirstEntry ReadFirstEntry(int fd) {
+// The first entry, its blocks inflated through `loop` when it is BGZF.
+inline FirstEntry ReadFirstEntryThrough(int fd, const ParallelLoop* loop) {
   FastaEntry entry{"stale", "stale"};
   FirstEntry first;
   ReadProblem problem{"stale"};
-  const FastaStatus status = ReadFastaFile(fd, &entry, &first.more, &problem);
+  const FastaStatus status = ReadFastaFile(fd, &entry, &first.more, &problem, loop);
   first.entry = Entry(status, entry.header, entry.letters);
   first.reason = problem.reason;
   return first;
 }
+
+inline FirstEntry ReadFirstEntry(int fd) { return ReadFirstEntryThrough(fd, nullptr); }
 
 // A file that holds `bytes`, open for reading from its start; it goes when closed.
 inline FILE* FileWith(const std::string& bytes) {

@@ -1,0 +1,195 @@
+// The gzip inflater against zlib's, the one the reader was first built on: over members of
+// every header shape, whole and damaged in every way, fed in pieces of any size, both give
+// the same verdict (the member whole, corrupt, or cut short) and the same text.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gzip_support.h"
+#include "sequence/decoder.h"
+
+using namespace kestra;
+
+namespace {
+
+enum class Verdict { kWhole, kCorrupt, kTruncated };
+
+struct Inflated {
+  Verdict verdict;
+  std::string text;
+  std::size_t left = 0;  // input bytes not read when the verdict was reached
+};
+
+// One member through zlib, at once.
+Inflated ThroughZlib(const std::string& member) {
+  z_stream zs{};
+  EXPECT_EQ(inflateInit2(&zs, 16 + MAX_WBITS), Z_OK);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(member.data()));
+  zs.avail_in = static_cast<uInt>(member.size());
+  Inflated got{Verdict::kTruncated, ""};
+  std::vector<char> out(1 << 16);
+  for (;;) {
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    const int status = inflate(&zs, Z_NO_FLUSH);
+    const std::size_t n = out.size() - zs.avail_out;
+    got.text.append(out.data(), n);
+    if (status == Z_STREAM_END) got.verdict = Verdict::kWhole;
+    if (status != Z_OK && status != Z_BUF_ERROR && status != Z_STREAM_END) {
+      got.verdict = Verdict::kCorrupt;
+    }
+    if (status != Z_OK && status != Z_BUF_ERROR) break;
+    if (n == 0 && zs.avail_in == 0) break;  // cut short
+  }
+  got.left = zs.avail_in;
+  inflateEnd(&zs);
+  return got;
+}
+
+// One member through the reader's decoder, fed `piece` bytes at a time into an output of
+// `room` bytes; what follows the member is not read.
+Inflated ThroughDecoder(const std::string& member, std::size_t piece, std::size_t room) {
+  Decoder* d = NewDecoder(Compression::kGzip);
+  Inflated got{Verdict::kTruncated, ""};
+  std::vector<char> out(room);
+  const char* in = member.data();
+  std::size_t fed = 0, in_n = 0;
+  for (;;) {
+    if (in_n == 0 && fed < member.size()) {
+      in_n = std::min(piece, member.size() - fed);
+      fed += in_n;
+    }
+    const bool starved = in_n == 0;
+    std::size_t produced = 0;
+    const DecodeStatus status = Decode(d, &in, &in_n, out.data(), out.size(), &produced);
+    got.text.append(out.data(), produced);
+    if (status == DecodeStatus::kStreamEnd) got.verdict = Verdict::kWhole;
+    if (status == DecodeStatus::kCorrupt || status == DecodeStatus::kNoMemory) {
+      got.verdict = Verdict::kCorrupt;
+    }
+    if (status != DecodeStatus::kGoing) break;
+    if (produced == 0 && starved) break;  // cut short
+  }
+  FreeDecoder(d);
+  return got;
+}
+
+// Whether the reader's inflater agrees with zlib on a member: the same verdict, but for
+// damage that zlib meets among the input's last bytes, which the inflater may take for the
+// input cut short (it wants the bits of a whole length and distance in hand before it decodes
+// them).
+constexpr std::size_t kInflaterLookahead = 8;
+
+bool SameVerdict(const Inflated& got, const Inflated& zlib) {
+  const bool near_the_end = zlib.verdict == Verdict::kCorrupt && zlib.left < kInflaterLookahead;
+  return got.verdict == zlib.verdict || (near_the_end && got.verdict == Verdict::kTruncated);
+}
+
+// A gzip member of `text` whose header holds the fields that `flags` names: an extra field
+// (as BGZF's), a name, a comment, a header CRC.
+std::string Member(const std::string& text, int level, unsigned char flags) {
+  std::string header = std::string("\x1f\x8b\x08", 3) + static_cast<char>(flags) +
+                       std::string("\x00\x00\x00\x00\x00\x03", 6);
+  if (flags & 4) header += std::string("\x06\x00" "BC\x02\x00\x00\x00", 8);
+  if (flags & 8) header += std::string("name.fa\0", 8);
+  if (flags & 16) header += std::string("a comment\0", 10);
+  if (flags & 2) header += LittleEndian(Crc32(header) & 0xffff, 2);
+  return header + Deflated(text, level) + Trailer(text);
+}
+
+std::string SomeText(std::mt19937& rng, std::size_t n) {
+  std::string text = ">entry\n";
+  while (text.size() < n) text += "ACGTTGCA"[rng() % 8] + std::string(rng() % 3 == 0, '\n');
+  return text;
+}
+
+std::string Damaged(std::string bytes, std::mt19937& rng) {
+  switch (rng() % 4) {
+    case 0:  // bits flipped anywhere, header and trailer included
+      for (int i = 1 + rng() % 3; i > 0; --i) bytes[rng() % bytes.size()] ^= 1 << (rng() % 8);
+      return bytes;
+    case 1:  // cut short
+      return bytes.substr(0, rng() % bytes.size());
+    case 2:  // a reserved flag bit set
+      bytes[3] = static_cast<char>(bytes[3] | (0x20 << (rng() % 3)));
+      return bytes;
+    default:  // a byte of the data or of the trailer replaced
+      bytes[10 + rng() % (bytes.size() - 10)] = static_cast<char>(rng());
+      return bytes;
+  }
+}
+
+TEST(GzipInflater, AgreesWithZlibOnEveryMember) {
+  std::mt19937 rng(41);
+  const struct {
+    const char* name;
+    std::size_t text;
+    int level;
+    unsigned char flags;
+  } members[] = {
+      {"empty", 0, 6, 0},          {"small, stored", 300, 0, 0},
+      {"small", 300, 6, 0},        {"large, fast", 200000, 1, 0},
+      {"large, best", 90000, 9, 0}, {"extra field", 5000, 6, 4},
+      {"name and comment", 5000, 6, 8 | 16}, {"header CRC", 5000, 6, 2 | 4 | 8},
+  };
+  for (const auto& m : members) {
+    const std::string text = SomeText(rng, m.text);
+    const std::string member = Member(text, m.level, m.flags);
+    const Inflated whole = ThroughZlib(member);
+    ASSERT_EQ(whole.verdict, Verdict::kWhole) << m.name;
+    ASSERT_EQ(whole.text, text) << m.name;
+    for (int trial = 0; trial < 400; ++trial) {
+      const std::string bytes = trial == 0 ? member : Damaged(member, rng);
+      const std::size_t piece = trial % 3 == 0 ? bytes.size() + 1 : 1 + rng() % 5000;
+      const std::size_t room = trial % 2 ? 1 << 20 : 1 + rng() % 70000;
+      const Inflated want = ThroughZlib(bytes), got = ThroughDecoder(bytes, piece, room);
+      const std::string shown = std::string(m.name) + ", trial " + std::to_string(trial);
+      EXPECT_TRUE(SameVerdict(got, want))
+          << shown << ": " << static_cast<int>(got.verdict) << " for zlib's "
+          << static_cast<int>(want.verdict);
+      if (want.verdict == Verdict::kWhole) {
+        EXPECT_EQ(got.text, want.text) << shown;
+      } else {  // each stops where it finds the damage: the text before it is the same
+        const std::size_t n = std::min(got.text.size(), want.text.size());
+        EXPECT_EQ(got.text.compare(0, n, want.text, 0, n), 0) << shown;
+      }
+    }
+  }
+}
+
+// A member hands back the bytes after its end, however it was fed: the next member starts
+// there.
+TEST(GzipInflater, StopsAtTheMembersEnd) {
+  std::mt19937 rng(3);
+  const std::string text = SomeText(rng, 20000);
+  const std::string member = Member(text, 6, 0);
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, member.size() * 2}) {
+    const std::string bytes = member + "after the member";
+    Decoder* d = NewDecoder(Compression::kGzip);
+    std::vector<char> out(1 << 16);
+    std::string got;
+    const char* in = bytes.data();
+    std::size_t fed = 0, in_n = 0;
+    DecodeStatus status = DecodeStatus::kGoing;
+    while (status == DecodeStatus::kGoing) {
+      if (in_n == 0) {
+        ASSERT_LT(fed, bytes.size()) << piece;
+        in_n = std::min(piece, bytes.size() - fed);
+        fed += in_n;
+      }
+      std::size_t produced = 0;
+      status = Decode(d, &in, &in_n, out.data(), out.size(), &produced);
+      got.append(out.data(), produced);
+    }
+    FreeDecoder(d);
+    EXPECT_EQ(status, DecodeStatus::kStreamEnd) << piece;
+    EXPECT_EQ(got, text) << piece;
+    EXPECT_EQ(in, bytes.data() + member.size()) << piece;
+  }
+}
+
+}  // namespace
