@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Installs, when missing and only when run as root, the Debian packages that a purpose needs:
-#   build   the compiler, cmake, pkg-config and the headers of isa-l, libdeflate, libbz2,
-#           liblzma, libzstd (the decompressors of the input), zlib and htslib (enough for
-#           `make run`)
+#   build   the compiler, cmake, pkg-config and the headers of isa-l, libbz2, liblzma,
+#           libzstd (the decompressors of the input), zlib and htslib (enough for `make run`)
 #   test    build, plus GoogleTest, faketime, util-linux's setpriv, bedtools, tabix (bgzip and
 #           tabix, for the README's pipelines, the indexed outputs and the workflow), samtools
 #           (faidx of the indexed outputs), groff (for the manual page), Python's matplotlib,
@@ -38,14 +37,14 @@ esac
 build_tools_work() {
   command -v make >/dev/null && command -v cmake >/dev/null && command -v c++ >/dev/null &&
     command -v pkg-config >/dev/null && pkg-config --exists htslib &&
-    printf '#include <zlib.h>\n#include <isa-l/igzip_lib.h>\n#include <libdeflate.h>\n#include <bzlib.h>\n#include <lzma.h>\n#include <zstd.h>\n#include <htslib/bgzf.h>\n' |
+    printf '#include <zlib.h>\n#include <isa-l/igzip_lib.h>\n#include <bzlib.h>\n#include <lzma.h>\n#include <zstd.h>\n#include <htslib/bgzf.h>\n' |
     c++ -E -x c++ - >/dev/null 2>&1
 }
 
 missing=()
 build_tools_work ||
-  missing+=(g++ cmake make pkg-config zlib1g-dev libisal-dev libdeflate-dev libbz2-dev
-            liblzma-dev libzstd-dev libhts-dev)
+  missing+=(g++ cmake make pkg-config zlib1g-dev libisal-dev libbz2-dev liblzma-dev
+            libzstd-dev libhts-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

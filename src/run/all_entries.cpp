@@ -114,8 +114,11 @@ struct AllEntries {
   std::atomic<uint64_t> entries_end{0};  // where the entries the ranges read so far end
   std::atomic<uint64_t> read_up_to{0};
   std::vector<char> block;
-  // A gzip file or a pipe, read by the read step.
+  // A compressed file or a pipe, read by the read step, its blocks (when it has any) inflated
+  // as pieces of the job being read.
   FastaReader* reader = nullptr;
+  ParallelLoop reading_loop;
+  uint64_t reading_job = 0;
   uint64_t reading_ns = 0;
   std::atomic<bool> read_error{false};
   std::mutex problem_lock;
@@ -235,6 +238,7 @@ bool ReadJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   if (run->read_error) return false;
   TimeSpent<uint64_t> reading(&run->reading_ns);
   if (run->plain) return ReadRange(run, job, slot);
+  run->reading_job = job;
   const RunLimits& limits = run->request->limits;
   slot->count = 0;
   std::size_t letters = 0;
@@ -350,8 +354,10 @@ void OpenInput(AllEntries* run) {
   run->next = run->from;
   run->read_up_to = run->from;
   if (!run->plain) {
-    run->reader = s.shard_count > 0 ? OpenFastaPart(input, s.shard_index, s.shard_count)
-                                    : OpenFastaReader(input);
+    run->reading_loop = ReadingLoop(run->pipeline, &run->reading_job);
+    const ParallelLoop* loop = &run->reading_loop;
+    run->reader = s.shard_count > 0 ? OpenFastaPart(input, s.shard_index, s.shard_count, loop)
+                                    : OpenFastaReader(input, loop);
   }
 }
 
@@ -378,8 +384,8 @@ int RunAllEntries(const RunRequest& r) {
   run->notices.bed = s.bed;
   run->notices.outputs = r.outputs;
   run->notices.line_width = s.line_width;
-  OpenInput(run.get());
   run->pipeline = StartPipeline(s.threads);
+  OpenInput(run.get());
   EntryStorage storage;
   run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
   // Jobs in flight: one for each thread to analyse, one being read, and as many finished

@@ -27,9 +27,12 @@ struct FirstEntry {
 };
 
 // Reads the entry; a BED reader needs it to have a name.
-bool ReadFirstEntry(const RunRequest& r, FirstEntry* job) {
+bool ReadFirstEntry(const RunRequest& r, Pipeline* pipeline, FirstEntry* job) {
+  // Blocks of a block-compressed input are inflated on every thread.
+  const uint64_t reading_job = 0;
+  const ParallelLoop loop = ReadingLoop(pipeline, &reading_job);
   ReadProblem problem;
-  job->status = ReadFastaFile(r.input, &job->entry, &job->more, &problem);
+  job->status = ReadFastaFile(r.input, &job->entry, &job->more, &problem, &loop);
   close(r.input);
   if (job->status == FastaStatus::kReadError) TellReadProblem(r, problem);
   if (!ReadFailure(job->status) && r.settings->bed && BedName(job->entry.header).empty()) {
@@ -80,7 +83,9 @@ int RunFirstEntry(const RunRequest& r) {
   FirstEntry job;
   PipelineSteps steps;
   steps.slots = 1;
-  steps.read = [&](uint64_t k, std::size_t) { return k == 0 && ReadFirstEntry(r, &job); };
+  steps.read = [&](uint64_t k, std::size_t) {
+    return k == 0 && ReadFirstEntry(r, pipeline, &job);
+  };
   steps.analyse = [&](uint64_t, std::size_t) { CheckFirstEntry(r, c, &job); };
   steps.write = [&](uint64_t, std::size_t) { WriteFirstEntry(r, c, &job); };
   RunPipeline(pipeline, steps);

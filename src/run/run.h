@@ -9,6 +9,7 @@
 
 #include "command_line/settings.h"
 #include "process/outputs.h"
+#include "parallel/pipeline.h"
 #include "run/limits.h"
 #include "sequence/fasta.h"
 
@@ -25,6 +26,9 @@ struct RunRequest {
   RunLimits limits;
 };
 
+// A loop for the reader whose iterations run as pieces of the job *job on the pipeline's
+// threads (the job that reads when the loop runs).
+ParallelLoop ReadingLoop(Pipeline* pipeline, const uint64_t* job);
 // Says on standard error why the input could not be read, when it is known.
 void TellReadProblem(const RunRequest& r, const ReadProblem& problem);
 

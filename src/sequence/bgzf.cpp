@@ -1,12 +1,14 @@
-// BGZF blocks: told by their headers, inflated by libdeflate a block an iteration, and found
+// BGZF blocks: told by their headers, inflated by isa-l a block an iteration, and found
 // in a regular file by walking from one header to the next.
 #include "sequence/bgzf.h"
 
-#include <libdeflate.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 
 namespace kestra {
 
@@ -46,19 +48,19 @@ uint32_t SizeFromExtra(const unsigned char* p, std::size_t xlen) {
   return 0;
 }
 
-libdeflate_decompressor* TakeDecompressor(DecompressorPool* pool) {
+inflate_state* TakeDecompressor(DecompressorPool* pool) {
   {
     std::lock_guard<std::mutex> lock(pool->mutex);
     if (!pool->idle.empty()) {
-      libdeflate_decompressor* d = pool->idle.back();
+      inflate_state* d = pool->idle.back();
       pool->idle.pop_back();
       return d;
     }
   }
-  return libdeflate_alloc_decompressor();
+  return new (std::nothrow) inflate_state;
 }
 
-void GiveBack(DecompressorPool* pool, libdeflate_decompressor* d) {
+void GiveBack(DecompressorPool* pool, inflate_state* d) {
   if (d == nullptr) return;
   std::lock_guard<std::mutex> lock(pool->mutex);
   pool->idle.push_back(d);
@@ -66,16 +68,19 @@ void GiveBack(DecompressorPool* pool, libdeflate_decompressor* d) {
 
 // Inflates the block at p into out (text_n bytes, its ISIZE): true when its deflate data end
 // where its trailer begins and give text_n bytes whose CRC32 is the trailer's.
-bool InflateBlock(libdeflate_decompressor* d, const char* p, const BlockShape& shape, char* out,
+bool InflateBlock(inflate_state* d, const char* p, const BlockShape& shape, char* out,
                   std::size_t text_n) {
   const std::size_t data_n = shape.size - kTrailer - shape.data_start;
-  std::size_t used = 0, given = 0;
-  if (libdeflate_deflate_decompress_ex(d, p + shape.data_start, data_n, out, text_n, &used,
-                                       &given) != LIBDEFLATE_SUCCESS) {
-    return false;
-  }
-  return used == data_n && given == text_n &&
-         libdeflate_crc32(0, out, text_n) == Le32(p + shape.size - kTrailer);
+  isal_inflate_init(d);
+  d->crc_flag = ISAL_DEFLATE;
+  d->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(p + shape.data_start));
+  d->avail_in = static_cast<uint32_t>(data_n);
+  d->next_out = reinterpret_cast<uint8_t*>(out);
+  d->avail_out = static_cast<uint32_t>(text_n);
+  if (isal_inflate_stateless(d) != ISAL_DECOMP_OK) return false;
+  return d->avail_in == 0 && d->avail_out == 0 && d->block_state == ISAL_BLOCK_FINISH &&
+         crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(out), text_n) ==
+             Le32(p + shape.size - kTrailer);
 }
 
 // Reads up to n bytes at `offset` (fewer only at the end of the file); -1 on a read error.
@@ -112,7 +117,7 @@ uint32_t BlockTextSize(const char* p, const BlockShape& shape) {
 }
 
 void FreeDecompressors(DecompressorPool* pool) {
-  for (libdeflate_decompressor* d : pool->idle) libdeflate_free_decompressor(d);
+  for (inflate_state* d : pool->idle) delete d;
   pool->idle.clear();
 }
 
@@ -129,19 +134,48 @@ void AddBlock(BlockBatch* batch, const char* p, const BlockShape& shape) {
   if (batch->text.size() < batch->text_at.back()) batch->text.resize(batch->text_at.back());
 }
 
+namespace {
+
+// Inflates block i of the batch into its stretch of the batch's text.
+void InflateBatchBlock(BlockBatch* batch, DecompressorPool* pool, std::size_t i) {
+  inflate_state* d = TakeDecompressor(pool);
+  const std::size_t at = batch->text_at[i];
+  batch->inflated[i] = d != nullptr && InflateBlock(d, batch->blocks[i], batch->shapes[i],
+                                                    batch->text.data() + at,
+                                                    batch->text_at[i + 1] - at);
+  GiveBack(pool, d);
+}
+
+}  // namespace
+
 std::size_t InflateBatch(BlockBatch* batch, DecompressorPool* pool, const ParallelLoop* loop) {
   const std::size_t n = batch->blocks.size();
   batch->inflated.assign(n, 0);
-  RunLoop(loop, static_cast<int64_t>(n), [batch, pool](int64_t i) {
-    libdeflate_decompressor* d = TakeDecompressor(pool);
-    const std::size_t at = batch->text_at[i];
-    batch->inflated[i] = d != nullptr && InflateBlock(d, batch->blocks[i], batch->shapes[i],
-                                                      batch->text.data() + at,
-                                                      batch->text_at[i + 1] - at);
-    GiveBack(pool, d);
-  });
+  RunLoop(loop, static_cast<int64_t>(n),
+          [batch, pool](int64_t i) { InflateBatchBlock(batch, pool, static_cast<std::size_t>(i)); });
   return static_cast<std::size_t>(
       std::find(batch->inflated.begin(), batch->inflated.end(), 0) - batch->inflated.begin());
+}
+
+std::size_t InflateBatchInOrder(
+    BlockBatch* batch, DecompressorPool* pool, const ParallelLoop* loop,
+    const std::function<bool(std::size_t i, const char* text, std::size_t n)>& use) {
+  const std::size_t n = batch->blocks.size();
+  batch->inflated.assign(n, 0);
+  std::size_t used = 0;
+  bool going = true;
+  RunLoopInOrder(
+      loop, static_cast<int64_t>(n),
+      [batch, pool](int64_t i) { InflateBatchBlock(batch, pool, static_cast<std::size_t>(i)); },
+      [batch, &use, &used, &going](int64_t k) {
+        const auto i = static_cast<std::size_t>(k);
+        going = going && batch->inflated[i];
+        if (!going) return;
+        const std::size_t at = batch->text_at[i];
+        ++used;
+        going = use(i, batch->text.data() + at, batch->text_at[i + 1] - at);
+      });
+  return used;
 }
 
 namespace {

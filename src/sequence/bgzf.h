@@ -5,12 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "sequence/parallel_loop.h"
 
-struct libdeflate_decompressor;
+struct inflate_state;
 
 namespace kestra {
 
@@ -38,11 +39,11 @@ BlockHeader ReadBlockHeader(const unsigned char* p, std::size_t n, BlockShape* s
 // The text size (ISIZE) of a block whose bytes are all at p.
 uint32_t BlockTextSize(const char* p, const BlockShape& shape);
 
-// libdeflate's decompressors: one for each block being inflated at once, taken and given back
-// by the loop's threads.
+// The inflaters' states: one for each block being inflated at once, taken and given back by
+// the loop's threads.
 struct DecompressorPool {
   std::mutex mutex;
-  std::vector<libdeflate_decompressor*> idle;
+  std::vector<inflate_state*> idle;
 };
 void FreeDecompressors(DecompressorPool* pool);
 
@@ -62,6 +63,12 @@ void AddBlock(BlockBatch* batch, const char* p, const BlockShape& shape);
 // Inflates the batch's blocks through the loop (each iteration one block, with a decompressor
 // of its own); returns how many of them, from the first, inflated well.
 std::size_t InflateBatch(BlockBatch* batch, DecompressorPool* pool, const ParallelLoop* loop);
+// The same, handing each block's text to use(i, text, n) in order as soon as it and those
+// before it are inflated, while later blocks inflate; none after the first that does not
+// inflate well, nor after use returns false. Returns how many were handed to use.
+std::size_t InflateBatchInOrder(
+    BlockBatch* batch, DecompressorPool* pool, const ParallelLoop* loop,
+    const std::function<bool(std::size_t i, const char* text, std::size_t n)>& use);
 
 // What the headers of a regular file's blocks tell, read from its start (no block inflated).
 struct BlockWalk {

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "output/blocks.h"
@@ -414,14 +415,67 @@ long NextBytes(ByteSource* s, const char** data) {
   return n;
 }
 
+namespace {
+
+enum class Pumped { kMore, kStopped, kNoBlocks, kFailed };
+
+// One batch of BGZF blocks, each block's text fed as soon as it is inflated while later ones
+// inflate: kMore for more to come, kStopped once the input ends or feed has had enough,
+// kNoBlocks when the streaming decoder reads on from here.
+Pumped PumpBatch(ByteSource* s, const std::function<bool(const char*, std::size_t)>& feed) {
+  if (s->in_n < s->block.size() / 2 && !s->at_end && FillBuffer(s) < 0) return Pumped::kFailed;
+  const std::size_t n = GatherBatch(s);
+  if (n == 0) {
+    if (s->in_n == 0 && s->at_end) return PassMarksAtEnd(s), Pumped::kStopped;
+    StreamFromHere(s);
+    return Pumped::kNoBlocks;
+  }
+  bool enough = false;
+  const std::size_t good = InflateBatchInOrder(
+      &s->batch, &s->decompressors, s->loop, [&](std::size_t, const char* text, std::size_t k) {
+        enough = k > 0 && !feed(text, k);
+        return !enough;
+      });
+  if (enough) return Pumped::kStopped;
+  PassMarksInBatch(s, good);
+  std::size_t bytes = 0;
+  for (std::size_t j = 0; j < good; ++j) bytes += s->batch.shapes[j].size;
+  s->in += bytes;
+  s->in_n -= bytes;
+  s->produced += s->batch.text_at[good];
+  if (good < n) {
+    StreamFromHere(s);
+    return Pumped::kNoBlocks;
+  }
+  return Pumped::kMore;
+}
+
+}  // namespace
+
+long PumpBytes(ByteSource* s, const std::function<bool(const char*, std::size_t)>& feed) {
+  while (s->blocks && !s->failed) {
+    const Pumped pumped = PumpBatch(s, feed);
+    if (pumped == Pumped::kFailed) s->failed = true;
+    if (pumped == Pumped::kStopped) return 0;
+  }
+  for (;;) {
+    const char* data = nullptr;
+    const long n = NextBytes(s, &data);
+    if (n <= 0) return n;
+    if (!feed(data, static_cast<std::size_t>(n))) return 0;
+  }
+}
+
 bool TextAtMark(const ByteSource* s, std::size_t k, uint64_t* offset) {
   if (k >= s->mark_text.size()) return false;
   *offset = s->mark_text[k];
   return true;
 }
 
-std::size_t PlainFileSize(const ByteSource* s) {
-  return s->compression == Compression::kNone ? s->regular_size : 0;
+std::size_t TextSizeHint(const ByteSource* s) {
+  // Compressed DNA takes a quarter of its text or more; a hint too small costs only a copy.
+  const std::size_t ratio = s->compression == Compression::kNone ? 1 : 4;
+  return s->regular_size <= SIZE_MAX / ratio ? s->regular_size * ratio : SIZE_MAX;
 }
 
 void ByteProgress(const ByteSource* s, std::size_t* done, std::size_t* total) {

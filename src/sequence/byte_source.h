@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "sequence/parallel_loop.h"
@@ -31,13 +32,18 @@ void MarkShares(ByteSource* source, int count);
 // The next block of text, 0 at the end of the input, -1 when it cannot be read (and no block
 // follows).
 long NextBytes(ByteSource* source, const char** data);
+// Feeds the text to feed(data, n) block after block, until the input ends (0), feed returns
+// false (0: the source is then not to be read on) or the input cannot be read (-1). BGZF
+// blocks are fed in order as they are inflated, while the loop inflates those after them.
+long PumpBytes(ByteSource* source, const std::function<bool(const char*, std::size_t)>& feed);
 // The offset in the text (from the source's first byte) at mark k (from 0): the text of the
 // bytes before it, once the decompressor has taken them and handed out all they give; for
 // BGZF blocks, the text of the blocks that end at or before it, known once they are
 // inflated. False until then.
 bool TextAtMark(const ByteSource* source, std::size_t k, uint64_t* offset);
-// The size of a regular file that is not compressed, 0 otherwise.
-std::size_t PlainFileSize(const ByteSource* source);
+// About the size of a regular file's text, for the first entry's storage: its size, or for a
+// compressed file four times it; 0 for a pipe.
+std::size_t TextSizeHint(const ByteSource* source);
 // Input bytes read so far and the size of a regular file (0 when unknown); may be asked from
 // another thread while the source reads.
 void ByteProgress(const ByteSource* source, std::size_t* done, std::size_t* total);

@@ -70,13 +70,12 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadPro
                           const ParallelLoop* loop) {
   *entry = FastaEntry();
   ByteSource* source = OpenByteSource(fd, loop);
-  // A plain regular file holds at most as many letters as bytes.
-  FirstEntry first{entry, NewFastaScanner(entry, kFastaMaxLetters, PlainFileSize(source))};
-  const char* data = nullptr;
-  long n;
-  while ((n = NextBytes(source, &data)) > 0 &&
-         FeedFirstEntry(&first, data, static_cast<std::size_t>(n))) {
-  }
+  // A plain regular file holds at most as many letters as bytes, and a compressed one about
+  // four times them: the letters then fit in one buffer.
+  FirstEntry first{entry, NewFastaScanner(entry, kFastaMaxLetters, TextSizeHint(source))};
+  const long n = PumpBytes(source, [&first](const char* data, std::size_t size) {
+    return FeedFirstEntry(&first, data, size);
+  });
   std::string reason;
   FastaStatus status = FinishFirstEntry(&first, more_entries, &reason);
   if (n < 0) {

@@ -59,6 +59,38 @@ std::unique_ptr<TestLoop> OnThreads(int threads, unsigned seed) {
   return t;
 }
 
+// The same, the calling thread consuming each iteration in order once it is done, while the
+// workers run the later ones.
+std::unique_ptr<TestLoop> OnThreadsInOrder(int threads, unsigned seed) {
+  auto t = OnThreads(threads, seed);
+  TestLoop* self = t.get();
+  t->loop.run_ordered = [self, threads](int64_t n, const std::function<void(int64_t)>& each,
+                                        const std::function<void(int64_t)>& consume) {
+    self->iterations += n;
+    std::vector<int64_t> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), self->rng);
+    std::vector<std::atomic<bool>> done(static_cast<std::size_t>(n));
+    std::atomic<int64_t> next{0};
+    std::vector<std::thread> workers;
+    for (int k = 0; k < threads; ++k) {
+      workers.emplace_back([&] {
+        for (int64_t i; (i = next++) < n;) {
+          const int64_t j = order[static_cast<std::size_t>(i)];
+          each(j);
+          done[static_cast<std::size_t>(j)] = true;
+        }
+      });
+    }
+    for (int64_t i = 0; i < n; ++i) {
+      while (!done[static_cast<std::size_t>(i)]) std::this_thread::yield();
+      consume(i);
+    }
+    for (std::thread& worker : workers) worker.join();
+  };
+  return t;
+}
+
 std::string Letters(std::mt19937& rng, std::size_t n, const char* alphabet) {
   std::string s;
   const std::size_t k = std::char_traits<char>::length(alphabet);
@@ -154,9 +186,11 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
     const Entries want = PlainEntries(content.text);
     const FirstEntry want_first = PlainFirstEntry(content.text);
     for (const auto& [shape, bytes] : BlockShapes(content.text)) {
-      for (const int threads : {0, 1, 3}) {
-        const auto test_loop = OnThreads(threads, 5);
-        const ParallelLoop* loop = threads > 0 ? &test_loop->loop : nullptr;
+      // A negative count: that many threads, consumed in order as they go.
+      for (const int threads : {0, 1, 3, -3}) {
+        const auto test_loop =
+            threads >= 0 ? OnThreads(threads, 5) : OnThreadsInOrder(-threads, 5);
+        const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
         const std::string shown = std::string(content.name) + ", " + shape + ", threads " +
                                   std::to_string(threads);
         FILE* file = FileWith(bytes);
@@ -175,7 +209,7 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
         CloseFastaReader(reader);
         EXPECT_EQ(read, want) << shown;
         // Each block inflated once, through the loop.
-        if (threads > 0) {
+        if (threads != 0) {
           EXPECT_EQ(test_loop->iterations, BlockStarts(bytes).size()) << shown;
         }
         EXPECT_EQ(done, bytes.size()) << shown;
@@ -375,9 +409,10 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
         whole ? PlainFirstEntry(c.text)
               : FirstEntry{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
     const auto want_failure = std::pair(FastaStatus::kReadError, c.reason);
-    for (const int threads : {0, 3}) {
-      const auto test_loop = OnThreads(threads, 11);
-      const ParallelLoop* loop = threads > 0 ? &test_loop->loop : nullptr;
+    for (const int threads : {0, 3, -3}) {  // -3: three threads, consumed in order
+      const auto test_loop =
+          threads >= 0 ? OnThreads(threads, 11) : OnThreadsInOrder(-threads, 11);
+      const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
       const std::string shown = std::string(c.name) + ", threads " + std::to_string(threads);
       auto read_all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
       FILE* file = FileWith(c.bytes);
