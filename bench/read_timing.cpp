@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
     close(fd);
     if (threads > 0) Stop(&t);
     best = std::min(best, seconds);
-    std::printf("run %d: %.3f s, %zu entries, %zu letters, %lld blocks inflated%s\n", run,
-                seconds, o.entries, o.letters, static_cast<long long>(t.iterations.load()),
+    std::printf("run %d: %.3f s, %zu entries, %zu letters, %lld blocks inflated%s\n", run, seconds,
+                o.entries, o.letters, static_cast<long long>(t.iterations.load()),
                 o.error ? ", read error" : "");
   }
   std::printf("best of %d: %.3f s\n", runs, best);

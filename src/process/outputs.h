@@ -39,8 +39,8 @@ struct RunOutputs {
   bool index_wanted[kIndexKinds] = {};
   OutputFile index_files[kIndexKinds];
   FileDestination index_destinations[kIndexKinds];
-  TextSink fasta_index;      // the lines of the .fai, as records are written
-  uint64_t fasta_bytes = 0;  // of the masked FASTA so far, uncompressed
+  TextSink fasta_index;                           // the lines of the .fai, as records are written
+  uint64_t fasta_bytes = 0;                       // of the masked FASTA so far, uncompressed
   std::unordered_set<std::string> indexed_names;  // the sequences the .fai has a line for
   hts_tpool* compression = nullptr;
 };

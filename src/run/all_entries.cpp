@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -212,18 +212,16 @@ bool ReadRange(AllEntries* run, uint64_t job, JobSlot* slot) {
   slot->to = std::min(run->to, slot->from + size);
   if (PipelineThreads(run->pipeline) > 1) {
     ReadProblem problem;
-    const int64_t start =
-        slot->from == run->from
-            ? NextEntryStart(run->request->input, run->from, run->to, &run->block, &problem)
-            : static_cast<int64_t>(slot->from);
+    const int64_t start = slot->from == run->from ? NextEntryStart(run->request->input, run->from,
+                                                                   run->to, &run->block, &problem)
+                                                  : static_cast<int64_t>(slot->from);
     if (start == -2) ReadFailed(run, job, problem);
     if (start < 0) return false;
     slot->from = static_cast<uint64_t>(start);
-    const int64_t next =
-        slot->from + size >= run->to
-            ? -1
-            : NextEntryStart(run->request->input, slot->from + size, run->to, &run->block,
-                             &problem);
+    const int64_t next = slot->from + size >= run->to
+                             ? -1
+                             : NextEntryStart(run->request->input, slot->from + size, run->to,
+                                              &run->block, &problem);
     if (next == -2) ReadFailed(run, job, problem);
     slot->to = next >= 0 ? static_cast<uint64_t>(next) : run->to;
   }

@@ -83,9 +83,7 @@ int RunFirstEntry(const RunRequest& r) {
   FirstEntry job;
   PipelineSteps steps;
   steps.slots = 1;
-  steps.read = [&](uint64_t k, std::size_t) {
-    return k == 0 && ReadFirstEntry(r, pipeline, &job);
-  };
+  steps.read = [&](uint64_t k, std::size_t) { return k == 0 && ReadFirstEntry(r, pipeline, &job); };
   steps.analyse = [&](uint64_t, std::size_t) { CheckFirstEntry(r, c, &job); };
   steps.write = [&](uint64_t, std::size_t) { WriteFirstEntry(r, c, &job); };
   RunPipeline(pipeline, steps);

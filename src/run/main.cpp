@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
   const int input = OpenInput(argv[1]);
   if (auto failure = RefuseOutputThatIsInput(outputs, input)) Fail(*failure);
   const int64_t seed = settings.seed != 0 ? settings.seed : ClockSeed();
-  const RunRequest request{&settings, settings_failure, input,  argv[1],
-                           &outputs,  seed,             start, limits};
+  const RunRequest request{&settings, settings_failure, input, argv[1], &outputs, seed, start,
+                           limits};
   try {
     const int status = settings.all_entries ? RunAllEntries(request) : RunFirstEntry(request);
     return status == 0 ? CheckStandardOutput() : status;

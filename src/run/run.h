@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "command_line/settings.h"
-#include "process/outputs.h"
 #include "parallel/pipeline.h"
+#include "process/outputs.h"
 #include "run/limits.h"
 #include "sequence/fasta.h"
 

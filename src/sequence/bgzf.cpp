@@ -17,7 +17,7 @@ namespace {
 constexpr unsigned char kGzipMagic[] = {0x1f, 0x8b, 8};  // ID1, ID2, CM (deflate)
 constexpr unsigned char kFlagText = 1, kFlagExtra = 4;
 constexpr std::size_t kFlagsAt = 3;
-constexpr std::size_t kExtraAt = 12;  // after the fixed fields and XLEN
+constexpr std::size_t kExtraAt = 12;        // after the fixed fields and XLEN
 constexpr std::size_t kSubfieldHeader = 4;  // SI1, SI2, LEN
 constexpr std::size_t kTrailer = 8;         // CRC32, ISIZE
 
@@ -108,13 +108,10 @@ BlockHeader ReadBlockHeader(const unsigned char* p, std::size_t n, BlockShape* s
   if (n < *need) return BlockHeader::kNeedMore;
   shape->size = SizeFromExtra(p + kExtraAt, xlen);
   shape->data_start = static_cast<uint32_t>(kExtraAt + xlen);
-  return shape->size >= shape->data_start + kTrailer ? BlockHeader::kBlock
-                                                     : BlockHeader::kNotBlock;
+  return shape->size >= shape->data_start + kTrailer ? BlockHeader::kBlock : BlockHeader::kNotBlock;
 }
 
-uint32_t BlockTextSize(const char* p, const BlockShape& shape) {
-  return Le32(p + shape.size - 4);
-}
+uint32_t BlockTextSize(const char* p, const BlockShape& shape) { return Le32(p + shape.size - 4); }
 
 void FreeDecompressors(DecompressorPool* pool) {
   for (inflate_state* d : pool->idle) delete d;
@@ -140,9 +137,9 @@ namespace {
 void InflateBatchBlock(BlockBatch* batch, DecompressorPool* pool, std::size_t i) {
   inflate_state* d = TakeDecompressor(pool);
   const std::size_t at = batch->text_at[i];
-  batch->inflated[i] = d != nullptr && InflateBlock(d, batch->blocks[i], batch->shapes[i],
-                                                    batch->text.data() + at,
-                                                    batch->text_at[i + 1] - at);
+  batch->inflated[i] =
+      d != nullptr && InflateBlock(d, batch->blocks[i], batch->shapes[i], batch->text.data() + at,
+                                   batch->text_at[i + 1] - at);
   GiveBack(pool, d);
 }
 
@@ -151,10 +148,11 @@ void InflateBatchBlock(BlockBatch* batch, DecompressorPool* pool, std::size_t i)
 std::size_t InflateBatch(BlockBatch* batch, DecompressorPool* pool, const ParallelLoop* loop) {
   const std::size_t n = batch->blocks.size();
   batch->inflated.assign(n, 0);
-  RunLoop(loop, static_cast<int64_t>(n),
-          [batch, pool](int64_t i) { InflateBatchBlock(batch, pool, static_cast<std::size_t>(i)); });
-  return static_cast<std::size_t>(
-      std::find(batch->inflated.begin(), batch->inflated.end(), 0) - batch->inflated.begin());
+  RunLoop(loop, static_cast<int64_t>(n), [batch, pool](int64_t i) {
+    InflateBatchBlock(batch, pool, static_cast<std::size_t>(i));
+  });
+  return static_cast<std::size_t>(std::find(batch->inflated.begin(), batch->inflated.end(), 0) -
+                                  batch->inflated.begin());
 }
 
 std::size_t InflateBatchInOrder(

@@ -49,10 +49,10 @@ void FreeDecompressors(DecompressorPool* pool);
 
 // Blocks inflated at once, each into its own stretch of one text buffer.
 struct BlockBatch {
-  std::vector<const char*> blocks;     // each block's bytes, all of them
+  std::vector<const char*> blocks;  // each block's bytes, all of them
   std::vector<BlockShape> shapes;
-  std::vector<std::size_t> text_at;    // where each block's text starts; the last: the end
-  std::vector<char> text;              // room for the batch's text
+  std::vector<std::size_t> text_at;     // where each block's text starts; the last: the end
+  std::vector<char> text;               // room for the batch's text
   std::vector<unsigned char> inflated;  // 1: the block's data gave its ISIZE bytes, of its CRC32
 };
 

@@ -222,7 +222,8 @@ long HandOut(ByteSource* s, const char** data) {
 constexpr std::size_t kBlocksAThread = 8, kMaxBatchBlocks = 64;
 
 std::size_t BatchBlocks(const ParallelLoop* loop) {
-  const std::size_t threads = loop != nullptr ? static_cast<std::size_t>(std::max(1, loop->threads)) : 1;
+  const std::size_t threads =
+      loop != nullptr ? static_cast<std::size_t>(std::max(1, loop->threads)) : 1;
   return std::min(kMaxBatchBlocks, kBlocksAThread * threads);
 }
 
@@ -408,7 +409,7 @@ void MarkShares(ByteSource* s, int count) {
 
 long NextBytes(ByteSource* s, const char** data) {
   if (s->failed) return -1;
-  const long n = s->blocks                               ? InflateSome(s, data)
+  const long n = s->blocks                              ? InflateSome(s, data)
                  : s->compression != Compression::kNone ? DecodeSome(s, data)
                                                         : HandOut(s, data);
   if (n < 0) s->failed = true;
@@ -431,11 +432,11 @@ Pumped PumpBatch(ByteSource* s, const std::function<bool(const char*, std::size_
     return Pumped::kNoBlocks;
   }
   bool enough = false;
-  const std::size_t good = InflateBatchInOrder(
-      &s->batch, &s->decompressors, s->loop, [&](std::size_t, const char* text, std::size_t k) {
-        enough = k > 0 && !feed(text, k);
-        return !enough;
-      });
+  const std::size_t good = InflateBatchInOrder(&s->batch, &s->decompressors, s->loop,
+                                               [&](std::size_t, const char* text, std::size_t k) {
+                                                 enough = k > 0 && !feed(text, k);
+                                                 return !enough;
+                                               });
   if (enough) return Pumped::kStopped;
   PassMarksInBatch(s, good);
   std::size_t bytes = 0;

@@ -25,10 +25,10 @@ enum class HeaderStep { kFixed, kExtraLength, kExtra, kName, kComment, kHeaderCr
 struct GzipHeader {
   HeaderStep step = HeaderStep::kFixed;
   unsigned char flags = 0;
-  uint32_t count = 0;   // bytes of the step read so far
-  uint32_t value = 0;   // the step's little-endian field (XLEN, the header CRC) so far
-  uint32_t extra = 0;   // XLEN
-  uint32_t crc = 0;     // CRC32 of the header's bytes before its CRC, when it has one
+  uint32_t count = 0;  // bytes of the step read so far
+  uint32_t value = 0;  // the step's little-endian field (XLEN, the header CRC) so far
+  uint32_t extra = 0;  // XLEN
+  uint32_t crc = 0;    // CRC32 of the header's bytes before its CRC, when it has one
   unsigned char fixed[10];
 };
 

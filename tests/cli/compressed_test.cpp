@@ -202,7 +202,9 @@ TEST(CompressedOutputs, FastaIndexIsTheFieldsOwn) {
   for (const char* width : {"10", "3", "80", "0"}) {
     ASSERT_EQ(Shell(dir, std::string("rm -f p.* z.* && for o in p z; do ") + KESTRA_BIN +
                              " in.fa $o --all-entries -F --no-report --index --quiet "
-                             "--line-width " + width + " $([ $o = z ] && echo --compress) "
+                             "--line-width " +
+                             width +
+                             " $([ $o = z ] && echo --compress) "
                              "2>/dev/null; done && cp p.fas ref.fas && samtools faidx ref.fas "
                              "2>/dev/null"),
               0)

@@ -158,9 +158,8 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
   ASSERT_EQ(std::system(("gzip -knf " + dir + "/in.fa").c_str()), 0);
   std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(dir, text);
   std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);
-  for (const char* pack :
-       {"bzip2 -1 -kf in.fa", "xz -kf in.fa", "zstd -qkf in.fa", "bzip2 -1 -kf in.fq",
-        "bgzip -c in.fa > in.fa.bgz"}) {
+  for (const char* pack : {"bzip2 -1 -kf in.fa", "xz -kf in.fa", "zstd -qkf in.fa",
+                           "bzip2 -1 -kf in.fq", "bgzip -c in.fa > in.fa.bgz"}) {
     ASSERT_EQ(std::system(("cd " + dir + " && " + pack).c_str()), 0) << pack;
   }
   std::ofstream(dir + "/small.fa.bgz", std::ios::binary) << kestra::InBlocks(text, 700).bytes;
@@ -220,13 +219,13 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
   fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , Shards,
-    ::testing::Values(ShardSwitches{{}, true},
-                      ShardSwitches{{"-L", "--bed", "--table", "--summary"}, true},
-                      ShardSwitches{{"-W:50", "-N", "--bed", "-P:0.2"}},
-                      ShardSwitches{{"-S:30", "--seed", "99", "-F"}},
-                      ShardSwitches{{"-B:30", "--seed=5", "--bed"}}));
+INSTANTIATE_TEST_SUITE_P(, Shards,
+                         ::testing::Values(ShardSwitches{{}, true},
+                                           ShardSwitches{{"-L", "--bed", "--table", "--summary"},
+                                                         true},
+                                           ShardSwitches{{"-W:50", "-N", "--bed", "-P:0.2"}},
+                                           ShardSwitches{{"-S:30", "--seed", "99", "-F"}},
+                                           ShardSwitches{{"-B:30", "--seed=5", "--bed"}}));
 
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.

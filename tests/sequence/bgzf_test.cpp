@@ -188,11 +188,10 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
     for (const auto& [shape, bytes] : BlockShapes(content.text)) {
       // A negative count: that many threads, consumed in order as they go.
       for (const int threads : {0, 1, 3, -3}) {
-        const auto test_loop =
-            threads >= 0 ? OnThreads(threads, 5) : OnThreadsInOrder(-threads, 5);
+        const auto test_loop = threads >= 0 ? OnThreads(threads, 5) : OnThreadsInOrder(-threads, 5);
         const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
-        const std::string shown = std::string(content.name) + ", " + shape + ", threads " +
-                                  std::to_string(threads);
+        const std::string shown =
+            std::string(content.name) + ", " + shape + ", threads " + std::to_string(threads);
         FILE* file = FileWith(bytes);
         const int fd = fileno(file);
         uint64_t size = 0;
@@ -221,8 +220,9 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
                               [loop](int in) { return AllEntries(OpenFastaReader(in, loop)); }),
                   want)
             << shown << " through a pipe";
-        EXPECT_EQ(ThroughPipe(bytes, 777, [loop](int in) { return ReadFirstEntryThrough(in, loop); }),
-                  want_first)
+        EXPECT_EQ(
+            ThroughPipe(bytes, 777, [loop](int in) { return ReadFirstEntryThrough(in, loop); }),
+            want_first)
             << shown << " through a pipe";
       }
     }
@@ -314,7 +314,8 @@ TEST(BgzfShards, EachInflatesLittleMoreThanItsShare) {
   std::mt19937 rng(29);
   std::string text;
   for (int i = 0; i < 3000; ++i) {
-    text += ">entry " + std::to_string(i) + "\n" + Lines(Letters(rng, 100 + rng() % 200, "ACGT"), 60);
+    text +=
+        ">entry " + std::to_string(i) + "\n" + Lines(Letters(rng, 100 + rng() % 200, "ACGT"), 60);
   }
   const Bgzf file_blocks = InBlocks(text, 1000);
   const std::string& bytes = file_blocks.bytes;
@@ -379,8 +380,8 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
       {"whole", blocks.bytes, "", one},
       {"zero padding", blocks.bytes + std::string(3000, '\0'), "", one},
       {"no end block", without_end.bytes, "", one},
-      {"two files one after another", InBlocks(half, 3000).bytes + InBlocks(rest, 5000).bytes,
-       "", one},
+      {"two files one after another", InBlocks(half, 3000).bytes + InBlocks(rest, 5000).bytes, "",
+       one},
       {"a gzip member after the blocks", InBlocks(half, 3000).bytes + Compressed(rest, "gzip -c"),
        "", one},
       {"the end block alone", BgzfBlock(""), "", ""},
@@ -391,8 +392,8 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
       {"last block cut", without_end.bytes.substr(0, without_end.starts[last] + 100), truncated,
        ""},
       {"end block cut", blocks.bytes.substr(0, blocks.bytes.size() - 5), truncated, ""},
-      {"CRC wrong in a middle block", Flipped(blocks.bytes, blocks.starts[middle + 1] - kCrcFromEnd),
-       corrupt, ""},
+      {"CRC wrong in a middle block",
+       Flipped(blocks.bytes, blocks.starts[middle + 1] - kCrcFromEnd), corrupt, ""},
       {"ISIZE wrong in a middle block",
        Flipped(blocks.bytes, blocks.starts[middle + 1] - kIsizeFromEnd), corrupt, ""},
       {"text after the end", blocks.bytes + ">x\nACGT\n", after, ""},
@@ -410,8 +411,7 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
               : FirstEntry{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
     const auto want_failure = std::pair(FastaStatus::kReadError, c.reason);
     for (const int threads : {0, 3, -3}) {  // -3: three threads, consumed in order
-      const auto test_loop =
-          threads >= 0 ? OnThreads(threads, 11) : OnThreadsInOrder(-threads, 11);
+      const auto test_loop = threads >= 0 ? OnThreads(threads, 11) : OnThreadsInOrder(-threads, 11);
       const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
       const std::string shown = std::string(c.name) + ", threads " + std::to_string(threads);
       auto read_all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };

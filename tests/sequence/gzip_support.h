@@ -49,7 +49,10 @@ inline std::string BgzfBlock(const std::string& text, int level = 6) {
   const std::string data = Deflated(text, level);
   const auto size = static_cast<uint32_t>(18 + data.size() + 8);
   EXPECT_LE(size, 65536u);
-  return std::string("\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00" "BC\x02\x00", 16) +
+  return std::string(
+             "\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00"
+             "BC\x02\x00",
+             16) +
          LittleEndian(size - 1, 2) + data + Trailer(text);
 }
 
@@ -80,7 +83,8 @@ inline std::vector<std::size_t> BlockStarts(const std::string& bytes) {
   for (std::size_t at = 0; at + kBsizeAt + 2 <= bytes.size();) {
     starts.push_back(at);
     at += (static_cast<unsigned char>(bytes[at + kBsizeAt]) |
-           static_cast<unsigned char>(bytes[at + kBsizeAt + 1]) << 8) + 1;
+           static_cast<unsigned char>(bytes[at + kBsizeAt + 1]) << 8) +
+          1;
   }
   return starts;
 }

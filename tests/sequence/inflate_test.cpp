@@ -94,7 +94,11 @@ bool SameVerdict(const Inflated& got, const Inflated& zlib) {
 std::string Member(const std::string& text, int level, unsigned char flags) {
   std::string header = std::string("\x1f\x8b\x08", 3) + static_cast<char>(flags) +
                        std::string("\x00\x00\x00\x00\x00\x03", 6);
-  if (flags & 4) header += std::string("\x06\x00" "BC\x02\x00\x00\x00", 8);
+  if (flags & 4)
+    header += std::string(
+        "\x06\x00"
+        "BC\x02\x00\x00\x00",
+        8);
   if (flags & 8) header += std::string("name.fa\0", 8);
   if (flags & 16) header += std::string("a comment\0", 10);
   if (flags & 2) header += LittleEndian(Crc32(header) & 0xffff, 2);
@@ -131,10 +135,14 @@ TEST(GzipInflater, AgreesWithZlibOnEveryMember) {
     int level;
     unsigned char flags;
   } members[] = {
-      {"empty", 0, 6, 0},          {"small, stored", 300, 0, 0},
-      {"small", 300, 6, 0},        {"large, fast", 200000, 1, 0},
-      {"large, best", 90000, 9, 0}, {"extra field", 5000, 6, 4},
-      {"name and comment", 5000, 6, 8 | 16}, {"header CRC", 5000, 6, 2 | 4 | 8},
+      {"empty", 0, 6, 0},
+      {"small, stored", 300, 0, 0},
+      {"small", 300, 6, 0},
+      {"large, fast", 200000, 1, 0},
+      {"large, best", 90000, 9, 0},
+      {"extra field", 5000, 6, 4},
+      {"name and comment", 5000, 6, 8 | 16},
+      {"header CRC", 5000, 6, 2 | 4 | 8},
   };
   for (const auto& m : members) {
     const std::string text = SomeText(rng, m.text);
@@ -148,9 +156,8 @@ TEST(GzipInflater, AgreesWithZlibOnEveryMember) {
       const std::size_t room = trial % 2 ? 1 << 20 : 1 + rng() % 70000;
       const Inflated want = ThroughZlib(bytes), got = ThroughDecoder(bytes, piece, room);
       const std::string shown = std::string(m.name) + ", trial " + std::to_string(trial);
-      EXPECT_TRUE(SameVerdict(got, want))
-          << shown << ": " << static_cast<int>(got.verdict) << " for zlib's "
-          << static_cast<int>(want.verdict);
+      EXPECT_TRUE(SameVerdict(got, want)) << shown << ": " << static_cast<int>(got.verdict)
+                                          << " for zlib's " << static_cast<int>(want.verdict);
       if (want.verdict == Verdict::kWhole) {
         EXPECT_EQ(got.text, want.text) << shown;
       } else {  // each stops where it finds the damage: the text before it is the same
@@ -167,7 +174,8 @@ TEST(GzipInflater, StopsAtTheMembersEnd) {
   std::mt19937 rng(3);
   const std::string text = SomeText(rng, 20000);
   const std::string member = Member(text, 6, 0);
-  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, member.size() * 2}) {
+  for (const std::size_t piece :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, member.size() * 2}) {
     const std::string bytes = member + "after the member";
     Decoder* d = NewDecoder(Compression::kGzip);
     std::vector<char> out(1 << 16);
