@@ -4,6 +4,7 @@
 #include <htslib/hfile.h>
 #include <htslib/hts_log.h>
 #include <htslib/thread_pool.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,6 +49,7 @@ bool StartCompressing(FileDestination* to, int level, hts_tpool* pool, bool inde
     return Fails(to);
   }
   to->compressor = bgzf;
+  to->compressor_fd = fd;
   // The index is begun before any thread takes a block.
   if (index_blocks && bgzf_index_build_init(bgzf) != 0) return Fails(to);
   if (pool != nullptr && bgzf_thread_pool(bgzf, pool, 256) != 0) return Fails(to);
@@ -83,7 +85,23 @@ bool FinishCompressing(FileDestination* to, int index_fd) {
   errno = 0;
   if (bgzf_close(bgzf) != 0 && !to->failed) Fails(to);
   to->compressor = nullptr;
+  to->compressor_fd = -1;
   return ok && !to->failed;
+}
+
+void AbandonCompressing(FileDestination* to) {
+  BGZF* bgzf = Compressor(to);
+  if (bgzf == nullptr) return;
+  // Closing writes what is left and the end-of-file block: to nowhere, so that a file (or
+  // standard output) of a failed run does not end as a whole BGZF file would.
+  const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (nowhere >= 0) {
+    dup2(nowhere, to->compressor_fd);
+    close(nowhere);
+  }
+  bgzf_close(bgzf);
+  to->compressor = nullptr;
+  to->compressor_fd = -1;
 }
 
 }  // namespace kestra

@@ -20,6 +20,8 @@ bool StartCompressing(FileDestination* to, int level, hts_tpool* pool, bool inde
 // Writes the last blocks and the end-of-file block, and, given index_fd >= 0, the index of the
 // blocks into that file (which it closes). False when any of it fails, errno in to->error.
 bool FinishCompressing(FileDestination* to, int index_fd);
+// Ends the compressor of an output that is not to be kept, nothing more reaching the file.
+void AbandonCompressing(FileDestination* to);
 // Writes n bytes through the compressor; false when that fails.
 bool WriteCompressed(FileDestination* to, const char* data, std::size_t n);
 

@@ -17,6 +17,7 @@ struct FileDestination {
   bool failed = false;
   int error = 0;               // errno of the write or close that failed
   void* compressor = nullptr;  // set: what is written is compressed (output/compressed.h)
+  int compressor_fd = -1;      // the compressor's own descriptor of the file
   uint64_t writing_ns = 0;
 };
 

@@ -257,7 +257,7 @@ void CommitOutputs(RunOutputs* o) {
 
 void DiscardOutputs(RunOutputs* o) {
   for (int k = 0; k < kOutputKinds; ++k) {
-    FinishCompressing(&o->destinations[k], -1);
+    AbandonCompressing(&o->destinations[k]);
     DiscardOutputFile(&o->files[k], &o->destinations[k]);
   }
   for (int i = 0; i < kIndexKinds; ++i) {

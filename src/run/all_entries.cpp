@@ -367,9 +367,11 @@ int RunAllEntries(const RunRequest& r) {
   if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
   // The parts of an input, one after another, give the whole: only the first has the tables'
   // lines of columns.
-  if (auto failure = OpenOutputs(r.outputs, s.shard_index <= 1, s.threads)) Fail(*failure);
-  if (s.shard_count > 0) {
-    if (auto failure = RefusePartOf(r.input)) Fail(*failure);
+  std::optional<Failure> failure = OpenOutputs(r.outputs, s.shard_index <= 1, s.threads);
+  if (!failure && s.shard_count > 0) failure = RefusePartOf(r.input);
+  if (failure) {
+    DiscardOutputs(r.outputs);
+    Fail(*failure);
   }
   Console console;
   if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
@@ -411,10 +413,13 @@ int RunAllEntries(const RunRequest& r) {
   // entry alone would.
   const bool whole = s.shard_count <= 1;
   if (run->read_error) TellReadProblem(r, run->problem);
+  // A failure ends the run with nothing kept, its compression threads stopped first.
   if (run->read_error || (whole && run->notices.entries == 0)) {
+    DiscardOutputs(r.outputs);
     Fail({Stream::kStdoutLine, kErrorReadingFasta});
   }
   if (whole && run->notices.analysed == 0 && run->notices.first_failure) {
+    DiscardOutputs(r.outputs);
     Fail(*run->notices.first_failure);
   }
   bool ok = SealAllButReport(r.outputs);

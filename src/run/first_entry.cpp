@@ -88,7 +88,10 @@ int RunFirstEntry(const RunRequest& r) {
   steps.write = [&](uint64_t, std::size_t) { WriteFirstEntry(r, c, &job); };
   RunPipeline(pipeline, steps);
   StopPipeline(pipeline);
-  if (job.failure) Fail(*job.failure);
+  if (job.failure) {
+    DiscardOutputs(r.outputs);
+    Fail(*job.failure);
+  }
   RunOutputs& outputs = *r.outputs;
   bool ok = SealAllButReport(&outputs);
   const int length = job.analysis.length;

@@ -131,6 +131,28 @@ TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
   fs::remove_all(dir);
 }
 
+// The first entry alone, read from every packing on 1, 2 and 8 threads (a BGZF input's blocks
+// inflated on them as the entry is read): the plain run's outputs.
+TEST(CompressedInputs, FirstEntryOnThreads) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << Genome();
+  for (const auto& packing : kPackings) ASSERT_EQ(Shell(dir, packing[1]), 0) << packing[1];
+  const std::vector<std::string> first = {"-L", "--bed"};
+  const Outcome plain = RunCompressed(dir + "/in.fa", first, "", false);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  for (const auto& packing : kPackings) {
+    for (const char* threads : {"1", "2", "8"}) {
+      std::vector<std::string> args = first;
+      args.insert(args.end(), {"--threads", threads});
+      const Outcome run = RunCompressed(dir + "/" + packing[0], args, "", false);
+      EXPECT_EQ(run.status, 0) << packing[0] << run.err;
+      EXPECT_EQ(run.outputs, plain.outputs) << packing[0] << " on " << threads << " threads";
+    }
+  }
+  fs::remove_all(dir);
+}
+
 // The indexed outputs, compressed or not, at several line widths: samtools faidx reads the
 // same regions from them as from the plain masked FASTA, tabix the BED lines that overlap
 // a region, and the .fai is the one samtools makes of the plain copy.
@@ -280,6 +302,16 @@ TEST(CompressedOutputs, StandardOutputCarriesBgzf) {
             0);
   EXPECT_EQ(ReadFile(dir + "/s.bed.gz"), ReadFile(dir + "/f.bed.gz"));
   EXPECT_FALSE(fs::exists(dir + "/s.seg.gz"));
+  // A run that fails leaves its standard output without the end-of-file block, so that it
+  // cannot pass for a whole file.
+  const std::string whole = ReadFile(dir + "/s.bed.gz");
+  const std::string eof = whole.substr(whole.size() - 28);
+  ASSERT_EQ(Shell(dir, "bgzip -c in.fa > in.fa.gz && printf 'x' >> in.fa.gz && " KESTRA_BIN
+                       " in.fa.gz b --all-entries --no-report --bed-out - --compress --threads 2 "
+                       "> b.bed.gz 2>/dev/null; [ $? -eq 1 ]"),
+            0);
+  const std::string failed = ReadFile(dir + "/b.bed.gz");
+  EXPECT_NE(failed.substr(failed.size() - std::min<std::size_t>(28, failed.size())), eof);
   fs::remove_all(dir);
 }
 
