@@ -1,7 +1,5 @@
 #include "fuzz_support.h"
 
-using namespace kestra;
-
 std::vector<std::string> SplitArguments(const char* data, std::size_t size, std::size_t max_args) {
   std::vector<std::string> args(1);
   for (std::size_t i = 0; i < size && args.size() <= max_args; ++i) {
