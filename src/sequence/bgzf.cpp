@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <new>
 
+#include "sequence/vector_state.h"
+
 namespace kestra {
 
 namespace {
@@ -77,10 +79,13 @@ bool InflateBlock(inflate_state* d, const char* p, const BlockShape& shape, char
   d->avail_in = static_cast<uint32_t>(data_n);
   d->next_out = reinterpret_cast<uint8_t*>(out);
   d->avail_out = static_cast<uint32_t>(text_n);
-  if (isal_inflate_stateless(d) != ISAL_DECOMP_OK) return false;
-  return d->avail_in == 0 && d->avail_out == 0 && d->block_state == ISAL_BLOCK_FINISH &&
-         crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(out), text_n) ==
-             Le32(p + shape.size - kTrailer);
+  const int status = isal_inflate_stateless(d);
+  const bool whole = status == ISAL_DECOMP_OK && d->avail_in == 0 && d->avail_out == 0 &&
+                     d->block_state == ISAL_BLOCK_FINISH &&
+                     crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(out), text_n) ==
+                         Le32(p + shape.size - kTrailer);
+  ClearWideVectorState();
+  return whole;
 }
 
 // Reads up to n bytes at `offset` (fewer only at the end of the file); -1 on a read error.

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "sequence/vector_state.h"
+
 namespace kestra {
 
 namespace {
@@ -187,6 +189,7 @@ DecodeStatus Inflate(Decoder* d, const char** in, std::size_t* in_n, char* out, 
   gz->avail_out = ClampToUint(out_n);
   const uint32_t given = gz->avail_in, room = gz->avail_out;
   const int status = isal_inflate(gz);
+  ClearWideVectorState();
   // At the member's end the inflater hands back the input it read past it.
   *in += given - gz->avail_in;
   *in_n -= given - gz->avail_in;
