@@ -14,6 +14,7 @@
 
 #include "output/pages.h"
 #include "sequence/letters.h"
+#include "sequence/scan_stages.h"
 
 namespace kestra {
 
@@ -256,15 +257,9 @@ FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters, std::s
 }
 
 bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
-  // What each stage does with the bytes from p on; it returns where the next stage starts.
   using Scan = const char* (*)(FastaScanner*, const char*, const char*);
   static constexpr Scan kScan[] = {ScanToFirstHeader, ScanHeader, ScanSequence, ScanForCountedLine};
-  const char* p = data;
-  const char* const end = data + n;
-  s->used = n;
-  while (p < end && s->stage != Stage::kDone) p = kScan[static_cast<int>(s->stage)](s, p, end);
-  if (s->stage == Stage::kDone) s->used = static_cast<std::size_t>(p - data);
-  return s->stage != Stage::kDone;
+  return FeedStages(s, kScan, data, n);
 }
 
 FastaScanner* NewEntryScanner(FastaEntry* entry, std::size_t max_letters) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "sequence/letters.h"
+#include "sequence/scan_stages.h"
 
 namespace kestra {
 
@@ -185,12 +186,7 @@ const char* WrongAtTheEnd(const FastqScanner* s) {
 
 FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, bool first_of_file,
                               std::size_t max_letters) {
-  auto* s = new FastqScanner();
-  s->entry = entry;
-  s->record = record;
-  s->keep = keep;
-  s->first_of_file = first_of_file;
-  s->max_letters = max_letters;
+  auto* s = new FastqScanner{entry, record, keep, first_of_file, max_letters};
   if (keep) {
     entry->header.clear();
     entry->letters.clear();
@@ -199,16 +195,10 @@ FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, boo
 }
 
 bool FastqScannerFeed(FastqScanner* s, const char* data, std::size_t n) {
-  // What each stage does with the bytes from p on; it returns where the next stage starts.
   using Scan = const char* (*)(FastqScanner*, const char*, const char*);
   static constexpr Scan kScan[] = {ScanToRecord, ScanHeader,    ScanLineStart,   ScanSequence,
                                    ScanPlusLine, ScanQualities, ScanToNextRecord};
-  const char* p = data;
-  const char* const end = data + n;
-  s->used = n;
-  while (p < end && s->stage != Stage::kDone) p = kScan[static_cast<int>(s->stage)](s, p, end);
-  if (s->stage == Stage::kDone) s->used = static_cast<std::size_t>(p - data);
-  return s->stage != Stage::kDone;
+  return FeedStages(s, kScan, data, n);
 }
 
 std::size_t FastqScannerUsed(const FastqScanner* s) { return s->used; }
