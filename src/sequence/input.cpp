@@ -120,6 +120,7 @@ struct FastaReader {
   uint64_t end = 0;
   std::unique_ptr<char[]> block;  // not cleared: only what is read is looked at
   std::size_t block_size = 0;     // kIoBlock, or the whole of a smaller file
+  std::size_t tail_read = 0;      // the next read past `end`, doubled each time up to a block
   std::atomic<std::size_t> bytes_read{0};
 };
 
@@ -183,10 +184,12 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
     }
     line -= back;
   }
-  // Line by line: the first '>' of each is where an entry starts.
+  // Line by line: the first '>' of each is where an entry starts. Most entries start soon
+  // after `from`: a little is read at a time first.
   bool in_header = false;  // a '>' of this line has been met (before `from`)
-  for (uint64_t at = line; at < to;) {
-    const long got = ReadAt(fd, block, size, at);
+  for (uint64_t at = line, step = std::min<std::size_t>(size, 4096); at < to;
+       step = std::min<uint64_t>(size, 2 * step)) {
+    const long got = ReadAt(fd, block, step, at);
     if (got < 0) {
       *problem = std::strerror(errno);
       return -2;
@@ -353,6 +356,21 @@ void LearnPartEnd(FastaReader* r) {
   r->end_line = r->block_start + static_cast<uint64_t>(static_cast<const char*>(nl) - r->data) + 1;
 }
 
+// The bytes of a range to read next: the rest of the range and a little past it, where most
+// entries that start in it end, then, for an entry that runs on, twice as much each time. A
+// range is small beside a block, and reading a block for each would read the file many times.
+std::size_t RangeReadSize(FastaReader* r) {
+  constexpr std::size_t kPast = std::size_t{64} << 10;
+  uint64_t want;
+  if (r->offset < r->end) {
+    want = r->end - r->offset + kPast;
+  } else {
+    want = r->tail_read == 0 ? kPast : r->tail_read;
+    r->tail_read = static_cast<std::size_t>(std::min<uint64_t>(2 * want, r->block_size));
+  }
+  return static_cast<std::size_t>(std::min<uint64_t>(want, r->block_size));
+}
+
 // Makes sure bytes are in hand; false at the end of the input or on an error.
 bool FillBlock(FastaReader* r) {
   if (r->pos < r->size) return true;
@@ -363,7 +381,7 @@ bool FillBlock(FastaReader* r) {
     n = NextBytes(r->source, &r->data);
     if (n < 0) r->problem.reason = ByteSourceProblem(r->source);
   } else {
-    n = ReadAt(r->fd, r->block.get(), r->block_size, r->offset);
+    n = ReadAt(r->fd, r->block.get(), RangeReadSize(r), r->offset);
     r->data = r->block.get();
     if (n < 0) r->problem.reason = std::strerror(errno);
     if (n > 0) {
