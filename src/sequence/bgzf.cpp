@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <new>
 
+#include "sequence/reads.h"
 #include "sequence/vector_state.h"
 
 namespace kestra {
@@ -92,8 +93,7 @@ bool InflateBlock(inflate_state* d, const char* p, const BlockShape& shape, char
 long ReadAtFull(int fd, unsigned char* buf, std::size_t n, uint64_t offset) {
   std::size_t got = 0;
   while (got < n) {
-    const ssize_t r = pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
+    const long r = ReadSomeAt(fd, reinterpret_cast<char*>(buf) + got, n - got, offset + got);
     if (r < 0) return -1;
     if (r == 0) break;
     got += static_cast<std::size_t>(r);

@@ -22,6 +22,7 @@
 #include "sequence/bgzf.h"
 #include "sequence/decoder.h"
 #include "sequence/fasta.h"
+#include "sequence/reads.h"
 
 namespace kestra {
 
@@ -85,11 +86,9 @@ long DataAfterTheEnd(ByteSource* s) { return FailedFor(s, kDataAfterTheEnd); }
 // Reads up to n bytes of input, from where the last read ended; -1 on a read error.
 long ReadInput(ByteSource* s, char* buf, std::size_t n) {
   if (s->read_at < 0) return ReadSome(s->fd, buf, n);
-  for (;;) {
-    const ssize_t got = pread(s->fd, buf, n, static_cast<off_t>(s->read_at));
-    if (got > 0) s->read_at += got;
-    if (got >= 0 || errno != EINTR) return got;
-  }
+  const long got = ReadSomeAt(s->fd, buf, n, static_cast<uint64_t>(s->read_at));
+  if (got > 0) s->read_at += got;
+  return got;
 }
 
 // The next block of input into s->in.
@@ -331,13 +330,6 @@ long InflateSome(ByteSource* s, const char** data) {
 }
 
 }  // namespace
-
-long ReadSome(int fd, char* buf, std::size_t n) {
-  for (;;) {
-    const ssize_t got = read(fd, buf, n);
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
 
 namespace {
 

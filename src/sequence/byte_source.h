@@ -51,7 +51,4 @@ void ByteProgress(const ByteSource* source, std::size_t* done, std::size_t* tota
 const std::string& ByteSourceProblem(const ByteSource* source);
 void CloseByteSource(ByteSource* source);
 
-// Reads up to n bytes, retrying after a signal; -1 on a read error.
-long ReadSome(int fd, char* buf, std::size_t n);
-
 }  // namespace kestra

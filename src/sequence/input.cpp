@@ -20,6 +20,7 @@
 #include "sequence/decoder.h"
 #include "sequence/fasta.h"
 #include "sequence/fastq.h"
+#include "sequence/reads.h"
 
 namespace kestra {
 
@@ -132,14 +133,6 @@ FastaReader* OpenFastaReader(int fd, const ParallelLoop* loop) {
 
 namespace {
 
-// Reads up to n bytes at `offset`, retrying after a signal; -1 on a read error.
-long ReadAt(int fd, char* buf, std::size_t n, uint64_t offset) {
-  for (;;) {
-    const ssize_t got = pread(fd, buf, n, static_cast<off_t>(offset));
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
-
 // The first '>' of [p, end) that starts an entry at offset `from` or later, `base` being the
 // offset of p; nullptr for none. An entry starts at the first '>' of a line, so a '>' after
 // another in its line starts none: `in_header` carries, from one block to the next, whether
@@ -172,7 +165,7 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
   for (std::size_t step = std::min<std::size_t>(size, 4096); line > 0;
        step = std::min(size, 2 * step)) {
     const uint64_t back = std::min<uint64_t>(line, step);
-    const long got = ReadAt(fd, block, back, line - back);
+    const long got = ReadSomeAt(fd, block, back, line - back);
     if (got != static_cast<long>(back)) {
       *problem = got < 0 ? std::strerror(errno) : kFileShrank;
       return -2;
@@ -189,7 +182,7 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
   bool in_header = false;  // a '>' of this line has been met (before `from`)
   for (uint64_t at = line, step = std::min<std::size_t>(size, 4096); at < to;
        step = std::min<uint64_t>(size, 2 * step)) {
-    const long got = ReadAt(fd, block, step, at);
+    const long got = ReadSomeAt(fd, block, step, at);
     if (got < 0) {
       *problem = std::strerror(errno);
       return -2;
@@ -211,7 +204,7 @@ int64_t FirstEntryStart(int fd, uint64_t from, uint64_t to, char* block, std::si
 bool HoldsPlainFasta(int fd) {
   char head[4096];
   for (uint64_t at = 0;;) {
-    const long got = ReadAt(fd, head, sizeof head, at);
+    const long got = ReadSomeAt(fd, head, sizeof head, at);
     if (got <= 0) return true;
     const std::size_t n = static_cast<std::size_t>(got);
     if (at == 0 &&
@@ -269,7 +262,7 @@ namespace {
 // Whether a regular file's first member is a BGZF block.
 bool BeginsWithBlock(int fd) {
   unsigned char head[kBlockHeaderBytes];
-  const long got = ReadAt(fd, reinterpret_cast<char*>(head), sizeof head, 0);
+  const long got = ReadSomeAt(fd, reinterpret_cast<char*>(head), sizeof head, 0);
   BlockShape shape;
   std::size_t need = 0;
   return got > 0 && ReadBlockHeader(head, static_cast<std::size_t>(got), &shape, &need) !=
@@ -381,7 +374,7 @@ bool FillBlock(FastaReader* r) {
     n = NextBytes(r->source, &r->data);
     if (n < 0) r->problem.reason = ByteSourceProblem(r->source);
   } else {
-    n = ReadAt(r->fd, r->block.get(), RangeReadSize(r), r->offset);
+    n = ReadSomeAt(r->fd, r->block.get(), RangeReadSize(r), r->offset);
     r->data = r->block.get();
     if (n < 0) r->problem.reason = std::strerror(errno);
     if (n > 0) {
