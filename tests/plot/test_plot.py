@@ -1,10 +1,11 @@
-# tools/kestra-plot: how it reads reports, the pictures it writes and how it refuses files
-# and arguments.
+# tools/kestra-plot: how it reads reports, BEDs and segment tables, what it draws from them,
+# and how it refuses files and arguments.
 #
-# The reports in data/ were written by kestra from the repository root:
-#   kestra examples/lambda.fa lambda                          -> lambda.seg
-#   kestra tests/plot/data/three.fa three --all-entries -R:AT -> three.seg
-import io
+# The files in data/ were written by kestra from the repository root, the .fai files by
+# `samtools faidx` from the masked FASTA (then removed):
+#   kestra examples/lambda.fa lambda --bed --table --all-segments --summary -L
+#   kestra tests/plot/data/three.fa three --all-entries -R:AT --bed --table --summary -L
+import gzip
 import os
 import re
 import subprocess
@@ -22,26 +23,17 @@ from matplotlib.text import Annotation
 ROOT = Path(__file__).resolve().parents[2]
 TOOL = ROOT / "tools" / "kestra-plot"
 DATA = Path(__file__).resolve().parent / "data"
-# The FASTA file and the special residues of each report in data/.
-SOURCES = {"lambda.seg": (ROOT / "examples/lambda.fa", "A"), "three.seg": (DATA / "three.fa", "AT")}
-# Every report kestra writes here: those above, and those of its end-to-end cases (all complete:
-# the one earlier report they stage, old_report.txt, is not a .seg).
-REPORTS = [DATA / name for name in SOURCES] + sorted((ROOT / "tests/cli/data/expected").glob("*.seg"))
+EXPECTED = ROOT / "tests/cli/data/expected"
+# Every report kestra writes here: those above, and those of its end-to-end cases.
+REPORTS = [DATA / "lambda.seg", DATA / "three.seg"] + sorted(EXPECTED.glob("*.seg"))
 
 # Compiled in memory, so that no bytecode of the tool is left beside it in tools/.
 kp = types.ModuleType("kestra_plot")
 exec(compile(TOOL.read_text(), str(TOOL), "exec"), kp.__dict__)
 
-
-# 1/0 per letter of a FASTA file, entry after entry, for in LETTERS or not: the truth the
-# report's letter counts are checked against, read without the tool's own code.
-def fasta_flags(path, letters):
-    seq = "".join(line for line in path.read_text().splitlines() if not line.startswith(">"))
-    return np.array([c.upper() in letters for c in seq], int)
-
-
 # A hand-made report with what kestra's own runs here lack: a window-mode header, an
-# estimates line, an entry of no letters, and p-values of 0 and nan.
+# estimates line, an entry of no letters, and p-values of 0 and nan. Its lines, numbered:
+# 9 Length=19, 14 the letters, 16 #Segments: 2, 17 and 18 the segments, 20 #Overall.
 SMALL = b"""Length=0 W=0 E=5
 Special residues: A; Default frequencies
 
@@ -64,102 +56,56 @@ GAAATCGCAATAAGCTCGA
 #Overall: 8 0.000000e+00 5.918592e-01* (+)
 """
 
-# Every report kestra writes must read, and draw. The truth is the report's own text, read here
-# by regular expressions: the Length= values, the segment counts, kestra's own count of special
-# residues on each #Overall line, and each segment's ends and p-value.
+
+# The ways the tool reads a report: whole entries a batch at a time (16 MiB or 7 bytes read at a
+# time), or every entry a line at a time, as for an entry too large to buffer or a faulty one.
+@pytest.fixture(params=["batches", "small reads", "lines"])
+def reading(request, monkeypatch):
+    if request.param == "small reads":
+        monkeypatch.setattr(kp, "READ_SIZE", 7)  # the reads then double while no entry is whole
+    if request.param == "lines":
+        monkeypatch.setattr(kp, "BLOCK", re.compile(b"(?!)"))
+        monkeypatch.setattr(kp, "CHUNK_LETTERS", 100)
+    return request.param
+
+
+def read(path, threshold=0.05, fai=None, axis="auto"):
+    return kp.read_input(str(path), threshold, str(fai) if fai else None, axis)
+
+
+def segments_of(genome):
+    """Every segment as (entry, midpoint, p or height), in a fixed order."""
+    rows = list(zip(genome.plain_entry.tolist(), genome.plain_mid.tolist(),
+                    (10.0 ** -genome.plain_y.astype(float)).tolist()))
+    rows += zip(genome.hit_entry.tolist(), ((genome.hit_start + genome.hit_end) / 2).tolist(),
+                genome.hit_p.tolist())
+    return sorted(rows, key=lambda row: (row[0], row[1], repr(row[2])))
+
+
+# Every report kestra writes reads the same whichever way it is read, as its own text says: the
+# Length= values, the segment counts, each segment's ends and p-value, and kestra's count of
+# special residues on each #Overall line, which the letters counted in bins add up to.
 @pytest.mark.parametrize("report", REPORTS, ids=lambda path: path.name)
-def test_every_report_kestra_writes_reads_and_draws(tmp_path, report):
+def test_every_report_reads_as_its_text_says(report, reading):
     text = report.read_text()
     ints = lambda pattern: [int(n) for n in re.findall(pattern, text, re.M)]
-    with open(report, "rb") as stream:
-        entries = list(kp.parse_report(stream))
-    assert [e.length for e in entries] == ints(r"^Length=(\d+) ")
-    assert [len(e.pvals) for e in entries] == ints(r"^#Segments: (\d+)$")
-    assert [int(e.counts.sum()) for e in entries] == [e.overall_special for e in entries] == \
-        ints(r"^#Overall: (\d+) ")
-    assert [(mid, p) for e in entries for mid, p in zip(e.mids, e.pvals)] == \
-        [((int(start) + int(end)) / 2, float(p))
-         for start, end, p in re.findall(r"^\d+ (\d+) (\d+) \d+ \d+ (\S+) ", text, re.M)]
-    out = tmp_path / "plot.png"
-    assert kp.main([str(report), "-o", str(out), "--size", "4.5x3", "--dpi", "40"]) == 0
-    pixels = matplotlib.image.imread(out)
-    assert pixels.shape[:2] == (120, 180)
-    assert len(np.unique(pixels.reshape(-1, pixels.shape[-1]), axis=0)) > 20  # not blank
-
-
-# ENDS: where the first and the last segment fall on the shared axis.
-@pytest.mark.parametrize("name, offsets, parity, ends", [
-    ("three.seg", [0, 2400, 3300], [0, 1, 0], (26.5, 3300 + 213)),
-    (None, [0, 0], [0, 0], (7.5, 19)),  # SMALL: an entry of no letters takes no room nor colour
-])
-def test_entries_are_laid_end_to_end(tmp_path, name, offsets, parity, ends):
-    path = tmp_path / "report.seg"
-    path.write_bytes((DATA / name).read_bytes() if name else SMALL)
-    genome = kp.read_genome(str(path))
-    assert genome.offsets == offsets and list(genome.parity()) == parity
-    assert (genome.x[0], genome.x[-1]) == ends
-
-
-@pytest.mark.parametrize("name", SOURCES)
-# Small chunks make the letters' binning cross chunk ends that fall inside bins.
-@pytest.mark.parametrize("target, chunk", [(1000, 1 << 20), (40, 100), (7, 100)])
-def test_density_windows_tile_entries_and_count_letters(monkeypatch, name, target, chunk):
-    monkeypatch.setattr(kp, "CHUNK_LETTERS", chunk)
-    genome = kp.read_genome(str(DATA / name))
-    lefts, widths, counts, _ = genome.windows(target)
-    # From 0 to the total, each window starting where the one before ends.
-    assert np.array_equal(np.append(0, lefts + widths), np.append(lefts, genome.total))
-    assert set(genome.offsets) <= set(lefts)  # no window spans two entries
-    flags = fasta_flags(*SOURCES[name])
-    assert np.array_equal(counts, np.add.reduceat(flags, lefts.astype(int)))
-    # None much narrower than asked: no sliver at an entry's end, whose fraction is noise.
-    assert widths.min() >= min(genome.total / target, min(genome.lengths)) / 2
-
-
-@pytest.mark.parametrize("threshold, hits, plain", [
-    (0.05, [1e-300, 0.049], 2),  # p = 0.05 is not under it; p = 1 and 2 share a spot at 0
-    (0.01, [1e-300], 2),  # 0.049 and 0.05 share a spot too
-    (1.0, [1e-300, 0.049, 0.05], 1),
-])
-@pytest.mark.parametrize("chunk", [1 << 20, 4])
-def test_points_split_at_threshold_and_thin(monkeypatch, threshold, hits, plain, chunk):
-    monkeypatch.setattr(kp, "CHUNK_POINTS", chunk)
-    entry, genome = kp.Entry("e", 1000, "A"), kp.Genome()
-    entry.mids.extend([10, 20, 150, 150, 150, 160, 400, 500, 700])
-    entry.pvals.extend([0.0, 1e-300, 0.049, 0.05, 1.0, 2.0, np.nan, np.inf, -1.0])
-    genome.add(entry)
-    points = kp.points_to_draw(genome, threshold, (10, 4))  # spots 100 positions wide
-    assert list(points.zero_x) == [10]  # p = 0 has no height: drawn apart, not as a hit
-    assert list(10.0 ** -points.hits[1]) == pytest.approx(hits, rel=1e-12)
-    assert sum(len(x) for x, _ in points.plain) == plain
-    assert points.count == 6 and points.top == pytest.approx(300)  # nan, inf, -1 not drawn
-
-
-# A vector picture: the many segments are one embedded image; axes, bars and text are paths.
-def test_svg_pictures_have_the_asked_size_and_embed_the_points(tmp_path):
-    out = tmp_path / "plot.svg"
-    assert kp.main([str(DATA / "three.seg"), "-o", str(out), "--size", "5x2.5", "--dpi", "72"]) == 0
-    svg = ElementTree.parse(out).getroot()
-    assert (svg.get("width"), svg.get("height")) == ("360pt", "180pt")
-    tags = [element.tag.rsplit("}", 1)[-1] for element in svg.iter()]
-    assert "image" in tags and tags.count("path") > 50
-
-
-# Run as a command, so that a traceback or a partial picture would show.
-@pytest.mark.parametrize("content, message", [
-    (b"hello\nworld\n", "not a kestra report (line 1)"),
-    (SMALL[:SMALL.index(b"00e+00 AAATC")], "truncated report (line 17 is cut short)"),
-    (SMALL[:SMALL.index(b"2 19 19")], "truncated report (no #Overall line after line 17)"),
-    (SMALL + b"trailing\n", "malformed report (line 21: expected a Length= line)"),
-    (None, "No such file or directory"),
-])
-def test_bad_input_gets_one_line_and_status_1(tmp_path, content, message):
-    path, out = tmp_path / "report.seg", tmp_path / "out.png"
-    if content is not None:
-        path.write_bytes(content)
-    run = subprocess.run([str(TOOL), str(path), "-o", str(out)], capture_output=True, text=True)
-    assert (run.returncode, run.stdout, run.stderr) == (1, "", f"kestra-plot: {path}: {message}\n")
-    assert not out.exists()
+    genome = read(report, axis="position")
+    stats = kp.entry_stats(genome)
+    assert genome.lengths.tolist() == ints(r"^Length=(\d+) ")
+    assert stats.segments.tolist() == ints(r"^#Segments: (\d+)$")
+    assert genome.special.tolist() == ints(r"^#Overall: (\d+) ")
+    for index, (width, counts) in genome.bins.items():
+        assert counts.sum() == genome.special[index]
+        assert width * len(counts) >= genome.lengths[index]
+    assert all(genome.lengths[i] >= kp.BIN_MIN_LENGTH for i in genome.bins)
+    entry = np.repeat(np.arange(len(genome)), stats.segments)
+    truth = [(e, (int(s) + int(t)) / 2, float(p)) for e, (s, t, p) in
+             zip(entry, re.findall(r"^\d+ (\d+) (\d+) \d+ \d+ (\S+) ", text, re.M))]
+    got = segments_of(genome)
+    assert [(e, m) for e, m, _ in got] == sorted((e, m) for e, m, _ in truth)
+    p_got = np.array([p for *_, p in got])
+    p_truth = np.array([p for *_, p in sorted(truth, key=lambda r: (r[0], r[1], repr(r[2])))])
+    assert np.allclose(p_got, p_truth, rtol=1e-6, equal_nan=True)  # plain ones kept as float32
 
 
 # Forms kestra can write that neither SMALL nor its goldens hold; each must read as SMALL does.
@@ -174,12 +120,337 @@ def test_bad_input_gets_one_line_and_status_1(tmp_path, content, message):
     (b"5.918592e-01* (+)", b"-nan* (-)"),
     (b"5.918592e-01* (+)", b"inf (-)"),
 ])
-def test_every_form_kestra_writes_reads(old, new):
+def test_every_form_kestra_writes_reads(tmp_path, reading, old, new):
     assert old in SMALL
-    read = [list(kp.parse_report(io.BytesIO(report)))
-            for report in (SMALL, SMALL.replace(old, new))]
-    assert [[(e.name, e.length, e.counts.sum(), e.overall_special, list(e.mids)) for e in r]
-            for r in read] == [[("empty", 0, 0, 0, []), ("x", 19, 8, 8, [7.5, 19.0])]] * 2
+    seen = []
+    for number, report in enumerate((SMALL, SMALL.replace(old, new))):
+        path = tmp_path / f"{number}.seg"
+        path.write_bytes(report)
+        genome = read(path)
+        seen.append(([genome.name(i) for i in range(len(genome))], genome.lengths.tolist(),
+                     genome.special.tolist(), [row[:2] for row in segments_of(genome)]))
+    assert seen[0] == seen[1] == (["empty", "x"], [0, 19], [0, 8], [(1, 7.5), (1, 19.0)])
+
+
+# Run as a command, so that a traceback or a partial picture would show; and read each way.
+@pytest.mark.parametrize("content, message", [
+    (b"hello\nworld\n", "not a kestra report, BED or segment table (line 1)"),
+    (b"", "not a kestra report (empty file)"),
+    (SMALL[:SMALL.index(b"00e+00 AAATC")], "truncated report (line 17 is cut short)"),
+    (SMALL[:SMALL.index(b"2 19 19")], "truncated report (no #Overall line after line 17)"),
+    (SMALL + b"trailing\n", "malformed report (line 21: expected a Length= line)"),
+    (SMALL + SMALL[:17] + b"Special\n",
+     "malformed report (line 22: expected the special residues)"),
+    (SMALL.replace(b"GCTCGA\n", b"GCTCG\n"),
+     "malformed report (line 15: the entry has 18 letters where its Length= line says 19)"),
+    (SMALL.replace(b"GCTCGA\n", b"GCTCGA\nA\n"),
+     "malformed report (line 16: more letters than the Length= line's 19)"),
+    (SMALL.replace(b"1 2 13", b"2 2 13"), "malformed report (line 17: expected segment 1 within"),
+    (SMALL.replace(b"2 19 19", b"2 19 20"), "malformed report (line 18: expected segment 2 within"),
+    (SMALL.replace(b"7 0.000000e+00", b"7 zero"), "malformed report (line 17: expected segment 1)"),
+    (SMALL.replace(b"#Segments: 2", b"#Segments: 3"),
+     "malformed report (line 19: expected segment 3)"),
+    (SMALL.replace(b"#Segments: 2", b"#Segments: 1"),
+     "malformed report (line 18: expected an empty line after the segments)"),
+    (None, "No such file or directory"),
+    (gzip.compress(SMALL)[:30], "cannot decompress: "),
+])
+def test_bad_input_gets_one_line_and_status_1(tmp_path, content, message, reading):
+    path, out = tmp_path / "report.seg", tmp_path / "out.png"
+    if content is not None:
+        path.write_bytes(content)
+    if reading == "batches":
+        run = subprocess.run([str(TOOL), str(path), "-o", str(out)], capture_output=True, text=True)
+        assert (run.returncode, run.stdout) == (1, "")
+        error = run.stderr
+    else:
+        with pytest.raises(kp.ReportError) as caught:
+            read(path)
+        error = f"kestra-plot: {path}: {caught.value}\n"
+    assert error.startswith(f"kestra-plot: {path}: {message}") and error.count("\n") == 1
+    assert not out.exists()
+
+
+# From the fast path's outputs: a BED with the masked FASTA's .fai, and a segment table with the
+# summary, give what the report gives for what they hold: the entries, their lengths, the
+# segments under the threshold and the letters they mask (which the summary counts too), and
+# from a table of every segment, every segment.
+@pytest.mark.parametrize("report, bed, table, lengths, threshold", [
+    (DATA / "lambda.seg", DATA / "lambda.bed", DATA / "lambda.tsv", "lambda", 0.05),
+    (DATA / "three.seg", DATA / "three.bed", DATA / "three.tsv", "three", 0.05),
+    (EXPECTED / "seq19_runs.seg", EXPECTED / "seq19_masked.bed", EXPECTED / "seq19_masked.tsv",
+     "seq19_masked", 0.6),
+    (EXPECTED / "seq19_runs.seg", None, EXPECTED / "seq19_all_segments.tsv", "seq19_masked", 0.6),
+])
+def test_bed_and_table_give_what_the_report_gives(tmp_path, report, bed, table, lengths,
+                                                  threshold):
+    summary = report.with_name(f"{lengths}.summary.tsv")
+    fai = tmp_path / "lengths.fai"
+    fai.write_text("".join(f"{line.split()[0]}\t{line.split()[1]}\t0\t60\t61\n" for line in
+                           summary.read_text().splitlines()[1:]))
+    by_report = read(report, threshold)
+    inputs = [(table, summary)] + ([(bed, fai)] if bed else [])
+    for path, names in inputs:
+        genome = read(path, threshold, names)
+        assert [genome.name(i) for i in range(len(genome))] == \
+            [by_report.name(i) for i in range(len(by_report))]
+        assert genome.lengths.tolist() == by_report.lengths.tolist()
+        got, want = kp.entry_stats(genome), kp.entry_stats(by_report)
+        assert got.hits.tolist() == want.hits.tolist()
+        assert got.masked.tolist() == want.masked.tolist() == \
+            [int(line.split("\t")[5]) for line in summary.read_text().splitlines()[1:]]
+    genome = read(table, threshold, summary)
+    assert genome.special.tolist() == by_report.special.tolist()
+    if "all" in table.name or "lambda" in table.name:  # a table of every segment
+        assert [row[:2] for row in segments_of(genome)] == \
+            [row[:2] for row in segments_of(by_report)]
+
+
+def write(tmp_path, name, text):
+    path = tmp_path / name
+    path.write_bytes(text.encode() if isinstance(text, str) else text)
+    return path
+
+
+FAI = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n"
+
+
+@pytest.mark.parametrize("name, text, lengths, message", [
+    ("x.bed", "a\t0\t10\t1\t30\t.\n", None, "a BED needs the entries' lengths: give the .fai"),
+    ("x.bed", "c\t0\t10\t1\t30\t.\n", FAI, "entry 'c' of the BED is not in the lengths file"),
+    ("x.bed", "a\t0\t10\t1\t30\t.\n", FAI + "a\t7\t0\t60\t61\n",
+     "entry 'a' of the BED names more than one entry in the lengths file"),
+    ("x.bed", "a\t0\t10\t1\t30\t.\nb\t0\t10\t1\n", FAI,
+     "malformed BED (line 2: expected name, start, end, index, score and strand)"),
+    ("x.bed", "b\t40\t51\t1\t30\t.\n", FAI, "a segment of the BED lies outside its entry's length"),
+    ("x.bed", "a\t0\t10\t1\t30\t.\n", "a\t100\n", "lengths.fai: malformed .fai (line 1: "),
+    ("x.tsv", kp.TABLE_HEADING.decode() + "a\t0\t10\t10\t5\tp\t1\n", FAI,
+     "malformed segment table (line 2: expected entry, start, end"),
+    ("x.tsv", "#entry\tletters\tlinkage\n", FAI, "a summary holds no segments: give it with --fai"),
+    ("x.seg", SMALL, FAI, "a report holds its entries' lengths: --fai is for a BED"),
+])
+def test_bad_rows_get_one_line(tmp_path, name, text, lengths, message):
+    path = write(tmp_path, name, text)
+    fai = write(tmp_path, "lengths.fai", lengths) if lengths else None
+    with pytest.raises(kp.ReportError) as caught:
+        read(path, fai=fai)
+    assert str(caught.value).startswith(message) or \
+        str(caught.value).startswith(f"{fai}: {message.split(': ', 1)[-1]}")
+
+
+def made_genome(lengths, hits=(), plain=(), names=None):
+    """A genome of entries of LENGTHS, with HITS and PLAIN segments as (entry, start, end, p)."""
+    collection = kp.Collection(0.05, "entries")
+    for index, length in enumerate(lengths):
+        collection.add_entry((names[index] if names else f"e{index + 1}").encode(), length,
+                             length // 4)
+    rows = list(hits) + list(plain)
+    if rows:
+        entry, start, end, p = (np.array(column) for column in zip(*rows))
+        collection.add_segments(entry, start, end, p.astype(float))
+    collection.letters = "A"
+    return kp.Genome(collection)
+
+
+# The letters masked per entry and per window, against a count position by position, over
+# overlapping, nested and touching segments, with windows cut anywhere.
+@pytest.mark.parametrize("seed", range(6))
+def test_masked_letters_are_counted_once(seed):
+    rng = np.random.default_rng(seed)
+    lengths = rng.integers(1, 400, 5)
+    hits = []
+    for entry, length in enumerate(lengths):
+        for _ in range(rng.integers(0, 12)):
+            start = int(rng.integers(1, length + 1))
+            hits.append((entry, start, int(rng.integers(start, min(length, start + 60) + 1)),
+                         0.01))
+    genome = made_genome(lengths.tolist(), hits)
+    flags = [np.zeros(n, bool) for n in lengths]
+    for entry, start, end, _ in hits:
+        flags[entry][start - 1:end] = True
+    assert kp.entry_stats(genome).masked.tolist() == [int(f.sum()) for f in flags]
+    cuts = np.unique(np.concatenate(([0], rng.integers(1, lengths.sum(), 9))))
+    widths = np.diff(np.append(cuts, lengths.sum()))
+    masked = kp.masked_in_windows(genome, cuts, widths)
+    whole = np.concatenate(flags)
+    assert masked.tolist() == [int(whole[a:a + w].sum()) for a, w in zip(cuts, widths)]
+
+
+# The table lists the entries with the most significant segments first, ties going to the
+# longer one, then the rest longest first, and says how many more there are and how many of
+# them have segments under the threshold.
+def test_table_lists_the_entries_that_matter_first():
+    lengths = [100, 5000, 300, 300, 9000, 20, 700]
+    hits = [(2, 1, 10, 1e-3), (3, 1, 30, 1e-3), (3, 40, 50, 0.04), (6, 1, 7, 1e-9),
+            (4, 5, 9, 0.049), (5, 1, 20, 0.01)]
+    genome = made_genome(lengths, hits, [(0, 1, 2, 0.5), (1, 1, 2, 0.9)])
+    stats = kp.entry_stats(genome)
+    assert kp.table_order(genome, stats).tolist() == [6, 2, 3, 5, 4, 1, 0]
+    [column] = kp.entry_table(genome, stats, 0.05, 4, 40)
+    lines = column.splitlines()
+    assert lines[0].split() == ["#", "entry", "bp", "p<0.05", "masked"]
+    assert [line.split() for line in lines[1:4]] == [
+        ["7", "e7", "700", "1", "1.0%"], ["3", "e3", "300", "1", "3.3%"],
+        ["4", "e4", "300", "2", "13.7%"]]
+    assert lines[4] == "… and 4 more, 2 of them with p<0.05"
+    assert kp.entry_table(genome, stats, 0.05, 0, 80) == \
+        ["7 entries: too many to list at this size"]
+
+
+def drawn(genome, size=(10, 5), dpi=100, threshold=0.05, axis="auto"):
+    fig = Figure(figsize=size, dpi=dpi)
+    kp.draw(fig, genome, threshold, axis=axis)
+    fig.canvas.draw()  # the layout as it is saved
+    return fig
+
+
+def by_gid(fig, gid):
+    return fig.findobj(lambda artist: artist.get_gid() == gid)
+
+
+def hits_px(fig):
+    [hits] = by_gid(fig, "hits")
+    return sorted(hits.get_transform().transform(hits.get_xydata())[:, 0])
+
+
+CHROMOSOME = 5_000_000
+PLASMIDS = [2_000, 5_000, 20_000, 50_000, 100_000, 200_000]
+
+
+# A chromosome and six plasmids along one axis of positions: the scale is linear (each
+# significant segment stands where its position puts it), yet each entry's mark is at least
+# MIN_MARK_PX wide and holds its segment; every entry is named or numbered above the marks.
+@pytest.mark.parametrize("size, dpi", [((10, 5), 100), ((6, 4), 72), ((14, 6), 150)])
+def test_entries_along_positions_keep_a_linear_scale(size, dpi):
+    lengths = [CHROMOSOME] + PLASMIDS
+    hits = [(i, n // 2 - 5, n // 2 + 5, 1e-6) for i, n in enumerate(lengths)]
+    genome = made_genome(lengths, hits, names=["chromosome", "pA", "pB", "pC", "pD", "pE", "pF"])
+    fig = drawn(genome, size, dpi, axis="position")
+    [top] = [ax for ax in fig.axes if ax.get_legend() is not None]
+    left, right = top.transData.transform([(0, 0), (genome.total, 0)])[:, 0]
+    want = [left + (o + n // 2 - 0.5) / genome.total * (right - left)
+            for o, n in zip(genome.offsets.tolist(), lengths)]
+    assert hits_px(fig) == pytest.approx(sorted(want), abs=0.01)
+    marks = []
+    for patch in by_gid(fig, "entry-marks"):
+        path = patch.get_transform().transform_path(patch.get_path())
+        marks += [(poly[:, 0].min(), poly[:, 0].max()) for poly in path.to_polygons()]
+    assert len(marks) == len(lengths)
+    assert min(b - a for a, b in marks) >= kp.MIN_MARK_PX * (1 - 1e-9)
+    assert all(any(a <= x <= b for a, b in marks) for x in want)
+    labels = [text.get_text() for text in fig.findobj(Annotation)]
+    assert "chromosome" in labels and all(
+        name in labels or any(label[:1].isdigit() for label in labels) for name in ["pA", "pF"])
+
+
+# Hundreds of contigs: a slot each, longest first; each significant segment within its entry's
+# slot, the ticks giving rank and length, and the table naming the entries that have them.
+def test_many_entries_stand_by_length():
+    rng = np.random.default_rng(7)
+    lengths = rng.integers(100, 30_000, 300).tolist()
+    hits = [(i, 1, 4, 10.0 ** -(i % 7 + 2)) for i in range(0, 300, 37)]
+    fig = drawn(made_genome(lengths, hits))
+    [top] = [ax for ax in fig.axes if ax.get_legend() is not None]
+    rank = np.argsort(np.argsort(-np.array(lengths), kind="stable"), kind="stable")
+    slots = top.transData.transform([(rank[e], 0) for e, *_ in hits] +
+                                    [(rank[e] + 1, 0) for e, *_ in hits])[:, 0]
+    for x, (a, b) in zip(sorted(hits_px(fig)), sorted(zip(slots[:len(hits)], slots[len(hits):]))):
+        assert a <= x <= b
+    bottom = [ax for ax in fig.axes if ax.get_xlabel()][0]
+    assert bottom.get_xlabel().startswith("entries, longest first (300;")
+    ticks = [t.get_text() for t in bottom.get_xticklabels() if t.get_text()]
+    assert ticks[0] == f"1\n{kp._bp(max(lengths))}"
+    [table] = by_gid(fig, "entry-table")[:1]
+    names = [line.split()[1] for line in table.get_text().splitlines()[1:4]]
+    assert names == [f"e{e + 1}" for e, *_, p in sorted(hits, key=lambda h: h[3])][:3]
+
+
+# Every kind of input draws, along positions and by entries: a report (plain, or compressed
+# through standard input), a BED with its .fai, a segment table with the summary; the picture
+# has the asked size and is not blank. A vector picture embeds the many points as one image.
+@pytest.mark.parametrize("inputs", [
+    ["lambda.seg"], ["three.seg"], ["three.bed", "--fai", "three.fas.fai"],
+    ["lambda.tsv", "--fai", "lambda.summary.tsv"], ["-"],
+])
+@pytest.mark.parametrize("axis", ["position", "entries"])
+def test_every_kind_of_input_draws(tmp_path, inputs, axis):
+    out = tmp_path / "plot.png"
+    stdin = gzip.compress((DATA / "three.seg").read_bytes()) if inputs == ["-"] else None
+    run = subprocess.run([str(TOOL), *inputs, "-o", str(out), "--size", "4.5x3", "--dpi", "40",
+                          "--axis", axis], cwd=DATA, input=stdin, capture_output=True)
+    assert (run.returncode, run.stderr) == (0, b"")
+    pixels = matplotlib.image.imread(out)
+    assert pixels.shape[:2] == (120, 180)
+    assert len(np.unique(pixels.reshape(-1, pixels.shape[-1]), axis=0)) > 20
+
+
+def test_svg_pictures_have_the_asked_size_and_embed_the_points(tmp_path):
+    out = tmp_path / "plot.svg"
+    assert kp.main([str(DATA / "three.seg"), "-o", str(out), "--size", "5x2.5", "--dpi", "72"]) == 0
+    svg = ElementTree.parse(out).getroot()
+    assert (svg.get("width"), svg.get("height")) == ("360pt", "180pt")
+    tags = [element.tag.rsplit("}", 1)[-1] for element in svg.iter()]
+    assert "image" in tags and tags.count("path") > 50
+
+
+# Windows tile the axis from 0 to the total, none across two entries, and count the letters as
+# the FASTA file has them; the density axis starts at 0 and ends a little above the densest
+# window, at 1 at most.
+@pytest.mark.parametrize("target", [1000, 40, 7])
+def test_density_windows_tile_entries_and_count_letters(target, reading):
+    genome = read(DATA / "three.seg")
+    lefts, widths, counts, _ = kp.windows(genome, target)
+    assert np.array_equal(np.append(0, lefts + widths), np.append(lefts, genome.total))
+    assert set(genome.offsets.tolist()) <= set(lefts.tolist())
+    letters = "".join(line for line in (DATA / "three.fa").read_text().splitlines()
+                      if not line.startswith(">"))
+    flags = np.array([c.upper() in "AT" for c in letters], int)
+    assert np.array_equal(counts, np.add.reduceat(flags, lefts.astype(int)))
+    [bottom] = [ax for ax in drawn(genome).axes if "fraction" in ax.get_ylabel()]
+    densest = np.nanmax(np.concatenate([patch.get_data().values
+                                        for patch in bottom.findobj(StepPatch)]))
+    low, high = bottom.get_ylim()
+    assert low == 0 and densest <= high <= min(1.0, densest * 1.25 + 0.02)
+
+
+# plan_labels on made-up spans, with text 6 pixels a character and 4 between labels: whatever
+# it does, each entry with letters is covered by exactly one label, a named one fits under its
+# span, and no two labels of a row meet.
+WIDE = [(0, 100), (100, 200)]
+PACKED = [(0, 500)] + [(500 + 5 * i, 505 + 5 * i) for i in range(5)]
+CROWD = [(0, 100)] + [(100 + i, 101 + i) for i in range(40)]
+TAIL = [(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)]
+
+
+@pytest.mark.parametrize("spans, named, ranges", [
+    (WIDE, {0, 1}, False),
+    (WIDE[:1] + [None] + WIDE[1:], {0, 2}, False),  # an entry of no letters gets no label
+    (PACKED, {0}, False),  # numbers, staggered over the rows
+    (CROWD, {0}, True),
+    (TAIL, {0}, True),  # a crowd at the end, after a name: merged leftwards
+    ([(i, i + 1) for i in range(200)], set(), True),  # no name fits at all
+])
+def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, ranges):
+    names = [f"e{i}" if i % 2 else f"entry{i}" for i in range(len(spans))]
+    width = lambda text: 6 * len(text)
+    labels, got = kp.plan_labels(spans, names, width, 4)
+    assert got == named
+    covered = [i for label in labels for i in range(label.first, label.last + 1)
+               if spans[i] is not None]
+    assert covered == [i for i, span in enumerate(spans) if span is not None]
+    for label in labels:
+        if label.first in named:
+            assert label.text == names[label.first] and \
+                width(label.text) + 4 <= spans[label.first][1] - spans[label.first][0]
+        else:
+            assert label.text == (str(label.first + 1) if label.first == label.last
+                                  else f"{label.first + 1}–{label.last + 1}")
+    for row in range(kp.LABEL_ROWS):
+        placed = sorted((label.centre - width(label.text) / 2,
+                         label.centre + width(label.text) / 2)
+                        for label in labels if label.row == row)
+        assert all(right + 4 <= left for (_, right), (left, _) in zip(placed, placed[1:]))
+    assert any(label.first != label.last for label in labels) == ranges
 
 
 # ---------------------------------------------------------------------------------------------
@@ -199,6 +470,7 @@ def test_every_form_kestra_writes_reads(old, new):
     ("-o out.png --size 2x1", "argument --size: '2x1' is smaller than the least figure, 3x2"),
     ("-o out.png --threshold 0", "argument --threshold: '0' is not a p-value"),
     ("-o out.png --threshold nan", "argument --threshold: 'nan' is not a p-value"),
+    ("-o out.png --axis log", "argument --axis: invalid choice: 'log'"),
     ("", "the following arguments are required: -o/--output"),
     ("-o out.xyz", "cannot tell the format of 'out.xyz' from its extension"),
 ])
@@ -213,7 +485,7 @@ def test_bad_arguments_get_one_line_and_status_1(tmp_path, args, message):
 def test_help_is_not_an_error():
     run = subprocess.run([str(TOOL), "--help"], capture_output=True, text=True)
     assert (run.returncode, run.stderr) == (0, "")
-    assert run.stdout.startswith("usage: kestra-plot") and "--dpi" in run.stdout
+    assert run.stdout.startswith("usage: kestra-plot") and "--fai" in run.stdout
 
 
 def half_written(fig, stream, **options):
@@ -274,208 +546,3 @@ def test_pictures_are_put_in_place(tmp_path, monkeypatch, stage, mode):
     assert target.read_bytes().startswith(b"\x89PNG")
     assert target.stat().st_mode & 0o777 == mode
     assert len(list(tmp_path.iterdir())) == (2 if stage == "link" else 1)
-
-
-# ---------------------------------------------------------------------------------------------
-# Many entries on one axis.
-
-def genome_of(tmp_path, entries):
-    """The genome of a report of ENTRIES, each (name, letters, segments as (start, end, p))."""
-    lines = []
-    for name, letters, segments in entries:
-        lines += [f"Length={len(letters)} W=0 E=5", "Special residues: A; Default frequencies", "",
-                  f">{name}", *(letters[i:i + 80] for i in range(0, len(letters), 80)), "",
-                  f"#Segments: {len(segments)}"]
-        for index, (start, end, p) in enumerate(segments, 1):
-            piece = letters[start - 1:end]
-            lines.append(f"{index} {start} {end} {len(piece)} {piece.count('A')} {p:e} {piece}")
-        lines += ["", f"#Overall: {letters.count('A')} 0.000000e+00 5.000000e-01 (+)"]
-    path = tmp_path / "report.seg"
-    path.write_text("\n".join(lines) + "\n")
-    return kp.read_genome(str(path))
-
-
-def drawn(genome, size=(10, 5), dpi=100, threshold=0.05):
-    fig = Figure(figsize=size, dpi=dpi)
-    kp.draw(fig, genome, threshold)
-    fig.canvas.draw()  # the layout as it is saved
-    return fig
-
-
-def entry_marks(fig):
-    """The x extent in pixels of each entry's mark, left to right."""
-    spans = []
-    for patch in fig.findobj(lambda artist: artist.get_gid() == "entry-marks"):
-        path = patch.get_transform().transform_path(patch.get_path())
-        spans += [(poly[:, 0].min(), poly[:, 0].max()) for poly in path.to_polygons()]
-    return sorted(spans)
-
-
-def labels_and_table(fig):
-    """The labels above the panels, the table's rows as (number, name, length, hits), and all
-    the table's lines under its headings."""
-    labels = [text.get_text() for text in fig.findobj(Annotation)]
-    lines = [line for text in fig.findobj(lambda artist: hasattr(artist, "get_family")
-                                           and "monospace" in artist.get_family())
-             for line in text.get_text().splitlines()[1:]]
-    rows = [re.fullmatch(r" *(\d+)  (.+?) +([\d,]+) +(\d+)", line) for line in lines]
-    rows = [(int(m[1]), m[2], int(m[3].replace(",", "")), int(m[4])) for m in rows if m]
-    return labels, rows, lines
-
-
-def labelled(number, labels):
-    """Whether a label stands for entry NUMBER by its number, alone or in a range."""
-    ranges = [label.partition("–") for label in labels if label.partition("–")[0].isdigit()]
-    return any(int(first) <= number <= int(last or first) for first, _, last in ranges)
-
-
-CHROMOSOME = "ACGT" * 1_250_000  # 5 Mb
-PLASMIDS = [2_000, 5_000, 20_000, 50_000, 100_000, 200_000]
-
-
-# A chromosome and six plasmids of 2 to 200 kb: each entry named, or numbered and listed under
-# the panels, its mark at least MIN_ENTRY_PX wide, and its one significant segment (at its
-# middle) within its own mark.
-@pytest.mark.parametrize("names", [
-    ["chromosome", "pA", "pB", "pC", "pD", "pE", "pF"],
-    ["NC_000913.3_chromosome"] + [f"plasmid_{kb}kb_of_a_strain_with_a_long_name" for kb in
-                                  (2, 5, 20, 50, 100, 200)],
-])
-@pytest.mark.parametrize("size, dpi", [((10, 5), 100), ((6, 4), 72), ((14, 6), 150)])
-def test_every_entry_is_named_or_listed_and_visible(tmp_path, names, size, dpi):
-    entries = [(name, CHROMOSOME[:n], [(1, 10, 0.5), (n // 2 - 5, n // 2 + 5, 1e-6)])
-               for name, n in zip(names, [len(CHROMOSOME)] + PLASMIDS)]
-    fig = drawn(genome_of(tmp_path, entries), size, dpi)
-    labels, table, _ = labels_and_table(fig)
-    for number, (name, letters, _) in enumerate(entries, 1):
-        if name not in labels:
-            assert labelled(number, labels)
-            [row] = [row for row in table if row[0] == number]
-            assert row[1] == name or (row[1].endswith("…") and name.startswith(row[1][:-1]))
-            assert row[2:] == (len(letters), 1)
-    marks = entry_marks(fig)
-    assert len(marks) == len(entries)
-    assert min(right - left for left, right in marks) >= kp.MIN_ENTRY_PX
-    assert all(right <= next_left + 1e-6 for (_, right), (next_left, _) in zip(marks, marks[1:]))
-    [hits] = fig.findobj(lambda artist: artist.get_gid() == "hits")
-    hits_x = sorted(hits.get_transform().transform(hits.get_xydata())[:, 0])
-    assert all(left < x < right for x, (left, right) in zip(hits_x, marks))
-
-
-# Hundreds of contigs: the labels and the table cannot hold them all, but every one is covered
-# by a label, and the table lists the first ones and counts the rest.
-def test_hundreds_of_entries_are_labelled_in_ranges_and_counted(tmp_path):
-    rng = np.random.default_rng(7)
-    lengths = rng.integers(100, 3000, 300)
-    entries = [(f"contig_{i + 1}", "ACGT" * (n // 4), [(1, 4, 0.01)])
-               for i, n in enumerate(lengths)]
-    fig = drawn(genome_of(tmp_path, entries))
-    labels, table, lines = labels_and_table(fig)
-    assert all(name in labels or labelled(number, labels)
-               for number, (name, _, _) in enumerate(entries, 1))
-    assert [row[:3] for row in table] == [(i + 1, f"contig_{i + 1}", lengths[i] // 4 * 4)
-                                          for i in range(len(table))]
-    assert f"… and {300 - len(table)} more ({len(table) + 1}–300)" in lines
-    assert 10 <= len(table) < 300
-
-
-# plan_labels on made-up spans, with text 6 pixels a character and 4 between labels: whatever
-# it does, each entry with letters is covered by exactly one label, a named one fits under its
-# span, and no two labels of a row meet.
-WIDE = [(0, 100), (100, 200)]
-PACKED = [(0, 500)] + [(500 + 5 * i, 505 + 5 * i) for i in range(5)]
-CROWD = [(0, 100)] + [(100 + i, 101 + i) for i in range(40)]
-TAIL = [(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)]
-
-
-@pytest.mark.parametrize("spans, named, ranges", [
-    (WIDE, {0, 1}, False),
-    (WIDE[:1] + [None] + WIDE[1:], {0, 2}, False),  # an entry of no letters gets no label
-    (PACKED, {0}, False),  # numbers, staggered over the rows
-    (CROWD, {0}, True),
-    (TAIL, {0}, True),  # a crowd at the end, after a name: merged leftwards
-    ([(i, i + 1) for i in range(200)], set(), True),  # no name fits at all
-])
-def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, ranges):
-    names = [f"e{i}" if i % 2 else f"entry{i}" for i in range(len(spans))]
-    width = lambda text: 6 * len(text)
-    labels, got = kp.plan_labels(spans, names, width, 4)
-    assert got == named
-    covered = [i for label in labels for i in range(label.first, label.last + 1)
-               if spans[i] is not None]
-    assert covered == [i for i, span in enumerate(spans) if span is not None]
-    for label in labels:
-        if label.first in named:
-            assert label.text == names[label.first] and \
-                width(label.text) + 4 <= spans[label.first][1] - spans[label.first][0]
-        else:
-            assert label.text == (str(label.first + 1) if label.first == label.last
-                                  else f"{label.first + 1}–{label.last + 1}")
-    for row in range(kp.LABEL_ROWS):
-        placed = sorted((label.centre - width(label.text) / 2,
-                         label.centre + width(label.text) / 2)
-                        for label in labels if label.row == row)
-        assert all(right + 4 <= left for (_, right), (left, _) in zip(placed, placed[1:]))
-    assert any(label.first != label.last for label in labels) == ranges
-
-
-# The widened axis: every entry at least the floor, the others in proportion to their lengths,
-# all filling the panel; positions map there and back.
-@pytest.mark.parametrize("lengths, panel, floor, widened", [
-    ([1000, 1000, 2000], 800, 4, False),
-    ([5_000_000] + PLASMIDS, 800, 4, True),
-    ([5_000_000, 2_000], 300, 4, True),
-    ([10] * 300 + [1_000_000], 800, 0.5 * 800 / 301, True),  # hundreds: the floor gives way
-])
-def test_widened_axis_keeps_order_and_proportion(lengths, panel, floor, widened):
-    genome = kp.Genome()
-    for n in lengths:
-        genome.add(kp.Entry("e", n, "A"))
-    axis = kp.AxisMap(genome, panel)
-    edges = np.append(genome.offsets, genome.total)
-    pixels = np.diff(axis.pixels(edges))
-    assert axis.widened == widened
-    assert pixels.sum() == pytest.approx(panel) and pixels.min() >= floor * (1 - 1e-12)
-    # The widened entries share the least width; the rest keep one scale.
-    rest = pixels > pixels.min() * (1 + 1e-9) if widened else slice(None)
-    per_letter = (pixels / lengths)[rest]
-    assert per_letter.max() == pytest.approx(per_letter.min())
-    x = np.linspace(-10, genome.total + 10, 1001)
-    assert np.all(np.diff(axis.forward(x)) > 0)
-    assert axis.inverse(axis.forward(x)) == pytest.approx(x)
-
-
-# Thinning goes by the axis as drawn: on a widened plasmid, segments a few hundred letters
-# apart stay apart, where on a plain axis they share one spot.
-def test_points_on_a_widened_entry_stay_apart():
-    genome = kp.Genome()
-    chromosome, plasmid = kp.Entry("c", 1_000_000, "A"), kp.Entry("p", 2_000, "A")
-    plasmid.mids.extend([100, 500, 900])
-    plasmid.pvals.extend([0.5, 0.5, 0.5])
-    genome.add(chromosome)
-    genome.add(plasmid)
-    grid = (1000, 100)  # 1002 letters a column on a plain axis
-    assert len(kp.points_to_draw(genome, 0.05, grid).plain[1][0]) == 1
-    # On a panel of 250 pixels the plasmid gets 4, 16 columns of 125 letters.
-    axis = kp.AxisMap(genome, grid[0] / kp.THINNING)
-    spots = np.sort(kp.points_to_draw(genome, 0.05, grid, axis).plain[1][0])
-    assert spots - 1_000_000 == pytest.approx([100, 500, 900], abs=125)
-
-
-# The density panel starts at 0 and ends a little above the densest window (which no mean
-# exceeds), at 1 at most. The fractions drawn are read back from the figure.
-@pytest.mark.parametrize("letters", [
-    None,  # three.seg, of A+T
-    "ACGT" * 50 + "AAAA" * 50,  # fractions of 1/4 and 1: no longer an axis from 1/4
-    "AAAA" * 100,  # all special: the top is 1
-    "CCGG" * 100,  # none: still an axis of some height
-])
-def test_density_axis_starts_at_zero(tmp_path, letters):
-    genome = (genome_of(tmp_path, [("x", letters, [])]) if letters
-              else kp.read_genome(str(DATA / "three.seg")))
-    [bottom] = [ax for ax in drawn(genome).axes if "fraction" in ax.get_ylabel()]
-    low, high = bottom.get_ylim()
-    densest = np.nanmax(np.concatenate([patch.get_data().values
-                                        for patch in bottom.findobj(StepPatch)]))
-    assert low == 0 and densest <= high <= min(1.0, densest * 1.25 + 0.02)
-    assert high > densest or high == 1.0
