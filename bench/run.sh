@@ -18,7 +18,9 @@
 #                       tables (the table of segments against the same runs without),
 #                       cliffs (large windows, a long gap, more threads than cores,
 #                       memory on 16 and 64 threads), compressed (gzip and BGZF input,
-#                       parts of a BGZF file, compressed outputs), guard (not run unless named: this
+#                       parts of a BGZF file, compressed outputs), plot (kestra-plot on the
+#                       reports of 1,000,000 entries, an assembly and the database, and on a
+#                       BED), guard (not run unless named: this
 #                       build against the build of GUARD_BASE over a grid of switches)
 #   GUARD_BASE=COMMIT   the earlier build the guard compares with (default: origin of the
 #                       last landing, cb47488); built once in a worktree under BENCH_DATA
@@ -43,7 +45,7 @@ PAIRS=${PAIRS:-7}
 BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
-SECTIONS=${SECTIONS:-ecoli lambda memory big entries tables threads cliffs compressed}
+SECTIONS=${SECTIONS:-ecoli lambda memory big entries tables threads cliffs compressed plot}
 GUARD_BASE=${GUARD_BASE:-cb47488}
 GUARD_PAIRS=${GUARD_PAIRS:-3}
 BIG_SIZE=100000000
@@ -647,6 +649,43 @@ section_thread_memory() {
   done
 }
 
+# kestra-plot on what kestra writes for inputs of many entries: the report of 1,000,000 tiny
+# entries (against 20 s and 500 MiB), the same drawn from the BED and the .fai of the masked
+# FASTA, and the reports of the 767 contigs of a draft assembly and of the 200,000-entry
+# database. Needs python3-matplotlib and samtools.
+section_plot() {
+  local tiny contigs db t kib name input
+  tiny=$(made_genome tiny_1000000 --database 1000000 20 60)
+  contigs=$(cached_genome usa300_contigs ragout-examples \
+    usr/share/doc/ragout/examples/S.Aureus/usa300_contigs.fasta.gz)
+  db=$BENCH_DATA/database_200000.fa
+  [[ -s "$db" ]] || { "$MAKE_GENOME" --database 200000 "$db.tmp" && mv "$db.tmp" "$db"; } ||
+    die "make_genome failed"
+  command -v samtools >/dev/null || die "samtools is needed"
+  rule
+  printf 'kestra-plot: worst memory and best time of %s runs\n' "$RUNS"
+  rule
+  for name in tiny contigs db; do
+    input=${!name}
+    "$KESTRA" "$input" "$WORK/$name" --all-entries --bed -L --threads 2 >/dev/null ||
+      die "kestra failed on $input"
+    samtools faidx "$WORK/$name.fas"
+    rm "$WORK/$name.fas"
+  done
+  read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/tiny.seg" -o "$WORK/p.png")
+  row_time_mem "1M entries, report ($(du -m "$WORK/tiny.seg" | cut -f1) MB)" "$t" "$kib"
+  row_ratio "  seconds" "$t" 20
+  row_ratio "  peak MiB" "$(awk -v k="$kib" 'BEGIN { printf "%.1f", k / 1024 }')" 500
+  read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/tiny.bed" \
+    --fai "$WORK/tiny.fas.fai" -o "$WORK/p.png")
+  row_time_mem "1M entries, BED and .fai" "$t" "$kib"
+  read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/contigs.seg" -o "$WORK/p.png")
+  row_time_mem "767 contigs, report" "$t" "$kib"
+  read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/db.seg" -o "$WORK/p.png")
+  row_time_mem "database, report ($(du -m "$WORK/db.seg" | cut -f1) MB)" "$t" "$kib"
+  rm -f "$WORK"/tiny.* "$WORK"/db.* "$WORK"/contigs.*
+}
+
 # FILE: its BGZF copy FILE.bgz in the cache, made once with bgzip at its default level.
 bgzf_copy() {
   if [[ ! -s "$1.bgz" ]]; then
@@ -849,8 +888,8 @@ wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
   case $s in
-    ecoli | lambda | memory | big | entries | tables | threads | cliffs | compressed | guard) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, guard)" ;;
+    ecoli | lambda | memory | big | entries | tables | threads | cliffs | compressed | plot | guard) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, plot, guard)" ;;
   esac
 done
 build_kestra
@@ -868,4 +907,5 @@ if wants cliffs; then
   section_thread_memory
 fi
 if wants compressed; then section_compressed; fi
+if wants plot; then section_plot; fi
 if wants guard; then section_guard; fi
