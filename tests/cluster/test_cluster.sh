@@ -98,10 +98,10 @@ if [ -n "\${SLURM_JOB_ID:-}" ] && [ -n "\${KESTRA_HOLD:-}" ] && [ -e "\$KESTRA_H
 fi
 exit "\$status"
 EOF
-# The plotting tool is not under test: a copy of the report it is given (from standard input
-# when the report is compressed) shows it ran on it.
+# The plotting tool is not under test: the text of the report it is given (which it reads
+# compressed or not) shows it ran on it.
 # shellcheck disable=SC2016  # for the script, not for here
-printf '#!/bin/sh\ncat "$1" >"$3"\n' >"$inputs/plot"
+printf '#!/bin/sh\ngzip -dcf "$1" >"$3"\n' >"$inputs/plot"
 chmod +x "$inputs/kestra" "$inputs/plot"
 
 failed=0
