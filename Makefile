@@ -4,7 +4,7 @@ DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
 .PHONY: run test test-cluster test-sanitize test-tsan test-scalar test-overall fuzz bench docs \
-  install uninstall clean
+  install uninstall deb clean
 
 # What each target needs is installed when missing (as root only): the build tools for
 # `make run`, the test packages for the tests, and so on.
@@ -114,6 +114,17 @@ install:
 
 uninstall:
 	sed 's|^|$(DESTDIR)|' $(RELEASE_DIR)/install_manifest.txt | xargs -d '\n' rm -f
+
+# The Debian package build/deb/kestra_<version>_<arch>.deb, made by CPack from the release
+# build (packaging/deb.cmake says what it holds); prints its path.
+DEB_DIR := build/deb
+deb:
+	$(DEPS) deb
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra deb_files
+	rm -f $(DEB_DIR)/kestra_*.deb
+	cd $(RELEASE_DIR) && cpack -G DEB -B $(CURDIR)/$(DEB_DIR) >/dev/null
+	@echo "Package: $$(ls $(DEB_DIR)/kestra_*.deb)"
 
 clean:
 	rm -rf build out

@@ -1,0 +1,77 @@
+# The Debian package (`make deb`): CPack's DEB generator over the install component `deb`,
+# which holds what the package ships as Debian lays it out. Its rules are EXCLUDE_FROM_ALL,
+# so `make install` and its manifest are unchanged. The target `deb_files`, which `make deb`
+# builds with the binary, makes the gzipped pages and changelog.
+
+set(deb_dir ${CMAKE_BINARY_DIR}/deb-files)
+set(deb_gz ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz ${deb_dir}/changelog.gz)
+# kestra-plot's page is made from its --help, so that it follows the tool as it changes.
+# gzip -9n: maximum compression, no name or timestamp in the header, as Debian wants.
+add_custom_command(OUTPUT ${deb_gz}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${deb_dir}
+  COMMAND help2man --no-info --version-string=${PROJECT_VERSION}
+    "--name=draw a picture of a kestra report" --output=${deb_dir}/kestra-plot.1
+    ${PROJECT_SOURCE_DIR}/tools/kestra-plot
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/kestra.1
+    ${PROJECT_SOURCE_DIR}/packaging/changelog ${deb_dir}
+  COMMAND gzip -9nf ${deb_dir}/kestra.1 ${deb_dir}/kestra-plot.1 ${deb_dir}/changelog
+  DEPENDS man/kestra.1 tools/kestra-plot packaging/changelog VERBATIM)
+add_custom_target(deb_files DEPENDS ${deb_gz})
+
+set(deb_component COMPONENT deb EXCLUDE_FROM_ALL)
+install(TARGETS kestra RUNTIME DESTINATION bin ${deb_component})
+install(PROGRAMS tools/kestra-plot DESTINATION bin ${deb_component})
+install(FILES ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz DESTINATION share/man/man1
+  ${deb_component})
+install(FILES packaging/copyright ${deb_dir}/changelog.gz DESTINATION share/doc/kestra
+  ${deb_component})
+
+# The workflow as git tracks it, each file with its tracked mode; what a run may leave in the
+# tree (.snakemake/, __pycache__/) stays out. `make deb` configures anew, so the list is
+# current. Without git, the folder's files as they are.
+execute_process(COMMAND git ls-files -s workflow WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+  OUTPUT_VARIABLE tracked RESULT_VARIABLE git_status ERROR_QUIET)
+if(NOT git_status EQUAL 0 OR tracked STREQUAL "")
+  install(DIRECTORY workflow/ DESTINATION share/kestra/workflow USE_SOURCE_PERMISSIONS
+    ${deb_component} PATTERN .snakemake EXCLUDE PATTERN __pycache__ EXCLUDE)
+else()
+  string(REGEX MATCHALL "[0-9]+ [0-9a-f]+ [0-9]\t[^\n]+" entries "${tracked}")
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "^([0-9]+) [0-9a-f]+ [0-9]\t(.+)$" "\\1;\\2" fields "${entry}")
+    list(GET fields 0 mode)
+    list(GET fields 1 path)
+    get_filename_component(dir ${path} DIRECTORY)
+    string(REGEX REPLACE "^workflow" "share/kestra/workflow" dir ${dir})
+    if(mode STREQUAL "100755")
+      install(PROGRAMS ${path} DESTINATION ${dir} ${deb_component})
+    else()
+      install(FILES ${path} DESTINATION ${dir} ${deb_component})
+    endif()
+  endforeach()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kestra)
+set(CPACK_PACKAGE_CONTACT
+  "KESTRA maintainers <maintainers@users.noreply.c-seed-d4b4d6f6.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find compositionally biased segments in DNA")
+# One paragraph, lines under 80 columns: CPack indents each line for the control file.
+set(CPACK_PACKAGE_DESCRIPTION "\
+KESTRA marks the positions of a FASTA entry that hold special residues,
+finds stretches where they are dense, scores each stretch with a
+scan-statistic p-value and writes a plain-text report; on request, the
+sequence with the significant segments masked, and BED.
+This package holds kestra, kestra-plot (draws a report with matplotlib),
+the manual pages, and the Snakemake workflow under /usr/share/kestra.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # kestra_<version>_<arch>.deb
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+# The binary's shared libraries by dpkg-shlibdeps; kestra-plot's Python modules by hand.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib, python3-numpy")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS snakemake)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# Only the component `deb`, installed under /usr (CPack's default prefix for DEB).
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestra;deb;/")
+include(CPack)
