@@ -674,7 +674,7 @@ section_plot() {
   done
   read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/tiny.seg" -o "$WORK/p.png")
   row_time_mem "1M entries, report ($(du -m "$WORK/tiny.seg" | cut -f1) MB)" "$t" "$kib"
-  row_ratio "  seconds" "$t" 20
+  row_ratio "  seconds" "$(awk -v t="$t" 'BEGIN { printf "%.2f", t }')" 20
   row_ratio "  peak MiB" "$(awk -v k="$kib" 'BEGIN { printf "%.1f", k / 1024 }')" 500
   read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/tiny.bed" \
     --fai "$WORK/tiny.fas.fai" -o "$WORK/p.png")
