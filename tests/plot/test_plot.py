@@ -206,6 +206,16 @@ def test_bed_and_table_give_what_the_report_gives(tmp_path, report, bed, table, 
             [row[:2] for row in segments_of(by_report)]
 
 
+# A run that masked nothing writes an empty BED: its entries are drawn, with no segment.
+def test_an_empty_bed_draws_its_entries(tmp_path):
+    out = tmp_path / "out.png"
+    assert kp.main([str(write(tmp_path, "x.bed", "")), "--fai", str(DATA / "three.fas.fai"),
+                    "-o", str(out), "--size", "4x3", "--dpi", "30"]) == 0
+    genome = read(tmp_path / "x.bed", fai=DATA / "three.fas.fai")
+    assert genome.lengths.tolist() == [2400, 900, 300] and len(segments_of(genome)) == 0
+    assert out.read_bytes().startswith(b"\x89PNG")
+
+
 def write(tmp_path, name, text):
     path = tmp_path / name
     path.write_bytes(text.encode() if isinstance(text, str) else text)
