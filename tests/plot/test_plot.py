@@ -58,9 +58,12 @@ GAAATCGCAATAAGCTCGA
 
 
 # The ways the tool reads a report: whole entries a batch at a time (16 MiB or 7 bytes read at a
-# time), or every entry a line at a time, as for an entry too large to buffer or a faulty one.
-@pytest.fixture(params=["batches", "small reads", "lines"])
+# time), each found by its parts as a large one is, or every entry a line at a time, as for an
+# entry too large to buffer or a faulty one.
+@pytest.fixture(params=["batches", "small reads", "large entries", "lines"])
 def reading(request, monkeypatch):
+    if request.param == "large entries":
+        monkeypatch.setattr(kp, "LARGE_ENTRY", -1)
     if request.param == "small reads":
         monkeypatch.setattr(kp, "READ_SIZE", 7)  # the reads then double while no entry is whole
     if request.param == "lines":
