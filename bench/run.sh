@@ -651,11 +651,12 @@ section_thread_memory() {
 
 # kestra-plot on what kestra writes for inputs of many entries: the report of 1,000,000 tiny
 # entries (against 20 s and 500 MiB), the same drawn from the BED and the .fai of the masked
-# FASTA, and the reports of the 767 contigs of a draft assembly and of the 200,000-entry
-# database. Needs python3-matplotlib and samtools.
+# FASTA, and the reports of the 767 contigs of a draft assembly, of the 200,000-entry database
+# and of the one 100 Mbp entry of the genome-scale file. Needs python3-matplotlib and samtools.
 section_plot() {
-  local tiny contigs db t kib name input
+  local tiny contigs db big t kib name input
   tiny=$(made_genome tiny_1000000 --database 1000000 20 60)
+  big=$(big_genome)
   contigs=$(cached_genome usa300_contigs ragout-examples \
     usr/share/doc/ragout/examples/S.Aureus/usa300_contigs.fasta.gz)
   db=$BENCH_DATA/database_200000.fa
@@ -665,6 +666,7 @@ section_plot() {
   rule
   printf 'kestra-plot: worst memory and best time of %s runs\n' "$RUNS"
   rule
+  "$KESTRA" "$big" "$WORK/big" >/dev/null || die "kestra failed on $big"
   for name in tiny contigs db; do
     input=${!name}
     "$KESTRA" "$input" "$WORK/$name" --all-entries --bed -L --threads 2 >/dev/null ||
@@ -683,7 +685,9 @@ section_plot() {
   row_time_mem "767 contigs, report" "$t" "$kib"
   read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/db.seg" -o "$WORK/p.png")
   row_time_mem "database, report ($(du -m "$WORK/db.seg" | cut -f1) MB)" "$t" "$kib"
-  rm -f "$WORK"/tiny.* "$WORK"/db.* "$WORK"/contigs.*
+  read -r t kib < <(time_mem_best "$REPO/tools/kestra-plot" "$WORK/big.seg" -o "$WORK/p.png")
+  row_time_mem "100 Mbp entry, report ($(du -m "$WORK/big.seg" | cut -f1) MB)" "$t" "$kib"
+  rm -f "$WORK"/tiny.* "$WORK"/db.* "$WORK"/contigs.* "$WORK"/big.*
 }
 
 # FILE: its BGZF copy FILE.bgz in the cache, made once with bgzip at its default level.
