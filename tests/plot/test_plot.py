@@ -219,6 +219,29 @@ def test_an_empty_bed_draws_its_entries(tmp_path):
     assert out.read_bytes().startswith(b"\x89PNG")
 
 
+# The BEDs of kestra's end-to-end cases (those of data/ are above) read with the lengths of
+# their report's entries and give the report's masked letters, unless two entries share the
+# name the BED gives them: then it says so, as it cannot tell them apart.
+@pytest.mark.parametrize("bed, report, threshold", [
+    (EXPECTED / "seq19_masked.bed", EXPECTED / "seq19_runs.seg", 0.6),
+    (EXPECTED / "no_name.bed", EXPECTED / "no_name.seg", 0.6),
+    (EXPECTED / "bed_names.bed", EXPECTED / "bed_names.seg", 0.05),
+], ids=lambda value: getattr(value, "name", value))
+def test_every_bed_reads_as_its_report(tmp_path, bed, report, threshold):
+    by_report = read(report, threshold)
+    names = [by_report.name(i) if by_report.name(i) != "(unnamed)" else ""
+             for i in range(len(by_report))]
+    fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
+                                                 in zip(names, by_report.lengths.tolist())))
+    if len(set(names)) < len(names):
+        with pytest.raises(kp.ReportError, match="names more than one entry"):
+            read(bed, threshold, fai)
+        return
+    genome = read(bed, threshold, fai)
+    assert kp.entry_stats(genome).masked.tolist() == kp.entry_stats(by_report).masked.tolist()
+    assert len(segments_of(genome)) == len(bed.read_text().splitlines())
+
+
 def write(tmp_path, name, text):
     path = tmp_path / name
     path.write_bytes(text.encode() if isinstance(text, str) else text)
