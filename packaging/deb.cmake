@@ -26,29 +26,9 @@ install(FILES ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz DESTINATION sha
 install(FILES packaging/copyright ${deb_dir}/changelog.gz DESTINATION share/doc/kestra
   ${deb_component})
 
-# The workflow as git tracks it, each file with its tracked mode; what a run may leave in the
-# tree (.snakemake/, __pycache__/) stays out. `make deb` configures anew, so the list is
-# current. Without git, the folder's files as they are.
-execute_process(COMMAND git ls-files -s workflow WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-  OUTPUT_VARIABLE tracked RESULT_VARIABLE git_status ERROR_QUIET)
-if(NOT git_status EQUAL 0 OR tracked STREQUAL "")
-  install(DIRECTORY workflow/ DESTINATION share/kestra/workflow USE_SOURCE_PERMISSIONS
-    ${deb_component} PATTERN .snakemake EXCLUDE PATTERN __pycache__ EXCLUDE)
-else()
-  string(REGEX MATCHALL "[0-9]+ [0-9a-f]+ [0-9]\t[^\n]+" entries "${tracked}")
-  foreach(entry IN LISTS entries)
-    string(REGEX REPLACE "^([0-9]+) [0-9a-f]+ [0-9]\t(.+)$" "\\1;\\2" fields "${entry}")
-    list(GET fields 0 mode)
-    list(GET fields 1 path)
-    get_filename_component(dir ${path} DIRECTORY)
-    string(REGEX REPLACE "^workflow" "share/kestra/workflow" dir ${dir})
-    if(mode STREQUAL "100755")
-      install(PROGRAMS ${path} DESTINATION ${dir} ${deb_component})
-    else()
-      install(FILES ${path} DESTINATION ${dir} ${deb_component})
-    endif()
-  endforeach()
-endif()
+# The workflow, each file with its mode; what a run may leave in the tree stays out.
+install(DIRECTORY workflow/ DESTINATION share/kestra/workflow USE_SOURCE_PERMISSIONS
+  ${deb_component} PATTERN .snakemake EXCLUDE PATTERN __pycache__ EXCLUDE)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestra)
