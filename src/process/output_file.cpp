@@ -22,7 +22,7 @@ namespace {
 // Temporary files not yet renamed, for the exit and signal paths, in storage of their own:
 // recording one allocates nothing (the run may be out of memory), and removing them reads
 // nothing that a handler could find half written.
-constexpr int kMaxPending = 4;
+constexpr int kMaxPending = 8;  // every output and every index
 char g_pending[kMaxPending][PATH_MAX];
 volatile sig_atomic_t g_in_use[kMaxPending];
 
@@ -55,15 +55,14 @@ namespace {
 
 void DiscardAtExit() { DiscardAllTemporaryFiles(); }
 
+}  // namespace
+
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The final links of `path` followed as the kernel follows them, a relative target taken
-// from the link's own directory. Stops at the first name that is no link (or does not
-// exist); false for a loop of links.
 bool FollowLinks(const std::string& path, std::string* target) {
   std::string at = path;
   for (int hops = 0; hops < 40; ++hops) {
@@ -80,6 +79,8 @@ bool FollowLinks(const std::string& path, std::string* target) {
   }
   return false;
 }
+
+namespace {
 
 // Whether a rename in `dir` may replace a file owned by `owner`: a sticky directory lets only
 // the owners of the file or of the directory do it.

@@ -30,6 +30,12 @@ struct OutputFile {
 // The path that names standard output.
 inline bool IsStandardOutput(const std::string& path) { return path == "-"; }
 
+// The directory part of a path ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+// The final links of `path` followed as the kernel follows them, a relative target taken
+// from the link's own directory. Stops at the first name that is no link (or does not
+// exist); false for a loop of links.
+bool FollowLinks(const std::string& path, std::string* target);
 // Follows the links of `path` and checks, before anything is written, that the file can be
 // written and put in place: not a directory, an existing file that may be written and
 // replaced, a writable directory. False when it cannot.

@@ -107,6 +107,12 @@ bool Seal(RunOutputs* o, int kind) {
   return true;
 }
 
+}  // namespace
+
+OutputKind IndexedOutput(IndexKind index) { return kIndexTable[index].of; }
+
+namespace {
+
 // The name a FASTA index gives a record: the header's first word, blanks before it passed.
 std::string IndexedName(const std::string& header) {
   const std::size_t from = std::min(header.find_first_not_of(" \t"), header.size());
@@ -125,10 +131,8 @@ void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
     o->files[k].compressed = s.compress || EndsWith(path, ".gz");
   }
   o->level = s.compress_level;
-  // Standard output cannot be indexed; the index of blocks and a .tbi need BGZF.
-  const auto indexable = [o, &s](OutputKind k) {
-    return s.index && o->wanted[k] && !IsStandardOutput(o->files[k].path);
-  };
+  // The index of blocks and a .tbi need BGZF.
+  const auto indexable = [o, &s](OutputKind k) { return s.index && o->wanted[k]; };
   o->index_wanted[kFastaIndex] = indexable(kFastaOutput);
   o->index_wanted[kBlockIndex] = indexable(kFastaOutput) && o->files[kFastaOutput].compressed;
   o->index_wanted[kBedIndex] = indexable(kBedOutput) && o->files[kBedOutput].compressed;
@@ -157,20 +161,6 @@ bool AnyToStandardOutput(const RunOutputs& o) {
     if (o.wanted[k] && IsStandardOutput(o.files[k].path)) return true;
   }
   return false;
-}
-
-std::optional<Failure> RefuseOutputThatIsInput(const RunOutputs& o, int input_fd) {
-  struct stat input;
-  if (fstat(input_fd, &input) != 0 || !S_ISREG(input.st_mode)) return std::nullopt;
-  for (int k = 0; k < kOutputKinds; ++k) {
-    struct stat output;
-    const std::string& path = o.files[k].path;
-    if (o.wanted[k] && !IsStandardOutput(path) && stat(path.c_str(), &output) == 0 &&
-        output.st_dev == input.st_dev && output.st_ino == input.st_ino) {
-      return Failure{Stream::kStderr, Formatted(kOutputIsInput, path)};
-    }
-  }
-  return std::nullopt;
 }
 
 std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines, int threads) {

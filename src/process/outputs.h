@@ -31,6 +31,9 @@ extern const OutputRow kOutputTable[kOutputKinds];
 // the index of its blocks, .gzi), and the BGZF BED's (.tbi).
 enum IndexKind : int { kFastaIndex, kBlockIndex, kBedIndex, kIndexKinds };
 
+// The output an index is written beside.
+OutputKind IndexedOutput(IndexKind index);
+
 struct RunOutputs {
   bool wanted[kOutputKinds] = {};
   OutputFile files[kOutputKinds];
@@ -51,10 +54,6 @@ struct RunOutputs {
 void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o);
 // Whether an output goes to standard output ("-").
 bool AnyToStandardOutput(const RunOutputs& o);
-// An output that is the input file itself (a name like it, a link or a hard link to it)
-// would replace what is being read: refused before anything is written. An input that is no
-// regular file, a pipe or a terminal, cannot be an output.
-std::optional<Failure> RefuseOutputThatIsInput(const RunOutputs& o, int input_fd);
 // Checks every output, then opens them all and writes their first lines (but for a part of
 // an input after the first: the parts of a whole, one after another, hold them once); the
 // failure of a file that cannot be made, whose reason has been said.

@@ -17,6 +17,7 @@
 
 #include "command_line/messages.h"
 #include "process/process.h"
+#include "process/written_files.h"
 #include "random/generator.h"
 #include "run/run.h"
 
@@ -46,6 +47,19 @@ void RefuseTwoOnStandardOutput(const RunOutputs& outputs) {
     on_it += outputs.wanted[k] && IsStandardOutput(outputs.files[k].path);
   }
   if (on_it > 1) Fail({Stream::kStderr, kOneStandardOutput});
+}
+
+// No file the run writes may be the input or another of its files; an index is written only
+// beside a regular file, which is said once for each output that is none.
+void RefuseSharedFilesOrTellUnindexed(RunOutputs* outputs, int input, const char* input_path) {
+  const std::vector<std::string> unindexed = DropIndexesOfDirectOutputs(outputs);
+  if (auto failure = RefuseSharedFiles(ListWrittenFiles(*outputs), input, input_path)) {
+    Fail(*failure);
+  }
+  for (const std::string& path : unindexed) {
+    const std::string where = IsStandardOutput(path) ? "standard output" : "'" + path + "'";
+    std::fputs(Formatted(kNothingIndexed, where).c_str(), stderr);
+  }
 }
 
 // --help or --version among the switches, or alone as the only argument.
@@ -100,7 +114,7 @@ int main(int argc, char** argv) {
   TellMisreadSwitches(settings, misread);
   RefuseTwoOnStandardOutput(outputs);
   const int input = OpenInput(argv[1]);
-  if (auto failure = RefuseOutputThatIsInput(outputs, input)) Fail(*failure);
+  RefuseSharedFilesOrTellUnindexed(&outputs, input, argv[1]);
   const int64_t seed = settings.seed != 0 ? settings.seed : ClockSeed();
   const RunRequest request{&settings, settings_failure, input, argv[1], &outputs, seed, start,
                            limits};

@@ -147,7 +147,9 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     if (o.stdout_pipe) close(drain[0]);
     signal(SIGPIPE, SIG_DFL);
     Exec(dir, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
-         o.stdout_pipe ? drain[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+         o.stdout_pipe
+             ? drain[1]
+             : open(out_path.c_str(), o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC, 0644),
          argv, envp);
   }
   std::string piped_out;

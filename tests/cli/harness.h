@@ -24,6 +24,7 @@ struct RunOptions {
   rlim_t memory = RLIM_INFINITY;     // RLIMIT_AS
   rlim_t processes = RLIM_INFINITY;  // RLIMIT_NPROC: the user's processes and threads
   std::string stdout_path;           // instead of capturing standard output
+  bool stdout_kept = false;          // stdout_path opened for reading and writing, not emptied
   bool stdout_pipe = false;          // standard output is a pipe closed after 10 bytes, once the
                                      // outputs are open
   bool closed_streams = false;       // started with descriptors 0, 1 and 2 closed

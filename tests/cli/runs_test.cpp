@@ -28,52 +28,208 @@ namespace fs = std::filesystem;
 
 const std::string kSeq19 = std::string(CLI_DATA_DIR) + "/input/seq19.fa";
 
-// An output named like the input, or reaching it through a link, would replace what is being
-// read: the run stops before anything is written and the input stays as it was.
+// No file the run writes, output or index, may be the input or another of its files, by any
+// name (a link, a hard link, "./", "..", a descriptor, standard output that is a file): the run
+// stops before anything is written, and every file stays as it was.
 TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   struct Case {
     const char* name;
-    const char* input;                            // the input's name in the run directory
     std::function<void(const std::string&)> how;  // makes the other names, given work/
     std::vector<std::string> args;
-    const char* output;  // the output named in the message
+    const char* message;
+    const char* input_kept;  // the input file, or a file whose bytes must stay
+    std::function<void(RunOptions*, const std::string&)> run = nullptr;
   };
   const auto copy_as = [](const char* name) {
     return [name](const std::string& w) { fs::copy_file(w + "in.fa", w + name); };
   };
+  const auto link_as = [](const char* name) {
+    return [name](const std::string& w) { fs::create_symlink("in.fa", w + name); };
+  };
+  const auto hard_link_as = [](const char* name) {
+    return [name](const std::string& w) { fs::create_hard_link(w + "in.fa", w + name); };
+  };
+  const auto nothing = [](const std::string&) {};
+  const auto stdout_on = [](const char* name) {
+    return [name](RunOptions* o, const std::string& w) {
+      o->stdout_path = w + name;
+      o->stdout_kept = true;
+    };
+  };
+  const auto stdin_from = [](RunOptions* o, const std::string& w) { o->stdin_path = w + "in.fa"; };
   const Case cases[] = {
-      {"masked FASTA", "same.fas", copy_as("same.fas"), {"same.fas", "same", "-F"}, "same.fas"},
-      {"report", "x.seg", copy_as("x.seg"), {"x.seg", "x"}, "x.seg"},
-      {"BED", "x.bed", copy_as("x.bed"), {"x.bed", "x", "--bed", "--no-report"}, "x.bed"},
-      {"symbolic link",
-       "in.fa",
-       [](const std::string& w) { fs::create_symlink("in.fa", w + "out.seg"); },
-       {"in.fa", "out"},
-       "out.seg"},
-      {"hard link",
-       "in.fa",
-       [](const std::string& w) { fs::create_hard_link(w + "in.fa", w + "out.fas"); },
-       {"in.fa", "out", "-L"},
-       "out.fas"},
+      {"masked FASTA", copy_as("same.fas"), {"same.fas", "same", "-F"}, "same.fas", "same.fas"},
+      {"report", copy_as("x.seg"), {"x.seg", "x"}, "x.seg", "x.seg"},
+      {"BED", copy_as("x.bed"), {"x.bed", "x", "--bed", "--no-report"}, "x.bed", "x.bed"},
+      {"symbolic link", link_as("out.seg"), {"in.fa", "out"}, "out.seg", "in.fa"},
+      {"hard link", hard_link_as("out.fas"), {"in.fa", "out", "-L"}, "out.fas", "in.fa"},
       {"every entry on two threads",
-       "x.seg",
        copy_as("x.seg"),
        {"x.seg", "x", "--all-entries", "--threads", "2"},
+       "x.seg",
        "x.seg"},
+      {"./ prefix", nothing, {"in.fa", "x", "--report-out", "./in.fa"}, "./in.fa", "in.fa"},
+      {".. path",
+       nothing,
+       {"in.fa", "x", "--table-out", "../work/in.fa"},
+       "../work/in.fa",
+       "in.fa"},
+      {".fai", copy_as("o.fas.fai"), {"o.fas.fai", "o", "-L", "--index"}, "o.fas.fai", "o.fas.fai"},
+      {".gzi",
+       copy_as("o.fas.gz.gzi"),
+       {"o.fas.gz.gzi", "o", "-L", "--compress", "--index"},
+       "o.fas.gz.gzi",
+       "o.fas.gz.gzi"},
+      {".tbi",
+       copy_as("o.bed.gz.tbi"),
+       {"o.bed.gz.tbi", "o", "--bed", "--compress", "--index"},
+       "o.bed.gz.tbi",
+       "o.bed.gz.tbi"},
+      {".fai by hard link",
+       hard_link_as("o.fas.fai"),
+       {"in.fa", "o", "-F", "--index"},
+       "o.fas.fai",
+       "in.fa"},
+      {".tbi by symbolic link",
+       link_as("o.bed.gz.tbi"),
+       {"in.fa", "o", "--bed", "--compress", "--index", "--all-entries"},
+       "o.bed.gz.tbi",
+       "in.fa"},
+      {"standard output on the input",
+       nothing,
+       {"in.fa", "o", "--all-entries", "--report-out", "-"},
+       "-",
+       "in.fa",
+       stdout_on("in.fa")},
+      {"/dev/stdout on the input",
+       nothing,
+       {"in.fa", "o", "--report-out", "/dev/stdout"},
+       "/dev/stdout",
+       "in.fa",
+       stdout_on("in.fa")},
+      {"standard input's file",
+       nothing,
+       {"-", "o", "--bed-out", "in.fa"},
+       "in.fa",
+       "in.fa",
+       stdin_from},
+      {"standard input's descriptor",
+       nothing,
+       {"-", "o", "--fasta-out", "/dev/stdin"},
+       "/dev/stdin",
+       "in.fa",
+       stdin_from},
   };
-  for (const Case& c : cases) {
+  const Case shared[] = {
+      {"BED and masked FASTA",
+       nothing,
+       {"in.fa", "o", "--bed-out", "x", "--fasta-out", "x"},
+       "'x' and 'x",
+       "in.fa"},
+      {"BED on the report",
+       nothing,
+       {"in.fa", "q", "--bed-out", "q.seg"},
+       "'q.seg' and 'q.seg",
+       "in.fa"},
+      {"report on the .gzi",
+       nothing,
+       {"in.fa", "g", "-L", "--compress", "--index", "--report-out", "g.fas.gz.gzi"},
+       "'g.fas.gz.gzi' and 'g.fas.gz.gzi",
+       "in.fa"},
+      {"symbolic link",
+       [](const std::string& w) { fs::create_symlink("o.seg", w + "o.bed"); },
+       {"in.fa", "o", "--bed"},
+       "'o.seg' and 'o.bed",
+       "in.fa"},
+      {"hard link",
+       [](const std::string& w) {
+         fs::copy_file(w + "in.fa", w + "o.seg");
+         fs::create_hard_link(w + "o.seg", w + "o.tsv");
+       },
+       {"in.fa", "o", "--table"},
+       "'o.seg' and 'o.tsv",
+       "o.seg"},
+      {"./ prefix",
+       nothing,
+       {"in.fa", "o", "--summary-out", "./o.seg"},
+       "'o.seg' and './o.seg",
+       "in.fa"},
+      {".. path",
+       nothing,
+       {"in.fa", "o", "--bed", "--table-out", "../work/o.bed"},
+       "'o.bed' and '../work/o.bed",
+       "in.fa"},
+      {"standard output's file",
+       copy_as("o.bed"),
+       {"in.fa", "o", "--report-out", "-", "--bed"},
+       "'-' and 'o.bed",
+       "o.bed",
+       stdout_on("o.bed")},
+  };
+  const auto check = [](const Case& c, const std::string& message) {
     const std::string dir = RunDirectory(), work = dir + "/work/";
     fs::copy_file(kSeq19, work + "in.fa");
     c.how(work);
-    const std::string before = ReadFile(work + c.input);
+    RunOptions options;
+    if (c.run) c.run(&options, work);
+    const std::string before = ReadFile(work + c.input_kept);
     const std::set<std::string> listing = Listing(work);
-    const RunResult run = RunKestra(dir, c.args);
+    const RunResult run = RunKestra(dir, c.args, options);
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(run.out, "") << c.name;
-    EXPECT_EQ(run.err, std::string("ERROR: output file '") + c.output + "' is the input file\n")
-        << c.name;
-    EXPECT_EQ(ReadFile(work + c.input), before) << c.name;
+    EXPECT_EQ(run.err, message) << c.name;
+    EXPECT_EQ(ReadFile(work + c.input_kept), before) << c.name;
     EXPECT_EQ(Listing(work), listing) << c.name;
+    fs::remove_all(dir);
+  };
+  for (const Case& c : cases) {
+    check(c, std::string("ERROR: output file '") + c.message + "' is the input file\n");
+  }
+  for (const Case& c : shared) {
+    check(c, std::string("ERROR: output files ") + c.message + "' are the same file\n");
+  }
+}
+
+// An index is written only beside a regular file: beside a device or standard output the run
+// says so once and goes on, its outputs as they would be without --index.
+TEST(OutputIsInput, NothingIndexedBesideWhatIsNoFile) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* note;  // where nothing is indexed
+  };
+  const Case cases[] = {
+      {"masked FASTA to /dev/null",
+       {"in.fa", "o", "-L", "--fasta-out", "/dev/null", "--index"},
+       "'/dev/null'"},
+      {"compressed BED to /dev/null",
+       {"in.fa", "o", "--bed-out", "/dev/null", "--compress", "--index", "--all-entries"},
+       "'/dev/null'"},
+      {"masked FASTA to standard output",
+       {"in.fa", "o", "--fasta-out", "-", "--index"},
+       "standard output"},
+      {"two outputs on /dev/null",
+       {"in.fa", "o", "-F", "--fasta-out", "/dev/null", "--bed-out", "/dev/null", "--report-out",
+        "/dev/null", "--index"},
+       "'/dev/null'"},
+  };
+  ASSERT_FALSE(fs::exists("/dev/null.fai"));
+  for (const Case& c : cases) {
+    const std::string dir = RunDirectory(), work = dir + "/work/";
+    fs::copy_file(kSeq19, work + "in.fa");
+    const RunResult run = RunKestra(dir, c.args);
+    EXPECT_EQ(run.status, 0) << c.name << run.err;
+    EXPECT_EQ(run.err.rfind(std::string("Note: nothing is indexed beside ") + c.note +
+                                ": an index is written only beside a regular file\n",
+                            0),
+              0u)
+        << c.name << ": " << run.err;
+    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << c.name;
+    for (const auto& entry : fs::directory_iterator(work)) {
+      const std::string name = entry.path().filename();
+      EXPECT_TRUE(name == "in.fa" || name.rfind("o.", 0) == 0) << c.name << ": " << name;
+      EXPECT_EQ(name.find(".fai"), std::string::npos) << c.name;
+    }
     fs::remove_all(dir);
   }
 }
