@@ -23,7 +23,7 @@
 #                       BED), guard (not run unless named: this
 #                       build against the build of GUARD_BASE over a grid of switches)
 #   GUARD_BASE=COMMIT   the earlier build the guard compares with (default: origin of the
-#                       last landing, cb47488); built once in a worktree under BENCH_DATA
+#                       last landing, 5a1f732); built once in a worktree under BENCH_DATA
 #   GUARD_PAIRS=3       paired runs per guard row
 #   BENCH_DATA=DIR      genome cache (default bench/data, git-ignored)
 #   BENCH_DEB_ROOT=DIR  a directory where the example packages are already extracted
@@ -46,7 +46,7 @@ BENCH_DATA=${BENCH_DATA:-$REPO/bench/data}
 BENCH_DEB_ROOT=${BENCH_DEB_ROOT:-}
 BUILD_DIR=$REPO/build/release
 SECTIONS=${SECTIONS:-ecoli lambda memory big entries tables threads cliffs compressed plot}
-GUARD_BASE=${GUARD_BASE:-cb47488}
+GUARD_BASE=${GUARD_BASE:-5a1f732}
 GUARD_PAIRS=${GUARD_PAIRS:-3}
 BIG_SIZE=100000000
 
