@@ -6,8 +6,8 @@
 #           tabix, for the README's pipelines, the indexed outputs and the workflow), samtools
 #           (faidx of the indexed outputs), groff (for the manual page), Python's matplotlib,
 #           numpy and pytest (for kestra-plot), snakemake (for the workflow), the bzip2, xz
-#           and zstd tools (for compressed test inputs); and the real genomes the tests read,
-#           Debian's ragout-examples unpacked under bench/data/x
+#           and zstd tools (pzstd among them, for compressed test inputs); and the real genomes
+#           the tests read, Debian's ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
 #   deb     build, plus dpkg-dev and file (CPack's dpkg-shlibdeps step), help2man and
 #           Python's matplotlib and numpy (kestra-plot's page, made from its --help),

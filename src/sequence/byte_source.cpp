@@ -48,6 +48,7 @@ struct ByteSource {
   Compression compression = Compression::kNone;
   Decoder* decoder = nullptr;  // for compressed input
   bool in_stream = true;       // false between two compressed streams
+  uint64_t padding = 0;        // zero bytes since the last stream ended, where streams are padded
   std::vector<char> out;
   std::size_t regular_size = 0;  // bytes of a regular file, 0 when unknown
   // Raw bytes read so far; a progress display on another thread may read it meanwhile.
@@ -151,16 +152,45 @@ long SkipPadding(ByteSource* s) {
   }
 }
 
+// Skips the zero bytes in hand, stream padding between two streams (or up to the end).
+void SkipStreamPadding(ByteSource* s) {
+  const char* end = std::find_if(s->in, s->in + s->in_n, [](char c) { return c != 0; });
+  const auto n = static_cast<std::size_t>(end - s->in);
+  s->padding += n;
+  s->in = end;
+  s->in_n -= n;
+}
+
+// What stands where a stream must start.
+enum class Between {
+  kEnd,      // the end of the input, maybe after padding
+  kFailed,   // neither a stream nor padding
+  kPadding,  // stream padding, skipped as far as the bytes in hand go
+  kStream,   // the next stream, which the decoder is ready for
+};
+
 // Where a stream must start: the end, padding, or the next stream.
-long StartNextStream(ByteSource* s) {
-  if (s->in_n == 0 && s->at_end) return 0;
+Between StartNextStream(ByteSource* s) {
+  if (s->in_n == 0 && s->at_end) return Between::kEnd;
   const auto first = static_cast<unsigned char>(*s->in);
-  // No stream starts with a zero byte, so one here can only begin padding.
-  if (first == 0) return SkipPadding(s) < 0 ? -1 : 0;
-  if (!CanStartStream(s->compression, first)) return DataAfterTheEnd(s);
-  if (!RestartDecoder(s->decoder)) return Failed(s, std::strerror(ENOMEM));
+  const std::size_t unit = StreamPaddingUnit(s->compression);
+  if (first == 0 && unit > 0) {
+    SkipStreamPadding(s);
+    return Between::kPadding;
+  }
+  // No stream starts with a zero byte, so one here can only begin padding up to the end.
+  if (first == 0) return SkipPadding(s) < 0 ? Between::kFailed : Between::kEnd;
+  if ((unit > 0 && s->padding % unit != 0) || !CanStartStream(s->compression, first)) {
+    DataAfterTheEnd(s);
+    return Between::kFailed;
+  }
+  s->padding = 0;
+  if (!RestartDecoder(s->decoder)) {
+    Failed(s, std::strerror(ENOMEM));
+    return Between::kFailed;
+  }
   s->in_stream = true;
-  return 1;
+  return Between::kStream;
 }
 
 // The next block of decompressed text.
@@ -174,8 +204,10 @@ long DecodeSome(ByteSource* s, const char** data) {
         PassMark(s);
         continue;
       }
-      const long next = StartNextStream(s);
-      if (next <= 0) return next < 0 ? -1 : (PassMarksAtEnd(s), 0);
+      const Between next = StartNextStream(s);
+      if (next == Between::kPadding) continue;
+      if (next == Between::kFailed) return -1;
+      if (next == Between::kEnd) return PassMarksAtEnd(s), 0;
     }
     const bool starved = s->in_n == 0 && s->held == 0 && s->at_end;
     std::size_t produced = 0;

@@ -1,6 +1,7 @@
 // The input's text, a block at a time: read from a file or a pipe, and decompressed on the
 // fly when it is compressed (gzip, bzip2, xz or zstd, known by its first bytes; streams one
-// after another, maybe followed by zero bytes up to the end, as tape blocking leaves them).
+// after another, xz's with zero bytes in fours between them, maybe followed by zero bytes up
+// to the end, as tape blocking leaves them).
 // A gzip input whose first member is a BGZF block is read a batch of blocks at a time, the
 // blocks of a batch inflated at once through a loop that may run them on several threads,
 // up to a member that is no block, from which on it is read as any gzip.

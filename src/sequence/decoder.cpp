@@ -271,6 +271,11 @@ Compression CompressionOf(const unsigned char* p, std::size_t n) {
   }
   if (StartsWith(p, n, {0xfd, '7', 'z', 'X', 'Z', 0x00})) return Compression::kXz;
   if (StartsWith(p, n, {0x28, 0xb5, 0x2f, 0xfd})) return Compression::kZstd;
+  // A skippable frame (magic 0x184D2A50 to 0x184D2A5F) may come first, as the one that a
+  // parallel compressor writes before each frame to tell its size.
+  if (n >= 4 && (p[0] & 0xf0) == 0x50 && StartsWith(p + 1, n - 1, {0x2a, 0x4d, 0x18})) {
+    return Compression::kZstd;
+  }
   return Compression::kNone;
 }
 
@@ -304,6 +309,10 @@ bool CanStartStream(Compression compression, unsigned char byte) {
       break;
   }
   return false;
+}
+
+std::size_t StreamPaddingUnit(Compression compression) {
+  return compression == Compression::kXz ? 4 : 0;
 }
 
 Decoder* NewDecoder(Compression compression) {

@@ -17,6 +17,9 @@ const char* CompressionName(Compression compression);
 // Whether a stream of the compression can begin with this byte: another byte after a
 // stream's end is no stream of it.
 bool CanStartStream(Compression compression, unsigned char byte);
+// Zero bytes may stand between two streams in multiples of this (xz's stream padding); 0 where
+// zero bytes can only end the input.
+std::size_t StreamPaddingUnit(Compression compression);
 
 enum class DecodeStatus {
   kGoing,      // more of the stream to come (nothing may have moved)

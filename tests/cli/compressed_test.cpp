@@ -68,20 +68,27 @@ const char* const kOutputs[] = {"out.seg", "out.fas", "out.bed", "out.tsv", "out
 
 struct Outcome {
   int status;
-  std::string err;
+  std::string out, err;
   std::vector<std::string> outputs;  // decompressed, in kOutputs' order
 };
 
-// One run in a directory of its own, on a copy of `input`; the outputs decompressed.
+bool operator==(const Outcome& a, const Outcome& b) {
+  return a.status == b.status && a.out == b.out && a.err == b.err && a.outputs == b.outputs;
+}
+
+// One run in a directory of its own, on a copy of `input` (or on standard input, a pipe fed
+// with it); the outputs decompressed.
 Outcome RunCompressed(const std::string& input, std::vector<std::string> args,
-                      const std::string& limits, bool compressed) {
+                      const std::string& limits, bool compressed, bool through_pipe = false) {
   const std::string dir = RunDirectory();
   fs::copy_file(input, dir + "/work/in");
-  args.insert(args.begin(), {"in", "out"});
+  args.insert(args.begin(), {through_pipe ? "/dev/stdin" : "in", "out"});
   RunOptions options;
   options.job_limits = limits;
+  options.through_pipe = through_pipe;
+  options.stdin_path = dir + "/work/in";
   const RunResult r = RunKestra(dir, args, options);
-  Outcome run{r.status, r.err, {}};
+  Outcome run{r.status, r.out, r.err, {}};
   for (const char* name : kOutputs) {
     const std::string path = dir + "/work/" + name + (compressed ? ".gz" : "");
     if (compressed && fs::exists(path)) {
@@ -149,6 +156,82 @@ TEST(CompressedInputs, FirstEntryOnThreads) {
       EXPECT_EQ(run.status, 0) << packing[0] << run.err;
       EXPECT_EQ(run.outputs, plain.outputs) << packing[0] << " on " << threads << " threads";
     }
+  }
+  fs::remove_all(dir);
+}
+
+// Files that the standard decompressors read, in the shapes their formats allow: each made
+// by its tool and read back by its decompressor to the plain text before the run reads it.
+const struct {
+  const char* file;
+  const char* make;  // in the directory of in.fa
+  const char* decompressor;
+} kStandardFiles[] = {
+    {"name.fa.gz", "gzip -c in.fa", "gzip"},
+    // FEXTRA (a subfield of no length), FNAME and FCOMMENT before a member's deflate data.
+    {"fields.fa.gz",
+     R"(printf '\037\213\010\034\000\000\000\000\000\003\004\000ab\000\000in.fa\000a comment\000' &&
+        gzip -nc in.fa | tail -c +11)",
+     "gzip"},
+    {"empty_first.fa.gz", "gzip -nc </dev/null && gzip -9nc in.fa", "gzip"},
+    {"zeros.fa.gz", "gzip -nc in.fa && head -c 1000 /dev/zero", "gzip"},
+    {"blocks.fa.bz2", "bzip2 -1 -c in.fa", "bzip2"},
+    {"streams.fa.bz2", "head -c 40000 in.fa | bzip2 -c && tail -c +40001 in.fa | bzip2 -1 -c",
+     "bzip2"},
+    {"blocks.fa.xz", "xz -1 --block-size=10000 -c in.fa", "xz"},
+    {"none.fa.xz", "xz -1 --check=none -c in.fa", "xz"},
+    {"crc32.fa.xz", "xz -1 --check=crc32 -c in.fa", "xz"},
+    {"crc64.fa.xz", "xz -1 --check=crc64 -c in.fa", "xz"},
+    {"sha256.fa.xz", "xz -1 --check=sha256 -c in.fa", "xz"},
+    {"delta.fa.xz", "xz --delta=dist=2 --lzma2=preset=1 -c in.fa", "xz"},
+    {"padded.fa.xz",
+     "xz -c </dev/null && head -c 40000 in.fa | xz -1 -c && head -c 4 /dev/zero && "
+     "tail -c +40001 in.fa | xz -1 --check=sha256 -c && head -c 8 /dev/zero",
+     "xz"},
+    {"pzstd.fa.zst", "pzstd -q -c in.fa", "zstd"},
+    {"pzstd_frames.fa.zst",
+     "head -c 40000 in.fa | pzstd -q -1 -c && tail -c +40001 in.fa | pzstd -q -3 -c", "zstd"},
+    {"no_check.fa.zst", "zstd -q --no-check -c in.fa", "zstd"},
+    {"no_size.fa.zst", "zstd -q --no-content-size -c in.fa", "zstd"},
+    {"skippable.fa.zst",
+     R"(zstd -qc </dev/null && printf 'R*M\030\003\000\000\000abc' && head -c 40000 in.fa |
+        zstd -q -c && printf '_*M\030\000\000\000\000' && tail -c +40001 in.fa | zstd -q -c)",
+     "zstd"},
+};
+
+// Every standard file, read from a file, through a pipe and in 3 parts: the plain run's
+// status, streams and outputs.
+TEST(CompressedInputs, StandardFilesGiveThePlainRun) {
+  if (std::system("for t in gzip bzip2 xz zstd pzstd; do command -v $t || exit 1; done "
+                  ">/dev/null") != 0) {
+    GTEST_SKIP() << "gzip, bzip2, xz, zstd or pzstd is not installed";
+  }
+  const std::string dir = RunDirectory();
+  std::ofstream(dir + "/in.fa") << Genome();
+  const std::vector<std::string>& args = kSwitches;
+  const Outcome plain = RunCompressed(dir + "/in.fa", args, "", false);
+  const Outcome plain_piped = RunCompressed(dir + "/in.fa", args, "", false, true);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_NE(plain.outputs[2], "");  // segments are masked
+  for (const auto& standard : kStandardFiles) {
+    const std::string name = standard.file;
+    ASSERT_EQ(Shell(dir, std::string("{ ") + standard.make + "; } > " + name), 0) << name;
+    ASSERT_EQ(Shell(dir, std::string(standard.decompressor) + " -dc " + name +
+                             " > back.fa && cmp -s back.fa in.fa"),
+              0)
+        << name << " is not read back to the text by " << standard.decompressor;
+    EXPECT_EQ(RunCompressed(dir + "/" + name, args, "", false), plain) << name;
+    EXPECT_EQ(RunCompressed(dir + "/" + name, args, "", false, true), plain_piped)
+        << name << " through a pipe";
+    std::vector<std::string> joined(std::size(kOutputs));
+    for (const char* part : {"1/3", "2/3", "3/3"}) {
+      std::vector<std::string> shard = args;
+      shard.insert(shard.end(), {"--shard", part});
+      const Outcome run = RunCompressed(dir + "/" + name, shard, "", false);
+      EXPECT_EQ(run.status, 0) << name << " part " << part << run.err;
+      for (std::size_t k = 0; k < joined.size(); ++k) joined[k] += run.outputs[k];
+    }
+    EXPECT_EQ(joined, plain.outputs) << name << " in 3 parts";
   }
   fs::remove_all(dir);
 }
