@@ -42,9 +42,11 @@ struct FastqScanner {
   bool first_of_file;
   std::size_t max_letters;
   Stage stage = Stage::kSeek;
-  uint64_t sequence_chars = 0;  // characters of the sequence lines, CR and LF not counted
-  uint64_t quality_chars = 0;   // likewise of the quality lines so far
-  const char* wrong = nullptr;  // what is wrong, with the record it is about
+  uint64_t sequence_chars = 0;     // characters of the sequence lines, CR and LF not counted
+  uint64_t quality_chars = 0;      // likewise of the quality lines so far
+  bool quality_line_start = true;  // the next quality byte begins a line
+  bool quality_line_at = false;    // the quality line in hand begins with '@'
+  const char* wrong = nullptr;     // what is wrong, with the record it is about
   uint64_t wrong_record = 0;
   bool started = false;
   bool too_long = false;
@@ -144,12 +146,21 @@ const char* ScanPlusLine(FastqScanner* s, const char* p, const char* end) {
   return nl + 1;
 }
 
+// A quality line may begin with '@', so a short one is known only by the line after it: the
+// next record's '@' line, taken for qualities, makes them too many. A line that begins with
+// '@' and holds more characters than the record lacks is taken for that: the qualities
+// before it fall short. A file whose qualities match never meets either.
 const char* ScanQualities(FastqScanner* s, const char* p, const char* end) {
+  if (s->quality_line_start) s->quality_line_at = *p == '@';
+  s->quality_line_start = false;
   const char* nl = FindByte(p, end, '\n');
   s->quality_chars += LineChars(p, nl != nullptr ? nl : end);
-  if (s->quality_chars > s->sequence_chars) return Wrong(s, kTooManyQualities, s->record, end);
+  if (s->quality_chars > s->sequence_chars) {
+    return Wrong(s, s->quality_line_at ? kTooFewQualities : kTooManyQualities, s->record, end);
+  }
   if (nl == nullptr) return end;
   if (s->quality_chars == s->sequence_chars) return RecordDone(s, nl + 1);
+  s->quality_line_start = true;
   return nl + 1;
 }
 
