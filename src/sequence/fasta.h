@@ -53,8 +53,9 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries = nullpt
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp
-// size_hint: the number of input bytes when known (a regular file), so that the letters
-// fit in one buffer from the start; 0 when unknown.
+// size_hint: the number of letters the input holds at most when known (the size of a plain
+// regular file), so that the letters fit in one buffer from the start; 0 when unknown: the
+// letters' storage then grows with what is read.
 FastaScanner* NewFastaScanner(FastaEntry* entry, std::size_t max_letters = kFastaMaxLetters,
                               std::size_t size_hint = 0);
 // Feeds the next block; returns false once nothing after it can change the result.

@@ -71,8 +71,7 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadPro
                           const ParallelLoop* loop) {
   *entry = FastaEntry();
   ByteSource* source = OpenByteSource(fd, loop);
-  // A plain regular file holds at most as many letters as bytes, and a compressed one about
-  // four times them: the letters then fit in one buffer.
+  // A plain regular file holds at most as many letters as bytes: they then fit in one buffer.
   FirstEntry first{entry, NewFastaScanner(entry, kFastaMaxLetters, TextSizeHint(source))};
   const long n = PumpBytes(source, [&first](const char* data, std::size_t size) {
     return FeedFirstEntry(&first, data, size);
