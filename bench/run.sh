@@ -9,7 +9,8 @@
 #   SECTIONS="ecoli lambda memory big entries threads cliffs"
 #                       the sections to run, in that order whatever the order given:
 #                       ecoli (E. coli rows), lambda (random estimation on phage lambda),
-#                       memory (peak memory of every mode on a random 20 Mbp sequence),
+#                       memory (peak memory of every mode on a random 20 Mbp sequence; of
+#                       an entry too long to analyse, and of a tiny one in a padded gzip),
 #                       big (the genome-scale file, with peak memory),
 #                       entries (whole inputs: 25 entries, a sequence database with and
 #                       without the report),
@@ -314,6 +315,47 @@ section_memory() {
       "$(awk -v k="$kib" -v n=$size -v l=$limit 'BEGIN { if (k == "NA") print "NA";
          else printf "%.2f", (k * 1024 - (l == 6 ? 32 * 1048576 : 0)) / n }')" "$limit"
   done
+  never_written_rows
+}
+
+# Prints the path of a gzip file of an entry of 3.2 G letters (too long to analyse) and a short
+# one, made once in the cache: the letters come from `yes`, streamed into gzip -1 (26 MB).
+skipped_entry_gzip() {
+  local out=$BENCH_DATA/skipped_3200000040.fa.gz
+  if [[ ! -s "$out" ]]; then
+    mkdir -p "$BENCH_DATA"
+    log "making $out"
+    {
+      printf '>huge of 3.2 G letters\n'
+      yes ACGTTGCAACGTAGCTAGCTAGGATCCATGCATGCAAAATTTTCCCCGGGGACGTTGACG 2>/dev/null |
+        head -n 53333334
+      printf '>small\nACGTAAAAAAAAAAAAAAAAAAAAACGTACGTTGCAAAAAAAAAAAAAAAAAAAATGCA\n'
+    } | gzip -1 >"$out.tmp" && mv "$out.tmp" "$out"
+  fi
+  printf '%s\n' "$out"
+}
+
+# What is never written is not held: the entry of 3.2 G letters, skipped by --all-entries,
+# holds its letters until they reach 2^31 and is then only counted, within 2^31 bytes beside
+# the bound of the short entry analysed (74 MiB); a 29-letter first entry in a 200 MB gzip
+# file of zero padding holds storage for what it reads, whatever the file's size, and runs in
+# the 74 MiB of address space that bound gives it (ulimit -v).
+never_written_rows() {
+  local huge padded t kib verdict
+  huge=$(skipped_entry_gzip)
+  read -r t kib < <(time_mem_best "$KESTRA" "$huge" out --all-entries)
+  row_time_mem "3.2 G letters skipped, gzip" "$t" "$kib"
+  row_ratio "  peak MiB" \
+    "$(awk -v k="$kib" 'BEGIN { if (k == "NA") print "NA"; else printf "%.1f", k / 1024 }')" \
+    "$((2048 + 74))"
+  padded=$WORK/padded.fa.gz
+  { printf '>tiny\nACGTAAAAAAAAAAAAAAAAAAAACGTAC\n' | gzip -1; head -c 200000000 /dev/zero; } >"$padded"
+  read -r t kib < <(time_mem_best "$KESTRA" "$padded" out)
+  row_time_mem "29 letters, 200 MB padded gzip" "$t" "$kib"
+  read -r t kib < <(time_mem_best sh -c 'ulimit -v 75776 && exec "$@"' sh "$KESTRA" "$padded" out)
+  if [[ $t == NA ]]; then verdict=MISS; else verdict=PASS; fi
+  printf '%-34s %10s   %s\n' "  under ulimit -v 74 MiB" "" "$verdict"
+  rm -f "$padded"
 }
 
 # The genome-scale file: kestra against dustmasker and against the floors of one pass over

@@ -144,13 +144,15 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
 void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch& scratch,
                        const EntrySinks& sinks) {
   // Sizes as they stand: an entry too long for a count of positions is written all the same.
+  // Its letters are kept for the masked FASTA; without it they may have been only counted.
   std::string& letters = entry->letters;
-  const long n = static_cast<long>(letters.size());
   if (sinks.of[kSummaryOutput] != nullptr) {
-    WriteSkippedSummaryRow(sinks.of[kSummaryOutput], BedName(entry->header), n);
+    WriteSkippedSummaryRow(sinks.of[kSummaryOutput], BedName(entry->header),
+                           static_cast<int64_t>(LetterCount(*entry)));
   }
   TextSink* fasta = sinks.of[kFastaOutput];
   if (fasta == nullptr) return;
+  const long n = static_cast<long>(letters.size());
   if (s.keep_case) {
     // The input's case: kept aside before the letters were upper-cased, if they were.
     const std::string& as_read = scratch.original.empty() ? letters : scratch.original;

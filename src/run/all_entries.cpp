@@ -107,6 +107,9 @@ struct AllEntries {
   Notices notices;
   std::vector<JobSlot> slots;
   std::vector<LaneWork> lanes;
+  // Of every entry read: one too long to analyse is only counted, unless the masked FASTA
+  // is written, which copies such an entry's letters as they stand.
+  LetterLimit letter_limit;
   // A plain file, read by ranges from the part's start (the whole file without --shard).
   bool plain = false;
   uint64_t from = 0, to = 0;
@@ -167,7 +170,7 @@ void OnFull(AllEntries* run, uint64_t job, JobSlot* slot) {
 // The line an entry gives on standard output.
 std::string EntryLine(const Settings& s, const FastaEntry& entry, const std::string& bed_name,
                       const EntryAnalysis& a, const EntryWritten& w) {
-  const std::string line = bed_name + "\t" + std::to_string(entry.letters.size());
+  const std::string line = bed_name + "\t" + std::to_string(LetterCount(entry));
   if (a.failure) return line + "\t-\t-\t-\tskipped\n";
   const std::string masked = s.mask != MaskStyle::kNone ? std::to_string(w.masked) : "-";
   return line + "\t" + std::to_string(a.linkage) + "\t" + std::to_string(a.segments) + "\t" +
@@ -192,7 +195,7 @@ void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, Fa
   n.failure = a.failure;
   if (run->request->outputs->index_wanted[kFastaIndex]) {
     n.header = entry->header;
-    n.letters = static_cast<int64_t>(entry->letters.size());
+    n.letters = static_cast<int64_t>(LetterCount(*entry));
   }
   slot->notes.push_back(std::move(n));
   // Once the job's turn has come, each entry is told as soon as it is written.
@@ -273,7 +276,8 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
     return;
   }
   FastaEntry* entry = &run->lanes[static_cast<std::size_t>(Lane())].entry;
-  FastaReader* reader = OpenFastaRange(run->request->input, slot->from, slot->to);
+  FastaReader* reader =
+      OpenFastaRange(run->request->input, slot->from, slot->to, run->letter_limit);
   FastaStatus status;
   while (!run->read_error && NextFastaEntry(reader, entry, &status)) {
     // An input that cannot be read ends the run: what is left of the job is not analysed.
@@ -351,11 +355,15 @@ void OpenInput(AllEntries* run) {
   }
   run->next = run->from;
   run->read_up_to = run->from;
+  run->letter_limit = {run->request->limits.max_letters,
+                       !run->request->outputs->wanted[kFastaOutput]};
   if (!run->plain) {
     run->reading_loop = ReadingLoop(run->pipeline, &run->reading_job);
     const ParallelLoop* loop = &run->reading_loop;
-    run->reader = s.shard_count > 0 ? OpenFastaPart(input, s.shard_index, s.shard_count, loop)
-                                    : OpenFastaReader(input, loop);
+    const LetterLimit limit = run->letter_limit;
+    run->reader = s.shard_count > 0
+                      ? OpenFastaPart(input, s.shard_index, s.shard_count, loop, limit)
+                      : OpenFastaReader(input, loop, limit);
   }
 }
 

@@ -32,7 +32,8 @@ bool ReadFirstEntry(const RunRequest& r, Pipeline* pipeline, FirstEntry* job) {
   const uint64_t reading_job = 0;
   const ParallelLoop loop = ReadingLoop(pipeline, &reading_job);
   ReadProblem problem;
-  job->status = ReadFastaFile(r.input, &job->entry, &job->more, &problem, &loop);
+  job->status =
+      ReadFastaFile(r.input, &job->entry, &job->more, &problem, &loop, r.limits.max_letters);
   close(r.input);
   if (job->status == FastaStatus::kReadError) TellReadProblem(r, problem);
   if (!ReadFailure(job->status) && r.settings->bed && BedName(job->entry.header).empty()) {

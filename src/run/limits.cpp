@@ -35,6 +35,7 @@ RunLimits RunLimitsFromEnvironment() {
       limits.piece = static_cast<int64_t>((value + quantum - 1) / quantum * quantum);
     }
     if (key == "cores") limits.cores = static_cast<int>(std::min<unsigned long long>(value, 1024));
+    if (key == "length") limits.max_letters = std::min<std::size_t>(value, kFastaMaxLetters);
   }
   return limits;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sequence/fasta.h"
+
 namespace kestra {
 
 struct RunLimits {
@@ -14,13 +16,15 @@ struct RunLimits {
   uint64_t range = uint64_t{256} << 10;            // bytes of a plain file's range
   int64_t piece = 0;                               // cells of a piece of an entry; 0: the default
   int cores = 0;                                   // cores the threads may use; 0: the machine's
+  std::size_t max_letters = kFastaMaxLetters;      // an entry of this many letters is too long
   bool times = false;  // say, at the end, the time spent reading, writing and waiting
 };
 
 // The defaults, changed by KESTRA_TEST_LIMITS=key=value,... with the keys entries, letters,
-// waiting, range, piece (rounded up to a multiple of the piece quantum) and cores, say
-// "entries=1,waiting=64,range=200,piece=320,cores=64": many jobs and pieces in flight at
-// once, or more threads than cores; and KESTRA_TIMES=1, for the benchmarks.
+// waiting, range, piece (rounded up to a multiple of the piece quantum), cores and length
+// (max_letters, at most the default), say "entries=1,waiting=64,range=200,piece=320,cores=64":
+// many jobs and pieces in flight at once, or more threads than cores, or "length=1000": an
+// entry too long to analyse without gigabytes of it; and KESTRA_TIMES=1, for the benchmarks.
 RunLimits RunLimitsFromEnvironment();
 // The threads a run starts for --threads N: no more than the cores it may use, since more
 // would only take turns on them.

@@ -498,9 +498,9 @@ bool TextAtMark(const ByteSource* s, std::size_t k, uint64_t* offset) {
 }
 
 std::size_t TextSizeHint(const ByteSource* s) {
-  // Compressed DNA takes a quarter of its text or more; a hint too small costs only a copy.
-  const std::size_t ratio = s->compression == Compression::kNone ? 1 : 4;
-  return s->regular_size <= SIZE_MAX / ratio ? s->regular_size * ratio : SIZE_MAX;
+  // A compressed file's size says little of its text's: a few bytes of it may stand for
+  // gigabytes of letters, and zero padding for none.
+  return s->compression == Compression::kNone ? s->regular_size : 0;
 }
 
 void ByteProgress(const ByteSource* s, std::size_t* done, std::size_t* total) {

@@ -42,8 +42,8 @@ long PumpBytes(ByteSource* source, const std::function<bool(const char*, std::si
 // BGZF blocks, the text of the blocks that end at or before it, known once they are
 // inflated. False until then.
 bool TextAtMark(const ByteSource* source, std::size_t k, uint64_t* offset);
-// About the size of a regular file's text, for the first entry's storage: its size, or for a
-// compressed file four times it; 0 for a pipe.
+// The most text a regular file holds, for the first entry's storage: the size of a plain
+// file; 0 for a compressed file or a pipe, whose text is not known by its size.
 std::size_t TextSizeHint(const ByteSource* source);
 // Input bytes read so far and the size of a regular file (0 when unknown); may be asked from
 // another thread while the source reads.

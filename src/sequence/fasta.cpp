@@ -48,6 +48,8 @@ enum class Stage {
 struct FastaScanner {
   FastaEntry* entry;
   std::size_t max_letters;          // reaching this many letters is an error
+  bool drop_too_long = false;       // an entry read alone lets its letters go at the limit
+  bool dropping = false;            // it has: its letters are only counted
   std::vector<std::string> chunks;  // the sequence so far, kChunk letters a chunk
   std::size_t first_chunk;          // room of the first chunk: all the input may hold
   std::size_t letters = 0;          // letters in all chunks
@@ -137,11 +139,23 @@ char* CopyKept(const char** from, const char* end, char* out, char* const out_en
   return out;
 }
 
-// Appends the kept bytes of [p, end) to the chunks; false once max_letters is reached. An
-// entry read alone keeps all its letters, so that it can still be written out.
-bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
-  const std::size_t limit = s->entry_only ? SIZE_MAX : s->max_letters;
-  while (p < end) {
+// The letters of an entry that reaches its limit and lets them go: it stops holding any.
+void DropLetters(FastaScanner* s) {
+  std::vector<std::string>().swap(s->chunks);
+  s->dropping = true;
+}
+
+// The letters an entry may hold: the first of a file stops at its limit; one read alone
+// keeps all its letters, so that it can still be written out, unless it lets them go there.
+std::size_t HeldLimit(const FastaScanner* s) {
+  return s->entry_only && !s->drop_too_long ? SIZE_MAX : s->max_letters;
+}
+
+// Appends the kept bytes of [*from, end) to the chunks, up to `limit` letters in all; *from
+// is left where it stopped (at `end` unless the limit was reached).
+void AppendLetters(FastaScanner* s, const char** from, const char* end, std::size_t limit) {
+  const char* p = *from;
+  while (p < end && s->letters < limit) {
     if (s->chunks.empty() || s->chunks.back().size() == s->chunks.back().capacity()) {
       // A full chunk is followed by another only for a letter to keep: the line end after
       // an entry that fills its storage to the byte costs no new storage.
@@ -165,8 +179,21 @@ bool AppendLetters(FastaScanner* s, const char* p, const char* end) {
     const std::size_t added = static_cast<std::size_t>(out - &chunk[old]);
     chunk.resize(old + added);
     s->letters += added;
-    if (s->letters == limit) return false;
   }
+  *from = p;
+}
+
+// Takes the kept bytes of [p, end): held, or counted once the entry has let its letters go.
+// False when the first entry of a file reaches its limit: it is too long, whatever follows.
+bool TakeLetters(FastaScanner* s, const char* p, const char* end) {
+  if (!s->dropping) {
+    const std::size_t limit = HeldLimit(s);
+    AppendLetters(s, &p, end, limit);
+    if (s->letters < limit) return true;
+    if (!s->entry_only) return false;
+    DropLetters(s);
+  }
+  s->letters += CountKeptLetters(p, end);
   return true;
 }
 
@@ -189,7 +216,7 @@ const char* ScanSequence(FastaScanner* s, const char* p, const char* end) {
   const char* gt = FindByte(p, end, '>');
   const char* stop = gt != nullptr ? gt : end;
   if (stop > p) {
-    if (!AppendLetters(s, p, stop)) {
+    if (!TakeLetters(s, p, stop)) {
       s->too_long = true;
       s->stage = Stage::kDone;
       return end;
@@ -240,6 +267,23 @@ void TrimHeader(std::string* name) {
   if (!name->empty() && name->back() == '\r') name->pop_back();
 }
 
+std::size_t CountKeptLetters(const char* p, const char* end) {
+  std::size_t n = 0;
+#if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)
+  const __m128i case_bit = _mm_set1_epi8(0x20), a = _mm_set1_epi8('a'), z = _mm_set1_epi8(25);
+  const __m128i dash = _mm_set1_epi8('-');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i from_a = _mm_sub_epi8(_mm_or_si128(v, case_bit), a);
+    const __m128i kept =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_a, z), from_a), _mm_cmpeq_epi8(v, dash));
+    n += static_cast<std::size_t>(__builtin_popcount(_mm_movemask_epi8(kept)));
+  }
+#endif
+  for (; p < end; ++p) n += kKept[static_cast<unsigned char>(*p)];
+  return n;
+}
+
 void AppendKeptLetters(const char* p, const char* end, std::string* letters) {
   const std::size_t old = letters->size();
   letters->resize(old + static_cast<std::size_t>(end - p));
@@ -262,13 +306,14 @@ bool FastaScannerFeed(FastaScanner* s, const char* data, std::size_t n) {
   return FeedStages(s, kScan, data, n);
 }
 
-FastaScanner* NewEntryScanner(FastaEntry* entry, std::size_t max_letters) {
+FastaScanner* NewEntryScanner(FastaEntry* entry, LetterLimit limit) {
   // The storage of the entry's letters, from an earlier entry, is used again: entries of
   // like sizes then cost no allocation and no joining of chunks.
   std::string storage;
   storage.swap(entry->letters);
-  FastaScanner* s = NewFastaScanner(entry, max_letters);
+  FastaScanner* s = NewFastaScanner(entry, limit.max_letters);
   s->entry_only = true;
+  s->drop_too_long = limit.drop_too_long;
   if (storage.capacity() >= kFirstChunk) {
     storage.clear();
     s->chunks.push_back(std::move(storage));
@@ -289,8 +334,11 @@ FastaStatus FastaScannerFinish(FastaScanner* s) {
   const FastaStatus status = too_long     ? FastaStatus::kTooLong
                              : s->counted ? FastaStatus::kOk
                                           : FastaStatus::kNoEntry;
-  // An entry read alone keeps what it holds whatever its outcome, to be written out as it is.
-  if (status == FastaStatus::kOk || s->entry_only) {
+  // An entry read alone keeps what it holds whatever its outcome, to be written out as it is,
+  // or the count of the letters it let go.
+  if (s->dropping) {
+    s->entry->dropped = s->letters;
+  } else if (status == FastaStatus::kOk || s->entry_only) {
     JoinChunks(s);
   } else {
     *s->entry = FastaEntry();

@@ -40,11 +40,14 @@ struct FastqScanner {
   uint64_t record;
   bool keep;
   bool first_of_file;
-  std::size_t max_letters;
+  LetterLimit limit;
   Stage stage = Stage::kSeek;
-  uint64_t sequence_chars = 0;  // characters of the sequence lines, CR and LF not counted
-  uint64_t quality_chars = 0;   // likewise of the quality lines so far
-  const char* wrong = nullptr;  // what is wrong, with the record it is about
+  uint64_t sequence_chars = 0;     // characters of the sequence lines, CR and LF not counted
+  uint64_t quality_chars = 0;      // likewise of the quality lines so far
+  bool quality_line_start = true;  // the next quality byte begins a line
+  bool quality_line_at = false;    // the quality line in hand begins with '@'
+  bool dropping = false;           // the letters are too many: they are only counted
+  const char* wrong = nullptr;     // what is wrong, with the record it is about
   uint64_t wrong_record = 0;
   bool started = false;
   bool too_long = false;
@@ -117,18 +120,34 @@ const char* ScanLineStart(FastqScanner* s, const char* p, const char*) {
   return p;
 }
 
+// Keeps the letters of a piece of a sequence line, or counts them once they are too many and
+// the record lets them go; false when the first record of a file reaches its limit: it is
+// too long, whatever follows.
+bool TakeLetters(FastqScanner* s, const char* p, const char* stop) {
+  FastaEntry& entry = *s->entry;
+  if (s->dropping) {
+    entry.dropped += CountKeptLetters(p, stop);
+    return true;
+  }
+  AppendKeptLetters(p, stop, &entry.letters);
+  if (entry.letters.size() < s->limit.max_letters) return true;
+  if (s->first_of_file) return false;
+  if (s->limit.drop_too_long) {
+    entry.dropped = entry.letters.size();
+    std::string().swap(entry.letters);
+    s->dropping = true;
+  }
+  return true;
+}
+
 const char* ScanSequence(FastqScanner* s, const char* p, const char* end) {
   const char* nl = FindByte(p, end, '\n');
   const char* stop = nl != nullptr ? nl : end;
   s->sequence_chars += LineChars(p, stop);
-  if (s->keep) {
-    std::string& letters = s->entry->letters;
-    AppendKeptLetters(p, stop, &letters);
-    if (s->first_of_file && letters.size() >= s->max_letters) {
-      s->too_long = true;
-      s->stage = Stage::kDone;
-      return end;
-    }
+  if (s->keep && !TakeLetters(s, p, stop)) {
+    s->too_long = true;
+    s->stage = Stage::kDone;
+    return end;
   }
   if (nl == nullptr) return end;
   s->stage = Stage::kLineStart;
@@ -144,12 +163,21 @@ const char* ScanPlusLine(FastqScanner* s, const char* p, const char* end) {
   return nl + 1;
 }
 
+// A quality line may begin with '@', so a short one is known only by the line after it: the
+// next record's '@' line, taken for qualities, makes them too many. A line that begins with
+// '@' and holds more characters than the record lacks is taken for that: the qualities
+// before it fall short. A file whose qualities match never meets either.
 const char* ScanQualities(FastqScanner* s, const char* p, const char* end) {
+  if (s->quality_line_start) s->quality_line_at = *p == '@';
+  s->quality_line_start = false;
   const char* nl = FindByte(p, end, '\n');
   s->quality_chars += LineChars(p, nl != nullptr ? nl : end);
-  if (s->quality_chars > s->sequence_chars) return Wrong(s, kTooManyQualities, s->record, end);
+  if (s->quality_chars > s->sequence_chars) {
+    return Wrong(s, s->quality_line_at ? kTooFewQualities : kTooManyQualities, s->record, end);
+  }
   if (nl == nullptr) return end;
   if (s->quality_chars == s->sequence_chars) return RecordDone(s, nl + 1);
+  s->quality_line_start = true;
   return nl + 1;
 }
 
@@ -185,11 +213,12 @@ const char* WrongAtTheEnd(const FastqScanner* s) {
 }  // namespace
 
 FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, bool first_of_file,
-                              std::size_t max_letters) {
-  auto* s = new FastqScanner{entry, record, keep, first_of_file, max_letters};
+                              LetterLimit limit) {
+  auto* s = new FastqScanner{entry, record, keep, first_of_file, limit};
   if (keep) {
     entry->header.clear();
     entry->letters.clear();
+    entry->dropped = 0;
   }
   return s;
 }
@@ -222,7 +251,7 @@ FastaStatus FastqScannerFinish(FastqScanner* s, std::string* problem) {
                   static_cast<unsigned long long>(s->wrong_record), s->wrong);
     *problem = text;
     status = FastaStatus::kReadError;
-  } else if (s->too_long || (s->keep && s->entry->letters.size() >= s->max_letters)) {
+  } else if (s->too_long || (s->keep && LetterCount(*s->entry) >= s->limit.max_letters)) {
     status = FastaStatus::kTooLong;
   }
   // The first record of a file is kept only when it can be analysed, as a FASTA entry is.

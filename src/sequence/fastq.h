@@ -18,10 +18,10 @@ struct FastqScanner;  // defined in fastq.cpp
 // A scanner for the record numbered `record` (from 1), maybe after blank bytes. Its header and
 // letters go to *entry (whose letters' storage is used again), or nowhere unless `keep`. The
 // first record of a file read alone (`first_of_file`) stops at the letter limit, and is read
-// on past to tell whether another record follows; otherwise its letters are all kept, and
-// the scanner stops at the end of its last quality line.
+// on past to tell whether another record follows; otherwise its letters are kept, or counted
+// past the limit as `limit` says, and the scanner stops at the end of its last quality line.
 FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, bool first_of_file,
-                              std::size_t max_letters = kFastaMaxLetters);
+                              LetterLimit limit = {});
 // Feeds the next block; returns false once nothing after it can change the result.
 bool FastqScannerFeed(FastqScanner* scanner, const char* data, std::size_t n);
 // Bytes of the last block fed that belong to the record (all of them unless it ended there).

@@ -34,6 +34,7 @@ constexpr char kFileShrank[] = "file shrank while being read";
 // matter (a '>' counts only at the start of a line).
 struct FirstEntry {
   FastaEntry* entry;
+  std::size_t max_letters;
   FastaScanner* fasta;
   FastqScanner* fastq = nullptr;
   bool known = false;  // a byte that is not blank has been seen
@@ -47,7 +48,7 @@ bool FeedFirstEntry(FirstEntry* f, const char* data, std::size_t n) {
     if (f->known && *from == '@') {
       FastaScannerFinish(f->fasta);
       f->fasta = nullptr;
-      f->fastq = NewFastqScanner(f->entry, 1, true, true);
+      f->fastq = NewFastqScanner(f->entry, 1, true, true, LetterLimit{f->max_letters});
     }
   }
   if (f->fastq != nullptr) {
@@ -68,12 +69,11 @@ FastaStatus FinishFirstEntry(FirstEntry* f, bool* more_entries, std::string* pro
 }  // namespace
 
 FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadProblem* problem,
-                          const ParallelLoop* loop) {
+                          const ParallelLoop* loop, std::size_t max_letters) {
   *entry = FastaEntry();
   ByteSource* source = OpenByteSource(fd, loop);
-  // A plain regular file holds at most as many letters as bytes, and a compressed one about
-  // four times them: the letters then fit in one buffer.
-  FirstEntry first{entry, NewFastaScanner(entry, kFastaMaxLetters, TextSizeHint(source))};
+  // A plain regular file holds at most as many letters as bytes: they then fit in one buffer.
+  FirstEntry first{entry, max_letters, NewFastaScanner(entry, max_letters, TextSizeHint(source))};
   const long n = PumpBytes(source, [&first](const char* data, std::size_t size) {
     return FeedFirstEntry(&first, data, size);
   });
@@ -92,6 +92,7 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadPro
 enum class TextFormat { kUnknown, kFasta, kFastq };
 
 struct FastaReader {
+  LetterLimit limit;              // of every entry
   ByteSource* source = nullptr;   // the whole input, in order
   const char* data = nullptr;     // the block in hand
   std::size_t size = 0, pos = 0;  // its bytes, and the first not yet given to an entry
@@ -125,8 +126,9 @@ struct FastaReader {
   std::atomic<std::size_t> bytes_read{0};
 };
 
-FastaReader* OpenFastaReader(int fd, const ParallelLoop* loop) {
+FastaReader* OpenFastaReader(int fd, const ParallelLoop* loop, LetterLimit limit) {
   auto* r = new FastaReader();
+  r->limit = limit;
   r->source = OpenByteSource(fd, loop);
   return r;
 }
@@ -235,8 +237,9 @@ bool IsPlainFile(int fd, uint64_t* size) {
   return HoldsPlainFasta(fd);
 }
 
-FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to) {
+FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to, LetterLimit limit) {
   auto* r = new FastaReader();
+  r->limit = limit;
   r->fd = fd;
   r->end = to;
   r->format = TextFormat::kFasta;
@@ -288,7 +291,8 @@ bool BlocksHoldFasta(int fd, const ParallelLoop* loop) {
 
 // The part of a file of FASTA in BGZF blocks throughout, split by its blocks; nullptr for a
 // file that is not.
-FastaReader* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loop) {
+FastaReader* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loop,
+                           LetterLimit limit) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !BeginsWithBlock(fd) ||
       !BlocksHoldFasta(fd, loop)) {
@@ -299,6 +303,7 @@ FastaReader* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loo
       WalkBlocks(fd, size, ShareStart(size, index - 1, count), ShareStart(size, index, count));
   if (!walk.throughout) return nullptr;
   auto* r = new FastaReader();
+  r->limit = limit;
   r->part = true;
   r->block_part = true;
   r->part_index = index;
@@ -319,9 +324,11 @@ FastaReader* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loo
 
 }  // namespace
 
-FastaReader* OpenFastaPart(int fd, int index, int count, const ParallelLoop* loop) {
-  if (FastaReader* r = OpenBlockPart(fd, index, count, loop)) return r;
+FastaReader* OpenFastaPart(int fd, int index, int count, const ParallelLoop* loop,
+                           LetterLimit limit) {
+  if (FastaReader* r = OpenBlockPart(fd, index, count, loop, limit)) return r;
   auto* r = new FastaReader();
+  r->limit = limit;
   r->source = OpenByteSource(fd, loop);
   r->part = true;
   r->part_index = index;
@@ -479,7 +486,7 @@ bool NextFastaInText(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
     uint64_t end = 0;
     if (FillBlock(r) && PartEnd(r, &end) && r->block_start + r->pos >= end) return false;
   }
-  FastaScanner* scanner = NewEntryScanner(entry);
+  FastaScanner* scanner = NewEntryScanner(entry, r->limit);
   bool open = true;
   while (open && FillBlock(r)) {
     open = FastaScannerFeed(scanner, r->data + r->pos, r->size - r->pos);
@@ -513,7 +520,8 @@ bool NextFastqRecord(FastaReader* r, FastaEntry* entry, FastaStatus* status) {
     }
     const InPart where = RecordInPart(r);
     if (where == InPart::kPast) return false;
-    FastqScanner* scanner = NewFastqScanner(entry, ++r->records, where == InPart::kIn, false);
+    FastqScanner* scanner =
+        NewFastqScanner(entry, ++r->records, where == InPart::kIn, false, r->limit);
     bool open = true;
     while (open && FillBlock(r)) {
       open = FastqScannerFeed(scanner, r->data + r->pos, r->size - r->pos);

@@ -2,6 +2,7 @@
 // keeps.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kestra {
@@ -11,5 +12,7 @@ namespace kestra {
 void TrimHeader(std::string* name);
 // Appends the bytes of [p, end) that a sequence keeps (ASCII letters and '-') to *letters.
 void AppendKeptLetters(const char* p, const char* end, std::string* letters);
+// How many bytes of [p, end) a sequence keeps: the letters of an entry that holds none.
+std::size_t CountKeptLetters(const char* p, const char* end);
 
 }  // namespace kestra

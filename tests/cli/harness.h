@@ -29,9 +29,9 @@ struct RunOptions {
                                      // outputs are open
   bool closed_streams = false;       // started with descriptors 0, 1 and 2 closed
   int signal = 0;                    // sent once the outputs are open
-  // KESTRA_TEST_LIMITS, key=value,... (entries, letters, waiting, range, piece, cores): how
-  // the run cuts its work. The runs of the tests may start more threads than the machine
-  // has cores unless this says otherwise.
+  // KESTRA_TEST_LIMITS, key=value,... (entries, letters, waiting, range, piece, cores,
+  // length): how the run cuts its work. The runs of the tests may start more threads than the
+  // machine has cores unless this says otherwise.
   std::string job_limits;
 };
 

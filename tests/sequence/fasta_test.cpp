@@ -28,6 +28,7 @@ using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
 using Result = std::tuple<FastaStatus, std::string, std::string>;  // status, name, seq
 constexpr FastaStatus kOk = FastaStatus::kOk;
 constexpr FastaStatus kNone = FastaStatus::kNoEntry;
+constexpr FastaStatus kTooLong = FastaStatus::kTooLong;
 
 // Reads a line as fgets does with a 20000-byte buffer, then skips the rest of an over-long
 // one. False when nothing could be read or, with `eof_ends`, when the read reached end of file.
@@ -242,6 +243,49 @@ TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
     for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size() + 1}) {
       EXPECT_EQ(ScanInBlocks(c.input, block, nullptr, c.max_letters), c.want)
           << c.name << ", blocks of " << block;
+    }
+  }
+}
+
+// An entry read alone that reaches the letter limit (10 here) is too long: it keeps its
+// letters, or lets them go at the limit and counts the rest (over lines, CR, '-' and bytes
+// that are no letters, sixteen at a time or fewer), wherever the blocks fed cut it; either
+// way it ends at the next entry's '>'.
+TEST(EntryScanner, LetterLimitKeepsOrCounts) {
+  const std::string mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
+  const struct {
+    const char* name;
+    std::string input;
+    bool drop;
+    Result want;
+    std::size_t count;  // letters kept or counted
+  } cases[] = {
+      {"9 letters", ">a\nACGTA\nCGTA\n>b\n", true, {kOk, "a", "ACGTACGTA"}, 9},
+      {"10 letters kept", ">a\nACGTA\nCGTAC\n>b\n", false, {kTooLong, "a", "ACGTACGTAC"}, 10},
+      {"10 letters dropped", ">a\nACGTA\nCGTAC\n>b\n", true, {kTooLong, "a", ""}, 10},
+      {"counted past the limit", mixed, true, {kTooLong, "a x", ""}, 32},
+      {"kept past the limit",
+       mixed,
+       false,
+       {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"},
+       32},
+      {"counted to the end", ">a\n" + std::string(40, 'A') + "\nAC", true, {kTooLong, "a", ""}, 42},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t block = 1; block <= c.input.size(); block += block < 20 ? 1 : 17) {
+      FastaEntry entry{"stale", "stale", 3};
+      FastaScanner* scanner = NewEntryScanner(&entry, {10, c.drop});
+      std::size_t used = 0;
+      for (std::size_t at = 0; at < c.input.size(); at += block) {
+        const bool more =
+            FastaScannerFeed(scanner, &c.input[at], std::min(block, c.input.size() - at));
+        used += FastaScannerUsed(scanner);
+        if (!more) break;
+      }
+      const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
+      EXPECT_EQ(Result(FastaScannerFinish(scanner), entry.header, entry.letters), c.want) << shown;
+      EXPECT_EQ(LetterCount(entry), c.count) << shown;
+      EXPECT_EQ(used, std::min(c.input.find(">b"), c.input.size())) << shown;
     }
   }
 }

@@ -99,7 +99,12 @@ TEST(Fastq, MalformedRecordsAreNamed) {
       {"truncated in the qualities", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII", 1, kTooFew, false},
       {"qualities too short at the end", "@r1\nACGT\n+\nIII\n", 0, kTooFew, true},
       {"qualities too short, the next header taken for them",
-       "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooMany, true},
+       "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew, true},
+      {"quality line missing, the next header taken for it", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n",
+       0, kTooFew, true},
+      {"second record's qualities too short", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII\n@r3\nA\n+\nI\n", 1,
+       kTooFew, false},
+      {"too many, on a line not led by '@'", "@r1\nACGT\n+\n@I\nIII\n", 0, kTooMany, true},
       {"qualities too long", "@r1\nA\n+\nI\n@r2\nAC\n+\nIII\n@r3\nA\n+\nI\n", 1, kTooMany, false},
       {"qualities too long on their last line", "@r1\nAC\n+\nI\nIII\n", 0, kTooMany, true},
       {"'+' line missing", "@r1\nACGT\nIIII\n@r2\nA\n+\nI\n", 0, kNextBeforePlus, true},
@@ -127,31 +132,51 @@ TEST(Fastq, MalformedRecordsAreNamed) {
   }
 }
 
-// An entry reaching the letter limit (10 here) is too long: the first of a file stops there,
-// one of many keeps its letters.
+// An entry reaching the letter limit (10 here) is too long: the first of a file stops there;
+// one of many keeps its letters, or lets them go at the limit and counts the rest (over the
+// lines, CR, '-' and bytes that are no letters), wherever the blocks fed cut it.
 TEST(Fastq, LetterLimit) {
+  const std::string ten = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
+  const std::string past = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
+                           "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
   const struct {
     const char* name;
     std::string input;
-    bool first_of_file;
+    bool first_of_file, drop;
     FastaStatus want;
     std::string letters;
+    std::size_t count;  // letters kept or counted
   } cases[] = {
-      {"9 letters", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", true, kOk, "ACGTACGTA"},
-      {"10 letters, first of a file", "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n", true,
-       FastaStatus::kTooLong, ""},
-      {"10 letters, one of many", "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n", false, FastaStatus::kTooLong,
-       "ACGTACGTAC"},
+      {"9 letters", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", true, false, kOk, "ACGTACGTA", 9},
+      {"9 letters, dropping", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", false, true, kOk, "ACGTACGTA", 9},
+      {"10 letters, first of a file", ten, true, false, FastaStatus::kTooLong, "", 0},
+      {"10 letters, one of many", ten, false, false, FastaStatus::kTooLong, "ACGTACGTAC", 10},
+      {"10 letters, dropped", ten, false, true, FastaStatus::kTooLong, "", 10},
+      {"counted past the limit", past, false, true, FastaStatus::kTooLong, "", 26},
+      {"kept past the limit", past, false, false, FastaStatus::kTooLong,
+       "ACGT-ACGTACGTACGTACGTacgtA", 26},
   };
   for (const auto& c : cases) {
-    FastaEntry entry;
-    FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, 10);
-    for (std::size_t at = 0; at < c.input.size() && FastqScannerFeed(scanner, &c.input[at], 1);
-         ++at) {
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size()}) {
+      FastaEntry entry{"stale", "stale", 3};
+      FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, {10, c.drop});
+      std::size_t used = 0;
+      for (std::size_t at = 0; at < c.input.size(); at += block) {
+        const std::size_t n = std::min(block, c.input.size() - at);
+        const bool more = FastqScannerFeed(scanner, &c.input[at], n);
+        used += FastqScannerUsed(scanner);
+        if (!more) break;
+      }
+      std::string problem;
+      const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
+      EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << shown << problem;
+      EXPECT_EQ(entry.letters, c.letters) << shown;
+      EXPECT_EQ(LetterCount(entry), c.count) << shown;
+      // One of many ends where its qualities end, the letters dropped or not.
+      if (!c.first_of_file) {
+        EXPECT_EQ(used, std::min(c.input.find("@s"), c.input.size())) << shown;
+      }
     }
-    std::string problem;
-    EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << c.name << problem;
-    EXPECT_EQ(entry.letters, c.letters) << c.name;
   }
 }
 

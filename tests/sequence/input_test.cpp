@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "read_support.h"
@@ -179,6 +180,54 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
       EXPECT_EQ(ThroughPipe(c.bytes, 4096, ReadFirstEntry), want_first)
           << shown << " through a pipe";
     }
+  }
+}
+
+// An entry over several read blocks that reaches the reader's limit (1 MiB here) is too long:
+// with its letters dropped it holds none, only their count; the entries around it read as
+// without a limit. FASTA and FASTQ, from a file (FASTA also by ranges), a gzip file and a pipe.
+TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
+  const std::size_t limit = std::size_t{1} << 20;
+  for (const std::string& text : {SomeFasta(3 * limit), SomeFastq(3 * limit)}) {
+    FILE* plain = FileWith(text);
+    const Entries unlimited = AllEntries(OpenFastaReader(fileno(plain)));
+    ASSERT_EQ(unlimited.entries.size(), 9u);
+    for (const bool drop : {false, true}) {
+      // What a reader limited so must give: the long entry (the seventh) too long.
+      std::vector<std::tuple<FastaStatus, std::string, std::string, std::size_t>> want;
+      for (const Entry& e : unlimited.entries) {
+        const bool too_long = std::get<2>(e).size() >= limit;
+        want.emplace_back(too_long ? FastaStatus::kTooLong : std::get<0>(e), std::get<1>(e),
+                          too_long && drop ? "" : std::get<2>(e), std::get<2>(e).size());
+      }
+      ASSERT_EQ(std::get<0>(want[6]), FastaStatus::kTooLong);
+      auto read = [&](FastaReader* reader) {
+        std::vector<std::tuple<FastaStatus, std::string, std::string, std::size_t>> got;
+        FastaEntry entry;
+        for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
+          got.emplace_back(status, entry.header, entry.letters, LetterCount(entry));
+        }
+        CloseFastaReader(reader);
+        return got;
+      };
+      const LetterLimit limited{limit, drop};
+      const std::string shown = text.substr(0, 6) + (drop ? ", dropped" : ", kept");
+      std::rewind(plain);
+      EXPECT_EQ(read(OpenFastaReader(fileno(plain), nullptr, limited)), want) << shown;
+      uint64_t size = 0;
+      if (IsPlainFile(fileno(plain), &size)) {
+        EXPECT_EQ(read(OpenFastaRange(fileno(plain), 0, size, limited)), want) << shown;
+      }
+      const std::string gzip = Compressed(text, "gzip -1 -c");
+      FILE* packed = FileWith(gzip);
+      EXPECT_EQ(read(OpenFastaReader(fileno(packed), nullptr, limited)), want) << shown << ", gzip";
+      std::fclose(packed);
+      EXPECT_EQ(ThroughPipe(text, 4099,
+                            [&](int fd) { return read(OpenFastaReader(fd, nullptr, limited)); }),
+                want)
+          << shown << ", pipe";
+    }
+    std::fclose(plain);
   }
 }
 
