@@ -45,6 +45,29 @@ build_tools_work() {
     c++ -E -x c++ - >/dev/null 2>&1
 }
 
+# apt-get as another process's apt-get or dpkg allows: it waits for dpkg's lock itself
+# (DPkg::Lock::Timeout), but fails at once on the other locks it takes, as that of the package
+# lists `apt-get update` takes; a run stopped by a lock is tried again every 10 seconds,
+# 10 minutes at most in all.
+lock_wait=600
+apt_get() {
+  local err waited=0 status
+  err=$(mktemp)
+  while :; do
+    status=0
+    LC_ALL=C apt-get -o DPkg::Lock::Timeout=$lock_wait "$@" 2>"$err" || status=$?
+    if [ $status -eq 0 ] || ! grep -q '^E: Could not get lock' "$err" ||
+       [ $waited -ge $lock_wait ]; then
+      cat "$err" >&2
+      rm -f "$err"
+      return $status
+    fi
+    [ $waited -gt 0 ] || echo "install-deps.sh: waiting for the package manager's lock" >&2
+    sleep 10
+    waited=$((waited + 10))
+  done
+}
+
 missing=()
 build_tools_work ||
   missing+=(g++ cmake make pkg-config zlib1g-dev libisal-dev libbz2-dev liblzma-dev
@@ -59,8 +82,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The genomes the tests read (and the benchmarks too), unpacked once into the tree.
@@ -70,8 +93,8 @@ if [ "$purpose" = test ]; then
     echo "Fetching ragout-examples into bench/data"
     mkdir -p "$root/bench/data/deb"
     (cd "$root/bench/data/deb" &&
-      { apt-get download ragout-examples 2>/dev/null ||
-        { apt-get update -qq && apt-get download ragout-examples; }; })
+      { apt_get download ragout-examples 2>/dev/null ||
+        { apt_get update -qq && apt_get download ragout-examples; }; })
     dpkg -x "$root"/bench/data/deb/ragout-examples_*.deb "$root/bench/data/x"
   fi
 fi
