@@ -9,6 +9,7 @@
 #           and zstd tools (for compressed test inputs); and the real genomes the tests read,
 #           Debian's ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
+#   install build, plus help2man and Python's numpy (kestra-plot's page, made from its --help)
 #   deb     build, plus dpkg-dev and file (CPack's dpkg-shlibdeps step), help2man and
 #           Python's matplotlib and numpy (kestra-plot's page, made from its --help),
 #           lintian (to check the package) and man-db (its test looks the pages up with man)
@@ -27,13 +28,14 @@ case $purpose in
                   python3-matplotlib python3-numpy python3-pytest snakemake gzip bzip2 xz-utils
                   zstd) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
+  install) packages=(help2man python3-numpy) ;;
   deb) packages=(dpkg-dev file help2man lintian man-db python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
   cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server
                      snakemake samtools tabix) ;;
   *) echo "install-deps.sh: unknown purpose '$purpose'" \
-       "(build, test, plot, deb, fuzz, bench, cluster)" >&2
+       "(build, test, plot, install, deb, fuzz, bench, cluster)" >&2
      exit 2 ;;
 esac
 
