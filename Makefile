@@ -101,19 +101,24 @@ docs: run
 	$(DEPS) plot
 	./tools/kestra-plot out/lambda.seg -o docs/lambda.png --size 10x5 --dpi 100
 
-# Installs kestra, kestra-plot and the manual page under PREFIX (DESTDIR honoured); the
-# files installed are listed in build/release/install_manifest.txt, which uninstall reads
-# (give it the same DESTDIR).
+# Installs under PREFIX (DESTDIR honoured) what the Debian package holds: kestra,
+# kestra-plot, their manual pages (kestra-plot's made from its --help) and the workflow in
+# share/kestra/workflow. The files installed are listed in build/release/install_manifest.txt,
+# which uninstall reads (give it the same DESTDIR); it removes them, and the workflow's
+# directories when nothing else is left in them.
 PREFIX ?= /usr/local
 install:
-	$(DEPS) build
+	$(DEPS) install
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra plot_page
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE_DIR)
 
 uninstall:
 	sed 's|^|$(DESTDIR)|' $(RELEASE_DIR)/install_manifest.txt | xargs -d '\n' rm -f
+	sed -n 's|^\(.*/share/kestra\)/.*|$(DESTDIR)\1|p' $(RELEASE_DIR)/install_manifest.txt | \
+	  sort -u | while read -r dir; do \
+	    [ ! -d "$$dir" ] || find "$$dir" -depth -type d -empty -delete; done
 
 # The Debian package build/deb/kestra_<version>_<arch>.deb, made by CPack from the release
 # build (packaging/deb.cmake says what it holds); prints its path.

@@ -1,21 +1,19 @@
 # The Debian package (`make deb`): CPack's DEB generator over the install component `deb`,
 # which holds what the package ships as Debian lays it out. Its rules are EXCLUDE_FROM_ALL,
-# so `make install` and its manifest are unchanged. The target `deb_files`, which `make deb`
+# so `make install` and its manifest hold none of them (`make install` has rules of its own
+# for the same files). The target `deb_files`, which `make deb`
 # builds with the binary, makes the gzipped pages and changelog.
 
 set(deb_dir ${CMAKE_BINARY_DIR}/deb-files)
 set(deb_gz ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz ${deb_dir}/changelog.gz)
-# kestra-plot's page is made from its --help, so that it follows the tool as it changes.
+# kestra-plot's page is the one `make install` installs (${plot_page}, made from its --help).
 # gzip -9n: maximum compression, no name or timestamp in the header, as Debian wants.
 add_custom_command(OUTPUT ${deb_gz}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${deb_dir}
-  COMMAND help2man --no-info --version-string=${PROJECT_VERSION}
-    "--name=draw a picture of a kestra report" --output=${deb_dir}/kestra-plot.1
-    ${PROJECT_SOURCE_DIR}/tools/kestra-plot
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/kestra.1
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/kestra.1 ${plot_page}
     ${PROJECT_SOURCE_DIR}/packaging/changelog ${deb_dir}
   COMMAND gzip -9nf ${deb_dir}/kestra.1 ${deb_dir}/kestra-plot.1 ${deb_dir}/changelog
-  DEPENDS man/kestra.1 tools/kestra-plot packaging/changelog VERBATIM)
+  DEPENDS man/kestra.1 ${plot_page} packaging/changelog VERBATIM)
 add_custom_target(deb_files DEPENDS ${deb_gz})
 
 set(deb_component COMPONENT deb EXCLUDE_FROM_ALL)
@@ -26,7 +24,8 @@ install(FILES ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz DESTINATION sha
 install(FILES packaging/copyright ${deb_dir}/changelog.gz DESTINATION share/doc/kestra
   ${deb_component})
 
-# The workflow, each file with its mode; what a run may leave in the tree stays out.
+# The workflow, each file with its mode; what a run may leave in the tree stays out (as
+# `make install` has it).
 install(DIRECTORY workflow/ DESTINATION share/kestra/workflow USE_SOURCE_PERMISSIONS
   ${deb_component} PATTERN .snakemake EXCLUDE PATTERN __pycache__ EXCLUDE)
 

@@ -9,6 +9,7 @@
 #           and zstd tools (pzstd among them, for compressed test inputs); and the real genomes
 #           the tests read, Debian's ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
+#   install build, plus help2man and Python's numpy (kestra-plot's page, made from its --help)
 #   deb     build, plus dpkg-dev and file (CPack's dpkg-shlibdeps step), help2man and
 #           Python's matplotlib and numpy (kestra-plot's page, made from its --help),
 #           lintian (to check the package) and man-db (its test looks the pages up with man)
@@ -27,13 +28,14 @@ case $purpose in
                   python3-matplotlib python3-numpy python3-pytest snakemake gzip bzip2 xz-utils
                   zstd) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
+  install) packages=(help2man python3-numpy) ;;
   deb) packages=(dpkg-dev file help2man lintian man-db python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;
   cluster) packages=(munge slurmctld slurmd slurm-client slurmdbd mariadb-server
                      snakemake samtools tabix) ;;
   *) echo "install-deps.sh: unknown purpose '$purpose'" \
-       "(build, test, plot, deb, fuzz, bench, cluster)" >&2
+       "(build, test, plot, install, deb, fuzz, bench, cluster)" >&2
      exit 2 ;;
 esac
 
@@ -43,6 +45,29 @@ build_tools_work() {
     command -v pkg-config >/dev/null && pkg-config --exists htslib &&
     printf '#include <zlib.h>\n#include <isa-l/igzip_lib.h>\n#include <bzlib.h>\n#include <lzma.h>\n#include <zstd.h>\n#include <htslib/bgzf.h>\n' |
     c++ -E -x c++ - >/dev/null 2>&1
+}
+
+# apt-get as another process's apt-get or dpkg allows: it waits for dpkg's lock itself
+# (DPkg::Lock::Timeout), but fails at once on the other locks it takes, as that of the package
+# lists `apt-get update` takes; a run stopped by a lock is tried again every 10 seconds,
+# 10 minutes at most in all.
+lock_wait=600
+apt_get() {
+  local err waited=0 status
+  err=$(mktemp)
+  while :; do
+    status=0
+    LC_ALL=C apt-get -o DPkg::Lock::Timeout=$lock_wait "$@" 2>"$err" || status=$?
+    if [ $status -eq 0 ] || ! grep -q '^E: Could not get lock' "$err" ||
+       [ $waited -ge $lock_wait ]; then
+      cat "$err" >&2
+      rm -f "$err"
+      return $status
+    fi
+    [ $waited -gt 0 ] || echo "install-deps.sh: waiting for the package manager's lock" >&2
+    sleep 10
+    waited=$((waited + 10))
+  done
 }
 
 missing=()
@@ -59,8 +84,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The genomes the tests read (and the benchmarks too), unpacked once into the tree.
@@ -70,8 +95,8 @@ if [ "$purpose" = test ]; then
     echo "Fetching ragout-examples into bench/data"
     mkdir -p "$root/bench/data/deb"
     (cd "$root/bench/data/deb" &&
-      { apt-get download ragout-examples 2>/dev/null ||
-        { apt-get update -qq && apt-get download ragout-examples; }; })
+      { apt_get download ragout-examples 2>/dev/null ||
+        { apt_get update -qq && apt_get download ragout-examples; }; })
     dpkg -x "$root"/bench/data/deb/ragout-examples_*.deb "$root/bench/data/x"
   fi
 fi

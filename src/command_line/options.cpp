@@ -77,10 +77,25 @@ std::string NotResidues(const std::string& text) {
   return none;
 }
 
+// Whether `text` after the colon would be read whole as the value of `sw`: a number to its
+// end, or residue letters only.
+bool ReadsAsValueOf(const Switch& sw, const std::string& text) {
+  if (text.empty()) return false;
+  if (sw.value == Value::kResidues) return NotResidues(text).empty();
+  char* end = nullptr;
+  if (sw.value == Value::kInteger) {
+    std::strtol(text.c_str(), &end, 10);
+  } else {
+    std::strtod(text.c_str(), &end);
+  }
+  return end != text.c_str() && *end == '\0';
+}
+
 // Where a switch is read otherwise than it is written, what it is read as and why; nothing
 // where it reads as written. `used` is the text its value was read from, `residues` the set
-// -R gave.
-std::string Misreading(const char* arg, const Switch& sw, const std::string& used,
+// -R gave; `next` the argument after it (null at the end), which a bare letter may have been
+// meant to take as its value (-E 25 for -E:25). That argument is read on its own all the same.
+std::string Misreading(const char* arg, const char* next, const Switch& sw, const std::string& used,
                        const std::string& residues) {
   const std::string typed = arg;
   const std::string head = typed.substr(0, 2);
@@ -91,7 +106,12 @@ std::string Misreading(const char* arg, const Switch& sw, const std::string& use
   const bool residue_set = sw.value == Value::kResidues;
   const std::string read_as = head + ":" + (residue_set ? residues : used.empty() ? "0" : used);
   const std::string value = ValueText(arg);
-  if (typed.size() < 3) return Formatted(kWarnNoValue, typed, read_as);
+  if (typed.size() < 3) {
+    if (next != nullptr && ReadsAsValueOf(sw, next)) {
+      return Formatted(kWarnValueApart, typed, read_as, head + ":" + next);
+    }
+    return Formatted(kWarnNoValue, typed, read_as);
+  }
   if (typed[2] != ':') return Formatted(kWarnNoColon, typed, read_as, head + ":" + typed.substr(2));
   if (value.empty()) return Formatted(kWarnNoValue, typed, read_as);
   if (residue_set) {
@@ -107,7 +127,8 @@ std::string Misreading(const char* arg, const Switch& sw, const std::string& use
 }
 
 // Applies the switch `arg` whose letter is sw.letter; returns what it misreads, if anything.
-std::string ApplySwitch(Settings* s, const Switch& sw, const char* arg,
+// `next` is the argument after it, or null.
+std::string ApplySwitch(Settings* s, const Switch& sw, const char* arg, const char* next,
                         std::optional<Failure>* failure) {
   std::string used;
   std::string residues;
@@ -154,7 +175,7 @@ std::string ApplySwitch(Settings* s, const Switch& sw, const char* arg,
       }
     }
   }
-  return Misreading(arg, sw, used, residues);
+  return Misreading(arg, next, sw, used, residues);
 }
 
 enum class Number { kWhole, kOutOfRange, kInvalid };
@@ -316,12 +337,13 @@ Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure
     const char letter = SwitchLetter(arg);
     const Switch* sw = letter == '\0' ? nullptr : FindSwitch(letter);
     if (sw == nullptr) {
-      if (!*failure) {
-        *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedArgument, {letter})};
-      }
+      // Named by its letter; an argument too short to have one, by itself.
+      const std::string named = letter == '\0' ? std::string(arg) : std::string(1, letter);
+      if (!*failure) *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedArgument, named)};
       continue;
     }
-    const std::string misreading = ApplySwitch(&s, *sw, arg, failure);
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    const std::string misreading = ApplySwitch(&s, *sw, arg, next, failure);
     if (!misreading.empty() && misread != nullptr) misread->push_back(misreading);
   }
   s.report = !s.no_report;

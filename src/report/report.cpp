@@ -191,8 +191,10 @@ void WriteSummaryRow(TextSink* out, const std::string& name, int64_t letters, in
              t.valid ? "valid" : "not valid");
 }
 
+// What a skipped entry lacks is NA, which tables read as missing ('-' would make the numeric
+// columns text, and is a tail in overall_tail).
 void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters) {
-  SinkPrintf(out, "%s\t%lld\t-\t-\t-\t-\t-\t-\t-\tskipped\n", name.c_str(),
+  SinkPrintf(out, "%s\t%lld\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped\n", name.c_str(),
              static_cast<long long>(letters));
 }
 

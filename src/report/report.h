@@ -89,7 +89,7 @@ struct OverallTest {
 OverallTest TestOverall(int64_t specials, int length, double special_probability);
 void WriteOverallLine(TextSink* out, const OverallTest& t);
 // A row of the table of entries: an analysed one, with the positions its segments mask, or
-// one skipped.
+// one skipped (its name, its letters, and NA in every column up to its status).
 void WriteSummaryRow(TextSink* out, const std::string& name, int64_t letters, int linkage,
                      int64_t segments, int64_t masked, const OverallTest& t);
 void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters);

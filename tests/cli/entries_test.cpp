@@ -124,7 +124,7 @@ Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std
     if (given("--summary")) {
       want.summary += run.status == 0 ? rows(ReadFile(dir + "/work/out.summary.tsv"))
                                       : name + "\t" + std::to_string(e.letters.size()) +
-                                            "\t-\t-\t-\t-\t-\t-\t-\tskipped\n";
+                                            "\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped\n";
     }
     want.fasta += run.status == 0
                       ? ReadFile(dir + "/work/out.fas")

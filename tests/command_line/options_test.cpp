@@ -11,13 +11,15 @@ using namespace kestra;
 
 namespace {
 
-// The settings `switches` give, and the first argument that could not be read.
-Settings Parse(std::vector<std::string> switches, std::optional<Failure>* failure) {
+// The settings `switches` give, the first argument that could not be read, and the words
+// of the switches misread.
+Settings Parse(std::vector<std::string> switches, std::optional<Failure>* failure,
+               std::vector<std::string>* misread = nullptr) {
   std::vector<std::string> args = {"kestra", "in.fa", "out"};
   args.insert(args.end(), switches.begin(), switches.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
-  return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), failure);
+  return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), failure, misread);
 }
 
 // Numbers are read as far as they go; what fits an int is taken, both bounds included, and
@@ -65,6 +67,31 @@ TEST(Options, LaterSwitchesAndLongOptions) {
     Parse(args, &failure);
     ASSERT_TRUE(failure) << args[0];
     EXPECT_NE(failure->text.find(named), std::string::npos) << failure->text;
+  }
+}
+
+// A bare switch is told the form meant only when the next argument reads whole as its value,
+// and that argument is read on its own all the same. (The hint's words are pinned end to end.)
+TEST(Options, ValueGivenApart) {
+  struct Row {
+    std::vector<std::string> args;
+    bool hinted;
+    bool refused;  // the next argument stops the run: its letter is no switch
+  };
+  const Row rows[] = {
+      {{"-E", "25"}, true, true},  {{"-e", "-3"}, true, true},      {{"-P", "1e-3"}, true, false},
+      {{"-R", "at"}, true, false}, {{"-E", "2x"}, false, true},     {{"-S", "2.5"}, false, true},
+      {{"-R", "AU"}, false, true}, {{"-E", "--bed"}, false, false}, {{"-E:", "25"}, false, true},
+      {{"-W", ""}, false, true},
+  };
+  for (const Row& row : rows) {
+    std::optional<Failure> failure;
+    std::vector<std::string> misread;
+    Parse(row.args, &failure, &misread);
+    const std::string meant = "as in '" + row.args[0].substr(0, 2) + ":" + row.args[1] + "'";
+    ASSERT_FALSE(misread.empty()) << row.args[0] << " " << row.args[1];
+    EXPECT_EQ(misread[0].find(meant) != std::string::npos, row.hinted) << misread[0];
+    EXPECT_EQ(failure.has_value(), row.refused) << row.args[0] << " " << row.args[1];
   }
 }
 

@@ -209,6 +209,19 @@ def test_bed_and_table_give_what_the_report_gives(tmp_path, report, bed, table, 
             [row[:2] for row in segments_of(by_report)]
 
 
+# A summary gives every entry's length and special residues, a skipped entry's none: NA in its
+# columns as kestra writes them, or '-' as earlier versions did.
+@pytest.mark.parametrize("skipped", ["NA", "-"])
+def test_a_summary_with_a_skipped_entry_gives_the_lengths(tmp_path, skipped):
+    text = (EXPECTED / "bed_names.summary.tsv").read_text()
+    assert "\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped\n" in text
+    summary = write(tmp_path, "x.summary.tsv", text.replace("\tNA", f"\t{skipped}"))
+    rows = [line.split("\t") for line in text.splitlines()[1:]]
+    genome = read(write(tmp_path, "x.tsv", kp.TABLE_HEADING), fai=summary)
+    assert genome.lengths.tolist() == [int(row[1]) for row in rows]
+    assert genome.special.tolist() == [0 if row[9] == "skipped" else int(row[3]) for row in rows]
+
+
 # A run that masked nothing writes an empty BED: its entries are drawn, with no segment.
 def test_an_empty_bed_draws_its_entries(tmp_path):
     out = tmp_path / "out.png"
