@@ -896,6 +896,7 @@ random_entries() {
   local name=$1 out=$BENCH_DATA/$1.fa
   shift
   if [[ ! -s "$out" ]]; then
+    mkdir -p "$BENCH_DATA"
     : >"$out.tmp"
     while (($# >= 3)); do
       "$MAKE_GENOME" --random "$1" "$2" "$3" "${name}_${2}_$3" "$WORK/part.fa" ||
@@ -921,7 +922,7 @@ masked_entries() {
 
 # LABEL MASKED ENTRIES: a row of the calibration: the count and share masked.
 row_share() {
-  printf '%-40s %6s of %6s  %s\n' "$1" "$2" "$3" \
+  printf '%-56s %6s of %6s  %s\n' "$1" "$2" "$3" \
     "$(awk -v m="$2" -v n="$3" 'BEGIN { if (n + 0 == 0) print "NA"; else printf "%.2f%%", 100 * m / n }')"
 }
 
@@ -951,6 +952,7 @@ section_significance() {
         # shellcheck disable=SC2086  # the switches are words
         read -r m n < <(masked_entries "$input" "_${len}_" $rule_switches)
         row_share "(a) $(basename "$input" .fa) $len, $rule_switches" "$m" "$n"
+        [[ $m != NA ]] || die "the run failed: $(head -n 3 "$WORK/last.err")"
         total_m=$((total_m + m))
         total_n=$((total_n + n))
       done
