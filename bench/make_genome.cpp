@@ -6,11 +6,16 @@
 // Usage: make_genome [--entries N] SIZE OUTPUT [SOURCE.fa...]
 //        make_genome --database COUNT OUTPUT [SHORTEST LONGEST]
 //        make_genome --uniform LETTER SIZE OUTPUT [LAST]
+//        make_genome --random COUNT LENGTH A_SHARE NAME OUTPUT
 // Without a source every piece is random. --entries N cuts the same letters into N entries
 // of equal length (the last takes the rest). --database writes COUNT entries of 500 to 2000
 // random letters each (or SHORTEST to LONGEST), as a sequence database holds them.
 // --uniform writes one entry of SIZE letters, all LETTER but the last, which is LAST (a
 // chromosome's gap of N or C with one A after it, or a run of special residues).
+// --random writes COUNT entries NAME_1 .. NAME_COUNT of LENGTH letters each, every letter A
+// with probability A_SHARE and C, G or T alike otherwise, drawn from a generator seeded by
+// NAME (so that files of other names hold other letters): random entries for the calibration
+// of p-values and E-values, and entries rich in A planted among them.
 //
 // The random source is std::mt19937_64 with a fixed seed and every draw is mapped to a range
 // by hand (the standard distributions differ between libraries), so the file is the same
@@ -132,9 +137,35 @@ void WriteUniform(char letter, std::uint64_t size, const char* path, char last) 
   WriteFasta(path, "uniform length=" + std::to_string(size), seq, 1);
 }
 
+// COUNT entries of LENGTH letters, A with probability a_share, C, G and T alike otherwise.
+void WriteRandomEntries(std::uint64_t count, std::uint64_t length, double a_share,
+                        const std::string& name, const char* path) {
+  std::uint64_t seed = 1469598103934665603ull;  // FNV-1a of the name
+  for (const char c : name) seed = (seed ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  std::mt19937_64 rng(seed);
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) Fail(std::string("cannot create ") + path);
+  bool ok = true;
+  std::string seq;
+  for (std::uint64_t e = 0; ok && e < count; ++e) {
+    seq.clear();
+    for (std::uint64_t i = 0; i < length; ++i) {
+      const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53;  // in [0, 1)
+      seq.push_back(u < a_share ? 'A' : "CGT"[rng() % 3]);
+    }
+    ok = WriteEntry(f, name + "_" + std::to_string(e + 1), seq, 0, seq.size());
+  }
+  if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 7 && std::string(argv[1]) == "--random") {
+    WriteRandomEntries(std::strtoull(argv[2], nullptr, 10), std::strtoull(argv[3], nullptr, 10),
+                       std::strtod(argv[4], nullptr), argv[5], argv[6]);
+    return 0;
+  }
   if ((argc == 4 || argc == 6) && std::string(argv[1]) == "--database") {
     const bool sized = argc == 6;
     WriteDatabase(std::strtoull(argv[2], nullptr, 10), argv[3],

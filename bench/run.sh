@@ -21,7 +21,11 @@
 #                       memory on 16 and 64 threads), compressed (gzip and BGZF input,
 #                       parts of a BGZF file, compressed outputs), plot (kestra-plot on the
 #                       reports of 1,000,000 entries, an assembly and the database, and on a
-#                       BED), guard (not run unless named: this
+#                       BED), significance (not run unless named: the share of random
+#                       entries masked at -M:0.05 and with --mask-evalue 0.05, planted
+#                       A-rich reads and a contig of A found with and without
+#                       --background input, and what the survey of the input costs),
+#                       guard (not run unless named: this
 #                       build against the build of GUARD_BASE over a grid of switches)
 #   GUARD_BASE=COMMIT   the earlier build the guard compares with (default: origin of the
 #                       last landing, 5a1f732); built once in a worktree under BENCH_DATA
@@ -928,14 +932,122 @@ section_guard() {
   fi
 }
 
+# NAME COUNT LENGTH A_SHARE...: the file NAME.fa in the cache, made once: for each
+# (COUNT LENGTH A_SHARE) its random entries, named after the file, the length and the share.
+random_entries() {
+  local name=$1 out=$BENCH_DATA/$1.fa
+  shift
+  if [[ ! -s "$out" ]]; then
+    mkdir -p "$BENCH_DATA"
+    : >"$out.tmp"
+    while (($# >= 3)); do
+      "$MAKE_GENOME" --random "$1" "$2" "$3" "${name}_${2}_$3" "$WORK/part.fa" ||
+        die "make_genome failed"
+      cat "$WORK/part.fa" >>"$out.tmp"
+      shift 3
+    done
+    mv "$out.tmp" "$out"
+  fi
+  printf '%s\n' "$out"
+}
+
+# INPUT PATTERN SWITCHES...: one run on INPUT with the summary of entries; prints, for the
+# entries whose name matches PATTERN, "MASKED ENTRIES": how many have a masked position.
+masked_entries() {
+  local input=$1 pattern=$2
+  shift 2
+  (cd "$WORK" && "$KESTRA" "$input" calib --all-entries --summary --no-report "$@" >/dev/null \
+    2>"$WORK/last.err") || { echo "NA NA"; return; }
+  awk -F'\t' -v p="$pattern" 'NR > 1 && $1 ~ p { n++; if ($6 > 0) m++ }
+    END { printf "%d %d\n", m, n }' "$WORK/calib.summary.tsv"
+}
+
+# LABEL MASKED ENTRIES: a row of the calibration: the count and share masked.
+row_share() {
+  printf '%-56s %6s of %6s  %s\n' "$1" "$2" "$3" \
+    "$(awk -v m="$2" -v n="$3" 'BEGIN { if (n + 0 == 0) print "NA"; else printf "%.2f%%", 100 * m / n }')"
+}
+
+# The calibration of the E-values and the background, and the cost of the survey. (a) Random
+# entries, 20,000 a composition (10,000 of 100 letters, 8,000 of 1,000 and 2,000 of 10,000;
+# uniform, and A-rich at 40% A): how many get a masked segment at -M:0.05, where about 5%
+# do by chance, and with --mask-evalue 0.05, where at most 2 in all may. (b) Planted: 50 reads
+# of 100 letters at 85% A among 2,000 random ones, and a contig of 56 A among 2,000 random
+# contigs of 1,000 letters: how many are found with each entry's own composition and with
+# --background input, and how many random ones are masked besides. (c) The survey: the
+# database and the 100 Mbp file with --evalues (which reads the input once more and changes
+# no mask) and with --background input, against the same runs without, paired.
+section_significance() {
+  local uniform arich reads contigs len m n total_m total_n big db
+  uniform=$(random_entries calib_uniform 10000 100 0.25 8000 1000 0.25 2000 10000 0.25)
+  arich=$(random_entries calib_arich 10000 100 0.4 8000 1000 0.4 2000 10000 0.4)
+  reads=$(random_entries calib_reads 2000 100 0.25 50 100 0.85)
+  contigs=$(random_entries calib_contigs 2000 1000 0.25 1 56 1)
+  rule
+  printf 'significance: random entries masked by chance (one run over each file)\n'
+  rule
+  for input in "$uniform" "$arich"; do
+    for rule_switches in "-M:0.05" "--mask-evalue 0.05"; do
+      total_m=0
+      total_n=0
+      for len in 100 1000 10000; do
+        # shellcheck disable=SC2086  # the switches are words
+        read -r m n < <(masked_entries "$input" "_${len}_" $rule_switches)
+        row_share "(a) $(basename "$input" .fa) $len, $rule_switches" "$m" "$n"
+        [[ $m != NA ]] || die "the run failed: $(head -n 3 "$WORK/last.err")"
+        total_m=$((total_m + m))
+        total_n=$((total_n + n))
+      done
+      row_share "(a) $(basename "$input" .fa) all, $rule_switches" "$total_m" "$total_n"
+      if [[ $rule_switches == --mask-evalue* ]]; then
+        row_ratio "  entries masked, --mask-evalue 0.05" "$total_m" 2
+      fi
+    done
+  done
+  rule
+  printf 'significance: planted entries found, and random ones masked besides\n'
+  rule
+  for background in "" "--background input"; do
+    for rule_switches in "-M:0.05" "--mask-evalue 0.05"; do
+      # shellcheck disable=SC2086  # the switches are words
+      read -r m n < <(masked_entries "$reads" "_0.85_" $rule_switches $background)
+      row_share "(b) 85% A reads, $rule_switches ${background:-own}" "$m" "$n"
+      # shellcheck disable=SC2086
+      read -r m n < <(masked_entries "$reads" "_0.25_" $rule_switches $background)
+      row_share "    random reads masked" "$m" "$n"
+      # shellcheck disable=SC2086
+      read -r m n < <(masked_entries "$contigs" "_56_" $rule_switches $background)
+      row_share "(b) 56 A contig, $rule_switches ${background:-own}" "$m" "$n"
+      # shellcheck disable=SC2086
+      read -r m n < <(masked_entries "$contigs" "_1000_" $rule_switches $background)
+      row_share "    random contigs masked" "$m" "$n"
+    done
+  done
+  big=$(big_genome)
+  db=$(database)
+  rule
+  printf 'significance: the survey of the input, %s pairs of runs, one thread\n' "$PAIRS"
+  rule
+  for survey in --evalues "--background input"; do
+    PAIR_A=()
+    # shellcheck disable=SC2206  # the switches are words
+    PAIR_B=($survey)
+    paired "$KESTRA" "$db" out --all-entries -L --bed --no-report
+    paired_rows "(c) database -L --bed --no-report" 1.3 "" "without" "$survey" ""
+    paired "$KESTRA" "$big" out -L --bed
+    paired_rows "(c) 100M -L --bed" 1.3 "" "without" "$survey" ""
+  done
+}
+
 # ---- main --------------------------------------------------------------------------------
 
 wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 
 for s in $SECTIONS; do
   case $s in
-    ecoli | lambda | memory | big | entries | tables | threads | cliffs | compressed | plot | guard) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, plot, guard)" ;;
+    ecoli | lambda | memory | big | entries | tables | threads | cliffs | compressed | plot | \
+      significance | guard) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, plot, significance, guard)" ;;
   esac
 done
 build_kestra
@@ -954,4 +1066,5 @@ if wants cliffs; then
 fi
 if wants compressed; then section_compressed; fi
 if wants plot; then section_plot; fi
+if wants significance; then section_significance; fi
 if wants guard; then section_guard; fi

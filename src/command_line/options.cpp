@@ -151,6 +151,7 @@ std::string ApplySwitch(Settings* s, const Switch& sw, const char* arg, const ch
         break;
       case 'M':
         s->mask_threshold = RealValue(arg, &used);
+        s->mask_threshold_given = true;
         break;
       case 'N':
         s->merge = false;
@@ -227,6 +228,34 @@ bool Shard(Settings* s, const std::string& value, bool*) {
   return true;
 }
 
+// --mask-evalue E: a number, all of the value, 0 or more.
+bool MaskEvalue(Settings* s, const std::string& value, bool*) {
+  char* end = nullptr;
+  const double e = std::strtod(value.c_str(), &end);
+  if (value.empty() || std::isspace(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+      !(e >= 0.0)) {
+    return false;
+  }
+  s->mask_by_evalue = true;
+  s->mask_evalue = e;
+  return true;
+}
+
+bool EvalueEntries(Settings* s, const std::string& value, bool* out_of_range) {
+  long long n = 0;
+  const Number read = WholeNumber(value, 1, LLONG_MAX, &n);
+  *out_of_range = read == Number::kOutOfRange;
+  if (read != Number::kWhole) return false;
+  s->evalue_entries = n;
+  return true;
+}
+
+bool Background(Settings* s, const std::string& value, bool*) {
+  if (value.empty()) return false;
+  s->background = value;
+  return true;
+}
+
 bool CompressLevel(Settings* s, const std::string& value, bool*) {
   long long n = 0;
   if (WholeNumber(value, 0, 9, &n) != Number::kWhole) return false;
@@ -273,10 +302,14 @@ const LongOption kLongOptions[] = {
     {"--help", &Settings::help, nullptr},
     {"--version", &Settings::version, nullptr},
     {"--no-report", &Settings::no_report, nullptr},
+    {"--evalues", &Settings::evalues, nullptr},
     {"--threads", nullptr, Threads},
     {"--seed", nullptr, Seed},
     {"--shard", nullptr, Shard},
     {"--line-width", nullptr, LineWidth},
+    {"--background", nullptr, Background},
+    {"--mask-evalue", nullptr, MaskEvalue},
+    {"--evalue-entries", nullptr, EvalueEntries},
     {"--compress-level", nullptr, CompressLevel},
     {"--report-out", nullptr, OutputPath<kReportOutput>},
     {"--fasta-out", nullptr, OutputPath<kFastaOutput>},
@@ -374,6 +407,7 @@ std::optional<Failure> CheckSettings(const Settings& s, const double* freq, cons
   if (s.window >= 2 && s.random_sequences >= 1) return fail(Stream::kStderr, kWindowAndRandom);
   if (!s.merge && s.window < 2) return fail(Stream::kStderr, kNoMergeLinkage);
   if (!s.merge && s.mask != MaskStyle::kNone) return fail(Stream::kStderr, kNoMergeFasta);
+  if (s.mask_threshold_given && s.mask_by_evalue) return fail(Stream::kStderr, kMaskTwice);
   if (length != nullptr && s.window > *length) {
     return fail(Stream::kStdoutLine, kWindowTooLong);
   }

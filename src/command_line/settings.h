@@ -15,12 +15,16 @@
 
 namespace kestra {
 
+// What --background names for the input's own composition.
+constexpr char kBackgroundInput[] = "input";
+
 struct Settings {
   int window = 0;                     // as given (the report prints it); 2 or more: window mode
   int linkage = 5;                    // -E
   bool estimate_linkage = false;      // -K
   double window_threshold = 0.05;     // -P: a window is recorded below it
   double mask_threshold = 0.05;       // -M: a segment is masked below it
+  bool mask_threshold_given = false;  // -M was given
   bool merge = true;                  // -N: recorded windows stay apart
   MaskStyle mask = MaskStyle::kNone;  // -F, -L
   RandomSource random = RandomSource::kNone;  // the last -S or -B
@@ -46,6 +50,14 @@ struct Settings {
   bool quiet = false;                      // no status lines
   bool strict = false;                     // a switch misread is an error
   int64_t seed = 0;                        // 0: from the clock
+  // Significance across the input: the frequencies of a background (kBackgroundInput, or a
+  // file's path; empty: each entry's own), and the E-values, a segment's p-value times the
+  // entries of the input (evalue_entries, or 0 for the count a survey of the input gives).
+  std::string background;
+  bool mask_by_evalue = false;  // --mask-evalue: mask below an E-value instead of -M's p-value
+  double mask_evalue = 0.0;
+  bool evalues = false;  // --evalues: computed, the masks unchanged
+  int64_t evalue_entries = 0;
   bool keep_case = false;
   bool help = false;
   bool version = false;
@@ -54,6 +66,11 @@ struct Settings {
   bool frequencies_given() const;
   // Random sequences are drawn: runs mode with -S or -B of at least one sequence.
   bool draws_random() const { return random != RandomSource::kNone && random_sequences > 0; }
+  // E-values are computed (and written in the tables).
+  bool computes_evalues() const { return mask_by_evalue || evalues || evalue_entries > 0; }
+  // The count of the input's entries, or its composition, must be had by reading it whole.
+  bool surveys_entries() const { return computes_evalues() && evalue_entries == 0; }
+  bool surveys_composition() const { return background == kBackgroundInput; }
 };
 
 // Reads argv[3..argc-1], switches and long options alike. The first argument that cannot

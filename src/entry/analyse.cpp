@@ -52,7 +52,7 @@ EntryContext MakeEntryContext(const Settings* s, int64_t seed, Pipeline* p, int6
                               EntryStorage* storage) {
   storage->buffers.resize(static_cast<std::size_t>(PieceBuffers(p)));
   storage->lanes.resize(static_cast<std::size_t>(Lanes(p)));
-  return EntryContext{s, seed, p, piece_cells, &storage->buffers, &storage->lanes};
+  return EntryContext{s, {}, seed, p, piece_cells, &storage->buffers, &storage->lanes};
 }
 
 std::optional<Failure> ReadFailure(FastaStatus status) {
@@ -94,8 +94,11 @@ EntryAnalysis EncodeEntry(const EntryContext& c, uint64_t job, FastaEntry* entry
         for (int k = 0; k < 4; ++k) a.counts[k] += b.counts[k];
         a.specials += b.specials;
       });
+  // An entry without nucleotides is skipped whatever frequencies it would be analysed with.
   if (!FrequenciesOf(a.counts, a.frequencies)) {
     a.failure = Failure{Stream::kStderr, kNoValidNucleotides};
+  } else if (c.significance.background) {
+    std::copy(c.significance.frequencies, c.significance.frequencies + 4, a.frequencies);
   }
   return a;
 }

@@ -55,6 +55,7 @@ struct PieceBuffer {
   TextSink out[kOutputKinds];
   int64_t counts[4] = {0, 0, 0, 0};
   int64_t specials = 0, segments = 0, masked = 0;
+  double least_p = 0.0;  // of the piece's segments
 };
 // What a thread keeps from one piece to the next: the p-values and window scores it met.
 struct LaneScratch {
@@ -62,9 +63,18 @@ struct LaneScratch {
   WindowScores windows;
 };
 
+// What a look across the whole input gives every entry: the frequencies of a background in
+// place of its own, and the count of entries its E-values are taken over.
+struct Significance {
+  bool background = false;
+  double frequencies[4] = {0, 0, 0, 0};  // A, T, G, C of the background
+  int64_t entries = 0;                   // m: a segment's E-value is its p-value times m; 0: none
+};
+
 // What every entry of a run shares.
 struct EntryContext {
   const Settings* settings = nullptr;
+  Significance significance;
   int64_t seed = 0;              // of the random sequences of -S and -B
   Pipeline* pipeline = nullptr;  // threads that take pieces; none: this thread does all
   int64_t piece_cells = 0;       // a multiple of kPieceQuantum; 0: kPieceCells
@@ -101,7 +111,8 @@ struct EntryAnalysis {
 };
 
 // The three stages of an analysis. Encoding: the letters upper-cased, their special bits and
-// counts, and the first check (some A, T, G or C); a read that failed is a failure too.
+// counts, and the first check (some A, T, G or C); a read that failed is a failure too. The
+// frequencies are the entry's own, or the background's.
 EntryAnalysis EncodeEntry(const EntryContext& c, uint64_t job, FastaEntry* entry,
                           FastaStatus status, EntryScratch* scratch);
 // The checks the settings make on the entry, the special-residue probability and the

@@ -1,5 +1,8 @@
 // An analysed entry written out: its report block, its masked copy and its BED lines, piece by
 // piece, each piece consumed in order into the entry's outputs.
+#include <algorithm>
+#include <limits>
+
 #include "entry/entry.h"
 #include "entry/pieces.h"
 #include "sequence/composition.h"
@@ -33,10 +36,12 @@ void Pass(const EntryContext& c, int buffer, const EntrySinks& sinks) {
   }
 }
 
-ReportHeader HeaderOf(const Settings& s, const EntryAnalysis& a) {
-  return ReportHeader{a.length,           s.window,           a.linkage,
-                      s.window_threshold, s.special_residues, s.frequencies_given(),
-                      s.random,           s.random_sequences};
+// Frequencies from a background are not the entry's own: the report calls them supplied.
+ReportHeader HeaderOf(const EntryContext& c, const EntryAnalysis& a) {
+  const Settings& s = *c.settings;
+  const bool supplied = s.frequencies_given() || c.significance.background;
+  return ReportHeader{a.length,           s.window, a.linkage, s.window_threshold,
+                      s.special_residues, supplied, s.random,  s.random_sequences};
 }
 
 // The report's letters, a line of kLineWidth at a time.
@@ -51,11 +56,13 @@ void WriteLetters(const EntryContext& c, uint64_t job, const Pieces& pieces, con
       [&](int64_t, int buffer) { Pass(c, buffer, sinks); });
 }
 
-// A report line for each segment, a BED line for each masked one, and the mask.
-void WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces,
-                       const EntryAnalysis& a, const EntryText& text, const uint64_t* bits,
-                       const EntrySinks& sinks, uint64_t* mask) {
+// A report line for each segment, a BED line for each masked one, and the mask; returns the
+// least p-value of the segments.
+double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces,
+                         const EntryAnalysis& a, const EntryText& text, const uint64_t* bits,
+                         const EntrySinks& sinks, uint64_t* mask) {
   const Settings& s = *c.settings;
+  double least = std::numeric_limits<double>::infinity(), in_order = least;
   RunPieces(
       c.pipeline, job, pieces.count,
       [&](int64_t i, int buffer) {
@@ -68,9 +75,14 @@ void WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces
         const SegmentSinks into{Into(c, buffer, sinks, kReportOutput, pieces.cells),
                                 Into(c, buffer, sinks, kBedOutput, pieces.cells),
                                 Into(c, buffer, sinks, kTableOutput, pieces.cells)};
-        WriteSegments(text, bits, &walk, first, &lane.scorer, into, mask);
+        double& piece_least = buffer == kInOrder ? in_order : (*c.buffers)[buffer].least_p;
+        piece_least = WriteSegments(text, bits, &walk, first, &lane.scorer, into, mask);
       },
-      [&](int64_t, int buffer) { Pass(c, buffer, sinks); });
+      [&](int64_t, int buffer) {
+        Pass(c, buffer, sinks);
+        least = std::min(least, buffer == kInOrder ? in_order : (*c.buffers)[buffer].least_p);
+      });
+  return least;
 }
 
 // The masked copy; returns how many positions it masks.
@@ -113,16 +125,22 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   uint64_t* mask = masked_copy || summary != nullptr ? scratch->mask.data() : nullptr;
   const char* letters = entry.letters.data();
   const std::string& original = scratch->original;
-  const EntryText text{&entry.header, letters,       original.empty() ? letters : original.data(),
-                       a.length,      s.mask,        s.mask_threshold,
-                       s.line_width,  s.all_segments};
+  const double m = static_cast<double>(c.significance.entries);
+  const EntryText text{
+      &entry.header,   letters,        original.empty() ? letters : original.data(),
+      a.length,        s.mask,         s.mask_by_evalue ? s.mask_evalue : s.mask_threshold,
+      s.line_width,    s.all_segments, m,
+      s.mask_by_evalue};
   EntryWritten written;
   if (report != nullptr) {
-    WriteReportStart(report, HeaderOf(s, a), entry.header);
+    WriteReportStart(report, HeaderOf(c, a), entry.header);
     WriteLetters(c, job, pieces, letters, sinks);
     WriteSegmentCount(report, a.segments);
   }
-  WriteSegmentLines(c, job, pieces, a, text, scratch->bits.data(), sinks, mask);
+  const double least_p =
+      WriteSegmentLines(c, job, pieces, a, text, scratch->bits.data(), sinks, mask);
+  // Multiplying by m keeps the order of the p-values: the least E-value is the least p-value's.
+  const double least_evalue = least_p * m;
   const OverallTest overall = report != nullptr || summary != nullptr
                                   ? TestOverall(a.specials, a.length, a.special_probability)
                                   : OverallTest{0, 0.0, false, true};
@@ -136,7 +154,7 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   }
   if (summary != nullptr) {
     WriteSummaryRow(summary, BedName(entry.header), a.length, a.linkage, a.segments, written.masked,
-                    overall);
+                    overall, m > 0.0 ? &least_evalue : nullptr);
   }
   return written;
 }
@@ -148,7 +166,7 @@ void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch&
   std::string& letters = entry->letters;
   if (sinks.of[kSummaryOutput] != nullptr) {
     WriteSkippedSummaryRow(sinks.of[kSummaryOutput], BedName(entry->header),
-                           static_cast<int64_t>(LetterCount(*entry)));
+                           static_cast<int64_t>(LetterCount(*entry)), s.computes_evalues());
   }
   TextSink* fasta = sinks.of[kFastaOutput];
   if (fasta == nullptr) return;

@@ -14,16 +14,17 @@
 namespace kestra {
 
 const OutputRow kOutputTable[kOutputKinds] = {
-    {".seg", [](const Settings& s) { return s.report; }, nullptr, Stream::kStdoutLine,
+    {".seg", [](const Settings& s) { return s.report; }, nullptr, nullptr, Stream::kStdoutLine,
      kCantOpenReport, Stream::kStdoutLine, kErrorClosingReport},
-    {".fas", [](const Settings& s) { return s.mask != MaskStyle::kNone; }, nullptr, Stream::kStderr,
-     kCantOpenFasta, Stream::kStderr, kErrorClosingFasta},
-    {".bed", [](const Settings& s) { return s.bed; }, nullptr, Stream::kStderr, kCantOpenFasta,
-     Stream::kStderr, kErrorClosingBed},
-    {".tsv", [](const Settings& s) { return s.table; }, kTableHeader, Stream::kStderr,
-     kCantOpenFasta, Stream::kStderr, kErrorClosingTable},
-    {".summary.tsv", [](const Settings& s) { return s.summary; }, kSummaryHeader, Stream::kStderr,
-     kCantOpenFasta, Stream::kStderr, kErrorClosingTable},
+    {".fas", [](const Settings& s) { return s.mask != MaskStyle::kNone; }, nullptr, nullptr,
+     Stream::kStderr, kCantOpenFasta, Stream::kStderr, kErrorClosingFasta},
+    {".bed", [](const Settings& s) { return s.bed; }, nullptr, nullptr, Stream::kStderr,
+     kCantOpenFasta, Stream::kStderr, kErrorClosingBed},
+    {".tsv", [](const Settings& s) { return s.table; }, kTableHeader, kTableHeaderWithEvalues,
+     Stream::kStderr, kCantOpenFasta, Stream::kStderr, kErrorClosingTable},
+    {".summary.tsv", [](const Settings& s) { return s.summary; }, kSummaryHeader,
+     kSummaryHeaderWithEvalues, Stream::kStderr, kCantOpenFasta, Stream::kStderr,
+     kErrorClosingTable},
 };
 
 namespace {
@@ -131,6 +132,7 @@ void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
     o->files[k].compressed = s.compress || EndsWith(path, ".gz");
   }
   o->level = s.compress_level;
+  o->evalues = s.computes_evalues();
   // The index of blocks and a .tbi need BGZF.
   const auto indexable = [o, &s](OutputKind k) { return s.index && o->wanted[k]; };
   o->index_wanted[kFastaIndex] = indexable(kFastaOutput);
@@ -198,7 +200,8 @@ std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines, int threads)
     }
   }
   for (int k = 0; k < kOutputKinds; ++k) {
-    const char* line = kOutputTable[k].first_line;
+    const OutputRow& row = kOutputTable[k];
+    const char* line = o->evalues ? row.first_line_with_evalues : row.first_line;
     if (!o->wanted[k] || line == nullptr || !first_lines) continue;
     TextSink sink;
     sink.to = &o->destinations[k];

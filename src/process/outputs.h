@@ -17,8 +17,9 @@ namespace kestra {
 struct OutputRow {
   const char* suffix;
   bool (*wanted)(const Settings& s);
-  const char* first_line;  // written before any entry (a table's columns), or null
-  Stream open_stream;      // where "cannot make it" goes, and its words (%s: the path)
+  const char* first_line;               // written before any entry (a table's columns), or null
+  const char* first_line_with_evalues;  // the same when E-values are computed
+  Stream open_stream;                   // where "cannot make it" goes, and its words (%s: the path)
   const char* cannot_open;
   Stream close_stream;  // where "cannot write it completely" goes, and its words
   const char* cannot_close;
@@ -38,7 +39,8 @@ struct RunOutputs {
   bool wanted[kOutputKinds] = {};
   OutputFile files[kOutputKinds];
   FileDestination destinations[kOutputKinds];
-  int level = -1;  // of BGZF compression; -1: the default
+  int level = -1;        // of BGZF compression; -1: the default
+  bool evalues = false;  // the tables have a column of E-values
   bool index_wanted[kIndexKinds] = {};
   OutputFile index_files[kIndexKinds];
   FileDestination index_destinations[kIndexKinds];

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "output/number_format.h"
 #include "stats/normal.h"
@@ -126,8 +127,8 @@ void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const S
 }
 
 void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, const PValue& p,
-                   bool masked) {
-  char* const begin = SinkReserve(out, name.size() + 4 * 24 + sizeof p.text + 4);
+                   bool masked, const double* evalue) {
+  char* const begin = SinkReserve(out, name.size() + 4 * 24 + 2 * sizeof p.text + 5);
   std::memcpy(begin, name.data(), name.size());
   char* at = begin + name.size();
   for (const long long value :
@@ -139,32 +140,42 @@ void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, con
   *at++ = '\t';
   std::memcpy(at, p.text, static_cast<std::size_t>(p.size));
   at += p.size;
-  std::memcpy(at, masked ? "\t1\n" : "\t0\n", 3);
-  SinkCommit(out, at + 3);
+  std::memcpy(at, masked ? "\t1\t" : "\t0\t", 3);
+  at += 2;
+  if (evalue != nullptr) at = FormatSci(at + 1, *evalue);
+  *at++ = '\n';
+  SinkCommit(out, at);
 }
 
-void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
-                   SegmentScorer* scorer, const SegmentSinks& sinks, uint64_t* mask) {
+double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
+                     int64_t first_index, SegmentScorer* scorer, const SegmentSinks& sinks,
+                     uint64_t* mask) {
   const std::string name = sinks.bed != nullptr || sinks.table != nullptr ? BedName(*e.header) : "";
   TextSink* const every = e.all_segments ? sinks.table : nullptr;  // rows of every segment
   TextSink* const masked_rows = e.all_segments ? nullptr : sinks.table;
   const LetterView letters{e.letters, 1};
   SegmentNumbers numbers;
   StartNumbers(&numbers, first_index);
+  const bool evalues = e.evalue_entries > 0.0;
+  double least = std::numeric_limits<double>::infinity();
   bool first = true;
   for (Segment s; NextSegment(bits, walk, &s); ++first_index, first = false) {
     NextNumbers(&numbers, s, first);
     // Every segment counts the special residues of its span in the bits, which mark exactly
     // the letters of the set: the count the letters themselves give.
     const PValue& p = ScoreSegment(scorer, s.specials, s.length);
+    if (p.p < least) least = p.p;
     if (sinks.report != nullptr) WriteSegmentLine(sinks.report, letters, numbers, s, p);
-    const bool masked = p.p < e.mask_below;
-    if (every != nullptr) WriteTableRow(every, name, s, p, masked);
+    const double evalue = p.p * e.evalue_entries;
+    const bool masked = (e.mask_by_evalue ? evalue : p.p) < e.mask_below;
+    const double* shown = evalues ? &evalue : nullptr;
+    if (every != nullptr) WriteTableRow(every, name, s, p, masked, shown);
     if (!masked) continue;
     if (mask != nullptr) MarkSegment(MaskBits{mask, 0}, s);
     if (sinks.bed != nullptr) WriteBedLine(sinks.bed, name, first_index, s, p.p);
-    if (masked_rows != nullptr) WriteTableRow(masked_rows, name, s, p, true);
+    if (masked_rows != nullptr) WriteTableRow(masked_rows, name, s, p, true, shown);
   }
+  return least;
 }
 
 OverallTest TestOverall(int64_t specials, int length, double p) {
@@ -184,18 +195,28 @@ void WriteOverallLine(TextSink* out, const OverallTest& t) {
 }
 
 void WriteSummaryRow(TextSink* out, const std::string& name, int64_t letters, int linkage,
-                     int64_t segments, int64_t masked, const OverallTest& t) {
-  SinkPrintf(out, "%s\t%lld\t%d\t%d\t%lld\t%lld\t%e\t%s\t%s\tanalysed\n", name.c_str(),
+                     int64_t segments, int64_t masked, const OverallTest& t,
+                     const double* least_evalue) {
+  SinkPrintf(out, "%s\t%lld\t%d\t%d\t%lld\t%lld\t%e\t%s\t%s\tanalysed", name.c_str(),
              static_cast<long long>(letters), linkage, t.specials, static_cast<long long>(segments),
              static_cast<long long>(masked), t.p, t.below ? "-" : "+",
              t.valid ? "valid" : "not valid");
+  if (least_evalue != nullptr && segments > 0) {
+    SinkPrintf(out, "\t%e", *least_evalue);
+  } else if (least_evalue != nullptr) {
+    SinkPrintf(out, "\t%s", kMissingFigure);
+  }
+  SinkPut(out, '\n');
 }
 
 // What a skipped entry lacks is NA, which tables read as missing ('-' would make the numeric
 // columns text, and is a tail in overall_tail).
-void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters) {
-  SinkPrintf(out, "%s\t%lld\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped\n", name.c_str(),
-             static_cast<long long>(letters));
+void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters, bool evalues) {
+  const char* const m = kMissingFigure;
+  SinkPrintf(out, "%s\t%lld\t%s\t%s\t%s\t%s\t%s\t%s\t%s\tskipped", name.c_str(),
+             static_cast<long long>(letters), m, m, m, m, m, m, m);
+  if (evalues) SinkPrintf(out, "\t%s", m);
+  SinkPut(out, '\n');
 }
 
 void WriteFastaHeader(TextSink* out, const std::string& header) {

@@ -39,6 +39,11 @@ struct EntryText {
   double mask_below;  // segments whose p-value lies below it are masked
   int line_width;     // of the masked copy; 0: one line
   bool all_segments;  // the table of segments lists every segment, not only the masked
+  // With E-values (a segment's p-value times the entries of the input, evalue_entries; 0:
+  // none), the table shows them, and with mask_by_evalue a segment is masked when its
+  // E-value, not its p-value, lies below mask_below.
+  double evalue_entries = 0.0;
+  bool mask_by_evalue = false;
 };
 
 // Letters a line of the report and, by default, of the masked FASTA.
@@ -49,6 +54,14 @@ constexpr char kTableHeader[] = "#entry\tstart\tend\tlength\tspecial_residues\tp
 constexpr char kSummaryHeader[] =
     "#entry\tletters\tlinkage\tspecial_residues\tsegments\tmasked\toverall_p\toverall_tail\t"
     "normal_approximation\tstatus\n";
+// With E-values, each table gains a last column: a segment's E-value, an entry's least.
+constexpr char kTableHeaderWithEvalues[] =
+    "#entry\tstart\tend\tlength\tspecial_residues\tp_value\tmasked\te_value\n";
+constexpr char kSummaryHeaderWithEvalues[] =
+    "#entry\tletters\tlinkage\tspecial_residues\tsegments\tmasked\toverall_p\toverall_tail\t"
+    "normal_approximation\tstatus\tleast_e_value\n";
+// What the table of entries shows for a figure an entry does not have.
+constexpr char kMissingFigure[] = "NA";
 
 // The outputs an entry is written into, by kind; any may be absent.
 struct EntrySinks {
@@ -73,10 +86,12 @@ struct SegmentSinks {
   TextSink* table;   // a row for each masked one, or each one with all_segments
 };
 // Walks the segments, writing their lines and marking the cells of each segment whose p-value
-// lies below the threshold in the mask bits (shared with other pieces' writers, so marked
-// atomically; no mask: none marked). Indices count on from `first_index`.
-void WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk, int64_t first_index,
-                   SegmentScorer* scorer, const SegmentSinks& sinks, uint64_t* mask);
+// (or E-value) lies below the threshold in the mask bits (shared with other pieces' writers,
+// so marked atomically; no mask: none marked). Indices count on from `first_index`. Returns
+// the least p-value of the segments (infinity for none; one that is not a number is passed).
+double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
+                     int64_t first_index, SegmentScorer* scorer, const SegmentSinks& sinks,
+                     uint64_t* mask);
 // The count of special residues in the whole sequence against the binomial, by the normal
 // approximation: the count, the tail's probability, which tail, and whether the approximation
 // holds.
@@ -89,10 +104,14 @@ struct OverallTest {
 OverallTest TestOverall(int64_t specials, int length, double special_probability);
 void WriteOverallLine(TextSink* out, const OverallTest& t);
 // A row of the table of entries: an analysed one, with the positions its segments mask, or
-// one skipped (its name, its letters, and NA in every column up to its status).
+// one skipped (its name, its letters, and NA in every column up to its status). With E-values
+// (least_evalue given), the least of its segments' last, NA for an entry without segments or
+// skipped.
 void WriteSummaryRow(TextSink* out, const std::string& name, int64_t letters, int linkage,
-                     int64_t segments, int64_t masked, const OverallTest& t);
-void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters);
+                     int64_t segments, int64_t masked, const OverallTest& t,
+                     const double* least_evalue = nullptr);
+void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t letters,
+                            bool evalues = false);
 
 // The masked FASTA record: its header line, then the letters of each piece [from, to),
 // e.line_width to a line (`from` a multiple of it), the cells marked in `mask` masked; with a
@@ -132,9 +151,10 @@ void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n
 void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Segment& s,
                   double p);
 // A segment's row in the table of segments: its entry's name, start - 1, end, length,
-// special residues, the p-value as the report prints it, and 1 when it is masked, else 0.
+// special residues, the p-value as the report prints it, 1 when it is masked, else 0, and,
+// when given, its E-value as "%e" prints it.
 void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, const PValue& p,
-                   bool masked);
+                   bool masked, const double* evalue = nullptr);
 // Marks cells start - 1 .. end - 1 of the segment in the mask bits, atomically.
 void MarkSegment(MaskBits mask, const Segment& s);
 

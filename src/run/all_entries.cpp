@@ -382,6 +382,8 @@ int RunAllEntries(const RunRequest& r) {
     Fail(*failure);
   }
   Console console;
+  const std::string background = BackgroundLine(s, r.significance);
+  if (!background.empty()) ConsoleOut(&console, background);
   if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
     ConsoleOut(&console, Formatted(kRandomSeed, std::to_string(r.seed)));
   }
@@ -396,6 +398,7 @@ int RunAllEntries(const RunRequest& r) {
   OpenInput(run.get());
   EntryStorage storage;
   run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
+  run->context.significance = r.significance;
   // Jobs in flight: one for each thread to analyse, one being read, and as many finished
   // before their turn.
   run->slots.resize(static_cast<std::size_t>(2 * s.threads + 2));

@@ -58,6 +58,8 @@ void WriteFirstEntry(const RunRequest& r, const EntryContext& c, FirstEntry* job
   EntryAnalysis& a = job->analysis;
   if (job->failure) return;
   if (job->more && !StatusQuiet()) std::fputs(kOnlyFirstEntry, stderr);
+  const std::string background = BackgroundLine(s, c.significance);
+  if (!background.empty()) PrintStatus(background);
   const char* line = s.estimate_linkage ? kEstimatedLinkageDistance : kLinkageDistance;
   PrintStatus(Formatted(line, std::to_string(a.linkage)));
   job->failure = OpenOutputs(r.outputs, true, s.threads);
@@ -80,7 +82,8 @@ int RunFirstEntry(const RunRequest& r) {
   const Settings& s = *r.settings;
   Pipeline* pipeline = StartPipeline(s.threads);
   EntryStorage storage;
-  const EntryContext c = MakeEntryContext(&s, r.seed, pipeline, r.limits.piece, &storage);
+  EntryContext c = MakeEntryContext(&s, r.seed, pipeline, r.limits.piece, &storage);
+  c.significance = r.significance;
   FirstEntry job;
   PipelineSteps steps;
   steps.slots = 1;

@@ -116,9 +116,10 @@ int main(int argc, char** argv) {
   const int input = OpenInput(argv[1]);
   RefuseSharedFilesOrTellUnindexed(&outputs, input, argv[1]);
   const int64_t seed = settings.seed != 0 ? settings.seed : ClockSeed();
-  const RunRequest request{&settings, settings_failure, input, argv[1], &outputs, seed, start,
-                           limits};
+  RunRequest request{&settings, settings_failure, input, argv[1], &outputs, seed,
+                     start,     limits,           {}};
   try {
+    if (auto failure = LookAcrossTheInput(request, &request.significance)) Fail(*failure);
     const int status = settings.all_entries ? RunAllEntries(request) : RunFirstEntry(request);
     return status == 0 ? CheckStandardOutput() : status;
   } catch (const std::bad_alloc&) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "command_line/settings.h"
+#include "entry/entry.h"
 #include "parallel/pipeline.h"
 #include "process/outputs.h"
 #include "run/limits.h"
@@ -24,6 +25,7 @@ struct RunRequest {
   int64_t seed;
   std::time_t start;  // when the run began, for the elapsed time
   RunLimits limits;
+  Significance significance;  // what a survey of the input (and the background) gives
 };
 
 // A loop for the reader whose iterations run as pieces of the job *job on the pipeline's
@@ -31,6 +33,15 @@ struct RunRequest {
 ParallelLoop ReadingLoop(Pipeline* pipeline, const uint64_t* job);
 // Says on standard error why the input could not be read, when it is known.
 void TellReadProblem(const RunRequest& r, const ReadProblem& problem);
+
+// With a background or E-values: the input surveyed whole, and the background file, before
+// anything is written; the failure that stops the run (an input that is a pipe, one that
+// cannot be read, a background without nucleotides). Nothing is surveyed when the settings
+// fail already: the run says so as it always does.
+std::optional<Failure> LookAcrossTheInput(const RunRequest& r, Significance* out);
+// The line that says which background the entries are analysed with and its frequencies;
+// empty without one.
+std::string BackgroundLine(const Settings& s, const Significance& significance);
 
 int RunFirstEntry(const RunRequest& r);
 int RunAllEntries(const RunRequest& r);

@@ -105,11 +105,13 @@ struct Outputs {
   std::string report, fasta, bed, table, summary, lines, err;
 };
 
-// The entry lines of standard output: without the seed line before them and the elapsed
-// time after them.
+// The entry lines of standard output: without the background and seed lines before them and
+// the elapsed time after them.
 std::string EntryLines(const std::string& out) {
   std::string lines = out;
-  if (lines.rfind("Random seed = ", 0) == 0) lines.erase(0, lines.find('\n') + 1);
+  for (const char* before : {"Background = ", "Random seed = "}) {
+    if (lines.rfind(before, 0) == 0) lines.erase(0, lines.find('\n') + 1);
+  }
   const std::size_t end = lines.rfind("\nElapsed time: ");
   return end == std::string::npos ? lines : lines.substr(0, end);
 }
@@ -219,13 +221,18 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
   fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(, Shards,
-                         ::testing::Values(ShardSwitches{{}, true},
-                                           ShardSwitches{{"-L", "--bed", "--table", "--summary"},
-                                                         true},
-                                           ShardSwitches{{"-W:50", "-N", "--bed", "-P:0.2"}},
-                                           ShardSwitches{{"-S:30", "--seed", "99", "-F"}},
-                                           ShardSwitches{{"-B:30", "--seed=5", "--bed"}}));
+INSTANTIATE_TEST_SUITE_P(
+    , Shards,
+    ::testing::Values(ShardSwitches{{}, true},
+                      ShardSwitches{{"-L", "--bed", "--table", "--summary"}, true},
+                      ShardSwitches{{"-W:50", "-N", "--bed", "-P:0.2"}},
+                      ShardSwitches{{"-S:30", "--seed", "99", "-F"}},
+                      ShardSwitches{{"-B:30", "--seed=5", "--bed"}},
+                      ShardSwitches{{"--background", "input", "--mask-evalue", "0.5", "-L", "--bed",
+                                     "--table", "--summary"},
+                                    true},
+                      ShardSwitches{
+                          {"--evalues", "-W:50", "--table", "--all-segments", "--summary", "-K"}}));
 
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.

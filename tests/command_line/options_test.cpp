@@ -95,4 +95,45 @@ TEST(Options, ValueGivenApart) {
   }
 }
 
+// The options of significance across the input: what each needs of a survey of the input,
+// and the values refused.
+TEST(Options, SignificanceAcrossTheInput) {
+  std::optional<Failure> failure;
+  const struct {
+    std::vector<std::string> args;
+    bool evalues, surveys_entries, surveys_composition;
+  } cases[] = {
+      {{}, false, false, false},
+      {{"--background", "input"}, false, false, true},
+      {{"--background=genome.fa"}, false, false, false},
+      {{"--mask-evalue", "0.05"}, true, true, false},
+      {{"--evalues"}, true, true, false},
+      {{"--evalue-entries", "12"}, true, false, false},
+      {{"--mask-evalue=1e-3", "--evalue-entries", "9223372036854775807"}, true, false, false}};
+  for (const auto& c : cases) {
+    const Settings s = Parse(c.args, &failure);
+    EXPECT_FALSE(failure) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(s.computes_evalues(), c.evalues) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(s.surveys_entries(), c.surveys_entries) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(s.surveys_composition(), c.surveys_composition) << ::testing::PrintToString(c.args);
+  }
+  EXPECT_EQ(Parse({"--mask-evalue=1e-3"}, &failure).mask_evalue, 1e-3);
+  EXPECT_EQ(Parse({"--evalue-entries=7"}, &failure).evalue_entries, 7);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--mask-evalue", "nan"},
+                                             {"--mask-evalue", " 1"},
+                                             {"--mask-evalue=0.1x"},
+                                             {"--mask-evalue="},
+                                             {"--evalue-entries", "9223372036854775808"},
+                                             {"--evalue-entries", "-3"},
+                                             {"--background="}}) {
+    Parse(args, &failure);
+    ASSERT_TRUE(failure) << args[0];
+    EXPECT_NE(failure->text.find(args[0]), std::string::npos) << failure->text;
+  }
+  // -M and --mask-evalue ask for two rules; either alone passes.
+  EXPECT_TRUE(CheckSettings(Parse({"-M:0.1", "--mask-evalue", "1"}, &failure), nullptr, nullptr));
+  EXPECT_FALSE(CheckSettings(Parse({"--mask-evalue", "1"}, &failure), nullptr, nullptr));
+}
+
 }  // namespace

@@ -6,8 +6,9 @@
 # those bytes, and samtools and tabix read regions through the indexes as they read them from
 # the plain files. The totals of all samples (summary.tsv, and kestra_mqc.tsv read as MultiQC
 # reads it) are those of KESTRA's summary files, masked positions counted without a masked
-# copy too. Switches and settings the workflow cannot honour are refused, naming the setting
-# to use. A sample with no entry to analyse fails alone: with --keep-going the other samples'
+# copy too. A background and an E-value threshold set in the config reach every part: in
+# three parts, a sample's outputs are one direct run's with them. Switches and settings the
+# workflow cannot honour are refused, naming the setting to use. A sample with no entry to analyse fails alone: with --keep-going the other samples'
 # outputs are all written.
 # Usage: test_workflow.sh KESTRA [SNAKEMAKE]
 set -euo pipefail
@@ -108,6 +109,9 @@ packed=(compress=true index=true "switches=-L --bed --table")
 for shards in 1 3; do
   workflow outdir=packed$shards shards=$shards "${packed[@]}"
 done
+# A background and an E-value reach every part: the input's own, and a file's.
+workflow outdir=significant shards=3 background=input mask_evalue=0.01
+workflow outdir=against shards=3 background=contigs.fa mask_evalue=0.5
 # Level 0 stores the text as it is: the level reaches KESTRA.
 printf 'sample\tpath\nlambda\t%s\n' "$root/examples/lambda.fa" >lambda.tsv
 workflow samples=lambda.tsv outdir=stored compress=true compress_level=0
@@ -127,6 +131,17 @@ while IFS=$'\t' read -r sample path; do
   done
   for ext in seg bed summary.tsv; do
     same "whole/$sample.$ext" "unmasked/$sample.$ext"
+  done
+  # In three parts as one run over the file.
+  for significance in "significant --background input --mask-evalue 0.01" \
+      "against --background contigs.fa --mask-evalue 0.5"; do
+    read -r run options <<<"$significance"
+    # shellcheck disable=SC2086  # the options are words
+    "$kestra" "$path" "direct/$sample.$run" -L --bed --all-entries --summary $options \
+      >/dev/null
+    for ext in seg fas bed summary.tsv; do
+      same "direct/$sample.$run.$ext" "$run/$sample.$ext"
+    done
   done
   # Every line after the column names is an entry's, whatever its name starts with.
   awk -F'\t' -v s="$sample" '
@@ -244,7 +259,8 @@ for refused in \
     "switches=--bed --index|switches: leave out --index; set config 'index' instead" \
     "compress=yes|config 'compress' must be true or false" \
     "compress_level=10|config 'compress_level' must be a whole number from 0 to 9" \
-    "index=1|config 'index' must be true or false"; do
+    "index=1|config 'index' must be true or false" \
+    "mask_evalue=-1|config 'mask_evalue' must be a number of at least 0, or empty"; do
   setting=${refused%%|*}
   if workflow outdir=refused "$setting" --dry-run >refused.log 2>&1 ||
       ! grep -qF "${refused#*|}" refused.log; then
