@@ -62,7 +62,7 @@ Outputs WithSkippedEntry(Outputs o, const std::string& name, const std::string& 
   o.out = name + "\t" + letters + "\t-\t-\t-\tskipped\n" + o.out;
   o.err = "Entry " + name + " skipped: ERROR: sequence is too long\n" + o.err;
   const std::size_t columns = o.summary.find('\n') + 1;
-  o.summary.insert(columns, name + "\t" + letters + "\t-\t-\t-\t-\t-\t-\t-\tskipped\n");
+  o.summary.insert(columns, name + "\t" + letters + "\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped\n");
   return o;
 }
 
