@@ -164,11 +164,16 @@ double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk
     // Every segment counts the special residues of its span in the bits, which mark exactly
     // the letters of the set: the count the letters themselves give.
     const PValue& p = ScoreSegment(scorer, s.specials, s.length);
-    if (p.p < least) least = p.p;
     if (sinks.report != nullptr) WriteSegmentLine(sinks.report, letters, numbers, s, p);
-    const double evalue = p.p * e.evalue_entries;
+    // Without E-values nothing more is computed a segment than the p-value's own rule needs.
+    double evalue = 0.0;
+    const double* shown = nullptr;
+    if (evalues) {
+      evalue = p.p * e.evalue_entries;
+      shown = &evalue;
+      if (p.p < least) least = p.p;
+    }
     const bool masked = (e.mask_by_evalue ? evalue : p.p) < e.mask_below;
-    const double* shown = evalues ? &evalue : nullptr;
     if (every != nullptr) WriteTableRow(every, name, s, p, masked, shown);
     if (!masked) continue;
     if (mask != nullptr) MarkSegment(MaskBits{mask, 0}, s);

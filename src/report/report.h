@@ -88,7 +88,8 @@ struct SegmentSinks {
 // Walks the segments, writing their lines and marking the cells of each segment whose p-value
 // (or E-value) lies below the threshold in the mask bits (shared with other pieces' writers,
 // so marked atomically; no mask: none marked). Indices count on from `first_index`. Returns
-// the least p-value of the segments (infinity for none; one that is not a number is passed).
+// the least p-value of the segments when E-values are computed (infinity for none, or
+// without E-values; one that is not a number is passed).
 double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
                      int64_t first_index, SegmentScorer* scorer, const SegmentSinks& sinks,
                      uint64_t* mask);
