@@ -62,7 +62,12 @@ double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& piec
                          const EntryAnalysis& a, const EntryText& text, const uint64_t* bits,
                          const EntrySinks& sinks, uint64_t* mask) {
   const Settings& s = *c.settings;
-  double least = std::numeric_limits<double>::infinity(), in_order = least;
+  // What the consume needs, behind one reference: a function that small costs no allocation.
+  struct Consumed {
+    const EntryContext* c;
+    const EntrySinks* sinks;
+    double least, in_order;
+  } k{&c, &sinks, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
   RunPieces(
       c.pipeline, job, pieces.count,
       [&](int64_t i, int buffer) {
@@ -75,14 +80,15 @@ double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& piec
         const SegmentSinks into{Into(c, buffer, sinks, kReportOutput, pieces.cells),
                                 Into(c, buffer, sinks, kBedOutput, pieces.cells),
                                 Into(c, buffer, sinks, kTableOutput, pieces.cells)};
-        double& piece_least = buffer == kInOrder ? in_order : (*c.buffers)[buffer].least_p;
+        double& piece_least = buffer == kInOrder ? k.in_order : (*c.buffers)[buffer].least_p;
         piece_least = WriteSegments(text, bits, &walk, first, &lane.scorer, into, mask);
       },
-      [&](int64_t, int buffer) {
-        Pass(c, buffer, sinks);
-        least = std::min(least, buffer == kInOrder ? in_order : (*c.buffers)[buffer].least_p);
+      [&k](int64_t, int buffer) {
+        Pass(*k.c, buffer, *k.sinks);
+        const double piece = buffer == kInOrder ? k.in_order : (*k.c->buffers)[buffer].least_p;
+        k.least = std::min(k.least, piece);
       });
-  return least;
+  return k.least;
 }
 
 // The masked copy; returns how many positions it masks.

@@ -147,16 +147,20 @@ void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, con
   SinkCommit(out, at);
 }
 
-double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
-                     int64_t first_index, SegmentScorer* scorer, const SegmentSinks& sinks,
-                     uint64_t* mask) {
+namespace {
+
+// The walk of WriteSegments, made twice: without E-values, each segment costs no more than its
+// p-value's own rule.
+template <bool kEvalues>
+double WalkSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
+                    int64_t first_index, SegmentScorer* scorer, const SegmentSinks& sinks,
+                    uint64_t* mask) {
   const std::string name = sinks.bed != nullptr || sinks.table != nullptr ? BedName(*e.header) : "";
   TextSink* const every = e.all_segments ? sinks.table : nullptr;  // rows of every segment
   TextSink* const masked_rows = e.all_segments ? nullptr : sinks.table;
   const LetterView letters{e.letters, 1};
   SegmentNumbers numbers;
   StartNumbers(&numbers, first_index);
-  const bool evalues = e.evalue_entries > 0.0;
   double least = std::numeric_limits<double>::infinity();
   bool first = true;
   for (Segment s; NextSegment(bits, walk, &s); ++first_index, first = false) {
@@ -165,15 +169,10 @@ double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk
     // the letters of the set: the count the letters themselves give.
     const PValue& p = ScoreSegment(scorer, s.specials, s.length);
     if (sinks.report != nullptr) WriteSegmentLine(sinks.report, letters, numbers, s, p);
-    // Without E-values nothing more is computed a segment than the p-value's own rule needs.
-    double evalue = 0.0;
-    const double* shown = nullptr;
-    if (evalues) {
-      evalue = p.p * e.evalue_entries;
-      shown = &evalue;
-      if (p.p < least) least = p.p;
-    }
-    const bool masked = (e.mask_by_evalue ? evalue : p.p) < e.mask_below;
+    const double evalue = kEvalues ? p.p * e.evalue_entries : 0.0;
+    const double* const shown = kEvalues ? &evalue : nullptr;
+    if (kEvalues && p.p < least) least = p.p;
+    const bool masked = (kEvalues && e.mask_by_evalue ? evalue : p.p) < e.mask_below;
     if (every != nullptr) WriteTableRow(every, name, s, p, masked, shown);
     if (!masked) continue;
     if (mask != nullptr) MarkSegment(MaskBits{mask, 0}, s);
@@ -181,6 +180,16 @@ double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk
     if (masked_rows != nullptr) WriteTableRow(masked_rows, name, s, p, true, shown);
   }
   return least;
+}
+
+}  // namespace
+
+double WriteSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
+                     int64_t first_index, SegmentScorer* scorer, const SegmentSinks& sinks,
+                     uint64_t* mask) {
+  return e.evalue_entries > 0.0
+             ? WalkSegments<true>(e, bits, walk, first_index, scorer, sinks, mask)
+             : WalkSegments<false>(e, bits, walk, first_index, scorer, sinks, mask);
 }
 
 OverallTest TestOverall(int64_t specials, int length, double p) {
