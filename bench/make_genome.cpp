@@ -113,21 +113,28 @@ void WriteFasta(const char* path, const std::string& name, const std::string& se
   if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
 }
 
-// COUNT entries of `shortest` to `longest` letters, random with now and then a stretch rich
-// in A/T.
-void WriteDatabase(std::uint64_t count, const char* path, std::uint64_t shortest,
-                   std::uint64_t longest) {
-  std::mt19937_64 rng(kSeed);
+// COUNT entries named NAME_1, NAME_2, ..., each's letters made by `make` into an empty string.
+template <class Make>
+void WriteEntries(const char* path, std::uint64_t count, const std::string& name, Make make) {
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) Fail(std::string("cannot create ") + path);
   bool ok = true;
   std::string seq;
   for (std::uint64_t e = 0; ok && e < count; ++e) {
     seq.clear();
-    AppendRandom(rng, Between(rng, shortest, longest), seq);
-    ok = WriteEntry(f, "db_" + std::to_string(e + 1), seq, 0, seq.size());
+    make(&seq);
+    ok = WriteEntry(f, name + "_" + std::to_string(e + 1), seq, 0, seq.size());
   }
   if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
+}
+
+// COUNT entries of `shortest` to `longest` letters, random with now and then a stretch rich
+// in A/T.
+void WriteDatabase(std::uint64_t count, const char* path, std::uint64_t shortest,
+                   std::uint64_t longest) {
+  std::mt19937_64 rng(kSeed);
+  WriteEntries(path, count, "db",
+               [&](std::string* seq) { AppendRandom(rng, Between(rng, shortest, longest), *seq); });
 }
 
 // One entry of `size` letters: all `letter`, the last one `last`.
@@ -143,19 +150,12 @@ void WriteRandomEntries(std::uint64_t count, std::uint64_t length, double a_shar
   std::uint64_t seed = 1469598103934665603ull;  // FNV-1a of the name
   for (const char c : name) seed = (seed ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   std::mt19937_64 rng(seed);
-  std::FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) Fail(std::string("cannot create ") + path);
-  bool ok = true;
-  std::string seq;
-  for (std::uint64_t e = 0; ok && e < count; ++e) {
-    seq.clear();
+  WriteEntries(path, count, name, [&](std::string* seq) {
     for (std::uint64_t i = 0; i < length; ++i) {
       const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53;  // in [0, 1)
-      seq.push_back(u < a_share ? 'A' : "CGT"[rng() % 3]);
+      seq->push_back(u < a_share ? 'A' : "CGT"[rng() % 3]);
     }
-    ok = WriteEntry(f, name + "_" + std::to_string(e + 1), seq, 0, seq.size());
-  }
-  if (std::fclose(f) != 0 || !ok) Fail(std::string("error writing ") + path);
+  });
 }
 
 }  // namespace

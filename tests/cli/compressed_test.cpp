@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
 // Entries with A-rich stretches to mask, one without nucleotides, in lines of 70; large
 // enough that bgzip cuts it into several blocks.
 std::string Genome() {

@@ -31,13 +31,6 @@ struct Entry {
   std::string letters;
 };
 
-std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
 Entry MakeEntry(const std::string& header, const std::string& letters, const char* line_end) {
   Entry e{">" + header + line_end, header, letters};
   for (std::size_t i = 0; i < letters.size(); i += 70) e.bytes += letters.substr(i, 70) + line_end;

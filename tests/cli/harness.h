@@ -3,6 +3,7 @@
 
 #include <sys/resource.h>
 
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,3 +52,11 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
                     const RunOptions& o = {});
 // A fresh directory for the captured streams, with the run directory work/ in it.
 std::string RunDirectory();
+
+// n letters drawn from `alphabet`.
+inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
+  std::string s;
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
+  return s;
+}

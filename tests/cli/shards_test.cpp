@@ -19,13 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
 std::string Lines(const std::string& letters, const std::string& line_end) {
   std::string out;
   for (std::size_t i = 0; i < letters.size(); i += 60) out += letters.substr(i, 60) + line_end;

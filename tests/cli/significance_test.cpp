@@ -22,13 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
 std::string Fasta(const std::string& header, const std::string& letters) {
   std::string out = ">" + header + "\n";
   for (std::size_t i = 0; i < letters.size(); i += 70) out += letters.substr(i, 70) + "\n";
