@@ -66,7 +66,8 @@ BENCHMARK(BM_MergedRuns)->Unit(benchmark::kMillisecond);
 void BM_WindowWalk(benchmark::State& state) {
   const std::vector<uint64_t>& bits = RandomBits();
   const int w = static_cast<int>(state.range(0));
-  WindowScores scores = MakeWindowScores(w, kGenomeLength, kP, kMinPVal);
+  WindowScores scores;
+  PrepareWindowScores(&scores, w, kGenomeLength, kP, kMinPVal);
   int windows = 0;
   for (auto _ : state) {
     WindowWalk walk = StartWindowWalk(bits.data(), &scores, false, kLinkage, 0, kGenomeLength);

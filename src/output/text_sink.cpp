@@ -107,10 +107,6 @@ void SinkReserveCapacity(TextSink* sink, std::size_t n) {
   AdviseHugePages(sink->buffer.data(), sink->buffer.capacity());
 }
 
-void SinkEnsureRoom(TextSink* sink, std::size_t n) {
-  if (sink->buffer.size() < n) sink->buffer.resize(n);
-}
-
 std::string SinkText(const TextSink& sink) { return sink.buffer.substr(0, sink.used); }
 
 bool CloseDestination(FileDestination* file) {

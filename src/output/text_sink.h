@@ -57,8 +57,6 @@ void WriteWrapped(TextSink* sink, const char* letters, long n, int width);
 // Keeps room for n bytes in memory, untouched until used, so that a sink filling up to that
 // size never moves its bytes.
 void SinkReserveCapacity(TextSink* sink, std::size_t n);
-// Makes the buffer hold at least n bytes before it counts as full.
-void SinkEnsureRoom(TextSink* sink, std::size_t n);
 // What a sink without a destination holds.
 std::string SinkText(const TextSink& sink);
 // Hands the buffered bytes to the destination, if there is one.

@@ -79,8 +79,6 @@ struct WindowScores {
   std::vector<WindowVerdict> verdict;  // by count
   ScanWorkspace workspace;
 };
-WindowScores MakeWindowScores(int width, int length, double special_probability,
-                              double record_below);
 // Readies `scores` for windows of these settings. What it scored for the same ones (another
 // piece of the entry, an earlier walk) stands: a count is scored once a thread and entry.
 void PrepareWindowScores(WindowScores* scores, int width, int length, double special_probability,

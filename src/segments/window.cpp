@@ -4,13 +4,6 @@
 
 namespace kestra {
 
-WindowScores MakeWindowScores(int width, int length, double special_probability,
-                              double record_below) {
-  WindowScores scores{width, length, special_probability, record_below, {}, {}, ScanWorkspace{}};
-  scores.workspace.keep_terms = true;  // every window has the same width
-  return scores;
-}
-
 void PrepareWindowScores(WindowScores* s, int width, int length, double special_probability,
                          double record_below) {
   if (s->width == width && s->length == length && s->special_probability == special_probability &&
