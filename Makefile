@@ -1,9 +1,10 @@
-# Two entry points: `make run` (the example genome) and `make test` (every test).
+# Two entry points: `make run` (the example genome) and `make test` (every test); `make check`
+# runs the quick ones.
 JOBS ?= 2
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: run test test-cluster test-sanitize test-tsan test-scalar test-overall fuzz bench docs \
+.PHONY: run test check test-cluster test-sanitize test-tsan test-scalar test-overall fuzz bench docs \
   install uninstall deb clean
 
 # What each target needs is installed when missing (as root only): the build tools for
@@ -25,6 +26,14 @@ test:
 	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
 	cd $(DEBUG_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The unit and end-to-end tests but the slow ones (ctest labels unit, cli, slow), in the same
+# Debug build: under a minute on two cores.
+check:
+	$(DEPS) test
+	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DKESTRA_WERROR=ON
+	cmake --build $(DEBUG_DIR) -j$(JOBS)
+	cd $(DEBUG_DIR) && ctest --output-on-failure -L 'unit|cli' -LE slow -j$(JOBS)
 
 # The workflow on a single-node SLURM cluster started on this machine, by each cluster route,
 # against a local run (tests/cluster/test_cluster.sh). It runs as root only, installing what

@@ -2,7 +2,9 @@
 // data/cases.txt (its header describes the format); each runs as its own test
 // in a fresh directory under a frozen clock, and everything the run leaves
 // behind is compared byte for byte: exit status, standard output, standard
-// error, the set of files present and the contents of each output.
+// error, the set of files present and the contents of each output. With
+// KESTRA_UPDATE_GOLDENS set, each golden file named in a row (FILE=GOLDEN or a
+// stream's @FILE) is written from what the run gave instead of compared with it.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -34,6 +36,10 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kData = CLI_DATA_DIR;
+const bool kUpdateGoldens = [] {
+  const char* update = std::getenv("KESTRA_UPDATE_GOLDENS");
+  return update != nullptr && *update != '\0';
+}();
 
 // What a staging makes in the run directory before the run. What it makes stays, as it was
 // unless a FILE=GOLDEN says otherwise (old_report is kOldReport).
@@ -107,7 +113,8 @@ struct Case {
   int status = 0;
   bool any_out = false;  // standard output is not compared
   std::string out, err;
-  std::map<std::string, std::string> files;  // name in the run directory -> expected bytes
+  std::string out_golden, err_golden;        // the golden file of a stream given as @FILE
+  std::map<std::string, std::string> files;  // name in the run directory -> its golden file
   std::string error;                         // what is wrong with the row, if anything
 };
 
@@ -117,6 +124,26 @@ std::string DataFile(const std::string& dir, const std::string& name) {
   const std::string path = kData + "/" + dir + "/" + name;
   if (!fs::is_regular_file(path)) throw std::runtime_error("missing file data/" + dir + "/" + name);
   return path;
+}
+
+// A golden file; when the goldens are being written it need not exist yet.
+std::string GoldenFile(const std::string& name) {
+  return kUpdateGoldens ? kData + "/expected/" + name : DataFile("expected", name);
+}
+
+// Compares `got` with the golden file at `path`, or writes it there when the goldens are being
+// written: through a temporary file renamed over it, so that a case reading it meanwhile reads
+// it whole, and only when it differs.
+void MatchGolden(const std::string& got, const std::string& path, const std::string& what) {
+  if (!kUpdateGoldens) {
+    EXPECT_EQ(got, ReadFile(path)) << what;
+    return;
+  }
+  if (fs::is_regular_file(path) && ReadFile(path) == got) return;
+  const std::string temporary = path + "." + std::to_string(getpid()) + ".new";
+  std::ofstream(temporary, std::ios::binary) << got;
+  ASSERT_EQ(ReadFile(temporary), got) << "could not write " << temporary;
+  fs::rename(temporary, path);
 }
 
 // Text with C escapes.
@@ -135,10 +162,25 @@ std::string Unescape(const std::string& text) {
   return bytes;
 }
 
-// A stream column: a named text, a quoted one, @FILE, or - for nothing.
-std::string Expected(const std::string& column, const std::map<std::string, std::string>& texts) {
+// A stream against its text, or its golden file when it has one.
+void MatchStream(const std::string& got, const std::string& text, const std::string& golden,
+                 const std::string& what) {
+  if (golden.empty()) {
+    EXPECT_EQ(got, text) << what;
+  } else {
+    MatchGolden(got, golden, what);
+  }
+}
+
+// A stream column: a named text, a quoted one, @FILE (its golden file set in `golden`), or -
+// for nothing.
+std::string Expected(const std::string& column, const std::map<std::string, std::string>& texts,
+                     std::string* golden) {
   if (column == "-") return "";
-  if (column[0] == '@') return ReadFile(DataFile("expected", column.substr(1)));
+  if (column[0] == '@') {
+    *golden = GoldenFile(column.substr(1));
+    return "";
+  }
   if (column[0] == '"') return Unescape(column.substr(1, column.size() - 2));
   const auto named = texts.find(column);
   if (named == texts.end()) throw std::runtime_error("no text named " + column);
@@ -169,8 +211,8 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
   }
   c.status = std::stoi(columns[2]);
   c.any_out = columns[3] == "*";
-  if (!c.any_out) c.out = Expected(columns[3], texts);
-  c.err = Expected(columns[4], texts);
+  if (!c.any_out) c.out = Expected(columns[3], texts, &c.out_golden);
+  c.err = Expected(columns[4], texts, &c.err_golden);
   for (size_t i = 5; i < columns.size(); ++i) {
     const size_t eq = columns[i].find('=');
     if (eq == std::string::npos) throw std::runtime_error("want FILE=GOLDEN: " + columns[i]);
@@ -182,7 +224,7 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
       if (kRunOptions.count(value) == 0) throw std::runtime_error("unknown run option " + value);
       kRunOptions.at(value)(&c.run);
     } else {
-      c.files[key] = ReadFile(DataFile("expected", value));
+      c.files[key] = GoldenFile(value);
     }
   }
   std::istringstream words(line.substr(dashes + 4));
@@ -273,13 +315,11 @@ TEST_P(Kestra, Case) {
   over = true;
   if (reader.joinable()) reader.join();
   EXPECT_EQ(run.status, c.status);
-  if (!c.any_out) {
-    EXPECT_EQ(run.out, c.out);
-  }
-  EXPECT_EQ(run.err, c.err);
+  if (!c.any_out) MatchStream(run.out, c.out, c.out_golden, "standard output");
+  MatchStream(run.err, c.err, c.err_golden, "standard error");
   EXPECT_EQ(Listing(work), expected_files);
   for (const auto& [name, golden] : c.files) {
-    EXPECT_EQ(c.stages.count("fifo") != 0 ? through_fifo : ReadFile(work + name), golden) << name;
+    MatchGolden(c.stages.count("fifo") != 0 ? through_fifo : ReadFile(work + name), golden, name);
   }
   if (c.stages.count("mode-0640") != 0) {
     EXPECT_EQ(fs::status(work + "out.seg").permissions(), fs::perms(0640));
