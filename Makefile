@@ -111,10 +111,12 @@ docs: run
 	./tools/kestra-plot out/lambda.seg -o docs/lambda.png --size 10x5 --dpi 100
 
 # Installs under PREFIX (DESTDIR honoured) what the Debian package holds: kestra,
-# kestra-plot, their manual pages (kestra-plot's made from its --help) and the workflow in
-# share/kestra/workflow. The files installed are listed in build/release/install_manifest.txt,
-# which uninstall reads (give it the same DESTDIR); it removes them, and the workflow's
-# directories when nothing else is left in them.
+# kestra-plot and its Python package kestra in lib/python3/dist-packages (where Debian's
+# Python looks when PREFIX is /usr; add it to PYTHONPATH for another prefix), their manual
+# pages (kestra-plot's made from its --help) and the workflow in share/kestra/workflow. The
+# files installed are listed in build/release/install_manifest.txt, which uninstall reads
+# (give it the same DESTDIR); it removes them, the bytecode Python may have written beside the
+# package, and the package's and the workflow's directories when nothing else is left in them.
 PREFIX ?= /usr/local
 install:
 	$(DEPS) install
@@ -122,10 +124,15 @@ install:
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra plot_page
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE_DIR)
+	@echo "Python package: $(DESTDIR)$(PREFIX)/lib/python3/dist-packages/kestra"
 
 uninstall:
 	sed 's|^|$(DESTDIR)|' $(RELEASE_DIR)/install_manifest.txt | xargs -d '\n' rm -f
-	sed -n 's|^\(.*/share/kestra\)/.*|$(DESTDIR)\1|p' $(RELEASE_DIR)/install_manifest.txt | \
+	sed -n 's|^\(.*/dist-packages/kestra\)/.*|$(DESTDIR)\1|p' \
+	  $(RELEASE_DIR)/install_manifest.txt | sort -u | while read -r dir; do \
+	    [ ! -d "$$dir" ] || find "$$dir" -depth -type d -name __pycache__ -exec rm -rf {} +; done
+	sed -n -e 's|^\(.*/share/kestra\)/.*|$(DESTDIR)\1|p' \
+	  -e 's|^\(.*/dist-packages/kestra\)/.*|$(DESTDIR)\1|p' $(RELEASE_DIR)/install_manifest.txt | \
 	  sort -u | while read -r dir; do \
 	    [ ! -d "$$dir" ] || find "$$dir" -depth -type d -empty -delete; done
 

@@ -19,6 +19,8 @@ add_custom_target(deb_files DEPENDS ${deb_gz})
 set(deb_component COMPONENT deb EXCLUDE_FROM_ALL)
 install(TARGETS kestra RUNTIME DESTINATION bin ${deb_component})
 install(PROGRAMS tools/kestra-plot DESTINATION bin ${deb_component})
+install(DIRECTORY python/kestra DESTINATION ${python_dir} ${deb_component}
+  PATTERN __pycache__ EXCLUDE PATTERN *.pyc EXCLUDE)
 install(FILES ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz DESTINATION share/man/man1
   ${deb_component})
 install(FILES packaging/copyright ${deb_dir}/changelog.gz DESTINATION share/doc/kestra
@@ -40,14 +42,18 @@ KESTRA marks the positions of a FASTA entry that hold special residues,
 finds stretches where they are dense, scores each stretch with a
 scan-statistic p-value and writes a plain-text report; on request, the
 sequence with the significant segments masked, and BED.
-This package holds kestra, kestra-plot (draws a report with matplotlib),
-the manual pages, and the Snakemake workflow under /usr/share/kestra.")
+This package holds kestra, kestra-plot (draws a report with matplotlib;
+the Python package kestra.plot), the manual pages, and the Snakemake
+workflow under /usr/share/kestra.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # kestra_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # The binary's shared libraries by dpkg-shlibdeps; kestra-plot's Python modules by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib, python3-numpy")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS snakemake)
+# Removal first takes away any bytecode of the Python package (packaging/prerm).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

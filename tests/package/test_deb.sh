@@ -62,6 +62,12 @@ cmp "$work/installed.seg" "$work/built.seg"
 kestra-plot "$work/installed.seg" -o "$work/lambda.png"
 [ "$(head -c 8 "$work/lambda.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
   fail "kestra-plot wrote no PNG"
+# The plot's package is where Debian's Python finds it; run as a module by root, it leaves
+# bytecode beside it, which removal must take away too.
+[ -f /usr/lib/python3/dist-packages/kestra/plot/cli.py ] ||
+  fail "no kestra.plot in /usr/lib/python3/dist-packages"
+help=$(cd "$work" && /usr/bin/python3 -m kestra.plot --help)
+[[ $help == "usage: kestra-plot "* ]] || fail "python3 -m kestra.plot --help: $help"
 
 # The workflow is there whole, every file as git tracks it.
 [ -f /usr/share/kestra/workflow/Snakefile ] || fail "no Snakefile in /usr/share/kestra"

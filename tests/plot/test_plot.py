@@ -1,5 +1,5 @@
-# tools/kestra-plot: how it reads reports, BEDs and segment tables, what it draws from them,
-# and how it refuses files and arguments.
+# kestra.plot (python/kestra/plot, run as tools/kestra-plot): how it reads reports, BEDs and
+# segment tables, what it draws from them, and how it refuses files and arguments.
 #
 # The files in data/ were written by kestra from the repository root, the .fai files by
 # `samtools faidx` from the masked FASTA (then removed):
@@ -8,8 +8,9 @@
 import gzip
 import os
 import re
+import shutil
 import subprocess
-import types
+import sys
 from pathlib import Path
 from xml.etree import ElementTree
 
@@ -22,14 +23,17 @@ from matplotlib.text import Annotation
 
 ROOT = Path(__file__).resolve().parents[2]
 TOOL = ROOT / "tools" / "kestra-plot"
+# The package from the checkout, as the launcher in tools/ finds it; no bytecode is left in it.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(ROOT / "python"))
+from kestra.plot import cli, drawing, layout, source  # noqa: E402
+from kestra.plot import genome as genomes, reading as readers, report as reports  # noqa: E402
+
 DATA = Path(__file__).resolve().parent / "data"
 EXPECTED = ROOT / "tests/cli/data/expected"
 # Every report kestra writes here: those above, and those of its end-to-end cases.
 REPORTS = [DATA / "lambda.seg", DATA / "three.seg"] + sorted(EXPECTED.glob("*.seg"))
 
-# Compiled in memory, so that no bytecode of the tool is left beside it in tools/.
-kp = types.ModuleType("kestra_plot")
-exec(compile(TOOL.read_text(), str(TOOL), "exec"), kp.__dict__)
 
 # A hand-made report with what kestra's own runs here lack: a window-mode header, an
 # estimates line, an entry of no letters, and p-values of 0 and nan. Its lines, numbered:
@@ -63,17 +67,17 @@ GAAATCGCAATAAGCTCGA
 @pytest.fixture(params=["batches", "small reads", "large entries", "lines"])
 def reading(request, monkeypatch):
     if request.param == "large entries":
-        monkeypatch.setattr(kp, "LARGE_ENTRY", -1)
+        monkeypatch.setattr(reports, "LARGE_ENTRY", -1)
     if request.param == "small reads":
-        monkeypatch.setattr(kp, "READ_SIZE", 7)  # the reads then double while no entry is whole
+        monkeypatch.setattr(source, "READ_SIZE", 7)  # the reads then double while no entry is whole
     if request.param == "lines":
-        monkeypatch.setattr(kp, "BLOCK", re.compile(b"(?!)"))
-        monkeypatch.setattr(kp, "CHUNK_LETTERS", 100)
+        monkeypatch.setattr(reports, "BLOCK", re.compile(b"(?!)"))
+        monkeypatch.setattr(reports, "CHUNK_LETTERS", 100)
     return request.param
 
 
 def read(path, threshold=0.05, fai=None, axis="auto"):
-    return kp.read_input(str(path), threshold, str(fai) if fai else None, axis)
+    return readers.read_input(str(path), threshold, str(fai) if fai else None, axis)
 
 
 def segments_of(genome):
@@ -93,14 +97,14 @@ def test_every_report_reads_as_its_text_says(report, reading):
     text = report.read_text()
     ints = lambda pattern: [int(n) for n in re.findall(pattern, text, re.M)]
     genome = read(report, axis="position")
-    stats = kp.entry_stats(genome)
+    stats = layout.entry_stats(genome)
     assert genome.lengths.tolist() == ints(r"^Length=(\d+) ")
     assert stats.segments.tolist() == ints(r"^#Segments: (\d+)$")
     assert genome.special.tolist() == ints(r"^#Overall: (\d+) ")
     for index, (width, counts) in genome.bins.items():
         assert counts.sum() == genome.special[index]
         assert width * len(counts) >= genome.lengths[index]
-    assert all(genome.lengths[i] >= kp.BIN_MIN_LENGTH for i in genome.bins)
+    assert all(genome.lengths[i] >= genomes.BIN_MIN_LENGTH for i in genome.bins)
     entry = np.repeat(np.arange(len(genome)), stats.segments)
     truth = [(e, (int(s) + int(t)) / 2, float(p)) for e, (s, t, p) in
              zip(entry, re.findall(r"^\d+ (\d+) (\d+) \d+ \d+ (\S+) ", text, re.M))]
@@ -167,7 +171,7 @@ def test_bad_input_gets_one_line_and_status_1(tmp_path, content, message, readin
         assert (run.returncode, run.stdout) == (1, "")
         error = run.stderr
     else:
-        with pytest.raises(kp.ReportError) as caught:
+        with pytest.raises(source.ReportError) as caught:
             read(path)
         error = f"kestra-plot: {path}: {caught.value}\n"
     assert error.startswith(f"kestra-plot: {path}: {message}") and error.count("\n") == 1
@@ -198,7 +202,7 @@ def test_bed_and_table_give_what_the_report_gives(tmp_path, report, bed, table, 
         assert [genome.name(i) for i in range(len(genome))] == \
             [by_report.name(i) for i in range(len(by_report))]
         assert genome.lengths.tolist() == by_report.lengths.tolist()
-        got, want = kp.entry_stats(genome), kp.entry_stats(by_report)
+        got, want = layout.entry_stats(genome), layout.entry_stats(by_report)
         assert got.hits.tolist() == want.hits.tolist()
         assert got.masked.tolist() == want.masked.tolist() == \
             [int(line.split("\t")[5]) for line in summary.read_text().splitlines()[1:]]
@@ -217,7 +221,7 @@ def test_a_summary_with_a_skipped_entry_gives_the_lengths(tmp_path, skipped):
     assert "\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped\n" in text
     summary = write(tmp_path, "x.summary.tsv", text.replace("\tNA", f"\t{skipped}"))
     rows = [line.split("\t") for line in text.splitlines()[1:]]
-    genome = read(write(tmp_path, "x.tsv", kp.TABLE_HEADING), fai=summary)
+    genome = read(write(tmp_path, "x.tsv", readers.TABLE_HEADING), fai=summary)
     assert genome.lengths.tolist() == [int(row[1]) for row in rows]
     assert genome.special.tolist() == [0 if row[9] == "skipped" else int(row[3]) for row in rows]
 
@@ -225,7 +229,7 @@ def test_a_summary_with_a_skipped_entry_gives_the_lengths(tmp_path, skipped):
 # A run that masked nothing writes an empty BED: its entries are drawn, with no segment.
 def test_an_empty_bed_draws_its_entries(tmp_path):
     out = tmp_path / "out.png"
-    assert kp.main([str(write(tmp_path, "x.bed", "")), "--fai", str(DATA / "three.fas.fai"),
+    assert cli.main([str(write(tmp_path, "x.bed", "")), "--fai", str(DATA / "three.fas.fai"),
                     "-o", str(out), "--size", "4x3", "--dpi", "30"]) == 0
     genome = read(tmp_path / "x.bed", fai=DATA / "three.fas.fai")
     assert genome.lengths.tolist() == [2400, 900, 300] and len(segments_of(genome)) == 0
@@ -247,11 +251,12 @@ def test_every_bed_reads_as_its_report(tmp_path, bed, report, threshold):
     fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
                                                  in zip(names, by_report.lengths.tolist())))
     if len(set(names)) < len(names):
-        with pytest.raises(kp.ReportError, match="names more than one entry"):
+        with pytest.raises(source.ReportError, match="names more than one entry"):
             read(bed, threshold, fai)
         return
     genome = read(bed, threshold, fai)
-    assert kp.entry_stats(genome).masked.tolist() == kp.entry_stats(by_report).masked.tolist()
+    assert layout.entry_stats(genome).masked.tolist() == \
+        layout.entry_stats(by_report).masked.tolist()
     assert len(segments_of(genome)) == len(bed.read_text().splitlines())
 
 
@@ -273,7 +278,7 @@ FAI = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n"
      "malformed BED (line 2: expected name, start, end, index, score and strand)"),
     ("x.bed", "b\t40\t51\t1\t30\t.\n", FAI, "a segment of the BED lies outside its entry's length"),
     ("x.bed", "a\t0\t10\t1\t30\t.\n", "a\t100\n", "lengths.fai: malformed .fai (line 1: "),
-    ("x.tsv", kp.TABLE_HEADING.decode() + "a\t0\t10\t10\t5\tp\t1\n", FAI,
+    ("x.tsv", readers.TABLE_HEADING.decode() + "a\t0\t10\t10\t5\tp\t1\n", FAI,
      "malformed segment table (line 2: expected entry, start, end"),
     ("x.tsv", "#entry\tletters\tlinkage\n", FAI, "a summary holds no segments: give it with --fai"),
     ("x.seg", SMALL, FAI, "a report holds its entries' lengths: --fai is for a BED"),
@@ -281,7 +286,7 @@ FAI = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n"
 def test_bad_rows_get_one_line(tmp_path, name, text, lengths, message):
     path = write(tmp_path, name, text)
     fai = write(tmp_path, "lengths.fai", lengths) if lengths else None
-    with pytest.raises(kp.ReportError) as caught:
+    with pytest.raises(source.ReportError) as caught:
         read(path, fai=fai)
     assert str(caught.value).startswith(message) or \
         str(caught.value).startswith(f"{fai}: {message.split(': ', 1)[-1]}")
@@ -289,7 +294,7 @@ def test_bad_rows_get_one_line(tmp_path, name, text, lengths, message):
 
 def made_genome(lengths, hits=(), plain=(), names=None):
     """A genome of entries of LENGTHS, with HITS and PLAIN segments as (entry, start, end, p)."""
-    collection = kp.Collection(0.05, "entries")
+    collection = genomes.Collection(0.05, "entries")
     for index, length in enumerate(lengths):
         collection.add_entry((names[index] if names else f"e{index + 1}").encode(), length,
                              length // 4)
@@ -298,7 +303,7 @@ def made_genome(lengths, hits=(), plain=(), names=None):
         entry, start, end, p = (np.array(column) for column in zip(*rows))
         collection.add_segments(entry, start, end, p.astype(float))
     collection.letters = "A"
-    return kp.Genome(collection)
+    return genomes.Genome(collection)
 
 
 # The letters masked per entry and per window, against a count position by position, over
@@ -317,10 +322,10 @@ def test_masked_letters_are_counted_once(seed):
     flags = [np.zeros(n, bool) for n in lengths]
     for entry, start, end, _ in hits:
         flags[entry][start - 1:end] = True
-    assert kp.entry_stats(genome).masked.tolist() == [int(f.sum()) for f in flags]
+    assert layout.entry_stats(genome).masked.tolist() == [int(f.sum()) for f in flags]
     cuts = np.unique(np.concatenate(([0], rng.integers(1, lengths.sum(), 9))))
     widths = np.diff(np.append(cuts, lengths.sum()))
-    masked = kp.masked_in_windows(genome, cuts, widths)
+    masked = layout.masked_in_windows(genome, cuts, widths)
     whole = np.concatenate(flags)
     assert masked.tolist() == [int(whole[a:a + w].sum()) for a, w in zip(cuts, widths)]
 
@@ -333,22 +338,22 @@ def test_table_lists_the_entries_that_matter_first():
     hits = [(2, 1, 10, 1e-3), (3, 1, 30, 1e-3), (3, 40, 50, 0.04), (6, 1, 7, 1e-9),
             (4, 5, 9, 0.049), (5, 1, 20, 0.01)]
     genome = made_genome(lengths, hits, [(0, 1, 2, 0.5), (1, 1, 2, 0.9)])
-    stats = kp.entry_stats(genome)
-    assert kp.table_order(genome, stats).tolist() == [6, 2, 3, 5, 4, 1, 0]
-    [column] = kp.entry_table(genome, stats, 0.05, 4, 40)
+    stats = layout.entry_stats(genome)
+    assert layout.table_order(genome, stats).tolist() == [6, 2, 3, 5, 4, 1, 0]
+    [column] = layout.entry_table(genome, stats, 0.05, 4, 40)
     lines = column.splitlines()
     assert lines[0].split() == ["#", "entry", "bp", "p<0.05", "masked"]
     assert [line.split() for line in lines[1:4]] == [
         ["7", "e7", "700", "1", "1.0%"], ["3", "e3", "300", "1", "3.3%"],
         ["4", "e4", "300", "2", "13.7%"]]
     assert lines[4] == "… and 4 more, 2 of them with p<0.05"
-    assert kp.entry_table(genome, stats, 0.05, 0, 80) == \
+    assert layout.entry_table(genome, stats, 0.05, 0, 80) == \
         ["7 entries: too many to list at this size"]
 
 
 def drawn(genome, size=(10, 5), dpi=100, threshold=0.05, axis="auto"):
     fig = Figure(figsize=size, dpi=dpi)
-    kp.draw(fig, genome, threshold, axis=axis)
+    drawing.draw(fig, genome, threshold, axis=axis)
     fig.canvas.draw()  # the layout as it is saved
     return fig
 
@@ -385,7 +390,7 @@ def test_entries_along_positions_keep_a_linear_scale(size, dpi):
         path = patch.get_transform().transform_path(patch.get_path())
         marks += [(poly[:, 0].min(), poly[:, 0].max()) for poly in path.to_polygons()]
     assert len(marks) == len(lengths)
-    assert min(b - a for a, b in marks) >= kp.MIN_MARK_PX * (1 - 1e-9)
+    assert min(b - a for a, b in marks) >= layout.MIN_MARK_PX * (1 - 1e-9)
     assert all(any(a <= x <= b for a, b in marks) for x in want)
     labels = [text.get_text() for text in fig.findobj(Annotation)]
     assert "chromosome" in labels and all(
@@ -408,7 +413,7 @@ def test_many_entries_stand_by_length():
     bottom = [ax for ax in fig.axes if ax.get_xlabel()][0]
     assert bottom.get_xlabel().startswith("entries, longest first (300;")
     ticks = [t.get_text() for t in bottom.get_xticklabels() if t.get_text()]
-    assert ticks[0] == f"1\n{kp._bp(max(lengths))}"
+    assert ticks[0] == f"1\n{layout._bp(max(lengths))}"
     [table] = by_gid(fig, "entry-table")[:1]
     names = [line.split()[1] for line in table.get_text().splitlines()[1:4]]
     assert names == [f"e{e + 1}" for e, *_, p in sorted(hits, key=lambda h: h[3])][:3]
@@ -435,7 +440,8 @@ def test_every_kind_of_input_draws(tmp_path, inputs, axis):
 
 def test_svg_pictures_have_the_asked_size_and_embed_the_points(tmp_path):
     out = tmp_path / "plot.svg"
-    assert kp.main([str(DATA / "three.seg"), "-o", str(out), "--size", "5x2.5", "--dpi", "72"]) == 0
+    assert cli.main([str(DATA / "three.seg"), "-o", str(out), "--size", "5x2.5",
+                     "--dpi", "72"]) == 0
     svg = ElementTree.parse(out).getroot()
     assert (svg.get("width"), svg.get("height")) == ("360pt", "180pt")
     tags = [element.tag.rsplit("}", 1)[-1] for element in svg.iter()]
@@ -448,7 +454,7 @@ def test_svg_pictures_have_the_asked_size_and_embed_the_points(tmp_path):
 @pytest.mark.parametrize("target", [1000, 40, 7])
 def test_density_windows_tile_entries_and_count_letters(target, reading):
     genome = read(DATA / "three.seg")
-    lefts, widths, counts, _ = kp.windows(genome, target)
+    lefts, widths, counts, _ = layout.windows(genome, target)
     assert np.array_equal(np.append(0, lefts + widths), np.append(lefts, genome.total))
     assert set(genome.offsets.tolist()) <= set(lefts.tolist())
     letters = "".join(line for line in (DATA / "three.fa").read_text().splitlines()
@@ -482,7 +488,7 @@ TAIL = [(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)]
 def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, ranges):
     names = [f"e{i}" if i % 2 else f"entry{i}" for i in range(len(spans))]
     width = lambda text: 6 * len(text)
-    labels, got = kp.plan_labels(spans, names, width, 4)
+    labels, got = layout.plan_labels(spans, names, width, 4)
     assert got == named
     covered = [i for label in labels for i in range(label.first, label.last + 1)
                if spans[i] is not None]
@@ -494,7 +500,7 @@ def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, range
         else:
             assert label.text == (str(label.first + 1) if label.first == label.last
                                   else f"{label.first + 1}–{label.last + 1}")
-    for row in range(kp.LABEL_ROWS):
+    for row in range(layout.LABEL_ROWS):
         placed = sorted((label.centre - width(label.text) / 2,
                          label.centre + width(label.text) / 2)
                         for label in labels if label.row == row)
@@ -531,8 +537,20 @@ def test_bad_arguments_get_one_line_and_status_1(tmp_path, args, message):
     assert list(tmp_path.iterdir()) == []
 
 
-def test_help_is_not_an_error():
-    run = subprocess.run([str(TOOL), "--help"], capture_output=True, text=True)
+# The launcher, in the checkout or copied under a prefix as `make install` lays it out, and the
+# package run as a module, all give the tool's help.
+@pytest.mark.parametrize("how", ["launcher", "installed launcher", "module"])
+def test_help_is_not_an_error(tmp_path, how):
+    command, env = [str(TOOL), "--help"], dict(os.environ)
+    if how == "installed launcher":
+        (tmp_path / "bin").mkdir()
+        command[0] = shutil.copy(TOOL, tmp_path / "bin")
+        shutil.copytree(ROOT / "python" / "kestra", tmp_path / "lib/python3/dist-packages/kestra",
+                        ignore=shutil.ignore_patterns("__pycache__"))
+    if how == "module":
+        command = [sys.executable, "-m", "kestra.plot", "--help"]
+        env["PYTHONPATH"] = str(ROOT / "python")
+    run = subprocess.run(command, cwd=tmp_path, env=env, capture_output=True, text=True)
     assert (run.returncode, run.stderr) == (0, "")
     assert run.stdout.startswith("usage: kestra-plot") and "--fai" in run.stdout
 
@@ -565,7 +583,7 @@ def test_drawing_and_writing_failures_leave_no_picture(tmp_path, monkeypatch, ca
     elif stage:
         Path("out.png").write_text(stage)
     before = sorted(tmp_path.iterdir())
-    assert kp.main([str(DATA / "three.seg"), "-o", output, "--title", title or "t"]) == 1
+    assert cli.main([str(DATA / "three.seg"), "-o", output, "--title", title or "t"]) == 1
     out, err = capsys.readouterr()
     assert out == "" and err.startswith(f"kestra-plot: {output}: {message}")
     assert err.count("\n") == 1
@@ -587,7 +605,7 @@ def test_pictures_are_put_in_place(tmp_path, monkeypatch, stage, mode):
         out.symlink_to(target)
     umask = os.umask(0o027)
     try:
-        assert kp.main([str(DATA / "three.seg"), "-o", str(out), "--size", "4x3",
+        assert cli.main([str(DATA / "three.seg"), "-o", str(out), "--size", "4x3",
                         "--dpi", "30"]) == 0
     finally:
         os.umask(umask)

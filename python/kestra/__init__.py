@@ -1,0 +1,1 @@
+"""KESTRA from Python: kestra.plot draws what kestra found."""
