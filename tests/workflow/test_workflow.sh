@@ -298,7 +298,7 @@ done
 if /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
   checkout=$tmp/checkout
   mkdir -p "$checkout/build/release" "$checkout/examples"
-  cp -r "$root/workflow" "$root/tools" "$checkout/"
+  cp -r "$root/workflow" "$root/tools" "$root/python" "$checkout/"
   cp "$root/examples/lambda.fa" "$checkout/examples/"
   ln -s "$kestra" "$checkout/build/release/kestra"
   awk '/^<!-- first workflow run -->$/ { on = 1; next }
