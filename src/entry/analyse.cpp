@@ -52,7 +52,7 @@ EntryContext MakeEntryContext(const Settings* s, int64_t seed, Pipeline* p, int6
                               EntryStorage* storage) {
   storage->buffers.resize(static_cast<std::size_t>(PieceBuffers(p)));
   storage->lanes.resize(static_cast<std::size_t>(Lanes(p)));
-  return EntryContext{s, {}, seed, p, piece_cells, &storage->buffers, &storage->lanes};
+  return EntryContext{s, {}, false, seed, p, piece_cells, &storage->buffers, &storage->lanes};
 }
 
 std::optional<Failure> ReadFailure(FastaStatus status) {

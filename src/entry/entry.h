@@ -75,6 +75,7 @@ struct Significance {
 struct EntryContext {
   const Settings* settings = nullptr;
   Significance significance;
+  bool fastq_copy = false;  // the masked copy is FASTQ: a record's letters on one line, its qualities
   int64_t seed = 0;              // of the random sequences of -S and -B
   Pipeline* pipeline = nullptr;  // threads that take pieces; none: this thread does all
   int64_t piece_cells = 0;       // a multiple of kPieceQuantum; 0: kPieceCells
@@ -135,9 +136,9 @@ struct EntryWritten {
 // masked copy and its BED lines.
 EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& entry,
                         const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks);
-// An entry that is skipped: its masked FASTA record is its letters as they stand,
-// upper-cased unless the case is kept.
-void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch& scratch,
+// An entry that is skipped: its masked copy's record is its letters as they stand,
+// upper-cased unless the case is kept (and its qualities, in a FASTQ copy).
+void WriteSkippedEntry(const EntryContext& c, FastaEntry* entry, const EntryScratch& scratch,
                        const EntrySinks& sinks);
 
 // The failure the reading of an entry stands for, if any.

@@ -93,8 +93,14 @@ double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& piec
 
 // The masked copy; returns how many positions it masks.
 int64_t WriteMaskedCopy(const EntryContext& c, uint64_t job, const Pieces& pieces,
-                        const EntryText& text, const uint64_t* mask, const EntrySinks& sinks) {
-  WriteFastaHeader(sinks.of[kFastaOutput], *text.header);
+                        const EntryText& text, const std::string* qualities, const uint64_t* mask,
+                        const EntrySinks& sinks) {
+  TextSink* copy = sinks.of[kFastaOutput];
+  if (c.fastq_copy) {
+    WriteFastqHeader(copy, *text.header);
+  } else {
+    WriteFastaHeader(copy, *text.header);
+  }
   int64_t masked = 0, in_order = 0;
   RunPieces(
       c.pipeline, job, pieces.count,
@@ -108,6 +114,10 @@ int64_t WriteMaskedCopy(const EntryContext& c, uint64_t job, const Pieces& piece
         Pass(c, buffer, sinks);
         masked += buffer == kInOrder ? in_order : (*c.buffers)[buffer].masked;
       });
+  if (c.fastq_copy) {
+    if (text.length == 0) SinkPut(copy, '\n');
+    WriteFastqQualities(copy, *qualities);
+  }
   return masked;
 }
 
@@ -132,10 +142,11 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   const char* letters = entry.letters.data();
   const std::string& original = scratch->original;
   const double m = static_cast<double>(c.significance.entries);
+  const int line_width = c.fastq_copy ? 0 : s.line_width;  // a FASTQ record's letters: one line
   const EntryText text{
       &entry.header,   letters,        original.empty() ? letters : original.data(),
       a.length,        s.mask,         s.mask_by_evalue ? s.mask_evalue : s.mask_threshold,
-      s.line_width,    s.all_segments, m,
+      line_width,      s.all_segments, m,
       s.mask_by_evalue};
   EntryWritten written;
   if (report != nullptr) {
@@ -154,7 +165,8 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   written.normal_valid = overall.valid;
   if (masked_copy) {
     written.masked =
-        WriteMaskedCopy(c, job, MaskedCopyPieces(pieces, s.line_width), text, mask, sinks);
+        WriteMaskedCopy(c, job, MaskedCopyPieces(pieces, text.line_width), text, &entry.qualities,
+                        mask, sinks);
   } else if (mask != nullptr) {
     written.masked = CountSpecials(mask, 0, a.length);
   }
@@ -165,26 +177,28 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   return written;
 }
 
-void WriteSkippedEntry(const Settings& s, FastaEntry* entry, const EntryScratch& scratch,
+void WriteSkippedEntry(const EntryContext& c, FastaEntry* entry, const EntryScratch& scratch,
                        const EntrySinks& sinks) {
+  const Settings& s = *c.settings;
   // Sizes as they stand: an entry too long for a count of positions is written all the same.
-  // Its letters are kept for the masked FASTA; without it they may have been only counted.
+  // Its letters are kept for the masked copy; without it they may have been only counted.
   std::string& letters = entry->letters;
   if (sinks.of[kSummaryOutput] != nullptr) {
     WriteSkippedSummaryRow(sinks.of[kSummaryOutput], BedName(entry->header),
                            static_cast<int64_t>(LetterCount(*entry)), s.computes_evalues());
   }
-  TextSink* fasta = sinks.of[kFastaOutput];
-  if (fasta == nullptr) return;
+  TextSink* copy = sinks.of[kFastaOutput];
+  if (copy == nullptr) return;
   const long n = static_cast<long>(letters.size());
-  if (s.keep_case) {
-    // The input's case: kept aside before the letters were upper-cased, if they were.
-    const std::string& as_read = scratch.original.empty() ? letters : scratch.original;
-    WriteFastaEntry(fasta, entry->header, as_read.data(), n, s.line_width);
-    return;
+  // The input's case: kept aside before the letters were upper-cased, if they were.
+  const std::string& as_read = scratch.original.empty() ? letters : scratch.original;
+  if (!s.keep_case) UpperCase(&letters[0], n);
+  const char* shown = s.keep_case ? as_read.data() : letters.data();
+  if (c.fastq_copy) {
+    WriteFastqRecord(copy, entry->header, shown, n, entry->qualities);
+  } else {
+    WriteFastaEntry(copy, entry->header, shown, n, s.line_width);
   }
-  UpperCase(&letters[0], n);
-  WriteFastaEntry(fasta, entry->header, letters.data(), n, s.line_width);
 }
 
 }  // namespace kestra

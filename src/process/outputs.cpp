@@ -122,14 +122,26 @@ std::string IndexedName(const std::string& header) {
 
 }  // namespace
 
+namespace {
+
+// An output's path: the one given, else the base name and the suffix (and ".gz").
+void ChoosePath(const Settings& s, const std::string& base, int kind, const char* suffix,
+                RunOutputs* o) {
+  const std::string& given = s.output_paths[kind];
+  const std::string path = given.empty() ? base + suffix + (s.compress ? ".gz" : "") : given;
+  o->files[kind].path = path;
+  o->files[kind].compressed = s.compress || EndsWith(path, ".gz");
+  for (int i = 0; i < kIndexKinds; ++i) {
+    if (kIndexTable[i].of == kind) o->index_files[i].path = path + kIndexTable[i].suffix;
+  }
+}
+
+}  // namespace
+
 void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
   for (int k = 0; k < kOutputKinds; ++k) {
     o->wanted[k] = kOutputTable[k].wanted(s);
-    const std::string& given = s.output_paths[k];
-    const std::string path =
-        given.empty() ? base + kOutputTable[k].suffix + (s.compress ? ".gz" : "") : given;
-    o->files[k].path = path;
-    o->files[k].compressed = s.compress || EndsWith(path, ".gz");
+    ChoosePath(s, base, k, kOutputTable[k].suffix, o);
   }
   o->level = s.compress_level;
   o->evalues = s.computes_evalues();
@@ -138,24 +150,32 @@ void ChooseOutputs(const Settings& s, const std::string& base, RunOutputs* o) {
   o->index_wanted[kFastaIndex] = indexable(kFastaOutput);
   o->index_wanted[kBlockIndex] = indexable(kFastaOutput) && o->files[kFastaOutput].compressed;
   o->index_wanted[kBedIndex] = indexable(kBedOutput) && o->files[kBedOutput].compressed;
-  for (int i = 0; i < kIndexKinds; ++i) {
-    o->index_files[i].path = o->files[kIndexTable[i].of].path + kIndexTable[i].suffix;
-  }
+}
+
+void WriteMaskedCopyAsFastq(const Settings& s, const std::string& base, RunOutputs* o) {
+  o->fastq = true;
+  ChoosePath(s, base, kFastaOutput, ".fq", o);
 }
 
 void IndexFastaRecord(RunOutputs* o, const std::string& header, int64_t letters, int width) {
-  const int64_t line = width > 0 ? std::min<int64_t>(width, letters) : letters;
-  const int64_t lines = line > 0 ? (letters + line - 1) / line : 0;
+  // A FASTQ record: its letters on one line (an empty one too), "+", its qualities.
+  const int64_t line = o->fastq || width <= 0 ? letters : std::min<int64_t>(width, letters);
+  const int64_t lines = o->fastq ? 1 : line > 0 ? (letters + line - 1) / line : 0;
   const uint64_t start = o->fasta_bytes + 1 + header.size() + 1;
-  o->fasta_bytes = start + static_cast<uint64_t>(letters + lines);
+  const uint64_t qualities = start + static_cast<uint64_t>(letters) + 3;
+  o->fasta_bytes = o->fastq ? qualities + static_cast<uint64_t>(letters) + 1
+                            : start + static_cast<uint64_t>(letters + lines);
   if (!o->index_wanted[kFastaIndex]) return;
   // As the field's readers index a FASTA file: a record without letters has no line, and a
-  // name already indexed keeps its first record; a record of one line is as long as it.
+  // name already indexed keeps its first record; a record of one line is as long as it. A
+  // FASTQ record's line ends with where its qualities start.
   const std::string name = IndexedName(header);
   if (letters == 0 || name.empty() || !o->indexed_names.insert(name).second) return;
-  SinkPrintf(&o->fasta_index, "%s\t%lld\t%llu\t%lld\t%lld\n", name.c_str(),
+  SinkPrintf(&o->fasta_index, "%s\t%lld\t%llu\t%lld\t%lld", name.c_str(),
              static_cast<long long>(letters), static_cast<unsigned long long>(start),
              static_cast<long long>(line), static_cast<long long>(line + 1));
+  if (o->fastq) SinkPrintf(&o->fasta_index, "\t%llu", static_cast<unsigned long long>(qualities));
+  SinkPut(&o->fasta_index, '\n');
 }
 
 bool AnyToStandardOutput(const RunOutputs& o) {

@@ -45,7 +45,8 @@ struct RunOutputs {
   OutputFile index_files[kIndexKinds];
   FileDestination index_destinations[kIndexKinds];
   TextSink fasta_index;                           // the lines of the .fai, as records are written
-  uint64_t fasta_bytes = 0;                       // of the masked FASTA so far, uncompressed
+  bool fastq = false;  // the input is FASTQ, and so is the masked copy
+  uint64_t fasta_bytes = 0;                       // of the masked copy so far, uncompressed
   std::unordered_set<std::string> indexed_names;  // the sequences the .fai has a line for
   hts_tpool* compression = nullptr;
 };
@@ -60,7 +61,9 @@ bool AnyToStandardOutput(const RunOutputs& o);
 // an input after the first: the parts of a whole, one after another, hold them once); the
 // failure of a file that cannot be made, whose reason has been said.
 std::optional<Failure> OpenOutputs(RunOutputs* o, bool first_lines, int threads);
-// With the .fai wanted: the line of the masked FASTA's next record, whose header and count
+// Of a FASTQ input the masked copy is FASTQ: named <base>.fq unless its path is given.
+void WriteMaskedCopyAsFastq(const Settings& s, const std::string& base, RunOutputs* o);
+// With the .fai wanted: the line of the masked copy's next record, whose header and count
 // of letters are given, the records coming in the order they are written.
 void IndexFastaRecord(RunOutputs* o, const std::string& header, int64_t letters, int width);
 // The sinks of an entry's outputs: those of `sinks` whose file is wanted.

@@ -270,4 +270,24 @@ void WriteFastaEntry(TextSink* out, const std::string& header, const char* lette
   WriteWrapped(out, letters, n, width);
 }
 
+void WriteFastqHeader(TextSink* out, const std::string& header) {
+  SinkPut(out, '@');
+  SinkWrite(out, header);
+  SinkPut(out, '\n');
+}
+
+void WriteFastqQualities(TextSink* out, const std::string& qualities) {
+  SinkWrite(out, "+\n", 2);
+  SinkWrite(out, qualities);
+  SinkPut(out, '\n');
+}
+
+void WriteFastqRecord(TextSink* out, const std::string& header, const char* letters, long n,
+                      const std::string& qualities) {
+  WriteFastqHeader(out, header);
+  SinkWrite(out, letters, static_cast<std::size_t>(n));
+  SinkPut(out, '\n');
+  WriteFastqQualities(out, qualities);
+}
+
 }  // namespace kestra

@@ -124,6 +124,14 @@ void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, i
 void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n,
                      int width);
 
+// The masked FASTQ record around its letters' one line: "@header" before it, the line "+" and
+// the qualities after it.
+void WriteFastqHeader(TextSink* out, const std::string& header);
+void WriteFastqQualities(TextSink* out, const std::string& qualities);
+// A FASTQ record with nothing masked.
+void WriteFastqRecord(TextSink* out, const std::string& header, const char* letters, long n,
+                      const std::string& qualities);
+
 // Letters and mask bits seen from a position on: letters.data[0] is 1-based position
 // letters.first, mask.words[0] holds cells 64 * mask.first_word on (1 and 0 for a whole
 // sequence), so that any piece can be handed in.

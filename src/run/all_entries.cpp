@@ -185,7 +185,7 @@ void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, Fa
   const EntrySinks sinks = SinksFor(*run->request->outputs, slot->sinks);
   EntryWritten written;
   if (a.failure) {
-    WriteSkippedEntry(s, entry, *scratch, sinks);
+    WriteSkippedEntry(run->context, entry, *scratch, sinks);
   } else {
     written = WriteEntry(run->context, job, *entry, a, scratch, sinks);
   }
@@ -355,8 +355,9 @@ void OpenInput(AllEntries* run) {
   }
   run->next = run->from;
   run->read_up_to = run->from;
-  run->letter_limit = {run->request->limits.max_letters,
-                       !run->request->outputs->wanted[kFastaOutput]};
+  const RunOutputs& outputs = *run->request->outputs;
+  run->letter_limit = {run->request->limits.max_letters, !outputs.wanted[kFastaOutput],
+                       outputs.fastq};
   if (!run->plain) {
     run->reading_loop = ReadingLoop(run->pipeline, &run->reading_job);
     const ParallelLoop* loop = &run->reading_loop;
@@ -399,6 +400,7 @@ int RunAllEntries(const RunRequest& r) {
   EntryStorage storage;
   run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
   run->context.significance = r.significance;
+  run->context.fastq_copy = r.outputs->fastq;
   // Jobs in flight: one for each thread to analyse, one being read, and as many finished
   // before their turn.
   run->slots.resize(static_cast<std::size_t>(2 * s.threads + 2));

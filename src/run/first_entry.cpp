@@ -33,7 +33,8 @@ bool ReadFirstEntry(const RunRequest& r, Pipeline* pipeline, FirstEntry* job) {
   const ParallelLoop loop = ReadingLoop(pipeline, &reading_job);
   ReadProblem problem;
   job->status =
-      ReadFastaFile(r.input, &job->entry, &job->more, &problem, &loop, r.limits.max_letters);
+      ReadFastaFile(r.input, &job->entry, &job->more, &problem, &loop,
+                    LetterLimit{r.limits.max_letters, false, r.outputs->fastq});
   close(r.input);
   if (job->status == FastaStatus::kReadError) TellReadProblem(r, problem);
   if (!ReadFailure(job->status) && r.settings->bed && BedName(job->entry.header).empty()) {
@@ -84,6 +85,7 @@ int RunFirstEntry(const RunRequest& r) {
   EntryStorage storage;
   EntryContext c = MakeEntryContext(&s, r.seed, pipeline, r.limits.piece, &storage);
   c.significance = r.significance;
+  c.fastq_copy = r.outputs->fastq;
   FirstEntry job;
   PipelineSteps steps;
   steps.slots = 1;

@@ -114,6 +114,10 @@ int main(int argc, char** argv) {
   TellMisreadSwitches(settings, misread);
   RefuseTwoOnStandardOutput(outputs);
   const int input = OpenInput(argv[1]);
+  // Reads come back as reads; a pipe cannot be looked at before it is read, and keeps FASTA.
+  if (outputs.wanted[kFastaOutput] && IsFastqFile(input)) {
+    WriteMaskedCopyAsFastq(settings, argv[2], &outputs);
+  }
   RefuseSharedFilesOrTellUnindexed(&outputs, input, argv[1]);
   const int64_t seed = settings.seed != 0 ? settings.seed : ClockSeed();
   RunRequest request{&settings, settings_failure, input, argv[1], &outputs, seed,

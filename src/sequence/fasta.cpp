@@ -267,6 +267,8 @@ void TrimHeader(std::string* name) {
   if (!name->empty() && name->back() == '\r') name->pop_back();
 }
 
+bool IsKeptLetter(char c) { return kKept[static_cast<unsigned char>(c)] != 0; }
+
 std::size_t CountKeptLetters(const char* p, const char* end) {
   std::size_t n = 0;
 #if defined(__SSE2__) && !defined(KESTRA_NO_SIMD)

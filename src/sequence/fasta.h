@@ -11,14 +11,17 @@
 
 namespace kestra {
 
-// An entry: a FASTA entry, or a FASTQ record (its qualities are not kept); its header is the
-// header line after '>' (or '@').
+// An entry: a FASTA entry, or a FASTQ record; its header is the header line after '>' (or
+// '@').
 struct FastaEntry {
   std::string header;   // the header line, line end removed, cut to 19999 characters
   std::string letters;  // the entry's letters and '-' characters, in the case of the file
   // Letters counted and not kept, of an entry too long whose letters a reader drops (see
   // LetterLimit): its letters then hold none.
   std::size_t dropped = 0;
+  // A FASTQ record's qualities, when the reader keeps them: one for each of its letters (those
+  // of the characters the letters leave out are left out too), line ends removed.
+  std::string qualities = {};
 };
 
 enum class FastaStatus {
@@ -42,9 +45,11 @@ inline std::size_t LetterCount(const FastaEntry& entry) {
 // long. Its letters are kept all the same, to be written out as they stand, unless
 // `drop_too_long`: then the letters held are let go once they reach the limit, and the rest
 // are only counted, so that such an entry costs no more than the limit.
+// `keep_qualities` keeps a FASTQ record's qualities beside its letters.
 struct LetterLimit {
   std::size_t max_letters = kFastaMaxLetters;
   bool drop_too_long = false;
+  bool keep_qualities = false;
 };
 
 // Why an input could not be read, in a few words for a message: the system's reason, the
@@ -65,10 +70,13 @@ struct ReadProblem {
 // a '>' after the first entry's letters begins another one. After a read error, *problem
 // (when given) says why; it is empty otherwise. A gzip input whose first member is a BGZF
 // block has its blocks inflated a batch at a time through `loop` (nullptr: in turn, here).
-// An entry of `max_letters` letters or more is too long: reading stops there.
+// An entry of the limit's letters or more is too long: reading stops there.
 FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries = nullptr,
                           ReadProblem* problem = nullptr, const ParallelLoop* loop = nullptr,
-                          std::size_t max_letters = kFastaMaxLetters);
+                          LetterLimit limit = {});
+// Whether fd is a regular file (plain or compressed) of FASTQ: its first byte that is not a
+// space, tab, CR or LF is '@'. It is read from where its offset stands, which is left there.
+bool IsFastqFile(int fd);
 
 // Incremental form of the reader, for input that arrives in pieces.
 struct FastaScanner;  // defined in fasta.cpp

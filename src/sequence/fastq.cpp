@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "sequence/letters.h"
 #include "sequence/scan_stages.h"
@@ -36,10 +37,10 @@ enum class Stage {
 }  // namespace
 
 struct FastqScanner {
-  FastaEntry* entry;
-  uint64_t record;
-  bool keep;
-  bool first_of_file;
+  FastaEntry* entry = nullptr;
+  uint64_t record = 0;
+  bool keep = false;
+  bool first_of_file = false;
   LetterLimit limit;
   Stage stage = Stage::kSeek;
   uint64_t sequence_chars = 0;     // characters of the sequence lines, CR and LF not counted
@@ -47,6 +48,11 @@ struct FastqScanner {
   bool quality_line_start = true;  // the next quality byte begins a line
   bool quality_line_at = false;    // the quality line in hand begins with '@'
   bool dropping = false;           // the letters are too many: they are only counted
+  // Where the qualities go when they are kept, and the sequence characters (by their index
+  // among the record's, CR not counted) that are no letters, whose qualities are left out.
+  std::string* qualities = nullptr;
+  std::vector<uint64_t> left_out;
+  std::size_t next_left_out = 0;  // the first of them the qualities have not reached
   const char* wrong = nullptr;     // what is wrong, with the record it is about
   uint64_t wrong_record = 0;
   bool started = false;
@@ -140,11 +146,26 @@ bool TakeLetters(FastqScanner* s, const char* p, const char* stop) {
   return true;
 }
 
+// The characters of a piece of a sequence line that no letter is kept for, by index.
+void NoteLeftOut(FastqScanner* s, const char* p, const char* stop, uint64_t index) {
+  for (; p < stop; ++p) {
+    if (*p == '\r') continue;
+    if (!IsKeptLetter(*p)) s->left_out.push_back(index);
+    ++index;
+  }
+}
+
 const char* ScanSequence(FastqScanner* s, const char* p, const char* end) {
   const char* nl = FindByte(p, end, '\n');
   const char* stop = nl != nullptr ? nl : end;
-  s->sequence_chars += LineChars(p, stop);
-  if (s->keep && !TakeLetters(s, p, stop)) {
+  const uint64_t first = s->sequence_chars, chars = LineChars(p, stop);
+  const std::size_t letters = LetterCount(*s->entry);
+  s->sequence_chars += chars;
+  const bool taken = !s->keep || TakeLetters(s, p, stop);
+  if (s->qualities != nullptr && LetterCount(*s->entry) - letters != chars) {
+    NoteLeftOut(s, p, stop, first);
+  }
+  if (!taken) {
     s->too_long = true;
     s->stage = Stage::kDone;
     return end;
@@ -167,11 +188,35 @@ const char* ScanPlusLine(FastqScanner* s, const char* p, const char* end) {
 // next record's '@' line, taken for qualities, makes them too many. A line that begins with
 // '@' and holds more characters than the record lacks is taken for that: the qualities
 // before it fall short. A file whose qualities match never meets either.
+// Keeps the qualities of a piece of a quality line but those of the characters left out.
+void TakeQualities(FastqScanner* s, const char* p, const char* stop, uint64_t index) {
+  std::string& kept = *s->qualities;
+  const std::vector<uint64_t>& out = s->left_out;
+  const std::size_t n = static_cast<std::size_t>(stop - p);
+  if (s->next_left_out == out.size() && std::memchr(p, '\r', n) == nullptr) {
+    kept.append(p, n);
+    return;
+  }
+  for (; p < stop; ++p) {
+    if (*p == '\r') continue;
+    if (s->next_left_out < out.size() && out[s->next_left_out] == index) {
+      ++s->next_left_out;
+    } else {
+      kept.push_back(*p);
+    }
+    ++index;
+  }
+}
+
 const char* ScanQualities(FastqScanner* s, const char* p, const char* end) {
   if (s->quality_line_start) s->quality_line_at = *p == '@';
   s->quality_line_start = false;
   const char* nl = FindByte(p, end, '\n');
+  const uint64_t first = s->quality_chars;
   s->quality_chars += LineChars(p, nl != nullptr ? nl : end);
+  if (s->qualities != nullptr && s->quality_chars <= s->sequence_chars) {
+    TakeQualities(s, p, nl != nullptr ? nl : end, first);
+  }
   if (s->quality_chars > s->sequence_chars) {
     return Wrong(s, s->quality_line_at ? kTooFewQualities : kTooManyQualities, s->record, end);
   }
@@ -214,11 +259,18 @@ const char* WrongAtTheEnd(const FastqScanner* s) {
 
 FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, bool first_of_file,
                               LetterLimit limit) {
-  auto* s = new FastqScanner{entry, record, keep, first_of_file, limit};
+  auto* s = new FastqScanner();
+  s->entry = entry;
+  s->record = record;
+  s->keep = keep;
+  s->first_of_file = first_of_file;
+  s->limit = limit;
   if (keep) {
     entry->header.clear();
     entry->letters.clear();
+    entry->qualities.clear();
     entry->dropped = 0;
+    if (limit.keep_qualities) s->qualities = &entry->qualities;
   }
   return s;
 }

@@ -34,7 +34,7 @@ constexpr char kFileShrank[] = "file shrank while being read";
 // matter (a '>' counts only at the start of a line).
 struct FirstEntry {
   FastaEntry* entry;
-  std::size_t max_letters;
+  LetterLimit limit;
   FastaScanner* fasta;
   FastqScanner* fastq = nullptr;
   bool known = false;  // a byte that is not blank has been seen
@@ -48,7 +48,7 @@ bool FeedFirstEntry(FirstEntry* f, const char* data, std::size_t n) {
     if (f->known && *from == '@') {
       FastaScannerFinish(f->fasta);
       f->fasta = nullptr;
-      f->fastq = NewFastqScanner(f->entry, 1, true, true, LetterLimit{f->max_letters});
+      f->fastq = NewFastqScanner(f->entry, 1, true, true, f->limit);
     }
   }
   if (f->fastq != nullptr) {
@@ -69,11 +69,12 @@ FastaStatus FinishFirstEntry(FirstEntry* f, bool* more_entries, std::string* pro
 }  // namespace
 
 FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadProblem* problem,
-                          const ParallelLoop* loop, std::size_t max_letters) {
+                          const ParallelLoop* loop, LetterLimit limit) {
   *entry = FastaEntry();
   ByteSource* source = OpenByteSource(fd, loop);
   // A plain regular file holds at most as many letters as bytes: they then fit in one buffer.
-  FirstEntry first{entry, max_letters, NewFastaScanner(entry, max_letters, TextSizeHint(source))};
+  FirstEntry first{entry, limit,
+                   NewFastaScanner(entry, limit.max_letters, TextSizeHint(source))};
   const long n = PumpBytes(source, [&first](const char* data, std::size_t size) {
     return FeedFirstEntry(&first, data, size);
   });
@@ -87,6 +88,23 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadPro
   if (status == FastaStatus::kReadError) *entry = FastaEntry();
   if (problem != nullptr) problem->reason = status == FastaStatus::kReadError ? reason : "";
   return status;
+}
+
+bool IsFastqFile(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const off_t offset = lseek(fd, 0, SEEK_CUR);
+  ByteSource* source = OpenByteSource(fd);
+  char first = 0;
+  PumpBytes(source, [&first](const char* data, std::size_t n) {
+    const char* text = std::find_if_not(data, data + n, IsBlank);
+    if (text == data + n) return true;
+    first = *text;
+    return false;
+  });
+  CloseByteSource(source);
+  if (offset >= 0) lseek(fd, offset, SEEK_SET);
+  return first == '@';
 }
 
 enum class TextFormat { kUnknown, kFasta, kFastq };

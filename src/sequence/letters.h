@@ -12,6 +12,8 @@ namespace kestra {
 void TrimHeader(std::string* name);
 // Appends the bytes of [p, end) that a sequence keeps (ASCII letters and '-') to *letters.
 void AppendKeptLetters(const char* p, const char* end, std::string* letters);
+// Whether a sequence keeps the byte.
+bool IsKeptLetter(char c);
 // How many bytes of [p, end) a sequence keeps: the letters of an entry that holds none.
 std::size_t CountKeptLetters(const char* p, const char* end);
 

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EntryScratch scratch;
   const EntryAnalysis a = AnalyseEntry(c, 0, &entry, status, &scratch);
   if (a.failure) {
-    WriteSkippedEntry(s, &entry, scratch, wanted);
+    WriteSkippedEntry(c, &entry, scratch, wanted);
   } else {
     WriteEntry(c, 0, entry, a, &scratch, wanted);
   }

@@ -180,4 +180,45 @@ TEST(Fastq, LetterLimit) {
   }
 }
 
+// Kept qualities are one for each letter kept: those of the characters a sequence leaves out
+// (blanks, digits, '*') go with them, over lines of other lengths than the sequence's, CR LF,
+// and quality lines that begin with '@' or '+', wherever the blocks cut the record; a first
+// record of a file keeps them as one of many does.
+TEST(Fastq, KeptQualities) {
+  const struct {
+    const char* name;
+    std::string input;
+    std::string letters, qualities;
+  } cases[] = {
+      {"one line each", "@r\nACGT\n+\nABCD\n@s\n", "ACGT", "ABCD"},
+      {"lines of other lengths", "@r\nAC\nGTA\n+r\n@B\n+DE\n@s\n", "ACGTA", "@B+DE"},
+      {"CR LF", "@r\r\nAC\r\nGT\r\n+\r\nAB\r\nCD\r\n", "ACGT", "ABCD"},
+      {"characters left out", "@r\nA C9\nG*T-\n+\n0123\n4567\n", "ACGT-", "02467"},
+      {"only left out", "@r\n 9 \n+\nABC\n", "", ""},
+      {"empty", "@r\n+\n@s\n", "", ""},
+  };
+  for (const auto& c : cases) {
+    for (const bool first : {false, true}) {
+      for (const std::size_t block : {std::size_t{1}, std::size_t{3}, c.input.size()}) {
+        FastaEntry entry{"stale", "stale", 0, "stale"};
+        LetterLimit limit;
+        limit.keep_qualities = true;
+        FastqScanner* scanner = NewFastqScanner(&entry, 1, true, first, limit);
+        for (std::size_t at = 0; at < c.input.size(); at += block) {
+          if (!FastqScannerFeed(scanner, &c.input[at], std::min(block, c.input.size() - at))) {
+            break;
+          }
+        }
+        std::string problem;
+        const std::string shown = std::string(c.name) + (first ? ", first" : "") + ", blocks of " +
+                                  std::to_string(block);
+        EXPECT_EQ(FastqScannerFinish(scanner, &problem), kOk) << shown << problem;
+        EXPECT_EQ(entry.letters, c.letters) << shown;
+        EXPECT_EQ(entry.qualities, c.qualities) << shown;
+      }
+    }
+  }
+}
+
 }  // namespace
+
