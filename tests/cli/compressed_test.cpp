@@ -392,3 +392,113 @@ TEST(CompressedOutputs, StandardOutputCarriesBgzf) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads of 100 letters, some of them 85% A, one with characters that are no letters, lines
+// of qualities that begin with '@' or '+', a name used twice.
+std::string Reads() {
+  std::mt19937 rng(23);
+  std::string fa;
+  for (int k = 0; k < 200; ++k) {
+    std::string seq = Letters(rng, 100, k % 10 == 0 ? "AAAAAAAAAAAAAAAAACGT" : "ACGT");
+    if (k == 7) seq.replace(10, 4, " 9*-");
+    fa += ">r" + std::to_string(k == 150 ? 3 : k) + " lane 1\n" + seq.substr(0, 70) + "\n" +
+          seq.substr(70) + "\n";
+  }
+  return AsFastq(fa);
+}
+
+// The switches of the run whose FASTA copy a FASTQ copy must match: standard input a pipe,
+// nothing compressed or indexed.
+std::vector<std::string> ThroughAPipe(std::vector<std::string> args) {
+  args[0] = "-";
+  args[1] = "ref";
+  for (const char* drop : {"--index", "--compress"}) {
+    args.erase(std::remove(args.begin(), args.end(), drop), args.end());
+  }
+  const auto named = std::find(args.begin(), args.end(), "--fasta-out");
+  if (named != args.end()) args.erase(named, named + 2);
+  return args;
+}
+
+}  // namespace
+
+// A FASTQ file's masked copy is FASTQ, compressed or not, however named, from every run: its
+// headers and its qualities as they came, its letters as the FASTA copy of the same reads
+// (from a pipe, which keeps FASTA), and its index the one samtools makes, which samtools
+// fqidx reads records by.
+TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
+  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
+  const std::string dir = RunDirectory(), work = dir + "/work";
+  const std::string reads = Reads();
+  std::ofstream(work + "/reads.fq", std::ios::binary) << reads;
+  const std::vector<std::string> all = {"--all-entries", "--background", "reads.fq", "--quiet"};
+  const auto with = [&all](std::vector<std::string> args, bool every = true) {
+    if (every) args.insert(args.end(), all.begin(), all.end());
+    if (!every) args.insert(args.end(), {"--background", "reads.fq", "--quiet"});
+    return args;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* copy;
+    bool through_pipe;
+  } cases[] = {
+      {"soft", with({"reads.fq", "o", "-L", "--index"}), "o.fq", false},
+      {"hard, compressed", with({"reads.fq", "o", "-F", "--compress", "--index"}), "o.fq.gz", false},
+      {"named", with({"reads.fq", "o", "-L", "--fasta-out", "n.fas", "--index"}), "n.fas", false},
+      {"first entry", with({"reads.fq", "o", "-L"}, false), "o.fq", false},
+      {"standard input", with({"-", "o", "-F"}), "o.fq", false},
+      {"a pipe", with({"-", "o", "-F"}), "o.fas", true},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(work);
+    fs::create_directory(work);
+    std::ofstream(work + "/reads.fq", std::ios::binary) << reads;
+    RunOptions options;
+    options.stdin_path = work + "/reads.fq";
+    options.through_pipe = c.through_pipe;
+    ASSERT_EQ(RunKestra(dir, c.args, options).status, 0) << c.name;
+    RunOptions pipe = options;
+    pipe.through_pipe = true;
+    ASSERT_EQ(RunKestra(dir, ThroughAPipe(c.args), pipe).status, 0) << c.name;
+    const bool compressed = std::string(c.copy).find(".gz") != std::string::npos;
+    ASSERT_EQ(Shell(work, std::string(compressed ? "zcat " : "cat ") + c.copy + " > copy"), 0);
+    const std::string copy = ReadFile(work + "/copy"), fasta = ReadFile(work + "/ref.fas");
+    ASSERT_FALSE(copy.empty()) << c.name;
+    const std::size_t masked = c.args[2] == "-L"
+                                   ? std::count_if(copy.begin(), copy.end(), ::islower)
+                                   : std::count(copy.begin(), copy.end(), 'N');
+    EXPECT_GT(masked, 100u) << c.name;
+    if (c.through_pipe) {
+      EXPECT_EQ(copy, fasta) << c.name;
+      EXPECT_FALSE(fs::exists(work + "/o.fq")) << c.name;
+      continue;
+    }
+    const bool first = std::string(c.name) == "first entry";
+    EXPECT_EQ(MaskedRecords(copy), first ? MaskedRecords(fasta.substr(0, fasta.find('>', 1)))
+                                         : MaskedRecords(fasta))
+        << c.name;
+    const std::string kept = KeptQualities(reads);
+    EXPECT_EQ(QualitiesOfCopy(copy), first ? kept.substr(0, kept.find('\n') + 1) : kept)
+        << c.name;
+    if (std::find(c.args.begin(), c.args.end(), "--index") == c.args.end()) continue;
+    // samtools indexes a copy of the copy; both indexes lead to the same records.
+    const std::string own = std::string("own") + (compressed ? ".fq.gz" : ".fq");
+    ASSERT_EQ(Shell(work, std::string("cp ") + c.copy + " " + own + " && samtools fqidx " + own +
+                              " 2>/dev/null && samtools fqidx " + c.copy +
+                              " r3 r0 r199 r7 > got && samtools fqidx " + own +
+                              " r3 r0 r199 r7 > want"),
+              0)
+        << c.name;
+    EXPECT_EQ(ReadFile(work + "/" + c.copy + ".fai"), ReadFile(work + "/" + own + ".fai"))
+        << c.name;
+    if (compressed) {
+      EXPECT_EQ(ReadFile(work + "/" + c.copy + ".gzi"), ReadFile(work + "/" + own + ".gzi"));
+    }
+    EXPECT_EQ(ReadFile(work + "/got"), ReadFile(work + "/want")) << c.name;
+    EXPECT_NE(ReadFile(work + "/got"), "") << c.name;
+  }
+  fs::remove_all(dir);
+}

@@ -155,7 +155,12 @@ std::string CheckAllEntries(const std::string& input, const std::vector<std::str
   const std::string shown = ::testing::PrintToString(full) + " jobs " + job_limits;
   EXPECT_EQ(run.status, 0) << shown << run.out << run.err;
   EXPECT_EQ(ReadFile(dir + "/work/out.seg"), want.report) << shown;
-  if (fasta) {
+  if (fasta && IsFastqName(input)) {
+    // Reads come back as reads: the FASTA copy's letters, the input's qualities.
+    const std::string copy = ReadFile(dir + "/work/out.fq");
+    EXPECT_EQ(MaskedRecords(copy), MaskedRecords(want.fasta)) << shown;
+    EXPECT_EQ(QualitiesOfCopy(copy), KeptQualities(ReadFile(input))) << shown;
+  } else if (fasta) {
     EXPECT_EQ(ReadFile(dir + "/work/out.fas"), want.fasta) << shown;
   }
   EXPECT_EQ(ReadFile(dir + "/work/out.bed"), want.bed) << shown;
@@ -206,6 +211,13 @@ TEST_P(AllEntries, EqualsEachEntryAlone) {
     same_out(CheckAllEntries(plain + ".gz", threaded, want, fasta, false,
                              "entries=2,letters=100,waiting=1,piece=640"));
   }
+  // The same entries as FASTQ records, the file read on one thread and on two in many jobs.
+  const std::string reads = dir + "/mixed.fq";
+  std::ofstream(reads, std::ios::binary) << AsFastq(ReadFile(plain));
+  same_out(CheckAllEntries(reads, args, want, fasta));
+  std::vector<std::string> two = args;
+  two.insert(two.end(), {"--threads", "2"});
+  same_out(CheckAllEntries(reads, two, want, fasta, false, kManyJobs));
   fs::remove_all(dir);
 }
 

@@ -201,3 +201,93 @@ std::string RunDirectory() {
   fs::create_directory(pattern + "/work");
   return pattern;
 }
+
+std::string AsFastq(const std::string& fasta) {
+  std::string fastq;
+  for (std::size_t at = fasta.find('>'), n = 0; at != std::string::npos; ++n) {
+    const std::size_t line_end = std::min(fasta.find('\n', at), fasta.size());
+    const std::size_t next = fasta.find('>', line_end);
+    const std::string header = fasta.substr(at + 1, line_end - at - 1);
+    std::string lines =
+        line_end < fasta.size() ? fasta.substr(line_end + 1, next - line_end - 1) : "";
+    if (!lines.empty() && lines.back() != '\n') lines += '\n';
+    const std::size_t chars = lines.size() - std::count(lines.begin(), lines.end(), '\r') -
+                              std::count(lines.begin(), lines.end(), '\n');
+    std::string qualities;
+    for (std::size_t i = 0; i < chars; ++i) qualities += "@I+J#5F"[(i * 3 + n) % 7];
+    fastq += "@" + header + "\n" + lines + "+\n";
+    for (std::size_t i = 0; i < qualities.size(); i += 50) fastq += qualities.substr(i, 50) + "\n";
+    at = next;
+  }
+  return fastq;
+}
+
+bool IsFastqName(const std::string& name) { return name.find(".fq") != std::string::npos; }
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::string WithoutCr(std::string line) {
+  line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+  return line;
+}
+
+}  // namespace
+
+std::string MaskedRecords(const std::string& copy) {
+  const std::vector<std::string> lines = LinesOf(copy);
+  std::string records;
+  if (!copy.empty() && copy[0] == '@') {
+    for (std::size_t i = 0; i + 1 < lines.size(); i += 4) {
+      records += lines[i].substr(1) + "\t" + lines[i + 1] + "\n";
+    }
+    return records;
+  }
+  for (std::size_t i = 0; i < lines.size();) {
+    std::string record = lines[i++].substr(1) + "\t";
+    for (; i < lines.size() && (lines[i].empty() || lines[i][0] != '>'); ++i) record += lines[i];
+    records += record + "\n";
+  }
+  return records;
+}
+
+std::string QualitiesOfCopy(const std::string& copy) {
+  const std::vector<std::string> lines = LinesOf(copy);
+  std::string qualities;
+  for (std::size_t i = 3; i < lines.size(); i += 4) qualities += lines[i] + "\n";
+  return qualities;
+}
+
+std::string KeptQualities(const std::string& fastq) {
+  const std::vector<std::string> lines = LinesOf(fastq);
+  std::string kept;
+  for (std::size_t i = 0; i < lines.size();) {
+    if (WithoutCr(lines[i]).empty()) {
+      ++i;
+      continue;
+    }
+    std::string sequence, qualities;
+    for (++i; i < lines.size() && (lines[i].empty() || lines[i][0] != '+'); ++i) {
+      sequence += WithoutCr(lines[i]);
+    }
+    for (++i; i < lines.size() && qualities.size() < sequence.size(); ++i) {
+      qualities += WithoutCr(lines[i]);
+    }
+    for (std::size_t k = 0; k < sequence.size(); ++k) {
+      const char c = sequence[k];
+      if (c == '-' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) kept += qualities[k];
+    }
+    kept += "\n";
+  }
+  return kept;
+}
+

@@ -60,3 +60,19 @@ inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
   return s;
 }
+
+// The input as FASTQ: each entry (from its '>' through its header line, then on to the next
+// '>') a record, with its header line after '@' and its lines as sequence lines, a line that
+// the next '>' cuts short included; then as many qualities as its sequence lines hold
+// characters (CR and LF not counted), 50 a line, many lines led by '@' or '+'. The text before
+// the first entry is left out: no record may start so.
+std::string AsFastq(const std::string& fasta);
+// Whether a file name is a FASTQ one (".fq" in it), whose masked copy is out.fq.
+bool IsFastqName(const std::string& name);
+// A masked copy, FASTA (any width) or FASTQ, as "header\tletters\n" a record.
+std::string MaskedRecords(const std::string& copy);
+// The qualities of a FASTQ copy, a line a record.
+std::string QualitiesOfCopy(const std::string& copy);
+// The qualities a FASTQ input's copy must keep, a line a record: those of the sequence
+// characters that are letters or '-', CR and LF not counted.
+std::string KeptQualities(const std::string& fastq);
