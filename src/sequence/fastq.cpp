@@ -159,7 +159,7 @@ const char* ScanSequence(FastqScanner* s, const char* p, const char* end) {
   const char* nl = FindByte(p, end, '\n');
   const char* stop = nl != nullptr ? nl : end;
   const uint64_t first = s->sequence_chars, chars = LineChars(p, stop);
-  const std::size_t letters = LetterCount(*s->entry);
+  const std::size_t letters = s->qualities != nullptr ? LetterCount(*s->entry) : 0;
   s->sequence_chars += chars;
   const bool taken = !s->keep || TakeLetters(s, p, stop);
   if (s->qualities != nullptr && LetterCount(*s->entry) - letters != chars) {
@@ -268,9 +268,11 @@ FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, boo
   if (keep) {
     entry->header.clear();
     entry->letters.clear();
-    entry->qualities.clear();
     entry->dropped = 0;
-    if (limit.keep_qualities) s->qualities = &entry->qualities;
+    if (limit.keep_qualities) {
+      entry->qualities.clear();
+      s->qualities = &entry->qualities;
+    }
   }
   return s;
 }

@@ -90,10 +90,11 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadPro
   return status;
 }
 
-bool IsFastqFile(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const off_t offset = lseek(fd, 0, SEEK_CUR);
+namespace {
+
+// The first byte of text that is not blank, read through the decompressor from where the
+// offset stands; 0 for none.
+char FirstTextByte(int fd) {
   ByteSource* source = OpenByteSource(fd);
   char first = 0;
   PumpBytes(source, [&first](const char* data, std::size_t n) {
@@ -103,7 +104,30 @@ bool IsFastqFile(int fd) {
     return false;
   });
   CloseByteSource(source);
-  if (offset >= 0) lseek(fd, offset, SEEK_SET);
+  return first;
+}
+
+}  // namespace
+
+bool IsFastqFile(int fd) {
+  struct stat st;
+  const off_t offset = lseek(fd, 0, SEEK_CUR);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || offset < 0) return false;
+  // Plain text is looked at by position, a few bytes at a time.
+  char block[4096];
+  uint64_t at = static_cast<uint64_t>(offset);
+  long got = ReadSomeAt(fd, block, sizeof block, at);
+  if (got > 0 && CompressionOf(reinterpret_cast<const unsigned char*>(block),
+                               static_cast<std::size_t>(got)) == Compression::kNone) {
+    for (; got > 0; got = ReadSomeAt(fd, block, sizeof block, at)) {
+      const char* text = std::find_if_not(block, block + got, IsBlank);
+      if (text < block + got) return *text == '@';
+      at += static_cast<uint64_t>(got);
+    }
+    return false;
+  }
+  const char first = got > 0 ? FirstTextByte(fd) : 0;
+  lseek(fd, offset, SEEK_SET);
   return first == '@';
 }
 
