@@ -122,7 +122,7 @@ install:
 	$(DEPS) install
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra kestra_shared kestra_static plot_page
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target all plot_page
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE_DIR)
 	@echo "Python package: $(DESTDIR)$(PREFIX)/lib/python3/dist-packages/kestra"
 
