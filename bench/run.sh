@@ -1051,6 +1051,7 @@ section_significance() {
 section_library() {
   local db ecoli python t_read t_table t_scan t_ecoli
   db=$BENCH_DATA/database_20000.fa
+  mkdir -p "$BENCH_DATA"
   if [[ ! -s "$db" ]]; then
     "$MAKE_GENOME" --database 20000 "$db.tmp" || die "make_genome failed"
     mv "$db.tmp" "$db"
