@@ -60,6 +60,9 @@ struct Overall {
   bool valid = true;     // the normal approximation holds (no '*')
 };
 
+// Throws std::invalid_argument, as the calls do, for options the command refuses.
+KESTRA_API void CheckOptions(const Options& options);
+
 // What one sequence gives.
 struct Result {
   int64_t length = 0;
@@ -100,8 +103,8 @@ struct Entry {
 // BGZF, bzip2, xz or zstd; "-" for standard input) and hands each to `each` in input order,
 // analysing on `threads` threads; `each` runs on one thread at a time. Throws
 // std::invalid_argument for bad options and std::runtime_error for an input that cannot be
-// opened or read (with the command's words); an exception `each` throws ends the reading and
-// is thrown again.
+// opened or read, or that holds no entry (with the command's words), once the entries read
+// before are handed over; an exception `each` throws ends the reading and is thrown again.
 KESTRA_API void Read(const std::string& path, const std::function<void(Entry&&)>& each,
                      const Options& options = {}, int threads = 1);
 

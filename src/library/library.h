@@ -35,10 +35,6 @@ std::optional<Failure> AnalyseInto(const EntryContext& c, uint64_t job, FastaEnt
                                    FastaStatus status, EntryScratch* scratch,
                                    SegmentBuffers* buffers, Result* result);
 
-}  // namespace kestra
-
-namespace kestra {
-
 // Throws std::runtime_error with the words of the message `format` about `path`: the
 // command's "cannot open" and "cannot read".
 [[noreturn]] void ThrowAboutPath(const char* format, const std::string& path,

@@ -142,15 +142,26 @@ void Read(const std::string& path, const std::function<void(Entry&&)>& each,
   r->scratch.resize(static_cast<std::size_t>(Lanes(r->pipeline)));
   r->slots.resize(static_cast<std::size_t>(2 * threads + 2));
   r->loop = ReadingLoop(r->pipeline, &r->reading_job);
-  r->reader = OpenFastaReader(fd, &r->loop, LetterLimit{kFastaMaxLetters, true});
+  // A plain file is read by position, as the command reads its ranges; anything else as a
+  // stream, BGZF blocks inflated on every thread.
+  const LetterLimit limit{kFastaMaxLetters, true};
+  uint64_t size = 0;
+  r->reader = IsPlainFile(fd, &size) ? OpenFastaRange(fd, 0, size, limit)
+                                     : OpenFastaReader(fd, &r->loop, limit);
   Reading* run = r.get();
   PipelineSteps steps;
   steps.slots = r->slots.size();
   steps.read = [run](uint64_t job, std::size_t slot) { return ReadJob(run, job, &run->slots[slot]); };
   steps.analyse = [run](uint64_t job, std::size_t slot) { AnalyseJob(run, job, &run->slots[slot]); };
-  steps.write = [run, &each](uint64_t, std::size_t slot) { WriteJob(&run->slots[slot], each); };
+  uint64_t jobs = 0;
+  steps.write = [run, &each, &jobs](uint64_t, std::size_t slot) {
+    ++jobs;
+    WriteJob(&run->slots[slot], each);
+  };
   RunPipeline(r->pipeline, steps);
   if (r->read_error) ThrowAboutPath(kCannotReadPath, path, r->problem.reason);
+  // An input without any entry fails as the command's run on it does.
+  if (jobs == 0) throw std::runtime_error(MessageWords(kErrorReadingFasta));
 }
 
 }  // namespace kestra

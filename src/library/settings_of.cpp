@@ -68,6 +68,8 @@ Settings SettingsOf(const Options& options) {
   return s;
 }
 
+void CheckOptions(const Options& options) { SettingsOf(options); }
+
 int64_t SeedOf(const Options& options) {
   if (options.seed != 0) return options.seed;
   const auto now = std::chrono::system_clock::now().time_since_epoch();

@@ -116,7 +116,7 @@ struct PyEntry {
   std::string name, header;
   int64_t length;
   std::optional<std::string> skipped;
-  std::optional<PyResult> result;
+  py::object result;  // a Result, or None
 };
 
 // A file read on a thread of its own; the iterator takes its entries in input order.
@@ -124,6 +124,7 @@ class Reader {
  public:
   Reader(const std::string& path, int threads, const py::kwargs& kwargs) {
     const kestra::Options options = OptionsFrom(kwargs);
+    kestra::CheckOptions(options);
     worker_ = std::thread([this, path, threads, options] { Work(path, threads, options); });
   }
   ~Reader() {
@@ -136,14 +137,32 @@ class Reader {
     if (worker_.joinable()) worker_.join();
   }
   PyEntry Next() {
-    std::optional<kestra::Entry> entry;
+    if (taken_ == batch_.size()) TakeBatch();
+    kestra::Entry& entry = batch_[taken_++];
+    PyEntry e{std::move(entry.name), std::move(entry.header), entry.length,
+              std::move(entry.skipped), py::none()};
+    if (!e.skipped) e.result = py::cast(ToPython(entry.result));
+    return e;
+  }
+
+ private:
+  struct Cancelled {};
+  // Entries are handed over in batches, so that the threads meet once a batch, and batches
+  // read ahead of the iterator are bounded.
+  static constexpr std::size_t kBatch = 256;
+  static constexpr std::size_t kQueued = 8;
+
+  // The next batch, waited for without the interpreter's lock; at the end, what ended it.
+  void TakeBatch() {
     std::exception_ptr error;
+    batch_.clear();
+    taken_ = 0;
     {
       py::gil_scoped_release unlocked;
       std::unique_lock<std::mutex> hold(lock_);
       changed_.wait(hold, [this] { return !queue_.empty() || done_; });
       if (!queue_.empty()) {
-        entry = std::move(queue_.front());
+        batch_ = std::move(queue_.front());
         queue_.pop_front();
       } else {
         std::swap(error, error_);
@@ -151,33 +170,38 @@ class Reader {
     }
     changed_.notify_all();
     if (error) std::rethrow_exception(error);
-    if (!entry) throw py::stop_iteration();
-    PyEntry e{std::move(entry->name), std::move(entry->header), entry->length,
-              std::move(entry->skipped), std::nullopt};
-    if (!e.skipped) e.result = ToPython(entry->result);
-    return e;
+    if (batch_.empty()) throw py::stop_iteration();
   }
 
- private:
-  struct Cancelled {};
-  static constexpr std::size_t kQueued = 1024;  // entries read ahead of the iterator at most
+  // Hands the batch being filled over to the iterator; throws Cancelled once it is gone.
+  void Hand(std::vector<kestra::Entry>* filled) {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return queue_.size() < kQueued || cancelled_; });
+    if (cancelled_) throw Cancelled();
+    queue_.push_back(std::move(*filled));
+    filled->clear();
+    changed_.notify_all();
+  }
 
   void Work(const std::string& path, int threads, const kestra::Options& options) {
     std::exception_ptr error;
+    std::vector<kestra::Entry> filling;
     try {
       kestra::Read(
           path,
-          [this](kestra::Entry&& e) {
-            std::unique_lock<std::mutex> hold(lock_);
-            changed_.wait(hold, [this] { return queue_.size() < kQueued || cancelled_; });
-            if (cancelled_) throw Cancelled();
-            queue_.push_back(std::move(e));
-            changed_.notify_all();
+          [this, &filling](kestra::Entry&& e) {
+            filling.push_back(std::move(e));
+            if (filling.size() == kBatch) Hand(&filling);
           },
           options, threads);
+      if (!filling.empty()) Hand(&filling);
     } catch (const Cancelled&) {
     } catch (...) {
       error = std::current_exception();
+      try {
+        if (!filling.empty()) Hand(&filling);
+      } catch (const Cancelled&) {
+      }
     }
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -189,7 +213,9 @@ class Reader {
 
   std::mutex lock_;
   std::condition_variable changed_;
-  std::deque<kestra::Entry> queue_;
+  std::deque<std::vector<kestra::Entry>> queue_;
+  std::vector<kestra::Entry> batch_;  // the iterator's, taken_ of them handed out
+  std::size_t taken_ = 0;
   bool done_ = false, cancelled_ = false;
   std::exception_ptr error_;
   std::thread worker_;

@@ -182,7 +182,7 @@ def test_refused_options_raise_value_error_in_the_commands_words(tmp_path, numbe
         assert [e.skipped for e in kestra.read(tmp_path / "in.fa", **options)] == [str(refused.value)]
         return
     with pytest.raises(ValueError) as also:
-        next(kestra.read(tmp_path / "in.fa", **options))
+        kestra.read(tmp_path / "in.fa", **options)
     assert str(also.value) == str(refused.value)
 
 
@@ -193,6 +193,14 @@ def test_files_that_cannot_be_read_raise_runtime_error(tmp_path):
         with pytest.raises(RuntimeError) as failed:
             call()
         assert str(failed.value) in said
+
+
+def test_an_input_without_entries_raises_runtime_error(tmp_path):
+    (tmp_path / "empty.fa").write_text("")
+    said = run(tmp_path, tmp_path / "empty.fa", [])
+    with pytest.raises(RuntimeError) as failed:
+        list(kestra.read(tmp_path / "empty.fa"))
+    assert str(failed.value) in said
 
 
 def test_keywords_that_are_no_option_raise_type_error():
