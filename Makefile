@@ -111,9 +111,11 @@ docs: run
 	./tools/kestra-plot out/lambda.seg -o docs/lambda.png --size 10x5 --dpi 100
 
 # Installs under PREFIX (DESTDIR honoured) what the Debian package holds: kestra,
-# kestra-plot and its Python package kestra in lib/python3/dist-packages (where Debian's
-# Python looks when PREFIX is /usr; add it to PYTHONPATH for another prefix), their manual
-# pages (kestra-plot's made from its --help) and the workflow in share/kestra/workflow. The
+# kestra-plot and the Python package kestra (kestra.plot and the compiled core _kestra) in
+# lib/python3/dist-packages (where Debian's Python looks when PREFIX is /usr; add it to
+# PYTHONPATH for another prefix), their manual pages (kestra-plot's made from its --help) and
+# the workflow in share/kestra/workflow; and the library: include/kestra/kestra.h,
+# libkestra.so.1 and libkestra.a, kestra.pc and the CMake package of find_package(kestra). The
 # files installed are listed in build/release/install_manifest.txt, which uninstall reads
 # (give it the same DESTDIR); it removes them, the bytecode Python may have written beside the
 # package, and the package's and the workflow's directories when nothing else is left in them.
@@ -122,7 +124,7 @@ install:
 	$(DEPS) install
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra plot_page
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target all plot_page
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE_DIR)
 	@echo "Python package: $(DESTDIR)$(PREFIX)/lib/python3/dist-packages/kestra"
 
@@ -142,7 +144,7 @@ DEB_DIR := build/deb
 deb:
 	$(DEPS) deb
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF
-	cmake --build $(RELEASE_DIR) -j$(JOBS) --target kestra deb_files
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target all deb_files
 	rm -f $(DEB_DIR)/kestra_*.deb
 	cd $(RELEASE_DIR) && cpack -G DEB -B $(CURDIR)/$(DEB_DIR) >/dev/null
 	@echo "Package: $$(ls $(DEB_DIR)/kestra_*.deb)"

@@ -56,7 +56,7 @@ void BM_MergedRuns(benchmark::State& state) {
   for (auto _ : state) {
     MergedRunWalk walk = StartMergedRunWalk(bits.data(), kGenomeLength, kLinkage, 0, kGenomeLength);
     merged = 0;
-    for (Segment s; NextMergedSegment(bits.data(), &walk, &s);) ++merged;
+    for (Span s; NextMergedSegment(bits.data(), &walk, &s);) ++merged;
     benchmark::DoNotOptimize(merged);
   }
   state.counters["merged"] = merged;
@@ -72,7 +72,7 @@ void BM_WindowWalk(benchmark::State& state) {
   for (auto _ : state) {
     WindowWalk walk = StartWindowWalk(bits.data(), &scores, false, kLinkage, 0, kGenomeLength);
     windows = 0;
-    for (Segment s; NextWindowSegment(bits.data(), &scores, &walk, &s);) ++windows;
+    for (Span s; NextWindowSegment(bits.data(), &scores, &walk, &s);) ++windows;
     benchmark::DoNotOptimize(windows);
   }
   state.counters["windows"] = windows;

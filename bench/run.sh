@@ -26,7 +26,10 @@
 #                       A-rich reads and a contig of A found with and without
 #                       --background input, and what the survey of the input costs),
 #                       guard (not run unless named: this
-#                       build against the build of GUARD_BASE over a grid of switches)
+#                       build against the build of GUARD_BASE over a grid of switches),
+#                       library (not run unless named: the Python package's kestra.read of
+#                       a 20,000-entry database collecting every segment, and kestra.scan of
+#                       E. coli, against the command writing the same --all-segments table)
 #   GUARD_BASE=COMMIT   the earlier build the guard compares with (default: origin of the
 #                       last landing, 5a1f732); built once in a worktree under BENCH_DATA
 #   GUARD_PAIRS=3       paired runs per guard row
@@ -77,7 +80,9 @@ build_kestra() {
   log "building $BUILD_DIR (Release)"
   cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DKESTRA_TESTS=OFF \
     -DKESTRA_BENCH=ON >/dev/null
-  cmake --build "$BUILD_DIR" --target kestra generator_draws make_genome count_a -j "$(nproc 2>/dev/null || echo 2)" \
+  local targets=(kestra generator_draws make_genome count_a)
+  if wants library; then targets+=(kestra_python_module); fi
+  cmake --build "$BUILD_DIR" --target "${targets[@]}" -j "$(nproc 2>/dev/null || echo 2)" \
     >/dev/null \
     || die "build failed (run: cmake --build $BUILD_DIR)"
   KESTRA=$BUILD_DIR/kestra
@@ -1039,6 +1044,47 @@ section_significance() {
   done
 }
 
+# The library from Python, through the package built beside the command: kestra.read of a
+# database of 20,000 entries collecting every entry's segments against the command's
+# --table-out --all-segments run (a), and kestra.scan of E. coli against the command writing
+# the same table (b); one thread.
+section_library() {
+  local db ecoli python t_read t_table t_scan t_ecoli t_start
+  db=$BENCH_DATA/database_20000.fa
+  mkdir -p "$BENCH_DATA"
+  if [[ ! -s "$db" ]]; then
+    "$MAKE_GENOME" --database 20000 "$db.tmp" || die "make_genome failed"
+    mv "$db.tmp" "$db"
+  fi
+  ecoli=$(cached_genome ecoli_mg1655 ragout-examples \
+    usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
+  python=(env PYTHONPATH="$REPO/python:$(dirname "$KESTRA")/python" /usr/bin/python3
+    "$REPO/bench/library/read_all.py")
+  rule
+  printf 'library: %s and %s, best of %s runs\n' "$(basename "$db")" "$(basename "$ecoli")" "$RUNS"
+  rule
+  t_table=$(time_best "$KESTRA" "$db" out --all-entries --table-out t.tsv --all-segments \
+    --no-report --quiet)
+  row_time "database, --table-out --all-segments" "$t_table"
+  t_read=$(time_best "${python[@]}" read "$db")
+  row_time "database, kestra.read" "$t_read"
+  t_ecoli=$(time_best "$KESTRA" "$ecoli" out --table-out t.tsv --all-segments --no-report --quiet)
+  row_time "E.coli, --table-out --all-segments" "$t_ecoli"
+  t_scan=$(time_best "${python[@]}" scan "$ecoli")
+  row_time "E.coli, kestra.scan" "$t_scan"
+  t_start=$(time_best env PYTHONPATH="$REPO/python:$(dirname "$KESTRA")/python" /usr/bin/python3 \
+    -c "import kestra")
+  row_time "python3 -c 'import kestra'" "$t_start"
+  rule
+  row_ratio "(a) kestra.read / command" "$(ratio "$t_read" "$t_table")" 1.5
+  row_ratio "(b) kestra.scan / command" "$(ratio "$t_scan" "$t_ecoli")" 1.3
+  # The same without the interpreter's start and the package's import (numpy's among them).
+  row_ratio "(a') less the start / command" \
+    "$(ratio "$(awk -v a="$t_read" -v b="$t_start" 'BEGIN { print a - b }')" "$t_table")" 1.5
+  row_ratio "(b') less the start / command" \
+    "$(ratio "$(awk -v a="$t_scan" -v b="$t_start" 'BEGIN { print a - b }')" "$t_ecoli")" 1.3
+}
+
 # ---- main --------------------------------------------------------------------------------
 
 wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
@@ -1046,8 +1092,8 @@ wants() { [[ " $SECTIONS " == *" $1 "* ]]; }
 for s in $SECTIONS; do
   case $s in
     ecoli | lambda | memory | big | entries | tables | threads | cliffs | compressed | plot | \
-      significance | guard) ;;
-    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, plot, significance, guard)" ;;
+      significance | guard | library) ;;
+    *) die "unknown section '$s' (ecoli, lambda, memory, big, entries, tables, threads, cliffs, compressed, plot, significance, guard, library)" ;;
   esac
 done
 build_kestra
@@ -1068,3 +1114,4 @@ if wants compressed; then section_compressed; fi
 if wants plot; then section_plot; fi
 if wants significance; then section_significance; fi
 if wants guard; then section_guard; fi
+if wants library; then section_library; fi

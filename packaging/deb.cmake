@@ -21,6 +21,9 @@ install(TARGETS kestra RUNTIME DESTINATION bin ${deb_component})
 install(PROGRAMS tools/kestra-plot DESTINATION bin ${deb_component})
 install(DIRECTORY python/kestra DESTINATION ${python_dir} ${deb_component}
   PATTERN __pycache__ EXCLUDE PATTERN *.pyc EXCLUDE)
+if(KESTRA_PYTHON)
+  install(TARGETS kestra_python_module LIBRARY DESTINATION ${python_dir}/kestra ${deb_component})
+endif()
 install(FILES ${deb_dir}/kestra.1.gz ${deb_dir}/kestra-plot.1.gz DESTINATION share/man/man1
   ${deb_component})
 install(FILES packaging/copyright ${deb_dir}/changelog.gz DESTINATION share/doc/kestra
@@ -43,8 +46,9 @@ finds stretches where they are dense, scores each stretch with a
 scan-statistic p-value and writes a plain-text report; on request, the
 sequence with the significant segments masked, and BED.
 This package holds kestra, kestra-plot (draws a report with matplotlib;
-the Python package kestra.plot), the manual pages, and the Snakemake
-workflow under /usr/share/kestra.")
+the Python package kestra.plot), the Python package kestra (scan, mask
+and read in memory), the manual pages, and the Snakemake workflow under
+/usr/share/kestra.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # kestra_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # The binary's shared libraries by dpkg-shlibdeps; kestra-plot's Python modules by hand.

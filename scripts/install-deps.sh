@@ -6,10 +6,13 @@
 #           tabix, for the README's pipelines, the indexed outputs and the workflow), samtools
 #           (faidx of the indexed outputs), groff (for the manual page), Python's matplotlib,
 #           numpy and pytest (for kestra-plot), snakemake (for the workflow), the bzip2, xz
-#           and zstd tools (pzstd among them, for compressed test inputs); and the real genomes
+#           and zstd tools (pzstd among them, for compressed test inputs), pybind11 and
+#           Python's headers (the package's compiled core), venv, setuptools, wheel and pip
+#           (its pip install in a virtual environment); and the real genomes
 #           the tests read, Debian's ragout-examples unpacked under bench/data/x
 #   plot    Python's matplotlib and numpy, for kestra-plot
-#   install build, plus help2man and Python's numpy (kestra-plot's page, made from its --help)
+#   install build, plus help2man and Python's numpy (kestra-plot's page, made from its --help),
+#           pybind11 and Python's headers (the package's compiled core)
 #   deb     build, plus dpkg-dev and file (CPack's dpkg-shlibdeps step), help2man and
 #           Python's matplotlib and numpy (kestra-plot's page, made from its --help),
 #           lintian (to check the package) and man-db (its test looks the pages up with man)
@@ -26,9 +29,10 @@ case $purpose in
   build) packages=() ;;
   test) packages=(libgtest-dev faketime util-linux bedtools tabix samtools groff-base
                   python3-matplotlib python3-numpy python3-pytest snakemake gzip bzip2 xz-utils
-                  zstd) ;;
+                  zstd pybind11-dev python3-pybind11 python3-dev python3-venv python3-setuptools
+                  python3-wheel python3-pip) ;;
   plot) packages=(python3-matplotlib python3-numpy) ;;
-  install) packages=(help2man python3-numpy) ;;
+  install) packages=(help2man python3-numpy pybind11-dev python3-pybind11 python3-dev) ;;
   deb) packages=(dpkg-dev file help2man lintian man-db python3-matplotlib python3-numpy) ;;
   fuzz) packages=(clang libclang-rt-14-dev) ;;
   bench) packages=(libbenchmark-dev gawk) ;;

@@ -140,7 +140,7 @@ void AnalyseSegments(const EntryContext& c, uint64_t job, const std::function<vo
         SegmentWalk walk =
             SegmentsIn(s, *a, bits, pieces.From(i), pieces.To(i), &ThisLane(c).windows);
         count = 0;
-        for (Segment segment; NextSegment(bits, &walk, &segment);) ++count;
+        for (Span segment; NextSegment(bits, &walk, &segment);) ++count;
       },
       [&](int64_t i, int buffer) {
         if (!a->first_index.empty()) a->first_index[static_cast<std::size_t>(i)] = a->segments + 1;

@@ -41,7 +41,7 @@ void WriteSegmentCount(TextSink* out, int64_t count) {
   SinkPrintf(out, "\n#Segments: %lld\n", static_cast<long long>(count));
 }
 
-void MarkSegment(MaskBits mask, const Segment& s) {
+void MarkSegment(MaskBits mask, const Span& s) {
   // 64-bit cells: a segment may end at the largest int.
   const int64_t from = int64_t{s.start} - 1, to = int64_t{s.end};  // cells [from, to)
   for (int64_t w = from / 64; 64 * w < to; ++w) {
@@ -66,7 +66,7 @@ static inline void CopyFew(char* to, const char* from, std::size_t n) {
 }
 
 // The numbers are formatted straight into the sink's buffer.
-void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n, const Segment& s,
+void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n, const Span& s,
                       const PValue& p) {
   char* const begin =
       SinkReserve(out, 5 * 32 + sizeof p.text + static_cast<std::size_t>(s.length) + 1);
@@ -104,13 +104,13 @@ static void MoveCounter(DecimalCounter* c, uint64_t value) {
   }
 }
 
-void NextNumbers(SegmentNumbers* n, const Segment& s, bool first) {
+void NextNumbers(SegmentNumbers* n, const Span& s, bool first) {
   if (!first) CountUp(&n->index);
   MoveCounter(&n->start, static_cast<uint64_t>(s.start));
   MoveCounter(&n->end, static_cast<uint64_t>(s.end));
 }
 
-void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Segment& s,
+void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Span& s,
                   double p) {
   const double phred = p > 0.0 ? std::floor(-10.0 * std::log10(p)) : 1000.0;
   const int score = phred < 1000.0 ? static_cast<int>(phred) : 1000;
@@ -126,7 +126,7 @@ void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const S
   SinkCommit(out, at + 3);
 }
 
-void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, const PValue& p,
+void WriteTableRow(TextSink* out, const std::string& name, const Span& s, const PValue& p,
                    bool masked, const double* evalue) {
   char* const begin = SinkReserve(out, name.size() + 4 * 24 + 2 * sizeof p.text + 5);
   std::memcpy(begin, name.data(), name.size());
@@ -163,7 +163,7 @@ double WalkSegments(const EntryText& e, const uint64_t* bits, SegmentWalk* walk,
   StartNumbers(&numbers, first_index);
   double least = std::numeric_limits<double>::infinity();
   bool first = true;
-  for (Segment s; NextSegment(bits, walk, &s); ++first_index, first = false) {
+  for (Span s; NextSegment(bits, walk, &s); ++first_index, first = false) {
     NextNumbers(&numbers, s, first);
     // Every segment counts the special residues of its span in the bits, which mark exactly
     // the letters of the set: the count the letters themselves give.

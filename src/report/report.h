@@ -150,21 +150,21 @@ struct SegmentNumbers {
 // Before the first line, whose index is given.
 void StartNumbers(SegmentNumbers* n, int64_t index);
 // For segment s, the first after StartNumbers or the one after the last.
-void NextNumbers(SegmentNumbers* n, const Segment& s, bool first);
+void NextNumbers(SegmentNumbers* n, const Span& s, bool first);
 // A segment's line: "%d %d %d %d %d %e " with the index, start, end, length, special residues
 // and p-value, then its letters and a newline.
-void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n, const Segment& s,
+void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n, const Span& s,
                       const PValue& p);
 // A segment's BED line: its entry's BED name, start - 1, end, the index,
 // min(1000, floor(-10 log10 p)) (1000 for p = 0) and '.'.
-void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Segment& s,
+void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Span& s,
                   double p);
 // A segment's row in the table of segments: its entry's name, start - 1, end, length,
 // special residues, the p-value as the report prints it, 1 when it is masked, else 0, and,
 // when given, its E-value as "%e" prints it.
-void WriteTableRow(TextSink* out, const std::string& name, const Segment& s, const PValue& p,
+void WriteTableRow(TextSink* out, const std::string& name, const Span& s, const PValue& p,
                    bool masked, const double* evalue = nullptr);
 // Marks cells start - 1 .. end - 1 of the segment in the mask bits, atomically.
-void MarkSegment(MaskBits mask, const Segment& s);
+void MarkSegment(MaskBits mask, const Span& s);
 
 }  // namespace kestra

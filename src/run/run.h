@@ -10,6 +10,7 @@
 #include "command_line/settings.h"
 #include "entry/entry.h"
 #include "parallel/pipeline.h"
+#include "parallel/reading_loop.h"
 #include "process/outputs.h"
 #include "run/limits.h"
 #include "sequence/fasta.h"
@@ -28,9 +29,6 @@ struct RunRequest {
   Significance significance;  // what a survey of the input (and the background) gives
 };
 
-// A loop for the reader whose iterations run as pieces of the job *job on the pipeline's
-// threads (the job that reads when the loop runs).
-ParallelLoop ReadingLoop(Pipeline* pipeline, const uint64_t* job);
 // Says on standard error why the input could not be read, when it is known.
 void TellReadProblem(const RunRequest& r, const ReadProblem& problem);
 

@@ -59,10 +59,10 @@ int64_t LastOneBefore(const uint64_t* bits, int64_t cell, int64_t reach) {
   return kNone;
 }
 
-Segment MergedSegment(int64_t first_cell, int64_t last_cell, int64_t specials) {
+Span MergedSegment(int64_t first_cell, int64_t last_cell, int64_t specials) {
   const int start = static_cast<int>(first_cell + 1);
   const int end = static_cast<int>(last_cell + 1);
-  return Segment{start, end, end - start + 1, static_cast<int>(specials)};
+  return Span{start, end, end - start + 1, static_cast<int>(specials)};
 }
 
 int64_t WordsOf(int64_t length) { return (length + 63) / 64; }
@@ -111,7 +111,7 @@ bool NothingMoreFrom(const MergedRunWalk& r) {
 
 }  // namespace
 
-bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
+bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Span* s) {
   for (;;) {
     while (r->opens == 0) {
       // The word is done: past it, or past the last cell, the segment in progress ends.
@@ -136,7 +136,7 @@ bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* r, Segment* s) {
     const int64_t last = before != 0 ? 64 * r->word + HighestBit(before) : r->last_one;
     const int64_t ones = r->ones + BitCount(before);
     const bool had = r->open;
-    const Segment closed = MergedSegment(r->open_start, last, ones - r->ones_at_start);
+    const Span closed = MergedSegment(r->open_start, last, ones - r->ones_at_start);
     if (cell >= r->to) {
       // Past the piece: the segment in progress ends before it, and the walk with it.
       r->opens = 0;
@@ -175,7 +175,7 @@ int64_t CountMergedSegments(const uint64_t* bits, int64_t length, int linkage, i
 int LongestMergedLength(const uint64_t* bits, int64_t length, int linkage) {
   MergedRunWalk walk = StartMergedRunWalk(bits, length, linkage, 0, length);
   int longest = 0;
-  for (Segment s; NextMergedSegment(bits, &walk, &s);) longest = std::max(longest, s.length);
+  for (Span s; NextMergedSegment(bits, &walk, &s);) longest = std::max(longest, s.length);
   return longest;
 }
 

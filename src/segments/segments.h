@@ -27,7 +27,7 @@ inline int64_t BitCount(uint64_t x) {
 int64_t CountSpecials(const uint64_t* bits, int64_t from, int64_t to);
 
 // One segment; positions are 1-based, both ends included.
-struct Segment {
+struct Span {
   int start;
   int end;
   int length;    // end - start + 1
@@ -60,7 +60,7 @@ struct MergedRunWalk {
 MergedRunWalk StartMergedRunWalk(const uint64_t* bits, int64_t length, int linkage, int64_t from,
                                  int64_t to);
 // The next merged segment; false when there is none.
-bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* walk, Segment* s);
+bool NextMergedSegment(const uint64_t* bits, MergedRunWalk* walk, Span* s);
 // How many merged segments open in cells [from, to), counted a word at a time.
 int64_t CountMergedSegments(const uint64_t* bits, int64_t length, int linkage, int64_t from,
                             int64_t to);
@@ -95,7 +95,7 @@ struct WindowWalk {
   int64_t ones;           // special residues from `from` up to cell j
   bool open;              // a merged segment is in progress
   bool owned;             // it opened in [from, to), so this walk gives it
-  Segment current;        // that segment
+  Span current;           // that segment
   int64_t ones_at_start;  // special residues before its start (counted as `ones`)
   int64_t ones_at_end;    // special residues up to its end
 };
@@ -106,7 +106,7 @@ struct WindowWalk {
 WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
                            int64_t from, int64_t to);
 // The next recorded window, or with merging the next merged segment; false at the end.
-bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* walk, Segment* s);
+bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* walk, Span* s);
 
 // The segments of a piece that a report lists, walked as they are written so that no list
 // of them is kept: merged runs (runs mode) or recorded windows (window mode). It holds no
@@ -123,6 +123,6 @@ SegmentWalk MergedRunSegments(const uint64_t* bits, int64_t length, int linkage,
 SegmentWalk WindowSegments(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
                            int64_t from, int64_t to);
 // The next segment in report order; false past the last one.
-bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s);
+bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Span* s);
 
 }  // namespace kestra

@@ -19,7 +19,7 @@ SegmentWalk WindowSegments(const uint64_t* bits, WindowScores* scores, bool merg
   return walk;
 }
 
-bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Segment* s) {
+bool NextSegment(const uint64_t* bits, SegmentWalk* walk, Span* s) {
   if (walk->mode == DetectionMode::kWindow) {
     return NextWindowSegment(bits, walk->scores, &walk->windows, s);
   }

@@ -63,8 +63,8 @@ inline __attribute__((always_inline)) bool SlideToRecorded(const uint64_t* bits,
 }
 
 // The segment in progress, its length and count taken from the cells it spans.
-Segment ClosedSegment(const WindowWalk& w) {
-  Segment s = w.current;
+Span ClosedSegment(const WindowWalk& w) {
+  Span s = w.current;
   s.length = s.end - s.start + 1;
   s.specials = static_cast<int>(w.ones_at_end - w.ones_at_start);
   return s;
@@ -106,11 +106,11 @@ WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merg
   return w;
 }
 
-bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w, Segment* s) {
+bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w, Span* s) {
   const int W = scores->width;
   if (W < 1) return false;
   while (SlideToRecorded(bits, scores, w, LastWindowThatMatters(*scores, *w))) {
-    const Segment window{static_cast<int>(w->j + 1), static_cast<int>(w->j + W), W,
+    const Span window{static_cast<int>(w->j + 1), static_cast<int>(w->j + W), W,
                          static_cast<int>(w->k)};
     const int64_t ones_at_start = w->ones, ones_at_end = w->ones + w->k;
     const int64_t start = w->j;
@@ -130,7 +130,7 @@ bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w
       continue;
     }
     const bool had = w->open && w->owned;
-    const Segment closed = ClosedSegment(*w);
+    const Span closed = ClosedSegment(*w);
     if (start >= w->to) {
       // Past the piece: the segment in progress ends before this window.
       w->open = false;

@@ -63,7 +63,7 @@ TEST(Report, BedScores) {
                                                   {0.05, "13"},  {0.1, "10"},      {1.0, "0"}};
   for (const auto& [p, score] : cases) {
     TextSink bed;
-    WriteBedLine(&bed, BedName("chr\tx"), 3, Segment{5, 9, 5, 2}, p);
+    WriteBedLine(&bed, BedName("chr\tx"), 3, Span{5, 9, 5, 2}, p);
     EXPECT_EQ(SinkText(bed), std::string("chr\t4\t9\t3\t") + score + "\t.\n") << p;
   }
 }
@@ -73,7 +73,7 @@ TEST(Report, BedScores) {
 TEST(Report, SegmentEndingAtTheLastPosition) {
   const int64_t first = INT_MAX - 7;
   const std::string letters = "ACGTAAAA";
-  const Segment s{INT_MAX - 3, INT_MAX, 4, 4};
+  const Span s{INT_MAX - 3, INT_MAX, 4, 4};
   const int64_t first_word = (int64_t{INT_MAX} - 100) / 64;
   std::vector<uint64_t> mask(4, 0);
   MarkSegment({mask.data(), first_word}, s);

@@ -15,11 +15,11 @@ using namespace kestra;
 namespace {
 
 using Rec = std::tuple<int, int, int, int>;  // start, end, length, specials
-using List = std::vector<Segment>;
+using List = std::vector<Span>;
 
 std::vector<Rec> Records(const List& list) {
   std::vector<Rec> out;
-  for (const Segment& s : list) out.emplace_back(s.start, s.end, s.length, s.specials);
+  for (const Span& s : list) out.emplace_back(s.start, s.end, s.length, s.specials);
   return out;
 }
 
@@ -75,7 +75,7 @@ List Windows(const std::string& cells, int W, double threshold, double p) {
 int StraightforwardMerge(const std::string& cells, List* list, int E) {
   for (size_t cur = 0; cur < list->size(); ++cur) {
     for (size_t later = cur + 1; later < list->size();) {
-      Segment& c = (*list)[cur];
+      Span& c = (*list)[cur];
       if (static_cast<long long>((*list)[later].start) - E > c.end) {
         ++later;
         continue;
@@ -86,7 +86,7 @@ int StraightforwardMerge(const std::string& cells, List* list, int E) {
     }
   }
   int longest = 0;
-  for (Segment& s : *list) {
+  for (Span& s : *list) {
     s.length = s.end - s.start + 1;
     s.specials = Ones(cells, s.start - 1, s.end - 1);
     longest = std::max(longest, s.length);
@@ -103,9 +103,9 @@ List WalkInStretches(const std::vector<uint64_t>& bits, const std::vector<int64_
     SegmentWalk walk = start(cuts[i], cuts[i + 1]);
     SegmentWalk copy = walk;  // holds nothing of the walk's: walks on its own
     const size_t before = list.size();
-    for (Segment s; NextSegment(bits.data(), &walk, &s);) list.push_back(s);
+    for (Span s; NextSegment(bits.data(), &walk, &s);) list.push_back(s);
     List again;
-    for (Segment s; NextSegment(bits.data(), &copy, &s);) again.push_back(s);
+    for (Span s; NextSegment(bits.data(), &copy, &s);) again.push_back(s);
     EXPECT_EQ(Records(again), Records(List(list.begin() + before, list.end())));
   }
   return list;

@@ -1,0 +1,224 @@
+"""kestra (the Python package) against the built command: scan gives the command's
+--table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
+its --all-entries table on 1 and 2 threads; refused options raise ValueError with the
+command's words; scanning again and again holds no more memory."""
+import os
+import random
+import shlex
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import kestra
+
+ROOT = Path(__file__).resolve().parents[2]
+DATA = ROOT / "tests" / "cli" / "data"
+KESTRA = os.environ["KESTRA_BIN"]
+
+# The switches of the command that the keywords stand for: (keyword, type of the value).
+SWITCHES = {"W": ("window", int), "E": ("linkage", int), "P": ("window_p", float),
+            "M": ("mask_p", float), "S": ("shuffles", int), "B": ("generated", int),
+            "R": ("residues", str)}
+
+
+def run(tmp, inp, args):
+    """What the command says on both streams, run in tmp."""
+    done = subprocess.run([KESTRA, str(inp), "out", *args], cwd=tmp, capture_output=True, text=True)
+    return done.stdout + done.stderr
+
+
+def command_table(tmp, inp, args):
+    run(tmp, inp, [*args, "--table-out", "t.tsv", "--all-segments", "--no-report", "--quiet"])
+    return (Path(tmp) / "t.tsv").read_text().split("\n", 1)[1]
+
+
+def command_mask(tmp, inp, args):
+    run(tmp, inp, [*args, "--fasta-out", "m.fas", "--line-width", "0", "--no-report", "--quiet"])
+    return (Path(tmp) / "m.fas").read_text().split("\n")[1]
+
+
+def rows(name, result):
+    return "".join("%s\t%d\t%d\t%d\t%d\t%.6e\t%d\n" % (name, *s) for s in result.segments.tolist())
+
+
+def first_entry(path):
+    text = path.read_text()
+    header, _, rest = text.partition("\n")
+    return header[1:].split()[0] if header[1:].split() else "", "".join(rest.split(">")[0].split())
+
+
+def keywords(args):
+    """The keywords of a case's switches; None when one has none."""
+    options, it = {}, iter(args)
+    for arg in it:
+        if arg == "--seed":
+            options["seed"] = int(next(it))
+        elif arg == "--keep-case":
+            options["keep_case"] = True
+        elif arg in ("-F", "-L"):
+            pass
+        elif arg == "-N":
+            options["merge"] = False
+        elif arg == "-K":
+            options["estimate_linkage"] = True
+        elif len(arg) > 3 and arg[0] == "-" and arg[2] == ":" and arg[1] in "ATGC":
+            freqs = options.setdefault("frequencies", {})
+            freqs[arg[1]] = float(arg[3:])
+        elif len(arg) > 3 and arg[0] == "-" and arg[2] == ":" and arg[1] in SWITCHES:
+            name, kind = SWITCHES[arg[1]]
+            try:
+                options[name] = kind(arg[3:])
+            except ValueError:
+                return None
+        else:
+            return None
+    return options
+
+
+def golden_cases():
+    cases = []
+    for line in (DATA / "cases.txt").read_text().splitlines():
+        if line.startswith("#") or " -- " not in line:
+            continue
+        head, tail = line.rsplit(" -- ", 1)
+        name, inp, status = head.split()[:3]
+        if '"' in tail:
+            continue
+        args = tail.split()
+        if status != "0" or args[:2] != ["in.fa", "out"] or not inp.endswith(".fa") or inp[0] in "<|":
+            continue
+        args = args[2:]
+        options = keywords(args)
+        if options is None or not first_entry(DATA / "input" / inp)[1]:
+            continue
+        if (options.get("shuffles", 0) > 0 or options.get("generated", 0) > 0) and "seed" not in options:
+            options["seed"] = 7
+            args += ["--seed", "7"]
+        cases.append(pytest.param(DATA / "input" / inp, args, options, id=name))
+    return cases
+
+
+CASES = golden_cases()
+
+
+def unmasked(args):
+    return [a for a in args if a not in ("-F", "-L")]
+
+
+@pytest.mark.parametrize("inp,args,options", CASES)
+def test_scan_gives_the_commands_table(tmp_path, inp, args, options):
+    name, letters = first_entry(inp)
+    try:
+        result = kestra.scan(letters, **options)
+    except ValueError as refused:  # a switch read otherwise than written: refused as --strict
+        assert str(refused) in run(tmp_path, inp, [*args, "--strict"])
+        return
+    assert rows(name, result) == command_table(tmp_path, inp, unmasked(args))
+
+
+@pytest.mark.parametrize("inp,args,options", [c for c in CASES if c.values[2].get("merge", True)])
+@pytest.mark.parametrize("hard", [False, True])
+def test_mask_gives_the_commands_masked_copy(tmp_path, inp, args, options, hard):
+    letters = first_entry(inp)[1]
+    try:
+        masked = kestra.mask(letters, hard, **options)
+    except ValueError:
+        return  # as above
+    assert masked == command_mask(tmp_path, inp, [*unmasked(args), "-F" if hard else "-L"])
+
+
+def random_database(path, entries=300, seed=5):
+    rng = random.Random(seed)
+    with open(path, "w") as out:
+        for i in range(entries):
+            n = rng.randint(1, 3000)
+            bias = rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])
+            out.write(">entry%d some words\n%s\n" % (i, "".join(rng.choice(bias) for _ in range(n))))
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("name", ["database.fa", "seq19_multi.fa", "bed_names.fq.zst", "long3000.fa.bgz"])
+def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
+    inp = DATA / "input" / name
+    if name == "database.fa":
+        inp = tmp_path / name
+        random_database(inp)
+    entries = list(kestra.read(inp, threads=threads))
+    got = "".join(rows(e.name, e.result) for e in entries if e.skipped is None)
+    assert got == command_table(tmp_path, inp, ["--all-entries", "--threads", str(threads)])
+    run(tmp_path, inp, ["--all-entries", "--summary-out", "s.tsv", "--no-report", "--quiet"])
+    summary = [line.split("\t") for line in (tmp_path / "s.tsv").read_text().splitlines()[1:]]
+    assert [(e.name, e.length, e.skipped is None) for e in entries] == \
+        [(f[0], int(f[1]), f[-1] == "analysed") for f in summary]
+
+
+# Options the command refuses, and (the last three) sequences it cannot analyse with them.
+REFUSED = [
+    ("ACGTA", dict(frequencies={"A": 1.5}), "-A:1.5"),
+    ("ACGTA", dict(frequencies=[0.3, 0.3, 0.3, 0.3]), "-A:0.3 -T:0.3 -G:0.3 -C:0.3"),
+    ("ACGTA", dict(window=10, shuffles=5), "-W:10 -S:5"),
+    ("ACGTA", dict(merge=False), "-N"),
+    ("ACGTA", dict(mask_p=0.1, mask_evalue=1), "-M:0.1 --mask-evalue 1"),
+    ("ACGTA", dict(seed=-1), "--seed -1"),
+    ("ACGTA", dict(mask_evalue=-1), "--mask-evalue -1"),
+    ("ACGTA", dict(evalue_entries=-3), "--evalue-entries -3"),
+    ("ACGTA", dict(residues="xz"), "-R:xz --strict"),
+    ("ACGTA", dict(window=40), "-W:40"),
+    ("NNNN", dict(), ""),
+    ("CCGG", dict(estimate_linkage=True), "-K"),
+]
+SEQUENCE_REFUSED = 3
+
+
+@pytest.mark.parametrize("number", range(len(REFUSED)))
+def test_refused_options_raise_value_error_in_the_commands_words(tmp_path, number):
+    letters, options, args = REFUSED[number]
+    (tmp_path / "in.fa").write_text(">s\n%s\n" % letters)
+    with pytest.raises(ValueError) as refused:
+        kestra.scan(letters, **options)
+    assert str(refused.value) in run(tmp_path, tmp_path / "in.fa", shlex.split(args))
+    if number >= len(REFUSED) - SEQUENCE_REFUSED:  # read skips the entry, in the same words
+        assert [e.skipped for e in kestra.read(tmp_path / "in.fa", **options)] == [str(refused.value)]
+        return
+    with pytest.raises(ValueError) as also:
+        kestra.read(tmp_path / "in.fa", **options)
+    assert str(also.value) == str(refused.value)
+
+
+def test_files_that_cannot_be_read_raise_runtime_error(tmp_path):
+    said = run(tmp_path, "/nonexistent.fa", [])
+    for call in (lambda: kestra.scan("ACGT", background="/nonexistent.fa"),
+                 lambda: next(kestra.read("/nonexistent.fa"))):
+        with pytest.raises(RuntimeError) as failed:
+            call()
+        assert str(failed.value) in said
+
+
+def test_an_input_without_entries_raises_runtime_error(tmp_path):
+    (tmp_path / "empty.fa").write_text("")
+    said = run(tmp_path, tmp_path / "empty.fa", [])
+    with pytest.raises(RuntimeError) as failed:
+        list(kestra.read(tmp_path / "empty.fa"))
+    assert str(failed.value) in said
+
+
+def test_keywords_that_are_no_option_raise_type_error():
+    with pytest.raises(TypeError, match="windw"):
+        kestra.scan("ACGT", windw=3)
+
+
+def resident_kib():
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+
+
+def test_many_scans_hold_no_more_memory():
+    letters = "GAAATCGCAATAAGCTCGA" * 20
+    for _ in range(10000):
+        kestra.scan(letters)
+    before = resident_kib()
+    for _ in range(100000):
+        kestra.scan(letters, linkage=3).segments
+    assert resident_kib() - before < 4096
