@@ -120,6 +120,21 @@ std::string IndexedName(const std::string& header) {
   return header.substr(from, header.find_first_of(" \t", from) - from);
 }
 
+// Puts the output of a kind and its indexes in place; the failure of the first that cannot be.
+std::optional<Failure> Commit(RunOutputs* o, int k) {
+  if (o->wanted[k] && !CommitOutputFile(&o->files[k], &o->destinations[k])) {
+    return CannotOpen(*o, k);
+  }
+  for (int i = 0; i < kIndexKinds; ++i) {
+    if (!o->index_wanted[i] || kIndexTable[i].of != k) continue;
+    if (!CommitOutputFile(&o->index_files[i], &o->index_destinations[i])) {
+      o->files[k].error = o->index_files[i].error;
+      return CannotOpen(*o, k);
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 namespace {
@@ -247,25 +262,14 @@ bool SealAllButReport(RunOutputs* o) {
 
 bool SealReport(RunOutputs* o) { return Seal(o, kReportOutput); }
 
-void CommitOutputs(RunOutputs* o) {
+std::optional<Failure> CommitOutputs(RunOutputs* o) {
   StopCompressionThreads(o->compression);
   o->compression = nullptr;
-  const auto commit = [o](int k) {
-    if (o->wanted[k] && !CommitOutputFile(&o->files[k], &o->destinations[k])) {
-      Fail(CannotOpen(*o, k));
-    }
-    for (int i = 0; i < kIndexKinds; ++i) {
-      if (!o->index_wanted[i] || kIndexTable[i].of != k) continue;
-      if (!CommitOutputFile(&o->index_files[i], &o->index_destinations[i])) {
-        o->files[k].error = o->index_files[i].error;
-        Fail(CannotOpen(*o, k));
-      }
-    }
-  };
   for (int k = 0; k < kOutputKinds; ++k) {
-    if (k != kReportOutput) commit(k);
+    if (k == kReportOutput) continue;
+    if (auto failure = Commit(o, k)) return failure;
   }
-  commit(kReportOutput);
+  return Commit(o, kReportOutput);
 }
 
 void DiscardOutputs(RunOutputs* o) {

@@ -73,9 +73,9 @@ EntrySinks SinksFor(const RunOutputs& o, TextSink sinks[kOutputKinds]);
 bool SealAllButReport(RunOutputs* o);
 // The same for the report.
 bool SealReport(RunOutputs* o);
-// Puts every output in place, the report last; a file that cannot be put in place ends the
-// run.
-void CommitOutputs(RunOutputs* o);
+// Puts every output in place, the report last; the failure of the first file that cannot be
+// put in place (its reason said), which ends the run: those put in place before it stay.
+std::optional<Failure> CommitOutputs(RunOutputs* o);
 // Removes every output written.
 void DiscardOutputs(RunOutputs* o);
 

@@ -13,7 +13,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "command_line/messages.h"
@@ -22,6 +21,7 @@
 #include "process/console.h"
 #include "process/process.h"
 #include "run/run.h"
+#include "run/run_shell.h"
 
 namespace kestra {
 namespace {
@@ -38,25 +38,12 @@ struct EntryNotes {
 // What the entries say on the standard streams, in input order, as their jobs are written.
 struct Notices {
   Console* console = nullptr;
-  RunOutputs* outputs = nullptr;  // the masked FASTA's index is written as entries are told
-  int line_width = 0;
-  bool bed = false;
-  std::size_t entries = 0;                                 // entries told so far
-  std::unordered_map<std::string, std::size_t> bed_names;  // name -> first entry with it
+  RunShell* shell = nullptr;             // the entries' notes are made as they are told
+  std::size_t entries = 0;               // entries told so far
   std::optional<Failure> first_failure;  // why the first entry was skipped, if it was
   std::size_t analysed = 0;
   std::atomic<std::size_t> told{0};  // entries told, for the progress line
 };
-
-// The warnings about an entry's BED name: lines that name no sequence, or the same sequence
-// as another entry's lines, are of no use to a BED reader.
-std::string BedNameWarnings(Notices* n, const std::string& name, std::size_t number) {
-  if (!n->bed) return "";
-  if (name.empty()) return Formatted(kNoBedName, std::to_string(number));
-  const auto seen = n->bed_names.emplace(name, number);
-  if (seen.second) return "";
-  return Formatted(kSameBedName, std::to_string(number), std::to_string(seen.first->second));
-}
 
 // The words of a message, without the line ends around them.
 std::string MessageWords(const std::string& text) {
@@ -68,7 +55,7 @@ std::string MessageWords(const std::string& text) {
 void Tell(Notices* n, const EntryNotes& e) {
   const std::size_t number = ++n->entries;
   n->told = number;
-  std::string err = BedNameWarnings(n, e.bed_name, number);
+  std::string err = BedNameWarnings(n->shell, e.bed_name, number);
   if (e.failure) {
     err += Formatted(kSkippedEntry, e.bed_name, MessageWords(e.failure->text));
     if (number == 1) n->first_failure = e.failure;
@@ -77,7 +64,7 @@ void Tell(Notices* n, const EntryNotes& e) {
   }
   if (!err.empty()) ConsoleErr(n->console, err);
   ConsoleOut(n->console, e.out);
-  IndexFastaRecord(n->outputs, e.header, e.letters, n->line_width);
+  IndexEntry(n->shell, e.header, e.letters);
 }
 
 // A job in its slot: what its read gave, and what its analysis made of it until its write.
@@ -87,7 +74,7 @@ struct JobSlot {
   std::vector<FastaStatus> statuses;  // (their storage is used again by later jobs)
   std::size_t count = 0;
   TextSink sinks[kOutputKinds];  // its outputs, in memory until they may reach the files
-  bool streaming = false;        // its turn has come: its outputs go straight to the files
+  bool writes_through = false;   // its turn has come: its outputs go straight to the files
   std::vector<EntryNotes> notes;
 };
 
@@ -123,6 +110,7 @@ struct AllEntries {
   ParallelLoop reading_loop;
   uint64_t reading_job = 0;
   uint64_t reading_ns = 0;
+  uint64_t idle_ns = 0;  // the pipeline's threads spent waiting
   std::atomic<bool> read_error{false};
   std::mutex problem_lock;
   uint64_t problem_job = UINT64_MAX;  // the earliest job whose input could not be read
@@ -144,19 +132,19 @@ void TellNotes(AllEntries* run, JobSlot* slot) {
   slot->notes.clear();
 }
 
-// Writes what the job's outputs hold and lets them write straight on.
-void Stream(AllEntries* run, JobSlot* slot) {
+// Writes what the job's outputs hold and lets them write straight through to the files.
+void WriteThrough(AllEntries* run, JobSlot* slot) {
   for (int k = 0; k < kOutputKinds; ++k) {
     slot->sinks[k].to = &run->request->outputs->destinations[k];
     SinkFlush(&slot->sinks[k]);
   }
-  slot->streaming = true;
+  slot->writes_through = true;
 }
 
-// A job's output that fills its memory: once its turn has come it streams; one that holds
+// A job's output that fills its memory: once its turn has come it writes through; one that holds
 // what a job may keep waits for its turn (running earlier jobs' pieces meanwhile) first.
 void OnFull(AllEntries* run, uint64_t job, JobSlot* slot) {
-  if (slot->streaming) return;
+  if (slot->writes_through) return;
   bool full = false;
   for (const TextSink& sink : slot->sinks) full = full || sink.used >= run->request->limits.waiting;
   if (full) {
@@ -164,7 +152,7 @@ void OnFull(AllEntries* run, uint64_t job, JobSlot* slot) {
   } else if (!HasTurn(run->pipeline, job)) {
     return;
   }
-  Stream(run, slot);
+  WriteThrough(run, slot);
 }
 
 // The line an entry gives on standard output.
@@ -199,8 +187,8 @@ void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, Fa
   }
   slot->notes.push_back(std::move(n));
   // Once the job's turn has come, each entry is told as soon as it is written.
-  if (!slot->streaming && HasTurn(run->pipeline, job)) Stream(run, slot);
-  if (slot->streaming) TellNotes(run, slot);
+  if (!slot->writes_through && HasTurn(run->pipeline, job)) WriteThrough(run, slot);
+  if (slot->writes_through) TellNotes(run, slot);
 }
 
 // The read step on a plain file: the next range of its bytes. A range inside a long entry
@@ -267,7 +255,7 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
     sink.to = nullptr;
     sink.on_full = [run, job, slot](TextSink*) { OnFull(run, job, slot); };
   }
-  slot->streaming = false;
+  slot->writes_through = false;
   slot->notes.clear();
   if (!run->plain) {
     for (std::size_t i = 0; i < slot->count && !run->read_error; ++i) {
@@ -294,7 +282,7 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
 // The write step, in input order: what the job's outputs hold reaches the files, and its
 // entries are told.
 void WriteJob(AllEntries* run, JobSlot* slot) {
-  if (!slot->streaming) Stream(run, slot);
+  if (!slot->writes_through) WriteThrough(run, slot);
   for (TextSink& sink : slot->sinks) {
     SinkFlush(&sink);
     sink.to = nullptr;
@@ -325,11 +313,11 @@ std::string ProgressText(const AllEntries* run) {
 
 // For the benchmarks: the time spent reading a stream (one thread at a time), writing the
 // outputs, and waiting (for work, or for a turn).
-void TellTimes(const AllEntries& run, const RunOutputs& outputs, uint64_t idle_ns) {
+void TellTimes(const AllEntries& run, const RunOutputs& outputs) {
   uint64_t writing_ns = 0;
   for (const FileDestination& file : outputs.destinations) writing_ns += file.writing_ns;
   std::fprintf(stderr, "KESTRA_TIMES reading %.6f writing %.6f waiting %.6f\n",
-               run.reading_ns / 1e9, writing_ns / 1e9, idle_ns / 1e9);
+               run.reading_ns / 1e9, writing_ns / 1e9, run.idle_ns / 1e9);
 }
 
 // A part needs a file: what else the input is.
@@ -343,7 +331,7 @@ std::optional<Failure> RefusePartOf(int input) {
 }
 
 // Where the run reads: a plain file's ranges (its part's share of them), or a stream.
-void OpenInput(AllEntries* run) {
+void ChooseReading(AllEntries* run) {
   const Settings& s = *run->settings;
   const int input = run->request->input;
   uint64_t size = 0;
@@ -368,19 +356,12 @@ void OpenInput(AllEntries* run) {
   }
 }
 
-}  // namespace
-
-int RunAllEntries(const RunRequest& r) {
-  const Settings& s = *r.settings;
-  if (r.settings_failure) Fail(*r.settings_failure);
-  if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
-  // The parts of an input, one after another, give the whole: only the first has the tables'
-  // lines of columns.
-  std::optional<Failure> failure = OpenOutputs(r.outputs, s.shard_index <= 1, s.threads);
-  if (!failure && s.shard_count > 0) failure = RefusePartOf(r.input);
-  if (failure) {
-    DiscardOutputs(r.outputs);
-    Fail(*failure);
+// The pipeline of the run's jobs, its outputs open: the failure that stops the run.
+std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
+  const RunRequest& r = *run->request;
+  const Settings& s = *run->settings;
+  if (s.shard_count > 0) {
+    if (auto failure = RefusePartOf(r.input)) return failure;
   }
   Console console;
   const std::string background = BackgroundLine(s, r.significance);
@@ -388,15 +369,10 @@ int RunAllEntries(const RunRequest& r) {
   if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
     ConsoleOut(&console, Formatted(kRandomSeed, std::to_string(r.seed)));
   }
-  auto run = std::make_unique<AllEntries>();
-  run->request = &r;
-  run->settings = &s;
   run->notices.console = &console;
-  run->notices.bed = s.bed;
-  run->notices.outputs = r.outputs;
-  run->notices.line_width = s.line_width;
+  run->notices.shell = shell;
   run->pipeline = StartPipeline(s.threads);
-  OpenInput(run.get());
+  ChooseReading(run);
   EntryStorage storage;
   run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
   run->context.significance = r.significance;
@@ -405,18 +381,18 @@ int RunAllEntries(const RunRequest& r) {
   // before their turn.
   run->slots.resize(static_cast<std::size_t>(2 * s.threads + 2));
   run->lanes.resize(static_cast<std::size_t>(Lanes(run->pipeline)));
-  StartConsole(&console, [&run] { return ProgressText(run.get()); });
+  StartConsole(&console, [run] { return ProgressText(run); });
   PipelineSteps steps;
   steps.slots = run->slots.size();
-  steps.read = [&run](uint64_t job, std::size_t slot) {
-    return ReadJob(run.get(), job, &run->slots[slot]);
+  steps.read = [run](uint64_t job, std::size_t slot) {
+    return ReadJob(run, job, &run->slots[slot]);
   };
-  steps.analyse = [&run](uint64_t job, std::size_t slot) {
-    AnalyseJob(run.get(), job, &run->slots[slot]);
+  steps.analyse = [run](uint64_t job, std::size_t slot) {
+    AnalyseJob(run, job, &run->slots[slot]);
   };
-  steps.write = [&run](uint64_t, std::size_t slot) { WriteJob(run.get(), &run->slots[slot]); };
+  steps.write = [run](uint64_t, std::size_t slot) { WriteJob(run, &run->slots[slot]); };
   RunPipeline(run->pipeline, steps);
-  const uint64_t idle_ns = IdleNanoseconds(run->pipeline);
+  run->idle_ns = IdleNanoseconds(run->pipeline);
   StopPipeline(run->pipeline);
   StopConsole(&console);
   if (run->reader != nullptr) CloseFastaReader(run->reader);
@@ -426,25 +402,31 @@ int RunAllEntries(const RunRequest& r) {
   // entry alone would.
   const bool whole = s.shard_count <= 1;
   if (run->read_error) TellReadProblem(r, run->problem);
-  // A failure ends the run with nothing kept, its compression threads stopped first.
   if (run->read_error || (whole && run->notices.entries == 0)) {
-    DiscardOutputs(r.outputs);
-    Fail({Stream::kStdoutLine, kErrorReadingFasta});
+    return Failure{Stream::kStdoutLine, kErrorReadingFasta};
   }
-  if (whole && run->notices.analysed == 0 && run->notices.first_failure) {
-    DiscardOutputs(r.outputs);
-    Fail(*run->notices.first_failure);
-  }
-  bool ok = SealAllButReport(r.outputs);
-  ok = SealReport(r.outputs) && ok;
-  if (!ok) {
-    DiscardOutputs(r.outputs);
-    return 1;
-  }
-  CommitOutputs(r.outputs);
-  if (r.limits.times) TellTimes(*run, *r.outputs, idle_ns);
-  PrintElapsedTime(r.start);
-  return 0;
+  if (whole && run->notices.analysed == 0) return run->notices.first_failure;
+  return std::nullopt;
+}
+
+}  // namespace
+
+int RunAllEntries(const RunRequest& r) {
+  const Settings& s = *r.settings;
+  if (r.settings_failure) Fail(*r.settings_failure);
+  if (auto failure = CheckSettings(s, nullptr, nullptr)) Fail(*failure);
+  auto run = std::make_unique<AllEntries>();
+  run->request = &r;
+  run->settings = &s;
+  RunBody body;
+  // The parts of an input, one after another, give the whole: only the first has the tables'
+  // lines of columns.
+  body.first_lines = s.shard_index <= 1;
+  body.pipeline = [&run](RunShell* shell) { return RunJobs(run.get(), shell); };
+  body.committed = [&run, &r] {
+    if (r.limits.times) TellTimes(*run, *r.outputs);
+  };
+  return RunInShell(r, body);
 }
 
 }  // namespace kestra
