@@ -17,13 +17,13 @@ const OutputRow kOutputTable[kOutputKinds] = {
     {".seg", [](const Settings& s) { return s.report; }, nullptr, nullptr, Stream::kStdoutLine,
      kCantOpenReport, Stream::kStdoutLine, kErrorClosingReport},
     {".fas", [](const Settings& s) { return s.mask != MaskStyle::kNone; }, nullptr, nullptr,
-     Stream::kStderr, kCantOpenFasta, Stream::kStderr, kErrorClosingFasta},
+     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingFasta},
     {".bed", [](const Settings& s) { return s.bed; }, nullptr, nullptr, Stream::kStderr,
-     kCantOpenFasta, Stream::kStderr, kErrorClosingBed},
+     kCantOpenOutput, Stream::kStderr, kErrorClosingBed},
     {".tsv", [](const Settings& s) { return s.table; }, kTableHeader, kTableHeaderWithEvalues,
-     Stream::kStderr, kCantOpenFasta, Stream::kStderr, kErrorClosingTable},
+     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingTable},
     {".summary.tsv", [](const Settings& s) { return s.summary; }, kSummaryHeader,
-     kSummaryHeaderWithEvalues, Stream::kStderr, kCantOpenFasta, Stream::kStderr,
+     kSummaryHeaderWithEvalues, Stream::kStderr, kCantOpenOutput, Stream::kStderr,
      kErrorClosingTable},
 };
 

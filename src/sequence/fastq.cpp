@@ -286,8 +286,6 @@ bool FastqScannerFeed(FastqScanner* s, const char* data, std::size_t n) {
 
 std::size_t FastqScannerUsed(const FastqScanner* s) { return s->used; }
 
-bool FastqScannerStarted(const FastqScanner* s) { return s->started; }
-
 bool FastqScannerMetNextRecord(const FastqScanner* s) { return s->next_record; }
 
 FastaStatus FastqScannerFinish(FastqScanner* s, std::string* problem) {

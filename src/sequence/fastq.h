@@ -26,8 +26,6 @@ FastqScanner* NewFastqScanner(FastaEntry* entry, uint64_t record, bool keep, boo
 bool FastqScannerFeed(FastqScanner* scanner, const char* data, std::size_t n);
 // Bytes of the last block fed that belong to the record (all of them unless it ended there).
 std::size_t FastqScannerUsed(const FastqScanner* scanner);
-// Whether the scanner has met what starts a record (its '@', or what stands in its place).
-bool FastqScannerStarted(const FastqScanner* scanner);
 // For the first of a file: whether another record follows it.
 bool FastqScannerMetNextRecord(const FastqScanner* scanner);
 // Ends the input and returns the outcome: kOk, kTooLong, or kReadError with *problem saying
