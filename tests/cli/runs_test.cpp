@@ -49,6 +49,12 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   const auto hard_link_as = [](const char* name) {
     return [name](const std::string& w) { fs::create_hard_link(w + "in.fa", w + name); };
   };
+  // A FASTQ input, whose masked copy is <base>.fq.
+  const auto reads_as = [](const char* name) {
+    return [name](const std::string& w) {
+      std::ofstream(w + name) << "@r one\nACGTAAAAAAAAAAAAAAAA\n+\nIIIIIIIIIIIIIIIIIIII\n";
+    };
+  };
   const auto nothing = [](const std::string&) {};
   const auto stdout_on = [](const char* name) {
     return [name](RunOptions* o, const std::string& w) {
@@ -60,6 +66,9 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   const Case cases[] = {
       {"masked FASTA", copy_as("same.fas"), {"same.fas", "same", "-F"}, "same.fas", "same.fas"},
       {"report", copy_as("x.seg"), {"x.seg", "x"}, "x.seg", "x.seg"},
+      {"masked reads", reads_as("r.fq"), {"r.fq", "r", "-L"}, "r.fq", "r.fq"},
+      {"masked reads' .fai", reads_as("o.fq.fai"), {"o.fq.fai", "o", "-F", "--index"}, "o.fq.fai",
+       "o.fq.fai"},
       {"BED", copy_as("x.bed"), {"x.bed", "x", "--bed", "--no-report"}, "x.bed", "x.bed"},
       {"symbolic link", link_as("out.seg"), {"in.fa", "out"}, "out.seg", "in.fa"},
       {"hard link", hard_link_as("out.fas"), {"in.fa", "out", "-L"}, "out.fas", "in.fa"},
