@@ -297,8 +297,9 @@ TEST_P(Kestra, Case) {
   std::atomic<bool> over{false};
   std::thread reader;
   if (c.stages.count("fifo") != 0) {
-    reader = std::thread([&] {
-      const int fd = open((work + "out.seg").c_str(), O_RDONLY | O_NONBLOCK);
+    const std::string fifo = work + "out.seg";
+    reader = std::thread([&through_fifo, &over, fifo] {
+      const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
       for (char buf[4096]; fd >= 0;) {
         const bool last = over;
         const ssize_t n = read(fd, buf, sizeof buf);

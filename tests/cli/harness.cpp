@@ -51,14 +51,19 @@ static bool OutputsOpen(const std::string& dir, pid_t pid) {
 }
 
 // The child's side: streams, limits, then `[setpriv ...] faketime ... KESTRA_BIN args...`.
-// Only async-signal-safe calls.
-[[noreturn]] static void Exec(const std::string& dir, const RunOptions& o, int in, int out,
+// Only async-signal-safe calls: no allocation, since another thread of the harness may have
+// held the allocator's lock when the process forked.
+struct ChildPaths {
+  std::string err, work;
+};
+
+[[noreturn]] static void Exec(const ChildPaths& paths, const RunOptions& o, int in, int out,
                               std::vector<char*>& argv, std::vector<char*>& envp) {
-  const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open(paths.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
                       memory = {o.memory, o.memory}, processes = {o.processes, o.processes};
   if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-      chdir((dir + "/work").c_str()) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
+      chdir(paths.work.c_str()) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
       setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_AS, &memory) != 0 ||
       (o.processes != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &processes) != 0)) {
     _exit(127);
@@ -141,12 +146,13 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   }
   signal(SIGPIPE, SIG_IGN);  // the binary may stop reading once it has what it needs
   const std::string out_path = o.stdout_path.empty() ? dir + "/stdout" : o.stdout_path;
+  const ChildPaths paths = {dir + "/stderr", dir + "/work"};
   const pid_t pid = fork();
   if (pid == 0) {
     if (o.through_pipe) close(feed[1]);
     if (o.stdout_pipe) close(drain[0]);
     signal(SIGPIPE, SIG_DFL);
-    Exec(dir, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
+    Exec(paths, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
          o.stdout_pipe
              ? drain[1]
              : open(out_path.c_str(), o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC, 0644),
