@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/detection_mode.h"
+#include "base/mask_style.h"
+#include "base/output_kind.h"
+#include "base/random_source.h"
 #include "command_line/messages.h"
-#include "random/random_source.h"
-#include "report/mask_style.h"
-#include "report/output_kind.h"
-#include "segments/detection_mode.h"
 
 namespace kestra {
 

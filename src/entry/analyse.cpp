@@ -1,10 +1,10 @@
 // An entry's analysis: encoding, the checks, random estimation and the count of segments.
 #include <algorithm>
 
+#include "base/pages.h"
 #include "command_line/messages.h"
 #include "entry/entry.h"
 #include "entry/pieces.h"
-#include "output/pages.h"
 #include "sequence/composition.h"
 
 namespace kestra {

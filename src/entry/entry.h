@@ -14,21 +14,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/piece_size.h"
 #include "command_line/settings.h"
 #include "parallel/pipeline.h"
 #include "report/report.h"
 #include "sequence/fasta.h"
 
 namespace kestra {
-
-// Cells of a piece are a multiple of this: of 64 (a word of bits) and of the line width of
-// the report's letters, so that a piece holds whole words and whole lines.
-constexpr int64_t kPieceQuantum = 320;
-static_assert(kPieceQuantum % 64 == 0 && kPieceQuantum % kLineWidth == 0,
-              "a piece holds whole words of bits and whole lines of letters");
-// Cells of a piece unless a run asks for others: what a piece writes, about a MiB, then still
-// sits in the cache of the thread that wrote it when it is consumed.
-constexpr int64_t kPieceCells = kPieceQuantum * 800;
 
 // Words of bits that growing leaves as they are, for the threads encoding the pieces to
 // write (and so touch) them first, each its own.
@@ -75,8 +67,9 @@ struct Significance {
 struct EntryContext {
   const Settings* settings = nullptr;
   Significance significance;
-  bool fastq_copy = false;  // the masked copy is FASTQ: a record's letters on one line, its qualities
-  int64_t seed = 0;              // of the random sequences of -S and -B
+  bool fastq_copy =
+      false;         // the masked copy is FASTQ: a record's letters on one line, its qualities
+  int64_t seed = 0;  // of the random sequences of -S and -B
   Pipeline* pipeline = nullptr;  // threads that take pieces; none: this thread does all
   int64_t piece_cells = 0;       // a multiple of kPieceQuantum; 0: kPieceCells
   std::vector<PieceBuffer>* buffers = nullptr;  // PieceBuffers(pipeline) of them

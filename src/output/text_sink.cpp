@@ -7,9 +7,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "output/blocks.h"
+#include "base/blocks.h"
+#include "base/pages.h"
 #include "output/compressed.h"
-#include "output/pages.h"
 #include "output/time_spent.h"
 
 namespace kestra {

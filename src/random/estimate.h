@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/random_source.h"
 #include "random/generator.h"
-#include "random/random_source.h"
 
 namespace kestra {
 

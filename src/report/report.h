@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "base/mask_style.h"
+#include "base/output_kind.h"
+#include "base/piece_size.h"
+#include "base/random_source.h"
 #include "output/number_format.h"
 #include "output/text_sink.h"
-#include "random/estimate.h"
-#include "report/mask_style.h"
-#include "report/output_kind.h"
 #include "score/scorer.h"
 #include "segments/segments.h"
 
@@ -45,9 +46,6 @@ struct EntryText {
   double evalue_entries = 0.0;
   bool mask_by_evalue = false;
 };
-
-// Letters a line of the report and, by default, of the masked FASTA.
-constexpr int kLineWidth = 80;
 
 // The first line of the tables: their columns.
 constexpr char kTableHeader[] = "#entry\tstart\tend\tlength\tspecial_residues\tp_value\tmasked\n";
@@ -157,8 +155,7 @@ void WriteSegmentLine(TextSink* out, LetterView letters, const SegmentNumbers& n
                       const PValue& p);
 // A segment's BED line: its entry's BED name, start - 1, end, the index,
 // min(1000, floor(-10 log10 p)) (1000 for p = 0) and '.'.
-void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Span& s,
-                  double p);
+void WriteBedLine(TextSink* out, const std::string& name, int64_t index, const Span& s, double p);
 // A segment's row in the table of segments: its entry's name, start - 1, end, length,
 // special residues, the p-value as the report prints it, 1 when it is masked, else 0, and,
 // when given, its E-value as "%e" prints it.

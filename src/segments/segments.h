@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "segments/detection_mode.h"
+#include "base/detection_mode.h"
 #include "stats/scan.h"
 
 namespace kestra {

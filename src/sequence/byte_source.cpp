@@ -18,7 +18,7 @@
 #include <functional>
 #include <vector>
 
-#include "output/blocks.h"
+#include "base/blocks.h"
 #include "sequence/bgzf.h"
 #include "sequence/decoder.h"
 #include "sequence/fasta.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "output/pages.h"
+#include "base/pages.h"
 #include "sequence/letters.h"
 #include "sequence/scan_stages.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "output/blocks.h"
+#include "base/blocks.h"
 #include "sequence/bgzf.h"
 #include "sequence/byte_source.h"
 #include "sequence/decoder.h"
@@ -73,8 +73,7 @@ FastaStatus ReadFastaFile(int fd, FastaEntry* entry, bool* more_entries, ReadPro
   *entry = FastaEntry();
   ByteSource* source = OpenByteSource(fd, loop);
   // A plain regular file holds at most as many letters as bytes: they then fit in one buffer.
-  FirstEntry first{entry, limit,
-                   NewFastaScanner(entry, limit.max_letters, TextSizeHint(source))};
+  FirstEntry first{entry, limit, NewFastaScanner(entry, limit.max_letters, TextSizeHint(source))};
   const long n = PumpBytes(source, [&first](const char* data, std::size_t size) {
     return FeedFirstEntry(&first, data, size);
   });

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "output/blocks.h"
+#include "base/blocks.h"
 #include "sequence/reads.h"
 
 namespace kestra {

@@ -1,4 +1,4 @@
-#include "output/pages.h"
+#include "base/pages.h"
 
 #include <sys/mman.h>
 
