@@ -203,11 +203,17 @@ bool Threads(Settings* s, const std::string& value, bool*) {
   return true;
 }
 
+// A whole number in [low, high] into *n; *out_of_range tells a whole number outside it.
+bool WholeWithin(const std::string& value, long long low, long long high, bool* out_of_range,
+                 long long* n) {
+  const Number read = WholeNumber(value, low, high, n);
+  *out_of_range = read == Number::kOutOfRange;
+  return read == Number::kWhole;
+}
+
 bool Seed(Settings* s, const std::string& value, bool* out_of_range) {
   long long n = 0;
-  const Number read = WholeNumber(value, 0, kLargestSeed, &n);
-  *out_of_range = read == Number::kOutOfRange;
-  if (read != Number::kWhole) return false;
+  if (!WholeWithin(value, 0, kLargestSeed, out_of_range, &n)) return false;
   s->seed = n;
   return true;
 }
@@ -243,9 +249,7 @@ bool MaskEvalue(Settings* s, const std::string& value, bool*) {
 
 bool EvalueEntries(Settings* s, const std::string& value, bool* out_of_range) {
   long long n = 0;
-  const Number read = WholeNumber(value, 1, LLONG_MAX, &n);
-  *out_of_range = read == Number::kOutOfRange;
-  if (read != Number::kWhole) return false;
+  if (!WholeWithin(value, 1, LLONG_MAX, out_of_range, &n)) return false;
   s->evalue_entries = n;
   return true;
 }
