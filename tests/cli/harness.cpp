@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -22,6 +23,11 @@ static constexpr const char* kOtherUser = "65533";  // a user no other process r
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
 std::set<std::string> Listing(const std::string& dir) {
@@ -296,4 +302,3 @@ std::string KeptQualities(const std::string& fastq) {
   }
   return kept;
 }
-

@@ -11,6 +11,8 @@
 inline constexpr const char* kFaketime = "/usr/bin/faketime";
 
 std::string ReadFile(const std::string& path);
+// The words of `text`, split at blanks.
+std::vector<std::string> Words(const std::string& text);
 // The entries under a directory, by path relative to it: a directory's followed by '/' and
 // a link's by its target, so that a staged entry the run replaced shows.
 std::set<std::string> Listing(const std::string& dir);

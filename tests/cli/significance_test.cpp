@@ -1,7 +1,7 @@
 // Significance across the input: --mask-evalue on one entry masks as -M does, the E-values of
 // the tables are the p-values times the entries of the input, a background is the whole
-// input's (or a file's) composition with the frequency switches after it, and a pipe is
-// refused when the input must be read twice.
+// input's (or a file's) composition with the frequency switches after it. (What these
+// options refuse is among the end-to-end cases.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -246,61 +246,6 @@ TEST(Significance, BackgroundOfTheInputOrAFile) {
   // --quiet says nothing of it, as of the linkage distance.
   const Outcome quiet = RunOn(in, {"--background", "input", "--quiet"});
   EXPECT_EQ(quiet.result.out, "");
-}
-
-// An option that must read the input twice refuses a pipe, before anything is written,
-// unless what it would read is given; a background without nucleotides, or that cannot be
-// opened, stops the run; -M and --mask-evalue ask for two rules.
-TEST(Significance, PipesAndBackgroundsRefused) {
-  const std::string in = ManyEntries();
-  const struct {
-    std::vector<std::string> args;
-    bool through_pipe;
-    int status;
-    std::string err;
-  } cases[] = {
-      {{"--background", "input"},
-       true,
-       1,
-       "ERROR: --background input needs an input file, not a pipe\n"},
-      {{"--background", "input", "--evalue-entries", "9"},
-       true,
-       1,
-       "ERROR: --background input needs an input file, not a pipe\n"},
-      {{"--mask-evalue", "0.05", "--all-entries"},
-       true,
-       1,
-       "ERROR: --mask-evalue needs an input file, not a pipe\n"},
-      {{"--evalues", "--table"}, true, 1, "ERROR: --evalues needs an input file, not a pipe\n"},
-      {{"--mask-evalue", "0.05", "--evalue-entries", "9", "--all-entries"}, true, 0, ""},
-      {{"--background", "bg.fa", "--all-entries"}, true, 0, ""},
-      {{"--background", "nn.fa"},
-       false,
-       1,
-       "ERROR: the background (nn.fa) holds no A, C, G or T\n"},
-      {{"--background", "none.fa"},
-       false,
-       1,
-       "kestra: cannot open 'none.fa': No such file or directory\n"},
-      {{"-M:0.1", "--mask-evalue", "0.1"},
-       false,
-       1,
-       "Incompatible switches: masking p-value+masking E-value\n"},
-      {{"--mask-evalue", "-1"}, false, 1, "ERROR: invalid value in argument '--mask-evalue -1'\n"},
-      {{"--evalue-entries", "0"},
-       false,
-       1,
-       "ERROR: value out of range in argument '--evalue-entries 0'\n"},
-  };
-  for (const auto& c : cases) {
-    const Outcome run = RunOn(in, c.args, c.through_pipe, {{"bg.fa", in}, {"nn.fa", ">n\nNNNN\n"}});
-    const std::string shown = ::testing::PrintToString(c.args);
-    EXPECT_EQ(run.result.status, c.status) << shown << run.result.err;
-    if (c.status == 0) continue;
-    EXPECT_EQ(run.result.err, c.err) << shown;
-    EXPECT_EQ(run.result.out, "") << shown;
-    for (const auto& [name, bytes] : run.files) EXPECT_EQ(bytes, "") << shown << " " << name;
-  }
 }
 
 }  // namespace
