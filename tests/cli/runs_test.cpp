@@ -120,42 +120,31 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
 // An index is written only beside a regular file: beside a device or standard output the run
 // says so once and goes on, its outputs as they would be without --index.
 TEST(OutputIsInput, NothingIndexedBesideWhatIsNoFile) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    const char* note;  // where nothing is indexed
-  };
-  const Case cases[] = {
-      {"masked FASTA to /dev/null",
-       {"in.fa", "o", "-L", "--fasta-out", "/dev/null", "--index"},
-       "'/dev/null'"},
-      {"compressed BED to /dev/null",
-       {"in.fa", "o", "--bed-out", "/dev/null", "--compress", "--index", "--all-entries"},
-       "'/dev/null'"},
-      {"masked FASTA to standard output",
-       {"in.fa", "o", "--fasta-out", "-", "--index"},
-       "standard output"},
-      {"two outputs on /dev/null",
-       {"in.fa", "o", "-F", "--fasta-out", "/dev/null", "--bed-out", "/dev/null", "--report-out",
-        "/dev/null", "--index"},
+  const struct {
+    const char *args, *note;  // where nothing is indexed
+  } cases[] = {
+      {"in.fa o -L --fasta-out /dev/null --index", "'/dev/null'"},
+      {"in.fa o --bed-out /dev/null --compress --index --all-entries", "'/dev/null'"},
+      {"in.fa o --fasta-out - --index", "standard output"},
+      {"in.fa o -F --fasta-out /dev/null --bed-out /dev/null --report-out /dev/null --index",
        "'/dev/null'"},
   };
   ASSERT_FALSE(fs::exists("/dev/null.fai"));
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const std::string dir = RunDirectory(), work = dir + "/work/";
     fs::copy_file(kSeq19, work + "in.fa");
-    const RunResult run = RunKestra(dir, c.args);
-    EXPECT_EQ(run.status, 0) << c.name << run.err;
+    const RunResult run = RunKestra(dir, Words(c.args));
+    EXPECT_EQ(run.status, 0) << c.args << run.err;
     EXPECT_EQ(run.err.rfind(std::string("Note: nothing is indexed beside ") + c.note +
                                 ": an index is written only beside a regular file\n",
                             0),
               0u)
-        << c.name << ": " << run.err;
-    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << c.name;
+        << c.args << ": " << run.err;
+    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << c.args;
     for (const auto& entry : fs::directory_iterator(work)) {
       const std::string name = entry.path().filename();
-      EXPECT_TRUE(name == "in.fa" || name.rfind("o.", 0) == 0) << c.name << ": " << name;
-      EXPECT_EQ(name.find(".fai"), std::string::npos) << c.name;
+      EXPECT_TRUE(name == "in.fa" || name.rfind("o.", 0) == 0) << c.args << ": " << name;
+      EXPECT_EQ(name.find(".fai"), std::string::npos) << c.args;
     }
     fs::remove_all(dir);
   }
@@ -190,26 +179,20 @@ TEST(Seeds, EachGivesItsOwnStream) {
 // output go to standard error, after the warnings they came after.
 TEST(Streams, EachOutputAloneOnStandardOutput) {
   const struct {
-    const char* option;
-    const char* file;
-    std::vector<std::string> to_file;  // what asks for the output under the base name
-    std::vector<std::string> both;     // what goes with either
-  } outputs[] = {{"--report-out", "out.seg", {}, {}},
-                 {"--fasta-out", "out.fas", {}, {"-L", "--line-width", "60"}},
-                 {"--bed-out", "out.bed", {"--bed"}, {}},
-                 {"--table-out", "out.tsv", {"--table"}, {"--all-segments"}},
-                 {"--summary-out", "out.summary.tsv", {"--summary"}, {}}};
-  const std::vector<std::vector<std::string>> modes = {
-      {"-M:0.5"}, {"-M:0.5", "--all-entries", "--threads", "2"}};
+    const char *option, *file;
+    const char* to_file;  // what asks for the output under the base name
+    const char* both;     // what goes with either
+  } outputs[] = {{"--report-out", "out.seg", "", ""},
+                 {"--fasta-out", "out.fas", "", "-L --line-width 60"},
+                 {"--bed-out", "out.bed", "--bed", ""},
+                 {"--table-out", "out.tsv", "--table", "--all-segments"},
+                 {"--summary-out", "out.summary.tsv", "--summary", ""}};
   for (const auto& output : outputs) {
-    for (const auto& mode : modes) {
-      std::vector<std::string> args = {"in.fa", "out"};
-      args.insert(args.end(), mode.begin(), mode.end());
-      const std::string shown = std::string(output.option) + " " + mode.back();
-      args.insert(args.end(), output.both.begin(), output.both.end());
-      std::vector<std::string> to_file = args, to_stdout = args;
-      to_file.insert(to_file.end(), output.to_file.begin(), output.to_file.end());
-      to_stdout.insert(to_stdout.end(), {output.option, "-"});
+    for (const std::string mode : {"-M:0.5", "-M:0.5 --all-entries --threads 2"}) {
+      const std::string args = "in.fa out " + mode + " " + output.both + " ";
+      const std::string shown = output.option + (" " + mode);
+      const std::vector<std::string> to_file = Words(args + output.to_file),
+                                     to_stdout = Words(args + output.option + " -");
       const std::string dir = RunDirectory(), other = RunDirectory();
       fs::copy_file(std::string(CLI_DATA_DIR) + "/input/bed_names.fa", dir + "/work/in.fa");
       fs::copy_file(dir + "/work/in.fa", other + "/work/in.fa");

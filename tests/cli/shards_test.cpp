@@ -80,17 +80,6 @@ struct Outputs {
   }
 };
 
-// The entry lines of standard output: without the background and seed lines before them and
-// the elapsed time after them.
-std::string EntryLines(const std::string& out) {
-  std::string lines = out;
-  for (const char* before : {"Background = ", "Random seed = "}) {
-    if (lines.rfind(before, 0) == 0) lines.erase(0, lines.find('\n') + 1);
-  }
-  const std::size_t end = lines.rfind("\nElapsed time: ");
-  return end == std::string::npos ? lines : lines.substr(0, end);
-}
-
 Outputs RunOn(const std::string& input, const std::string& name, std::vector<std::string> args,
               const std::string& job_limits = "") {
   const std::string dir = RunDirectory();

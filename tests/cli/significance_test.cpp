@@ -22,12 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Fasta(const std::string& header, const std::string& letters) {
-  std::string out = ">" + header + "\n";
-  for (std::size_t i = 0; i < letters.size(); i += 70) out += letters.substr(i, 70) + "\n";
-  return out;
-}
-
 // Entries of different compositions, one without nucleotides (skipped, and counted all the
 // same), stretches rich in A that give segments of many p-values.
 std::string ManyEntries() {
@@ -202,15 +196,7 @@ TEST(Significance, BackgroundOfTheInputOrAFile) {
   const Outcome want = RunOn(in, given);
   ASSERT_EQ(want.result.status, 0) << want.result.err;
   // The same letters in other files: the input's FASTA gzipped, and as FASTQ.
-  std::string fastq;
-  for (std::size_t at = in.find('>'); at != std::string::npos;) {
-    const std::size_t nl = in.find('\n', at), next = in.find('>', nl);
-    std::string seq = in.substr(nl + 1, (next == std::string::npos ? in.size() : next) - nl - 1);
-    seq.erase(std::remove(seq.begin(), seq.end(), '\n'), seq.end());
-    fastq += "@" + in.substr(at + 1, nl - at - 1) + "\n" + seq + "\n+\n" +
-             std::string(seq.size(), 'A') + "\n";
-    at = next;
-  }
+  const std::string fastq = AsFastq(in);
   const struct {
     const char* name;
     std::vector<std::string> args;
