@@ -410,26 +410,19 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
   if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
   const std::string dir = RunDirectory(), work = dir + "/work";
   const std::string reads = Reads();
-  std::ofstream(work + "/reads.fq", std::ios::binary) << reads;
-  const std::vector<std::string> all = {"--all-entries", "--background", "reads.fq", "--quiet"};
-  const auto with = [&all](std::vector<std::string> args, bool every = true) {
-    if (every) args.insert(args.end(), all.begin(), all.end());
-    if (!every) args.insert(args.end(), {"--background", "reads.fq", "--quiet"});
-    return args;
-  };
+  const std::string all = " --all-entries --background reads.fq --quiet";
   const struct {
     const char* name;
     std::vector<std::string> args;
     const char* copy;
     bool through_pipe;
   } cases[] = {
-      {"soft", with({"reads.fq", "o", "-L", "--index"}), "o.fq", false},
-      {"hard, compressed", with({"reads.fq", "o", "-F", "--compress", "--index"}), "o.fq.gz",
-       false},
-      {"named", with({"reads.fq", "o", "-L", "--fasta-out", "n.fas", "--index"}), "n.fas", false},
-      {"first entry", with({"reads.fq", "o", "-L"}, false), "o.fq", false},
-      {"standard input", with({"-", "o", "-F"}), "o.fq", false},
-      {"a pipe", with({"-", "o", "-F"}), "o.fas", true},
+      {"soft", Words("reads.fq o -L --index" + all), "o.fq", false},
+      {"hard, compressed", Words("reads.fq o -F --compress --index" + all), "o.fq.gz", false},
+      {"named", Words("reads.fq o -L --fasta-out n.fas --index" + all), "n.fas", false},
+      {"first entry", Words("reads.fq o -L --background reads.fq --quiet"), "o.fq", false},
+      {"standard input", Words("- o -F" + all), "o.fq", false},
+      {"a pipe", Words("- o -F" + all), "o.fas", true},
   };
   for (const auto& c : cases) {
     fs::remove_all(work);
