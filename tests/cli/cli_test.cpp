@@ -79,6 +79,7 @@ const std::map<std::string, Staging> kStagings = {
      }},
     {"sticky-other", [](auto w) { OpenToNobody(w, 01777), Old(w + "out.seg"); }},
     {"open-to-all", [](auto w) { OpenToNobody(w, 0777); }},
+    {"n-background", [](auto w) { std::ofstream(w + "nn.fa") << ">n\nNNNN\n"; }},
     {"eight-mib-of-a",
      [](auto w) { std::ofstream(w + "in.fa") << ">a\n"
                                              << std::string(8 << 20, 'A') << "\n"; }},

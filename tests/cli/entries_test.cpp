@@ -32,9 +32,7 @@ struct Entry {
 };
 
 Entry MakeEntry(const std::string& header, const std::string& letters, const char* line_end) {
-  Entry e{">" + header + line_end, header, letters};
-  for (std::size_t i = 0; i < letters.size(); i += 70) e.bytes += letters.substr(i, 70) + line_end;
-  return e;
+  return {Fasta(header, letters, 70, line_end), header, letters};
 }
 
 // Entries of every kind: ordinary ones (CR LF line ends, lower case, stretches rich in A),
@@ -59,12 +57,6 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::string Fasta(const std::string& header, const std::string& letters, std::size_t width = 80) {
-  std::string out = ">" + header + "\n";
-  for (std::size_t i = 0; i < letters.size(); i += width) out += letters.substr(i, width) + "\n";
-  return out;
-}
-
 // What --all-entries must write, put together from runs on each entry alone. Its standard
 // output, a line an entry, is held by the end-to-end goldens (bed_names and others).
 struct Expected {
@@ -85,11 +77,6 @@ std::vector<std::string> AsInTheWhole(std::vector<std::string> args, const std::
     args.insert(args.end(), {"--evalue-entries", std::to_string(entries)});
   }
   return args;
-}
-
-// Standard output without the line that says the background, which names it.
-std::string WithoutBackground(const std::string& out) {
-  return out.rfind("Background = ", 0) == 0 ? out.substr(out.find('\n') + 1) : out;
 }
 
 Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std::string>& args,
@@ -137,8 +124,8 @@ Expected FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std
 }
 
 // Runs --all-entries on `input` (a file of the run directory, or the pipe feeding standard
-// input), checks every output against `want`, and returns its standard output without the
-// background line.
+// input), checks every output against `want`, and returns the entry lines of its standard
+// output.
 std::string CheckAllEntries(const std::string& input, const std::vector<std::string>& args,
                             const Expected& want, bool fasta, bool through_pipe = false,
                             const std::string& job_limits = "") {
@@ -167,7 +154,7 @@ std::string CheckAllEntries(const std::string& input, const std::vector<std::str
   EXPECT_EQ(ReadFile(dir + "/work/out.tsv"), want.table) << shown;
   EXPECT_EQ(ReadFile(dir + "/work/out.summary.tsv"), want.summary) << shown;
   fs::remove_all(dir);
-  return WithoutBackground(run.out);
+  return EntryLines(run.out);
 }
 
 class AllEntries : public ::testing::TestWithParam<std::vector<std::string>> {};

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -22,6 +23,11 @@ static constexpr const char* kOtherUser = "65533";  // a user no other process r
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
 std::set<std::string> Listing(const std::string& dir) {
@@ -208,6 +214,14 @@ std::string RunDirectory() {
   return pattern;
 }
 
+std::string Fasta(const std::string& header, const std::string& letters, std::size_t width,
+                  const char* line_end) {
+  std::string out = ">" + header + line_end;
+  for (std::size_t i = 0; i < letters.size(); i += width)
+    out += letters.substr(i, width) + line_end;
+  return out;
+}
+
 std::string AsFastq(const std::string& fasta) {
   std::string fastq;
   for (std::size_t at = fasta.find('>'), n = 0; at != std::string::npos; ++n) {
@@ -226,6 +240,15 @@ std::string AsFastq(const std::string& fasta) {
     at = next;
   }
   return fastq;
+}
+
+std::string EntryLines(const std::string& out) {
+  std::string lines = out;
+  for (const char* before : {"Background = ", "Random seed = "}) {
+    if (lines.rfind(before, 0) == 0) lines.erase(0, lines.find('\n') + 1);
+  }
+  const std::size_t end = lines.rfind("\nElapsed time: ");
+  return end == std::string::npos ? lines : lines.substr(0, end);
 }
 
 bool IsFastqName(const std::string& name) { return name.find(".fq") != std::string::npos; }
@@ -296,4 +319,3 @@ std::string KeptQualities(const std::string& fastq) {
   }
   return kept;
 }
-

@@ -11,6 +11,8 @@
 inline constexpr const char* kFaketime = "/usr/bin/faketime";
 
 std::string ReadFile(const std::string& path);
+// The words of `text`, split at blanks.
+std::vector<std::string> Words(const std::string& text);
 // The entries under a directory, by path relative to it: a directory's followed by '/' and
 // a link's by its target, so that a staged entry the run replaced shows.
 std::set<std::string> Listing(const std::string& dir);
@@ -61,12 +63,19 @@ inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   return s;
 }
 
+// An entry of FASTA: its header line, then its letters in lines of `width`.
+std::string Fasta(const std::string& header, const std::string& letters, std::size_t width = 80,
+                  const char* line_end = "\n");
+
 // The input as FASTQ: each entry (from its '>' through its header line, then on to the next
 // '>') a record, with its header line after '@' and its lines as sequence lines, a line that
 // the next '>' cuts short included; then as many qualities as its sequence lines hold
 // characters (CR and LF not counted), 50 a line, many lines led by '@' or '+'. The text before
 // the first entry is left out: no record may start so.
 std::string AsFastq(const std::string& fasta);
+// The entry lines of standard output: without the background and seed lines before them and
+// the elapsed time after them.
+std::string EntryLines(const std::string& out);
 // Whether a file name is a FASTQ one (".fq" in it), whose masked copy is out.fq.
 bool IsFastqName(const std::string& name);
 // A masked copy, FASTA (any width) or FASTQ, as "header\tletters\n" a record.

@@ -17,6 +17,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,164 +31,81 @@ const std::string kSeq19 = std::string(CLI_DATA_DIR) + "/input/seq19.fa";
 
 // No file the run writes, output or index, may be the input or another of its files, by any
 // name (a link, a hard link, "./", "..", a descriptor, standard output that is a file): the run
-// stops before anything is written, and every file stays as it was.
+// stops before anything is written, and every file stays as it was. Each row: what is made
+// before the run ("copy|link|hard FROM NAME", "reads NAME" for a FASTQ input whose masked
+// copy is <base>.fq; "stdout NAME", "stdin NAME" for where the streams are), the arguments,
+// the name(s) the message gives, and the file whose bytes must stay.
 TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   struct Case {
-    const char* name;
-    std::function<void(const std::string&)> how;  // makes the other names, given work/
-    std::vector<std::string> args;
-    const char* message;
-    const char* input_kept;  // the input file, or a file whose bytes must stay
-    std::function<void(RunOptions*, const std::string&)> run = nullptr;
+    const char *name, *setup, *args, *message, *kept;
   };
-  const auto copy_as = [](const char* name) {
-    return [name](const std::string& w) { fs::copy_file(w + "in.fa", w + name); };
-  };
-  const auto link_as = [](const char* name) {
-    return [name](const std::string& w) { fs::create_symlink("in.fa", w + name); };
-  };
-  const auto hard_link_as = [](const char* name) {
-    return [name](const std::string& w) { fs::create_hard_link(w + "in.fa", w + name); };
-  };
-  // A FASTQ input, whose masked copy is <base>.fq.
-  const auto reads_as = [](const char* name) {
-    return [name](const std::string& w) {
-      std::ofstream(w + name) << "@r one\nACGTAAAAAAAAAAAAAAAA\n+\nIIIIIIIIIIIIIIIIIIII\n";
-    };
-  };
-  const auto nothing = [](const std::string&) {};
-  const auto stdout_on = [](const char* name) {
-    return [name](RunOptions* o, const std::string& w) {
-      o->stdout_path = w + name;
-      o->stdout_kept = true;
-    };
-  };
-  const auto stdin_from = [](RunOptions* o, const std::string& w) { o->stdin_path = w + "in.fa"; };
   const Case cases[] = {
-      {"masked FASTA", copy_as("same.fas"), {"same.fas", "same", "-F"}, "same.fas", "same.fas"},
-      {"report", copy_as("x.seg"), {"x.seg", "x"}, "x.seg", "x.seg"},
-      {"masked reads", reads_as("r.fq"), {"r.fq", "r", "-L"}, "r.fq", "r.fq"},
-      {"masked reads' .fai", reads_as("o.fq.fai"), {"o.fq.fai", "o", "-F", "--index"}, "o.fq.fai",
-       "o.fq.fai"},
-      {"BED", copy_as("x.bed"), {"x.bed", "x", "--bed", "--no-report"}, "x.bed", "x.bed"},
-      {"symbolic link", link_as("out.seg"), {"in.fa", "out"}, "out.seg", "in.fa"},
-      {"hard link", hard_link_as("out.fas"), {"in.fa", "out", "-L"}, "out.fas", "in.fa"},
-      {"every entry on two threads",
-       copy_as("x.seg"),
-       {"x.seg", "x", "--all-entries", "--threads", "2"},
-       "x.seg",
-       "x.seg"},
-      {"./ prefix", nothing, {"in.fa", "x", "--report-out", "./in.fa"}, "./in.fa", "in.fa"},
-      {".. path",
-       nothing,
-       {"in.fa", "x", "--table-out", "../work/in.fa"},
-       "../work/in.fa",
-       "in.fa"},
-      {".fai", copy_as("o.fas.fai"), {"o.fas.fai", "o", "-L", "--index"}, "o.fas.fai", "o.fas.fai"},
-      {".gzi",
-       copy_as("o.fas.gz.gzi"),
-       {"o.fas.gz.gzi", "o", "-L", "--compress", "--index"},
-       "o.fas.gz.gzi",
+      {"masked FASTA", "copy in.fa same.fas", "same.fas same -F", "same.fas", "same.fas"},
+      {"report", "copy in.fa x.seg", "x.seg x", "x.seg", "x.seg"},
+      {"masked reads", "reads r.fq", "r.fq r -L", "r.fq", "r.fq"},
+      {"masked reads' .fai", "reads o.fq.fai", "o.fq.fai o -F --index", "o.fq.fai", "o.fq.fai"},
+      {"BED", "copy in.fa x.bed", "x.bed x --bed --no-report", "x.bed", "x.bed"},
+      {"symbolic link", "link in.fa out.seg", "in.fa out", "out.seg", "in.fa"},
+      {"hard link", "hard in.fa out.fas", "in.fa out -L", "out.fas", "in.fa"},
+      {"every entry on two threads", "copy in.fa x.seg", "x.seg x --all-entries --threads 2",
+       "x.seg", "x.seg"},
+      {"./ prefix", "", "in.fa x --report-out ./in.fa", "./in.fa", "in.fa"},
+      {".. path", "", "in.fa x --table-out ../work/in.fa", "../work/in.fa", "in.fa"},
+      {".fai", "copy in.fa o.fas.fai", "o.fas.fai o -L --index", "o.fas.fai", "o.fas.fai"},
+      {".gzi", "copy in.fa o.fas.gz.gzi", "o.fas.gz.gzi o -L --compress --index", "o.fas.gz.gzi",
        "o.fas.gz.gzi"},
-      {".tbi",
-       copy_as("o.bed.gz.tbi"),
-       {"o.bed.gz.tbi", "o", "--bed", "--compress", "--index"},
-       "o.bed.gz.tbi",
+      {".tbi", "copy in.fa o.bed.gz.tbi", "o.bed.gz.tbi o --bed --compress --index", "o.bed.gz.tbi",
        "o.bed.gz.tbi"},
-      {".fai by hard link",
-       hard_link_as("o.fas.fai"),
-       {"in.fa", "o", "-F", "--index"},
-       "o.fas.fai",
+      {".fai by hard link", "hard in.fa o.fas.fai", "in.fa o -F --index", "o.fas.fai", "in.fa"},
+      {".tbi by symbolic link", "link in.fa o.bed.gz.tbi",
+       "in.fa o --bed --compress --index --all-entries", "o.bed.gz.tbi", "in.fa"},
+      {"standard output on the input", "stdout in.fa", "in.fa o --all-entries --report-out -", "-",
        "in.fa"},
-      {".tbi by symbolic link",
-       link_as("o.bed.gz.tbi"),
-       {"in.fa", "o", "--bed", "--compress", "--index", "--all-entries"},
-       "o.bed.gz.tbi",
+      {"/dev/stdout on the input", "stdout in.fa", "in.fa o --report-out /dev/stdout",
+       "/dev/stdout", "in.fa"},
+      {"standard input's file", "stdin in.fa", "- o --bed-out in.fa", "in.fa", "in.fa"},
+      {"standard input's descriptor", "stdin in.fa", "- o --fasta-out /dev/stdin", "/dev/stdin",
        "in.fa"},
-      {"standard output on the input",
-       nothing,
-       {"in.fa", "o", "--all-entries", "--report-out", "-"},
-       "-",
-       "in.fa",
-       stdout_on("in.fa")},
-      {"/dev/stdout on the input",
-       nothing,
-       {"in.fa", "o", "--report-out", "/dev/stdout"},
-       "/dev/stdout",
-       "in.fa",
-       stdout_on("in.fa")},
-      {"standard input's file",
-       nothing,
-       {"-", "o", "--bed-out", "in.fa"},
-       "in.fa",
-       "in.fa",
-       stdin_from},
-      {"standard input's descriptor",
-       nothing,
-       {"-", "o", "--fasta-out", "/dev/stdin"},
-       "/dev/stdin",
-       "in.fa",
-       stdin_from},
   };
   const Case shared[] = {
-      {"BED and masked FASTA",
-       nothing,
-       {"in.fa", "o", "--bed-out", "x", "--fasta-out", "x"},
-       "'x' and 'x",
-       "in.fa"},
-      {"BED on the report",
-       nothing,
-       {"in.fa", "q", "--bed-out", "q.seg"},
-       "'q.seg' and 'q.seg",
-       "in.fa"},
-      {"report on the .gzi",
-       nothing,
-       {"in.fa", "g", "-L", "--compress", "--index", "--report-out", "g.fas.gz.gzi"},
-       "'g.fas.gz.gzi' and 'g.fas.gz.gzi",
-       "in.fa"},
-      {"symbolic link",
-       [](const std::string& w) { fs::create_symlink("o.seg", w + "o.bed"); },
-       {"in.fa", "o", "--bed"},
-       "'o.seg' and 'o.bed",
-       "in.fa"},
-      {"hard link",
-       [](const std::string& w) {
-         fs::copy_file(w + "in.fa", w + "o.seg");
-         fs::create_hard_link(w + "o.seg", w + "o.tsv");
-       },
-       {"in.fa", "o", "--table"},
-       "'o.seg' and 'o.tsv",
+      {"BED and masked FASTA", "", "in.fa o --bed-out x --fasta-out x", "'x' and 'x", "in.fa"},
+      {"BED on the report", "", "in.fa q --bed-out q.seg", "'q.seg' and 'q.seg", "in.fa"},
+      {"report on the .gzi", "", "in.fa g -L --compress --index --report-out g.fas.gz.gzi",
+       "'g.fas.gz.gzi' and 'g.fas.gz.gzi", "in.fa"},
+      {"symbolic link", "link o.seg o.bed", "in.fa o --bed", "'o.seg' and 'o.bed", "in.fa"},
+      {"hard link", "copy in.fa o.seg;hard o.seg o.tsv", "in.fa o --table", "'o.seg' and 'o.tsv",
        "o.seg"},
-      {"./ prefix",
-       nothing,
-       {"in.fa", "o", "--summary-out", "./o.seg"},
-       "'o.seg' and './o.seg",
+      {"./ prefix", "", "in.fa o --summary-out ./o.seg", "'o.seg' and './o.seg", "in.fa"},
+      {".. path", "", "in.fa o --bed --table-out ../work/o.bed", "'o.bed' and '../work/o.bed",
        "in.fa"},
-      {".. path",
-       nothing,
-       {"in.fa", "o", "--bed", "--table-out", "../work/o.bed"},
-       "'o.bed' and '../work/o.bed",
-       "in.fa"},
-      {"standard output's file",
-       copy_as("o.bed"),
-       {"in.fa", "o", "--report-out", "-", "--bed"},
-       "'-' and 'o.bed",
-       "o.bed",
-       stdout_on("o.bed")},
+      {"standard output's file", "copy in.fa o.bed;stdout o.bed", "in.fa o --report-out - --bed",
+       "'-' and 'o.bed", "o.bed"},
   };
   const auto check = [](const Case& c, const std::string& message) {
     const std::string dir = RunDirectory(), work = dir + "/work/";
     fs::copy_file(kSeq19, work + "in.fa");
-    c.how(work);
     RunOptions options;
-    if (c.run) c.run(&options, work);
-    const std::string before = ReadFile(work + c.input_kept);
+    std::istringstream steps(c.setup);
+    for (std::string step; std::getline(steps, step, ';');) {
+      std::istringstream words(step);
+      std::string how, from, name;
+      words >> how >> from >> name;
+      if (how == "copy") fs::copy_file(work + from, work + name);
+      if (how == "link") fs::create_symlink(from, work + name);
+      if (how == "hard") fs::create_hard_link(work + from, work + name);
+      if (how == "reads")
+        std::ofstream(work + from) << "@r one\nACGTAAAAAAAAAAAAAAAA\n+\n"
+                                   << std::string(20, 'I') << "\n";
+      if (how == "stdin") options.stdin_path = work + from;
+      if (how == "stdout") options.stdout_path = work + from, options.stdout_kept = true;
+    }
+    const std::string before = ReadFile(work + c.kept);
     const std::set<std::string> listing = Listing(work);
-    const RunResult run = RunKestra(dir, c.args, options);
+    const RunResult run = RunKestra(dir, Words(c.args), options);
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(run.out, "") << c.name;
     EXPECT_EQ(run.err, message) << c.name;
-    EXPECT_EQ(ReadFile(work + c.input_kept), before) << c.name;
+    EXPECT_EQ(ReadFile(work + c.kept), before) << c.name;
     EXPECT_EQ(Listing(work), listing) << c.name;
     fs::remove_all(dir);
   };
@@ -202,42 +120,31 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
 // An index is written only beside a regular file: beside a device or standard output the run
 // says so once and goes on, its outputs as they would be without --index.
 TEST(OutputIsInput, NothingIndexedBesideWhatIsNoFile) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    const char* note;  // where nothing is indexed
-  };
-  const Case cases[] = {
-      {"masked FASTA to /dev/null",
-       {"in.fa", "o", "-L", "--fasta-out", "/dev/null", "--index"},
-       "'/dev/null'"},
-      {"compressed BED to /dev/null",
-       {"in.fa", "o", "--bed-out", "/dev/null", "--compress", "--index", "--all-entries"},
-       "'/dev/null'"},
-      {"masked FASTA to standard output",
-       {"in.fa", "o", "--fasta-out", "-", "--index"},
-       "standard output"},
-      {"two outputs on /dev/null",
-       {"in.fa", "o", "-F", "--fasta-out", "/dev/null", "--bed-out", "/dev/null", "--report-out",
-        "/dev/null", "--index"},
+  const struct {
+    const char *args, *note;  // where nothing is indexed
+  } cases[] = {
+      {"in.fa o -L --fasta-out /dev/null --index", "'/dev/null'"},
+      {"in.fa o --bed-out /dev/null --compress --index --all-entries", "'/dev/null'"},
+      {"in.fa o --fasta-out - --index", "standard output"},
+      {"in.fa o -F --fasta-out /dev/null --bed-out /dev/null --report-out /dev/null --index",
        "'/dev/null'"},
   };
   ASSERT_FALSE(fs::exists("/dev/null.fai"));
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const std::string dir = RunDirectory(), work = dir + "/work/";
     fs::copy_file(kSeq19, work + "in.fa");
-    const RunResult run = RunKestra(dir, c.args);
-    EXPECT_EQ(run.status, 0) << c.name << run.err;
+    const RunResult run = RunKestra(dir, Words(c.args));
+    EXPECT_EQ(run.status, 0) << c.args << run.err;
     EXPECT_EQ(run.err.rfind(std::string("Note: nothing is indexed beside ") + c.note +
                                 ": an index is written only beside a regular file\n",
                             0),
               0u)
-        << c.name << ": " << run.err;
-    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << c.name;
+        << c.args << ": " << run.err;
+    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << c.args;
     for (const auto& entry : fs::directory_iterator(work)) {
       const std::string name = entry.path().filename();
-      EXPECT_TRUE(name == "in.fa" || name.rfind("o.", 0) == 0) << c.name << ": " << name;
-      EXPECT_EQ(name.find(".fai"), std::string::npos) << c.name;
+      EXPECT_TRUE(name == "in.fa" || name.rfind("o.", 0) == 0) << c.args << ": " << name;
+      EXPECT_EQ(name.find(".fai"), std::string::npos) << c.args;
     }
     fs::remove_all(dir);
   }
@@ -272,26 +179,20 @@ TEST(Seeds, EachGivesItsOwnStream) {
 // output go to standard error, after the warnings they came after.
 TEST(Streams, EachOutputAloneOnStandardOutput) {
   const struct {
-    const char* option;
-    const char* file;
-    std::vector<std::string> to_file;  // what asks for the output under the base name
-    std::vector<std::string> both;     // what goes with either
-  } outputs[] = {{"--report-out", "out.seg", {}, {}},
-                 {"--fasta-out", "out.fas", {}, {"-L", "--line-width", "60"}},
-                 {"--bed-out", "out.bed", {"--bed"}, {}},
-                 {"--table-out", "out.tsv", {"--table"}, {"--all-segments"}},
-                 {"--summary-out", "out.summary.tsv", {"--summary"}, {}}};
-  const std::vector<std::vector<std::string>> modes = {
-      {"-M:0.5"}, {"-M:0.5", "--all-entries", "--threads", "2"}};
+    const char *option, *file;
+    const char* to_file;  // what asks for the output under the base name
+    const char* both;     // what goes with either
+  } outputs[] = {{"--report-out", "out.seg", "", ""},
+                 {"--fasta-out", "out.fas", "", "-L --line-width 60"},
+                 {"--bed-out", "out.bed", "--bed", ""},
+                 {"--table-out", "out.tsv", "--table", "--all-segments"},
+                 {"--summary-out", "out.summary.tsv", "--summary", ""}};
   for (const auto& output : outputs) {
-    for (const auto& mode : modes) {
-      std::vector<std::string> args = {"in.fa", "out"};
-      args.insert(args.end(), mode.begin(), mode.end());
-      const std::string shown = std::string(output.option) + " " + mode.back();
-      args.insert(args.end(), output.both.begin(), output.both.end());
-      std::vector<std::string> to_file = args, to_stdout = args;
-      to_file.insert(to_file.end(), output.to_file.begin(), output.to_file.end());
-      to_stdout.insert(to_stdout.end(), {output.option, "-"});
+    for (const std::string mode : {"-M:0.5", "-M:0.5 --all-entries --threads 2"}) {
+      const std::string args = "in.fa out " + mode + " " + output.both + " ";
+      const std::string shown = output.option + (" " + mode);
+      const std::vector<std::string> to_file = Words(args + output.to_file),
+                                     to_stdout = Words(args + output.option + " -");
       const std::string dir = RunDirectory(), other = RunDirectory();
       fs::copy_file(std::string(CLI_DATA_DIR) + "/input/bed_names.fa", dir + "/work/in.fa");
       fs::copy_file(dir + "/work/in.fa", other + "/work/in.fa");

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gzip_support.h"
@@ -71,18 +72,13 @@ std::string InMembers(const std::string& dir, const std::string& text) {
 struct Outputs {
   int status = -1;
   std::string report, fasta, bed, table, summary, lines, err;
-};
-
-// The entry lines of standard output: without the background and seed lines before them and
-// the elapsed time after them.
-std::string EntryLines(const std::string& out) {
-  std::string lines = out;
-  for (const char* before : {"Background = ", "Random seed = "}) {
-    if (lines.rfind(before, 0) == 0) lines.erase(0, lines.find('\n') + 1);
+  // What parts put one after another must give as the whole run does.
+  auto Joined() const { return std::tie(report, fasta, bed, table, summary, lines); }
+  void operator+=(const Outputs& part) {
+    report += part.report, fasta += part.fasta, bed += part.bed, table += part.table;
+    summary += part.summary, lines += part.lines;
   }
-  const std::size_t end = lines.rfind("\nElapsed time: ");
-  return end == std::string::npos ? lines : lines.substr(0, end);
-}
+};
 
 Outputs RunOn(const std::string& input, const std::string& name, std::vector<std::string> args,
               const std::string& job_limits = "") {
@@ -169,22 +165,12 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
                                  "--threads", *split.limits ? "2" : "1"});
         const Outputs part = RunOn(dir + "/" + file, file, args, split.limits);
         EXPECT_EQ(part.status, 0) << shown << " part " << i << part.err;
-        joined.report += part.report;
-        joined.fasta += part.fasta;
-        joined.bed += part.bed;
-        joined.table += part.table;
-        joined.summary += part.summary;
-        joined.lines += part.lines;
+        joined += part;
         empty_parts += part.lines.empty();
         skipped_only_parts +=
             !part.lines.empty() && part.lines.find("\tanalysed\n") == std::string::npos;
       }
-      EXPECT_EQ(joined.report, whole.report) << shown;
-      EXPECT_EQ(joined.fasta, whole.fasta) << shown;
-      EXPECT_EQ(joined.bed, whole.bed) << shown;
-      EXPECT_EQ(joined.table, whole.table) << shown;
-      EXPECT_EQ(joined.summary, whole.summary) << shown;
-      EXPECT_EQ(joined.lines, whole.lines) << shown;
+      EXPECT_EQ(joined.Joined(), whole.Joined()) << shown;
     }
   }
   // The input is made so that some parts hold no entry and some only skipped ones.
@@ -217,16 +203,16 @@ TEST(ShardsOfNothing, EachSucceedsTheWholeFails) {
   EXPECT_EQ(one.status, all.status);
   EXPECT_EQ(one.lines, all.lines);
   EXPECT_EQ(one.err, all.err);
-  std::string lines, fasta;
+  Outputs joined;
   for (int i = 1; i <= 4; ++i) {
     const Outputs part =
         RunOn(dir + "/in.fa", "in.fa", {"--shard", std::to_string(i) + "/4", "-F"});
     EXPECT_EQ(part.status, 0) << i << part.err;
-    lines += part.lines;
-    fasta += part.fasta;
+    joined += part;
   }
-  EXPECT_EQ(lines, "a\t4\t-\t-\t-\tskipped\nb\t0\t-\t-\t-\tskipped\nc\t4\t-\t-\t-\tskipped\n");
-  EXPECT_EQ(fasta, ">a\nNNNN\n>b\n>c\n----\n");
+  EXPECT_EQ(joined.lines,
+            "a\t4\t-\t-\t-\tskipped\nb\t0\t-\t-\t-\tskipped\nc\t4\t-\t-\t-\tskipped\n");
+  EXPECT_EQ(joined.fasta, ">a\nNNNN\n>b\n>c\n----\n");
   fs::remove_all(dir);
 }
 

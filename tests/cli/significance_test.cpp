@@ -1,7 +1,7 @@
 // Significance across the input: --mask-evalue on one entry masks as -M does, the E-values of
 // the tables are the p-values times the entries of the input, a background is the whole
-// input's (or a file's) composition with the frequency switches after it, and a pipe is
-// refused when the input must be read twice.
+// input's (or a file's) composition with the frequency switches after it. (What these
+// options refuse is among the end-to-end cases.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,12 +21,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Fasta(const std::string& header, const std::string& letters) {
-  std::string out = ">" + header + "\n";
-  for (std::size_t i = 0; i < letters.size(); i += 70) out += letters.substr(i, 70) + "\n";
-  return out;
-}
 
 // Entries of different compositions, one without nucleotides (skipped, and counted all the
 // same), stretches rich in A that give segments of many p-values.
@@ -202,15 +196,7 @@ TEST(Significance, BackgroundOfTheInputOrAFile) {
   const Outcome want = RunOn(in, given);
   ASSERT_EQ(want.result.status, 0) << want.result.err;
   // The same letters in other files: the input's FASTA gzipped, and as FASTQ.
-  std::string fastq;
-  for (std::size_t at = in.find('>'); at != std::string::npos;) {
-    const std::size_t nl = in.find('\n', at), next = in.find('>', nl);
-    std::string seq = in.substr(nl + 1, (next == std::string::npos ? in.size() : next) - nl - 1);
-    seq.erase(std::remove(seq.begin(), seq.end(), '\n'), seq.end());
-    fastq += "@" + in.substr(at + 1, nl - at - 1) + "\n" + seq + "\n+\n" +
-             std::string(seq.size(), 'A') + "\n";
-    at = next;
-  }
+  const std::string fastq = AsFastq(in);
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -246,61 +232,6 @@ TEST(Significance, BackgroundOfTheInputOrAFile) {
   // --quiet says nothing of it, as of the linkage distance.
   const Outcome quiet = RunOn(in, {"--background", "input", "--quiet"});
   EXPECT_EQ(quiet.result.out, "");
-}
-
-// An option that must read the input twice refuses a pipe, before anything is written,
-// unless what it would read is given; a background without nucleotides, or that cannot be
-// opened, stops the run; -M and --mask-evalue ask for two rules.
-TEST(Significance, PipesAndBackgroundsRefused) {
-  const std::string in = ManyEntries();
-  const struct {
-    std::vector<std::string> args;
-    bool through_pipe;
-    int status;
-    std::string err;
-  } cases[] = {
-      {{"--background", "input"},
-       true,
-       1,
-       "ERROR: --background input needs an input file, not a pipe\n"},
-      {{"--background", "input", "--evalue-entries", "9"},
-       true,
-       1,
-       "ERROR: --background input needs an input file, not a pipe\n"},
-      {{"--mask-evalue", "0.05", "--all-entries"},
-       true,
-       1,
-       "ERROR: --mask-evalue needs an input file, not a pipe\n"},
-      {{"--evalues", "--table"}, true, 1, "ERROR: --evalues needs an input file, not a pipe\n"},
-      {{"--mask-evalue", "0.05", "--evalue-entries", "9", "--all-entries"}, true, 0, ""},
-      {{"--background", "bg.fa", "--all-entries"}, true, 0, ""},
-      {{"--background", "nn.fa"},
-       false,
-       1,
-       "ERROR: the background (nn.fa) holds no A, C, G or T\n"},
-      {{"--background", "none.fa"},
-       false,
-       1,
-       "kestra: cannot open 'none.fa': No such file or directory\n"},
-      {{"-M:0.1", "--mask-evalue", "0.1"},
-       false,
-       1,
-       "Incompatible switches: masking p-value+masking E-value\n"},
-      {{"--mask-evalue", "-1"}, false, 1, "ERROR: invalid value in argument '--mask-evalue -1'\n"},
-      {{"--evalue-entries", "0"},
-       false,
-       1,
-       "ERROR: value out of range in argument '--evalue-entries 0'\n"},
-  };
-  for (const auto& c : cases) {
-    const Outcome run = RunOn(in, c.args, c.through_pipe, {{"bg.fa", in}, {"nn.fa", ">n\nNNNN\n"}});
-    const std::string shown = ::testing::PrintToString(c.args);
-    EXPECT_EQ(run.result.status, c.status) << shown << run.result.err;
-    if (c.status == 0) continue;
-    EXPECT_EQ(run.result.err, c.err) << shown;
-    EXPECT_EQ(run.result.out, "") << shown;
-    for (const auto& [name, bytes] : run.files) EXPECT_EQ(bytes, "") << shown << " " << name;
-  }
 }
 
 }  // namespace

@@ -305,22 +305,13 @@ for _ in $(seq 60); do
   sleep 0.5
 done
 mkdir "$tmp/forgetful" "$tmp/down"
-printf '#!/bin/sh
-echo "slurm_load_jobs error: Invalid job id specified" >&2
-exit 1
-' \
-  >"$tmp/forgetful/scontrol"
-printf '#!/bin/sh
-echo "error: Unable to contact slurm controller" >&2
-exit 1
-' \
-  >"$tmp/down/scontrol"
-printf '#!/bin/sh
-echo "error: Problem talking to the database" >&2
-exit 1
-' \
-  >"$tmp/down/sacct"
-chmod +x "$tmp/forgetful/scontrol" "$tmp/down/scontrol" "$tmp/down/sacct"
+fake() {  # PATH MESSAGE: a client that says MESSAGE and fails
+  printf '#!/bin/sh\necho "%s" >&2\nexit 1\n' "$2" >"$1"
+  chmod +x "$1"
+}
+fake "$tmp/forgetful/scontrol" "slurm_load_jobs error: Invalid job id specified"
+fake "$tmp/down/scontrol" "error: Unable to contact slurm controller"
+fake "$tmp/down/sacct" "error: Problem talking to the database"
 for path in "" "$tmp/forgetful:" "$tmp/down:"; do
   if [ "$path" = "$tmp/down:" ]; then
     cases=("running $good" "running $bad")

@@ -1,10 +1,10 @@
 # kestra.plot (python/kestra/plot, run as tools/kestra-plot): how it reads reports, BEDs and
 # segment tables, what it draws from them, and how it refuses files and arguments.
 #
-# The files in data/ were written by kestra from the repository root, the .fai files by
-# `samtools faidx` from the masked FASTA (then removed):
-#   kestra examples/lambda.fa lambda --bed --table --all-segments --summary -L
-#   kestra tests/plot/data/three.fa three --all-entries -R:AT --bed --table --summary -L
+# The files in data/ (but three.fa) are written by kestra from the repository root, the .fai
+# files by its --index (the masked FASTA then removed); goldens.sh holds them to the build's:
+#   kestra examples/lambda.fa lambda --bed --table --all-segments --summary -L --index
+#   kestra tests/plot/data/three.fa three --all-entries -R:AT --bed --table --summary -L --index
 import gzip
 import os
 import re
