@@ -1,4 +1,4 @@
-#include "process/written_files.h"
+#include "output/written_files.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "process/outputs.h"
+#include "output/outputs.h"
 
 #include <htslib/tbx.h>
 #include <sys/stat.h>

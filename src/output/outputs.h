@@ -9,7 +9,7 @@
 
 #include "command_line/settings.h"
 #include "output/compressed.h"
-#include "process/output_file.h"
+#include "output/output_file.h"
 #include "report/report.h"
 
 namespace kestra {

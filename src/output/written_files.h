@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "process/outputs.h"
+#include "output/outputs.h"
 #include "process/process.h"
 
 namespace kestra {
