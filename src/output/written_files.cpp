@@ -1,108 +1,60 @@
 #include "output/written_files.h"
 
-#include <sys/stat.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
-#include <algorithm>
-#include <climits>
-#include <cstdlib>
-
-#include "command_line/messages.h"
+#include "output/indexes.h"
+#include "process/process.h"
+#include "report/report.h"
 
 namespace kestra {
 
 namespace {
 
-// The file a path leads to, named by its directory's real path and its own final name, so
-// that "./o", "d/../o" and a link to o all give one name, whether or not o exists yet.
-std::string ResolvedName(const std::string& path) {
-  std::string target;
-  if (!FollowLinks(path, &target)) return path;
-  char real[PATH_MAX];
-  const std::string dir = DirectoryOf(target);
-  if (realpath(dir.c_str(), real) == nullptr) return target;
-  const std::size_t slash = target.rfind('/');
-  const std::string own = slash == std::string::npos ? target : target.substr(slash + 1);
-  return std::string(real) + (real[1] == '\0' ? "" : "/") + own;
-}
-
-WrittenFile Locate(const std::string& path) {
-  WrittenFile file;
-  file.path = path;
-  struct stat st {};
-  const bool there = IsStandardOutput(path) ? fstat(1, &st) == 0 : stat(path.c_str(), &st) == 0;
-  file.regular = there && S_ISREG(st.st_mode);
-  file.direct = IsStandardOutput(path) ? !file.regular : there && !file.regular;
-  if (file.regular) {
-    file.device = st.st_dev;
-    file.inode = st.st_ino;
-  }
-  if (!file.direct && !IsStandardOutput(path)) file.name = ResolvedName(path);
-  return file;
-}
-
-bool SameFile(const WrittenFile& a, const WrittenFile& b) {
-  if (a.direct || b.direct) return false;
-  if (a.regular && b.regular) return a.device == b.device && a.inode == b.inode;
-  return !a.name.empty() && a.name == b.name;
-}
+bool WantsReport(const Settings& s) { return s.report; }
+bool WantsMaskedCopy(const Settings& s) { return s.mask != MaskStyle::kNone; }
+bool WantsBed(const Settings& s) { return s.bed; }
+bool WantsTable(const Settings& s) { return s.table; }
+bool WantsSummary(const Settings& s) { return s.summary; }
 
 }  // namespace
 
-std::vector<WrittenFile> ListWrittenFiles(const RunOutputs& o) {
-  std::vector<WrittenFile> files;
-  for (int k = 0; k < kOutputKinds; ++k) {
-    if (o.wanted[k]) files.push_back(Locate(o.files[k].path));
-  }
-  for (int i = 0; i < kIndexKinds; ++i) {
-    if (o.index_wanted[i]) files.push_back(Locate(o.index_files[i].path));
-  }
-  return files;
+// suffix, reads_suffix, wanted, first_line, first_line_with_evalues, last,
+// open_stream, cannot_open, close_stream, cannot_close
+const OutputRow kOutputTable[kOutputKinds] = {
+    {".seg", nullptr, WantsReport, nullptr, nullptr, true,  //
+     Stream::kStdoutLine, kCantOpenReport, Stream::kStdoutLine, kErrorClosingReport},
+    {".fas", ".fq", WantsMaskedCopy, nullptr, nullptr, false,  //
+     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingFasta},
+    {".bed", nullptr, WantsBed, nullptr, nullptr, false,  //
+     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingBed},
+    {".tsv", nullptr, WantsTable, kTableHeader, kTableHeaderWithEvalues, false,  //
+     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingTable},
+    {".summary.tsv", nullptr, WantsSummary, kSummaryHeader, kSummaryHeaderWithEvalues, false,
+     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingTable},
+};
+
+// suffix, of, needs_bgzf, of_blocks, write
+const IndexRow kIndexTable[kIndexKinds] = {
+    {".fai", kFastaOutput, false, false, WriteFastaIndex},
+    {".gzi", kFastaOutput, true, true, SealBlockIndex},
+    {".tbi", kBedOutput, true, false, WriteBedIndex},
+};
+
+Failure CannotMake(const OutputFile& output, OutputKind kind) {
+  std::fputs(Formatted(kCannotCreatePath, output.path, std::strerror(output.error)).c_str(),
+             stderr);
+  const OutputRow& row = kOutputTable[kind];
+  const std::string words = row.cannot_open;
+  const bool names_path = words.find("%s") != std::string::npos;
+  return Failure{row.open_stream, names_path ? Formatted(row.cannot_open, output.path) : words};
 }
 
-std::vector<std::string> DropIndexesOfDirectOutputs(RunOutputs* o) {
-  std::vector<std::string> unindexed;
-  for (int k = 0; k < kOutputKinds; ++k) {
-    bool dropped = false;
-    for (int i = 0; i < kIndexKinds; ++i) {
-      if (!o->index_wanted[i] || IndexedOutput(static_cast<IndexKind>(i)) != k) continue;
-      const WrittenFile output = Locate(o->files[k].path);
-      if (!output.direct && !IsStandardOutput(output.path)) continue;
-      o->index_wanted[i] = false;
-      dropped = true;
-    }
-    const std::string& path = o->files[k].path;
-    if (dropped && std::find(unindexed.begin(), unindexed.end(), path) == unindexed.end()) {
-      unindexed.push_back(path);
-    }
-  }
-  return unindexed;
-}
-
-std::optional<Failure> RefuseSharedFiles(const std::vector<WrittenFile>& files, int input_fd,
-                                         const std::string& input_path) {
-  WrittenFile input;
-  struct stat st {};
-  if (fstat(input_fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    input.regular = true;
-    input.device = st.st_dev;
-    input.inode = st.st_ino;
-    if (input_fd != 0) input.name = ResolvedName(input_path);
-  } else {
-    input.direct = true;  // a pipe, a terminal or a device is never an output's file
-  }
-  for (const WrittenFile& file : files) {
-    if (SameFile(file, input))
-      return Failure{Stream::kStderr, Formatted(kOutputIsInput, file.path)};
-  }
-  for (std::size_t a = 0; a < files.size(); ++a) {
-    for (std::size_t b = a + 1; b < files.size(); ++b) {
-      if (SameFile(files[a], files[b])) {
-        return Failure{Stream::kStderr,
-                       Formatted(kOutputsShareAFile, files[a].path, files[b].path)};
-      }
-    }
-  }
-  return std::nullopt;
+bool CannotWrite(const OutputFile& file, int error, OutputKind kind) {
+  std::fputs(Formatted(kCannotWritePath, file.path, std::strerror(error)).c_str(), stderr);
+  PrintFailure(Failure{kOutputTable[kind].close_stream, kOutputTable[kind].cannot_close});
+  return false;
 }
 
 }  // namespace kestra

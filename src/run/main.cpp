@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "command_line/messages.h"
-#include "output/written_files.h"
+#include "output/shared_files.h"
 #include "process/process.h"
 #include "random/generator.h"
 #include "run/run.h"
