@@ -65,10 +65,10 @@ std::optional<Failure> PrepareAll(RunOutputs* o) {
 }
 
 bool AnyCompressed(const RunOutputs& o) {
-  bool compressed = false;
-  for (int k = 0; k < kOutputKinds; ++k)
-    compressed = compressed || (o.wanted[k] && o.files[k].compressed);
-  return compressed;
+  for (int k = 0; k < kOutputKinds; ++k) {
+    if (o.wanted[k] && o.files[k].compressed) return true;
+  }
+  return false;
 }
 
 // Opens the output of `kind`, compressed when it is written as BGZF; false when it cannot be.
