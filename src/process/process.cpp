@@ -10,7 +10,7 @@
 #include <new>
 
 #include "command_line/messages.h"
-#include "process/output_file.h"
+#include "process/temporary_files.h"
 
 namespace kestra {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "command_line/messages.h"
+#include "output/shared_files.h"
 #include "process/process.h"
-#include "process/written_files.h"
 #include "random/generator.h"
 #include "run/run.h"
 

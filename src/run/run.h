@@ -9,9 +9,9 @@
 
 #include "command_line/settings.h"
 #include "entry/entry.h"
+#include "output/outputs.h"
 #include "parallel/pipeline.h"
 #include "parallel/reading_loop.h"
-#include "process/outputs.h"
 #include "run/limits.h"
 #include "sequence/fasta.h"
 

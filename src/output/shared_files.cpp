@@ -1,4 +1,4 @@
-#include "process/written_files.h"
+#include "output/shared_files.h"
 
 #include <sys/stat.h>
 
@@ -64,7 +64,7 @@ std::vector<std::string> DropIndexesOfDirectOutputs(RunOutputs* o) {
   for (int k = 0; k < kOutputKinds; ++k) {
     bool dropped = false;
     for (int i = 0; i < kIndexKinds; ++i) {
-      if (!o->index_wanted[i] || IndexedOutput(static_cast<IndexKind>(i)) != k) continue;
+      if (!o->index_wanted[i] || kIndexTable[i].of != k) continue;
       const WrittenFile output = Locate(o->files[k].path);
       if (!output.direct && !IsStandardOutput(output.path)) continue;
       o->index_wanted[i] = false;

@@ -1,4 +1,4 @@
-#include "process/output_file.h"
+#include "output/output_file.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,48 +14,9 @@
 #include <string>
 
 #include "process/process.h"
+#include "process/temporary_files.h"
 
 namespace kestra {
-
-namespace {
-
-// Temporary files not yet renamed, for the exit and signal paths, in storage of their own:
-// recording one allocates nothing (the run may be out of memory), and removing them reads
-// nothing that a handler could find half written.
-constexpr int kMaxPending = 8;  // every output and every index
-char g_pending[kMaxPending][PATH_MAX];
-volatile sig_atomic_t g_in_use[kMaxPending];
-
-void Remember(const std::string& temp) {
-  for (int i = 0; i < kMaxPending; ++i) {
-    if (!g_in_use[i] && temp.size() < PATH_MAX) {
-      std::memcpy(g_pending[i], temp.c_str(), temp.size() + 1);
-      g_in_use[i] = 1;
-      return;
-    }
-  }
-}
-
-void Forget(const std::string& temp) {
-  for (int i = 0; i < kMaxPending; ++i) {
-    if (g_in_use[i] && temp == g_pending[i]) g_in_use[i] = 0;
-  }
-}
-
-}  // namespace
-
-// Safe inside a signal handler: unlink only.
-void DiscardAllTemporaryFiles() {
-  for (int i = 0; i < kMaxPending; ++i) {
-    if (g_in_use[i]) unlink(g_pending[i]);
-  }
-}
-
-namespace {
-
-void DiscardAtExit() { DiscardAllTemporaryFiles(); }
-
-}  // namespace
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -111,7 +72,7 @@ int CreateTemporary(const std::string& dir, std::string* temp) {
   sigprocmask(SIG_BLOCK, &block, &old);
   *temp = dir + "/.kestra-XXXXXX";
   const int fd = mkstemp(&(*temp)[0]);
-  if (fd >= 0) Remember(*temp);
+  if (fd >= 0) RememberTemporaryFile(*temp);
   sigprocmask(SIG_SETMASK, &old, nullptr);
   return fd;
 }
@@ -137,7 +98,7 @@ bool LinkUnnamed(int fd, const std::string& dir, std::string* temp) {
     linked = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp->c_str(), AT_SYMLINK_FOLLOW) == 0;
     if (!linked && errno != EEXIST) break;
   }
-  if (linked) Remember(*temp);
+  if (linked) RememberTemporaryFile(*temp);
   sigprocmask(SIG_SETMASK, &old, nullptr);
   return linked;
 }
@@ -191,8 +152,7 @@ bool PrepareOutputFile(const std::string& path, OutputFile* file) {
 }
 
 bool OpenOutputFile(OutputFile* file, FileDestination* to) {
-  static const bool registered = std::atexit(DiscardAtExit) == 0;
-  (void)registered;
+  DiscardTemporaryFilesAtExit();
   *to = FileDestination();
   if (IsStandardOutput(file->path)) {
     // A descriptor of its own, so that closing the output leaves standard output open.
@@ -242,7 +202,7 @@ bool CommitOutputFile(OutputFile* file, FileDestination* to) {
     file->error = errno;
     unlink(file->temp_path.c_str());
   }
-  Forget(file->temp_path);
+  ForgetTemporaryFile(file->temp_path);
   file->temp_path.clear();
   return ok;
 }
@@ -252,7 +212,7 @@ void DiscardOutputFile(OutputFile* file, FileDestination* to) {
   CloseDestination(to);
   if (file->temp_path.empty()) return;
   unlink(file->temp_path.c_str());
-  Forget(file->temp_path);
+  ForgetTemporaryFile(file->temp_path);
   file->temp_path.clear();
 }
 

@@ -50,7 +50,5 @@ bool SealOutputFile(OutputFile* file, FileDestination* to);
 bool CommitOutputFile(OutputFile* file, FileDestination* to);
 // Removes the file written, if any, and closes it.
 void DiscardOutputFile(OutputFile* file, FileDestination* to);
-// Removes every temporary file not yet renamed; safe anywhere, a signal handler included.
-void DiscardAllTemporaryFiles();
 
 }  // namespace kestra

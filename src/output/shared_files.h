@@ -1,6 +1,6 @@
-// Every file a run writes, in one list made before anything is read: each output wanted and
-// each index beside one. No file of it may be the input or another file of it: two names for
-// one file would leave one of them lost, or the input overwritten while it is read.
+// Where every file a run writes stands, in one list made before anything is read: each output
+// wanted and each index beside one. No file of it may be the input or another file of it: two
+// names for one file would leave one of them lost, or the input overwritten while it is read.
 #pragma once
 
 #include <sys/types.h>
@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "process/outputs.h"
-#include "process/process.h"
+#include "output/outputs.h"
 
 namespace kestra {
 
