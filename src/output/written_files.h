@@ -1,14 +1,14 @@
 // Every file a run writes, one row a kind: each output, under a path of its own, and each
 // index, beside the output it indexes. A new kind of output is a row of kOutputTable (its
-// kind named in report/output_kind.h, its switches in the settings) and the writer of its
+// kind named in base/output_kind.h, its switches in the settings) and the writer of its
 // entries; a new index, a row of kIndexTable and its writer. Choosing the files, opening,
 // sealing, indexing and putting them in place (output/outputs.h) walk these rows.
 #pragma once
 
+#include "base/output_kind.h"
 #include "command_line/messages.h"
 #include "command_line/settings.h"
 #include "output/output_file.h"
-#include "report/output_kind.h"
 
 namespace kestra {
 
