@@ -20,21 +20,15 @@ constexpr FastaStatus kError = FastaStatus::kReadError;
 // Every entry, from a file and through pipes in pieces of 1 and 7 bytes, which must agree;
 // the file's.
 Entries ReadEveryWay(const std::string& input, const std::string& name) {
-  FILE* file = FileWith(input);
-  const Entries read = AllEntries(OpenFastaReader(fileno(file)));
-  std::fclose(file);
+  const Entries read = PlainEntries(input);
   for (const std::size_t piece : {std::size_t{1}, std::size_t{7}}) {
-    EXPECT_EQ(ThroughPipe(input, piece, [](int fd) { return AllEntries(OpenFastaReader(fd)); }),
-              read)
-        << name << ", pipe pieces of " << piece;
+    EXPECT_EQ(ThroughPipe(input, piece, ReadAll), read) << name << ", pipe pieces of " << piece;
   }
   return read;
 }
 
 FirstEntry FirstEveryWay(const std::string& input, const std::string& name) {
-  FILE* file = FileWith(input);
-  const FirstEntry first = ReadFirstEntry(fileno(file));
-  std::fclose(file);
+  const FirstEntry first = PlainFirstEntry(input);
   EXPECT_EQ(ThroughPipe(input, 1, ReadFirstEntry), first) << name << ", pipe";
   return first;
 }
@@ -161,12 +155,11 @@ TEST(Fastq, LetterLimit) {
       FastaEntry entry{"stale", "stale", 3};
       FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, {10, c.drop});
       std::size_t used = 0;
-      for (std::size_t at = 0; at < c.input.size(); at += block) {
-        const std::size_t n = std::min(block, c.input.size() - at);
-        const bool more = FastqScannerFeed(scanner, &c.input[at], n);
+      FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
+        const bool more = FastqScannerFeed(scanner, data, n);
         used += FastqScannerUsed(scanner);
-        if (!more) break;
-      }
+        return more;
+      });
       std::string problem;
       const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
       EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << shown << problem;
@@ -204,14 +197,12 @@ TEST(Fastq, KeptQualities) {
         LetterLimit limit;
         limit.keep_qualities = true;
         FastqScanner* scanner = NewFastqScanner(&entry, 1, true, first, limit);
-        for (std::size_t at = 0; at < c.input.size(); at += block) {
-          if (!FastqScannerFeed(scanner, &c.input[at], std::min(block, c.input.size() - at))) {
-            break;
-          }
-        }
+        FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
+          return FastqScannerFeed(scanner, data, n);
+        });
         std::string problem;
-        const std::string shown = std::string(c.name) + (first ? ", first" : "") + ", blocks of " +
-                                  std::to_string(block);
+        const std::string shown =
+            std::string(c.name) + (first ? ", first" : "") + ", blocks of " + std::to_string(block);
         EXPECT_EQ(FastqScannerFinish(scanner, &problem), kOk) << shown << problem;
         EXPECT_EQ(entry.letters, c.letters) << shown;
         EXPECT_EQ(entry.qualities, c.qualities) << shown;
@@ -221,4 +212,3 @@ TEST(Fastq, KeptQualities) {
 }
 
 }  // namespace
-

@@ -18,19 +18,6 @@ using namespace kestra;
 
 namespace {
 
-std::string Letters(std::mt19937& rng, std::size_t n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (std::size_t i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
-std::string Wrapped(const std::string& text, std::size_t width, const std::string& line_end) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); i += width) out += text.substr(i, width) + line_end;
-  return out;
-}
-
 // FASTA with text before its first entry, small entries, one of `long_letters` in CR LF lines
 // (more than the MiB that text is handed out in, when it is given), an empty one, and a last
 // line without its newline.
@@ -39,9 +26,9 @@ std::string SomeFasta(std::size_t long_letters) {
   std::string text = "text before the first entry\n";
   for (int i = 0; i < 6; ++i) {
     text += ">small " + std::to_string(i) + "\n" +
-            Wrapped(Letters(rng, 100 + 997 * i, "ACGTN"), 60, "\n");
+            Lines(Letters(rng, 100 + 997 * i, "ACGTN"), 60, "\n");
   }
-  text += ">long\r\n" + Wrapped(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
+  text += ">long\r\n" + Lines(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
   return text + ">empty\n>last\nACGTACGT";
 }
 
@@ -53,8 +40,7 @@ std::string SomeFastq(std::size_t long_letters) {
   std::string text;
   auto record = [&](const std::string& name, const std::string& letters, std::size_t width) {
     const std::string qualities = Letters(rng, letters.size(), "@+!#ABCDEFGHIJ");
-    text +=
-        "@" + name + "\n" + Wrapped(letters, width, "\n") + "+\n" + Wrapped(qualities, width, "\n");
+    text += "@" + name + "\n" + Lines(letters, width, "\n") + "+\n" + Lines(qualities, width, "\n");
   };
   for (int i = 0; i < 6; ++i)
     record("read " + std::to_string(i), Letters(rng, 50 + 301 * i, "ACGTN"), 40);
@@ -92,11 +78,8 @@ std::vector<std::pair<std::string, std::string>> Shapes(const Packing& p, const 
 // the pieces it delivers, FASTA and FASTQ alike; so does the first-entry reader.
 TEST(CompressedInput, GivesThePlainTextsEntries) {
   for (const std::string& text : {SomeFasta(1300000), SomeFastq(1200000)}) {
-    FILE* plain = FileWith(text);
-    const Entries want = AllEntries(OpenFastaReader(fileno(plain)));
-    std::rewind(plain);
-    const FirstEntry first = ReadFirstEntry(fileno(plain));
-    std::fclose(plain);
+    const Entries want = PlainEntries(text);
+    const FirstEntry first = PlainFirstEntry(text);
     ASSERT_EQ(want.entries.size(), 9u);
     ASSERT_TRUE(want.reason.empty()) << want.reason;
     ASSERT_TRUE(first.more);
@@ -105,15 +88,12 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
         const std::string shown =
             std::string(packing.name) + ", " + shape + ", " + text.substr(0, 6);
         FILE* file = FileWith(bytes);
-        EXPECT_EQ(AllEntries(OpenFastaReader(fileno(file))), want) << shown << " from a file";
+        EXPECT_EQ(ReadAll(fileno(file)), want) << shown << " from a file";
         std::rewind(file);
         EXPECT_EQ(ReadFirstEntry(fileno(file)), first) << shown << " from a file";
         std::fclose(file);
         for (const std::size_t piece : {std::size_t{1000}, std::size_t{65536}}) {
-          EXPECT_EQ(
-              ThroughPipe(bytes, piece, [](int fd) { return AllEntries(OpenFastaReader(fd)); }),
-              want)
-              << shown << " through a pipe";
+          EXPECT_EQ(ThroughPipe(bytes, piece, ReadAll), want) << shown << " through a pipe";
         }
         EXPECT_EQ(ThroughPipe(bytes, 777, ReadFirstEntry), first) << shown << " through a pipe";
       }
@@ -121,17 +101,12 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
   }
 }
 
-std::string Flipped(std::string bytes, std::size_t at) {
-  bytes[at] = static_cast<char>(bytes[at] ^ 0xff);
-  return bytes;
-}
-
 // Damaged compressed input is a read error that says what is wrong, read whole or for the
 // first entry (one entry, so that both read to the end), from a file or a pipe.
 TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
   std::mt19937 rng(5);
-  const std::string head = ">one\n" + Wrapped(Letters(rng, 150000, "ACGT"), 60, "\n");
-  const std::string tail = Wrapped(Letters(rng, 90000, "ACGT"), 60, "\n");
+  const std::string head = ">one\n" + Lines(Letters(rng, 150000, "ACGT"), 60, "\n");
+  const std::string tail = Lines(Letters(rng, 90000, "ACGT"), 60, "\n");
   const struct {
     Packing packing;
     std::size_t check;  // where a byte of a check value (or of a magic number) lies, from the
@@ -162,21 +137,14 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
     };
     for (const auto& c : cases) {
       const std::string shown = name + ", " + c.name;
-      auto failure = [](const Entries& read) {
-        return std::pair(read.entries.empty() ? FastaStatus::kOk : std::get<0>(read.entries.back()),
-                         read.reason);
-      };
       const auto want = std::pair(FastaStatus::kReadError, c.reason);
       const FirstEntry want_first{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
       FILE* file = FileWith(c.bytes);
-      EXPECT_EQ(failure(AllEntries(OpenFastaReader(fileno(file)))), want) << shown;
+      EXPECT_EQ(Failure(ReadAll(fileno(file))), want) << shown;
       std::rewind(file);
       EXPECT_EQ(ReadFirstEntry(fileno(file)), want_first) << shown;
       std::fclose(file);
-      EXPECT_EQ(failure(ThroughPipe(c.bytes, 4096,
-                                    [](int fd) { return AllEntries(OpenFastaReader(fd)); })),
-                want)
-          << shown << " through a pipe";
+      EXPECT_EQ(Failure(ThroughPipe(c.bytes, 4096, ReadAll)), want) << shown << " through a pipe";
       EXPECT_EQ(ThroughPipe(c.bytes, 4096, ReadFirstEntry), want_first)
           << shown << " through a pipe";
     }
@@ -190,7 +158,7 @@ TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
   const std::size_t limit = std::size_t{1} << 20;
   for (const std::string& text : {SomeFasta(3 * limit), SomeFastq(3 * limit)}) {
     FILE* plain = FileWith(text);
-    const Entries unlimited = AllEntries(OpenFastaReader(fileno(plain)));
+    const Entries unlimited = ReadAll(fileno(plain));
     ASSERT_EQ(unlimited.entries.size(), 9u);
     for (const bool drop : {false, true}) {
       // What a reader limited so must give: the long entry (the seventh) too long.
@@ -242,7 +210,7 @@ TEST(InputReadError, GivesTheSystemsReason) {
     FirstEntry want = failed;
     want.reason = reason;
     EXPECT_EQ(ReadFirstEntry(fd), want);
-    const Entries all = AllEntries(OpenFastaReader(fd));
+    const Entries all = ReadAll(fd);
     ASSERT_EQ(all.entries.size(), 1u) << reason;
     EXPECT_EQ(std::get<0>(all.entries[0]), FastaStatus::kReadError);
     EXPECT_EQ(all.reason, reason);
@@ -266,21 +234,13 @@ TEST(InputParts, TogetherGiveEveryEntryOnce) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         FILE* file = FileWith(bytes);
         const int fd = fileno(file);
-        const Entries want = AllEntries(OpenFastaReader(fd));
+        const Entries want = ReadAll(fd);
         ASSERT_EQ(want.entries.size(), 9u);
         for (const int count : {1, 2, 7, 25}) {
           const std::string shown = std::string(packing.name) + ", " + shape + ", " +
                                     text.substr(0, 6) + " in " + std::to_string(count);
-          Entries joined;
           int holding = 0;  // parts that hold an entry
-          for (int i = 1; i <= count; ++i) {
-            ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-            const Entries part = AllEntries(OpenFastaPart(fd, i, count));
-            joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
-            joined.reason += part.reason;
-            holding += !part.entries.empty();
-          }
-          EXPECT_EQ(joined, want) << shown;
+          EXPECT_EQ(EveryPartJoined(fd, count, nullptr, &holding), want) << shown;
           if (count == 7) {
             EXPECT_GE(holding, 2) << shown;
           }

@@ -86,30 +86,19 @@ Entries Outcome(const Entries& read) {
 // whole) in 7 parts: the plain text's entries, or the read error with its reason.
 TEST(StreamsAround, AreReadAsTheDecompressorsReadThem) {
   const std::string text = EntriesText();
-  FILE* plain = FileWith(text);
-  const Entries want = AllEntries(OpenFastaReader(fileno(plain)));
-  std::fclose(plain);
+  const Entries want = PlainEntries(text);
   ASSERT_EQ(want.entries.size(), 8u);
   for (const Case& c : Cases(text)) {
     const Entries expected = c.reason.empty() ? want : Entries{{}, c.reason};
     FILE* file = FileWith(c.bytes);
     const int fd = fileno(file);
-    EXPECT_EQ(Outcome(AllEntries(OpenFastaReader(fd))), expected) << c.name << " from a file";
+    EXPECT_EQ(Outcome(ReadAll(fd)), expected) << c.name << " from a file";
     for (const std::size_t piece : {std::size_t{5}, std::size_t{65536}}) {
-      EXPECT_EQ(Outcome(ThroughPipe(c.bytes, piece,
-                                    [](int in) { return AllEntries(OpenFastaReader(in)); })),
-                expected)
+      EXPECT_EQ(Outcome(ThroughPipe(c.bytes, piece, ReadAll)), expected)
           << c.name << " through a pipe in pieces of " << piece;
     }
     if (c.reason.empty()) {
-      Entries joined;
-      for (int i = 1; i <= 7; ++i) {
-        ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-        const Entries part = AllEntries(OpenFastaPart(fd, i, 7));
-        joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
-        joined.reason += part.reason;
-      }
-      EXPECT_EQ(joined, want) << c.name << " in 7 parts";
+      EXPECT_EQ(EveryPartJoined(fd, 7), want) << c.name << " in 7 parts";
     }
     std::fclose(file);
   }

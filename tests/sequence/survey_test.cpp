@@ -19,13 +19,6 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
 // Text before the first entry (its letters belong to none), '>' inside a sequence line and
 // inside a header line, lower case, CR LF, NUL and high bytes, an empty entry, a header line
 // longer than the reader keeps, and a last header line without its newline.
