@@ -155,37 +155,18 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
         const std::string shown =
             std::string(content.name) + ", " + shape + ", threads " + std::to_string(threads);
         FILE* file = FileWith(bytes);
-        const int fd = fileno(file);
         uint64_t size = 0;
-        EXPECT_FALSE(IsPlainFile(fd, &size)) << shown;
-        FastaReader* reader = OpenFastaReader(fd, loop);
-        FastaEntry entry;
-        FastaStatus status;
-        Entries read;
-        while (NextFastaEntry(reader, &entry, &status)) {
-          read.entries.emplace_back(status, entry.header, entry.letters);
-        }
+        EXPECT_FALSE(IsPlainFile(fileno(file), &size)) << shown;
         std::size_t done = 0, total = 0;
-        FastaReaderProgress(reader, &done, &total);
-        CloseFastaReader(reader);
-        EXPECT_EQ(read, want) << shown;
+        EXPECT_EQ(AllEntries(OpenFastaReader(fileno(file), loop), &done, &total), want) << shown;
+        std::fclose(file);
         // Each block inflated once, through the loop.
         if (threads != 0) {
           EXPECT_EQ(test_loop->iterations, BlockStarts(bytes).size()) << shown;
         }
         EXPECT_EQ(done, bytes.size()) << shown;
         EXPECT_EQ(total, bytes.size()) << shown;
-        ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-        EXPECT_EQ(ReadFirstEntryThrough(fd, loop), want_first) << shown;
-        std::fclose(file);
-        EXPECT_EQ(ThroughPipe(bytes, 4093,
-                              [loop](int in) { return AllEntries(OpenFastaReader(in, loop)); }),
-                  want)
-            << shown << " through a pipe";
-        EXPECT_EQ(
-            ThroughPipe(bytes, 777, [loop](int in) { return ReadFirstEntryThrough(in, loop); }),
-            want_first)
-            << shown << " through a pipe";
+        ExpectEveryRead(bytes, want, &want_first, loop, shown, {777, 4093});
       }
     }
   }
@@ -344,28 +325,17 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
   };
   for (const auto& c : cases) {
     const bool whole = c.reason.empty();
-    const Entries want = PlainEntries(c.text);
+    const Entries want = whole ? PlainEntries(c.text) : Entries{{}, c.reason};
     const FirstEntry want_first =
         whole ? PlainFirstEntry(c.text)
               : FirstEntry{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
-    const auto want_failure = std::pair(FastaStatus::kReadError, c.reason);
     for (const int threads : {0, 3, -3}) {  // -3: three threads, consumed in order
       const auto test_loop = OnThreads(std::abs(threads), 11, threads < 0);
       const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
       const std::string shown = std::string(c.name) + ", threads " + std::to_string(threads);
-      auto read_all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
+      ExpectEveryRead(c.bytes, want, &want_first, loop, shown, {4096});
       FILE* file = FileWith(c.bytes);
       const int fd = fileno(file);
-      const Entries read = read_all(fd), piped = ThroughPipe(c.bytes, 4096, read_all);
-      ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-      EXPECT_EQ(ReadFirstEntryThrough(fd, loop), want_first) << shown;
-      if (whole) {
-        EXPECT_EQ(read, want) << shown;
-        EXPECT_EQ(piped, want) << shown << " through a pipe";
-      } else {
-        EXPECT_EQ(Failure(read), want_failure) << shown;
-        EXPECT_EQ(Failure(piped), want_failure) << shown << " through a pipe";
-      }
       for (const int count : {1, 3, 7}) {
         const Entries joined = EveryPartJoined(fd, count, loop);
         if (whole) {

@@ -1,5 +1,6 @@
 // The input in every compression, from files and pipes: the same entries as the plain text,
-// damage of each kind told by its reason, and parts of a file that give every entry once.
+// damage of each kind told by its reason, what may stand between streams, and parts of a file
+// that give every entry once.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -87,15 +88,7 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         const std::string shown =
             std::string(packing.name) + ", " + shape + ", " + text.substr(0, 6);
-        FILE* file = FileWith(bytes);
-        EXPECT_EQ(ReadAll(fileno(file)), want) << shown << " from a file";
-        std::rewind(file);
-        EXPECT_EQ(ReadFirstEntry(fileno(file)), first) << shown << " from a file";
-        std::fclose(file);
-        for (const std::size_t piece : {std::size_t{1000}, std::size_t{65536}}) {
-          EXPECT_EQ(ThroughPipe(bytes, piece, ReadAll), want) << shown << " through a pipe";
-        }
-        EXPECT_EQ(ThroughPipe(bytes, 777, ReadFirstEntry), first) << shown << " through a pipe";
+        ExpectEveryRead(bytes, want, &first, nullptr, shown, {777, 65536});
       }
     }
   }
@@ -136,17 +129,9 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
          "data after the end of the " + name + " data"},
     };
     for (const auto& c : cases) {
-      const std::string shown = name + ", " + c.name;
-      const auto want = std::pair(FastaStatus::kReadError, c.reason);
-      const FirstEntry want_first{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
-      FILE* file = FileWith(c.bytes);
-      EXPECT_EQ(Failure(ReadAll(fileno(file))), want) << shown;
-      std::rewind(file);
-      EXPECT_EQ(ReadFirstEntry(fileno(file)), want_first) << shown;
-      std::fclose(file);
-      EXPECT_EQ(Failure(ThroughPipe(c.bytes, 4096, ReadAll)), want) << shown << " through a pipe";
-      EXPECT_EQ(ThroughPipe(c.bytes, 4096, ReadFirstEntry), want_first)
-          << shown << " through a pipe";
+      const FirstEntry first{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
+      ExpectEveryRead(c.bytes, Entries{{}, c.reason}, &first, nullptr, name + ", " + c.name,
+                      {4096});
     }
   }
 }
@@ -196,6 +181,86 @@ TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
           << shown << ", pipe";
     }
     std::fclose(plain);
+  }
+}
+
+// Entries of some hundred kB, so that the parts of a file lie in both streams.
+std::string EntriesText() {
+  std::mt19937 rng(3);
+  std::string text;
+  for (int i = 0; i < 8; ++i) {
+    text += ">entry " + std::to_string(i) + "\n";
+    for (int line = 0; line < 200 + 97 * i; ++line) {
+      for (int k = 0; k < 60; ++k) text += "ACGT"[rng() % 4];
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
+
+// A zstd skippable frame: magic 0x184D2A50 + `low`, the payload's size, the payload.
+std::string SkippableFrame(int low, const std::string& payload) {
+  std::string frame = {static_cast<char>(0x50 | low), 0x2a, 0x4d, 0x18};
+  for (int i = 0; i < 4; ++i) frame += static_cast<char>((payload.size() >> (8 * i)) & 0xff);
+  return frame + payload;
+}
+
+struct Case {
+  std::string name;
+  std::string bytes;
+  std::string reason;  // empty: the plain text's entries
+};
+
+std::vector<Case> Cases(const std::string& text) {
+  const std::size_t cut = text.size() / 2;
+  auto halves = [&](const char* command) {
+    return std::pair(Compressed(text.substr(0, cut), command),
+                     Compressed(text.substr(cut), command));
+  };
+  const auto [zstd1, zstd2] = halves("zstd -q -1 -c");
+  const auto [xz1, xz2] = halves("xz -1 -c");
+  const auto [gzip1, gzip2] = halves("gzip -1 -c");
+  const auto [bzip1, bzip2] = halves("bzip2 -1 -c");
+  const std::string after = "data after the end of the ";
+  return {
+      {"zstd, skippable frames first",
+       SkippableFrame(0, "") + SkippableFrame(10, "abcd") + zstd1 + zstd2, ""},
+      {"zstd, skippable frames between and after",
+       zstd1 + SkippableFrame(15, std::string(5000, 'x')) + zstd2 + SkippableFrame(3, ""), ""},
+      {"zstd, a skippable frame cut short", SkippableFrame(0, "abcdefgh").substr(0, 10),
+       "truncated zstd data"},
+      {"zstd, zero bytes between frames", zstd1 + Zeros(4) + zstd2, after + "zstd data"},
+      {"xz, 4 zero bytes between", xz1 + Zeros(4) + xz2, ""},
+      {"xz, 8 zero bytes between and 4 after", xz1 + Zeros(8) + xz2 + Zeros(4), ""},
+      {"xz, padding longer than a read", xz1 + Zeros((1 << 20) + 4) + xz2, ""},
+      {"xz, 3 zero bytes between", xz1 + Zeros(3) + xz2, after + "xz data"},
+      {"xz, 6 zero bytes between", xz1 + Zeros(6) + xz2, after + "xz data"},
+      {"xz, padding then text", xz1 + Zeros(8) + ">x\nACGT\n", after + "xz data"},
+      {"xz, padding then a stream cut short", xz1 + Zeros(4) + xz2.substr(0, xz2.size() / 2),
+       "truncated xz data"},
+      {"gzip, zero bytes between members", gzip1 + Zeros(4) + gzip2, after + "gzip data"},
+      {"bzip2, zero bytes between streams", bzip1 + Zeros(4) + bzip2, after + "bzip2 data"},
+  };
+}
+
+// What may stand around the streams of a compressed input: zstd's skippable frames anywhere,
+// the first included; xz's stream padding, zero bytes in fours, between streams and after
+// them; zero bytes between the streams of the others, which no decompressor reads on from.
+// Each case from a file, through a pipe in small and large pieces, and (when it is read whole)
+// in 7 parts: the plain text's entries, or the read error with its reason.
+TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
+  const std::string text = EntriesText();
+  const Entries want = PlainEntries(text);
+  ASSERT_EQ(want.entries.size(), 8u);
+  for (const Case& c : Cases(text)) {
+    ExpectEveryRead(c.bytes, c.reason.empty() ? want : Entries{{}, c.reason}, nullptr, nullptr,
+                    c.name, {5, 65536});
+    if (!c.reason.empty()) continue;
+    FILE* file = FileWith(c.bytes);
+    EXPECT_EQ(EveryPartJoined(fileno(file), 7), want) << c.name << " in 7 parts";
+    std::fclose(file);
   }
 }
 

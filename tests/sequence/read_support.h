@@ -37,25 +37,22 @@ inline void PrintTo(const Entries& e, std::ostream* os) {
   if (!e.reason.empty()) *os << ", reason \"" << e.reason << "\"";
 }
 
-// Every entry a reader gives; it is closed.
-inline Entries AllEntries(FastaReader* reader) {
+// Every entry a reader gives, and its progress then (when asked); it is closed.
+inline Entries AllEntries(FastaReader* reader, std::size_t* done = nullptr,
+                          std::size_t* total = nullptr) {
   Entries read;
   FastaEntry entry;
   for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
     read.entries.emplace_back(status, entry.header, entry.letters);
     if (status == FastaStatus::kReadError) read.reason = FastaReaderProblem(reader).reason;
   }
+  if (done != nullptr) FastaReaderProgress(reader, done, total);
   CloseFastaReader(reader);
   return read;
 }
 
 // Every entry of the input at fd, read as a stream.
 inline Entries ReadAll(int fd) { return AllEntries(OpenFastaReader(fd)); }
-
-// The status of the last entry read (kOk for none) and the reason of a read error.
-inline std::pair<FastaStatus, std::string> Failure(const Entries& read) {
-  return {read.entries.empty() ? FastaStatus::kOk : std::get<0>(read.entries.back()), read.reason};
-}
 
 // The entries of the N parts of a file, one after another; *holding counts the parts that
 // hold an entry.
@@ -125,6 +122,37 @@ auto ThroughPipe(const std::string& bytes, std::size_t piece, Read read) {
   writer.join();
   close(fds[0]);
   return result;
+}
+
+// What a read must give: its entries; or, when `want` holds a reason alone, a read error
+// for that reason after whichever entries.
+inline bool ReadsAs(const Entries& got, const Entries& want) {
+  if (!want.entries.empty() || want.reason.empty()) return got == want;
+  return got.reason == want.reason;
+}
+
+// Every way of reading `bytes` gives `want` (see ReadsAs), and *first for the first entry
+// (when given): from a file, and through a pipe in pieces of each size, BGZF blocks inflated
+// through `loop`.
+inline void ExpectEveryRead(const std::string& bytes, const Entries& want, const FirstEntry* first,
+                            const ParallelLoop* loop, const std::string& shown,
+                            std::vector<std::size_t> pieces) {
+  auto all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
+  auto one = [loop](int fd) { return ReadFirstEntryThrough(fd, loop); };
+  FILE* file = FileWith(bytes);
+  EXPECT_PRED2(ReadsAs, all(fileno(file)), want) << shown << " from a file";
+  std::rewind(file);
+  if (first != nullptr) {
+    EXPECT_EQ(one(fileno(file)), *first) << shown << " from a file";
+  }
+  std::fclose(file);
+  for (const std::size_t piece : pieces) {
+    const std::string piped = shown + " through a pipe in pieces of " + std::to_string(piece);
+    EXPECT_PRED2(ReadsAs, ThroughPipe(bytes, piece, all), want) << piped;
+    if (first != nullptr) {
+      EXPECT_EQ(ThroughPipe(bytes, piece, one), *first) << piped;
+    }
+  }
 }
 
 // The entries of `text` read from a plain file, and its first entry.
