@@ -10,11 +10,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -278,27 +276,6 @@ TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
   FILE* file = std::tmpfile();
   EXPECT_EQ(ReadAsFile(fileno(file), big), want);
   EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
-  std::fclose(file);
-  const int write_only = open("/dev/null", O_WRONLY);
-  EXPECT_EQ(ReadFirstEntry(write_only).entry, Result(FastaStatus::kReadError, "", ""));
-  close(write_only);
-}
-
-// Zero bytes after the last member are padding, over any number of read blocks, provided
-// they reach the end. One entry only, so that the reader goes on to the end of the input.
-TEST(ReadFastaFile, GzipZeroPaddingOnlyUpToTheEnd) {
-  std::ifstream in(KESTRA_CLI_INPUT "/seq19.fa.gz", std::ios::binary);
-  const std::string member{std::istreambuf_iterator<char>(in), {}}, zeros(3u << 19, '\0');
-  FILE* file = std::tmpfile();
-  for (const auto& [input, ok] : {std::pair{member + zeros.substr(0, 10), true},
-                                  {member + zeros, true},
-                                  {member + zeros + "x", false},
-                                  {member + "x", false}}) {
-    const Result want =
-        ok ? Result(kOk, "seq1", "GAAATCGCAATAAGCTCGA") : Result(FastaStatus::kReadError, "", "");
-    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << input.size();
-    EXPECT_EQ(ReadThroughPipe(input, 1 << 16), want) << input.size();
-  }
   std::fclose(file);
 }
 
