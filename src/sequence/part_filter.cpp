@@ -3,7 +3,10 @@
 // and ends, passes over the entries before its first, and stops at the next part's first.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "sequence/bgzf.h"
 #include "sequence/byte_source.h"
