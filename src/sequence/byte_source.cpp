@@ -23,6 +23,7 @@
 #include "sequence/decoder.h"
 #include "sequence/fasta.h"
 #include "sequence/reads.h"
+#include "sequence/source_state.h"
 
 namespace kestra {
 
@@ -35,45 +36,12 @@ constexpr char kDataAfterTheEnd[] = "data after the end of the %s data";
 
 }  // namespace
 
-struct ByteSource {
-  int fd;
-  int64_t read_at = -1;  // where the next pread reads, for a source opened at an offset; -1: read
-  uint64_t origin = 0;   // the input offset of the first byte read
-  std::vector<char> block = std::vector<char>(kIoBlock);
-  const char* in = nullptr;  // input read and not yet decompressed (or handed out)
-  std::size_t in_n = 0;
-  bool at_end = false;  // the file descriptor has reached its end
-  bool failed = false;
-  std::string problem;
-  Compression compression = Compression::kNone;
-  Decoder* decoder = nullptr;  // for compressed input
-  bool in_stream = true;       // false between two compressed streams
-  uint64_t padding = 0;        // zero bytes since the last stream ended, where streams are padded
-  std::vector<char> out;
-  std::size_t regular_size = 0;  // bytes of a regular file, 0 when unknown
-  // Raw bytes read so far; a progress display on another thread may read it meanwhile.
-  std::atomic<std::size_t> bytes_read{0};
-  uint64_t produced = 0;  // text bytes handed out so far
-  // Input offsets marked (ascending), and the text offset at each mark passed: the
-  // decompressor is fed the bytes up to the next mark, and once it hands out nothing more,
-  // the text those bytes give is known. Input past the mark is held back until then.
-  std::vector<uint64_t> marks, mark_text;
-  uint64_t held = 0;
-  // BGZF: whole blocks read into `block` and inflated a batch at a time through the loop,
-  // until a member that is no block.
-  bool blocks = false;
-  const ParallelLoop* loop = nullptr;
-  std::size_t batch_blocks = 1;  // at most this many a batch
-  BlockBatch batch;
-  DecompressorPool decompressors;
-};
-
-namespace {
-
 long Failed(ByteSource* s, const std::string& problem) {
   s->problem = problem;
   return -1;
 }
+
+namespace {
 
 long FailedFor(ByteSource* s, const char* text) {
   char reason[64];
@@ -84,13 +52,16 @@ long FailedFor(ByteSource* s, const char* text) {
 // Input where none may be: past the end of the last stream, and not zero padding.
 long DataAfterTheEnd(ByteSource* s) { return FailedFor(s, kDataAfterTheEnd); }
 
-// Reads up to n bytes of input, from where the last read ended; -1 on a read error.
+}  // namespace
+
 long ReadInput(ByteSource* s, char* buf, std::size_t n) {
   if (s->read_at < 0) return ReadSome(s->fd, buf, n);
   const long got = ReadSomeAt(s->fd, buf, n, static_cast<uint64_t>(s->read_at));
   if (got > 0) s->read_at += got;
   return got;
 }
+
+namespace {
 
 // The next block of input into s->in.
 long ReadBlock(ByteSource* s) {
@@ -102,11 +73,6 @@ long ReadBlock(ByteSource* s) {
   s->at_end = got == 0;
   return got;
 }
-
-// The input offset up to which the decompressor has taken the bytes (or handed them out).
-uint64_t Consumed(const ByteSource* s) { return s->origin + s->bytes_read - s->in_n - s->held; }
-
-bool MarksLeft(const ByteSource* s) { return s->mark_text.size() < s->marks.size(); }
 
 // Holds back the input past the next mark.
 void HoldBackPastMark(ByteSource* s) {
@@ -129,10 +95,13 @@ void PassMark(ByteSource* s) {
   s->held = 0;
 }
 
-// Marks past the end of the input lie at its end.
+}  // namespace
+
 void PassMarksAtEnd(ByteSource* s) {
   while (MarksLeft(s)) s->mark_text.push_back(s->produced);
 }
+
+namespace {
 
 // Padding after the last stream: zero bytes, from the unread input (what is held back
 // included) up to the end of fd. A later nonzero byte makes the whole tail garbage rather
@@ -193,7 +162,8 @@ Between StartNextStream(ByteSource* s) {
   return Between::kStream;
 }
 
-// The next block of decompressed text.
+}  // namespace
+
 long DecodeSome(ByteSource* s, const char** data) {
   for (;;) {
     if (s->in_n == 0 && s->held == 0 && !s->at_end && ReadBlock(s) < 0) return -1;
@@ -229,6 +199,8 @@ long DecodeSome(ByteSource* s, const char** data) {
   }
 }
 
+namespace {
+
 // The next block of an input that is not compressed: as read, cut at the next mark.
 long HandOut(ByteSource* s, const char** data) {
   for (;;) {
@@ -247,123 +219,6 @@ long HandOut(ByteSource* s, const char** data) {
     return static_cast<long>(n);
   }
 }
-
-// Blocks a batch, enough for the loop's threads to share (8 each); the input buffer holds as
-// many of the largest blocks, and is filled again once less than half of it is left.
-constexpr std::size_t kBlocksAThread = 8, kMaxBatchBlocks = 64;
-
-std::size_t BatchBlocks(const ParallelLoop* loop) {
-  const std::size_t threads =
-      loop != nullptr ? static_cast<std::size_t>(std::max(1, loop->threads)) : 1;
-  return std::min(kMaxBatchBlocks, kBlocksAThread * threads);
-}
-
-// Whether the bytes in hand begin with what can be read without more: a whole block, or a
-// member that is no block (which the streaming decoder reads).
-bool FirstMemberInHand(const ByteSource* s) {
-  BlockShape shape;
-  std::size_t need = 0;
-  const BlockHeader told =
-      ReadBlockHeader(reinterpret_cast<const unsigned char*>(s->in), s->in_n, &shape, &need);
-  return told == BlockHeader::kNotBlock || (told == BlockHeader::kBlock && shape.size <= s->in_n);
-}
-
-// Whether a read would find input at once: always for a file, for a pipe when its writer has
-// written more (or closed it).
-bool InputWaiting(const ByteSource* s) {
-  if (s->read_at >= 0 || s->regular_size > 0) return true;
-  pollfd p{s->fd, POLLIN, 0};
-  return poll(&p, 1, 0) != 0;
-}
-
-// Moves the bytes in hand to the buffer's start and reads after them until it is full or the
-// input ends, so that the blocks they begin lie whole in it; from a pipe, only while its
-// writer keeps up, once a block can be read.
-long FillBuffer(ByteSource* s) {
-  if (s->in_n > 0 && s->in != s->block.data()) std::memmove(s->block.data(), s->in, s->in_n);
-  s->in = s->block.data();
-  while (!s->at_end && s->in_n < s->block.size()) {
-    if (!InputWaiting(s) && FirstMemberInHand(s)) break;
-    const long got = ReadInput(s, s->block.data() + s->in_n, s->block.size() - s->in_n);
-    if (got < 0) return Failed(s, std::strerror(errno));
-    s->bytes_read.fetch_add(static_cast<std::size_t>(got), std::memory_order_relaxed);
-    s->in_n += static_cast<std::size_t>(got);
-    s->at_end = got == 0;
-  }
-  return 0;
-}
-
-// Gathers the whole blocks in hand, up to a batch: it ends at a member that is no block (or
-// whose text would be larger than a block's), at a block the bytes in hand cut short, or at
-// the end of the bytes.
-std::size_t GatherBatch(ByteSource* s) {
-  ClearBatch(&s->batch);
-  const auto* p = reinterpret_cast<const unsigned char*>(s->in);
-  std::size_t at = 0;
-  while (s->batch.blocks.size() < s->batch_blocks && at < s->in_n) {
-    BlockShape shape;
-    std::size_t need = 0;
-    if (ReadBlockHeader(p + at, s->in_n - at, &shape, &need) != BlockHeader::kBlock ||
-        shape.size > s->in_n - at || BlockTextSize(s->in + at, shape) > kMaxBlockText) {
-      break;
-    }
-    AddBlock(&s->batch, s->in + at, shape);
-    at += shape.size;
-  }
-  return s->batch.blocks.size();
-}
-
-// Passes the marks that the first `good` blocks of the batch reach: a mark's text is that of
-// the blocks that end at or before it.
-void PassMarksInBatch(ByteSource* s, std::size_t good) {
-  uint64_t end = Consumed(s);  // of the blocks counted so far
-  std::size_t j = 0;
-  while (MarksLeft(s)) {
-    const uint64_t mark = s->marks[s->mark_text.size()];
-    while (j < good && end + s->batch.shapes[j].size <= mark) end += s->batch.shapes[j++].size;
-    if (j == good && mark > end) return;
-    s->mark_text.push_back(s->produced + s->batch.text_at[j]);
-  }
-}
-
-// From here on the streaming decoder reads the input, a member at a time, from the member in
-// hand.
-void StreamFromHere(ByteSource* s) {
-  s->blocks = false;
-  s->in_stream = false;
-}
-
-// The next batch of BGZF text: the blocks in hand inflated, those before the first that
-// cannot be (which the streaming decoder then reads, with all after it).
-long InflateSome(ByteSource* s, const char** data) {
-  while (s->blocks) {
-    if (s->in_n < s->block.size() / 2 && !s->at_end && FillBuffer(s) < 0) return -1;
-    const std::size_t n = GatherBatch(s);
-    if (n == 0) {
-      if (s->in_n == 0 && s->at_end) return PassMarksAtEnd(s), 0;
-      StreamFromHere(s);
-      break;
-    }
-    const std::size_t good = InflateBatch(&s->batch, &s->decompressors, s->loop);
-    PassMarksInBatch(s, good);
-    std::size_t bytes = 0;
-    for (std::size_t j = 0; j < good; ++j) bytes += s->batch.shapes[j].size;
-    s->in += bytes;
-    s->in_n -= bytes;
-    const std::size_t text = s->batch.text_at[good];
-    s->produced += text;
-    if (good < n) StreamFromHere(s);
-    if (text > 0) {
-      *data = s->batch.text.data();
-      return static_cast<long>(text);
-    }
-  }
-  return DecodeSome(s, data);
-}
-
-}  // namespace
-
-namespace {
 
 // Reads the input's first bytes, enough to tell its compression, and readies what it needs.
 ByteSource* OpenSource(ByteSource* s, std::size_t batch_blocks) {
@@ -440,49 +295,8 @@ long NextBytes(ByteSource* s, const char** data) {
   return n;
 }
 
-namespace {
-
-enum class Pumped { kMore, kStopped, kNoBlocks, kFailed };
-
-// One batch of BGZF blocks, each block's text fed as soon as it is inflated while later ones
-// inflate: kMore for more to come, kStopped once the input ends or feed has had enough,
-// kNoBlocks when the streaming decoder reads on from here.
-Pumped PumpBatch(ByteSource* s, const std::function<bool(const char*, std::size_t)>& feed) {
-  if (s->in_n < s->block.size() / 2 && !s->at_end && FillBuffer(s) < 0) return Pumped::kFailed;
-  const std::size_t n = GatherBatch(s);
-  if (n == 0) {
-    if (s->in_n == 0 && s->at_end) return PassMarksAtEnd(s), Pumped::kStopped;
-    StreamFromHere(s);
-    return Pumped::kNoBlocks;
-  }
-  bool enough = false;
-  const std::size_t good = InflateBatchInOrder(&s->batch, &s->decompressors, s->loop,
-                                               [&](std::size_t, const char* text, std::size_t k) {
-                                                 enough = k > 0 && !feed(text, k);
-                                                 return !enough;
-                                               });
-  if (enough) return Pumped::kStopped;
-  PassMarksInBatch(s, good);
-  std::size_t bytes = 0;
-  for (std::size_t j = 0; j < good; ++j) bytes += s->batch.shapes[j].size;
-  s->in += bytes;
-  s->in_n -= bytes;
-  s->produced += s->batch.text_at[good];
-  if (good < n) {
-    StreamFromHere(s);
-    return Pumped::kNoBlocks;
-  }
-  return Pumped::kMore;
-}
-
-}  // namespace
-
 long PumpBytes(ByteSource* s, const std::function<bool(const char*, std::size_t)>& feed) {
-  while (s->blocks && !s->failed) {
-    const Pumped pumped = PumpBatch(s, feed);
-    if (pumped == Pumped::kFailed) s->failed = true;
-    if (pumped == Pumped::kStopped) return 0;
-  }
+  if (PumpBlocks(s, feed)) return 0;
   for (;;) {
     const char* data = nullptr;
     const long n = NextBytes(s, &data);

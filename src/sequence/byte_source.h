@@ -16,7 +16,7 @@
 
 namespace kestra {
 
-struct ByteSource;  // defined in byte_source.cpp
+struct ByteSource;  // defined in source_state.h
 // The loop (nullptr: none, the blocks are inflated in turn) must outlive the source.
 ByteSource* OpenByteSource(int fd, const ParallelLoop* loop = nullptr);
 // The blocks of a BGZF regular file from the one at `offset` on, read by position (the

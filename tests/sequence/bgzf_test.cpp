@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -30,42 +31,22 @@ using namespace std::string_literals;
 namespace {
 
 // A loop that runs each batch's iterations on `threads` threads of its own, in an order
-// shuffled anew each time, and counts them: the blocks inflated.
+// shuffled anew each time, and counts them: the blocks inflated. With `in_order`, the calling
+// thread also consumes each iteration in order once it is done, while the workers run the
+// later ones.
 struct TestLoop {
   ParallelLoop loop;
   std::atomic<int64_t> iterations{0};
   std::mt19937 rng;
 };
 
-std::unique_ptr<TestLoop> OnThreads(int threads, unsigned seed) {
+std::unique_ptr<TestLoop> OnThreads(int threads, unsigned seed, bool in_order = false) {
   auto t = std::make_unique<TestLoop>();
   t->rng.seed(seed);
   t->loop.threads = threads;
   TestLoop* self = t.get();
-  t->loop.run = [self, threads](int64_t n, const std::function<void(int64_t)>& each) {
-    self->iterations += n;
-    std::vector<int64_t> order(static_cast<std::size_t>(n));
-    std::iota(order.begin(), order.end(), 0);
-    std::shuffle(order.begin(), order.end(), self->rng);
-    std::atomic<int64_t> next{0};
-    std::vector<std::thread> workers;
-    for (int k = 0; k < threads; ++k) {
-      workers.emplace_back([&] {
-        for (int64_t i; (i = next++) < n;) each(order[static_cast<std::size_t>(i)]);
-      });
-    }
-    for (std::thread& worker : workers) worker.join();
-  };
-  return t;
-}
-
-// The same, the calling thread consuming each iteration in order once it is done, while the
-// workers run the later ones.
-std::unique_ptr<TestLoop> OnThreadsInOrder(int threads, unsigned seed) {
-  auto t = OnThreads(threads, seed);
-  TestLoop* self = t.get();
-  t->loop.run_ordered = [self, threads](int64_t n, const std::function<void(int64_t)>& each,
-                                        const std::function<void(int64_t)>& consume) {
+  auto run = [self, threads](int64_t n, const std::function<void(int64_t)>& each,
+                             const std::function<void(int64_t)>* consume) {
     self->iterations += n;
     std::vector<int64_t> order(static_cast<std::size_t>(n));
     std::iota(order.begin(), order.end(), 0);
@@ -82,26 +63,22 @@ std::unique_ptr<TestLoop> OnThreadsInOrder(int threads, unsigned seed) {
         }
       });
     }
-    for (int64_t i = 0; i < n; ++i) {
+    for (int64_t i = 0; consume != nullptr && i < n; ++i) {
       while (!done[static_cast<std::size_t>(i)]) std::this_thread::yield();
-      consume(i);
+      (*consume)(i);
     }
     for (std::thread& worker : workers) worker.join();
   };
+  t->loop.run = [run](int64_t n, const std::function<void(int64_t)>& each) {
+    run(n, each, nullptr);
+  };
+  if (in_order) {
+    t->loop.run_ordered = [run](int64_t n, const std::function<void(int64_t)>& each,
+                                const std::function<void(int64_t)>& consume) {
+      run(n, each, &consume);
+    };
+  }
   return t;
-}
-
-std::string Letters(std::mt19937& rng, std::size_t n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (std::size_t i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
-std::string Lines(const std::string& letters, std::size_t width, const std::string& end = "\n") {
-  std::string out;
-  for (std::size_t i = 0; i < letters.size(); i += width) out += letters.substr(i, width) + end;
-  return out;
 }
 
 // FASTA that tries a reader split by blocks: blank lines and text before the first entry, a
@@ -152,21 +129,6 @@ std::vector<Content> Contents() {
   };
 }
 
-// The entries the plain text gives, and its first entry.
-Entries PlainEntries(const std::string& text) {
-  FILE* file = FileWith(text);
-  const Entries entries = AllEntries(OpenFastaReader(fileno(file)));
-  std::fclose(file);
-  return entries;
-}
-
-FirstEntry PlainFirstEntry(const std::string& text) {
-  FILE* file = FileWith(text);
-  const FirstEntry first = ReadFirstEntry(fileno(file));
-  std::fclose(file);
-  return first;
-}
-
 // The text in blocks of several sizes (of text): a byte's worth up to bgzip's own, and as
 // bgzip writes it.
 std::vector<std::pair<std::string, std::string>> BlockShapes(const std::string& text) {
@@ -188,42 +150,23 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
     for (const auto& [shape, bytes] : BlockShapes(content.text)) {
       // A negative count: that many threads, consumed in order as they go.
       for (const int threads : {0, 1, 3, -3}) {
-        const auto test_loop = threads >= 0 ? OnThreads(threads, 5) : OnThreadsInOrder(-threads, 5);
+        const auto test_loop = OnThreads(std::abs(threads), 5, threads < 0);
         const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
         const std::string shown =
             std::string(content.name) + ", " + shape + ", threads " + std::to_string(threads);
         FILE* file = FileWith(bytes);
-        const int fd = fileno(file);
         uint64_t size = 0;
-        EXPECT_FALSE(IsPlainFile(fd, &size)) << shown;
-        FastaReader* reader = OpenFastaReader(fd, loop);
-        FastaEntry entry;
-        FastaStatus status;
-        Entries read;
-        while (NextFastaEntry(reader, &entry, &status)) {
-          read.entries.emplace_back(status, entry.header, entry.letters);
-        }
+        EXPECT_FALSE(IsPlainFile(fileno(file), &size)) << shown;
         std::size_t done = 0, total = 0;
-        FastaReaderProgress(reader, &done, &total);
-        CloseFastaReader(reader);
-        EXPECT_EQ(read, want) << shown;
+        EXPECT_EQ(AllEntries(OpenFastaReader(fileno(file), loop), &done, &total), want) << shown;
+        std::fclose(file);
         // Each block inflated once, through the loop.
         if (threads != 0) {
           EXPECT_EQ(test_loop->iterations, BlockStarts(bytes).size()) << shown;
         }
         EXPECT_EQ(done, bytes.size()) << shown;
         EXPECT_EQ(total, bytes.size()) << shown;
-        ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-        EXPECT_EQ(ReadFirstEntryThrough(fd, loop), want_first) << shown;
-        std::fclose(file);
-        EXPECT_EQ(ThroughPipe(bytes, 4093,
-                              [loop](int in) { return AllEntries(OpenFastaReader(in, loop)); }),
-                  want)
-            << shown << " through a pipe";
-        EXPECT_EQ(
-            ThroughPipe(bytes, 777, [loop](int in) { return ReadFirstEntryThrough(in, loop); }),
-            want_first)
-            << shown << " through a pipe";
+        ExpectEveryRead(bytes, want, &want_first, loop, shown, {777, 4093});
       }
     }
   }
@@ -261,20 +204,6 @@ TEST(BgzfInput, FirstEntryFromAPipeWaitsForNoMoreBlocks) {
     EXPECT_EQ(first, PlainFirstEntry(text)) << threads;
     EXPECT_FALSE(waited_out) << threads;
   }
-}
-
-// The entries of the N parts of a file, one after another.
-Entries EveryPartJoined(int fd, int count, const ParallelLoop* loop, int* holding = nullptr) {
-  Entries joined;
-  for (int i = 1; i <= count; ++i) {
-    // A part read from the start reads from the file's offset.
-    EXPECT_EQ(lseek(fd, 0, SEEK_SET), 0);
-    const Entries part = AllEntries(OpenFastaPart(fd, i, count, loop));
-    joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
-    joined.reason += part.reason;
-    if (holding != nullptr) *holding += !part.entries.empty();
-  }
-  return joined;
 }
 
 // The parts of a file of blocks give every entry once, in order, however many they are (more
@@ -343,11 +272,6 @@ TEST(BgzfShards, EachInflatesLittleMoreThanItsShare) {
   std::fclose(file);
 }
 
-std::string Flipped(std::string bytes, std::size_t at) {
-  bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
-  return bytes;
-}
-
 // The block at `k` with its BSIZE set to `bsize`.
 std::string WithBsize(const Bgzf& file, std::size_t k, uint32_t bsize) {
   std::string bytes = file.bytes;
@@ -399,34 +323,19 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
       {"text after the end", blocks.bytes + ">x\nACGT\n", after, ""},
       {"zeros, then not", blocks.bytes + std::string(5000, '\0') + "x", after, ""},
   };
-  auto failure = [](const Entries& read) {
-    return std::pair(read.entries.empty() ? FastaStatus::kOk : std::get<0>(read.entries.back()),
-                     read.reason);
-  };
   for (const auto& c : cases) {
     const bool whole = c.reason.empty();
-    const Entries want = PlainEntries(c.text);
+    const Entries want = whole ? PlainEntries(c.text) : Entries{{}, c.reason};
     const FirstEntry want_first =
         whole ? PlainFirstEntry(c.text)
               : FirstEntry{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
-    const auto want_failure = std::pair(FastaStatus::kReadError, c.reason);
     for (const int threads : {0, 3, -3}) {  // -3: three threads, consumed in order
-      const auto test_loop = threads >= 0 ? OnThreads(threads, 11) : OnThreadsInOrder(-threads, 11);
+      const auto test_loop = OnThreads(std::abs(threads), 11, threads < 0);
       const ParallelLoop* loop = threads != 0 ? &test_loop->loop : nullptr;
       const std::string shown = std::string(c.name) + ", threads " + std::to_string(threads);
-      auto read_all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
+      ExpectEveryRead(c.bytes, want, &want_first, loop, shown, {4096});
       FILE* file = FileWith(c.bytes);
       const int fd = fileno(file);
-      const Entries read = read_all(fd), piped = ThroughPipe(c.bytes, 4096, read_all);
-      ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-      EXPECT_EQ(ReadFirstEntryThrough(fd, loop), want_first) << shown;
-      if (whole) {
-        EXPECT_EQ(read, want) << shown;
-        EXPECT_EQ(piped, want) << shown << " through a pipe";
-      } else {
-        EXPECT_EQ(failure(read), want_failure) << shown;
-        EXPECT_EQ(failure(piped), want_failure) << shown << " through a pipe";
-      }
       for (const int count : {1, 3, 7}) {
         const Entries joined = EveryPartJoined(fd, count, loop);
         if (whole) {

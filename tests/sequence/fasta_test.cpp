@@ -10,15 +10,14 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "fasta_check.h"
+#include "read_support.h"
 
 using namespace kestra;
 
@@ -115,37 +114,21 @@ Result ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* r
   return {r.status, r.entry.header, r.entry.letters};
 }
 
-Result ReadFd(int fd) {
-  FastaEntry entry{"stale", "stale"};
-  const FastaStatus status = ReadFastaFile(fd, &entry);
-  return {status, entry.header, entry.letters};
-}
-
-// Writes `input` to a pipe in pieces from a thread; what is not read is drained.
+// The first entry of what a pipe gives in pieces.
 Result ReadThroughPipe(const std::string& input, std::size_t piece) {
-  int fds[2];
-  EXPECT_EQ(pipe(fds), 0);
-  std::thread writer([&] {
-    for (std::size_t at = 0; at < input.size(); at += piece) {
-      const std::size_t n = std::min(piece, input.size() - at);
-      EXPECT_EQ(write(fds[1], input.data() + at, n), static_cast<ssize_t>(n));
-    }
-    close(fds[1]);
-  });
-  const Result result = ReadFd(fds[0]);
-  for (char sink[4096]; read(fds[0], sink, sizeof sink) > 0;) {
-  }
-  writer.join();
-  close(fds[0]);
-  return result;
+  return ThroughPipe(input, piece, [](int fd) { return ReadFirstEntry(fd).entry; });
 }
 
-// Replaces what the file open as fd holds with `input` and reads it from the start.
+// Replaces what the file open as fd holds with `input`, to be read from the start.
+void Rewrite(int fd, const std::string& input) {
+  ASSERT_EQ(ftruncate(fd, 0), 0);
+  ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
+  ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+}
+
 Result ReadAsFile(int fd, const std::string& input) {
-  EXPECT_EQ(ftruncate(fd, 0), 0);
-  EXPECT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
-  EXPECT_EQ(lseek(fd, 0, SEEK_SET), 0);
-  return ReadFd(fd);
+  Rewrite(fd, input);
+  return ReadFirstEntry(fd).entry;
 }
 
 TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
@@ -167,22 +150,12 @@ TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   EXPECT_LT(read_ok, 4000);
 }
 
-// Every entry of an input, in order, read from the whole stream or from stretches of the file.
-std::vector<Result> AllEntries(FastaReader* reader) {
-  std::vector<Result> entries;
-  FastaEntry entry;
-  for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
-    entries.emplace_back(status, entry.header, entry.letters);
-  }
-  CloseFastaReader(reader);
-  return entries;
-}
-
+// Every entry of a plain file, read from stretches of it.
 std::vector<Result> InStretches(int fd, const std::vector<uint64_t>& cuts) {
   std::vector<Result> entries;
   for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-    const std::vector<Result> part = AllEntries(OpenFastaRange(fd, cuts[i], cuts[i + 1]));
-    entries.insert(entries.end(), part.begin(), part.end());
+    const Entries part = AllEntries(OpenFastaRange(fd, cuts[i], cuts[i + 1]));
+    entries.insert(entries.end(), part.entries.begin(), part.entries.end());
   }
   return entries;
 }
@@ -198,10 +171,8 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
     std::string input = RandomInput(rng) + RandomInput(rng);
     if (i % 5 == 0) input = "junk\n" + input;
     if (ReadAsFastq(input)) continue;
-    ASSERT_EQ(ftruncate(fd, 0), 0);
-    ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
-    ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-    const std::vector<Result> want = AllEntries(OpenFastaReader(fd));
+    Rewrite(fd, input);
+    const std::vector<Result> want = ReadAll(fd).entries;
     uint64_t size = 0;
     ASSERT_TRUE(IsPlainFile(fd, &size));
     std::vector<uint64_t> random = {0}, every;
@@ -276,12 +247,11 @@ TEST(EntryScanner, LetterLimitKeepsOrCounts) {
       FastaEntry entry{"stale", "stale", 3};
       FastaScanner* scanner = NewEntryScanner(&entry, {10, c.drop});
       std::size_t used = 0;
-      for (std::size_t at = 0; at < c.input.size(); at += block) {
-        const bool more =
-            FastaScannerFeed(scanner, &c.input[at], std::min(block, c.input.size() - at));
+      FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
+        const bool more = FastaScannerFeed(scanner, data, n);
         used += FastaScannerUsed(scanner);
-        if (!more) break;
-      }
+        return more;
+      });
       const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
       EXPECT_EQ(Result(FastaScannerFinish(scanner), entry.header, entry.letters), c.want) << shown;
       EXPECT_EQ(LetterCount(entry), c.count) << shown;
@@ -306,27 +276,6 @@ TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
   FILE* file = std::tmpfile();
   EXPECT_EQ(ReadAsFile(fileno(file), big), want);
   EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
-  std::fclose(file);
-  const int write_only = open("/dev/null", O_WRONLY);
-  EXPECT_EQ(ReadFd(write_only), Result(FastaStatus::kReadError, "", ""));
-  close(write_only);
-}
-
-// Zero bytes after the last member are padding, over any number of read blocks, provided
-// they reach the end. One entry only, so that the reader goes on to the end of the input.
-TEST(ReadFastaFile, GzipZeroPaddingOnlyUpToTheEnd) {
-  std::ifstream in(KESTRA_CLI_INPUT "/seq19.fa.gz", std::ios::binary);
-  const std::string member{std::istreambuf_iterator<char>(in), {}}, zeros(3u << 19, '\0');
-  FILE* file = std::tmpfile();
-  for (const auto& [input, ok] : {std::pair{member + zeros.substr(0, 10), true},
-                                  {member + zeros, true},
-                                  {member + zeros + "x", false},
-                                  {member + "x", false}}) {
-    const Result want =
-        ok ? Result(kOk, "seq1", "GAAATCGCAATAAGCTCGA") : Result(FastaStatus::kReadError, "", "");
-    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << input.size();
-    EXPECT_EQ(ReadThroughPipe(input, 1 << 16), want) << input.size();
-  }
   std::fclose(file);
 }
 

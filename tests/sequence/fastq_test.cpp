@@ -17,28 +17,7 @@ using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
 constexpr FastaStatus kOk = FastaStatus::kOk;
 constexpr FastaStatus kError = FastaStatus::kReadError;
 
-// Every entry, from a file and through pipes in pieces of 1 and 7 bytes, which must agree;
-// the file's.
-Entries ReadEveryWay(const std::string& input, const std::string& name) {
-  FILE* file = FileWith(input);
-  const Entries read = AllEntries(OpenFastaReader(fileno(file)));
-  std::fclose(file);
-  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}}) {
-    EXPECT_EQ(ThroughPipe(input, piece, [](int fd) { return AllEntries(OpenFastaReader(fd)); }),
-              read)
-        << name << ", pipe pieces of " << piece;
-  }
-  return read;
-}
-
-FirstEntry FirstEveryWay(const std::string& input, const std::string& name) {
-  FILE* file = FileWith(input);
-  const FirstEntry first = ReadFirstEntry(fileno(file));
-  std::fclose(file);
-  EXPECT_EQ(ThroughPipe(input, 1, ReadFirstEntry), first) << name << ", pipe";
-  return first;
-}
-
+// Each case is read from a file, and through pipes that deliver 1 and 7 bytes at a time.
 TEST(Fastq, ShapesReadAsTheirRecords) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
   const struct {
@@ -72,9 +51,8 @@ TEST(Fastq, ShapesReadAsTheirRecords) {
   for (const auto& c : cases) {
     Entries want;
     for (const auto& [header, letters] : c.records) want.entries.emplace_back(kOk, header, letters);
-    EXPECT_EQ(ReadEveryWay(c.input, c.name), want) << c.name;
     const FirstEntry first{want.entries[0], c.records.size() > 1, ""};
-    EXPECT_EQ(FirstEveryWay(c.input, c.name), first) << c.name;
+    ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
   }
 }
 
@@ -120,7 +98,7 @@ TEST(Fastq, MalformedRecordsAreNamed) {
     for (int i = 0; i < c.good; ++i) {
       want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), letters[i]);
     }
-    const Entries read = ReadEveryWay(c.input, c.name);
+    const Entries read = PlainEntries(c.input);
     ASSERT_EQ(read.entries.size(), want.entries.size() + 1) << c.name;
     EXPECT_EQ(std::get<0>(read.entries.back()), kError) << c.name;
     want.entries.push_back(read.entries.back());  // whatever the bad record held
@@ -128,7 +106,7 @@ TEST(Fastq, MalformedRecordsAreNamed) {
     EXPECT_EQ(read, want) << c.name;
     const FirstEntry first = c.first_fails ? FirstEntry{Entry(kError, "", ""), false, reason}
                                            : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
-    EXPECT_EQ(FirstEveryWay(c.input, c.name), first) << c.name;
+    ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
   }
 }
 
@@ -161,12 +139,11 @@ TEST(Fastq, LetterLimit) {
       FastaEntry entry{"stale", "stale", 3};
       FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, {10, c.drop});
       std::size_t used = 0;
-      for (std::size_t at = 0; at < c.input.size(); at += block) {
-        const std::size_t n = std::min(block, c.input.size() - at);
-        const bool more = FastqScannerFeed(scanner, &c.input[at], n);
+      FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
+        const bool more = FastqScannerFeed(scanner, data, n);
         used += FastqScannerUsed(scanner);
-        if (!more) break;
-      }
+        return more;
+      });
       std::string problem;
       const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
       EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << shown << problem;
@@ -204,14 +181,12 @@ TEST(Fastq, KeptQualities) {
         LetterLimit limit;
         limit.keep_qualities = true;
         FastqScanner* scanner = NewFastqScanner(&entry, 1, true, first, limit);
-        for (std::size_t at = 0; at < c.input.size(); at += block) {
-          if (!FastqScannerFeed(scanner, &c.input[at], std::min(block, c.input.size() - at))) {
-            break;
-          }
-        }
+        FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
+          return FastqScannerFeed(scanner, data, n);
+        });
         std::string problem;
-        const std::string shown = std::string(c.name) + (first ? ", first" : "") + ", blocks of " +
-                                  std::to_string(block);
+        const std::string shown =
+            std::string(c.name) + (first ? ", first" : "") + ", blocks of " + std::to_string(block);
         EXPECT_EQ(FastqScannerFinish(scanner, &problem), kOk) << shown << problem;
         EXPECT_EQ(entry.letters, c.letters) << shown;
         EXPECT_EQ(entry.qualities, c.qualities) << shown;
@@ -221,4 +196,3 @@ TEST(Fastq, KeptQualities) {
 }
 
 }  // namespace
-

@@ -1,5 +1,6 @@
 // The input in every compression, from files and pipes: the same entries as the plain text,
-// damage of each kind told by its reason, and parts of a file that give every entry once.
+// damage of each kind told by its reason, what may stand between streams, and parts of a file
+// that give every entry once.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,19 +19,6 @@ using namespace kestra;
 
 namespace {
 
-std::string Letters(std::mt19937& rng, std::size_t n, const char* alphabet) {
-  std::string s;
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  for (std::size_t i = 0; i < n; ++i) s += alphabet[rng() % k];
-  return s;
-}
-
-std::string Wrapped(const std::string& text, std::size_t width, const std::string& line_end) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); i += width) out += text.substr(i, width) + line_end;
-  return out;
-}
-
 // FASTA with text before its first entry, small entries, one of `long_letters` in CR LF lines
 // (more than the MiB that text is handed out in, when it is given), an empty one, and a last
 // line without its newline.
@@ -39,9 +27,9 @@ std::string SomeFasta(std::size_t long_letters) {
   std::string text = "text before the first entry\n";
   for (int i = 0; i < 6; ++i) {
     text += ">small " + std::to_string(i) + "\n" +
-            Wrapped(Letters(rng, 100 + 997 * i, "ACGTN"), 60, "\n");
+            Lines(Letters(rng, 100 + 997 * i, "ACGTN"), 60, "\n");
   }
-  text += ">long\r\n" + Wrapped(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
+  text += ">long\r\n" + Lines(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
   return text + ">empty\n>last\nACGTACGT";
 }
 
@@ -53,8 +41,7 @@ std::string SomeFastq(std::size_t long_letters) {
   std::string text;
   auto record = [&](const std::string& name, const std::string& letters, std::size_t width) {
     const std::string qualities = Letters(rng, letters.size(), "@+!#ABCDEFGHIJ");
-    text +=
-        "@" + name + "\n" + Wrapped(letters, width, "\n") + "+\n" + Wrapped(qualities, width, "\n");
+    text += "@" + name + "\n" + Lines(letters, width, "\n") + "+\n" + Lines(qualities, width, "\n");
   };
   for (int i = 0; i < 6; ++i)
     record("read " + std::to_string(i), Letters(rng, 50 + 301 * i, "ACGTN"), 40);
@@ -92,11 +79,8 @@ std::vector<std::pair<std::string, std::string>> Shapes(const Packing& p, const 
 // the pieces it delivers, FASTA and FASTQ alike; so does the first-entry reader.
 TEST(CompressedInput, GivesThePlainTextsEntries) {
   for (const std::string& text : {SomeFasta(1300000), SomeFastq(1200000)}) {
-    FILE* plain = FileWith(text);
-    const Entries want = AllEntries(OpenFastaReader(fileno(plain)));
-    std::rewind(plain);
-    const FirstEntry first = ReadFirstEntry(fileno(plain));
-    std::fclose(plain);
+    const Entries want = PlainEntries(text);
+    const FirstEntry first = PlainFirstEntry(text);
     ASSERT_EQ(want.entries.size(), 9u);
     ASSERT_TRUE(want.reason.empty()) << want.reason;
     ASSERT_TRUE(first.more);
@@ -104,34 +88,20 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         const std::string shown =
             std::string(packing.name) + ", " + shape + ", " + text.substr(0, 6);
-        FILE* file = FileWith(bytes);
-        EXPECT_EQ(AllEntries(OpenFastaReader(fileno(file))), want) << shown << " from a file";
-        std::rewind(file);
-        EXPECT_EQ(ReadFirstEntry(fileno(file)), first) << shown << " from a file";
-        std::fclose(file);
-        for (const std::size_t piece : {std::size_t{1000}, std::size_t{65536}}) {
-          EXPECT_EQ(
-              ThroughPipe(bytes, piece, [](int fd) { return AllEntries(OpenFastaReader(fd)); }),
-              want)
-              << shown << " through a pipe";
-        }
-        EXPECT_EQ(ThroughPipe(bytes, 777, ReadFirstEntry), first) << shown << " through a pipe";
+        ExpectEveryRead(bytes, want, &first, nullptr, shown, {777, 65536});
       }
     }
   }
 }
 
-std::string Flipped(std::string bytes, std::size_t at) {
-  bytes[at] = static_cast<char>(bytes[at] ^ 0xff);
-  return bytes;
-}
-
 // Damaged compressed input is a read error that says what is wrong, read whole or for the
-// first entry (one entry, so that both read to the end), from a file or a pipe.
+// first entry (one entry, so that both read to the end), from a file or a pipe; zero bytes
+// after the last stream, over more than a read block, are padding only up to the end.
 TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
   std::mt19937 rng(5);
-  const std::string head = ">one\n" + Wrapped(Letters(rng, 150000, "ACGT"), 60, "\n");
-  const std::string tail = Wrapped(Letters(rng, 90000, "ACGT"), 60, "\n");
+  const std::string head = ">one\n" + Lines(Letters(rng, 150000, "ACGT"), 60, "\n");
+  const std::string tail = Lines(Letters(rng, 90000, "ACGT"), 60, "\n");
+  const std::string zeros(3 << 19, '\0');
   const struct {
     Packing packing;
     std::size_t check;  // where a byte of a check value (or of a magic number) lies, from the
@@ -157,28 +127,16 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
          "corrupt " + name + " data"},
         {"text after the end", one + two + ">x\nACGT\n",
          "data after the end of the " + name + " data"},
-        {"zeros, then not", one + std::string(5000, '\0') + "x",
-         "data after the end of the " + name + " data"},
+        {"zeros, then not", one + zeros + "x", "data after the end of the " + name + " data"},
+        {"zero padding", one + zeros, ""},
     };
     for (const auto& c : cases) {
-      const std::string shown = name + ", " + c.name;
-      auto failure = [](const Entries& read) {
-        return std::pair(read.entries.empty() ? FastaStatus::kOk : std::get<0>(read.entries.back()),
-                         read.reason);
-      };
-      const auto want = std::pair(FastaStatus::kReadError, c.reason);
-      const FirstEntry want_first{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
-      FILE* file = FileWith(c.bytes);
-      EXPECT_EQ(failure(AllEntries(OpenFastaReader(fileno(file)))), want) << shown;
-      std::rewind(file);
-      EXPECT_EQ(ReadFirstEntry(fileno(file)), want_first) << shown;
-      std::fclose(file);
-      EXPECT_EQ(failure(ThroughPipe(c.bytes, 4096,
-                                    [](int fd) { return AllEntries(OpenFastaReader(fd)); })),
-                want)
-          << shown << " through a pipe";
-      EXPECT_EQ(ThroughPipe(c.bytes, 4096, ReadFirstEntry), want_first)
-          << shown << " through a pipe";
+      const bool whole = c.reason.empty();
+      const FirstEntry first =
+          whole ? PlainFirstEntry(head)
+                : FirstEntry{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
+      ExpectEveryRead(c.bytes, whole ? PlainEntries(head) : Entries{{}, c.reason}, &first, nullptr,
+                      name + ", " + c.name, {4096});
     }
   }
 }
@@ -190,7 +148,7 @@ TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
   const std::size_t limit = std::size_t{1} << 20;
   for (const std::string& text : {SomeFasta(3 * limit), SomeFastq(3 * limit)}) {
     FILE* plain = FileWith(text);
-    const Entries unlimited = AllEntries(OpenFastaReader(fileno(plain)));
+    const Entries unlimited = ReadAll(fileno(plain));
     ASSERT_EQ(unlimited.entries.size(), 9u);
     for (const bool drop : {false, true}) {
       // What a reader limited so must give: the long entry (the seventh) too long.
@@ -231,6 +189,86 @@ TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
   }
 }
 
+// Entries of some hundred kB, so that the parts of a file lie in both streams.
+std::string EntriesText() {
+  std::mt19937 rng(3);
+  std::string text;
+  for (int i = 0; i < 8; ++i) {
+    text += ">entry " + std::to_string(i) + "\n";
+    for (int line = 0; line < 200 + 97 * i; ++line) {
+      for (int k = 0; k < 60; ++k) text += "ACGT"[rng() % 4];
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
+
+// A zstd skippable frame: magic 0x184D2A50 + `low`, the payload's size, the payload.
+std::string SkippableFrame(int low, const std::string& payload) {
+  std::string frame = {static_cast<char>(0x50 | low), 0x2a, 0x4d, 0x18};
+  for (int i = 0; i < 4; ++i) frame += static_cast<char>((payload.size() >> (8 * i)) & 0xff);
+  return frame + payload;
+}
+
+struct Case {
+  std::string name;
+  std::string bytes;
+  std::string reason;  // empty: the plain text's entries
+};
+
+std::vector<Case> Cases(const std::string& text) {
+  const std::size_t cut = text.size() / 2;
+  auto halves = [&](const char* command) {
+    return std::pair(Compressed(text.substr(0, cut), command),
+                     Compressed(text.substr(cut), command));
+  };
+  const auto [zstd1, zstd2] = halves("zstd -q -1 -c");
+  const auto [xz1, xz2] = halves("xz -1 -c");
+  const auto [gzip1, gzip2] = halves("gzip -1 -c");
+  const auto [bzip1, bzip2] = halves("bzip2 -1 -c");
+  const std::string after = "data after the end of the ";
+  return {
+      {"zstd, skippable frames first",
+       SkippableFrame(0, "") + SkippableFrame(10, "abcd") + zstd1 + zstd2, ""},
+      {"zstd, skippable frames between and after",
+       zstd1 + SkippableFrame(15, std::string(5000, 'x')) + zstd2 + SkippableFrame(3, ""), ""},
+      {"zstd, a skippable frame cut short", SkippableFrame(0, "abcdefgh").substr(0, 10),
+       "truncated zstd data"},
+      {"zstd, zero bytes between frames", zstd1 + Zeros(4) + zstd2, after + "zstd data"},
+      {"xz, 4 zero bytes between", xz1 + Zeros(4) + xz2, ""},
+      {"xz, 8 zero bytes between and 4 after", xz1 + Zeros(8) + xz2 + Zeros(4), ""},
+      {"xz, padding longer than a read", xz1 + Zeros((1 << 20) + 4) + xz2, ""},
+      {"xz, 3 zero bytes between", xz1 + Zeros(3) + xz2, after + "xz data"},
+      {"xz, 6 zero bytes between", xz1 + Zeros(6) + xz2, after + "xz data"},
+      {"xz, padding then text", xz1 + Zeros(8) + ">x\nACGT\n", after + "xz data"},
+      {"xz, padding then a stream cut short", xz1 + Zeros(4) + xz2.substr(0, xz2.size() / 2),
+       "truncated xz data"},
+      {"gzip, zero bytes between members", gzip1 + Zeros(4) + gzip2, after + "gzip data"},
+      {"bzip2, zero bytes between streams", bzip1 + Zeros(4) + bzip2, after + "bzip2 data"},
+  };
+}
+
+// What may stand around the streams of a compressed input: zstd's skippable frames anywhere,
+// the first included; xz's stream padding, zero bytes in fours, between streams and after
+// them; zero bytes between the streams of the others, which no decompressor reads on from.
+// Each case from a file, through a pipe in small and large pieces, and (when it is read whole)
+// in 7 parts: the plain text's entries, or the read error with its reason.
+TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
+  const std::string text = EntriesText();
+  const Entries want = PlainEntries(text);
+  ASSERT_EQ(want.entries.size(), 8u);
+  for (const Case& c : Cases(text)) {
+    ExpectEveryRead(c.bytes, c.reason.empty() ? want : Entries{{}, c.reason}, nullptr, nullptr,
+                    c.name, {5, 65536});
+    if (!c.reason.empty()) continue;
+    FILE* file = FileWith(c.bytes);
+    EXPECT_EQ(EveryPartJoined(fileno(file), 7), want) << c.name << " in 7 parts";
+    std::fclose(file);
+  }
+}
+
 // A descriptor that cannot be read gives the system's reason, whichever reader meets it.
 TEST(InputReadError, GivesTheSystemsReason) {
   const int directory = open(".", O_RDONLY | O_DIRECTORY);
@@ -242,7 +280,7 @@ TEST(InputReadError, GivesTheSystemsReason) {
     FirstEntry want = failed;
     want.reason = reason;
     EXPECT_EQ(ReadFirstEntry(fd), want);
-    const Entries all = AllEntries(OpenFastaReader(fd));
+    const Entries all = ReadAll(fd);
     ASSERT_EQ(all.entries.size(), 1u) << reason;
     EXPECT_EQ(std::get<0>(all.entries[0]), FastaStatus::kReadError);
     EXPECT_EQ(all.reason, reason);
@@ -266,21 +304,13 @@ TEST(InputParts, TogetherGiveEveryEntryOnce) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         FILE* file = FileWith(bytes);
         const int fd = fileno(file);
-        const Entries want = AllEntries(OpenFastaReader(fd));
+        const Entries want = ReadAll(fd);
         ASSERT_EQ(want.entries.size(), 9u);
         for (const int count : {1, 2, 7, 25}) {
           const std::string shown = std::string(packing.name) + ", " + shape + ", " +
                                     text.substr(0, 6) + " in " + std::to_string(count);
-          Entries joined;
           int holding = 0;  // parts that hold an entry
-          for (int i = 1; i <= count; ++i) {
-            ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-            const Entries part = AllEntries(OpenFastaPart(fd, i, count));
-            joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
-            joined.reason += part.reason;
-            holding += !part.entries.empty();
-          }
-          EXPECT_EQ(joined, want) << shown;
+          EXPECT_EQ(EveryPartJoined(fd, count, nullptr, &holding), want) << shown;
           if (count == 7) {
             EXPECT_GE(holding, 2) << shown;
           }

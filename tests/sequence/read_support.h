@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -36,16 +37,37 @@ inline void PrintTo(const Entries& e, std::ostream* os) {
   if (!e.reason.empty()) *os << ", reason \"" << e.reason << "\"";
 }
 
-// Every entry a reader gives; it is closed.
-inline Entries AllEntries(FastaReader* reader) {
+// Every entry a reader gives, and its progress then (when asked); it is closed.
+inline Entries AllEntries(FastaReader* reader, std::size_t* done = nullptr,
+                          std::size_t* total = nullptr) {
   Entries read;
   FastaEntry entry;
   for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
     read.entries.emplace_back(status, entry.header, entry.letters);
     if (status == FastaStatus::kReadError) read.reason = FastaReaderProblem(reader).reason;
   }
+  if (done != nullptr) FastaReaderProgress(reader, done, total);
   CloseFastaReader(reader);
   return read;
+}
+
+// Every entry of the input at fd, read as a stream.
+inline Entries ReadAll(int fd) { return AllEntries(OpenFastaReader(fd)); }
+
+// The entries of the N parts of a file, one after another; *holding counts the parts that
+// hold an entry.
+inline Entries EveryPartJoined(int fd, int count, const ParallelLoop* loop = nullptr,
+                               int* holding = nullptr) {
+  Entries joined;
+  for (int i = 1; i <= count; ++i) {
+    // A part read from the start reads from the file's offset.
+    EXPECT_EQ(lseek(fd, 0, SEEK_SET), 0);
+    const Entries part = AllEntries(OpenFastaPart(fd, i, count, loop));
+    joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
+    joined.reason += part.reason;
+    if (holding != nullptr) *holding += !part.entries.empty();
+  }
+  return joined;
 }
 
 // The first entry, whether more follow, and the reason of a read error.
@@ -100,6 +122,82 @@ auto ThroughPipe(const std::string& bytes, std::size_t piece, Read read) {
   writer.join();
   close(fds[0]);
   return result;
+}
+
+// What a read must give: its entries; or, when `want` holds a reason alone, a read error
+// for that reason after whichever entries.
+inline bool ReadsAs(const Entries& got, const Entries& want) {
+  if (!want.entries.empty() || want.reason.empty()) return got == want;
+  return got.reason == want.reason;
+}
+
+// Every way of reading `bytes` gives `want` (see ReadsAs), and *first for the first entry
+// (when given): from a file, and through a pipe in pieces of each size, BGZF blocks inflated
+// through `loop`.
+inline void ExpectEveryRead(const std::string& bytes, const Entries& want, const FirstEntry* first,
+                            const ParallelLoop* loop, const std::string& shown,
+                            std::vector<std::size_t> pieces) {
+  auto all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
+  auto one = [loop](int fd) { return ReadFirstEntryThrough(fd, loop); };
+  FILE* file = FileWith(bytes);
+  EXPECT_PRED2(ReadsAs, all(fileno(file)), want) << shown << " from a file";
+  std::rewind(file);
+  if (first != nullptr) {
+    EXPECT_EQ(one(fileno(file)), *first) << shown << " from a file";
+  }
+  std::fclose(file);
+  for (const std::size_t piece : pieces) {
+    const std::string piped = shown + " through a pipe in pieces of " + std::to_string(piece);
+    EXPECT_PRED2(ReadsAs, ThroughPipe(bytes, piece, all), want) << piped;
+    if (first != nullptr) {
+      EXPECT_EQ(ThroughPipe(bytes, piece, one), *first) << piped;
+    }
+  }
+}
+
+// The entries of `text` read from a plain file, and its first entry.
+inline Entries PlainEntries(const std::string& text) {
+  FILE* file = FileWith(text);
+  const Entries entries = ReadAll(fileno(file));
+  std::fclose(file);
+  return entries;
+}
+
+inline FirstEntry PlainFirstEntry(const std::string& text) {
+  FILE* file = FileWith(text);
+  const FirstEntry first = ReadFirstEntry(fileno(file));
+  std::fclose(file);
+  return first;
+}
+
+// n letters drawn from `alphabet`.
+inline std::string Letters(std::mt19937& rng, std::size_t n, const char* alphabet) {
+  std::string s;
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  for (std::size_t i = 0; i < n; ++i) s += alphabet[rng() % k];
+  return s;
+}
+
+// The text in lines of `width`, each ended by `end`.
+inline std::string Lines(const std::string& text, std::size_t width,
+                         const std::string& end = "\n") {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += width) out += text.substr(i, width) + end;
+  return out;
+}
+
+// The bytes with the one at `at` changed.
+inline std::string Flipped(std::string bytes, std::size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+  return bytes;
+}
+
+// Feeds `input` to feed(data, n) `block` bytes at a time until it returns false.
+template <class Feed>
+void FeedInBlocks(const std::string& input, std::size_t block, Feed feed) {
+  for (std::size_t at = 0; at < input.size(); at += block) {
+    if (!feed(&input[at], std::min(block, input.size() - at))) break;
+  }
 }
 
 inline std::string ReadWhole(const std::string& path) {
