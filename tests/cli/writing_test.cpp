@@ -54,7 +54,7 @@ std::map<std::string, std::string> RunOn(const std::string& name, const std::str
   return got;
 }
 
-TEST(AllEntries, RecordsWrittenInPiecesAreWhole) {
+TEST(WholeInputs, RecordsWrittenInPiecesAreWhole) {
   const std::string fasta = SkippedAmongAnalysed();
   const std::vector<std::vector<std::string>> switch_sets = {
       {"-F", "--bed", "--index"}, {"-F", "--line-width", "0", "-L"}, {"-F", "--line-width", "7"}};
