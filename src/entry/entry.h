@@ -125,14 +125,18 @@ struct EntryWritten {
   int64_t masked = 0;        // positions masked
   bool normal_valid = true;  // the overall test's normal approximation holds
 };
+// Called on the thread that writes an entry, between two pieces of its outputs: where the
+// run may hand on what the sinks hold so far. Empty: nothing is done there.
+using BetweenPieces = std::function<void()>;
 // Writes an analysed entry into the sinks given (any may be absent): its report block, its
 // masked copy and its BED lines.
 EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& entry,
-                        const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks);
+                        const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks,
+                        const BetweenPieces& between = {});
 // An entry that is skipped: its masked copy's record is its letters as they stand,
 // upper-cased unless the case is kept (and its qualities, in a FASTQ copy).
 void WriteSkippedEntry(const EntryContext& c, FastaEntry* entry, const EntryScratch& scratch,
-                       const EntrySinks& sinks);
+                       const EntrySinks& sinks, const BetweenPieces& between = {});
 
 // The failure the reading of an entry stands for, if any.
 std::optional<Failure> ReadFailure(FastaStatus status);

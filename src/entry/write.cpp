@@ -36,6 +36,46 @@ void Pass(const EntryContext& c, int buffer, const EntrySinks& sinks) {
   }
 }
 
+// What a consume needs, behind one reference: a function that small costs no allocation.
+struct Handing {
+  const EntryContext* c;
+  const EntrySinks* sinks;
+  const BetweenPieces* between;
+  int64_t pieces;
+};
+
+// Hands what piece i wrote on to the entry's outputs; between two pieces the run may write
+// them out.
+void HandOn(const Handing& h, int64_t i, int buffer) {
+  Pass(*h.c, buffer, *h.sinks);
+  if (i + 1 < h.pieces && *h.between) (*h.between)();
+}
+
+// Bytes of a record a piece of `cells` at a time (a multiple of `width`), the run's turn
+// points between the pieces: `width` to a line, or with a width of 0 one line left unended.
+void WriteInPieces(TextSink* out, const char* bytes, int64_t n, int64_t cells, int width,
+                   const BetweenPieces& between) {
+  for (int64_t from = 0; from < n; from += cells) {
+    const int64_t to = std::min(n, from + cells);
+    if (width > 0) {
+      WriteWrapped(out, bytes + from, static_cast<long>(to - from), width);
+    } else {
+      SinkWrite(out, bytes + from, static_cast<std::size_t>(to - from));
+    }
+    if (to < n && between) between();
+  }
+}
+
+// A FASTQ record's qualities, a piece at a time.
+void WriteQualitiesInPieces(TextSink* out, const std::string& qualities, int64_t cells,
+                            const BetweenPieces& between) {
+  const Pieces pieces = CutIntoPieces(static_cast<int64_t>(qualities.size()), cells);
+  for (int64_t i = 0; i < pieces.count; ++i) {
+    if (i > 0 && between) between();
+    WriteFastqQualities(out, qualities, pieces.From(i), pieces.To(i));
+  }
+}
+
 // Frequencies from a background are not the entry's own: the report calls them supplied.
 ReportHeader HeaderOf(const EntryContext& c, const EntryAnalysis& a) {
   const Settings& s = *c.settings;
@@ -46,28 +86,29 @@ ReportHeader HeaderOf(const EntryContext& c, const EntryAnalysis& a) {
 
 // The report's letters, a line of kLineWidth at a time.
 void WriteLetters(const EntryContext& c, uint64_t job, const Pieces& pieces, const char* letters,
-                  const EntrySinks& sinks) {
+                  const EntrySinks& sinks, const BetweenPieces& between) {
+  const Handing h{&c, &sinks, &between, pieces.count};
   RunPieces(
       c.pipeline, job, pieces.count,
       [&](int64_t i, int buffer) {
         WriteLetterLines(Into(c, buffer, sinks, kReportOutput, pieces.cells), letters,
                          pieces.From(i), pieces.To(i));
       },
-      [&](int64_t, int buffer) { Pass(c, buffer, sinks); });
+      [&h](int64_t i, int buffer) { HandOn(h, i, buffer); });
 }
 
 // A report line for each segment, a BED line for each masked one, and the mask; returns the
 // least p-value of the segments.
 double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& pieces,
                          const EntryAnalysis& a, const EntryText& text, const uint64_t* bits,
-                         const EntrySinks& sinks, uint64_t* mask) {
+                         const EntrySinks& sinks, const BetweenPieces& between, uint64_t* mask) {
   const Settings& s = *c.settings;
-  // What the consume needs, behind one reference: a function that small costs no allocation.
   struct Consumed {
-    const EntryContext* c;
-    const EntrySinks* sinks;
+    Handing h;
     double least, in_order;
-  } k{&c, &sinks, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  } k{{&c, &sinks, &between, pieces.count},
+      std::numeric_limits<double>::infinity(),
+      std::numeric_limits<double>::infinity()};
   RunPieces(
       c.pipeline, job, pieces.count,
       [&](int64_t i, int buffer) {
@@ -83,10 +124,10 @@ double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& piec
         double& piece_least = buffer == kInOrder ? k.in_order : (*c.buffers)[buffer].least_p;
         piece_least = WriteSegments(text, bits, &walk, first, &lane.scorer, into, mask);
       },
-      [&k](int64_t, int buffer) {
-        Pass(*k.c, buffer, *k.sinks);
-        const double piece = buffer == kInOrder ? k.in_order : (*k.c->buffers)[buffer].least_p;
+      [&k](int64_t i, int buffer) {
+        const double piece = buffer == kInOrder ? k.in_order : (*k.h.c->buffers)[buffer].least_p;
         k.least = std::min(k.least, piece);
+        HandOn(k.h, i, buffer);
       });
   return k.least;
 }
@@ -94,7 +135,7 @@ double WriteSegmentLines(const EntryContext& c, uint64_t job, const Pieces& piec
 // The masked copy; returns how many positions it masks.
 int64_t WriteMaskedCopy(const EntryContext& c, uint64_t job, const Pieces& pieces,
                         const EntryText& text, const std::string* qualities, const uint64_t* mask,
-                        const EntrySinks& sinks) {
+                        const EntrySinks& sinks, const BetweenPieces& between) {
   TextSink* copy = sinks.of[kFastaOutput];
   if (c.fastq_copy) {
     WriteFastqHeader(copy, *text.header);
@@ -110,13 +151,14 @@ int64_t WriteMaskedCopy(const EntryContext& c, uint64_t job, const Pieces& piece
         int64_t& count = buffer == kInOrder ? in_order : (*c.buffers)[buffer].masked;
         count = CountSpecials(mask, pieces.From(i), pieces.To(i));
       },
-      [&](int64_t, int buffer) {
-        Pass(c, buffer, sinks);
+      [&](int64_t i, int buffer) {
         masked += buffer == kInOrder ? in_order : (*c.buffers)[buffer].masked;
+        Pass(c, buffer, sinks);
+        if (i + 1 < pieces.count && between) between();
       });
   if (c.fastq_copy) {
     if (text.length == 0) SinkPut(copy, '\n');
-    WriteFastqQualities(copy, *qualities);
+    WriteQualitiesInPieces(copy, *qualities, pieces.cells, between);
   }
   return masked;
 }
@@ -131,7 +173,8 @@ Pieces MaskedCopyPieces(const Pieces& pieces, int width) {
 }  // namespace
 
 EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& entry,
-                        const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks) {
+                        const EntryAnalysis& a, EntryScratch* scratch, const EntrySinks& sinks,
+                        const BetweenPieces& between) {
   const Settings& s = *c.settings;
   const Pieces pieces = CutIntoPieces(a.length, a.piece_cells);
   TextSink* report = sinks.of[kReportOutput];
@@ -151,11 +194,11 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   EntryWritten written;
   if (report != nullptr) {
     WriteReportStart(report, HeaderOf(c, a), entry.header);
-    WriteLetters(c, job, pieces, letters, sinks);
+    WriteLetters(c, job, pieces, letters, sinks, between);
     WriteSegmentCount(report, a.segments);
   }
   const double least_p =
-      WriteSegmentLines(c, job, pieces, a, text, scratch->bits.data(), sinks, mask);
+      WriteSegmentLines(c, job, pieces, a, text, scratch->bits.data(), sinks, between, mask);
   // Multiplying by m keeps the order of the p-values: the least E-value is the least p-value's.
   const double least_evalue = least_p * m;
   const OverallTest overall = report != nullptr || summary != nullptr
@@ -166,7 +209,7 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
   if (masked_copy) {
     written.masked =
         WriteMaskedCopy(c, job, MaskedCopyPieces(pieces, text.line_width), text, &entry.qualities,
-                        mask, sinks);
+                        mask, sinks, between);
   } else if (mask != nullptr) {
     written.masked = CountSpecials(mask, 0, a.length);
   }
@@ -178,7 +221,7 @@ EntryWritten WriteEntry(const EntryContext& c, uint64_t job, const FastaEntry& e
 }
 
 void WriteSkippedEntry(const EntryContext& c, FastaEntry* entry, const EntryScratch& scratch,
-                       const EntrySinks& sinks) {
+                       const EntrySinks& sinks, const BetweenPieces& between) {
   const Settings& s = *c.settings;
   // Sizes as they stand: an entry too long for a count of positions is written all the same.
   // Its letters are kept for the masked copy; without it they may have been only counted.
@@ -194,10 +237,18 @@ void WriteSkippedEntry(const EntryContext& c, FastaEntry* entry, const EntryScra
   const std::string& as_read = scratch.original.empty() ? letters : scratch.original;
   if (!s.keep_case) UpperCase(&letters[0], n);
   const char* shown = s.keep_case ? as_read.data() : letters.data();
+  // In pieces of whole lines, as the masked copy of an analysed entry.
+  const int width = c.fastq_copy ? 0 : std::max(s.line_width, 0);
+  const int64_t cells = MaskedCopyPieces(CutIntoPieces(n, c.piece_cells), width).cells;
   if (c.fastq_copy) {
-    WriteFastqRecord(copy, entry->header, shown, n, entry->qualities);
+    WriteFastqHeader(copy, entry->header);
+    WriteInPieces(copy, shown, n, cells, 0, between);
+    SinkPut(copy, '\n');
+    WriteQualitiesInPieces(copy, entry->qualities, cells, between);
   } else {
-    WriteFastaEntry(copy, entry->header, shown, n, s.line_width);
+    WriteFastaHeader(copy, entry->header);
+    WriteInPieces(copy, shown, n, cells, width, between);
+    if (width == 0 && n > 0) SinkPut(copy, '\n');
   }
 }
 

@@ -47,7 +47,6 @@ void SinkFlush(TextSink* sink) {
 }
 
 void SinkMakeRoom(TextSink* sink, std::size_t n) {
-  if (sink->to == nullptr && sink->on_full) sink->on_full(sink);
   SinkFlush(sink);
   const std::size_t need = sink->used + n;
   if (need <= sink->buffer.size()) return;

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
 
 namespace kestra {
@@ -25,9 +24,6 @@ struct TextSink {
   std::string buffer;  // its first `used` bytes are not yet written
   std::size_t used = 0;
   FileDestination* to = nullptr;  // none: the bytes stay in memory
-  // Called by a sink with no destination whose buffer is full, before it grows; it may give
-  // the sink a destination to write on to (once its turn to write has come, say).
-  std::function<void(TextSink*)> on_full;
 };
 
 // Makes room for n more bytes: writes the buffer to the destination, or grows it in memory.

@@ -18,24 +18,11 @@ thread_local int g_lane = 0;          // the thread's number: 0 .. threads - 1
 thread_local int g_waiting_lane = 0;  // its lane for the pieces it runs while it waits
 thread_local bool g_in_wait = false;
 
-// Thrown out of a wait once the run has failed, to unwind the job that waited; not an error
+// Thrown out of a wait once the run has halted, to unwind the job that waited; not an error
 // of its own.
 struct Stopped {};
 
 enum TaskKind : int { kRead = 0, kAnalyse = 1, kPiece = 2 };
-
-struct Loop;
-
-// A task, ordered as its output is written: by job, then kind, then piece.
-struct Task {
-  uint64_t job = 0;
-  int kind = kRead;
-  int64_t index = 0;     // of a piece
-  Loop* loop = nullptr;  // of a piece
-  bool operator<(const Task& o) const {
-    return std::tie(job, kind, index) < std::tie(o.job, o.kind, o.index);
-  }
-};
 
 struct PieceState {
   int buffer;
@@ -54,18 +41,29 @@ struct Loop {
   int executing = 0;              // pieces on a thread now
 };
 
+// A task, ordered as its output is written: by job, then kind, then piece.
+struct Task {
+  uint64_t job = 0;
+  int kind = kRead;
+  int64_t index = 0;     // of a piece
+  Loop* loop = nullptr;  // of a piece
+  bool operator<(const Task& o) const {
+    return std::tie(job, kind, index) < std::tie(o.job, o.kind, o.index);
+  }
+};
+
 }  // namespace
 
 struct Pipeline {
   int threads = 1;
   std::vector<std::thread> helpers;
   std::mutex mutex;
-  std::condition_variable changed;  // a task was queued, a step or piece ended, the run failed
+  std::condition_variable changed;  // a task was queued, a step or piece ended, the run halted
   std::set<Task> queue;
   bool quitting = false;
   std::vector<int> shared_buffers;  // free for any loop
   std::atomic<uint64_t> idle_ns{0};
-  // The run in hand.
+  // The run in hand, begun afresh by each RunPipeline.
   const PipelineSteps* steps = nullptr;
   uint64_t read = 0;           // jobs read: the number of the next
   bool reading = false;        // a read is queued or running
@@ -73,8 +71,8 @@ struct Pipeline {
   uint64_t next_write = 0;     // the job whose write comes next
   std::vector<char> analysed;  // by slot: analysed and not yet written
   int busy = 0;                // threads in a step or a piece taken from the queue
-  bool failed = false;
-  std::exception_ptr error;
+  bool halted = false;         // a step threw: nothing more is begun
+  std::exception_ptr error;    // the first exception
 };
 
 namespace {
@@ -94,21 +92,18 @@ void Idle(Pipeline* p, Lock* lock) {
       static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
 }
 
-// The first exception ends the run: nothing more is begun.
-void Fail(Pipeline* p, std::exception_ptr e, Lock* lock) {
-  if (!p->failed) {
-    p->failed = true;
-    p->error = e;
-  }
+// The first exception halts the run: nothing more is begun. Called with the lock held.
+void Halt(Pipeline* p, std::exception_ptr e) {
+  if (!p->halted) p->error = e;
+  p->halted = true;
   p->queue.clear();
   p->reading = false;
-  (void)lock;
   p->changed.notify_all();
 }
 
 // Queues the next read when a slot is free for it.
 void MaybeRead(Pipeline* p) {
-  if (p->reading || p->input_done || p->failed || p->read - p->next_write >= p->steps->slots)
+  if (p->reading || p->input_done || p->halted || p->read - p->next_write >= p->steps->slots)
     return;
   p->reading = true;
   p->queue.insert(Task{p->read, kRead, 0, nullptr});
@@ -118,7 +113,7 @@ void MaybeRead(Pipeline* p) {
 // Takes the first task, if any (and, when `upto` is given, if it is a piece of that job or of
 // an earlier one); `buffer` is a piece's.
 bool Take(Pipeline* p, const uint64_t* upto, Task* t, int* buffer) {
-  if (p->failed || p->queue.empty()) return false;
+  if (p->halted || p->queue.empty()) return false;
   const Task first = *p->queue.begin();
   if (upto != nullptr && (first.kind != kPiece || first.job > *upto)) return false;
   p->queue.erase(p->queue.begin());
@@ -132,23 +127,29 @@ bool Take(Pipeline* p, const uint64_t* upto, Task* t, int* buffer) {
   return true;
 }
 
+// Runs a step or a piece: the exception it throws, or none (for one that unwinds out of a
+// wait once the run has halted, too).
+template <class Step>
+std::exception_ptr Attempt(const Step& step) {
+  try {
+    step();
+  } catch (const Stopped&) {
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
 // Writes, in order, every job analysed whose turn has come.
 void WriteInOrder(Pipeline* p, Lock* lock) {
-  while (!p->failed && p->next_write < p->read && p->analysed[SlotOf(p, p->next_write)]) {
+  while (!p->halted && p->next_write < p->read && p->analysed[SlotOf(p, p->next_write)]) {
     const uint64_t job = p->next_write;
     p->analysed[SlotOf(p, job)] = 0;  // whoever clears it writes the job
     lock->unlock();
-    try {
-      p->steps->write(job, SlotOf(p, job));
-    } catch (const Stopped&) {
-      lock->lock();
-      return;
-    } catch (...) {
-      lock->lock();
-      Fail(p, std::current_exception(), lock);
-      return;
-    }
+    const std::exception_ptr error = Attempt([&] { p->steps->write(job, SlotOf(p, job)); });
     lock->lock();
+    if (error) Halt(p, error);
+    if (p->halted) return;
     ++p->next_write;
     MaybeRead(p);
     p->changed.notify_all();
@@ -157,14 +158,9 @@ void WriteInOrder(Pipeline* p, Lock* lock) {
 
 void Execute(Pipeline* p, const Task& t, int buffer) {
   if (t.kind == kPiece) {
-    std::exception_ptr error;
-    try {
-      (*t.loop->piece)(t.index, buffer);
-    } catch (...) {
-      error = std::current_exception();
-    }
+    const std::exception_ptr error = Attempt([&] { (*t.loop->piece)(t.index, buffer); });
     Lock lock(p->mutex);
-    if (error) Fail(p, error, &lock);
+    if (error) Halt(p, error);
     Loop* loop = t.loop;
     loop->states[static_cast<std::size_t>(t.index - loop->consumed)].done = true;
     --loop->executing;
@@ -172,20 +168,16 @@ void Execute(Pipeline* p, const Task& t, int buffer) {
     return;
   }
   bool more = false;
-  std::exception_ptr error;
-  try {
+  const std::exception_ptr error = Attempt([&] {
     if (t.kind == kRead) {
       more = p->steps->read(t.job, SlotOf(p, t.job));
     } else {
       p->steps->analyse(t.job, SlotOf(p, t.job));
     }
-  } catch (const Stopped&) {
-  } catch (...) {
-    error = std::current_exception();
-  }
+  });
   Lock lock(p->mutex);
-  if (error) Fail(p, error, &lock);
-  if (p->failed) return;
+  if (error) Halt(p, error);
+  if (p->halted) return;
   if (t.kind == kRead) {
     p->reading = false;
     if (more) {
@@ -212,24 +204,31 @@ void RunTaken(Pipeline* p, const Task& t, int buffer, Lock* lock) {
   p->changed.notify_all();
 }
 
-void Help(Pipeline* p, int lane) {
-  g_lane = lane;
-  g_waiting_lane = p->threads + lane;
-  Lock lock(p->mutex);
+// Runs the queue's tasks, one after another, until there is none and `over` holds.
+template <class Over>
+void Serve(Pipeline* p, Lock* lock, const Over& over) {
   for (;;) {
     Task t;
     int buffer = 0;
     if (Take(p, nullptr, &t, &buffer)) {
-      RunTaken(p, t, buffer, &lock);
-      continue;
+      RunTaken(p, t, buffer, lock);
+    } else if (over()) {
+      return;
+    } else {
+      Idle(p, lock);
     }
-    if (p->quitting) return;
-    Idle(p, &lock);
   }
 }
 
+void Help(Pipeline* p, int lane) {
+  g_lane = lane;
+  g_waiting_lane = p->threads + lane;
+  Lock lock(p->mutex);
+  Serve(p, &lock, [p] { return p->quitting; });
+}
+
 bool RunIsOver(const Pipeline* p) {
-  if (p->failed) return p->busy == 0;
+  if (p->halted) return p->busy == 0;
   return p->input_done && !p->reading && p->next_write == p->read;
 }
 
@@ -249,7 +248,7 @@ bool HelpWhileWaiting(Pipeline* p, uint64_t upto, Lock* lock) {
 // Queues the loop's next pieces, as far as buffers allow: the loop's own, then shared ones.
 void BeginPieces(Pipeline* p, Loop* loop) {
   bool begun = false;
-  while (!p->failed && loop->begun < loop->n) {
+  while (!p->halted && loop->begun < loop->n) {
     int buffer;
     if (!loop->reserved_in_use) {
       buffer = loop->reserved;
@@ -269,11 +268,8 @@ void BeginPieces(Pipeline* p, Loop* loop) {
 }
 
 void ReleaseBuffer(Pipeline* p, Loop* loop, int buffer) {
-  if (buffer == loop->reserved) {
-    loop->reserved_in_use = false;
-  } else {
-    p->shared_buffers.push_back(buffer);
-  }
+  if (buffer == loop->reserved) loop->reserved_in_use = false;
+  if (buffer != loop->reserved) p->shared_buffers.push_back(buffer);
 }
 
 // Lets go of a loop that ends early: its queued pieces leave the queue, and those on other
@@ -327,26 +323,15 @@ void RunPipeline(Pipeline* p, const PipelineSteps& steps) {
   g_waiting_lane = p->threads;
   Lock lock(p->mutex);
   p->steps = &steps;
-  p->read = 0;
-  p->reading = false;
-  p->input_done = false;
-  p->next_write = 0;
+  p->read = p->next_write = 0;
+  p->reading = p->input_done = p->halted = false;
   p->analysed.assign(steps.slots, 0);
   p->busy = 0;
-  p->failed = false;
   p->error = nullptr;
   MaybeRead(p);
-  while (!RunIsOver(p)) {
-    Task t;
-    int buffer = 0;
-    if (Take(p, nullptr, &t, &buffer)) {
-      RunTaken(p, t, buffer, &lock);
-      continue;
-    }
-    Idle(p, &lock);
-  }
+  Serve(p, &lock, [p] { return RunIsOver(p); });
   p->steps = nullptr;
-  if (p->failed) {
+  if (p->halted) {
     const std::exception_ptr error = p->error;
     p->queue.clear();
     lock.unlock();
@@ -364,7 +349,7 @@ void TakeTurn(Pipeline* p, uint64_t job) {
   if (p == nullptr) return;
   Lock lock(p->mutex);
   while (p->next_write != job) {
-    if (p->failed) throw Stopped{};
+    if (p->halted) throw Stopped{};
     if (!HelpWhileWaiting(p, job, &lock)) Idle(p, &lock);
   }
 }
@@ -385,7 +370,7 @@ void RunPieces(Pipeline* p, uint64_t job, int64_t n, const PieceStep& piece,
   loop.reserved = g_lane;
   Lock lock(p->mutex);
   for (;;) {
-    if (p->failed) {
+    if (p->halted) {
       AbandonLoop(p, &loop, &lock);
       throw Stopped{};
     }

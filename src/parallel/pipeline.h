@@ -1,15 +1,16 @@
-// Three steps for the jobs of a run, as the small tools of the field run them: read (one job
-// at a time, in input order), analyse (many jobs at once, on every thread) and write (one job
-// at a time, in input order), with a bounded number of jobs in flight; and loops nested in a
-// job, whose pieces run on every thread and are consumed in order by the job's thread.
+// Three steps for the jobs of a run: read (one job at a time, in input order), analyse (many
+// jobs at once, on every thread) and write (one job at a time, in input order), with a bounded
+// number of jobs in flight; and loops nested in a job, whose pieces run on every thread and are
+// consumed in order by the job's thread.
 //
 // One queue holds every task: reading a job, analysing a job, a piece of a loop. A thread
 // takes the task that comes first in the order of writing: the job's number, then reading
 // before analysing before pieces, then the piece's index. Hand-off between steps blocks on one
 // condition variable; nothing polls.
 //
-// Why it cannot deadlock. A thread waits in two places only: in TakeTurn, for the jobs before
-// its own to be written, and in RunPieces, for a piece of its own loop. While it waits it runs
+// Why it cannot deadlock. A thread waits in two places only: in TakeTurn, which its analysis
+// calls between entries or in a consume of its own loop (never in a piece), for the jobs before
+// its own to be written; and in RunPieces, for a piece of its own loop. While it waits it runs
 // pieces, of its own job or an earlier one, and nothing else; a piece never waits. So a thread
 // that waits holds one job, and the earliest job not yet written always moves: its thread
 // never waits for its turn (it has it), and the pieces it waits for are in the queue (it runs
@@ -50,9 +51,9 @@ void RunPipeline(Pipeline* p, const PipelineSteps& steps);
 
 // Whether every job before `job` is written (its write may then begin at once).
 bool HasTurn(Pipeline* p, uint64_t job);
-// Called by analyse(job): waits until every job before `job` is written, running their pieces
-// meanwhile. From then on the job writes as it goes, and no later job writes before its write
-// step ends. Returns at once for a job whose turn has come.
+// Called by analyse(job), outside any piece: waits until every job before `job` is written,
+// running their pieces meanwhile. From then on the job may write as it goes, and no later job
+// writes before its write step ends. Returns at once for a job whose turn has come.
 void TakeTurn(Pipeline* p, uint64_t job);
 
 // A loop nested in a step of `job`: piece(i, buffer) for i in [0, n) runs on any thread,

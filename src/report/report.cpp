@@ -264,30 +264,16 @@ void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, i
   }
 }
 
-void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n,
-                     int width) {
-  WriteFastaHeader(out, header);
-  WriteWrapped(out, letters, n, width);
-}
-
 void WriteFastqHeader(TextSink* out, const std::string& header) {
   SinkPut(out, '@');
   SinkWrite(out, header);
   SinkPut(out, '\n');
 }
 
-void WriteFastqQualities(TextSink* out, const std::string& qualities) {
-  SinkWrite(out, "+\n", 2);
-  SinkWrite(out, qualities);
-  SinkPut(out, '\n');
-}
-
-void WriteFastqRecord(TextSink* out, const std::string& header, const char* letters, long n,
-                      const std::string& qualities) {
-  WriteFastqHeader(out, header);
-  SinkWrite(out, letters, static_cast<std::size_t>(n));
-  SinkPut(out, '\n');
-  WriteFastqQualities(out, qualities);
+void WriteFastqQualities(TextSink* out, const std::string& qualities, int64_t from, int64_t to) {
+  if (from == 0) SinkWrite(out, "+\n", 2);
+  SinkWrite(out, qualities.data() + from, static_cast<std::size_t>(to - from));
+  if (to == static_cast<int64_t>(qualities.size())) SinkPut(out, '\n');
 }
 
 }  // namespace kestra

@@ -118,17 +118,12 @@ void WriteSkippedSummaryRow(TextSink* out, const std::string& name, int64_t lett
 void WriteFastaHeader(TextSink* out, const std::string& header);
 void WriteMaskedLines(TextSink* out, const EntryText& e, const uint64_t* mask, int64_t from,
                       int64_t to);
-// A record with nothing masked: ">header", then the letters, `width` to a line (0: one line).
-void WriteFastaEntry(TextSink* out, const std::string& header, const char* letters, long n,
-                     int width);
 
 // The masked FASTQ record around its letters' one line: "@header" before it, the line "+" and
-// the qualities after it.
+// the qualities after it, a piece [from, to) of them at a time (the first piece opens the
+// line "+", the last ends their line).
 void WriteFastqHeader(TextSink* out, const std::string& header);
-void WriteFastqQualities(TextSink* out, const std::string& qualities);
-// A FASTQ record with nothing masked.
-void WriteFastqRecord(TextSink* out, const std::string& header, const char* letters, long n,
-                      const std::string& qualities);
+void WriteFastqQualities(TextSink* out, const std::string& qualities, int64_t from, int64_t to);
 
 // Letters and mask bits seen from a position on: letters.data[0] is 1-based position
 // letters.first, mask.words[0] holds cells 64 * mask.first_word on (1 and 0 for a whole

@@ -1,7 +1,8 @@
 // The run on every entry of the input (or of a part of it), through the pipeline: read a job
 // (a range of a plain file's bytes, or entries read from a gzip file or a pipe), analyse and
-// format its entries, write its outputs in input order. A job whose outputs outgrow what it
-// may keep waits for its turn and then writes as it goes.
+// format its entries into the job's outputs (run/job_outputs.h), write them in input order.
+// Between entries, and between pieces of a long one, a job whose outputs hold what it may keep
+// waits for its turn, and one whose turn has come writes on to the files.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,52 +21,12 @@
 #include "output/time_spent.h"
 #include "process/console.h"
 #include "process/process.h"
+#include "run/job_outputs.h"
 #include "run/run.h"
 #include "run/run_shell.h"
 
 namespace kestra {
 namespace {
-
-// What an entry says on the standard streams, kept until its outputs reach the files.
-struct EntryNotes {
-  std::string bed_name;  // the first field of its BED lines
-  std::string out;       // its line on standard output
-  std::optional<Failure> failure;
-  std::string header;  // for the masked FASTA's index, with its count of letters
-  int64_t letters = 0;
-};
-
-// What the entries say on the standard streams, in input order, as their jobs are written.
-struct Notices {
-  Console* console = nullptr;
-  RunShell* shell = nullptr;             // the entries' notes are made as they are told
-  std::size_t entries = 0;               // entries told so far
-  std::optional<Failure> first_failure;  // why the first entry was skipped, if it was
-  std::size_t analysed = 0;
-  std::atomic<std::size_t> told{0};  // entries told, for the progress line
-};
-
-// The words of a message, without the line ends around them.
-std::string MessageWords(const std::string& text) {
-  const std::size_t from = text.find_first_not_of('\n');
-  const std::size_t to = text.find_last_not_of('\n');
-  return from == std::string::npos ? "" : text.substr(from, to - from + 1);
-}
-
-void Tell(Notices* n, const EntryNotes& e) {
-  const std::size_t number = ++n->entries;
-  n->told = number;
-  std::string err = BedNameWarnings(n->shell, e.bed_name, number);
-  if (e.failure) {
-    err += Formatted(kSkippedEntry, e.bed_name, MessageWords(e.failure->text));
-    if (number == 1) n->first_failure = e.failure;
-  } else {
-    ++n->analysed;
-  }
-  if (!err.empty()) ConsoleErr(n->console, err);
-  ConsoleOut(n->console, e.out);
-  IndexEntry(n->shell, e.header, e.letters);
-}
 
 // A job in its slot: what its read gave, and what its analysis made of it until its write.
 struct JobSlot {
@@ -73,9 +34,7 @@ struct JobSlot {
   std::vector<FastaEntry> entries;    // entries read from a stream: the first `count`
   std::vector<FastaStatus> statuses;  // (their storage is used again by later jobs)
   std::size_t count = 0;
-  TextSink sinks[kOutputKinds];  // its outputs, in memory until they may reach the files
-  bool writes_through = false;   // its turn has come: its outputs go straight to the files
-  std::vector<EntryNotes> notes;
+  JobOutputs outputs;
 };
 
 // What a thread keeps from one job to the next, so that entry after entry allocates nothing
@@ -91,7 +50,7 @@ struct AllEntries {
   const Settings* settings;
   Pipeline* pipeline = nullptr;
   EntryContext context;
-  Notices notices;
+  RunWriting writing;
   std::vector<JobSlot> slots;
   std::vector<LaneWork> lanes;
   // Of every entry read: one too long to analyse is only counted, unless the masked FASTA
@@ -126,69 +85,27 @@ void ReadFailed(AllEntries* run, uint64_t job, const ReadProblem& problem) {
   run->problem = problem;
 }
 
-// Tells what the job's entries written so far say.
-void TellNotes(AllEntries* run, JobSlot* slot) {
-  for (const EntryNotes& notes : slot->notes) Tell(&run->notices, notes);
-  slot->notes.clear();
-}
-
-// Writes what the job's outputs hold and lets them write straight through to the files.
-void WriteThrough(AllEntries* run, JobSlot* slot) {
-  for (int k = 0; k < kOutputKinds; ++k) {
-    slot->sinks[k].to = &run->request->outputs->destinations[k];
-    SinkFlush(&slot->sinks[k]);
-  }
-  slot->writes_through = true;
-}
-
-// A job's output that fills its memory: once its turn has come it writes through; one that holds
-// what a job may keep waits for its turn (running earlier jobs' pieces meanwhile) first.
-void OnFull(AllEntries* run, uint64_t job, JobSlot* slot) {
-  if (slot->writes_through) return;
-  bool full = false;
-  for (const TextSink& sink : slot->sinks) full = full || sink.used >= run->request->limits.waiting;
-  if (full) {
-    TakeTurn(run->pipeline, job);
-  } else if (!HasTurn(run->pipeline, job)) {
-    return;
-  }
-  WriteThrough(run, slot);
-}
-
-// The line an entry gives on standard output.
-std::string EntryLine(const Settings& s, const FastaEntry& entry, const std::string& bed_name,
-                      const EntryAnalysis& a, const EntryWritten& w) {
-  const std::string line = bed_name + "\t" + std::to_string(LetterCount(entry));
-  if (a.failure) return line + "\t-\t-\t-\tskipped\n";
-  const std::string masked = s.mask != MaskStyle::kNone ? std::to_string(w.masked) : "-";
-  return line + "\t" + std::to_string(a.linkage) + "\t" + std::to_string(a.segments) + "\t" +
-         masked + "\tanalysed\n";
-}
-
-// Analyses and writes one entry of the job.
-void DoEntry(AllEntries* run, uint64_t job, JobSlot* slot, FastaEntry* entry, FastaStatus status) {
-  const Settings& s = *run->settings;
+// Analyses one entry of the job and hands its text and figures to the job's outputs, which
+// may write between its pieces.
+void DoEntry(AllEntries* run, JobSlot* slot, FastaEntry* entry, FastaStatus status,
+             const BetweenPieces& between) {
+  JobOutputs* outputs = &slot->outputs;
   EntryScratch* scratch = &run->lanes[static_cast<std::size_t>(Lane())].scratch;
-  const EntryAnalysis a = AnalyseEntry(run->context, job, entry, status, scratch);
-  const EntrySinks sinks = SinksFor(*run->request->outputs, slot->sinks);
-  EntryWritten written;
-  if (a.failure) {
-    WriteSkippedEntry(run->context, entry, *scratch, sinks);
-  } else {
-    written = WriteEntry(run->context, job, *entry, a, scratch, sinks);
-  }
+  const EntryAnalysis a = AnalyseEntry(run->context, outputs->job, entry, status, scratch);
+  const EntrySinks sinks = JobSinks(run->writing, outputs);
   EntryNotes n;
-  n.bed_name = BedName(entry->header);
-  n.out = EntryLine(s, *entry, n.bed_name, a, written);
-  n.failure = a.failure;
-  if (run->request->outputs->index_wanted[kFastaIndex]) {
-    n.header = entry->header;
-    n.letters = static_cast<int64_t>(LetterCount(*entry));
+  if (a.failure) {
+    WriteSkippedEntry(run->context, entry, *scratch, sinks, between);
+  } else {
+    n.masked = WriteEntry(run->context, outputs->job, *entry, a, scratch, sinks, between).masked;
   }
-  slot->notes.push_back(std::move(n));
-  // Once the job's turn has come, each entry is told as soon as it is written.
-  if (!slot->writes_through && HasTurn(run->pipeline, job)) WriteThrough(run, slot);
-  if (slot->writes_through) TellNotes(run, slot);
+  n.bed_name = BedName(entry->header);
+  n.letters = static_cast<int64_t>(LetterCount(*entry));
+  n.failure = a.failure;
+  n.linkage = a.linkage;
+  n.segments = a.segments;
+  if (run->writing.files->index_wanted[kFastaIndex]) n.header = entry->header;
+  outputs->notes.push_back(std::move(n));
 }
 
 // The read step on a plain file: the next range of its bytes. A range inside a long entry
@@ -249,17 +166,16 @@ bool ReadJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   return slot->count > 0;
 }
 
-// The analyse step: every entry of the job into its outputs, which wait in memory for its turn.
+// The analyse step: every entry of the job into its outputs, which wait in memory for its turn
+// or, between entries and between pieces of one, take it.
 void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
-  for (TextSink& sink : slot->sinks) {
-    sink.to = nullptr;
-    sink.on_full = [run, job, slot](TextSink*) { OnFull(run, job, slot); };
-  }
-  slot->writes_through = false;
-  slot->notes.clear();
+  JobOutputs* outputs = &slot->outputs;
+  StartJobOutputs(outputs, job);
+  const BetweenPieces between = [run, outputs] { AtTurnPoint(&run->writing, outputs); };
   if (!run->plain) {
     for (std::size_t i = 0; i < slot->count && !run->read_error; ++i) {
-      DoEntry(run, job, slot, &slot->entries[i], slot->statuses[i]);
+      if (i > 0) between();
+      DoEntry(run, slot, &slot->entries[i], slot->statuses[i], between);
     }
     return;
   }
@@ -267,28 +183,18 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   FastaReader* reader =
       OpenFastaRange(run->request->input, slot->from, slot->to, run->letter_limit);
   FastaStatus status;
-  while (!run->read_error && NextFastaEntry(reader, entry, &status)) {
+  for (bool first = true; !run->read_error && NextFastaEntry(reader, entry, &status);
+       first = false) {
     // An input that cannot be read ends the run: what is left of the job is not analysed.
     if (status == FastaStatus::kReadError) {
       ReadFailed(run, job, FastaReaderProblem(reader));
       break;
     }
-    DoEntry(run, job, slot, entry, status);
+    if (!first) between();
+    DoEntry(run, slot, entry, status, between);
   }
   if (PipelineThreads(run->pipeline) == 1) run->entries_end = FastaRangeEnd(reader);
   CloseFastaReader(reader);
-}
-
-// The write step, in input order: what the job's outputs hold reaches the files, and its
-// entries are told.
-void WriteJob(AllEntries* run, JobSlot* slot) {
-  if (!slot->writes_through) WriteThrough(run, slot);
-  for (TextSink& sink : slot->sinks) {
-    SinkFlush(&sink);
-    sink.to = nullptr;
-    sink.on_full = nullptr;
-  }
-  TellNotes(run, slot);
 }
 
 // The progress line: entries told and input read.
@@ -301,7 +207,7 @@ std::string ProgressText(const AllEntries* run) {
     read = run->read_up_to.load() - run->from;
   }
   char text[96];
-  std::snprintf(text, sizeof text, "%zu entries done, %.1f", run->notices.told.load(),
+  std::snprintf(text, sizeof text, "%zu entries done, %.1f", run->writing.told.load(),
                 read / 1048576.0);
   std::string line = text;
   if (total > 0) {
@@ -369,9 +275,12 @@ std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
   if (s.mode() == DetectionMode::kRuns && s.draws_random()) {
     ConsoleOut(&console, Formatted(kRandomSeed, std::to_string(r.seed)));
   }
-  run->notices.console = &console;
-  run->notices.shell = shell;
   run->pipeline = StartPipeline(s.threads);
+  run->writing.pipeline = run->pipeline;
+  run->writing.files = r.outputs;
+  run->writing.waiting = r.limits.waiting;
+  run->writing.console = &console;
+  run->writing.shell = shell;
   ChooseReading(run);
   EntryStorage storage;
   run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
@@ -390,7 +299,9 @@ std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
   steps.analyse = [run](uint64_t job, std::size_t slot) {
     AnalyseJob(run, job, &run->slots[slot]);
   };
-  steps.write = [run](uint64_t, std::size_t slot) { WriteJob(run, &run->slots[slot]); };
+  steps.write = [run](uint64_t, std::size_t slot) {
+    WriteJobOutputs(&run->writing, &run->slots[slot].outputs);
+  };
   RunPipeline(run->pipeline, steps);
   run->idle_ns = IdleNanoseconds(run->pipeline);
   StopPipeline(run->pipeline);
@@ -402,10 +313,10 @@ std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
   // entry alone would.
   const bool whole = s.shard_count <= 1;
   if (run->read_error) TellReadProblem(r, run->problem);
-  if (run->read_error || (whole && run->notices.entries == 0)) {
+  if (run->read_error || (whole && run->writing.entries == 0)) {
     return Failure{Stream::kStdoutLine, kErrorReadingFasta};
   }
-  if (whole && run->notices.analysed == 0) return run->notices.first_failure;
+  if (whole && run->writing.analysed == 0) return run->writing.first_failure;
   return std::nullopt;
 }
 
