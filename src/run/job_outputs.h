@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "entry/entry.h"
+#include "output/outputs.h"
 #include "parallel/pipeline.h"
 #include "process/console.h"
-#include "process/outputs.h"
 #include "run/run_shell.h"
 
 namespace kestra {
