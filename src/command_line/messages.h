@@ -11,7 +11,7 @@ namespace kestra {
 #undef MESSAGE
 
 // Where a message goes.
-enum class Stream {
+enum class StandardStream {
   kStdoutLine,  // standard output, followed by one newline (as puts prints)
   kStdout,      // standard output, exactly the text
   kStderr,      // standard error, exactly the text
@@ -19,7 +19,7 @@ enum class Stream {
 
 // A message that stops the run (or, with several entries, skips an entry).
 struct Failure {
-  Stream where;
+  StandardStream where;
   std::string text;
 };
 

@@ -55,7 +55,7 @@ int IntegerValue(const char* arg, std::string* used, std::optional<Failure>* fai
   const long value = std::strtol(text, &end, 10);
   used->assign(text, static_cast<std::size_t>(end - text));
   if (value >= INT_MIN && value <= INT_MAX) return static_cast<int>(value);
-  if (!*failure) *failure = Failure{Stream::kStderr, Formatted(kValueOutOfRange, arg)};
+  if (!*failure) *failure = Failure{StandardStream::kStderr, Formatted(kValueOutOfRange, arg)};
   return 0;
 }
 
@@ -327,7 +327,7 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
   const std::string arg = argv[*i];
   const std::size_t eq = arg.find('=');
   const std::string name = arg.substr(0, eq);
-  const auto fail = [&](Stream where, const char* format, const std::string& what) {
+  const auto fail = [&](StandardStream where, const char* format, const std::string& what) {
     if (!*failure) *failure = Failure{where, Formatted(format, what)};
   };
   for (const LongOption& option : kLongOptions) {
@@ -343,15 +343,15 @@ void ApplyLongOption(int argc, char** argv, int* i, Settings* s, std::optional<F
       value = argv[++*i];
       typed += " " + value;
     } else {
-      return fail(Stream::kStderr, kMissingValue, arg);
+      return fail(StandardStream::kStderr, kMissingValue, arg);
     }
     bool out_of_range = false;
     if (!option.apply(s, value, &out_of_range)) {
-      fail(Stream::kStderr, out_of_range ? kValueOutOfRange : kInvalidValue, typed);
+      fail(StandardStream::kStderr, out_of_range ? kValueOutOfRange : kInvalidValue, typed);
     }
     return;
   }
-  fail(Stream::kStdout, kUnrecognizedLongArgument, arg);
+  fail(StandardStream::kStdout, kUnrecognizedLongArgument, arg);
 }
 
 }  // namespace
@@ -376,7 +376,8 @@ Settings ParseCommandLine(int argc, char** argv, std::optional<Failure>* failure
     if (sw == nullptr) {
       // Named by its letter; an argument too short to have one, by itself.
       const std::string named = letter == '\0' ? std::string(arg) : std::string(1, letter);
-      if (!*failure) *failure = Failure{Stream::kStdout, Formatted(kUnrecognizedArgument, named)};
+      if (!*failure)
+        *failure = Failure{StandardStream::kStdout, Formatted(kUnrecognizedArgument, named)};
       continue;
     }
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -392,7 +393,7 @@ void EffectiveFrequencies(const Settings& s, const double own[4], double freq[4]
 }
 
 std::optional<Failure> CheckSettings(const Settings& s, const double* freq, const int* length) {
-  const auto fail = [](Stream where, const char* text) {
+  const auto fail = [](StandardStream where, const char* text) {
     return std::optional<Failure>(Failure{where, text});
   };
   const bool all_given = s.has_user_frequency[0] && s.has_user_frequency[1] &&
@@ -400,26 +401,27 @@ std::optional<Failure> CheckSettings(const Settings& s, const double* freq, cons
   for (int i = 0; i < 4; ++i) {
     const double f = freq != nullptr ? freq[i] : s.user_frequencies[i];
     if ((freq != nullptr || s.has_user_frequency[i]) && !(f >= 0.0 && f <= 1.0)) {
-      return fail(Stream::kStderr, kFrequencyRange);
+      return fail(StandardStream::kStderr, kFrequencyRange);
     }
   }
   if (freq != nullptr || all_given) {
     const double* f = freq != nullptr ? freq : s.user_frequencies;
     const double sum = f[0] + f[1] + f[2] + f[3];
-    if (sum < 0.999 || sum > 1.001) return fail(Stream::kStderr, kFrequencySum);
+    if (sum < 0.999 || sum > 1.001) return fail(StandardStream::kStderr, kFrequencySum);
   }
-  if (s.window >= 2 && s.random_sequences >= 1) return fail(Stream::kStderr, kWindowAndRandom);
-  if (!s.merge && s.window < 2) return fail(Stream::kStderr, kNoMergeLinkage);
-  if (!s.merge && s.mask != MaskStyle::kNone) return fail(Stream::kStderr, kNoMergeFasta);
-  if (s.mask_threshold_given && s.mask_by_evalue) return fail(Stream::kStderr, kMaskTwice);
+  if (s.window >= 2 && s.random_sequences >= 1)
+    return fail(StandardStream::kStderr, kWindowAndRandom);
+  if (!s.merge && s.window < 2) return fail(StandardStream::kStderr, kNoMergeLinkage);
+  if (!s.merge && s.mask != MaskStyle::kNone) return fail(StandardStream::kStderr, kNoMergeFasta);
+  if (s.mask_threshold_given && s.mask_by_evalue) return fail(StandardStream::kStderr, kMaskTwice);
   if (length != nullptr && s.window > *length) {
-    return fail(Stream::kStdoutLine, kWindowTooLong);
+    return fail(StandardStream::kStdoutLine, kWindowTooLong);
   }
   if (s.no_report && !s.output_paths[kReportOutput].empty()) {
-    return fail(Stream::kStderr, kNoReportWithPath);
+    return fail(StandardStream::kStderr, kNoReportWithPath);
   }
   if (!s.report && s.mask == MaskStyle::kNone && !s.bed && !s.table && !s.summary) {
-    return fail(Stream::kStderr, kNoReportAlone);
+    return fail(StandardStream::kStderr, kNoReportAlone);
   }
   return std::nullopt;
 }

@@ -56,8 +56,8 @@ EntryContext MakeEntryContext(const Settings* s, int64_t seed, Pipeline* p, int6
 }
 
 std::optional<Failure> ReadFailure(FastaStatus status) {
-  if (status == FastaStatus::kTooLong) return Failure{Stream::kStderr, kSequenceTooLong};
-  if (status != FastaStatus::kOk) return Failure{Stream::kStdoutLine, kErrorReadingFasta};
+  if (status == FastaStatus::kTooLong) return Failure{StandardStream::kStderr, kSequenceTooLong};
+  if (status != FastaStatus::kOk) return Failure{StandardStream::kStdoutLine, kErrorReadingFasta};
   return std::nullopt;
 }
 
@@ -96,7 +96,7 @@ EntryAnalysis EncodeEntry(const EntryContext& c, uint64_t job, FastaEntry* entry
       });
   // An entry without nucleotides is skipped whatever frequencies it would be analysed with.
   if (!FrequenciesOf(a.counts, a.frequencies)) {
-    a.failure = Failure{Stream::kStderr, kNoValidNucleotides};
+    a.failure = Failure{StandardStream::kStderr, kNoValidNucleotides};
   } else if (c.significance.background) {
     std::copy(c.significance.frequencies, c.significance.frequencies + 4, a.frequencies);
   }
@@ -110,7 +110,7 @@ void CheckEntry(const Settings& s, EntryAnalysis* a) {
   a->special_probability = SpecialProbability(s.special_residues, a->frequencies);
   a->linkage = s.linkage;
   if (s.estimate_linkage && !EstimateLinkageDistance(a->special_probability, &a->linkage)) {
-    a->failure = Failure{Stream::kStderr, kLinkageNotEstimable};
+    a->failure = Failure{StandardStream::kStderr, kLinkageNotEstimable};
   }
 }
 

@@ -76,8 +76,8 @@ void AnalyseJob(Reading* r, uint64_t job, JobSlot* slot) {
     e.name = BedName(entry->header);
     e.length = static_cast<int64_t>(LetterCount(*entry));
     e.skipped.reset();
-    const std::optional<Failure> failure = AnalyseInto(
-        r->context, job, entry, slot->statuses[i], scratch, &r->buffers, &e.result);
+    const std::optional<Failure> failure =
+        AnalyseInto(r->context, job, entry, slot->statuses[i], scratch, &r->buffers, &e.result);
     if (failure) {
       e.skipped = MessageWords(failure->text);
       e.result = Result();
@@ -99,8 +99,9 @@ int OpenPath(const std::string& path) {
 // The input surveyed for a background or E-values: read once before, so not a pipe.
 InputSurvey SurveyOf(const Settings& s, const std::string& path, int fd) {
   if (path == "-") {
-    if (s.surveys_composition()) ThrowInvalid({Stream::kStderr, kBackgroundOfAPipe});
-    ThrowInvalid({Stream::kStderr, s.mask_by_evalue ? kMaskEvalueOfAPipe : kEvaluesOfAPipe});
+    if (s.surveys_composition()) ThrowInvalid({StandardStream::kStderr, kBackgroundOfAPipe});
+    ThrowInvalid(
+        {StandardStream::kStderr, s.mask_by_evalue ? kMaskEvalueOfAPipe : kEvaluesOfAPipe});
   }
   InputSurvey survey;
   ReadProblem problem;
@@ -124,12 +125,13 @@ struct Closing {
 
 }  // namespace
 
-void Read(const std::string& path, const std::function<void(Entry&&)>& each,
-          const Options& options, int threads) {
+void Read(const std::string& path, const std::function<void(Entry&&)>& each, const Options& options,
+          int threads) {
   auto r = std::make_unique<Reading>();
   r->settings = SettingsOf(options);
   if (threads < 1 || threads > 1024) {
-    ThrowInvalid({Stream::kStderr, Formatted(kInvalidValue, "--threads " + std::to_string(threads))});
+    ThrowInvalid({StandardStream::kStderr,
+                  Formatted(kInvalidValue, "--threads " + std::to_string(threads))});
   }
   const int fd = OpenPath(path);
   Closing closing{r.get(), fd};
@@ -151,8 +153,12 @@ void Read(const std::string& path, const std::function<void(Entry&&)>& each,
   Reading* run = r.get();
   PipelineSteps steps;
   steps.slots = r->slots.size();
-  steps.read = [run](uint64_t job, std::size_t slot) { return ReadJob(run, job, &run->slots[slot]); };
-  steps.analyse = [run](uint64_t job, std::size_t slot) { AnalyseJob(run, job, &run->slots[slot]); };
+  steps.read = [run](uint64_t job, std::size_t slot) {
+    return ReadJob(run, job, &run->slots[slot]);
+  };
+  steps.analyse = [run](uint64_t job, std::size_t slot) {
+    AnalyseJob(run, job, &run->slots[slot]);
+  };
   uint64_t jobs = 0;
   steps.write = [run, &each, &jobs](uint64_t, std::size_t slot) {
     ++jobs;

@@ -19,8 +19,8 @@ std::string Real(const char* prefix, double value) {
 // The arguments the options stand for, after the input and output of a command line.
 std::vector<std::string> ArgumentsOf(const Options& o) {
   std::vector<std::string> args = {"-W:" + std::to_string(o.window),
-                                   "-E:" + std::to_string(o.linkage),
-                                   Real("-P:", o.window_p), "-R:" + o.residues};
+                                   "-E:" + std::to_string(o.linkage), Real("-P:", o.window_p),
+                                   "-R:" + o.residues};
   if (o.estimate_linkage) args.push_back("-K");
   if (!o.merge) args.push_back("-N");
   const char* letters[4] = {"-A:", "-T:", "-G:", "-C:"};
@@ -63,7 +63,8 @@ Settings SettingsOf(const Options& options) {
   std::vector<std::string> misread;
   Settings s = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &failure, &misread);
   if (failure) ThrowInvalid(*failure);
-  if (!misread.empty()) ThrowInvalid({Stream::kStderr, Formatted(kStrictError, misread[0])});
+  if (!misread.empty())
+    ThrowInvalid({StandardStream::kStderr, Formatted(kStrictError, misread[0])});
   if (auto checked = CheckSettings(s, nullptr, nullptr)) ThrowInvalid(*checked);
   return s;
 }

@@ -19,7 +19,7 @@ namespace {
 void TakeBackground(const InputSurvey& survey, const std::string& name, Significance* out) {
   out->background = FrequenciesOf(survey.counts, out->frequencies);
   if (!out->background) {
-    ThrowInvalid({Stream::kStderr, Formatted(kBackgroundWithoutNucleotides, name)});
+    ThrowInvalid({StandardStream::kStderr, Formatted(kBackgroundWithoutNucleotides, name)});
   }
 }
 

@@ -92,12 +92,12 @@ std::optional<Failure> RefuseSharedFiles(const std::vector<WrittenFile>& files, 
   }
   for (const WrittenFile& file : files) {
     if (SameFile(file, input))
-      return Failure{Stream::kStderr, Formatted(kOutputIsInput, file.path)};
+      return Failure{StandardStream::kStderr, Formatted(kOutputIsInput, file.path)};
   }
   for (std::size_t a = 0; a < files.size(); ++a) {
     for (std::size_t b = a + 1; b < files.size(); ++b) {
       if (SameFile(files[a], files[b])) {
-        return Failure{Stream::kStderr,
+        return Failure{StandardStream::kStderr,
                        Formatted(kOutputsShareAFile, files[a].path, files[b].path)};
       }
     }

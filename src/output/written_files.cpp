@@ -24,15 +24,16 @@ bool WantsSummary(const Settings& s) { return s.summary; }
 // open_stream, cannot_open, close_stream, cannot_close
 const OutputRow kOutputTable[kOutputKinds] = {
     {".seg", nullptr, WantsReport, nullptr, nullptr, true,  //
-     Stream::kStdoutLine, kCantOpenReport, Stream::kStdoutLine, kErrorClosingReport},
+     StandardStream::kStdoutLine, kCantOpenReport, StandardStream::kStdoutLine,
+     kErrorClosingReport},
     {".fas", ".fq", WantsMaskedCopy, nullptr, nullptr, false,  //
-     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingFasta},
+     StandardStream::kStderr, kCantOpenOutput, StandardStream::kStderr, kErrorClosingFasta},
     {".bed", nullptr, WantsBed, nullptr, nullptr, false,  //
-     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingBed},
+     StandardStream::kStderr, kCantOpenOutput, StandardStream::kStderr, kErrorClosingBed},
     {".tsv", nullptr, WantsTable, kTableHeader, kTableHeaderWithEvalues, false,  //
-     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingTable},
+     StandardStream::kStderr, kCantOpenOutput, StandardStream::kStderr, kErrorClosingTable},
     {".summary.tsv", nullptr, WantsSummary, kSummaryHeader, kSummaryHeaderWithEvalues, false,
-     Stream::kStderr, kCantOpenOutput, Stream::kStderr, kErrorClosingTable},
+     StandardStream::kStderr, kCantOpenOutput, StandardStream::kStderr, kErrorClosingTable},
 };
 
 // suffix, of, needs_bgzf, of_blocks, write

@@ -22,10 +22,10 @@ struct OutputRow {
   bool (*wanted)(const Settings& s);
   const char* first_line;               // written before any entry (a table's columns), or null
   const char* first_line_with_evalues;  // the same when E-values are computed
-  bool last;           // put in place after every other: once it is there, the run is complete
-  Stream open_stream;  // where "cannot make it" goes, and its words (%s: the path)
+  bool last;  // put in place after every other: once it is there, the run is complete
+  StandardStream open_stream;  // where "cannot make it" goes, and its words (%s: the path)
   const char* cannot_open;
-  Stream close_stream;  // where "cannot write it completely" goes, and its words
+  StandardStream close_stream;  // where "cannot write it completely" goes, and its words
   const char* cannot_close;
 };
 // By kind, in the order the outputs are checked, opened, sealed and put in place.

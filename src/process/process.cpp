@@ -45,9 +45,9 @@ void PrintStatus(const std::string& text) {
 }
 
 void PrintFailure(const Failure& f) {
-  std::FILE* stream = f.where == Stream::kStderr ? stderr : g_status;
+  std::FILE* stream = f.where == StandardStream::kStderr ? stderr : g_status;
   std::fwrite(f.text.data(), 1, f.text.size(), stream);
-  if (f.where == Stream::kStdoutLine) std::fputc('\n', stream);
+  if (f.where == StandardStream::kStdoutLine) std::fputc('\n', stream);
   std::fflush(stream);
 }
 
@@ -62,7 +62,7 @@ void OutOfMemory() {
   if (said.exchange(true)) {
     for (;;) pause();
   }
-  PrintFailure({Stream::kStdoutLine, kAllocationError});
+  PrintFailure({StandardStream::kStdoutLine, kAllocationError});
   DiscardAllTemporaryFiles();
   _exit(1);
 }

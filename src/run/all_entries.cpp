@@ -231,9 +231,9 @@ std::optional<Failure> RefusePartOf(int input) {
   struct stat st;
   if (fstat(input, &st) == 0 && S_ISREG(st.st_mode)) return std::nullopt;
   const bool device = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
-  return Failure{Stream::kStderr, S_ISDIR(st.st_mode) ? kShardOfADirectory
-                                  : device            ? kShardOfADevice
-                                                      : kShardOfAPipe};
+  return Failure{StandardStream::kStderr, S_ISDIR(st.st_mode) ? kShardOfADirectory
+                                          : device            ? kShardOfADevice
+                                                              : kShardOfAPipe};
 }
 
 // Where the run reads: a plain file's ranges (its part's share of them), or a stream.
@@ -314,7 +314,7 @@ std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
   const bool whole = s.shard_count <= 1;
   if (run->read_error) TellReadProblem(r, run->problem);
   if (run->read_error || (whole && run->writing.entries == 0)) {
-    return Failure{Stream::kStdoutLine, kErrorReadingFasta};
+    return Failure{StandardStream::kStdoutLine, kErrorReadingFasta};
   }
   if (whole && run->writing.analysed == 0) return run->writing.first_failure;
   return std::nullopt;

@@ -36,7 +36,8 @@ void ChooseStatusLines(const Settings& s, const RunOutputs& outputs) {
 
 // Switches read otherwise than they are written: said, or with --strict refused.
 void TellMisreadSwitches(const Settings& s, const std::vector<std::string>& misread) {
-  if (s.strict && !misread.empty()) Fail({Stream::kStderr, Formatted(kStrictError, misread[0])});
+  if (s.strict && !misread.empty())
+    Fail({StandardStream::kStderr, Formatted(kStrictError, misread[0])});
   for (const std::string& words : misread) std::fputs(Formatted(kWarning, words).c_str(), stderr);
 }
 
@@ -46,7 +47,7 @@ void RefuseTwoOnStandardOutput(const RunOutputs& outputs) {
   for (int k = 0; k < kOutputKinds; ++k) {
     on_it += outputs.wanted[k] && IsStandardOutput(outputs.files[k].path);
   }
-  if (on_it > 1) Fail({Stream::kStderr, kOneStandardOutput});
+  if (on_it > 1) Fail({StandardStream::kStderr, kOneStandardOutput});
 }
 
 // No file the run writes may be the input or another of its files; an index is written only
@@ -78,7 +79,7 @@ int OpenInput(const char* path) {
   const int fd = open(path, O_RDONLY);
   if (fd < 0) {
     std::fputs(Formatted(kCannotOpenPath, path, std::strerror(errno)).c_str(), stderr);
-    Fail({Stream::kStdoutLine, kCantOpenInput});
+    Fail({StandardStream::kStdoutLine, kCantOpenInput});
   }
   return fd;
 }
@@ -110,7 +111,7 @@ int main(int argc, char** argv) {
   ChooseStatusLines(settings, outputs);
   if (Asks(settings.help, "--help", argc, argv)) return Print(HelpText());
   if (Asks(settings.version, "--version", argc, argv)) return Print(VersionText());
-  if (argc < 3) Fail({Stream::kStdoutLine, kHelp});
+  if (argc < 3) Fail({StandardStream::kStdoutLine, kHelp});
   TellMisreadSwitches(settings, misread);
   RefuseTwoOnStandardOutput(outputs);
   const int input = OpenInput(argv[1]);

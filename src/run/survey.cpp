@@ -53,8 +53,8 @@ bool SurveyOnThreads(int fd, int threads, InputSurvey* survey, ReadProblem* prob
 
 // Why the input cannot be surveyed: the first option that needs it.
 Failure RefuseSurveyOfAPipe(const Settings& s) {
-  if (s.surveys_composition()) return Failure{Stream::kStderr, kBackgroundOfAPipe};
-  return Failure{Stream::kStderr, s.mask_by_evalue ? kMaskEvalueOfAPipe : kEvaluesOfAPipe};
+  if (s.surveys_composition()) return Failure{StandardStream::kStderr, kBackgroundOfAPipe};
+  return Failure{StandardStream::kStderr, s.mask_by_evalue ? kMaskEvalueOfAPipe : kEvaluesOfAPipe};
 }
 
 // The frequencies of the surveyed letters into *out; the failure of a background without
@@ -63,7 +63,7 @@ std::optional<Failure> TakeBackground(const InputSurvey& survey, const std::stri
                                       Significance* out) {
   out->background = FrequenciesOf(survey.counts, out->frequencies);
   if (out->background) return std::nullopt;
-  return Failure{Stream::kStderr, Formatted(kBackgroundWithoutNucleotides, name)};
+  return Failure{StandardStream::kStderr, Formatted(kBackgroundWithoutNucleotides, name)};
 }
 
 // The background file's composition: read once, so it may be a pipe too.
@@ -71,12 +71,13 @@ std::optional<Failure> SurveyBackgroundFile(const Settings& s, Significance* out
   const std::string& path = s.background;
   const int fd = path == "-" ? 0 : open(path.c_str(), O_RDONLY);
   if (fd < 0)
-    return Failure{Stream::kStderr, Formatted(kCannotOpenPath, path, std::strerror(errno))};
+    return Failure{StandardStream::kStderr, Formatted(kCannotOpenPath, path, std::strerror(errno))};
   InputSurvey survey;
   ReadProblem problem;
   const bool read = SurveyOnThreads(fd, s.threads, &survey, &problem);
   if (fd != 0) close(fd);
-  if (!read) return Failure{Stream::kStderr, Formatted(kCannotReadPath, path, problem.reason)};
+  if (!read)
+    return Failure{StandardStream::kStderr, Formatted(kCannotReadPath, path, problem.reason)};
   return TakeBackground(survey, path, out);
 }
 
@@ -97,7 +98,7 @@ std::optional<Failure> LookAcrossTheInput(const RunRequest& r, Significance* out
   ReadProblem problem;
   if (!SurveyOnThreads(r.input, s.threads, &survey, &problem)) {
     TellReadProblem(r, problem);
-    return Failure{Stream::kStdoutLine, kErrorReadingFasta};
+    return Failure{StandardStream::kStdoutLine, kErrorReadingFasta};
   }
   // An input without entries fails as the run does; its E-values are never written.
   if (s.surveys_entries()) out->entries = std::max<int64_t>(1, survey.entries);

@@ -130,12 +130,12 @@ TEST(OutputFiles, CannotMakeSaysWhichOutput) {
   const std::string missing = dir.path + "/none/x";
   const struct {
     OutputKind kind;
-    Stream where;
+    StandardStream where;
     std::string text;
   } cases[] = {
-      {kReportOutput, Stream::kStdoutLine, kCantOpenReport},
-      {kBedOutput, Stream::kStderr, Formatted(kCantOpenOutput, missing)},
-      {kTableOutput, Stream::kStderr, Formatted(kCantOpenOutput, missing)},
+      {kReportOutput, StandardStream::kStdoutLine, kCantOpenReport},
+      {kBedOutput, StandardStream::kStderr, Formatted(kCantOpenOutput, missing)},
+      {kTableOutput, StandardStream::kStderr, Formatted(kCantOpenOutput, missing)},
   };
   for (const auto& c : cases) {
     Settings s;
