@@ -236,7 +236,7 @@ std::optional<Failure> RefusePartOf(int input) {
                                                               : kShardOfAPipe};
 }
 
-// Where the run reads: a plain file's ranges (its part's share of them), or a stream.
+// Where the run reads: a plain file's ranges (its part of them), or a stream.
 void ChooseReading(AllEntries* run) {
   const Settings& s = *run->settings;
   const int input = run->request->input;
@@ -244,8 +244,8 @@ void ChooseReading(AllEntries* run) {
   run->plain = IsPlainFile(input, &size);
   run->to = size;
   if (run->plain && s.shard_count > 0) {
-    run->from = ShareStart(size, s.shard_index - 1, s.shard_count);
-    run->to = ShareStart(size, s.shard_index, s.shard_count);
+    run->from = PartOffset(size, s.shard_index - 1, s.shard_count);
+    run->to = PartOffset(size, s.shard_index, s.shard_count);
   }
   run->next = run->from;
   run->read_up_to = run->from;

@@ -282,8 +282,8 @@ ByteSource* OpenBlocksAt(int fd, uint64_t offset, const ParallelLoop* loop,
 
 void MarkOffset(ByteSource* s, uint64_t offset) { s->marks.push_back(offset); }
 
-void MarkShares(ByteSource* s, int count) {
-  for (int i = 1; i < count; ++i) MarkOffset(s, ShareStart(s->regular_size, i, count));
+void MarkParts(ByteSource* s, int count) {
+  for (int i = 1; i < count; ++i) MarkOffset(s, PartOffset(s->regular_size, i, count));
 }
 
 long NextBytes(ByteSource* s, const char** data) {

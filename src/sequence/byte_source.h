@@ -27,9 +27,9 @@ ByteSource* OpenBlocksAt(int fd, uint64_t offset, const ParallelLoop* loop,
 // Marks the input at `offset` (no earlier than the marks before it), so that the text the
 // bytes before it give is known: see TextAtMark.
 void MarkOffset(ByteSource* source, uint64_t offset);
-// Marks the input at each share of `count` equal shares of its (compressed) bytes. Every part
+// Marks the input at the start of each of `count` equal parts of its (compressed) bytes. Every part
 // of an input marks them all, so that the decompressor is fed the same pieces in each.
-void MarkShares(ByteSource* source, int count);
+void MarkParts(ByteSource* source, int count);
 // The next block of text, 0 at the end of the input, -1 when it cannot be read (and no block
 // follows).
 long NextBytes(ByteSource* source, const char** data);

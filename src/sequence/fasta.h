@@ -109,9 +109,9 @@ FastaReader* OpenFastaRange(int fd, uint64_t from, uint64_t to, LetterLimit limi
 // error (whose reason goes to *problem, when given). `block` is scratch for the reading.
 int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* block,
                        ReadProblem* problem = nullptr);
-// Where share i of `count` equal shares of `size` bytes starts: floor(size * i / count),
+// Where part i of `count` equal parts of `size` bytes starts: floor(size * i / count),
 // without overflow.
-uint64_t ShareStart(uint64_t size, int i, int count);
+uint64_t PartOffset(uint64_t size, int i, int count);
 // The I-th of N parts of the entries of a regular file, compressed or not, FASTA or FASTQ,
 // read from the start (plain FASTA is better read by ranges). The parts split the file's
 // bytes evenly: part I holds the entries (a FASTA entry's '>', a FASTQ record's '@') that

@@ -53,7 +53,7 @@ struct FastqScanner {
   std::string* qualities = nullptr;
   std::vector<uint64_t> left_out;
   std::size_t next_left_out = 0;  // the first of them the qualities have not reached
-  const char* wrong = nullptr;     // what is wrong, with the record it is about
+  const char* wrong = nullptr;    // what is wrong, with the record it is about
   uint64_t wrong_record = 0;
   bool started = false;
   bool too_long = false;

@@ -15,9 +15,9 @@
 
 namespace kestra {
 
-// A part starts at a text offset, and ends at the next part's start: a share's start is known
-// once the text that the bytes before it give has all been handed out (part I's share starts
-// at mark I - 2 and ends at mark I - 1).
+// A part starts at a text offset, and ends at the next part's start: the text offset of a part's
+// first byte is known once the text that the bytes before it give has all been handed out
+// (part I's bytes start at mark I - 2 and end at mark I - 1).
 // A part of a BGZF file read from its first block (text offsets count from there) starts at
 // the first line start of that block's text (the text's start for the first part), and ends
 // at the first line start of the next part's first block's text, which the source's one mark,
@@ -93,7 +93,7 @@ PartFilter* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loop
   }
   const auto size = static_cast<uint64_t>(st.st_size);
   const BlockWalk walk =
-      WalkBlocks(fd, size, ShareStart(size, index - 1, count), ShareStart(size, index, count));
+      WalkBlocks(fd, size, PartOffset(size, index - 1, count), PartOffset(size, index, count));
   if (!walk.throughout) return nullptr;
   auto* p = new PartFilter();
   p->index = index;
@@ -101,7 +101,7 @@ PartFilter* OpenBlockPart(int fd, int index, int count, const ParallelLoop* loop
   p->by_blocks = true;
   *stream = nullptr;
   const uint64_t first = index == 1 ? 0 : walk.first;
-  // No block starts in the share: the part starts where the next does, and holds nothing.
+  // No block starts in the part's bytes: the part starts where the next does, and holds nothing.
   if (first == kNoBlock || (index > 1 && first == walk.next)) {
     p->ended = true;
     return p;
@@ -164,8 +164,8 @@ bool NextFastaInPart(PartFilter* p, TextBlocks* t, LetterLimit limit, FastaEntry
 }
 
 // Where the record whose '@' is in hand stands against the part: before its start (read
-// only to be passed over), in it, or past its end. Text handed out before a share's start
-// is known lies before that start.
+// only to be passed over), in it, or past its end. Text handed out before the offset of a
+// part's first byte is known lies before that offset.
 enum class InPart { kBefore, kIn, kPast };
 InPart RecordInPart(const PartFilter* p, const TextBlocks* t) {
   const uint64_t at = TextOffset(t);
@@ -200,9 +200,9 @@ PartFilter* OpenPartFilter(int fd, int index, int count, const ParallelLoop* loo
   p->count = count;
   p->source = OpenByteSource(fd, loop);
   // Every part, the first too, passes over the text before its first entry: a part holds the
-  // entries whose '>' (not the text before it) lies in its share.
+  // entries whose '>' (not the text before it) lies in its bytes.
   p->start_known = index == 1;
-  MarkShares(p->source, count);
+  MarkParts(p->source, count);
   *stream = FilteredStream(p);
   return p;
 }

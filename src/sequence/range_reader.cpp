@@ -110,7 +110,7 @@ int64_t NextEntryStart(int fd, uint64_t from, uint64_t to, std::vector<char>* bl
   return start;
 }
 
-uint64_t ShareStart(uint64_t size, int i, int count) {
+uint64_t PartOffset(uint64_t size, int i, int count) {
   return size / count * i + size % count * i / count;
 }
 

@@ -259,8 +259,8 @@ TEST(BgzfShards, EachInflatesLittleMoreThanItsShare) {
       ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
       const Entries part = AllEntries(OpenFastaPart(fd, i, count, &counting->loop));
       joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
-      const uint64_t from = ShareStart(bytes.size(), i - 1, count),
-                     to = ShareStart(bytes.size(), i, count);
+      const uint64_t from = PartOffset(bytes.size(), i - 1, count),
+                     to = PartOffset(bytes.size(), i, count);
       const auto in_share = std::count_if(file_blocks.starts.begin(), file_blocks.starts.end(),
                                           [&](std::size_t at) { return at >= from && at < to; });
       EXPECT_LE(counting->iterations, in_share + kBatch + kBesides)
