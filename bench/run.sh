@@ -1104,8 +1104,8 @@ section_library() {
   t_numpy=$(time_best env PYTHONPATH="$path" /usr/bin/python3 -c "import kestra, numpy")
   row_time "python3 -c 'import kestra, numpy'" "$t_numpy"
   rule
-  printf '%s\n' "python3 run: the whole run; less the start: less python3 -c 'import kestra," \
-    "numpy'; the call: timed inside the process, NumPy imported before"
+  printf '%s\n' "python3 run: the whole run; less the start: less python3 -c 'import kestra, numpy'" \
+    "the call: timed inside the process (kestra and NumPy imported, letters read, before)"
   row_ratio "(a) kestra.read / command" "$(ratio "$t_read" "$t_table")" 1.5
   row_ratio "(b) kestra.scan / command" "$(ratio "$t_scan" "$t_ecoli")" 1.3
   row_ratio "(a') less the start / command" "$(ratio "$(minus "$t_read" "$t_numpy")" "$t_table")" 1.5
