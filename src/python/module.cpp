@@ -72,7 +72,8 @@ py::dtype SegmentType() {
     using S = kestra::Segment;
     const py::list names = py::cast(std::vector<std::string>{"start", "end", "length", "special",
                                                               "p_value", "masked"});
-    const py::list formats = py::cast(std::vector<std::string>{"<i8", "<i8", "<i8", "<i8", "<f8", "?"});
+    const py::list formats =
+        py::cast(std::vector<std::string>{"<i8", "<i8", "<i8", "<i8", "<f8", "?"});
     const py::list offsets = py::cast(std::vector<std::size_t>{
         offsetof(S, start), offsetof(S, end), offsetof(S, length), offsetof(S, special),
         offsetof(S, p_value), offsetof(S, masked)});
@@ -87,7 +88,8 @@ py::array SegmentArray(std::vector<kestra::Segment>* segments) {
   auto held = std::make_unique<std::vector<kestra::Segment>>(std::move(*segments));
   const auto* data = held->data();
   const py::ssize_t rows = static_cast<py::ssize_t>(held->size());
-  py::capsule owner(held.get(), [](void* p) { delete static_cast<std::vector<kestra::Segment>*>(p); });
+  py::capsule owner(held.get(),
+                    [](void* p) { delete static_cast<std::vector<kestra::Segment>*>(p); });
   held.release();
   return py::array(SegmentType(), {rows}, {static_cast<py::ssize_t>(sizeof(kestra::Segment))},
                    data, owner);
@@ -124,7 +126,8 @@ Letters LettersOf(const py::handle& sequence) {
     letters.data = PyUnicode_AsUTF8AndSize(o, &size);
     if (letters.data == nullptr) throw py::error_already_set();
   } else if (PyByteArray_Check(o)) {
-    letters.copy.assign(PyByteArray_AS_STRING(o), static_cast<std::size_t>(PyByteArray_GET_SIZE(o)));
+    letters.copy.assign(PyByteArray_AS_STRING(o),
+                        static_cast<std::size_t>(PyByteArray_GET_SIZE(o)));
     letters.data = letters.copy.data();
     size = static_cast<Py_ssize_t>(letters.copy.size());
   } else {
