@@ -1048,8 +1048,31 @@ section_significance() {
 # database of 20,000 entries collecting every entry's segments against the command's
 # --table-out --all-segments run (a), and kestra.scan of E. coli against the command writing
 # the same table (b); one thread.
+# CMD...: the least, over RUNS runs, of the seconds CMD prints as the last field of its
+# output (a time it takes inside its own process), or NA.
+inner_best() {
+  local best=NA i t
+  for ((i = 0; i < RUNS; i++)); do
+    t=$( (cd "$WORK" && "$@" 2>"$WORK/last.err") | awk '{ t = $NF } END { print t }') || t=""
+    if [[ -z $t ]]; then
+      log "failed: $*"
+      echo NA
+      return
+    fi
+    best=$(awk -v t="$t" -v m="$best" 'BEGIN { if (m == "NA" || t < m) m = t; printf "%.6f", m }')
+  done
+  echo "$best"
+}
+
+# A minus B, or NA.
+minus() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "NA" || b == "NA") print "NA"; else print a - b }'; }
+
+# The Python package against the command writing the same table, three ways: the whole
+# python3 run; the same less the start of python3 with the package's and NumPy's imports (the
+# package imports NumPy with the first result; kestra.read's analysis runs meanwhile, so this
+# understates the call's share); and the call alone, timed inside the process.
 section_library() {
-  local db ecoli python t_read t_table t_scan t_ecoli t_start
+  local db ecoli python t_read t_table t_scan t_ecoli t_start t_numpy c_read c_scan path
   db=$BENCH_DATA/database_20000.fa
   mkdir -p "$BENCH_DATA"
   if [[ ! -s "$db" ]]; then
@@ -1058,8 +1081,8 @@ section_library() {
   fi
   ecoli=$(cached_genome ecoli_mg1655 ragout-examples \
     usr/share/doc/ragout/examples/E.Coli/references/MG1655-K12.fasta.gz)
-  python=(env PYTHONPATH="$REPO/python:$(dirname "$KESTRA")/python" /usr/bin/python3
-    "$REPO/bench/library/read_all.py")
+  path="$REPO/python:$(dirname "$KESTRA")/python"
+  python=(env PYTHONPATH="$path" /usr/bin/python3 "$REPO/bench/library/read_all.py")
   rule
   printf 'library: %s and %s, best of %s runs\n' "$(basename "$db")" "$(basename "$ecoli")" "$RUNS"
   rule
@@ -1067,22 +1090,28 @@ section_library() {
     --no-report --quiet)
   row_time "database, --table-out --all-segments" "$t_table"
   t_read=$(time_best "${python[@]}" read "$db")
-  row_time "database, kestra.read" "$t_read"
+  row_time "database, kestra.read: python3 run" "$t_read"
+  c_read=$(inner_best "${python[@]}" read "$db" 1 --time)
+  row_time "database, kestra.read: the call" "$c_read"
   t_ecoli=$(time_best "$KESTRA" "$ecoli" out --table-out t.tsv --all-segments --no-report --quiet)
   row_time "E.coli, --table-out --all-segments" "$t_ecoli"
   t_scan=$(time_best "${python[@]}" scan "$ecoli")
-  row_time "E.coli, kestra.scan" "$t_scan"
-  t_start=$(time_best env PYTHONPATH="$REPO/python:$(dirname "$KESTRA")/python" /usr/bin/python3 \
-    -c "import kestra")
+  row_time "E.coli, kestra.scan: python3 run" "$t_scan"
+  c_scan=$(inner_best "${python[@]}" scan "$ecoli" 1 --time)
+  row_time "E.coli, kestra.scan: the call" "$c_scan"
+  t_start=$(time_best env PYTHONPATH="$path" /usr/bin/python3 -c "import kestra")
   row_time "python3 -c 'import kestra'" "$t_start"
+  t_numpy=$(time_best env PYTHONPATH="$path" /usr/bin/python3 -c "import kestra, numpy")
+  row_time "python3 -c 'import kestra, numpy'" "$t_numpy"
   rule
+  printf '%s\n' "python3 run: the whole run; less the start: less python3 -c 'import kestra, numpy'" \
+    "the call: timed inside the process (kestra and NumPy imported, letters read, before)"
   row_ratio "(a) kestra.read / command" "$(ratio "$t_read" "$t_table")" 1.5
   row_ratio "(b) kestra.scan / command" "$(ratio "$t_scan" "$t_ecoli")" 1.3
-  # The same without the interpreter's start and the package's import (numpy's among them).
-  row_ratio "(a') less the start / command" \
-    "$(ratio "$(awk -v a="$t_read" -v b="$t_start" 'BEGIN { print a - b }')" "$t_table")" 1.5
-  row_ratio "(b') less the start / command" \
-    "$(ratio "$(awk -v a="$t_scan" -v b="$t_start" 'BEGIN { print a - b }')" "$t_ecoli")" 1.3
+  row_ratio "(a') less the start / command" "$(ratio "$(minus "$t_read" "$t_numpy")" "$t_table")" 1.5
+  row_ratio "(b') less the start / command" "$(ratio "$(minus "$t_scan" "$t_numpy")" "$t_ecoli")" 1.3
+  row_ratio "(a'') the call / command" "$(ratio "$c_read" "$t_table")" 1.5
+  row_ratio "(b'') the call / command" "$(ratio "$c_scan" "$t_ecoli")" 1.3
 }
 
 # ---- main --------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 // std::invalid_argument carrying the words the command prints for them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -81,6 +82,9 @@ struct Result {
 // it; ...). A background file and E-values over the entries of an input need Read, or
 // evalue_entries; without it a sequence counts as one entry.
 KESTRA_API Result Analyse(const std::string& letters, const Options& options = {});
+// The same for the `size` letters at `letters`, read where they lie, not copied first.
+KESTRA_API Result AnalyseLetters(const char* letters, std::size_t size,
+                                 const Options& options = {});
 
 // The masked copy of the letters, as -L (soft: lower case) or -F (hard: N) writes it: the
 // letters kept as Analyse keeps them, upper-cased unless options.keep_case, the masked

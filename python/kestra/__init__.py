@@ -17,10 +17,21 @@ The options are keywords, each one of the command's switches or long options:
 
 A value the command refuses raises ValueError with the command's words.
 """
-import pkgutil
+import os
+import sys
 
-# The compiled core may lie in another directory of the path (a build tree) than the modules.
-__path__ = pkgutil.extend_path(__path__, __name__)
+# The compiled core may lie in another directory of the path (a build tree) than the modules:
+# every directory named kestra on the path is one of the package's, as pkgutil.extend_path
+# would take them, without importing pkgutil (and typing) at every start.
+def _extend_path(path):
+    for place in sys.path:
+        found = os.path.join(place, __name__) if isinstance(place, str) else None
+        if found is not None and found not in path and os.path.isdir(found):
+            path.append(found)
+    return path
+
+
+__path__ = _extend_path(list(__path__))
 
 try:
     from . import _kestra

@@ -11,18 +11,22 @@ namespace kestra {
 namespace {
 
 // The letters a FASTA entry would hold.
-std::string KeptLetters(const std::string& letters) {
+std::string KeptLetters(const char* letters, std::size_t size) {
   std::string kept;
-  AppendKeptLetters(letters.data(), letters.data() + letters.size(), &kept);
+  AppendKeptLetters(letters, letters + size, &kept);
   return kept;
 }
 
 }  // namespace
 
 Result Analyse(const std::string& letters, const Options& options) {
+  return AnalyseLetters(letters.data(), letters.size(), options);
+}
+
+Result AnalyseLetters(const char* letters, std::size_t size, const Options& options) {
   const Settings s = SettingsOf(options);
   FastaEntry entry;
-  entry.letters = KeptLetters(letters);
+  entry.letters = KeptLetters(letters, size);
   EntryStorage storage;
   EntryContext c = MakeEntryContext(&s, SeedOf(options), nullptr, 0, &storage);
   c.significance = LookAcross(s, [&entry] {
@@ -44,7 +48,7 @@ Result Analyse(const std::string& letters, const Options& options) {
 
 std::string Mask(const std::string& letters, const Result& result, Masking masking,
                  const Options& options) {
-  std::string masked = KeptLetters(letters);
+  std::string masked = KeptLetters(letters.data(), letters.size());
   if (static_cast<int64_t>(masked.size()) != result.length) {
     throw std::invalid_argument("the result is of a sequence of another length");
   }

@@ -1,11 +1,16 @@
-// Every entry of a file through the pipeline: read a job of entries (one thread at a time, in
-// input order), analyse them on every thread, hand their results to the caller in input order.
+// Every entry of a file through the pipeline, read as the command reads it: a plain file a
+// range of bytes a job, whose entries the thread that analyses the job reads into the one
+// entry it keeps; anything else a stream, a job of entries read one thread at a time. The
+// results are handed to the caller in input order.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "command_line/messages.h"
@@ -16,15 +21,26 @@
 namespace kestra {
 namespace {
 
-// Entries a job holds at most, and the letters once it has them it is handed out with.
+// Entries a job read from a stream holds at most, and the letters once it has them it is
+// handed out with; the bytes of a plain file's range.
 constexpr std::size_t kJobEntries = 4096;
 constexpr std::size_t kJobLetters = std::size_t{4} << 20;
+constexpr uint64_t kRangeBytes = uint64_t{256} << 10;
 
 struct JobSlot {
-  std::vector<FastaEntry> entries;  // the first `count` (their storage used again by later jobs)
-  std::vector<FastaStatus> statuses;
+  uint64_t from = 0, to = 0;          // a plain file's range of bytes
+  std::vector<FastaEntry> entries;    // entries read from a stream: the first `count`
+  std::vector<FastaStatus> statuses;  // (their storage used again by later jobs)
   std::size_t count = 0;
-  std::vector<Entry> done;
+  std::vector<Entry> done;  // the first `analysed`
+  std::size_t analysed = 0;
+};
+
+// What a thread keeps from one job to the next: the entry read from a range, and the bits of
+// the entry it analyses.
+struct LaneWork {
+  FastaEntry entry;
+  EntryScratch scratch;
 };
 
 struct Reading {
@@ -33,19 +49,63 @@ struct Reading {
   EntryStorage storage;
   EntryContext context;
   SegmentBuffers buffers;
-  std::vector<EntryScratch> scratch;  // a lane's
+  std::vector<LaneWork> lanes;
   std::vector<JobSlot> slots;
+  int fd = -1;
+  LetterLimit limit{kFastaMaxLetters, true};
+  // A plain file, read by ranges.
+  bool plain = false;
+  uint64_t size = 0;
+  uint64_t next = 0;                     // where the next job's range begins
+  std::atomic<uint64_t> entries_end{0};  // where the entries the ranges read so far end
+  std::vector<char> block;
+  // Anything else, read by the read step.
   FastaReader* reader = nullptr;
   ParallelLoop loop;
   uint64_t reading_job = 0;
-  bool read_error = false;
+  // The earliest job whose input could not be read, and why.
+  std::atomic<bool> read_error{false};
+  std::mutex problem_lock;
+  uint64_t problem_job = UINT64_MAX;
   ReadProblem problem;
 };
 
-bool ReadJob(Reading* r, uint64_t job, JobSlot* slot) {
-  if (r->read_error) return false;
+void ReadFailed(Reading* r, uint64_t job, const ReadProblem& problem) {
+  std::lock_guard<std::mutex> hold(r->problem_lock);
+  r->read_error = true;
+  if (job >= r->problem_job) return;
+  r->problem_job = job;
+  r->problem = problem;
+}
+
+// The next range of a plain file. On one thread the job before is analysed by then: the
+// range begins past its entries. On several, a range begins where an entry begins and ends
+// where the first entry after the range's size begins.
+bool ReadRange(Reading* r, uint64_t job, JobSlot* slot) {
+  slot->from = std::max(r->next, r->entries_end.load());
+  if (slot->from >= r->size) return false;
+  slot->to = std::min(r->size, slot->from + kRangeBytes);
+  if (PipelineThreads(r->pipeline) > 1) {
+    ReadProblem problem;
+    const int64_t start = slot->from == 0 ? NextEntryStart(r->fd, 0, r->size, &r->block, &problem)
+                                          : static_cast<int64_t>(slot->from);
+    if (start == -2) ReadFailed(r, job, problem);
+    if (start < 0) return false;
+    slot->from = static_cast<uint64_t>(start);
+    const int64_t next =
+        slot->from + kRangeBytes >= r->size
+            ? -1
+            : NextEntryStart(r->fd, slot->from + kRangeBytes, r->size, &r->block, &problem);
+    if (next == -2) ReadFailed(r, job, problem);
+    slot->to = next >= 0 ? static_cast<uint64_t>(next) : r->size;
+  }
+  r->next = slot->to;
+  return !r->read_error;
+}
+
+// The entries of a stream up to a job's size.
+bool ReadEntries(Reading* r, uint64_t job, JobSlot* slot) {
   r->reading_job = job;
-  slot->count = 0;
   std::size_t letters = 0;
   while (slot->count < kJobEntries && letters < kJobLetters) {
     if (slot->entries.size() == slot->count) {
@@ -56,8 +116,7 @@ bool ReadJob(Reading* r, uint64_t job, JobSlot* slot) {
     FastaStatus& status = slot->statuses[slot->count];
     if (!NextFastaEntry(r->reader, &entry, &status)) break;
     if (status == FastaStatus::kReadError) {
-      r->read_error = true;
-      r->problem = FastaReaderProblem(r->reader);
+      ReadFailed(r, job, FastaReaderProblem(r->reader));
       break;
     }
     letters += entry.letters.size();
@@ -66,27 +125,68 @@ bool ReadJob(Reading* r, uint64_t job, JobSlot* slot) {
   return slot->count > 0;
 }
 
-void AnalyseJob(Reading* r, uint64_t job, JobSlot* slot) {
-  slot->done.resize(slot->count);
-  EntryScratch* scratch = &r->scratch[static_cast<std::size_t>(Lane())];
-  for (std::size_t i = 0; i < slot->count; ++i) {
-    FastaEntry* entry = &slot->entries[i];
-    Entry& e = slot->done[i];
-    e.header = entry->header;
-    e.name = BedName(entry->header);
-    e.length = static_cast<int64_t>(LetterCount(*entry));
-    e.skipped.reset();
-    const std::optional<Failure> failure =
-        AnalyseInto(r->context, job, entry, slot->statuses[i], scratch, &r->buffers, &e.result);
-    if (failure) {
-      e.skipped = MessageWords(failure->text);
-      e.result = Result();
-    }
+bool ReadJob(Reading* r, uint64_t job, JobSlot* slot) {
+  if (r->read_error) return false;
+  slot->count = 0;
+  slot->analysed = 0;
+  return r->plain ? ReadRange(r, job, slot) : ReadEntries(r, job, slot);
+}
+
+// Analyses the entry into the job's next result.
+void AnalyseEntryOf(Reading* r, uint64_t job, JobSlot* slot, FastaEntry* entry,
+                    FastaStatus status) {
+  if (slot->done.size() == slot->analysed) slot->done.emplace_back();
+  Entry& e = slot->done[slot->analysed++];
+  e.header = entry->header;
+  e.name = BedName(entry->header);
+  e.length = static_cast<int64_t>(LetterCount(*entry));
+  e.skipped.reset();
+  EntryScratch* scratch = &r->lanes[static_cast<std::size_t>(Lane())].scratch;
+  const std::optional<Failure> failure =
+      AnalyseInto(r->context, job, entry, status, scratch, &r->buffers, &e.result);
+  if (failure) {
+    e.skipped = MessageWords(failure->text);
+    e.result = Result();
   }
 }
 
-void WriteJob(JobSlot* slot, const std::function<void(Entry&&)>& each) {
-  for (std::size_t i = 0; i < slot->count; ++i) each(std::move(slot->done[i]));
+// The entries of a range, read on this thread; an input that cannot be read ends the
+// reading: what is left of the range is not analysed.
+void AnalyseRange(Reading* r, uint64_t job, JobSlot* slot) {
+  FastaEntry* entry = &r->lanes[static_cast<std::size_t>(Lane())].entry;
+  FastaReader* reader = OpenFastaRange(r->fd, slot->from, slot->to, r->limit);
+  FastaStatus status;
+  while (!r->read_error && NextFastaEntry(reader, entry, &status)) {
+    if (status == FastaStatus::kReadError) {
+      ReadFailed(r, job, FastaReaderProblem(reader));
+      break;
+    }
+    AnalyseEntryOf(r, job, slot, entry, status);
+  }
+  if (PipelineThreads(r->pipeline) == 1) r->entries_end = FastaRangeEnd(reader);
+  CloseFastaReader(reader);
+}
+
+void AnalyseJob(Reading* r, uint64_t job, JobSlot* slot) {
+  if (r->plain) {
+    AnalyseRange(r, job, slot);
+    return;
+  }
+  for (std::size_t i = 0; i < slot->count; ++i) {
+    AnalyseEntryOf(r, job, slot, &slot->entries[i], slot->statuses[i]);
+  }
+}
+
+// Hands the job's results over, unless an earlier job's input could not be read: its
+// entries come after those the reading stopped at.
+std::size_t WriteJob(Reading* r, uint64_t job, JobSlot* slot,
+                     const std::function<void(Entry&&)>& each) {
+  {
+    std::lock_guard<std::mutex> hold(r->problem_lock);
+    if (job > r->problem_job) return 0;
+  }
+  for (std::size_t i = 0; i < slot->analysed; ++i) each(std::move(slot->done[i]));
+  return slot->analysed;
 }
 
 int OpenPath(const std::string& path) {
@@ -115,13 +215,21 @@ InputSurvey SurveyOf(const Settings& s, const std::string& path, int fd) {
 // Closes what the reading holds, however it ends.
 struct Closing {
   Reading* r;
-  int fd;
   ~Closing() {
     if (r->reader != nullptr) CloseFastaReader(r->reader);
     if (r->pipeline != nullptr) StopPipeline(r->pipeline);
-    if (fd > 0) close(fd);
+    if (r->fd > 0) close(r->fd);
   }
 };
+
+// Where the reading reads: a plain file's ranges, or a stream whose BGZF blocks are inflated
+// on every thread.
+void ChooseReading(Reading* r) {
+  r->plain = IsPlainFile(r->fd, &r->size);
+  if (r->plain) return;
+  r->loop = ReadingLoop(r->pipeline, &r->reading_job);
+  r->reader = OpenFastaReader(r->fd, &r->loop, r->limit);
+}
 
 }  // namespace
 
@@ -133,23 +241,19 @@ void Read(const std::string& path, const std::function<void(Entry&&)>& each, con
     ThrowInvalid({StandardStream::kStderr,
                   Formatted(kInvalidValue, "--threads " + std::to_string(threads))});
   }
-  const int fd = OpenPath(path);
-  Closing closing{r.get(), fd};
+  r->fd = OpenPath(path);
+  Closing closing{r.get()};
   const Settings& s = r->settings;
-  const Significance significance = LookAcross(s, [&] { return SurveyOf(s, path, fd); });
+  const Significance significance = LookAcross(s, [&] { return SurveyOf(s, path, r->fd); });
   r->pipeline = StartPipeline(threads);
   r->context = MakeEntryContext(&s, SeedOf(options), r->pipeline, 0, &r->storage);
   r->context.significance = significance;
   r->buffers.resize(static_cast<std::size_t>(PieceBuffers(r->pipeline)));
-  r->scratch.resize(static_cast<std::size_t>(Lanes(r->pipeline)));
+  r->lanes.resize(static_cast<std::size_t>(Lanes(r->pipeline)));
+  // Jobs in flight: one for each thread to analyse, one being read, and as many finished
+  // before their turn.
   r->slots.resize(static_cast<std::size_t>(2 * threads + 2));
-  r->loop = ReadingLoop(r->pipeline, &r->reading_job);
-  // A plain file is read by position, as the command reads its ranges; anything else as a
-  // stream, BGZF blocks inflated on every thread.
-  const LetterLimit limit{kFastaMaxLetters, true};
-  uint64_t size = 0;
-  r->reader = IsPlainFile(fd, &size) ? OpenFastaRange(fd, 0, size, limit)
-                                     : OpenFastaReader(fd, &r->loop, limit);
+  ChooseReading(r.get());
   Reading* run = r.get();
   PipelineSteps steps;
   steps.slots = r->slots.size();
@@ -159,15 +263,14 @@ void Read(const std::string& path, const std::function<void(Entry&&)>& each, con
   steps.analyse = [run](uint64_t job, std::size_t slot) {
     AnalyseJob(run, job, &run->slots[slot]);
   };
-  uint64_t jobs = 0;
-  steps.write = [run, &each, &jobs](uint64_t, std::size_t slot) {
-    ++jobs;
-    WriteJob(&run->slots[slot], each);
+  std::size_t entries = 0;
+  steps.write = [run, &each, &entries](uint64_t job, std::size_t slot) {
+    entries += WriteJob(run, job, &run->slots[slot], each);
   };
   RunPipeline(r->pipeline, steps);
   if (r->read_error) ThrowAboutPath(kCannotReadPath, path, r->problem.reason);
   // An input without any entry fails as the command's run on it does.
-  if (jobs == 0) throw std::runtime_error(MessageWords(kErrorReadingFasta));
+  if (entries == 0) throw std::runtime_error(MessageWords(kErrorReadingFasta));
 }
 
 }  // namespace kestra

@@ -1,12 +1,15 @@
-// kestra._kestra: the library's calls for Python. Letters are analysed with the interpreter's
-// lock released; a file is read on a thread of its own, its entries handed to the iterator
-// through a bounded queue and made Python objects on the interpreter's thread.
+// kestra._kestra: the library's calls for Python. Letters are analysed where the str or bytes
+// holds them, with the interpreter's lock released; a file is read on a thread of its own, its
+// entries handed to the iterator through a bounded queue and made Python objects on the
+// interpreter's thread. A result's segments become a NumPy array over the library's own
+// rows, made (and NumPy imported) when first asked for.
 #include <kestra/kestra.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -16,13 +19,6 @@
 namespace py = pybind11;
 
 namespace {
-
-// A segment as a row of the structured array.
-struct SegmentRow {
-  int64_t start, end, length, special;
-  double p_value;
-  bool masked;
-};
 
 // The keyword options as an Options; a keyword of none is a TypeError, as Python has it.
 kestra::Options OptionsFrom(const py::kwargs& kwargs) {
@@ -68,41 +64,89 @@ kestra::Options OptionsFrom(const py::kwargs& kwargs) {
   return o;
 }
 
-// What Python sees of a Result: the figures, and the segments as a structured array.
+// The dtype of the segments: the fields of kestra::Segment that the array shows, at their
+// places in it (its E-value lies in the rows unshown). Made once, with the lock held.
+py::dtype SegmentType() {
+  static PyObject* made = nullptr;
+  if (made == nullptr) {
+    using S = kestra::Segment;
+    const py::list names = py::cast(std::vector<std::string>{"start", "end", "length", "special",
+                                                              "p_value", "masked"});
+    const py::list formats =
+        py::cast(std::vector<std::string>{"<i8", "<i8", "<i8", "<i8", "<f8", "?"});
+    const py::list offsets = py::cast(std::vector<std::size_t>{
+        offsetof(S, start), offsetof(S, end), offsetof(S, length), offsetof(S, special),
+        offsetof(S, p_value), offsetof(S, masked)});
+    py::dtype type(names, formats, offsets, sizeof(S));
+    if (made == nullptr) made = type.release().ptr();
+  }
+  return py::reinterpret_borrow<py::dtype>(made);
+}
+
+// The segments as a structured array that owns them, not a copy of them.
+py::array SegmentArray(std::vector<kestra::Segment>* segments) {
+  auto held = std::make_unique<std::vector<kestra::Segment>>(std::move(*segments));
+  const auto* data = held->data();
+  const py::ssize_t rows = static_cast<py::ssize_t>(held->size());
+  py::capsule owner(held.get(),
+                    [](void* p) { delete static_cast<std::vector<kestra::Segment>*>(p); });
+  held.release();
+  return py::array(SegmentType(), {rows}, {static_cast<py::ssize_t>(sizeof(kestra::Segment))},
+                   data, owner);
+}
+
+// What Python sees of a Result: its figures, and its segments, as an array once asked for.
 struct PyResult {
-  py::array segments;
-  int64_t length, masked_positions, seed;
-  py::tuple overall;
-  int linkage;
-  double special_probability;
-  py::tuple frequencies;
+  kestra::Result result;
+  py::object segments;  // empty until asked for
+
+  py::object Segments() {
+    if (!segments) segments = SegmentArray(&result.segments);
+    return segments;
+  }
 };
 
-PyResult ToPython(const kestra::Result& r) {
-  py::array_t<SegmentRow> rows(static_cast<py::ssize_t>(r.segments.size()));
-  SegmentRow* row = rows.mutable_data();
-  for (const kestra::Segment& s : r.segments) {
-    *row++ = SegmentRow{s.start, s.end, s.length, s.special, s.p_value, s.masked};
+// The letters of a str, bytes or bytearray, as the library's calls take them: where the str
+// or bytes holds them, which cannot change; a bytearray's copied, since another thread may
+// change it while the lock is released.
+struct Letters {
+  const char* data = nullptr;
+  std::size_t size = 0;
+  std::string copy;
+};
+
+Letters LettersOf(const py::handle& sequence) {
+  Letters letters;
+  PyObject* o = sequence.ptr();
+  Py_ssize_t size = 0;
+  if (PyBytes_Check(o)) {
+    letters.data = PyBytes_AS_STRING(o);
+    size = PyBytes_GET_SIZE(o);
+  } else if (PyUnicode_Check(o)) {
+    letters.data = PyUnicode_AsUTF8AndSize(o, &size);
+    if (letters.data == nullptr) throw py::error_already_set();
+  } else if (PyByteArray_Check(o)) {
+    letters.copy.assign(PyByteArray_AS_STRING(o),
+                        static_cast<std::size_t>(PyByteArray_GET_SIZE(o)));
+    letters.data = letters.copy.data();
+    size = static_cast<Py_ssize_t>(letters.copy.size());
+  } else {
+    throw py::type_error("the sequence is a str, bytes or bytearray, not " +
+                         py::cast<std::string>(py::str(sequence.get_type().attr("__name__"))));
   }
-  const kestra::Overall& o = r.overall;
-  const double* f = r.frequencies;
-  return PyResult{rows,
-                  r.length,
-                  r.masked_positions,
-                  r.seed,
-                  py::make_tuple(o.specials, o.p_value, o.below, o.valid),
-                  r.linkage,
-                  r.special_probability,
-                  py::make_tuple(f[0], f[1], f[2], f[3])};
+  letters.size = static_cast<std::size_t>(size);
+  return letters;
 }
 
-kestra::Result AnalyseUnlocked(const std::string& letters, const kestra::Options& options) {
-  py::gil_scoped_release unlocked;
-  return kestra::Analyse(letters, options);
-}
-
-PyResult Scan(const std::string& letters, const py::kwargs& kwargs) {
-  return ToPython(AnalyseUnlocked(letters, OptionsFrom(kwargs)));
+PyResult Scan(const py::object& sequence, const py::kwargs& kwargs) {
+  const Letters letters = LettersOf(sequence);
+  const kestra::Options options = OptionsFrom(kwargs);
+  PyResult r;
+  {
+    py::gil_scoped_release unlocked;
+    r.result = kestra::AnalyseLetters(letters.data, letters.size, options);
+  }
+  return r;
 }
 
 std::string MaskLetters(const std::string& letters, bool hard, const py::kwargs& kwargs) {
@@ -141,7 +185,7 @@ class Reader {
     kestra::Entry& entry = batch_[taken_++];
     PyEntry e{std::move(entry.name), std::move(entry.header), entry.length,
               std::move(entry.skipped), py::none()};
-    if (!e.skipped) e.result = py::cast(ToPython(entry.result));
+    if (!e.skipped) e.result = py::cast(PyResult{std::move(entry.result), py::object()});
     return e;
   }
 
@@ -225,22 +269,39 @@ class Reader {
 
 PYBIND11_MODULE(_kestra, m) {
   m.doc() = "The compiled core of the kestra package; use kestra.scan, kestra.mask, kestra.read.";
-  PYBIND11_NUMPY_DTYPE(SegmentRow, start, end, length, special, p_value, masked);
   py::class_<PyResult>(m, "Result", "What one sequence gives.")
-      .def_readonly("segments", &PyResult::segments,
-                    "The segments: a NumPy structured array with the fields start (0-based), "
-                    "end, length, special, p_value, masked.")
-      .def_readonly("length", &PyResult::length, "Letters analysed.")
-      .def_readonly("masked_positions", &PyResult::masked_positions,
-                    "Positions inside masked segments.")
-      .def_readonly("overall", &PyResult::overall,
-                    "The overall line: (special residues, p-value, lower tail, normal "
-                    "approximation valid).")
-      .def_readonly("linkage", &PyResult::linkage, "The linkage distance used.")
-      .def_readonly("special_probability", &PyResult::special_probability,
-                    "The probability of a special residue at a position.")
-      .def_readonly("frequencies", &PyResult::frequencies, "The A, T, G, C frequencies used.")
-      .def_readonly("seed", &PyResult::seed, "The seed of the random sequences.");
+      .def_property_readonly("segments", &PyResult::Segments,
+                             "The segments: a NumPy structured array with the fields start "
+                             "(0-based), end, length, special, p_value, masked.")
+      .def_property_readonly(
+          "length", [](const PyResult& r) { return r.result.length; }, "Letters analysed.")
+      .def_property_readonly(
+          "masked_positions", [](const PyResult& r) { return r.result.masked_positions; },
+          "Positions inside masked segments.")
+      .def_property_readonly(
+          "overall",
+          [](const PyResult& r) {
+            const kestra::Overall& o = r.result.overall;
+            return py::make_tuple(o.specials, o.p_value, o.below, o.valid);
+          },
+          "The overall line: (special residues, p-value, lower tail, normal approximation "
+          "valid).")
+      .def_property_readonly(
+          "linkage", [](const PyResult& r) { return r.result.linkage; },
+          "The linkage distance used.")
+      .def_property_readonly(
+          "special_probability", [](const PyResult& r) { return r.result.special_probability; },
+          "The probability of a special residue at a position.")
+      .def_property_readonly(
+          "frequencies",
+          [](const PyResult& r) {
+            const double* f = r.result.frequencies;
+            return py::make_tuple(f[0], f[1], f[2], f[3]);
+          },
+          "The A, T, G, C frequencies used.")
+      .def_property_readonly(
+          "seed", [](const PyResult& r) { return r.result.seed; },
+          "The seed of the random sequences.");
   py::class_<PyEntry>(m, "Entry", "An entry of a file: its result, or why it was skipped.")
       .def_readonly("name", &PyEntry::name, "The header up to its first space or tab.")
       .def_readonly("header", &PyEntry::header, "The header line after '>' or '@'.")

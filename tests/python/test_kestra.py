@@ -1,11 +1,13 @@
 """kestra (the Python package) against the built command: scan gives the command's
 --table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
-its --all-entries table on 1 and 2 threads; refused options raise ValueError with the
-command's words; scanning again and again holds no more memory."""
+its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
+refused options raise ValueError with the command's words; scanning again and again holds no
+more memory; the import leaves NumPy to the first result."""
 import os
 import random
 import shlex
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -15,6 +17,7 @@ import kestra
 ROOT = Path(__file__).resolve().parents[2]
 DATA = ROOT / "tests" / "cli" / "data"
 KESTRA = os.environ["KESTRA_BIN"]
+MAKE_GENOME = os.environ.get("MAKE_GENOME")
 
 # The switches of the command that the keywords stand for: (keyword, type of the value).
 SWITCHES = {"W": ("window", int), "E": ("linkage", int), "P": ("window_p", float),
@@ -132,12 +135,18 @@ def random_database(path, entries=300, seed=5):
 
 
 @pytest.mark.parametrize("threads", [1, 2])
-@pytest.mark.parametrize("name", ["database.fa", "seq19_multi.fa", "bed_names.fq.zst", "long3000.fa.bgz"])
+@pytest.mark.parametrize("name", ["database.fa", "made_database.fa", "seq19_multi.fa",
+                                  "bed_names.fq.zst", "long3000.fa.bgz"])
 def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
     inp = DATA / "input" / name
     if name == "database.fa":
         inp = tmp_path / name
         random_database(inp)
+    if name == "made_database.fa":  # 300 entries of 500 to 2000 letters: two ranges of the file
+        if MAKE_GENOME is None:
+            pytest.skip("MAKE_GENOME (bench/make_genome built) is not given")
+        inp = tmp_path / name
+        subprocess.run([MAKE_GENOME, "--database", "300", str(inp)], check=True, capture_output=True)
     entries = list(kestra.read(inp, threads=threads))
     got = "".join(rows(e.name, e.result) for e in entries if e.skipped is None)
     assert got == command_table(tmp_path, inp, ["--all-entries", "--threads", str(threads)])
@@ -216,3 +225,19 @@ def test_many_scans_hold_no_more_memory():
     for _ in range(100000):
         kestra.scan(letters, linkage=3).segments
     assert resident_kib() - before < 4096
+
+
+def test_scan_takes_str_bytes_and_bytearray_alike():
+    letters = "GAAATCGCAATAAGCTCGA\nAAAT"
+    kept = kestra.scan(letters, mask_p=0.6).segments
+    got = [kestra.scan(s, mask_p=0.6).segments for s in (letters.encode(), bytearray(letters.encode()))]
+    assert kept.tolist() and all(g.tolist() == kept.tolist() for g in got)
+    with pytest.raises(TypeError, match="int"):
+        kestra.scan(5)
+
+
+def test_the_import_leaves_numpy_to_the_first_result():
+    code = "import sys, kestra; a = 'numpy' in sys.modules; kestra.scan('ACGTA').segments; " \
+           "print(a, 'numpy' in sys.modules)"
+    said = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert said.stdout.split() == ["False", "True"]
