@@ -17,6 +17,7 @@
 #include "library/library.h"
 #include "parallel/reading_loop.h"
 #include "report/report.h"
+#include "sequence/job_reading.h"
 
 namespace kestra {
 namespace {
@@ -82,23 +83,12 @@ void ReadFailed(Reading* r, uint64_t job, const ReadProblem& problem) {
 // range begins past its entries. On several, a range begins where an entry begins and ends
 // where the first entry after the range's size begins.
 bool ReadRange(Reading* r, uint64_t job, JobSlot* slot) {
-  slot->from = std::max(r->next, r->entries_end.load());
-  if (slot->from >= r->size) return false;
-  slot->to = std::min(r->size, slot->from + kRangeBytes);
-  if (PipelineThreads(r->pipeline) > 1) {
-    ReadProblem problem;
-    const int64_t start = slot->from == 0 ? NextEntryStart(r->fd, 0, r->size, &r->block, &problem)
-                                          : static_cast<int64_t>(slot->from);
-    if (start == -2) ReadFailed(r, job, problem);
-    if (start < 0) return false;
-    slot->from = static_cast<uint64_t>(start);
-    const int64_t next =
-        slot->from + kRangeBytes >= r->size
-            ? -1
-            : NextEntryStart(r->fd, slot->from + kRangeBytes, r->size, &r->block, &problem);
-    if (next == -2) ReadFailed(r, job, problem);
-    slot->to = next >= 0 ? static_cast<uint64_t>(next) : r->size;
-  }
+  ReadProblem problem;
+  const RangeCut cut =
+      NextJobRange(r->fd, 0, r->size, std::max(r->next, r->entries_end.load()), kRangeBytes,
+                   PipelineThreads(r->pipeline) > 1, &r->block, &slot->from, &slot->to, &problem);
+  if (cut == RangeCut::kFailed) ReadFailed(r, job, problem);
+  if (cut != RangeCut::kCut) return false;
   r->next = slot->to;
   return !r->read_error;
 }
@@ -106,21 +96,9 @@ bool ReadRange(Reading* r, uint64_t job, JobSlot* slot) {
 // The entries of a stream up to a job's size.
 bool ReadEntries(Reading* r, uint64_t job, JobSlot* slot) {
   r->reading_job = job;
-  std::size_t letters = 0;
-  while (slot->count < kJobEntries && letters < kJobLetters) {
-    if (slot->entries.size() == slot->count) {
-      slot->entries.emplace_back();
-      slot->statuses.emplace_back();
-    }
-    FastaEntry& entry = slot->entries[slot->count];
-    FastaStatus& status = slot->statuses[slot->count];
-    if (!NextFastaEntry(r->reader, &entry, &status)) break;
-    if (status == FastaStatus::kReadError) {
-      ReadFailed(r, job, FastaReaderProblem(r->reader));
-      break;
-    }
-    letters += entry.letters.size();
-    ++slot->count;
+  if (!ReadJobEntries(r->reader, kJobEntries, kJobLetters, &slot->entries, &slot->statuses,
+                      &slot->count)) {
+    ReadFailed(r, job, FastaReaderProblem(r->reader));
   }
   return slot->count > 0;
 }

@@ -24,6 +24,7 @@
 #include "run/job_outputs.h"
 #include "run/run.h"
 #include "run/run_shell.h"
+#include "sequence/job_reading.h"
 
 namespace kestra {
 namespace {
@@ -114,25 +115,13 @@ void DoEntry(AllEntries* run, JobSlot* slot, FastaEntry* entry, FastaStatus stat
 // is analysed by then: the range begins past its entries. On several, a range begins where
 // an entry begins and ends where the first entry after the range's size begins.
 bool ReadRange(AllEntries* run, uint64_t job, JobSlot* slot) {
-  const uint64_t size = run->request->limits.range;
-  slot->from = std::max(run->next, run->entries_end.load());
-  if (slot->from >= run->to) return false;
-  slot->to = std::min(run->to, slot->from + size);
-  if (PipelineThreads(run->pipeline) > 1) {
-    ReadProblem problem;
-    const int64_t start = slot->from == run->from ? NextEntryStart(run->request->input, run->from,
-                                                                   run->to, &run->block, &problem)
-                                                  : static_cast<int64_t>(slot->from);
-    if (start == -2) ReadFailed(run, job, problem);
-    if (start < 0) return false;
-    slot->from = static_cast<uint64_t>(start);
-    const int64_t next = slot->from + size >= run->to
-                             ? -1
-                             : NextEntryStart(run->request->input, slot->from + size, run->to,
-                                              &run->block, &problem);
-    if (next == -2) ReadFailed(run, job, problem);
-    slot->to = next >= 0 ? static_cast<uint64_t>(next) : run->to;
-  }
+  ReadProblem problem;
+  const RangeCut cut = NextJobRange(run->request->input, run->from, run->to,
+                                    std::max(run->next, run->entries_end.load()),
+                                    run->request->limits.range, PipelineThreads(run->pipeline) > 1,
+                                    &run->block, &slot->from, &slot->to, &problem);
+  if (cut == RangeCut::kFailed) ReadFailed(run, job, problem);
+  if (cut != RangeCut::kCut) return false;
   run->next = slot->to;
   run->read_up_to = slot->to;
   return !run->read_error;
@@ -147,21 +136,10 @@ bool ReadJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   run->reading_job = job;
   const RunLimits& limits = run->request->limits;
   slot->count = 0;
-  std::size_t letters = 0;
-  while (slot->count < limits.job_entries && letters < limits.job_letters) {
-    if (slot->entries.size() == slot->count) {
-      slot->entries.emplace_back();
-      slot->statuses.emplace_back();
-    }
-    FastaEntry& entry = slot->entries[slot->count];
-    FastaStatus& status = slot->statuses[slot->count];
-    if (!NextFastaEntry(run->reader, &entry, &status)) break;
-    if (status == FastaStatus::kReadError) {
-      ReadFailed(run, job, FastaReaderProblem(run->reader));
-      return false;
-    }
-    letters += entry.letters.size();
-    ++slot->count;
+  if (!ReadJobEntries(run->reader, limits.job_entries, limits.job_letters, &slot->entries,
+                      &slot->statuses, &slot->count)) {
+    ReadFailed(run, job, FastaReaderProblem(run->reader));
+    return false;
   }
   return slot->count > 0;
 }
