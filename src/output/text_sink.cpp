@@ -49,7 +49,14 @@ void SinkFlush(TextSink* sink) {
 void SinkMakeRoom(TextSink* sink, std::size_t n) {
   SinkFlush(sink);
   const std::size_t need = sink->used + n;
-  if (need <= sink->buffer.size()) return;
+  // A sink that writes to a file writes a block at a time, whatever its buffer had grown to
+  // while it held its text in memory.
+  const bool small_block = sink->to != nullptr && sink->buffer.size() < kIoBlock;
+  if (need <= sink->buffer.size() && !small_block) return;
+  if (small_block) {
+    sink->buffer.resize(std::max(need, kIoBlock));
+    return;
+  }
   // It doubles, within the room reserved without moving; memory is touched only as it is
   // needed, as fresh memory costs as it is first touched.
   const std::size_t grown = sink->to != nullptr ? kIoBlock : 2 * sink->buffer.size();
