@@ -228,19 +228,10 @@ void Read(const std::string& path, const std::function<void(Entry&&)>& each, con
   r->context.significance = significance;
   r->buffers.resize(static_cast<std::size_t>(PieceBuffers(r->pipeline)));
   r->lanes.resize(static_cast<std::size_t>(Lanes(r->pipeline)));
-  // Jobs in flight: one for each thread to analyse, one being read, and as many finished
-  // before their turn.
-  r->slots.resize(static_cast<std::size_t>(2 * threads + 2));
+  r->slots.resize(JobsInFlight(threads));
   ChooseReading(r.get());
   Reading* run = r.get();
-  PipelineSteps steps;
-  steps.slots = r->slots.size();
-  steps.read = [run](uint64_t job, std::size_t slot) {
-    return ReadJob(run, job, &run->slots[slot]);
-  };
-  steps.analyse = [run](uint64_t job, std::size_t slot) {
-    AnalyseJob(run, job, &run->slots[slot]);
-  };
+  PipelineSteps steps = StepsOverSlots(run, &run->slots, ReadJob, AnalyseJob);
   std::size_t entries = 0;
   steps.write = [run, &each, &entries](uint64_t job, std::size_t slot) {
     entries += WriteJob(run, job, &run->slots[slot], each);

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace kestra {
 
@@ -42,6 +43,27 @@ struct PipelineSteps {
   std::function<void(uint64_t job, std::size_t slot)> analyse;
   std::function<void(uint64_t job, std::size_t slot)> write;
 };
+
+// Jobs in flight on `threads` threads: one for each thread to analyse, one being read, and as
+// many finished before their turn.
+inline std::size_t JobsInFlight(int threads) { return 2 * static_cast<std::size_t>(threads) + 2; }
+
+// The read and analyse steps of a run whose jobs live in `slots`: each reads or analyses the
+// job in the slot it is given (the write step is the run's own).
+template <class Run, class Slot>
+PipelineSteps StepsOverSlots(Run* run, std::vector<Slot>* slots,
+                             bool (*read)(Run*, uint64_t, Slot*),
+                             void (*analyse)(Run*, uint64_t, Slot*)) {
+  PipelineSteps steps;
+  steps.slots = slots->size();
+  steps.read = [run, slots, read](uint64_t job, std::size_t slot) {
+    return read(run, job, &(*slots)[slot]);
+  };
+  steps.analyse = [run, slots, analyse](uint64_t job, std::size_t slot) {
+    analyse(run, job, &(*slots)[slot]);
+  };
+  return steps;
+}
 
 // Runs the steps over every job the input holds, on the pipeline's threads and this one;
 // returns once every job read is written. A step that throws stops the run: no task is

@@ -264,19 +264,10 @@ std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
   run->context = MakeEntryContext(&s, r.seed, run->pipeline, r.limits.piece, &storage);
   run->context.significance = r.significance;
   run->context.fastq_copy = r.outputs->fastq;
-  // Jobs in flight: one for each thread to analyse, one being read, and as many finished
-  // before their turn.
-  run->slots.resize(static_cast<std::size_t>(2 * s.threads + 2));
+  run->slots.resize(JobsInFlight(s.threads));
   run->lanes.resize(static_cast<std::size_t>(Lanes(run->pipeline)));
   StartConsole(&console, [run] { return ProgressText(run); });
-  PipelineSteps steps;
-  steps.slots = run->slots.size();
-  steps.read = [run](uint64_t job, std::size_t slot) {
-    return ReadJob(run, job, &run->slots[slot]);
-  };
-  steps.analyse = [run](uint64_t job, std::size_t slot) {
-    AnalyseJob(run, job, &run->slots[slot]);
-  };
+  PipelineSteps steps = StepsOverSlots(run, &run->slots, ReadJob, AnalyseJob);
   steps.write = [run](uint64_t, std::size_t slot) {
     WriteJobOutputs(&run->writing, &run->slots[slot].outputs);
   };
