@@ -47,10 +47,12 @@ bool WholeWithin(const std::string& value, long long low, long long high, bool* 
   return read == Number::kWhole;
 }
 
-bool Seed(Settings* s, const std::string& value, bool* out_of_range) {
+// A whole number within [Low, High] into the field; one beyond them is out of range.
+template <int64_t Settings::*Field, long long Low, long long High>
+bool WholeInto(Settings* s, const std::string& value, bool* out_of_range) {
   long long n = 0;
-  if (!WholeWithin(value, 0, kLargestSeed, out_of_range, &n)) return false;
-  s->seed = n;
+  if (!WholeWithin(value, Low, High, out_of_range, &n)) return false;
+  s->*Field = n;
   return true;
 }
 
@@ -80,13 +82,6 @@ bool MaskEvalue(Settings* s, const std::string& value, bool*) {
   }
   s->mask_by_evalue = true;
   s->mask_evalue = e;
-  return true;
-}
-
-bool EvalueEntries(Settings* s, const std::string& value, bool* out_of_range) {
-  long long n = 0;
-  if (!WholeWithin(value, 1, LLONG_MAX, out_of_range, &n)) return false;
-  s->evalue_entries = n;
   return true;
 }
 
@@ -144,12 +139,12 @@ const LongOption kLongOptions[] = {
     {"--no-report", &Settings::no_report, nullptr},
     {"--evalues", &Settings::evalues, nullptr},
     {"--threads", nullptr, Threads},
-    {"--seed", nullptr, Seed},
+    {"--seed", nullptr, WholeInto<&Settings::seed, 0, kLargestSeed>},
     {"--shard", nullptr, Shard},
     {"--line-width", nullptr, LineWidth},
     {"--background", nullptr, Background},
     {"--mask-evalue", nullptr, MaskEvalue},
-    {"--evalue-entries", nullptr, EvalueEntries},
+    {"--evalue-entries", nullptr, WholeInto<&Settings::evalue_entries, 1, LLONG_MAX>},
     {"--compress-level", nullptr, CompressLevel},
     {"--report-out", nullptr, OutputPath<kReportOutput>},
     {"--fasta-out", nullptr, OutputPath<kFastaOutput>},
