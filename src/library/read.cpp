@@ -64,20 +64,8 @@ struct Reading {
   FastaReader* reader = nullptr;
   ParallelLoop loop;
   uint64_t reading_job = 0;
-  // The earliest job whose input could not be read, and why.
-  std::atomic<bool> read_error{false};
-  std::mutex problem_lock;
-  uint64_t problem_job = UINT64_MAX;
-  ReadProblem problem;
+  EarliestReadFailure read_failure;
 };
-
-void ReadFailed(Reading* r, uint64_t job, const ReadProblem& problem) {
-  std::lock_guard<std::mutex> hold(r->problem_lock);
-  r->read_error = true;
-  if (job >= r->problem_job) return;
-  r->problem_job = job;
-  r->problem = problem;
-}
 
 // The next range of a plain file. On one thread the job before is analysed by then: the
 // range begins past its entries. On several, a range begins where an entry begins and ends
@@ -87,10 +75,10 @@ bool ReadRange(Reading* r, uint64_t job, JobSlot* slot) {
   const RangeCut cut =
       NextJobRange(r->fd, 0, r->size, std::max(r->next, r->entries_end.load()), kRangeBytes,
                    PipelineThreads(r->pipeline) > 1, &r->block, &slot->from, &slot->to, &problem);
-  if (cut == RangeCut::kFailed) ReadFailed(r, job, problem);
+  if (cut == RangeCut::kFailed) NoteReadFailure(&r->read_failure, job, problem);
   if (cut != RangeCut::kCut) return false;
   r->next = slot->to;
-  return !r->read_error;
+  return !r->read_failure.failed;
 }
 
 // The entries of a stream up to a job's size.
@@ -98,13 +86,13 @@ bool ReadEntries(Reading* r, uint64_t job, JobSlot* slot) {
   r->reading_job = job;
   if (!ReadJobEntries(r->reader, kJobEntries, kJobLetters, &slot->entries, &slot->statuses,
                       &slot->count)) {
-    ReadFailed(r, job, FastaReaderProblem(r->reader));
+    NoteReadFailure(&r->read_failure, job, FastaReaderProblem(r->reader));
   }
   return slot->count > 0;
 }
 
 bool ReadJob(Reading* r, uint64_t job, JobSlot* slot) {
-  if (r->read_error) return false;
+  if (r->read_failure.failed) return false;
   slot->count = 0;
   slot->analysed = 0;
   return r->plain ? ReadRange(r, job, slot) : ReadEntries(r, job, slot);
@@ -134,9 +122,9 @@ void AnalyseRange(Reading* r, uint64_t job, JobSlot* slot) {
   FastaEntry* entry = &r->lanes[static_cast<std::size_t>(Lane())].entry;
   FastaReader* reader = OpenFastaRange(r->fd, slot->from, slot->to, r->limit);
   FastaStatus status;
-  while (!r->read_error && NextFastaEntry(reader, entry, &status)) {
+  while (!r->read_failure.failed && NextFastaEntry(reader, entry, &status)) {
     if (status == FastaStatus::kReadError) {
-      ReadFailed(r, job, FastaReaderProblem(reader));
+      NoteReadFailure(&r->read_failure, job, FastaReaderProblem(reader));
       break;
     }
     AnalyseEntryOf(r, job, slot, entry, status);
@@ -159,10 +147,7 @@ void AnalyseJob(Reading* r, uint64_t job, JobSlot* slot) {
 // entries come after those the reading stopped at.
 std::size_t WriteJob(Reading* r, uint64_t job, JobSlot* slot,
                      const std::function<void(Entry&&)>& each) {
-  {
-    std::lock_guard<std::mutex> hold(r->problem_lock);
-    if (job > r->problem_job) return 0;
-  }
+  if (AfterReadFailure(&r->read_failure, job)) return 0;
   for (std::size_t i = 0; i < slot->analysed; ++i) each(std::move(slot->done[i]));
   return slot->analysed;
 }
@@ -237,7 +222,7 @@ void Read(const std::string& path, const std::function<void(Entry&&)>& each, con
     entries += WriteJob(run, job, &run->slots[slot], each);
   };
   RunPipeline(r->pipeline, steps);
-  if (r->read_error) ThrowAboutPath(kCannotReadPath, path, r->problem.reason);
+  if (r->read_failure.failed) ThrowAboutPath(kCannotReadPath, path, r->read_failure.problem.reason);
   // An input without any entry fails as the command's run on it does.
   if (entries == 0) throw std::runtime_error(MessageWords(kErrorReadingFasta));
 }

@@ -70,21 +70,9 @@ struct AllEntries {
   ParallelLoop reading_loop;
   uint64_t reading_job = 0;
   uint64_t reading_ns = 0;
-  uint64_t idle_ns = 0;  // the pipeline's threads spent waiting
-  std::atomic<bool> read_error{false};
-  std::mutex problem_lock;
-  uint64_t problem_job = UINT64_MAX;  // the earliest job whose input could not be read
-  ReadProblem problem;                // and why
+  uint64_t idle_ns = 0;              // the pipeline's threads spent waiting
+  EarliestReadFailure read_failure;  // an input that cannot be read ends the run
 };
-
-// An input that cannot be read ends the run; the earliest job's reason is told.
-void ReadFailed(AllEntries* run, uint64_t job, const ReadProblem& problem) {
-  std::lock_guard<std::mutex> hold(run->problem_lock);
-  run->read_error = true;
-  if (job >= run->problem_job) return;
-  run->problem_job = job;
-  run->problem = problem;
-}
 
 // Analyses one entry of the job and hands its text and figures to the job's outputs, which
 // may write between its pieces.
@@ -120,17 +108,17 @@ bool ReadRange(AllEntries* run, uint64_t job, JobSlot* slot) {
                                     std::max(run->next, run->entries_end.load()),
                                     run->request->limits.range, PipelineThreads(run->pipeline) > 1,
                                     &run->block, &slot->from, &slot->to, &problem);
-  if (cut == RangeCut::kFailed) ReadFailed(run, job, problem);
+  if (cut == RangeCut::kFailed) NoteReadFailure(&run->read_failure, job, problem);
   if (cut != RangeCut::kCut) return false;
   run->next = slot->to;
   run->read_up_to = slot->to;
-  return !run->read_error;
+  return !run->read_failure.failed;
 }
 
 // The read step: a range of a plain file's bytes, or the entries of a stream up to a job's
 // size. An input that cannot be read ends the run's reading.
 bool ReadJob(AllEntries* run, uint64_t job, JobSlot* slot) {
-  if (run->read_error) return false;
+  if (run->read_failure.failed) return false;
   TimeSpent<uint64_t> reading(&run->reading_ns);
   if (run->plain) return ReadRange(run, job, slot);
   run->reading_job = job;
@@ -138,7 +126,7 @@ bool ReadJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   slot->count = 0;
   if (!ReadJobEntries(run->reader, limits.job_entries, limits.job_letters, &slot->entries,
                       &slot->statuses, &slot->count)) {
-    ReadFailed(run, job, FastaReaderProblem(run->reader));
+    NoteReadFailure(&run->read_failure, job, FastaReaderProblem(run->reader));
     return false;
   }
   return slot->count > 0;
@@ -151,7 +139,7 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   StartJobOutputs(outputs, job);
   const BetweenPieces between = [run, outputs] { AtTurnPoint(&run->writing, outputs); };
   if (!run->plain) {
-    for (std::size_t i = 0; i < slot->count && !run->read_error; ++i) {
+    for (std::size_t i = 0; i < slot->count && !run->read_failure.failed; ++i) {
       if (i > 0) between();
       DoEntry(run, slot, &slot->entries[i], slot->statuses[i], between);
     }
@@ -161,11 +149,11 @@ void AnalyseJob(AllEntries* run, uint64_t job, JobSlot* slot) {
   FastaReader* reader =
       OpenFastaRange(run->request->input, slot->from, slot->to, run->letter_limit);
   FastaStatus status;
-  for (bool first = true; !run->read_error && NextFastaEntry(reader, entry, &status);
+  for (bool first = true; !run->read_failure.failed && NextFastaEntry(reader, entry, &status);
        first = false) {
     // An input that cannot be read ends the run: what is left of the job is not analysed.
     if (status == FastaStatus::kReadError) {
-      ReadFailed(run, job, FastaReaderProblem(reader));
+      NoteReadFailure(&run->read_failure, job, FastaReaderProblem(reader));
       break;
     }
     if (!first) between();
@@ -281,8 +269,8 @@ std::optional<Failure> RunJobs(AllEntries* run, RunShell* shell) {
   // whole input fails without any entry, or without one that can be analysed, as the first
   // entry alone would.
   const bool whole = s.shard_count <= 1;
-  if (run->read_error) TellReadProblem(r, run->problem);
-  if (run->read_error || (whole && run->writing.entries == 0)) {
+  if (run->read_failure.failed) TellReadProblem(r, run->read_failure.problem);
+  if (run->read_failure.failed || (whole && run->writing.entries == 0)) {
     return Failure{StandardStream::kStdoutLine, kErrorReadingFasta};
   }
   if (whole && run->writing.analysed == 0) return run->writing.first_failure;

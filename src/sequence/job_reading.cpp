@@ -42,4 +42,17 @@ bool ReadJobEntries(FastaReader* reader, std::size_t most_entries, std::size_t m
   return true;
 }
 
+void NoteReadFailure(EarliestReadFailure* f, uint64_t job, const ReadProblem& problem) {
+  std::lock_guard<std::mutex> hold(f->lock);
+  f->failed = true;
+  if (job >= f->job) return;
+  f->job = job;
+  f->problem = problem;
+}
+
+bool AfterReadFailure(EarliestReadFailure* f, uint64_t job) {
+  std::lock_guard<std::mutex> hold(f->lock);
+  return job > f->job;
+}
+
 }  // namespace kestra

@@ -3,8 +3,10 @@
 // reading cut their jobs alike.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "sequence/fasta.h"
@@ -28,5 +30,20 @@ RangeCut NextJobRange(int fd, uint64_t all_from, uint64_t all_to, uint64_t from,
 bool ReadJobEntries(FastaReader* reader, std::size_t most_entries, std::size_t most_letters,
                     std::vector<FastaEntry>* entries, std::vector<FastaStatus>* statuses,
                     std::size_t* count);
+
+// The earliest job whose input could not be read, and why: jobs are read on several threads
+// (the ranges of a plain file by the threads that analyse them), and the reason told is that
+// of the first in input order.
+struct EarliestReadFailure {
+  std::atomic<bool> failed{false};
+  std::mutex lock;
+  uint64_t job = UINT64_MAX;
+  ReadProblem problem;
+};
+
+// Notes that job `job` could not be read, for `problem`.
+void NoteReadFailure(EarliestReadFailure* f, uint64_t job, const ReadProblem& problem);
+// Whether `job` comes after the earliest job that could not be read.
+bool AfterReadFailure(EarliestReadFailure* f, uint64_t job);
 
 }  // namespace kestra
