@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -15,51 +16,78 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 namespace py = pybind11;
 
 namespace {
+
+// A keyword's value into one field of Options, cast to the field's type.
+template <auto field>
+void SetField(kestra::Options* o, py::handle value) {
+  using Type = std::remove_reference_t<decltype(o->*field)>;
+  o->*field = py::cast<Type>(value);
+}
+
+// The background file's path, or None for none.
+void SetBackground(kestra::Options* o, py::handle value) {
+  o->background = value.is_none() ? "" : py::cast<std::string>(value);
+}
+
+// The frequencies given: a dict by nucleotide, or four values of A, T, G and C; None leaves
+// them unset.
+void SetFrequencies(kestra::Options* o, py::handle value) {
+  if (value.is_none()) return;
+  if (!py::isinstance<py::dict>(value)) {
+    const auto four = py::cast<std::vector<std::optional<double>>>(value);
+    if (four.size() != 4) throw py::value_error("frequencies: four of them, of A, T, G and C");
+    for (int i = 0; i < 4; ++i) o->frequencies[i] = four[static_cast<std::size_t>(i)];
+    return;
+  }
+  for (const auto& f : py::reinterpret_borrow<py::dict>(value)) {
+    const std::string letter = py::cast<std::string>(f.first);
+    const std::size_t at = std::string("ATGC").find(letter);
+    if (letter.size() != 1 || at == std::string::npos) {
+      throw py::value_error("frequencies: a nucleotide is one of A, T, G, C, not '" + letter + "'");
+    }
+    o->frequencies[at] = py::cast<std::optional<double>>(f.second);
+  }
+}
+
+// Each keyword and what sets it.
+const struct {
+  const char* key;
+  void (*set)(kestra::Options*, py::handle);
+} kKeywords[] = {
+    {"window", SetField<&kestra::Options::window>},
+    {"linkage", SetField<&kestra::Options::linkage>},
+    {"estimate_linkage", SetField<&kestra::Options::estimate_linkage>},
+    {"window_p", SetField<&kestra::Options::window_p>},
+    {"merge", SetField<&kestra::Options::merge>},
+    {"residues", SetField<&kestra::Options::residues>},
+    {"mask_p", SetField<&kestra::Options::mask_p>},
+    {"shuffles", SetField<&kestra::Options::shuffles>},
+    {"generated", SetField<&kestra::Options::generated>},
+    {"seed", SetField<&kestra::Options::seed>},
+    {"background", SetBackground},
+    {"mask_evalue", SetField<&kestra::Options::mask_evalue>},
+    {"evalues", SetField<&kestra::Options::evalues>},
+    {"evalue_entries", SetField<&kestra::Options::evalue_entries>},
+    {"keep_case", SetField<&kestra::Options::keep_case>},
+    {"frequencies", SetFrequencies},
+};
 
 // The keyword options as an Options; a keyword of none is a TypeError, as Python has it.
 kestra::Options OptionsFrom(const py::kwargs& kwargs) {
   kestra::Options o;
   for (const auto& item : kwargs) {
     const std::string key = py::cast<std::string>(item.first);
-    const py::handle value = item.second;
-    if (key == "window") o.window = py::cast<int>(value);
-    else if (key == "linkage") o.linkage = py::cast<int>(value);
-    else if (key == "estimate_linkage") o.estimate_linkage = py::cast<bool>(value);
-    else if (key == "window_p") o.window_p = py::cast<double>(value);
-    else if (key == "merge") o.merge = py::cast<bool>(value);
-    else if (key == "residues") o.residues = py::cast<std::string>(value);
-    else if (key == "mask_p") o.mask_p = py::cast<std::optional<double>>(value);
-    else if (key == "shuffles") o.shuffles = py::cast<int>(value);
-    else if (key == "generated") o.generated = py::cast<int>(value);
-    else if (key == "seed") o.seed = py::cast<int64_t>(value);
-    else if (key == "background") o.background = value.is_none() ? "" : py::cast<std::string>(value);
-    else if (key == "mask_evalue") o.mask_evalue = py::cast<std::optional<double>>(value);
-    else if (key == "evalues") o.evalues = py::cast<bool>(value);
-    else if (key == "evalue_entries") o.evalue_entries = py::cast<int64_t>(value);
-    else if (key == "keep_case") o.keep_case = py::cast<bool>(value);
-    else if (key == "frequencies") {
-      if (value.is_none()) continue;
-      if (py::isinstance<py::dict>(value)) {
-        for (const auto& f : py::reinterpret_borrow<py::dict>(value)) {
-          const std::string letter = py::cast<std::string>(f.first);
-          const std::size_t at = std::string("ATGC").find(letter);
-          if (letter.size() != 1 || at == std::string::npos) {
-            throw py::value_error("frequencies: a nucleotide is one of A, T, G, C, not '" + letter + "'");
-          }
-          o.frequencies[at] = py::cast<std::optional<double>>(f.second);
-        }
-      } else {
-        const auto four = py::cast<std::vector<std::optional<double>>>(value);
-        if (four.size() != 4) throw py::value_error("frequencies: four of them, of A, T, G and C");
-        for (int i = 0; i < 4; ++i) o.frequencies[i] = four[static_cast<std::size_t>(i)];
-      }
-    } else {
+    const auto* row = std::find_if(std::begin(kKeywords), std::end(kKeywords),
+                                   [&](const auto& k) { return key == k.key; });
+    if (row == std::end(kKeywords)) {
       throw py::type_error("got an unexpected keyword argument '" + key + "'");
     }
+    row->set(&o, item.second);
   }
   return o;
 }
@@ -70,13 +98,13 @@ py::dtype SegmentType() {
   static PyObject* made = nullptr;
   if (made == nullptr) {
     using S = kestra::Segment;
-    const py::list names = py::cast(std::vector<std::string>{"start", "end", "length", "special",
-                                                              "p_value", "masked"});
+    const py::list names = py::cast(
+        std::vector<std::string>{"start", "end", "length", "special", "p_value", "masked"});
     const py::list formats =
         py::cast(std::vector<std::string>{"<i8", "<i8", "<i8", "<i8", "<f8", "?"});
-    const py::list offsets = py::cast(std::vector<std::size_t>{
-        offsetof(S, start), offsetof(S, end), offsetof(S, length), offsetof(S, special),
-        offsetof(S, p_value), offsetof(S, masked)});
+    const py::list offsets = py::cast(
+        std::vector<std::size_t>{offsetof(S, start), offsetof(S, end), offsetof(S, length),
+                                 offsetof(S, special), offsetof(S, p_value), offsetof(S, masked)});
     py::dtype type(names, formats, offsets, sizeof(S));
     if (made == nullptr) made = type.release().ptr();
   }
@@ -91,8 +119,8 @@ py::array SegmentArray(std::vector<kestra::Segment>* segments) {
   py::capsule owner(held.get(),
                     [](void* p) { delete static_cast<std::vector<kestra::Segment>*>(p); });
   held.release();
-  return py::array(SegmentType(), {rows}, {static_cast<py::ssize_t>(sizeof(kestra::Segment))},
-                   data, owner);
+  return py::array(SegmentType(), {rows}, {static_cast<py::ssize_t>(sizeof(kestra::Segment))}, data,
+                   owner);
 }
 
 // What Python sees of a Result: its figures, and its segments, as an array once asked for.
@@ -265,6 +293,12 @@ class Reader {
   std::thread worker_;
 };
 
+// A read-only property that is one field of the result as it is.
+template <auto field>
+auto ResultField() {
+  return [](const PyResult& r) { return r.result.*field; };
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kestra, m) {
@@ -273,11 +307,9 @@ PYBIND11_MODULE(_kestra, m) {
       .def_property_readonly("segments", &PyResult::Segments,
                              "The segments: a NumPy structured array with the fields start "
                              "(0-based), end, length, special, p_value, masked.")
-      .def_property_readonly(
-          "length", [](const PyResult& r) { return r.result.length; }, "Letters analysed.")
-      .def_property_readonly(
-          "masked_positions", [](const PyResult& r) { return r.result.masked_positions; },
-          "Positions inside masked segments.")
+      .def_property_readonly("length", ResultField<&kestra::Result::length>(), "Letters analysed.")
+      .def_property_readonly("masked_positions", ResultField<&kestra::Result::masked_positions>(),
+                             "Positions inside masked segments.")
       .def_property_readonly(
           "overall",
           [](const PyResult& r) {
@@ -286,12 +318,11 @@ PYBIND11_MODULE(_kestra, m) {
           },
           "The overall line: (special residues, p-value, lower tail, normal approximation "
           "valid).")
-      .def_property_readonly(
-          "linkage", [](const PyResult& r) { return r.result.linkage; },
-          "The linkage distance used.")
-      .def_property_readonly(
-          "special_probability", [](const PyResult& r) { return r.result.special_probability; },
-          "The probability of a special residue at a position.")
+      .def_property_readonly("linkage", ResultField<&kestra::Result::linkage>(),
+                             "The linkage distance used.")
+      .def_property_readonly("special_probability",
+                             ResultField<&kestra::Result::special_probability>(),
+                             "The probability of a special residue at a position.")
       .def_property_readonly(
           "frequencies",
           [](const PyResult& r) {
@@ -299,14 +330,14 @@ PYBIND11_MODULE(_kestra, m) {
             return py::make_tuple(f[0], f[1], f[2], f[3]);
           },
           "The A, T, G, C frequencies used.")
-      .def_property_readonly(
-          "seed", [](const PyResult& r) { return r.result.seed; },
-          "The seed of the random sequences.");
+      .def_property_readonly("seed", ResultField<&kestra::Result::seed>(),
+                             "The seed of the random sequences.");
   py::class_<PyEntry>(m, "Entry", "An entry of a file: its result, or why it was skipped.")
       .def_readonly("name", &PyEntry::name, "The header up to its first space or tab.")
       .def_readonly("header", &PyEntry::header, "The header line after '>' or '@'.")
       .def_readonly("length", &PyEntry::length, "Its letters.")
-      .def_readonly("skipped", &PyEntry::skipped, "Why it was skipped (the command's words), or None.")
+      .def_readonly("skipped", &PyEntry::skipped,
+                    "Why it was skipped (the command's words), or None.")
       .def_readonly("result", &PyEntry::result, "Its Result, or None when skipped.");
   py::class_<Reader>(m, "Reader", "The entries of a file, in input order.")
       .def(py::init<const std::string&, int, const py::kwargs&>(), py::arg("path"),

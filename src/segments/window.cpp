@@ -81,6 +81,16 @@ int64_t LastWindowThatMatters(const WindowScores& s, const WindowWalk& w) {
   return std::min(last, int64_t{s.length} - s.width);
 }
 
+// A segment of this piece's own begins with `window`; the special residues before its
+// first and after its last position are `ones_at_start` and `ones_at_end`.
+void BeginSegment(WindowWalk* w, const Span& window, int64_t ones_at_start, int64_t ones_at_end) {
+  w->open = true;
+  w->owned = true;
+  w->current = window;
+  w->ones_at_start = ones_at_start;
+  w->ones_at_end = ones_at_end;
+}
+
 }  // namespace
 
 WindowWalk StartWindowWalk(const uint64_t* bits, WindowScores* scores, bool merge, int linkage,
@@ -111,7 +121,7 @@ bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w
   if (W < 1) return false;
   while (SlideToRecorded(bits, scores, w, LastWindowThatMatters(*scores, *w))) {
     const Span window{static_cast<int>(w->j + 1), static_cast<int>(w->j + W), W,
-                         static_cast<int>(w->k)};
+                      static_cast<int>(w->k)};
     const int64_t ones_at_start = w->ones, ones_at_end = w->ones + w->k;
     const int64_t start = w->j;
     const int64_t leaving = SpecialAt(bits, w->j);
@@ -138,11 +148,7 @@ bool NextWindowSegment(const uint64_t* bits, WindowScores* scores, WindowWalk* w
       if (had) *s = closed;
       return had;
     }
-    w->open = true;
-    w->owned = true;
-    w->current = window;
-    w->ones_at_start = ones_at_start;
-    w->ones_at_end = ones_at_end;
+    BeginSegment(w, window, ones_at_start, ones_at_end);
     if (had) {
       *s = closed;
       return true;

@@ -198,6 +198,20 @@ DecodeStatus Inflate(Decoder* d, const char** in, std::size_t* in_n, char* out, 
   return gz->block_state == ISAL_BLOCK_FINISH ? DecodeStatus::kStreamEnd : DecodeStatus::kGoing;
 }
 
+// What bzip2's status means for the stream.
+DecodeStatus Bzip2Status(int status) {
+  if (status == BZ_STREAM_END) return DecodeStatus::kStreamEnd;
+  if (status == BZ_OK) return DecodeStatus::kGoing;
+  return status == BZ_MEM_ERROR ? DecodeStatus::kNoMemory : DecodeStatus::kCorrupt;
+}
+
+// What xz's status means for the stream; a buffer error is no progress without more input.
+DecodeStatus XzStatus(lzma_ret status) {
+  if (status == LZMA_STREAM_END) return DecodeStatus::kStreamEnd;
+  if (status == LZMA_OK || status == LZMA_BUF_ERROR) return DecodeStatus::kGoing;
+  return status == LZMA_MEM_ERROR ? DecodeStatus::kNoMemory : DecodeStatus::kCorrupt;
+}
+
 DecodeStatus Bunzip2(Decoder* d, const char** in, std::size_t* in_n, char* out, std::size_t out_n,
                      std::size_t* produced) {
   bz_stream* bz = &d->bz;
@@ -210,16 +224,7 @@ DecodeStatus Bunzip2(Decoder* d, const char** in, std::size_t* in_n, char* out, 
   *in += given - bz->avail_in;
   *in_n -= given - bz->avail_in;
   *produced = out_n - bz->avail_out;
-  switch (status) {
-    case BZ_STREAM_END:
-      return DecodeStatus::kStreamEnd;
-    case BZ_OK:
-      return DecodeStatus::kGoing;
-    case BZ_MEM_ERROR:
-      return DecodeStatus::kNoMemory;
-    default:
-      return DecodeStatus::kCorrupt;
-  }
+  return Bzip2Status(status);
 }
 
 DecodeStatus Unxz(Decoder* d, const char** in, std::size_t* in_n, char* out, std::size_t out_n,
@@ -233,17 +238,7 @@ DecodeStatus Unxz(Decoder* d, const char** in, std::size_t* in_n, char* out, std
   *in += *in_n - xz->avail_in;
   *in_n = xz->avail_in;
   *produced = out_n - xz->avail_out;
-  switch (status) {
-    case LZMA_STREAM_END:
-      return DecodeStatus::kStreamEnd;
-    case LZMA_OK:
-    case LZMA_BUF_ERROR:  // no progress without more input
-      return DecodeStatus::kGoing;
-    case LZMA_MEM_ERROR:
-      return DecodeStatus::kNoMemory;
-    default:
-      return DecodeStatus::kCorrupt;
-  }
+  return XzStatus(status);
 }
 
 DecodeStatus Unzstd(Decoder* d, const char** in, std::size_t* in_n, char* out, std::size_t out_n,
@@ -326,20 +321,13 @@ Decoder* NewDecoder(Compression compression) {
 }
 
 bool RestartDecoder(Decoder* d) {
-  switch (d->compression) {
-    case Compression::kGzip:
-      return StartGzip(d);
-    case Compression::kBzip2:
-      BZ2_bzDecompressEnd(&d->bz);
-      return StartBzip2(d);
-    case Compression::kXz:  // the decoder set up again over its own memory
-      return lzma_stream_decoder(&d->xz, UINT64_MAX, 0) == LZMA_OK;
-    case Compression::kZstd:
-      return !ZSTD_isError(ZSTD_DCtx_reset(d->zstd, ZSTD_reset_session_only));
-    case Compression::kNone:
-      break;
+  // zstd's session is reset over its context; bzip2's state is ended first; gzip and xz are
+  // set up again over their own memory.
+  if (d->compression == Compression::kZstd) {
+    return !ZSTD_isError(ZSTD_DCtx_reset(d->zstd, ZSTD_reset_session_only));
   }
-  return false;
+  if (d->compression == Compression::kBzip2) BZ2_bzDecompressEnd(&d->bz);
+  return StartDecoder(d);
 }
 
 DecodeStatus Decode(Decoder* d, const char** in, std::size_t* in_n, char* out, std::size_t out_n,
