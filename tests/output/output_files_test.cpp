@@ -1,13 +1,12 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "output/outputs.h"
@@ -24,26 +23,18 @@ struct TempDir {
     char name[] = "/tmp/kestra_outputs_XXXXXX";
     path = mkdtemp(name);
   }
-  ~TempDir() {
-    for (const std::string& name : Names()) unlink((path + "/" + name).c_str());
-    rmdir(path.c_str());
-  }
-  std::set<std::string> Names() const {
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::set<std::string> Names() const {  // hidden temporary files too
     std::set<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    while (dirent* e = readdir(dir)) names.insert(e->d_name);
-    closedir(dir);
-    names.erase(".");
-    names.erase("..");
-    return names;  // hidden temporary files too
+    for (const auto& e : std::filesystem::directory_iterator(path))
+      names.insert(e.path().filename());
+    return names;
   }
 };
 
 std::string Read(const std::string& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The paths a run writes, outputs then indexes, as the settings and the input choose them.
