@@ -1,6 +1,7 @@
-// The overall line's p-value at the cost of a formula, against the straightforward 20-stage
-// integration it replaces: the same "%e" text for every case, and the integration never
-// further from the closed form than the bound the shortcut relies on.
+// The overall line's p-value by the normal approximation: its tails, and at the cost of a
+// formula against the straightforward 20-stage integration it replaces, the same "%e" text
+// for every case and the integration never further from the closed form than the bound the
+// shortcut relies on.
 //
 // KESTRA_OVERALL_CASES sets how many cases (a few thousand by default; CI runs over a
 // million, `make test-overall`), KESTRA_OVERALL_DATABASE a FASTA file whose every entry is a
@@ -168,6 +169,34 @@ TEST(Normal, PrintedIntegralAgreesWithTheIntegration) {
       "%zu cases (%zu upper tails, %zu of variance below 5): %zu integrated, the "
       "largest distance where the closed form stood %.3g (bound %.3g)\n",
       cases.size(), upper, small_variance, integrated, worst, kSimpsonError);
+}
+
+// Both tails, the validity bound (a variance of 5, n 20 and p 0.5, is still valid), tails
+// far out where the density underflows, and p at 0 and 1, where the tails are exact.
+TEST(Normal, Tails) {
+  const struct {
+    bool upper;
+    int k, n;
+    double p;
+    const char* want;  // printed with %e
+    int valid;
+  } cases[] = {
+      {true, 300, 1000, 0.25, "1.501919e-04", 1},  {false, 230, 1000, 0.25, "7.721185e-02", 1},
+      {true, 250, 1000, 0.25, "5.145641e-01", 1},  {false, 250, 1000, 0.25, "5.145641e-01", 1},
+      {true, 5, 10, 0.25, "7.206352e-02", 0},      {true, 10, 20, 0.5, "5.884684e-01", 1},
+      {true, 1000, 1000, 0.25, "0.000000e+00", 1}, {false, 1000, 1000, 0.25, "0.000000e+00", 1},
+      {true, 0, 50, 0.0, "1.000000e+00", 0},       {true, 1, 50, 0.0, "0.000000e+00", 0},
+      {false, 0, 50, 0.0, "1.000000e+00", 0},      {true, 50, 50, 1.0, "1.000000e+00", 0},
+      {true, 51, 50, 1.0, "0.000000e+00", 0},      {false, 49, 50, 1.0, "0.000000e+00", 0},
+      {false, 50, 50, 1.0, "1.000000e+00", 0},
+  };
+  for (const auto& c : cases) {
+    bool valid = false;
+    const double q =
+        c.upper ? NormalUpperTail(c.k, c.n, c.p, &valid) : NormalLowerTail(c.k, c.n, c.p, &valid);
+    EXPECT_EQ(Printed(q) + std::to_string(valid), c.want + std::to_string(c.valid))
+        << c.k << " of " << c.n << ", p " << c.p << (c.upper ? ", upper" : ", lower");
+  }
 }
 
 }  // namespace
