@@ -70,24 +70,6 @@ std::string CommandTable(const std::string& input, const Args& args) {
   return CommandOutput(input, args, {"--table-out", "t.tsv", "--all-segments"});
 }
 
-// The letters of the command's masked copy, on one line.
-std::string CommandMask(const std::string& input, const Args& args) {
-  const std::string fasta =
-      CommandOutput(input, args, {"--fasta-out", "m.fas", "--line-width", "0"});
-  return fasta.substr(0, fasta.find('\n'));
-}
-
-// The name, letters and status columns of the command's table of entries.
-std::string CommandEntries(const std::string& input) {
-  std::istringstream summary(CommandOutput(input, {"--all-entries"}, {"--summary-out", "s.tsv"}));
-  std::string out;
-  for (std::string line; std::getline(summary, line);) {
-    out +=
-        line.substr(0, line.find('\t', line.find('\t') + 1)) + line.substr(line.rfind('\t')) + "\n";
-  }
-  return out;
-}
-
 std::string Rows(const std::string& name, const kestra::Result& r) {
   std::string rows;
   for (const kestra::Segment& s : r.segments) {
@@ -235,7 +217,11 @@ TEST(Library, AnalyseAndMaskGiveTheCommandsTableAndMasksOnEveryGoldenCase) {
     for (const auto masking : {kestra::Masking::kSoft, kestra::Masking::kHard}) {
       if (!c.options.merge) break;
       args.push_back(masking == kestra::Masking::kHard ? "-F" : "-L");
-      EXPECT_EQ(kestra::Mask(entry.second, r, masking, c.options), CommandMask(c.input, args))
+      // The letters of the command's masked copy, on one line.
+      const std::string fasta =
+          CommandOutput(c.input, args, {"--fasta-out", "m.fas", "--line-width", "0"});
+      EXPECT_EQ(kestra::Mask(entry.second, r, masking, c.options),
+                fasta.substr(0, fasta.find('\n')))
           << args.back();
       args.pop_back();
       ++masks;
@@ -249,7 +235,13 @@ TEST(Library, ReadGivesTheCommandsAllEntriesTableOnOneAndTwoThreads) {
                            "long3000.fa.bgz", "long3000_two_members.fa.gz", "mixed.fa"}) {
     const std::string input = kData + "/input/" + file;
     const std::string table = CommandTable(input, {"--all-entries"});
-    const std::string entries = CommandEntries(input);
+    // The name, letters and status columns of the command's table of entries.
+    std::istringstream summary(CommandOutput(input, {"--all-entries"}, {"--summary-out", "s.tsv"}));
+    std::string entries;
+    for (std::string line; std::getline(summary, line);) {
+      entries += line.substr(0, line.find('\t', line.find('\t') + 1)) +
+                 line.substr(line.rfind('\t')) + "\n";
+    }
     for (int threads : {1, 2}) {
       SCOPED_TRACE(std::string(file) + " on " + std::to_string(threads));
       // Rows of every entry read, and each entry's name, letters and status.
