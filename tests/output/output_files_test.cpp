@@ -1,14 +1,14 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "output/outputs.h"
 #include "output/shared_files.h"
@@ -24,26 +24,18 @@ struct TempDir {
     char name[] = "/tmp/kestra_outputs_XXXXXX";
     path = mkdtemp(name);
   }
-  ~TempDir() {
-    for (const std::string& name : Names()) unlink((path + "/" + name).c_str());
-    rmdir(path.c_str());
-  }
-  std::set<std::string> Names() const {
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::set<std::string> Names() const {  // hidden temporary files too
     std::set<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    while (dirent* e = readdir(dir)) names.insert(e->d_name);
-    closedir(dir);
-    names.erase(".");
-    names.erase("..");
-    return names;  // hidden temporary files too
+    for (const auto& e : std::filesystem::directory_iterator(path))
+      names.insert(e.path().filename());
+    return names;
   }
 };
 
 std::string Read(const std::string& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The paths a run writes, outputs then indexes, as the settings and the input choose them.
@@ -93,7 +85,7 @@ TEST(OutputFiles, CommittedWholeOrNotAtAll) {
     TempDir dir;
     const std::string base = dir.path + "/run";
     std::ofstream(base + ".seg") << "earlier\n";
-    chmod((base + ".seg").c_str(), 0640);
+    std::filesystem::permissions(base + ".seg", std::filesystem::perms(0640));
     Settings s;
     s.summary = true;
     RunOutputs o;
@@ -116,9 +108,7 @@ TEST(OutputFiles, CommittedWholeOrNotAtAll) {
       DiscardOutputs(&o);
     }
     EXPECT_EQ(Read(base + ".seg"), commit ? "entry\n" : "earlier\n");
-    struct stat st {};
-    stat((base + ".seg").c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(std::filesystem::status(base + ".seg").permissions(), std::filesystem::perms(0640));
     EXPECT_EQ(Read(base + ".summary.tsv"), commit ? kSummaryHeader + std::string("entry\n") : "");
     EXPECT_EQ(dir.Names().size(), commit ? 2u : 1u);
   }
@@ -145,8 +135,7 @@ TEST(OutputFiles, CannotMakeSaysWhichOutput) {
     ChooseOutputs(s, dir.path + "/run", &o);
     const std::optional<Failure> failure = OpenOutputs(&o, true, 1);
     ASSERT_TRUE(failure) << c.kind;
-    EXPECT_EQ(failure->where, c.where) << c.kind;
-    EXPECT_EQ(failure->text, c.text) << c.kind;
+    EXPECT_EQ(std::make_pair(failure->where, failure->text), std::make_pair(c.where, c.text));
     DiscardOutputs(&o);
     EXPECT_TRUE(dir.Names().empty()) << c.kind;
   }
@@ -158,25 +147,21 @@ TEST(OutputFiles, NoTwoNamesForOneFile) {
   const std::string input = dir.path + "/in.fa";
   std::ofstream(input) << ">a\nACGT\n";
   symlink("in.fa", (dir.path + "/link").c_str());
-  const struct {
-    std::string report, bed;
-    bool refused;
-  } cases[] = {
-      {dir.path + "/r", dir.path + "/b", false},
-      {dir.path + "/r", dir.path + "/./r", true},
-      {dir.path + "/link", dir.path + "/b", true},
-      {input, dir.path + "/b", true},
-  };
-  for (const auto& c : cases) {
+  const std::tuple<const char*, const char*, bool> cases[] = {// report, BED, refused
+                                                              {"r", "b", false},
+                                                              {"r", "./r", true},
+                                                              {"link", "b", true},
+                                                              {"in.fa", "b", true}};
+  for (const auto& [report, bed, refused] : cases) {
     Settings s;
     s.bed = true;
-    s.output_paths[kReportOutput] = c.report;
-    s.output_paths[kBedOutput] = c.bed;
+    s.output_paths[kReportOutput] = dir.path + "/" + report;
+    s.output_paths[kBedOutput] = dir.path + "/" + bed;
     RunOutputs o;
     ChooseOutputs(s, dir.path + "/run", &o);
     const int fd = open(input.c_str(), O_RDONLY);
-    EXPECT_EQ(RefuseSharedFiles(ListWrittenFiles(o), fd, input).has_value(), c.refused)
-        << c.report << " " << c.bed;
+    EXPECT_EQ(RefuseSharedFiles(ListWrittenFiles(o), fd, input).has_value(), refused)
+        << report << " " << bed;
     close(fd);
   }
 }

@@ -6,26 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "sequence/composition.h"
 #include "stats/scan.h"
 
 using namespace kestra;
 
 namespace {
 
-std::vector<uint64_t> Bits(const std::string& cells) {
-  std::vector<uint64_t> bits(cells.size() / 64 + 2, 0);
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    if (cells[i] == '1') bits[i / 64] |= uint64_t{1} << (i % 64);
-  }
-  return bits;
-}
-
 // Masking is strict: a segment whose p-value equals the threshold (the lone A at 19) keeps its
 // letters, and only masked segments make BED lines and (unless every segment is asked for)
 // rows of the table; the masked copy is wrapped at the width asked for, one line for 0.
 TEST(Report, PValueEqualToTheThresholdDoesNotMask) {
   const std::string header = "seq1 the first", seq = "GAAATCGCAATAAGCTCGA";
-  const std::vector<uint64_t> bits = Bits("0111000011011000001");
+  std::vector<uint64_t> bits(2);
+  PackBits("0111000011011000001", 19, bits.data());
   const double p = 8.0 / 19;
   const struct {
     int width;

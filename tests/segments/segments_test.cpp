@@ -10,6 +10,8 @@
 #include <tuple>
 #include <vector>
 
+#include "sequence/composition.h"
+
 using namespace kestra;
 
 namespace {
@@ -32,15 +34,6 @@ std::string RandomCells(std::mt19937& rng, int n, unsigned percent) {
     std::fill(cells.begin() + at, cells.begin() + std::min(n, at + 1 + int(rng() % 150)), '1');
   }
   return cells;
-}
-
-// The special bits of the cells, with the word of 0 that follows them.
-std::vector<uint64_t> Bits(const std::string& cells) {
-  std::vector<uint64_t> bits(cells.size() / 64 + 2, 0);
-  for (size_t i = 0; i < cells.size(); ++i) {
-    if (cells[i] == '1') bits[i / 64] |= uint64_t{1} << (i % 64);
-  }
-  return bits;
 }
 
 int Ones(const std::string& cells, int from, int to) {
@@ -131,7 +124,8 @@ TEST(Segments, WalksEqualStraightforwardMerge) {
   for (int trial = 0; trial < 3000; ++trial) {
     const int n = static_cast<int>(rng() % 400);
     const std::string cells = RandomCells(rng, n, rng() % 101);
-    const std::vector<uint64_t> bits = Bits(cells);
+    std::vector<uint64_t> bits(static_cast<size_t>(n) / 64 + 2);
+    PackBits(cells.data(), n, bits.data());
     // Distances at the ends of the int range must neither wrap nor join what they should not.
     const int E = trial % 100 == 0   ? INT_MIN
                   : trial % 100 == 1 ? INT_MAX
