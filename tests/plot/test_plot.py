@@ -5,18 +5,11 @@
 # files by its --index (the masked FASTA then removed); goldens.sh holds them to the build's:
 #   kestra examples/lambda.fa lambda --bed --table --all-segments --summary -L --index
 #   kestra tests/plot/data/three.fa three --all-entries -R:AT --bed --table --summary -L --index
-import gzip
-import os
-import re
-import shutil
-import subprocess
-import sys
+import gzip, os, re, shutil, subprocess, sys
 from pathlib import Path
 from xml.etree import ElementTree
 
-import matplotlib.image
-import numpy as np
-import pytest
+import matplotlib.image, numpy as np, pytest
 from matplotlib.figure import Figure
 from matplotlib.patches import StepPatch
 from matplotlib.text import Annotation
@@ -26,8 +19,8 @@ TOOL = ROOT / "tools" / "kestra-plot"
 # The package from the checkout, as the launcher in tools/ finds it; no bytecode is left in it.
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(ROOT / "python"))
-from kestra.plot import cli, drawing, layout, source  # noqa: E402
-from kestra.plot import genome as genomes, reading as readers, report as reports  # noqa: E402
+from kestra.plot import cli, drawing, layout, source, genome as genomes, reading as readers, \
+    report as reports  # noqa: E402
 
 DATA = Path(__file__).resolve().parent / "data"
 EXPECTED = ROOT / "tests/cli/data/expected"
@@ -38,41 +31,25 @@ REPORTS = [DATA / "lambda.seg", DATA / "three.seg"] + sorted(EXPECTED.glob("*.se
 # A hand-made report with what kestra's own runs here lack: a window-mode header, an
 # estimates line, an entry of no letters, and p-values of 0 and nan. Its lines, numbered:
 # 9 Length=19, 14 the letters, 16 #Segments: 2, 17 and 18 the segments, 20 #Overall.
-SMALL = b"""Length=0 W=0 E=5
-Special residues: A; Default frequencies
-
->empty
-
-#Segments: 0
-
-#Overall: 0 0.000000e+00 1.000000e+00 (-)
-Length=19 W=10 E=5 P=0.050000
-Special residues: A; Default frequencies
-Estimates using 100 shuffled sequences
-
->x first
-GAAATCGCAATAAGCTCGA
-
-#Segments: 2
-1 2 13 12 7 0.000000e+00 AAATCGCAATAA
-2 19 19 1 1 nan A
-
-#Overall: 8 0.000000e+00 5.918592e-01* (+)
-"""
+SMALL = (b"Length=0 W=0 E=5\nSpecial residues: A; Default frequencies\n\n>empty\n\n#Segments: 0\n\n"
+         b"#Overall: 0 0.000000e+00 1.000000e+00 (-)\nLength=19 W=10 E=5 P=0.050000\n"
+         b"Special residues: A; Default frequencies\nEstimates using 100 shuffled sequences\n\n"
+         b">x first\nGAAATCGCAATAAGCTCGA\n\n#Segments: 2\n1 2 13 12 7 0.000000e+00 AAATCGCAATAA\n"
+         b"2 19 19 1 1 nan A\n\n#Overall: 8 0.000000e+00 5.918592e-01* (+)\n")
 
 
 # The ways the tool reads a report: whole entries a batch at a time (16 MiB or 7 bytes read at a
 # time), each found by its parts as a large one is, or every entry a line at a time, as for an
-# entry too large to buffer or a faulty one.
-@pytest.fixture(params=["batches", "small reads", "large entries", "lines"])
+# entry too large to buffer or a faulty one. Small reads double while no entry is whole.
+READINGS = {"batches": [], "small reads": [(source, "READ_SIZE", 7)],
+            "large entries": [(reports, "LARGE_ENTRY", -1)],
+            "lines": [(reports, "BLOCK", re.compile(b"(?!)")), (reports, "CHUNK_LETTERS", 100)]}
+
+
+@pytest.fixture(params=READINGS)
 def reading(request, monkeypatch):
-    if request.param == "large entries":
-        monkeypatch.setattr(reports, "LARGE_ENTRY", -1)
-    if request.param == "small reads":
-        monkeypatch.setattr(source, "READ_SIZE", 7)  # the reads then double while no entry is whole
-    if request.param == "lines":
-        monkeypatch.setattr(reports, "BLOCK", re.compile(b"(?!)"))
-        monkeypatch.setattr(reports, "CHUNK_LETTERS", 100)
+    for patch in READINGS[request.param]:
+        monkeypatch.setattr(*patch)
     return request.param
 
 
@@ -80,8 +57,18 @@ def read(path, threshold=0.05, fai=None, axis="auto"):
     return readers.read_input(str(path), threshold, str(fai) if fai else None, axis)
 
 
+def names_of(genome):
+    return [genome.name(i) for i in range(len(genome))]
+
+
+def write(tmp_path, name, text):
+    path = tmp_path / name
+    path.write_bytes(text.encode() if isinstance(text, str) else text)
+    return path
+
+
+# Every segment as (entry, midpoint, p or height), in a fixed order.
 def segments_of(genome):
-    """Every segment as (entry, midpoint, p or height), in a fixed order."""
     rows = list(zip(genome.plain_entry.tolist(), genome.plain_mid.tolist(),
                     (10.0 ** -genome.plain_y.astype(float)).tolist()))
     rows += zip(genome.hit_entry.tolist(), ((genome.hit_start + genome.hit_end) / 2).tolist(),
@@ -89,34 +76,8 @@ def segments_of(genome):
     return sorted(rows, key=lambda row: (row[0], row[1], repr(row[2])))
 
 
-# Every report kestra writes reads the same whichever way it is read, as its own text says: the
-# Length= values, the segment counts, each segment's ends and p-value, and kestra's count of
-# special residues on each #Overall line, which the letters counted in bins add up to.
-@pytest.mark.parametrize("report", REPORTS, ids=lambda path: path.name)
-def test_every_report_reads_as_its_text_says(report, reading):
-    text = report.read_text()
-    ints = lambda pattern: [int(n) for n in re.findall(pattern, text, re.M)]
-    genome = read(report, axis="position")
-    stats = layout.entry_stats(genome)
-    assert genome.lengths.tolist() == ints(r"^Length=(\d+) ")
-    assert stats.segments.tolist() == ints(r"^#Segments: (\d+)$")
-    assert genome.special.tolist() == ints(r"^#Overall: (\d+) ")
-    for index, (width, counts) in genome.bins.items():
-        assert counts.sum() == genome.special[index]
-        assert width * len(counts) >= genome.lengths[index]
-    assert all(genome.lengths[i] >= genomes.BIN_MIN_LENGTH for i in genome.bins)
-    entry = np.repeat(np.arange(len(genome)), stats.segments)
-    truth = [(e, (int(s) + int(t)) / 2, float(p)) for e, (s, t, p) in
-             zip(entry, re.findall(r"^\d+ (\d+) (\d+) \d+ \d+ (\S+) ", text, re.M))]
-    got = segments_of(genome)
-    assert [(e, m) for e, m, _ in got] == sorted((e, m) for e, m, _ in truth)
-    p_got = np.array([p for *_, p in got])
-    p_truth = np.array([p for *_, p in sorted(truth, key=lambda r: (r[0], r[1], repr(r[2])))])
-    assert np.allclose(p_got, p_truth, rtol=1e-6, equal_nan=True)  # plain ones kept as float32
-
-
-# Forms kestra can write that neither SMALL nor its goldens hold; each must read as SMALL does.
-@pytest.mark.parametrize("old, new", [
+# Forms kestra can write that neither SMALL nor its goldens hold: OLD in SMALL made NEW.
+FORMS = [
     (b"W=10 E=5", b"W=10 E=-2"),  # window mode with a negative linkage distance
     (b"Length=0 W=0 E=5", b"Length=0 W=-3 E=-2147483648"),
     (b"Estimates using 100 shuffled", b"Estimates using 0 generated"),
@@ -126,21 +87,43 @@ def test_every_report_reads_as_its_text_says(report, reading):
     (b"2 19 19 1 1 nan A", b"2 19 19 1 1 inf A"),
     (b"5.918592e-01* (+)", b"-nan* (-)"),
     (b"5.918592e-01* (+)", b"inf (-)"),
-])
-def test_every_form_kestra_writes_reads(tmp_path, reading, old, new):
-    assert old in SMALL
-    seen = []
-    for number, report in enumerate((SMALL, SMALL.replace(old, new))):
-        path = tmp_path / f"{number}.seg"
-        path.write_bytes(report)
-        genome = read(path)
-        seen.append(([genome.name(i) for i in range(len(genome))], genome.lengths.tolist(),
-                     genome.special.tolist(), [row[:2] for row in segments_of(genome)]))
-    assert seen[0] == seen[1] == (["empty", "x"], [0, 19], [0, 8], [(1, 7.5), (1, 19.0)])
+]
+assert all(old in SMALL for old, _ in FORMS)
 
 
-# Run as a command, so that a traceback or a partial picture would show; and read each way.
-@pytest.mark.parametrize("content, message", [
+# Every report kestra writes (SMALL and its other forms too) reads the same whichever way it is
+# read, as its own text says: the entries' names, the Length= values, the segment counts, each
+# segment's ends and p-value, and kestra's count of special residues on each #Overall line,
+# which the letters counted in bins add up to.
+@pytest.mark.parametrize("report", REPORTS + [SMALL] + [SMALL.replace(*form) for form in FORMS],
+                         ids=lambda report: getattr(report, "name", None))
+def test_every_report_reads_as_its_text_says(tmp_path, report, reading):
+    report = write(tmp_path, "x.seg", report) if isinstance(report, bytes) else report
+    text = report.read_text()
+    ints = lambda pattern: [int(n) for n in re.findall(pattern, text, re.M)]
+    genome = read(report, axis="position")
+    stats = layout.entry_stats(genome)
+    assert names_of(genome) == [name or "(unnamed)" for name in re.findall(r"^>(\S*)", text, re.M)]
+    assert (genome.lengths.tolist(), stats.segments.tolist(), genome.special.tolist()) == \
+        (ints(r"^Length=(\d+) "), ints(r"^#Segments: (\d+)$"), ints(r"^#Overall: (\d+) "))
+    for index, (width, counts) in genome.bins.items():
+        assert counts.sum() == genome.special[index]
+        assert width * len(counts) >= genome.lengths[index] >= genomes.BIN_MIN_LENGTH
+    entry = np.repeat(np.arange(len(genome)), stats.segments)
+    truth = sorted(((e, (int(s) + int(t)) / 2, float(p)) for e, (s, t, p) in
+                    zip(entry, re.findall(r"^\d+ (\d+) (\d+) \d+ \d+ (\S+) ", text, re.M))),
+                   key=lambda row: (row[0], row[1], repr(row[2])))
+    got = segments_of(genome)
+    assert [row[:2] for row in got] == [row[:2] for row in truth]
+    assert np.allclose([row[2] for row in got], [row[2] for row in truth], rtol=1e-6,
+                       equal_nan=True)  # plain ones kept as float32
+
+
+# Reports, BEDs, tables and lengths files that cannot be read, run as a command (so that a
+# traceback or a partial picture would show) and read each way: NAME holding CONTENT (None: no
+# file), with LENGTHS for --fai.
+FAI, A = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n", "a\t0\t10\t1\t30\t.\n"
+BAD_REPORTS = [
     (b"hello\nworld\n", "not a kestra report, BED or segment table (line 1)"),
     (b"", "not a kestra report (empty file)"),
     (SMALL[:SMALL.index(b"00e+00 AAATC")], "truncated report (line 17 is cut short)"),
@@ -161,56 +144,86 @@ def test_every_form_kestra_writes_reads(tmp_path, reading, old, new):
      "malformed report (line 18: expected an empty line after the segments)"),
     (None, "No such file or directory"),
     (gzip.compress(SMALL)[:30], "cannot decompress: "),
+]
+
+
+@pytest.mark.parametrize("name, content, lengths, message", [
+    ("x.seg", content, None, message) for content, message in BAD_REPORTS] + [
+    ("x.bed", A, None, "a BED needs the entries' lengths: give the .fai"),
+    ("x.bed", "c" + A[1:], FAI, "entry 'c' of the BED is not in the lengths file"),
+    ("x.bed", A, FAI + "a\t7\t0\t60\t61\n",
+     "entry 'a' of the BED names more than one entry in the lengths file"),
+    ("x.bed", A + "b\t0\t10\t1\n", FAI,
+     "malformed BED (line 2: expected name, start, end, index, score and strand)"),
+    ("x.bed", "b\t40\t51\t1\t30\t.\n", FAI, "a segment of the BED lies outside its entry's length"),
+    ("x.bed", A, "a\t100\n", "lengths.fai: malformed .fai (line 1: "),
+    ("x.tsv", readers.TABLE_HEADING.decode() + "a\t0\t10\t10\t5\tp\t1\n", FAI,
+     "malformed segment table (line 2: expected entry, start, end"),
+    ("x.tsv", "#entry\tletters\tlinkage\n", FAI, "a summary holds no segments: give it with --fai"),
+    ("x.seg", SMALL, FAI, "a report holds its entries' lengths: --fai is for a BED"),
 ])
-def test_bad_input_gets_one_line_and_status_1(tmp_path, content, message, reading):
-    path, out = tmp_path / "report.seg", tmp_path / "out.png"
+def test_bad_input_gets_one_line_and_status_1(tmp_path, monkeypatch, reading, name, content,
+                                              lengths, message):
+    monkeypatch.chdir(tmp_path)
     if content is not None:
-        path.write_bytes(content)
+        write(tmp_path, name, content)
+    fai = lengths and write(tmp_path, "lengths.fai", lengths).name
     if reading == "batches":
-        run = subprocess.run([str(TOOL), str(path), "-o", str(out)], capture_output=True, text=True)
+        run = subprocess.run([str(TOOL), name, *(["--fai", fai] if fai else []), "-o", "out.png"],
+                             capture_output=True, text=True)
         assert (run.returncode, run.stdout) == (1, "")
         error = run.stderr
     else:
         with pytest.raises(source.ReportError) as caught:
-            read(path)
-        error = f"kestra-plot: {path}: {caught.value}\n"
-    assert error.startswith(f"kestra-plot: {path}: {message}") and error.count("\n") == 1
-    assert not out.exists()
+            read(name, fai=fai)
+        error = f"kestra-plot: {name}: {caught.value}\n"
+    assert error.startswith(f"kestra-plot: {name}: {message}") and error.count("\n") == 1
+    assert not Path("out.png").exists()
 
 
-# From the fast path's outputs: a BED with the masked FASTA's .fai, and a segment table with the
-# summary, give what the report gives for what they hold: the entries, their lengths, the
-# segments under the threshold and the letters they mask (which the summary counts too), and
-# from a table of every segment, every segment.
-@pytest.mark.parametrize("report, bed, table, lengths, threshold", [
-    (DATA / "lambda.seg", DATA / "lambda.bed", DATA / "lambda.tsv", "lambda", 0.05),
-    (DATA / "three.seg", DATA / "three.bed", DATA / "three.tsv", "three", 0.05),
-    (EXPECTED / "seq19_runs.seg", EXPECTED / "seq19_masked.bed", EXPECTED / "seq19_masked.tsv",
-     "seq19_masked", 0.6),
-    (EXPECTED / "seq19_runs.seg", None, EXPECTED / "seq19_all_segments.tsv", "seq19_masked", 0.6),
+# From the fast path's outputs: a BED with a .fai of the report's entries, and a segment table
+# with the summary, give what the report gives for what they hold: the entries, their lengths,
+# the segments under the threshold (a BED line each) and the letters they mask (which the
+# summary counts too), and from a table of every segment, every segment. Where two entries
+# share the name the BED gives them, it says so, as it cannot tell them apart.
+@pytest.mark.parametrize("report, bed, table, summary, threshold", [
+    ("lambda.seg", "lambda.bed", "lambda.tsv", "lambda.summary.tsv", 0.05),
+    ("three.seg", "three.bed", "three.tsv", "three.summary.tsv", 0.05),
+    ("seq19_runs.seg", "seq19_masked.bed", "seq19_masked.tsv", "seq19_masked.summary.tsv", 0.6),
+    ("seq19_runs.seg", None, "seq19_all_segments.tsv", "seq19_masked.summary.tsv", 0.6),
+    ("no_name.seg", "no_name.bed", None, None, 0.6),
+    ("bed_names.seg", "bed_names.bed", None, None, 0.05),
 ])
-def test_bed_and_table_give_what_the_report_gives(tmp_path, report, bed, table, lengths,
-                                                  threshold):
-    summary = report.with_name(f"{lengths}.summary.tsv")
-    fai = tmp_path / "lengths.fai"
-    fai.write_text("".join(f"{line.split()[0]}\t{line.split()[1]}\t0\t60\t61\n" for line in
-                           summary.read_text().splitlines()[1:]))
+def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table, summary,
+                                                    threshold):
+    found = lambda name: name and next(d / name for d in (DATA, EXPECTED) if (d / name).exists())
+    report, bed, table, summary = map(found, (report, bed, table, summary))
     by_report = read(report, threshold)
-    inputs = [(table, summary)] + ([(bed, fai)] if bed else [])
-    for path, names in inputs:
-        genome = read(path, threshold, names)
-        assert [genome.name(i) for i in range(len(genome))] == \
-            [by_report.name(i) for i in range(len(by_report))]
-        assert genome.lengths.tolist() == by_report.lengths.tolist()
-        got, want = layout.entry_stats(genome), layout.entry_stats(by_report)
-        assert got.hits.tolist() == want.hits.tolist()
-        assert got.masked.tolist() == want.masked.tolist() == \
-            [int(line.split("\t")[5]) for line in summary.read_text().splitlines()[1:]]
-    genome = read(table, threshold, summary)
-    assert genome.special.tolist() == by_report.special.tolist()
-    if "all" in table.name or "lambda" in table.name:  # a table of every segment
-        assert [row[:2] for row in segments_of(genome)] == \
-            [row[:2] for row in segments_of(by_report)]
+    names = [name if name != "(unnamed)" else "" for name in names_of(by_report)]
+    fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
+                                                 in zip(names, by_report.lengths.tolist())))
+    if len(set(names)) < len(names):
+        with pytest.raises(source.ReportError, match="names more than one entry"):
+            read(bed, threshold, fai)
+        return
+    want = layout.entry_stats(by_report)
+    for path, lengths in [(bed, fai), (table, summary)]:  # the table last, for the checks below
+        if path is None:
+            continue
+        genome = read(path, threshold, lengths)
+        got = layout.entry_stats(genome)
+        assert (names_of(genome), genome.lengths.tolist(), got.hits.tolist(), got.masked.tolist()) \
+            == (names_of(by_report), by_report.lengths.tolist(), want.hits.tolist(),
+                want.masked.tolist())
+        if path == bed:
+            assert len(segments_of(genome)) == len(bed.read_text().splitlines())
+    if table:
+        rows = [line.split("\t") for line in summary.read_text().splitlines()[1:]]
+        assert want.masked.tolist() == [int(row[5]) for row in rows]
+        assert genome.special.tolist() == by_report.special.tolist()
+        if "all" in table.name or "lambda" in table.name:  # a table of every segment
+            assert [row[:2] for row in segments_of(genome)] == \
+                [row[:2] for row in segments_of(by_report)]
 
 
 # A summary gives every entry's length and special residues, a skipped entry's none: NA in its
@@ -226,81 +239,19 @@ def test_a_summary_with_a_skipped_entry_gives_the_lengths(tmp_path, skipped):
     assert genome.special.tolist() == [0 if row[9] == "skipped" else int(row[3]) for row in rows]
 
 
-# A run that masked nothing writes an empty BED: its entries are drawn, with no segment.
-def test_an_empty_bed_draws_its_entries(tmp_path):
-    out = tmp_path / "out.png"
-    assert cli.main([str(write(tmp_path, "x.bed", "")), "--fai", str(DATA / "three.fas.fai"),
-                    "-o", str(out), "--size", "4x3", "--dpi", "30"]) == 0
-    genome = read(tmp_path / "x.bed", fai=DATA / "three.fas.fai")
+# A run that masked nothing writes an empty BED: its entries, with no segment (drawn below).
+def test_an_empty_bed_gives_its_entries(tmp_path):
+    genome = read(write(tmp_path, "x.bed", ""), fai=DATA / "three.fas.fai")
     assert genome.lengths.tolist() == [2400, 900, 300] and len(segments_of(genome)) == 0
-    assert out.read_bytes().startswith(b"\x89PNG")
 
 
-# The BEDs of kestra's end-to-end cases (those of data/ are above) read with the lengths of
-# their report's entries and give the report's masked letters, unless two entries share the
-# name the BED gives them: then it says so, as it cannot tell them apart.
-@pytest.mark.parametrize("bed, report, threshold", [
-    (EXPECTED / "seq19_masked.bed", EXPECTED / "seq19_runs.seg", 0.6),
-    (EXPECTED / "no_name.bed", EXPECTED / "no_name.seg", 0.6),
-    (EXPECTED / "bed_names.bed", EXPECTED / "bed_names.seg", 0.05),
-], ids=lambda value: getattr(value, "name", value))
-def test_every_bed_reads_as_its_report(tmp_path, bed, report, threshold):
-    by_report = read(report, threshold)
-    names = [by_report.name(i) if by_report.name(i) != "(unnamed)" else ""
-             for i in range(len(by_report))]
-    fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
-                                                 in zip(names, by_report.lengths.tolist())))
-    if len(set(names)) < len(names):
-        with pytest.raises(source.ReportError, match="names more than one entry"):
-            read(bed, threshold, fai)
-        return
-    genome = read(bed, threshold, fai)
-    assert layout.entry_stats(genome).masked.tolist() == \
-        layout.entry_stats(by_report).masked.tolist()
-    assert len(segments_of(genome)) == len(bed.read_text().splitlines())
-
-
-def write(tmp_path, name, text):
-    path = tmp_path / name
-    path.write_bytes(text.encode() if isinstance(text, str) else text)
-    return path
-
-
-FAI = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n"
-
-
-@pytest.mark.parametrize("name, text, lengths, message", [
-    ("x.bed", "a\t0\t10\t1\t30\t.\n", None, "a BED needs the entries' lengths: give the .fai"),
-    ("x.bed", "c\t0\t10\t1\t30\t.\n", FAI, "entry 'c' of the BED is not in the lengths file"),
-    ("x.bed", "a\t0\t10\t1\t30\t.\n", FAI + "a\t7\t0\t60\t61\n",
-     "entry 'a' of the BED names more than one entry in the lengths file"),
-    ("x.bed", "a\t0\t10\t1\t30\t.\nb\t0\t10\t1\n", FAI,
-     "malformed BED (line 2: expected name, start, end, index, score and strand)"),
-    ("x.bed", "b\t40\t51\t1\t30\t.\n", FAI, "a segment of the BED lies outside its entry's length"),
-    ("x.bed", "a\t0\t10\t1\t30\t.\n", "a\t100\n", "lengths.fai: malformed .fai (line 1: "),
-    ("x.tsv", readers.TABLE_HEADING.decode() + "a\t0\t10\t10\t5\tp\t1\n", FAI,
-     "malformed segment table (line 2: expected entry, start, end"),
-    ("x.tsv", "#entry\tletters\tlinkage\n", FAI, "a summary holds no segments: give it with --fai"),
-    ("x.seg", SMALL, FAI, "a report holds its entries' lengths: --fai is for a BED"),
-])
-def test_bad_rows_get_one_line(tmp_path, name, text, lengths, message):
-    path = write(tmp_path, name, text)
-    fai = write(tmp_path, "lengths.fai", lengths) if lengths else None
-    with pytest.raises(source.ReportError) as caught:
-        read(path, fai=fai)
-    assert str(caught.value).startswith(message) or \
-        str(caught.value).startswith(f"{fai}: {message.split(': ', 1)[-1]}")
-
-
+# A genome of entries of LENGTHS, with HITS and PLAIN segments as (entry, start, end, p).
 def made_genome(lengths, hits=(), plain=(), names=None):
-    """A genome of entries of LENGTHS, with HITS and PLAIN segments as (entry, start, end, p)."""
     collection = genomes.Collection(0.05, "entries")
-    for index, length in enumerate(lengths):
-        collection.add_entry((names[index] if names else f"e{index + 1}").encode(), length,
-                             length // 4)
-    rows = list(hits) + list(plain)
-    if rows:
-        entry, start, end, p = (np.array(column) for column in zip(*rows))
+    for name, length in zip(names or [f"e{i + 1}" for i in range(len(lengths))], lengths):
+        collection.add_entry(name.encode(), length, length // 4)
+    if hits or plain:
+        entry, start, end, p = (np.array(column) for column in zip(*hits, *plain))
         collection.add_segments(entry, start, end, p.astype(float))
     collection.letters = "A"
     return genomes.Genome(collection)
@@ -312,22 +263,18 @@ def made_genome(lengths, hits=(), plain=(), names=None):
 def test_masked_letters_are_counted_once(seed):
     rng = np.random.default_rng(seed)
     lengths = rng.integers(1, 400, 5)
-    hits = []
-    for entry, length in enumerate(lengths):
-        for _ in range(rng.integers(0, 12)):
-            start = int(rng.integers(1, length + 1))
-            hits.append((entry, start, int(rng.integers(start, min(length, start + 60) + 1)),
-                         0.01))
+    hits = [(entry, start, int(rng.integers(start, min(length, start + 60) + 1)), 0.01)
+            for entry, length in enumerate(lengths) for _ in range(rng.integers(0, 12))
+            for start in [int(rng.integers(1, length + 1))]]
     genome = made_genome(lengths.tolist(), hits)
     flags = [np.zeros(n, bool) for n in lengths]
     for entry, start, end, _ in hits:
         flags[entry][start - 1:end] = True
     assert layout.entry_stats(genome).masked.tolist() == [int(f.sum()) for f in flags]
     cuts = np.unique(np.concatenate(([0], rng.integers(1, lengths.sum(), 9))))
-    widths = np.diff(np.append(cuts, lengths.sum()))
-    masked = layout.masked_in_windows(genome, cuts, widths)
-    whole = np.concatenate(flags)
-    assert masked.tolist() == [int(whole[a:a + w].sum()) for a, w in zip(cuts, widths)]
+    widths, whole = np.diff(np.append(cuts, lengths.sum())), np.concatenate(flags)
+    assert layout.masked_in_windows(genome, cuts, widths).tolist() == \
+        [int(whole[a:a + w].sum()) for a, w in zip(cuts, widths)]
 
 
 # The table lists the entries with the most significant segments first, ties going to the
@@ -342,11 +289,9 @@ def test_table_lists_the_entries_that_matter_first():
     assert layout.table_order(genome, stats).tolist() == [6, 2, 3, 5, 4, 1, 0]
     [column] = layout.entry_table(genome, stats, 0.05, 4, 40)
     lines = column.splitlines()
-    assert lines[0].split() == ["#", "entry", "bp", "p<0.05", "masked"]
-    assert [line.split() for line in lines[1:4]] == [
+    assert [line.split() for line in lines[:4]] == [["#", "entry", "bp", "p<0.05", "masked"],
         ["7", "e7", "700", "1", "1.0%"], ["3", "e3", "300", "1", "3.3%"],
-        ["4", "e4", "300", "2", "13.7%"]]
-    assert lines[4] == "… and 4 more, 2 of them with p<0.05"
+        ["4", "e4", "300", "2", "13.7%"]] and lines[4] == "… and 4 more, 2 of them with p<0.05"
     assert layout.entry_table(genome, stats, 0.05, 0, 80) == \
         ["7 entries: too many to list at this size"]
 
@@ -367,6 +312,11 @@ def hits_px(fig):
     return sorted(hits.get_transform().transform(hits.get_xydata())[:, 0])
 
 
+def top_axes(fig):
+    [top] = [ax for ax in fig.axes if ax.get_legend() is not None]
+    return top
+
+
 CHROMOSOME = 5_000_000
 PLASMIDS = [2_000, 5_000, 20_000, 50_000, 100_000, 200_000]
 
@@ -380,15 +330,12 @@ def test_entries_along_positions_keep_a_linear_scale(size, dpi):
     hits = [(i, n // 2 - 5, n // 2 + 5, 1e-6) for i, n in enumerate(lengths)]
     genome = made_genome(lengths, hits, names=["chromosome", "pA", "pB", "pC", "pD", "pE", "pF"])
     fig = drawn(genome, size, dpi, axis="position")
-    [top] = [ax for ax in fig.axes if ax.get_legend() is not None]
-    left, right = top.transData.transform([(0, 0), (genome.total, 0)])[:, 0]
+    left, right = top_axes(fig).transData.transform([(0, 0), (genome.total, 0)])[:, 0]
     want = [left + (o + n // 2 - 0.5) / genome.total * (right - left)
             for o, n in zip(genome.offsets.tolist(), lengths)]
     assert hits_px(fig) == pytest.approx(sorted(want), abs=0.01)
-    marks = []
-    for patch in by_gid(fig, "entry-marks"):
-        path = patch.get_transform().transform_path(patch.get_path())
-        marks += [(poly[:, 0].min(), poly[:, 0].max()) for poly in path.to_polygons()]
+    marks = [(poly[:, 0].min(), poly[:, 0].max()) for patch in by_gid(fig, "entry-marks")
+             for poly in patch.get_transform().transform_path(patch.get_path()).to_polygons()]
     assert len(marks) == len(lengths)
     assert min(b - a for a, b in marks) >= layout.MIN_MARK_PX * (1 - 1e-9)
     assert all(any(a <= x <= b for a, b in marks) for x in want)
@@ -404,9 +351,8 @@ def test_many_entries_stand_by_length():
     lengths = rng.integers(100, 30_000, 300).tolist()
     hits = [(i, 1, 4, 10.0 ** -(i % 7 + 2)) for i in range(0, 300, 37)]
     fig = drawn(made_genome(lengths, hits))
-    [top] = [ax for ax in fig.axes if ax.get_legend() is not None]
     rank = np.argsort(np.argsort(-np.array(lengths), kind="stable"), kind="stable")
-    slots = top.transData.transform([(rank[e], 0) for e, *_ in hits] +
+    slots = top_axes(fig).transData.transform([(rank[e], 0) for e, *_ in hits] +
                                     [(rank[e] + 1, 0) for e, *_ in hits])[:, 0]
     for x, (a, b) in zip(sorted(hits_px(fig)), sorted(zip(slots[:len(hits)], slots[len(hits):]))):
         assert a <= x <= b
@@ -420,11 +366,12 @@ def test_many_entries_stand_by_length():
 
 
 # Every kind of input draws, along positions and by entries: a report (plain, or compressed
-# through standard input), a BED with its .fai, a segment table with the summary; the picture
-# has the asked size and is not blank. A vector picture embeds the many points as one image.
+# through standard input), a BED with its .fai (an empty one too), a segment table with the
+# summary; the picture has the asked size and is not blank. A vector picture embeds the many
+# points as one image.
 @pytest.mark.parametrize("inputs", [
     ["lambda.seg"], ["three.seg"], ["three.bed", "--fai", "three.fas.fai"],
-    ["lambda.tsv", "--fai", "lambda.summary.tsv"], ["-"],
+    ["lambda.tsv", "--fai", "lambda.summary.tsv"], ["-"], ["/dev/null", "--fai", "three.fas.fai"],
 ])
 @pytest.mark.parametrize("axis", ["position", "entries"])
 def test_every_kind_of_input_draws(tmp_path, inputs, axis):
@@ -560,56 +507,51 @@ def half_written(fig, stream, **options):
     raise RuntimeError("the disk\nwent away")
 
 
-# What goes wrong while drawing or writing leaves no new or spoiled picture, nor a temporary
-# file. STAGE: what out.png is before the run ("" nothing, else an earlier picture's bytes, or a
-# link to /dev/full); without a TITLE, savefig fails after writing some bytes.
-@pytest.mark.parametrize("stage, output, title, message", [
-    ("", "out.png", r"$\frac$", "cannot draw the picture: "),  # a bad formula
-    ("earlier", "out.png", r"$\frac$", "cannot draw the picture: "),
-    ("", "out.png", None, "cannot draw the picture: the disk went away\n"),
-    ("earlier", "out.png", None, "cannot draw the picture: the disk went away\n"),
-    ("/dev/full", "out.png", "", "No space left on device"),
-    ("", "missing/out.png", "", "No such file or directory"),
+# A picture is written whole and then put in place: a new one gets the usual permissions, an
+# earlier one keeps its own, and a link is followed, not replaced. What goes wrong while drawing
+# or writing (MESSAGE) leaves no new or spoiled picture, nor a temporary file. STAGE: what
+# out.png is before the run ("" nothing, an earlier picture's bytes of MODE, a link to one, or to
+# /dev/full); without a TITLE, savefig fails after writing some bytes.
+@pytest.mark.parametrize("stage, mode, output, title, message", [
+    ("", 0o640, "out.png", "t", None),
+    ("earlier", 0o604, "out.png", "t", None),
+    ("link", 0o600, "out.png", "t", None),
+    ("", 0, "out.png", r"$\frac$", "cannot draw the picture: "),  # a bad formula
+    ("earlier", 0o604, "out.png", r"$\frac$", "cannot draw the picture: "),
+    ("", 0, "out.png", None, "cannot draw the picture: the disk went away\n"),
+    ("earlier", 0o604, "out.png", None, "cannot draw the picture: the disk went away\n"),
+    ("/dev/full", 0, "out.png", "t", "No space left on device"),
+    ("", 0, "missing/out.png", "t", "No such file or directory"),
 ])
-def test_drawing_and_writing_failures_leave_no_picture(tmp_path, monkeypatch, capsys, stage,
-                                                       output, title, message):
+def test_pictures_are_put_in_place_or_left_alone(tmp_path, monkeypatch, capsys, stage, mode,
+                                                 output, title, message):
     monkeypatch.chdir(tmp_path)
     if title is None:
         monkeypatch.setattr(Figure, "savefig", half_written)
-    if stage == "/dev/full":
-        if not os.path.exists(stage):
-            pytest.skip("no /dev/full here")
-        Path("out.png").symlink_to(stage)
-    elif stage:
-        Path("out.png").write_text(stage)
-    before = sorted(tmp_path.iterdir())
-    assert cli.main([str(DATA / "three.seg"), "-o", output, "--title", title or "t"]) == 1
-    out, err = capsys.readouterr()
-    assert out == "" and err.startswith(f"kestra-plot: {output}: {message}")
-    assert err.count("\n") == 1
-    assert sorted(tmp_path.iterdir()) == before
-    if stage == "earlier":
-        assert Path("out.png").read_text() == "earlier"
-
-
-# A picture is written whole and then put in place: a new one gets the usual permissions, an
-# earlier one keeps its own, and a link is followed, not replaced.
-@pytest.mark.parametrize("stage, mode", [("", 0o640), ("earlier", 0o604), ("link", 0o600)])
-def test_pictures_are_put_in_place(tmp_path, monkeypatch, stage, mode):
-    monkeypatch.chdir(tmp_path)
+    if stage == "/dev/full" and not os.path.exists(stage):
+        pytest.skip("no /dev/full here")
     out, target = Path("out.png"), Path("real.png" if stage == "link" else "out.png")
-    if stage:
+    if stage in ("earlier", "link"):
         target.write_text("earlier")
         target.chmod(mode)
-    if stage == "link":
-        out.symlink_to(target)
-    umask = os.umask(0o027)
+    if stage in ("link", "/dev/full"):
+        out.symlink_to(target if stage == "link" else stage)
+    before, umask = sorted(tmp_path.iterdir()), os.umask(0o027)
     try:
-        assert cli.main([str(DATA / "three.seg"), "-o", str(out), "--size", "4x3",
-                        "--dpi", "30"]) == 0
+        status = cli.main([str(DATA / "three.seg"), "-o", output, "--title", title or "t",
+                           "--size", "4x3", "--dpi", "30"])
     finally:
         os.umask(umask)
-    assert out.is_symlink() == (stage == "link")
-    assert target.read_bytes().startswith(b"\x89PNG")
-    assert target.stat().st_mode & 0o777 == mode
-    assert len(list(tmp_path.iterdir())) == (2 if stage == "link" else 1)
+    said, err = capsys.readouterr()
+    if message:
+        assert (status, said, err.count("\n")) == (1, "", 1)
+        assert err.startswith(f"kestra-plot: {output}: {message}")
+        assert sorted(tmp_path.iterdir()) == before
+    else:
+        assert (status, said, err, out.is_symlink()) == (0, "", "", stage == "link")
+        assert target.read_bytes().startswith(b"\x89PNG")
+        assert len(list(tmp_path.iterdir())) == (2 if stage == "link" else 1)
+    if message is None or stage == "earlier":
+        assert target.stat().st_mode & 0o777 == mode
+    if message and stage == "earlier":
+        assert target.read_text() == "earlier"

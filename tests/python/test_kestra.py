@@ -1,13 +1,9 @@
-"""kestra (the Python package) against the built command: scan gives the command's
---table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
-its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
-refused options raise ValueError with the command's words; scanning again and again holds no
-more memory; the import leaves NumPy to the first result."""
-import os
-import random
-import shlex
-import subprocess
-import sys
+# kestra (the Python package) against the built command: scan gives the command's
+# --table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
+# its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
+# refused options raise ValueError with the command's words; scanning again and again holds no
+# more memory; the import leaves NumPy to the first result.
+import os, random, re, shlex, subprocess, sys
 from pathlib import Path
 
 import pytest
@@ -19,26 +15,33 @@ DATA = ROOT / "tests" / "cli" / "data"
 KESTRA = os.environ["KESTRA_BIN"]
 MAKE_GENOME = os.environ.get("MAKE_GENOME")
 
-# The switches of the command that the keywords stand for: (keyword, type of the value).
+# The switches of the command that the keywords stand for: (keyword, type of the value), -A:
+# and the like a letter's frequency; and its flags: (keyword, value), -F and -L being masks.
 SWITCHES = {"W": ("window", int), "E": ("linkage", int), "P": ("window_p", float),
             "M": ("mask_p", float), "S": ("shuffles", int), "B": ("generated", int),
-            "R": ("residues", str)}
+            "R": ("residues", str), **{base: (base, float) for base in "ATGC"}}
+FLAGS = {"--keep-case": ("keep_case", True), "-N": ("merge", False),
+         "-K": ("estimate_linkage", True)}
 
 
+# What the command says on both streams, run in tmp.
 def run(tmp, inp, args):
-    """What the command says on both streams, run in tmp."""
     done = subprocess.run([KESTRA, str(inp), "out", *args], cwd=tmp, capture_output=True, text=True)
     return done.stdout + done.stderr
 
 
+# The lines of what the command writes with SWITCHES (the file's name second).
+def command_file(tmp, inp, args, *switches):
+    run(tmp, inp, [*args, *switches, "--no-report", "--quiet"])
+    return (Path(tmp) / switches[1]).read_text().split("\n")
+
+
 def command_table(tmp, inp, args):
-    run(tmp, inp, [*args, "--table-out", "t.tsv", "--all-segments", "--no-report", "--quiet"])
-    return (Path(tmp) / "t.tsv").read_text().split("\n", 1)[1]
+    return "\n".join(command_file(tmp, inp, args, "--table-out", "t.tsv", "--all-segments")[1:])
 
 
 def command_mask(tmp, inp, args):
-    run(tmp, inp, [*args, "--fasta-out", "m.fas", "--line-width", "0", "--no-report", "--quiet"])
-    return (Path(tmp) / "m.fas").read_text().split("\n")[1]
+    return command_file(tmp, inp, args, "--fasta-out", "m.fas", "--line-width", "0")[1]
 
 
 def rows(name, result):
@@ -46,35 +49,27 @@ def rows(name, result):
 
 
 def first_entry(path):
-    text = path.read_text()
-    header, _, rest = text.partition("\n")
-    return header[1:].split()[0] if header[1:].split() else "", "".join(rest.split(">")[0].split())
+    header, _, rest = path.read_text().partition("\n")
+    return (header[1:].split() or [""])[0], "".join(rest.split(">")[0].split())
 
 
+# The keywords of a case's switches; None when one has none.
 def keywords(args):
-    """The keywords of a case's switches; None when one has none."""
     options, it = {}, iter(args)
     for arg in it:
+        switch = re.fullmatch(f"-([{''.join(SWITCHES)}]):(.+)", arg)
         if arg == "--seed":
             options["seed"] = int(next(it))
-        elif arg == "--keep-case":
-            options["keep_case"] = True
-        elif arg in ("-F", "-L"):
-            pass
-        elif arg == "-N":
-            options["merge"] = False
-        elif arg == "-K":
-            options["estimate_linkage"] = True
-        elif len(arg) > 3 and arg[0] == "-" and arg[2] == ":" and arg[1] in "ATGC":
-            freqs = options.setdefault("frequencies", {})
-            freqs[arg[1]] = float(arg[3:])
-        elif len(arg) > 3 and arg[0] == "-" and arg[2] == ":" and arg[1] in SWITCHES:
-            name, kind = SWITCHES[arg[1]]
+        elif arg in FLAGS:
+            options[FLAGS[arg][0]] = FLAGS[arg][1]
+        elif switch:
+            name, kind = SWITCHES[switch[1]]
             try:
-                options[name] = kind(arg[3:])
+                value = kind(switch[2])
             except ValueError:
                 return None
-        else:
+            (options.setdefault("frequencies", {}) if len(name) == 1 else options)[name] = value
+        elif arg not in ("-F", "-L"):
             return None
     return options
 
@@ -85,19 +80,15 @@ def golden_cases():
         if line.startswith("#") or " -- " not in line:
             continue
         head, tail = line.rsplit(" -- ", 1)
-        name, inp, status = head.split()[:3]
-        if '"' in tail:
+        (name, inp, status), args = head.split()[:3], tail.split()
+        if '"' in tail or status != "0" or args[:2] != ["in.fa", "out"] or \
+                not inp.endswith(".fa") or inp[0] in "<|":
             continue
-        args = tail.split()
-        if status != "0" or args[:2] != ["in.fa", "out"] or not inp.endswith(".fa") or inp[0] in "<|":
-            continue
-        args = args[2:]
-        options = keywords(args)
+        args, options = args[2:], keywords(args[2:])
         if options is None or not first_entry(DATA / "input" / inp)[1]:
             continue
-        if (options.get("shuffles", 0) > 0 or options.get("generated", 0) > 0) and "seed" not in options:
-            options["seed"] = 7
-            args += ["--seed", "7"]
+        if "seed" not in options and max(options.get("shuffles", 0), options.get("generated", 0)):
+            options["seed"], args = 7, args + ["--seed", "7"]
         cases.append(pytest.param(DATA / "input" / inp, args, options, id=name))
     return cases
 
@@ -125,13 +116,12 @@ def test_scan_and_mask_give_the_commands_table_and_copies(tmp_path, inp, args, o
             command_mask(tmp_path, inp, [*unmasked(args), "-F" if hard else "-L"])
 
 
-def random_database(path, entries=300, seed=5):
-    rng = random.Random(seed)
-    with open(path, "w") as out:
-        for i in range(entries):
-            n = rng.randint(1, 3000)
-            bias = rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])
-            out.write(">entry%d some words\n%s\n" % (i, "".join(rng.choice(bias) for _ in range(n))))
+# 300 entries of 1 to 3000 letters, of several compositions.
+def random_database(path):
+    rng = random.Random(5)
+    path.write_text("".join(">entry%d some words\n%s\n" % (i, "".join(rng.choice(bias) for _ in range(n)))
+                            for i in range(300) for n in [rng.randint(1, 3000)]
+                            for bias in [rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])]))
 
 
 @pytest.mark.parametrize("threads", [1, 2])
@@ -150,8 +140,8 @@ def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
     entries = list(kestra.read(inp, threads=threads))
     got = "".join(rows(e.name, e.result) for e in entries if e.skipped is None)
     assert got == command_table(tmp_path, inp, ["--all-entries", "--threads", str(threads)])
-    run(tmp_path, inp, ["--all-entries", "--summary-out", "s.tsv", "--no-report", "--quiet"])
-    summary = [line.split("\t") for line in (tmp_path / "s.tsv").read_text().splitlines()[1:]]
+    summary = [line.split("\t") for line in
+               command_file(tmp_path, inp, ["--all-entries"], "--summary-out", "s.tsv")[1:-1]]
     assert [(e.name, e.length, e.skipped is None) for e in entries] == \
         [(f[0], int(f[1]), f[-1] == "analysed") for f in summary]
 
@@ -189,21 +179,15 @@ def test_refused_options_raise_value_error_in_the_commands_words(tmp_path, numbe
     assert str(also.value) == str(refused.value)
 
 
-def test_files_that_cannot_be_read_raise_runtime_error(tmp_path):
-    said = run(tmp_path, "/nonexistent.fa", [])
-    for call in (lambda: kestra.scan("ACGT", background="/nonexistent.fa"),
-                 lambda: next(kestra.read("/nonexistent.fa"))):
-        with pytest.raises(RuntimeError) as failed:
-            call()
-        assert str(failed.value) in said
-
-
-def test_an_input_without_entries_raises_runtime_error(tmp_path):
+# A file that cannot be read (as the background or the input), and an input without entries.
+@pytest.mark.parametrize("call, name", [("background", "/nonexistent.fa"),
+                                        ("read", "/nonexistent.fa"), ("read", "empty.fa")])
+def test_inputs_that_cannot_be_read_raise_runtime_error(tmp_path, call, name):
     (tmp_path / "empty.fa").write_text("")
-    said = run(tmp_path, tmp_path / "empty.fa", [])
     with pytest.raises(RuntimeError) as failed:
-        list(kestra.read(tmp_path / "empty.fa"))
-    assert str(failed.value) in said
+        list(kestra.read(tmp_path / name)) if call == "read" else \
+            kestra.scan("ACGT", background=str(tmp_path / name))
+    assert str(failed.value) in run(tmp_path, tmp_path / name, [])
 
 
 def test_keywords_that_are_no_option_raise_type_error():
@@ -212,9 +196,7 @@ def test_keywords_that_are_no_option_raise_type_error():
 
 
 def resident_kib():
-    for line in Path("/proc/self/status").read_text().splitlines():
-        if line.startswith("VmRSS:"):
-            return int(line.split()[1])
+    return int(re.search(r"^VmRSS:\s+(\d+)", Path("/proc/self/status").read_text(), re.M)[1])
 
 
 def test_many_scans_hold_no_more_memory():
@@ -229,9 +211,9 @@ def test_many_scans_hold_no_more_memory():
 
 def test_scan_takes_str_bytes_and_bytearray_alike():
     letters = "GAAATCGCAATAAGCTCGA\nAAAT"
-    kept = kestra.scan(letters, mask_p=0.6).segments
-    got = [kestra.scan(s, mask_p=0.6).segments for s in (letters.encode(), bytearray(letters.encode()))]
-    assert kept.tolist() and all(g.tolist() == kept.tolist() for g in got)
+    kept, *got = [kestra.scan(s, mask_p=0.6).segments.tolist() for s in
+                  (letters, letters.encode(), bytearray(letters.encode()))]
+    assert kept and got == [kept, kept]
     with pytest.raises(TypeError, match="int"):
         kestra.scan(5)
 
