@@ -14,16 +14,14 @@ from matplotlib.figure import Figure
 from matplotlib.patches import StepPatch
 from matplotlib.text import Annotation
 
-ROOT = Path(__file__).resolve().parents[2]
-TOOL = ROOT / "tools" / "kestra-plot"
+ROOT, DATA = Path(__file__).resolve().parents[2], Path(__file__).resolve().parent / "data"
+TOOL, EXPECTED = ROOT / "tools" / "kestra-plot", ROOT / "tests/cli/data/expected"
 # The package from the checkout, as the launcher in tools/ finds it; no bytecode is left in it.
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(ROOT / "python"))
 from kestra.plot import cli, drawing, layout, source, genome as genomes, reading as readers, \
     report as reports  # noqa: E402
 
-DATA = Path(__file__).resolve().parent / "data"
-EXPECTED = ROOT / "tests/cli/data/expected"
 # Every report kestra writes here: those above, and those of its end-to-end cases.
 REPORTS = [DATA / "lambda.seg", DATA / "three.seg"] + sorted(EXPECTED.glob("*.seg"))
 
@@ -95,7 +93,7 @@ assert all(old in SMALL for old, _ in FORMS)
 # segment's ends and p-value, and kestra's count of special residues on each #Overall line,
 # which the letters counted in bins add up to.
 @pytest.mark.parametrize("report", REPORTS + [SMALL] + [SMALL.replace(*form) for form in FORMS],
-                         ids=lambda report: getattr(report, "name", None))
+                         ids=lambda report: getattr(report, "name", "SMALL"))
 def test_every_report_reads_as_its_text_says(tmp_path, report, reading):
     report = write(tmp_path, "x.seg", report) if isinstance(report, bytes) else report
     text = report.read_text()
@@ -118,7 +116,7 @@ def test_every_report_reads_as_its_text_says(tmp_path, report, reading):
                        equal_nan=True)  # plain ones kept as float32
 
 
-# Reports, BEDs, tables and lengths files that cannot be read, run as a command (so that a
+# Reports, BEDs, tables and lengths files that cannot be read, given to the command (so that a
 # traceback or a partial picture would show) and read each way: NAME holding CONTENT (None: no
 # file), with LENGTHS for --fai.
 FAI, A = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n", "a\t0\t10\t1\t30\t.\n"
@@ -161,17 +159,16 @@ BAD_REPORTS = [
     ("x.tsv", "#entry\tletters\tlinkage\n", FAI, "a summary holds no segments: give it with --fai"),
     ("x.seg", SMALL, FAI, "a report holds its entries' lengths: --fai is for a BED"),
 ])
-def test_bad_input_gets_one_line_and_status_1(tmp_path, monkeypatch, reading, name, content,
-                                              lengths, message):
+def test_bad_input_gets_one_line_and_status_1(tmp_path, monkeypatch, capsys, reading, name,
+                                              content, lengths, message):
     monkeypatch.chdir(tmp_path)
     if content is not None:
         write(tmp_path, name, content)
     fai = lengths and write(tmp_path, "lengths.fai", lengths).name
     if reading == "batches":
-        run = subprocess.run([str(TOOL), name, *(["--fai", fai] if fai else []), "-o", "out.png"],
-                             capture_output=True, text=True)
-        assert (run.returncode, run.stdout) == (1, "")
-        error = run.stderr
+        status = cli.main([name, *(["--fai", fai] if fai else []), "-o", "out.png"])
+        said, error = capsys.readouterr()
+        assert (status, said) == (1, "")
     else:
         with pytest.raises(source.ReportError) as caught:
             read(name, fai=fai)
@@ -206,9 +203,7 @@ def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table
             read(bed, threshold, fai)
         return
     want = layout.entry_stats(by_report)
-    for path, lengths in [(bed, fai), (table, summary)]:  # the table last, for the checks below
-        if path is None:
-            continue
+    for path, lengths in [(p, f) for p, f in [(bed, fai), (table, summary)] if p]:  # table last
         genome = read(path, threshold, lengths)
         got = layout.entry_stats(genome)
         assert (names_of(genome), genome.lengths.tolist(), got.hits.tolist(), got.masked.tolist()) \
@@ -361,29 +356,27 @@ def test_many_entries_stand_by_length():
 # through standard input), a BED with its .fai (an empty one too), a segment table with the
 # summary; the picture has the asked size and is not blank. A vector picture embeds the many
 # points as one image.
-@pytest.mark.parametrize("inputs", [
-    ["lambda.seg"], ["three.seg"], ["three.bed", "--fai", "three.fas.fai"],
-    ["lambda.tsv", "--fai", "lambda.summary.tsv"], ["-"], ["/dev/null", "--fai", "three.fas.fai"],
+@pytest.mark.parametrize("inputs, out", [
+    (["lambda.seg"], "plot.png"), (["three.seg"], "plot.png"), (["three.seg"], "plot.svg"),
+    (["three.bed", "--fai", "three.fas.fai"], "plot.png"), (["-"], "plot.png"),
+    (["lambda.tsv", "--fai", "lambda.summary.tsv"], "plot.png"),
+    (["/dev/null", "--fai", "three.fas.fai"], "plot.png"),
 ])
 @pytest.mark.parametrize("axis", ["position", "entries"])
-def test_every_kind_of_input_draws(tmp_path, inputs, axis):
-    out = tmp_path / "plot.png"
-    stdin = gzip.compress((DATA / "three.seg").read_bytes()) if inputs == ["-"] else None
+def test_every_kind_of_input_draws(tmp_path, inputs, out, axis):
+    out, stdin = tmp_path / out, gzip.compress((DATA / "three.seg").read_bytes())
     run = subprocess.run([str(TOOL), *inputs, "-o", str(out), "--size", "4.5x3", "--dpi", "40",
                           "--axis", axis], cwd=DATA, input=stdin, capture_output=True)
     assert (run.returncode, run.stderr) == (0, b"")
-    pixels = matplotlib.image.imread(out)
-    assert pixels.shape[:2] == (120, 180)
-    assert len(np.unique(pixels.reshape(-1, pixels.shape[-1]), axis=0)) > 20
-
-
-def test_svg_pictures_have_the_asked_size_and_embed_the_points(tmp_path):
-    out = tmp_path / "plot.svg"
-    assert cli.main([str(DATA / "three.seg"), "-o", str(out), "--size", "5x2.5", "--dpi", "72"]) == 0
-    svg = ElementTree.parse(out).getroot()
-    assert (svg.get("width"), svg.get("height")) == ("360pt", "180pt")
-    tags = [element.tag.rsplit("}", 1)[-1] for element in svg.iter()]
-    assert "image" in tags and tags.count("path") > 50
+    if out.suffix == ".svg":
+        svg = ElementTree.parse(out).getroot()
+        tags = [element.tag.rsplit("}", 1)[-1] for element in svg.iter()]
+        assert (svg.get("width"), svg.get("height")) == ("324pt", "216pt")
+        assert "image" in tags and tags.count("path") > 50
+    else:
+        pixels = matplotlib.image.imread(out)
+        assert pixels.shape[:2] == (120, 180)
+        assert len(np.unique(pixels.reshape(-1, pixels.shape[-1]), axis=0)) > 20
 
 
 # Windows tile the axis from 0 to the total, none across two entries, and count the letters as
@@ -407,20 +400,16 @@ def test_density_windows_tile_entries_and_count_letters(target, reading):
 
 # plan_labels on made-up spans, with text 6 pixels a character and 4 between labels: whatever
 # it does, each entry with letters is covered by exactly one label, a named one fits under its
-# span, and no two labels of a row meet.
-WIDE = [(0, 100), (100, 200)]
-PACKED = [(0, 500)] + [(500 + 5 * i, 505 + 5 * i) for i in range(5)]
-CROWD = [(0, 100)] + [(100 + i, 101 + i) for i in range(40)]
-TAIL = [(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)]
-
-
+# span, and no two labels of a row meet. The rows: two wide spans; the same with an entry of no
+# letters between, which gets no label; numbers, staggered over the rows; a crowd; a crowd at
+# the end, after a name, merged leftwards; no name fitting at all.
 @pytest.mark.parametrize("spans, named, ranges", [
-    (WIDE, {0, 1}, False),
-    (WIDE[:1] + [None] + WIDE[1:], {0, 2}, False),  # an entry of no letters gets no label
-    (PACKED, {0}, False),  # numbers, staggered over the rows
-    (CROWD, {0}, True),
-    (TAIL, {0}, True),  # a crowd at the end, after a name: merged leftwards
-    ([(i, i + 1) for i in range(200)], set(), True),  # no name fits at all
+    ([(0, 100), (100, 200)], {0, 1}, False),
+    ([(0, 100), None, (100, 200)], {0, 2}, False),
+    ([(0, 500)] + [(500 + 5 * i, 505 + 5 * i) for i in range(5)], {0}, False),
+    ([(0, 100)] + [(100 + i, 101 + i) for i in range(40)], {0}, True),
+    ([(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)], {0}, True),
+    ([(i, i + 1) for i in range(200)], set(), True),
 ])
 def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, ranges):
     names = [f"e{i}" if i % 2 else f"entry{i}" for i in range(len(spans))]
@@ -501,13 +490,11 @@ def half_written(fig, stream, **options):
 # out.png is before the run ("" nothing, an earlier picture's bytes of MODE, a link to one, or to
 # /dev/full); without a TITLE, savefig fails after writing some bytes.
 @pytest.mark.parametrize("stage, mode, output, title, message", [
-    ("", 0o640, "out.png", "t", None),
-    ("earlier", 0o604, "out.png", "t", None),
-    ("link", 0o600, "out.png", "t", None),
-    ("", 0, "out.png", r"$\frac$", "cannot draw the picture: "),  # a bad formula
-    ("earlier", 0o604, "out.png", r"$\frac$", "cannot draw the picture: "),
-    ("", 0, "out.png", None, "cannot draw the picture: the disk went away\n"),
-    ("earlier", 0o604, "out.png", None, "cannot draw the picture: the disk went away\n"),
+    ("", 0o640, "out.png", "t", None), ("earlier", 0o604, "out.png", "t", None),
+    ("link", 0o600, "out.png", "t", None)] + [
+    (stage, 0o604, "out.png", title, message) for stage in ("", "earlier") for title, message in
+    [(r"$\frac$", "cannot draw the picture: "),  # a bad formula
+     (None, "cannot draw the picture: the disk went away\n")]] + [
     ("/dev/full", 0, "out.png", "t", "No space left on device"),
     ("", 0, "missing/out.png", "t", "No such file or directory"),
 ])

@@ -6,9 +6,7 @@
 import os, random, re, shlex, subprocess, sys
 from pathlib import Path
 
-import pytest
-
-import kestra
+import kestra, pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 DATA = ROOT / "tests" / "cli" / "data"
@@ -92,12 +90,9 @@ def golden_cases():
     return cases
 
 
-CASES = golden_cases()
-
-
 # Each case's rows as the command's table, and its soft and hard masks as the command's -L and
 # -F copies (but without merging, where the command masks nothing).
-@pytest.mark.parametrize("inp,args,options", CASES)
+@pytest.mark.parametrize("inp,args,options", golden_cases())
 def test_scan_and_mask_give_the_commands_table_and_copies(tmp_path, inp, args, options):
     name, letters = first_entry(inp)
     try:
@@ -183,9 +178,12 @@ def test_inputs_that_cannot_be_read_raise_runtime_error(tmp_path, call, name):
     assert str(failed.value) in run(tmp_path, tmp_path / name, [])
 
 
-def test_keywords_that_are_no_option_raise_type_error():
-    with pytest.raises(TypeError, match="windw"):
-        kestra.scan("ACGT", windw=3)
+# Keywords that are no option, and what is no sequence.
+@pytest.mark.parametrize("letters, options, match", [("ACGT", {"windw": 3}, "windw"),
+                                                    (5, {}, "int")])
+def test_what_is_no_option_or_sequence_raises_type_error(letters, options, match):
+    with pytest.raises(TypeError, match=match):
+        kestra.scan(letters, **options)
 
 
 def resident_kib():
@@ -207,8 +205,6 @@ def test_scan_takes_str_bytes_and_bytearray_alike():
     kept, *got = [kestra.scan(s, mask_p=0.6).segments.tolist() for s in
                   (letters, letters.encode(), bytearray(letters.encode()))]
     assert kept and got == [kept, kept]
-    with pytest.raises(TypeError, match="int"):
-        kestra.scan(5)
 
 
 def test_the_import_leaves_numpy_to_the_first_result():
