@@ -96,9 +96,8 @@ assert all(old in SMALL for old, _ in FORMS)
                          ids=lambda report: getattr(report, "name", "SMALL"))
 def test_every_report_reads_as_its_text_says(tmp_path, report, reading):
     report = write(tmp_path, "x.seg", report) if isinstance(report, bytes) else report
-    text = report.read_text()
+    text, genome = report.read_text(), read(report, axis="position")
     ints = lambda pattern: [int(n) for n in re.findall(pattern, text, re.M)]
-    genome = read(report, axis="position")
     stats = layout.entry_stats(genome)
     assert names_of(genome) == [name or "(unnamed)" for name in re.findall(r"^>(\S*)", text, re.M)]
     assert (genome.lengths.tolist(), stats.segments.tolist(), genome.special.tolist()) == \
@@ -194,7 +193,7 @@ def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table
                                                     threshold):
     found = lambda name: name and next(d / name for d in (DATA, EXPECTED) if (d / name).exists())
     report, bed, table, summary = map(found, (report, bed, table, summary))
-    by_report = read(report, threshold)
+    want = layout.entry_stats(by_report := read(report, threshold))
     names = [name if name != "(unnamed)" else "" for name in names_of(by_report)]
     fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
                                                  in zip(names, by_report.lengths.tolist())))
@@ -202,7 +201,6 @@ def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table
         with pytest.raises(source.ReportError, match="names more than one entry"):
             read(bed, threshold, fai)
         return
-    want = layout.entry_stats(by_report)
     for path, lengths in [(p, f) for p, f in [(bed, fai), (table, summary)] if p]:  # table last
         genome = read(path, threshold, lengths)
         got = layout.entry_stats(genome)
@@ -347,8 +345,7 @@ def test_many_entries_stand_by_length():
     ticks = [t.get_text() for t in bottom.get_xticklabels() if t.get_text()]
     assert bottom.get_xlabel().startswith("entries, longest first (300;") and \
         ticks[0] == f"1\n{layout._bp(max(lengths))}"
-    [table] = by_gid(fig, "entry-table")[:1]
-    names = [line.split()[1] for line in table.get_text().splitlines()[1:4]]
+    names = [line.split()[1] for line in by_gid(fig, "entry-table")[0].get_text().splitlines()[1:4]]
     assert names == [f"e{e + 1}" for e, *_, p in sorted(hits, key=lambda h: h[3])][:3]
 
 
