@@ -7,18 +7,16 @@ set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-(cd "$src" && git ls-files -co --exclude-standard -z) |
-  (cd "$src" && mkdir "$work/checkout" && xargs -0 cp --parents -t "$work/checkout/")
-mkdir "$work/empty"
+mkdir "$work/checkout" "$work/empty"
+(cd "$src" && git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$work/checkout/")
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"
 PIP_NO_INDEX=1 "$work/venv/bin/python" -m pip install -q --no-build-isolation "$work/checkout"
 cd "$work/empty"
 "$work/venv/bin/python" - <<'PY'
-import kestra, pathlib
+import kestra, kestra.plot.cli, pathlib
 assert pathlib.Path(kestra.__file__).is_relative_to(pathlib.Path(__import__("sys").prefix)), kestra.__file__
 r = kestra.scan("GAAATCGCAATAAGCTCGA", mask_p=0.6)
 assert r.segments["start"].tolist() == [1, 18] and r.segments["masked"].tolist() == [True, False]
 assert kestra.mask("GAAATCGCAATAAGCTCGA", mask_p=0.6) == "GaaatcgcaataaGCTCGA"
-import kestra.plot.cli
 print("pip install: kestra", kestra._kestra.version(), "from", pathlib.Path(kestra.__file__).parent)
 PY

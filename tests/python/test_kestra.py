@@ -1,44 +1,45 @@
-"""kestra (the Python package) against the built command: scan gives the command's
---table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
-its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
-refused options raise ValueError with the command's words; scanning again and again holds no
-more memory; the import leaves NumPy to the first result."""
-import os
-import random
-import shlex
-import subprocess
-import sys
+# kestra (the Python package) against the built command: scan gives the command's
+# --table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
+# its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
+# refused options raise ValueError with the command's words; scanning again and again holds no
+# more memory; the import leaves NumPy to the first result.
+import os, random, re, shlex, subprocess, sys
 from pathlib import Path
 
-import pytest
-
-import kestra
+import kestra, pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 DATA = ROOT / "tests" / "cli" / "data"
 KESTRA = os.environ["KESTRA_BIN"]
 MAKE_GENOME = os.environ.get("MAKE_GENOME")
 
-# The switches of the command that the keywords stand for: (keyword, type of the value).
+# The switches of the command that the keywords stand for: (keyword, type of the value), -A:
+# and the like a letter's frequency; and its flags: (keyword, value).
 SWITCHES = {"W": ("window", int), "E": ("linkage", int), "P": ("window_p", float),
             "M": ("mask_p", float), "S": ("shuffles", int), "B": ("generated", int),
-            "R": ("residues", str)}
+            "R": ("residues", str), **{base: (base, float) for base in "ATGC"}}
+FLAGS = {"--keep-case": ("keep_case", True), "-N": ("merge", False),
+         "-K": ("estimate_linkage", True)}
 
 
+# What the command says on both streams, run in tmp.
 def run(tmp, inp, args):
-    """What the command says on both streams, run in tmp."""
     done = subprocess.run([KESTRA, str(inp), "out", *args], cwd=tmp, capture_output=True, text=True)
     return done.stdout + done.stderr
 
 
+# The lines of what the command writes with SWITCHES (the file's name second).
+def command_file(tmp, inp, args, *switches):
+    run(tmp, inp, [*args, *switches, "--no-report", "--quiet"])
+    return (Path(tmp) / switches[1]).read_text().split("\n")
+
+
 def command_table(tmp, inp, args):
-    run(tmp, inp, [*args, "--table-out", "t.tsv", "--all-segments", "--no-report", "--quiet"])
-    return (Path(tmp) / "t.tsv").read_text().split("\n", 1)[1]
+    return "\n".join(command_file(tmp, inp, args, "--table-out", "t.tsv", "--all-segments")[1:])
 
 
 def command_mask(tmp, inp, args):
-    run(tmp, inp, [*args, "--fasta-out", "m.fas", "--line-width", "0", "--no-report", "--quiet"])
-    return (Path(tmp) / "m.fas").read_text().split("\n")[1]
+    return command_file(tmp, inp, args, "--fasta-out", "m.fas", "--line-width", "0")[1]
 
 
 def rows(name, result):
@@ -46,72 +47,52 @@ def rows(name, result):
 
 
 def first_entry(path):
-    text = path.read_text()
-    header, _, rest = text.partition("\n")
-    return header[1:].split()[0] if header[1:].split() else "", "".join(rest.split(">")[0].split())
+    header, _, rest = path.read_text().partition("\n")
+    return (header[1:].split() or [""])[0], "".join(rest.split(">")[0].split())
 
 
+# The keywords of a case's switches; None when one has none.
 def keywords(args):
-    """The keywords of a case's switches; None when one has none."""
     options, it = {}, iter(args)
     for arg in it:
+        switch = re.fullmatch(f"-([{''.join(SWITCHES)}]):(.+)", arg)
         if arg == "--seed":
             options["seed"] = int(next(it))
-        elif arg == "--keep-case":
-            options["keep_case"] = True
-        elif arg in ("-F", "-L"):
-            pass
-        elif arg == "-N":
-            options["merge"] = False
-        elif arg == "-K":
-            options["estimate_linkage"] = True
-        elif len(arg) > 3 and arg[0] == "-" and arg[2] == ":" and arg[1] in "ATGC":
-            freqs = options.setdefault("frequencies", {})
-            freqs[arg[1]] = float(arg[3:])
-        elif len(arg) > 3 and arg[0] == "-" and arg[2] == ":" and arg[1] in SWITCHES:
-            name, kind = SWITCHES[arg[1]]
+        elif arg in FLAGS:
+            options[FLAGS[arg][0]] = FLAGS[arg][1]
+        elif switch:
+            name, kind = SWITCHES[switch[1]]
             try:
-                options[name] = kind(arg[3:])
+                value = kind(switch[2])
             except ValueError:
                 return None
+            (options.setdefault("frequencies", {}) if len(name) == 1 else options)[name] = value
         else:
             return None
     return options
 
 
+# The end-to-end cases that succeed on a single FASTA file (in.fa out, then switches but no
+# quoted ones): name, input and switches.
+CASE = re.compile(r'^([^#\s]\S*) +([^<|\s]\S*\.fa) +0 .* -- in\.fa out((?: [^"\n]*)?)$', re.M)
+
+
 def golden_cases():
     cases = []
-    for line in (DATA / "cases.txt").read_text().splitlines():
-        if line.startswith("#") or " -- " not in line:
-            continue
-        head, tail = line.rsplit(" -- ", 1)
-        name, inp, status = head.split()[:3]
-        if '"' in tail:
-            continue
-        args = tail.split()
-        if status != "0" or args[:2] != ["in.fa", "out"] or not inp.endswith(".fa") or inp[0] in "<|":
-            continue
-        args = args[2:]
+    for name, inp, tail in CASE.findall((DATA / "cases.txt").read_text()):
+        args = [arg for arg in tail.split() if arg not in ("-F", "-L")]  # the masks are asked below
         options = keywords(args)
         if options is None or not first_entry(DATA / "input" / inp)[1]:
             continue
-        if (options.get("shuffles", 0) > 0 or options.get("generated", 0) > 0) and "seed" not in options:
-            options["seed"] = 7
-            args += ["--seed", "7"]
+        if "seed" not in options and max(options.get("shuffles", 0), options.get("generated", 0)):
+            options["seed"], args = 7, args + ["--seed", "7"]
         cases.append(pytest.param(DATA / "input" / inp, args, options, id=name))
     return cases
 
 
-CASES = golden_cases()
-
-
-def unmasked(args):
-    return [a for a in args if a not in ("-F", "-L")]
-
-
 # Each case's rows as the command's table, and its soft and hard masks as the command's -L and
 # -F copies (but without merging, where the command masks nothing).
-@pytest.mark.parametrize("inp,args,options", CASES)
+@pytest.mark.parametrize("inp,args,options", golden_cases())
 def test_scan_and_mask_give_the_commands_table_and_copies(tmp_path, inp, args, options):
     name, letters = first_entry(inp)
     try:
@@ -119,39 +100,37 @@ def test_scan_and_mask_give_the_commands_table_and_copies(tmp_path, inp, args, o
     except ValueError as refused:  # a switch read otherwise than written: refused as --strict
         assert str(refused) in run(tmp_path, inp, [*args, "--strict"])
         return
-    assert rows(name, result) == command_table(tmp_path, inp, unmasked(args))
+    assert rows(name, result) == command_table(tmp_path, inp, args)
     for hard in (False, True) if options.get("merge", True) else ():
         assert kestra.mask(letters, hard, **options) == \
-            command_mask(tmp_path, inp, [*unmasked(args), "-F" if hard else "-L"])
+            command_mask(tmp_path, inp, [*args, "-F" if hard else "-L"])
 
 
-def random_database(path, entries=300, seed=5):
-    rng = random.Random(seed)
-    with open(path, "w") as out:
-        for i in range(entries):
-            n = rng.randint(1, 3000)
-            bias = rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])
-            out.write(">entry%d some words\n%s\n" % (i, "".join(rng.choice(bias) for _ in range(n))))
+# 300 entries of 1 to 3000 letters, of several compositions.
+def random_database(path):
+    rng = random.Random(5)
+    path.write_text("".join(
+        ">entry%d some words\n%s\n" % (i, "".join(rng.choice(bias) for _ in range(n)))
+        for i in range(300) for n in [rng.randint(1, 3000)]
+        for bias in [rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])]))
 
 
 @pytest.mark.parametrize("threads", [1, 2])
 @pytest.mark.parametrize("name", ["database.fa", "made_database.fa", "seq19_multi.fa",
                                   "bed_names.fq.zst", "long3000.fa.bgz"])
 def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
-    inp = DATA / "input" / name
+    inp = tmp_path / name if "database" in name else DATA / "input" / name
     if name == "database.fa":
-        inp = tmp_path / name
         random_database(inp)
     if name == "made_database.fa":  # 300 entries of 500 to 2000 letters: two ranges of the file
         if MAKE_GENOME is None:
             pytest.skip("MAKE_GENOME (bench/make_genome built) is not given")
-        inp = tmp_path / name
         subprocess.run([MAKE_GENOME, "--database", "300", str(inp)], check=True, capture_output=True)
     entries = list(kestra.read(inp, threads=threads))
     got = "".join(rows(e.name, e.result) for e in entries if e.skipped is None)
     assert got == command_table(tmp_path, inp, ["--all-entries", "--threads", str(threads)])
-    run(tmp_path, inp, ["--all-entries", "--summary-out", "s.tsv", "--no-report", "--quiet"])
-    summary = [line.split("\t") for line in (tmp_path / "s.tsv").read_text().splitlines()[1:]]
+    summary = [line.split("\t") for line in
+               command_file(tmp_path, inp, ["--all-entries"], "--summary-out", "s.tsv")[1:-1]]
     assert [(e.name, e.length, e.skipped is None) for e in entries] == \
         [(f[0], int(f[1]), f[-1] == "analysed") for f in summary]
 
@@ -183,38 +162,32 @@ def test_refused_options_raise_value_error_in_the_commands_words(tmp_path, numbe
     assert str(refused.value) in run(tmp_path, tmp_path / "in.fa", shlex.split(args))
     if number >= len(REFUSED) - SEQUENCE_REFUSED:  # read skips the entry, in the same words
         assert [e.skipped for e in kestra.read(tmp_path / "in.fa", **options)] == [str(refused.value)]
-        return
-    with pytest.raises(ValueError) as also:
-        kestra.read(tmp_path / "in.fa", **options)
-    assert str(also.value) == str(refused.value)
+    else:
+        with pytest.raises(ValueError, match=f"^{re.escape(str(refused.value))}$"):
+            kestra.read(tmp_path / "in.fa", **options)
 
 
-def test_files_that_cannot_be_read_raise_runtime_error(tmp_path):
-    said = run(tmp_path, "/nonexistent.fa", [])
-    for call in (lambda: kestra.scan("ACGT", background="/nonexistent.fa"),
-                 lambda: next(kestra.read("/nonexistent.fa"))):
-        with pytest.raises(RuntimeError) as failed:
-            call()
-        assert str(failed.value) in said
-
-
-def test_an_input_without_entries_raises_runtime_error(tmp_path):
+# A file that cannot be read (as the background or the input), and an input without entries.
+@pytest.mark.parametrize("call, name", [("background", "/nonexistent.fa"),
+                                        ("read", "/nonexistent.fa"), ("read", "empty.fa")])
+def test_inputs_that_cannot_be_read_raise_runtime_error(tmp_path, call, name):
     (tmp_path / "empty.fa").write_text("")
-    said = run(tmp_path, tmp_path / "empty.fa", [])
     with pytest.raises(RuntimeError) as failed:
-        list(kestra.read(tmp_path / "empty.fa"))
-    assert str(failed.value) in said
+        list(kestra.read(tmp_path / name)) if call == "read" else \
+            kestra.scan("ACGT", background=str(tmp_path / name))
+    assert str(failed.value) in run(tmp_path, tmp_path / name, [])
 
 
-def test_keywords_that_are_no_option_raise_type_error():
-    with pytest.raises(TypeError, match="windw"):
-        kestra.scan("ACGT", windw=3)
+# Keywords that are no option, and what is no sequence.
+@pytest.mark.parametrize("letters, options, match", [("ACGT", {"windw": 3}, "windw"),
+                                                    (5, {}, "int")])
+def test_what_is_no_option_or_sequence_raises_type_error(letters, options, match):
+    with pytest.raises(TypeError, match=match):
+        kestra.scan(letters, **options)
 
 
 def resident_kib():
-    for line in Path("/proc/self/status").read_text().splitlines():
-        if line.startswith("VmRSS:"):
-            return int(line.split()[1])
+    return int(re.search(r"^VmRSS:\s+(\d+)", Path("/proc/self/status").read_text(), re.M)[1])
 
 
 def test_many_scans_hold_no_more_memory():
@@ -229,11 +202,9 @@ def test_many_scans_hold_no_more_memory():
 
 def test_scan_takes_str_bytes_and_bytearray_alike():
     letters = "GAAATCGCAATAAGCTCGA\nAAAT"
-    kept = kestra.scan(letters, mask_p=0.6).segments
-    got = [kestra.scan(s, mask_p=0.6).segments for s in (letters.encode(), bytearray(letters.encode()))]
-    assert kept.tolist() and all(g.tolist() == kept.tolist() for g in got)
-    with pytest.raises(TypeError, match="int"):
-        kestra.scan(5)
+    kept, *got = [kestra.scan(s, mask_p=0.6).segments.tolist() for s in
+                  (letters, letters.encode(), bytearray(letters.encode()))]
+    assert kept and got == [kept, kept]
 
 
 def test_the_import_leaves_numpy_to_the_first_result():
