@@ -11,14 +11,10 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: the package test runs as root only"; exit 77; }
-if dpkg -s kestra >/dev/null 2>&1; then
-  echo "test_deb: dpkg knows a kestra package already; purge it first" >&2
-  exit 2
-fi
+fail() { echo "test_deb: $*" >&2; exit "${2:-1}"; }
+! dpkg -s kestra >/dev/null 2>&1 || fail "dpkg knows a kestra package already; purge it first" 2
 work=$(mktemp -d)
 trap 'dpkg --purge kestra >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-
-fail() { echo "test_deb: $*" >&2; exit 1; }
 
 # The name is kestra_<CMake project version>_<dpkg architecture>.deb, as make deb prints it.
 version=$(sed -n 's/^project(kestra VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -78,10 +74,9 @@ git ls-files workflow | while read -r file; do cmp "$file" "/usr/share/kestra/$f
 dpkg -L kestra | grep -vx '/\.' >"$work/listed"
 dpkg -r kestra
 while read -r path; do
-  if [ -e "$path" ] && ! { [ -d "$path" ] && dpkg -S "$path" >/dev/null 2>&1; }; then
+  [ ! -e "$path" ] || { [ -d "$path" ] && dpkg -S "$path" >/dev/null 2>&1; } ||
     fail "$path is left after dpkg -r"
-  fi
 done <"$work/listed"
 dpkg --purge kestra
-if dpkg -s kestra >/dev/null 2>&1; then fail "dpkg still knows kestra after --purge"; fi
+! dpkg -s kestra >/dev/null 2>&1 || fail "dpkg still knows kestra after --purge"
 echo "test_deb: $deb passed"
