@@ -40,8 +40,7 @@ with open("contigs.fa", "w") as f:
     for k in range(8):
         seq = "".join(letters(r.randint(200, 3000), r.choice(("even", "at", "a")))
                       for _ in range(r.randint(1, 4)))
-        if k % 3 == 1:
-            seq = seq[:500].lower() + "N" * 300 + seq[500:]
+        seq = seq[:500].lower() + "N" * 300 + seq[500:] if k % 3 == 1 else seq
         text = record(f"{'#' if k == 6 else ''}contig{k} part of a test genome", seq,
                       (60, 80, 0)[k % 3])
         f.write(text[:-1] + "ACGT" if k == 4 else text)  # a '>' inside a line starts an entry
@@ -98,11 +97,9 @@ done
 workflow samples=lambda.tsv outdir=stored compress=true compress_level=0
 
 # Each genome's plain text, read from a pipe (gzip -dcf passes a plain file through).
-mkdir direct
-: >expected-summary.tsv
+mkdir direct && : >expected-summary.tsv
 samples=()
 while IFS=$'\t' read -r sample path; do
-  [ "$sample" = sample ] && continue
   samples+=("$sample")
   gzip -dcf "$path" |
     "$kestra" - "direct/$sample" -L --bed --table --all-entries --summary >"direct/$sample.out"
@@ -123,27 +120,13 @@ while IFS=$'\t' read -r sample path; do
     $10 == "analysed" { analysed++; segments += $5; masked += $6 }
     END { printf "%s\t%d\t%d\t%d\t%d\t%d\t%.2f\n", s, analysed, skipped, letters, segments,
           masked, 100 * masked / letters }' "direct/$sample.summary.tsv" >>expected-summary.tsv
-done <samples.tsv
+done < <(tail -n +2 samples.tsv)
 [ ! -e unmasked/contigs.fas ] || bad "unmasked/contigs.fas was written without -F or -L"
 same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
 python3 "$root/tests/workflow/check_mqc.py" whole/kestra_mqc.tsv whole/summary.tsv || failed=1
 for run in sharded unmasked packed1 packed3; do
   for table in summary.tsv kestra_mqc.tsv; do same "whole/$table" "$run/$table"; done
 done
-
-# Regions of the entries listed in a .fai as samtools and tabix name them, with the bounds
-# they stand for, one a line: each entry of 3 letters or more whole, and its middle third.
-regions() {
-  awk -F'\t' '$2 >= 3 { a = int($2 / 3) + 1; b = int(2 * $2 / 3)
-    printf "%s\t%s\t1\t%d\n%s:%d-%d\t%s\t%d\t%d\n", $1, $1, $2, $1, a, b, $1, a, b }' "$1"
-}
-# The lines of a plain BED file that tabix gives for each region in turn: those of its entry
-# that overlap it. A line whose name starts with '#' is a comment to tabix.
-bed_lines() {
-  awk -F'\t' 'NR == FNR { line[++n] = $0; name[n] = $1; start[n] = $2; end[n] = $3; next }
-    $2 !~ /^#/ { for (i = 1; i <= n; i++)
-      if (name[i] == $2 && start[i] < $4 && end[i] >= $3) print line[i] }' "$1" "$2"
-}
 
 # Compressed outputs hold the plain bytes (no plain copy beside them); the summary stays plain
 # and the plot reads the compressed report. Through the indexes (KESTRA's whole, samtools'
@@ -155,11 +138,20 @@ for sample in "${samples[@]}"; do
   d=direct/$sample
   samtools faidx "$d.fas"
   same "$d.fas.fai" "sharded/$sample.fas.fai"
-  regions "$d.fas.fai" >"$d.regions"
+  # Regions of the entries as samtools and tabix name them, with the bounds they stand for,
+  # one a line: each entry of 3 letters or more whole, and its middle third.
+  awk -F'\t' '$2 >= 3 { a = int($2 / 3) + 1; b = int(2 * $2 / 3)
+    printf "%s\t%s\t1\t%d\n%s:%d-%d\t%s\t%d\t%d\n", $1, $1, $2, $1, a, b, $1, a, b }' \
+    "$d.fas.fai" >"$d.regions"
   mapfile -t parts < <(cut -f1 "$d.regions")
   mapfile -t queries < <(awk -F'\t' '$2 !~ /^#/ { print $1 }' "$d.regions")
   samtools faidx "$d.fas" "${parts[@]}" >"$d.parts.fa"
-  bed_lines "$d.bed" "$d.regions" >"$d.queried.bed"
+  # The lines of the plain BED file that tabix gives for each region in turn: those of its
+  # entry that overlap it. A line whose name starts with '#' is a comment to tabix.
+  awk -F'\t' 'NR == FNR { line[++n] = $0; name[n] = $1; start[n] = $2; end[n] = $3; next }
+    $2 !~ /^#/ { for (i = 1; i <= n; i++)
+      if (name[i] == $2 && start[i] < $4 && end[i] >= $3) print line[i] }' \
+    "$d.bed" "$d.regions" >"$d.queried.bed"
   [ -s "$d.parts.fa" ] || bad "$sample: no letters in its regions"
   ! grep -qv '^#' "$d.bed" || [ -s "$d.queried.bed" ] || bad "$sample: no segment in its regions"
   for run in packed1 packed3; do
@@ -185,10 +177,8 @@ same whole/lambda.fas <(bgzip -dc stored/lambda.fas.gz)
   bad "compress_level=0 did not store the masked FASTA as it is, or the default did too"
 
 dry_rerun() {
-  local plan
-  plan=$(workflow "$@" --dry-run 2>&1) || true
-  grep -q '^Nothing to be done' <<<"$plan" ||
-    bad "$plan"$'\n'"a dry rerun ($1) found work left to do"
+  workflow "$@" --dry-run >dry.log 2>&1 || true
+  grep -q '^Nothing to be done' dry.log || bad "$(cat dry.log)"$'\n'"dry rerun $1: work left to do"
 }
 dry_rerun outdir=whole
 dry_rerun outdir=sharded "${sharded[@]}"
@@ -233,10 +223,9 @@ done
 # (the binary under test in build/release); with the real plotting tool where matplotlib is.
 if /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
   checkout=$tmp/checkout
-  mkdir -p "$checkout/build/release" "$checkout/examples"
-  cp -r "$root/workflow" "$root/tools" "$root/python" "$checkout/"
+  mkdir -p "$checkout"/{build/release,examples} && ln -s "$kestra" "$checkout/build/release/kestra"
+  cp -r "$root"/{workflow,tools,python} "$checkout/"
   cp "$root/examples/lambda.fa" "$checkout/examples/"
-  ln -s "$kestra" "$checkout/build/release/kestra"
   awk '/^<!-- first workflow run -->$/ { on = 1; next }
        on && /^```$/ { if (inside) exit; inside = 1; next }
        inside' "$root/README.md" >first-run.sh
