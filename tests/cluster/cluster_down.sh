@@ -21,28 +21,22 @@ runs() {  # PID NAME: whether that process still runs that program (a zombie doe
 }
 
 pid_of() { awk -v n="$1" '$2 == n { p = $1 } END { print p }' "$pids"; }
-jobs() { timeout 10 squeue -h -o %i 2>/dev/null || true; }
+queued() { timeout 10 squeue -h -o %i 2>/dev/null || true; }
 
 # A job step outlives slurmd unless its job ends first.
 ctld=$(pid_of slurmctld) slurmd=$(pid_of slurmd)
 if [ -n "$ctld" ] && [ -n "$slurmd" ] && runs "$ctld" slurmctld && runs "$slurmd" slurmd &&
-  jobs=$(jobs) && [ -n "$jobs" ]; then
+  jobs=$(queued) && [ -n "$jobs" ]; then
   # shellcheck disable=SC2086  # one job id a word
   timeout 10 scancel $jobs 2>/dev/null || true
-  for _ in $(seq 30); do
-    [ -z "$(jobs)" ] && break
-    sleep 0.5
-  done
+  for _ in $(seq 30); do [ -z "$(queued)" ] && break; sleep 0.5; done
 fi
 
 # PID NAME SIGNAL ROUNDS: signals the daemon, then waits up to ROUNDS half-seconds for it to
 # end; false if it still runs.
 signal_and_wait() {
   kill -"$3" "$1" 2>/dev/null || true
-  for _ in $(seq "$4"); do
-    runs "$1" "$2" || return 0
-    sleep 0.5
-  done
+  for _ in $(seq "$4"); do runs "$1" "$2" || return 0; sleep 0.5; done
   return 1
 }
 

@@ -60,8 +60,7 @@ if ! munge -n 2>/dev/null | unmunge >/dev/null 2>&1; then
     fail "/run/munge/munge.socket.2 exists but does not answer: a munged in trouble?"
   install -d -o munge -g munge -m 0755 /run/munge "$state/munge"
   mungekey --create --keyfile "$state/munge/munge.key" --force
-  chown munge:munge "$state/munge/munge.key"
-  chmod 0600 "$state/munge/munge.key"
+  chown munge:munge "$state/munge/munge.key" && chmod 0600 "$state/munge/munge.key"
   up munged 'munge -n | unmunge' setpriv --reuid=munge --regid=munge --init-groups \
     munged --foreground --key-file="$state/munge/munge.key" \
     --pid-file="$state/munge/munged.pid" --seed-file="$state/munge/munged.seed" \

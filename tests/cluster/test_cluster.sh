@@ -35,7 +35,8 @@ fi
 # munged and mariadbd, which run as their own users, keep their files in here.
 tmp=$(mktemp -d) && chmod 0755 "$tmp"
 state=$tmp/cluster
-declare -A running=()  # route -> PID of a workflow run not waited for yet
+# route -> PID of a workflow run not waited for yet, and when it started; PID -> route.
+declare -A running=() started=() route_of=()
 # shellcheck disable=SC2317  # run by the trap
 finish() {
   local status=$? pid
@@ -71,8 +72,8 @@ samples=(hpylori_g27 vcholerae_o395 hpylori_sjm180)
 cat >"$inputs/kestra" <<EOF
 #!/bin/sh
 echo "\${SLURM_JOB_ID:-local}" >>"\$KESTRA_RUNS"
-status=0
-$(printf '%q' "$kestra") "\$@" || status=\$?
+$(printf '%q' "$kestra") "\$@"
+status=\$?
 if [ -n "\${SLURM_JOB_ID:-}" ] && [ -n "\${KESTRA_HOLD:-}" ] && [ -e "\$KESTRA_HOLD" ]; then
   echo "\$SLURM_JOB_ID" >>"\$KESTRA_HOLD.jobs"
   while [ -e "\$KESTRA_HOLD" ]; do sleep 1; done
@@ -97,7 +98,6 @@ packed() { [ "$1" = slurm ]; }
 # later if that did not stop it. Snakemake starts from the checkout, where the profile's
 # snakefile path leads. The PID (that of `timeout`, which
 # passes a signal on) goes to running[ROUTE].
-declare -A started=() route_of=()
 launch() {
   local route=$1 limit=$2 packing=()
   shift 2
@@ -108,9 +108,7 @@ launch() {
     --directory "$tmp/$route" --config samples="$inputs/samples.tsv" \
     kestra="$inputs/kestra" kestra_plot="$inputs/plot" shards="${shards:-3}" threads=1 \
     "${packing[@]}" >"$tmp/$route.log" 2>&1) &
-  running[$route]=$!
-  route_of[$!]=$route
-  started[$route]=$SECONDS
+  running[$route]=$! route_of[$!]=$route started[$route]=$SECONDS
 }
 
 # Waits for the first of the runs going to end, and sets $route to it; prints the run's log
@@ -129,8 +127,7 @@ await() {
 # ROUTE compresses them; its indexes then give samtools the letters of the local masked FASTA);
 # and when ROUTE is a cluster route, every KESTRA run of it must have been part of a SLURM job.
 check() {
-  local route=$1 sample suffix region file read local=$tmp/local/results
-  local results=$tmp/$route/results
+  local route=$1 sample suffix region file read local=$tmp/local/results results=$tmp/$1/results
   for sample in "${samples[@]}"; do
     for suffix in summary.tsv png seg fas bed; do
       file=$sample.$suffix read=cat
@@ -216,13 +213,9 @@ rm -f "$hold"
 while kill -0 "${running[cancel]}" 2>/dev/null && [ $((SECONDS - cancelled)) -lt 120 ]; do
   sleep 0.5
 done
-if kill -0 "${running[cancel]}" 2>/dev/null; then
-  kill -TERM "${running[cancel]}" && { wait "${running[cancel]}" || true; }
-  unset "running[cancel]"
-  cat "$tmp/cancel.log"
-  problem "cancel: the workflow was still running 2 minutes after job $held was cancelled"
-  exit 1
-fi
+# (finish stops a run still going.)
+! kill -0 "${running[cancel]}" 2>/dev/null || { cat "$tmp/cancel.log"
+  problem "cancel: the workflow still ran 2 minutes after job $held was cancelled"; exit 1; }
 status=0
 wait "${running[cancel]}" || status=$?
 unset "running[cancel]"
@@ -243,18 +236,15 @@ done
 # controller has forgotten the jobs, as it does a while after they end, so that accounting
 # answers; and with neither of them answering, when the job may still be running.
 helper=$root/workflow/scripts/slurm_status.sh
-for _ in $(seq 60); do
-  [ -z "$(squeue -h -j "$good,$bad" -o %i)" ] && break
-  sleep 0.5
-done
+for _ in $(seq 60); do [ -z "$(squeue -h -j "$good,$bad" -o %i)" ] && break; sleep 0.5; done
 mkdir "$tmp/forgetful" "$tmp/down"
-fake() {  # PATH MESSAGE: a client that says MESSAGE and fails
-  printf '#!/bin/sh\necho "%s" >&2\nexit 1\n' "$2" >"$1"
-  chmod +x "$1"
-}
-fake "$tmp/forgetful/scontrol" "slurm_load_jobs error: Invalid job id specified"
-fake "$tmp/down/scontrol" "error: Unable to contact slurm controller"
-fake "$tmp/down/sacct" "error: Problem talking to the database"
+# Clients that say a message and fail.
+for fake in "forgetful/scontrol:slurm_load_jobs error: Invalid job id specified" \
+    "down/scontrol:error: Unable to contact slurm controller" \
+    "down/sacct:error: Problem talking to the database"; do
+  printf '#!/bin/sh\necho "%s" >&2\nexit 1\n' "${fake#*:}" >"$tmp/${fake%%:*}"
+  chmod +x "$tmp/${fake%%:*}"
+done
 for path in "" "$tmp/forgetful:" "$tmp/down:"; do
   cases=("success $good" "success $good;kestra" "failed $bad" "failed 99999999")
   [ "$path" != "$tmp/down:" ] || cases=("running $good" "running $bad")

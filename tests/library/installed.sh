@@ -21,13 +21,9 @@ c++ -std=c++17 examples/library.cpp -o "$work/by_pkg_config" \
   $(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs kestra)
 mkdir "$work/project"
 cp examples/library.cpp "$work/project/"
-cat >"$work/project/CMakeLists.txt" <<'CMAKE'
-cmake_minimum_required(VERSION 3.16)
-project(uses_kestra CXX)
-find_package(kestra 1 REQUIRED)
-add_executable(by_cmake library.cpp)
-target_link_libraries(by_cmake PRIVATE kestra::kestra)
-CMAKE
+printf '%s\n' "cmake_minimum_required(VERSION 3.16)" "project(uses_kestra CXX)" \
+  "find_package(kestra 1 REQUIRED)" "add_executable(by_cmake library.cpp)" \
+  "target_link_libraries(by_cmake PRIVATE kestra::kestra)" >"$work/project/CMakeLists.txt"
 cmake -S "$work/project" -B "$work/project/build" -DCMAKE_PREFIX_PATH="$installed" >/dev/null
 cmake --build "$work/project/build" >/dev/null
 # Both print the rows, with the example's optional argument or without it.

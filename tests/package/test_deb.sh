@@ -38,9 +38,8 @@ latest=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kestra/chan
 # /etc/dpkg/dpkg.cfg.d). That is the machine's choice, not the package's fault; so that
 # `man` is tested all the same, this one install takes the package's own pages back in
 # (a later --path-include wins), and the machine's dpkg settings are left untouched.
-if grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+! grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg.d/* ||
   echo "dpkg here excludes manual pages: kestra's are included for this install"
-fi
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
   -o 'DPkg::Options::=--path-include=/usr/share/man/man1/kestra*' "./$deb"
 
@@ -60,8 +59,7 @@ kestra-plot "$work/installed.seg" -o "$work/lambda.png"
   fail "kestra-plot wrote no PNG"
 # The plot's package is where Debian's Python finds it; run as a module by root, it leaves
 # bytecode beside it, which removal must take away too.
-[ -f /usr/lib/python3/dist-packages/kestra/plot/cli.py ] ||
-  fail "no kestra.plot in /usr/lib/python3/dist-packages"
+[ -f /usr/lib/python3/dist-packages/kestra/plot/cli.py ] || fail "no kestra.plot in dist-packages"
 help=$(cd "$work" && /usr/bin/python3 -m kestra.plot --help)
 [[ $help == "usage: kestra-plot "* ]] || fail "python3 -m kestra.plot --help: $help"
 
