@@ -98,44 +98,32 @@ workflow samples=lambda.tsv outdir=stored compress=true compress_level=0
 
 # Each genome's plain text, read from a pipe (gzip -dcf passes a plain file through).
 mkdir direct && : >expected-summary.tsv
-samples=()
+bgzf_end=$(printf '' | bgzip -c | od -An -tx1)
 while IFS=$'\t' read -r sample path; do
-  samples+=("$sample")
-  gzip -dcf "$path" |
-    "$kestra" - "direct/$sample" -L --bed --table --all-entries --summary >"direct/$sample.out"
+  d=direct/$sample
+  gzip -dcf "$path" | "$kestra" - "$d" -L --bed --table --all-entries --summary >"$d.out"
   for ext in seg fas bed summary.tsv; do
-    same "direct/$sample.$ext" "whole/$sample.$ext"
+    same "$d.$ext" "whole/$sample.$ext"
     same "whole/$sample.$ext" "sharded/$sample.$ext"
     [ $ext = fas ] || same "whole/$sample.$ext" "unmasked/$sample.$ext"
   done
   # In three parts as one run over the file.
   for row in "${significance[@]}"; do
     read -r run background evalue <<<"$row"
-    "$kestra" "$path" "direct/$sample.$run" -L --bed --all-entries --summary \
+    "$kestra" "$path" "$d.$run" -L --bed --all-entries --summary \
       --background "$background" --mask-evalue "$evalue" >/dev/null
-    for ext in seg fas bed summary.tsv; do same "direct/$sample.$run.$ext" "$run/$sample.$ext"; done
+    for ext in seg fas bed summary.tsv; do same "$d.$run.$ext" "$run/$sample.$ext"; done
   done
   # Every line after the column names is an entry's, whatever its name starts with.
   awk -F'\t' -v s="$sample" 'NR == 1 { next } { letters += $2 } $10 == "skipped" { skipped++ }
     $10 == "analysed" { analysed++; segments += $5; masked += $6 }
     END { printf "%s\t%d\t%d\t%d\t%d\t%d\t%.2f\n", s, analysed, skipped, letters, segments,
-          masked, 100 * masked / letters }' "direct/$sample.summary.tsv" >>expected-summary.tsv
-done < <(tail -n +2 samples.tsv)
-[ ! -e unmasked/contigs.fas ] || bad "unmasked/contigs.fas was written without -F or -L"
-same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
-python3 "$root/tests/workflow/check_mqc.py" whole/kestra_mqc.tsv whole/summary.tsv || failed=1
-for run in sharded unmasked packed1 packed3; do
-  for table in summary.tsv kestra_mqc.tsv; do same "whole/$table" "$run/$table"; done
-done
-
-# Compressed outputs hold the plain bytes (no plain copy beside them); the summary stays plain
-# and the plot reads the compressed report. Through the indexes (KESTRA's whole, samtools'
-# and tabix's of the parts joined), samtools and tabix find in them what they find in the
-# plain files, and the regions read something: letters of every sample, and segments of
-# every sample that has segments tabix can see.
-bgzf_end=$(printf '' | bgzip -c | od -An -tx1)
-for sample in "${samples[@]}"; do
-  d=direct/$sample
+          masked, 100 * masked / letters }' "$d.summary.tsv" >>expected-summary.tsv
+  # Compressed outputs hold the plain bytes (no plain copy beside them); the summary stays plain
+  # and the plot reads the compressed report. Through the indexes (KESTRA's whole, samtools'
+  # and tabix's of the parts joined), samtools and tabix find in them what they find in the
+  # plain files, and the regions read something: letters of every sample, and segments of
+  # every sample that has segments tabix can see.
   samtools faidx "$d.fas"
   same "$d.fas.fai" "sharded/$sample.fas.fai"
   # Regions of the entries as samtools and tabix name them, with the bounds they stand for,
@@ -170,7 +158,14 @@ for sample in "${samples[@]}"; do
     same "$d.parts.fa" <(samtools faidx "$run/$sample.fas.gz" "${parts[@]}" || echo failed)
     same "$d.queried.bed" <(tabix "$run/$sample.bed.gz" "${queries[@]}" || echo failed)
   done
+done < <(tail -n +2 samples.tsv)
+[ ! -e unmasked/contigs.fas ] || bad "unmasked/contigs.fas was written without -F or -L"
+same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
+python3 "$root/tests/workflow/check_mqc.py" whole/kestra_mqc.tsv whole/summary.tsv || failed=1
+for run in sharded unmasked packed1 packed3; do
+  for table in summary.tsv kestra_mqc.tsv; do same "whole/$table" "$run/$table"; done
 done
+
 same whole/lambda.fas <(bgzip -dc stored/lambda.fas.gz)
 [ "$(stat -c %s stored/lambda.fas.gz)" -gt "$(stat -c %s whole/lambda.fas)" ] &&
   [ "$(stat -c %s packed1/lambda.fas.gz)" -lt "$(stat -c %s whole/lambda.fas)" ] ||
