@@ -219,8 +219,7 @@ if /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
   cp -r "$root"/{workflow,tools,python} "$checkout/"
   cp "$root/examples/lambda.fa" "$checkout/examples/"
   awk '/^<!-- first workflow run -->$/ { on = 1; next }
-       on && /^```$/ { if (inside) exit; inside = 1; next }
-       inside' "$root/README.md" >first-run.sh
+       on && /^```$/ { if (inside) exit; inside = 1; next } inside' "$root/README.md" >first-run.sh
   (cd "$checkout" && PATH=$(dirname "$snakemake"):/usr/bin:/bin bash -e "$tmp/first-run.sh") \
     >first-run.log 2>&1 || bad "$(cat first-run.log)"$'\n'"the README's first workflow run failed"
   for file in lambda.{seg,fas,bed,png,summary.tsv} summary.tsv kestra_mqc.tsv; do
@@ -231,8 +230,7 @@ if /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
   workflow samples=lambda.tsv outdir=fast kestra_plot="$root/tools/kestra-plot" compress=true \
     "switches=--no-report --bed" >fast.log 2>&1 ||
     bad "$(cat fast.log)"$'\n'"the workflow could not draw lambda from its BED"
-  [ "$(head -c 4 fast/lambda.png | od -An -c | tr -d ' ')" = '211PNG' ] ||
-    bad "no picture in fast/lambda.png"
+  [ "$(head -c 4 fast/lambda.png | od -An -c | tr -d ' ')" = '211PNG' ] || bad "no fast/lambda.png"
 fi
 
 [ "$failed" -eq 0 ] && echo "workflow outputs match direct runs"
