@@ -8,10 +8,7 @@
 # Usage: cluster_down.sh STATE_DIR
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: cluster_down.sh STATE_DIR" >&2
-  exit 2
-fi
+[ $# -eq 1 ] || { echo "usage: cluster_down.sh STATE_DIR" >&2; exit 2; }
 state=$1
 pids=$state/pids
 [ -s "$pids" ] || exit 0
@@ -23,32 +20,23 @@ runs() {  # PID NAME: whether that process still runs that program (a zombie doe
     stat=$(cat "/proc/$1/stat" 2>/dev/null) && [ "$(cut -d ' ' -f 2 <<<"${stat##*)}")" != Z ]
 }
 
-pid_of() {
-  awk -v n="$1" '$2 == n { p = $1 } END { print p }' "$pids"
-}
+pid_of() { awk -v n="$1" '$2 == n { p = $1 } END { print p }' "$pids"; }
+queued() { timeout 10 squeue -h -o %i 2>/dev/null || true; }
 
 # A job step outlives slurmd unless its job ends first.
 ctld=$(pid_of slurmctld) slurmd=$(pid_of slurmd)
-if [ -n "$ctld" ] && [ -n "$slurmd" ] && runs "$ctld" slurmctld && runs "$slurmd" slurmd; then
-  jobs=$(timeout 10 squeue -h -o %i 2>/dev/null || true)
-  if [ -n "$jobs" ]; then
-    # shellcheck disable=SC2086  # one job id a word
-    timeout 10 scancel $jobs 2>/dev/null || true
-    for _ in $(seq 30); do
-      [ -z "$(timeout 10 squeue -h -o %i 2>/dev/null || true)" ] && break
-      sleep 0.5
-    done
-  fi
+if [ -n "$ctld" ] && [ -n "$slurmd" ] && runs "$ctld" slurmctld && runs "$slurmd" slurmd &&
+  jobs=$(queued) && [ -n "$jobs" ]; then
+  # shellcheck disable=SC2086  # one job id a word
+  timeout 10 scancel $jobs 2>/dev/null || true
+  for _ in $(seq 30); do [ -z "$(queued)" ] && break; sleep 0.5; done
 fi
 
 # PID NAME SIGNAL ROUNDS: signals the daemon, then waits up to ROUNDS half-seconds for it to
 # end; false if it still runs.
 signal_and_wait() {
   kill -"$3" "$1" 2>/dev/null || true
-  for _ in $(seq "$4"); do
-    runs "$1" "$2" || return 0
-    sleep 0.5
-  done
+  for _ in $(seq "$4"); do runs "$1" "$2" || return 0; sleep 0.5; done
   return 1
 }
 
@@ -58,7 +46,6 @@ while read -r pid name; do
   signal_and_wait "$pid" "$name" TERM 60 && continue
   echo "cluster_down: $name ($pid) ignored SIGTERM for 30 s; killing it" >&2
   signal_and_wait "$pid" "$name" KILL 10 && continue
-  echo "cluster_down: $name ($pid) is still running" >&2
-  failed=1
+  echo "cluster_down: $name ($pid) is still running" >&2 && failed=1
 done < <(tac "$pids")
 exit "$failed"

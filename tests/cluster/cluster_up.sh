@@ -9,17 +9,13 @@
 # Usage: cluster_up.sh STATE_DIR   (as root, with the packages of `install-deps.sh cluster`)
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: cluster_up.sh STATE_DIR" >&2
-  exit 2
-fi
+[ $# -eq 1 ] || { echo "usage: cluster_up.sh STATE_DIR" >&2; exit 2; }
 # The ports: MariaDB, slurmctld, slurmd and slurmdbd, in that order.
 base=${KESTRA_CLUSTER_PORT_BASE:-26810}
 db_port=$((base + 6)) ctld_port=$((base + 7)) slurmd_port=$((base + 8)) dbd_port=$((base + 9))
 
-state=$1
-mkdir -p "$state"
-state=$(cd "$state" && pwd)
+mkdir -p "$1"
+state=$(cd "$1" && pwd)
 # munged and mariadbd run as their own users, which must reach their directories in here.
 chmod 0755 "$state"
 mkdir -p "$state/etc" "$state/log" "$state/run" "$state/spool/ctld" "$state/spool/d"
@@ -27,40 +23,29 @@ export SLURM_CONF=$state/etc/slurm.conf
 printf 'export SLURM_CONF=%q\n' "$SLURM_CONF" >"$state/env"
 : >"$state/pids"
 
-fail() {
-  echo "cluster_up: $*" >&2
-  exit 1
-}
+fail() { echo "cluster_up: $*" >&2; exit 1; }
 
 for user in munge mysql; do  # they run munged and mariadbd
   setpriv --reuid="$user" --regid="$user" --clear-groups test -x "$state" ||
     fail "user $user cannot reach $state: every directory above it must be open to all"
 done
 for port in "$db_port" "$ctld_port" "$slurmd_port" "$dbd_port"; do
-  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null ||
     fail "port $port is in use (set KESTRA_CLUSTER_PORT_BASE to move the ports)"
-  fi
 done
 
-# Runs a daemon that stays in the foreground, its output to its log, and notes its PID with
-# the name it runs under (what cluster_down.sh checks before it signals that PID).
-start() {
-  local name=$1
-  shift
-  "$@" </dev/null >>"$state/log/$name.out" 2>&1 &
-  echo "$! $name" >>"$state/pids"
-}
-
-# Waits up to a minute for a check to pass, giving up early when the daemon has died. A
-# check that hangs (SLURM's clients retry for long) counts as failed after 10 s.
-await() {
-  local name=$1 pid deadline=$((SECONDS + 60))
-  shift
-  pid=$(awk -v n="$name" '$2 == n { p = $1 } END { print p }' "$state/pids")
+# up NAME CHECK COMMAND...: runs a daemon that stays in the foreground, its output to its
+# log, and notes its PID with the name it runs under (what cluster_down.sh checks before it
+# signals that PID); then waits up to a minute for the shell command CHECK to pass, giving up
+# early when the daemon has died. A check that hangs (SLURM's clients retry for long) counts
+# as failed after 10 s.
+up() {
+  local name=$1 check=$2 pid deadline=$((SECONDS + 60))
+  "${@:3}" </dev/null >>"$state/log/$name.out" 2>&1 &
+  pid=$!
+  echo "$pid $name" >>"$state/pids"
   while [ "$SECONDS" -lt "$deadline" ]; do
-    if timeout 10 "$@" >/dev/null 2>&1; then
-      return 0
-    fi
+    ! timeout 10 bash -c "$check" >/dev/null 2>&1 || return 0
     kill -0 "$pid" 2>/dev/null || fail "$name exited; see $state/log/$name.*"
     sleep 0.5
   done
@@ -75,13 +60,11 @@ if ! munge -n 2>/dev/null | unmunge >/dev/null 2>&1; then
     fail "/run/munge/munge.socket.2 exists but does not answer: a munged in trouble?"
   install -d -o munge -g munge -m 0755 /run/munge "$state/munge"
   mungekey --create --keyfile "$state/munge/munge.key" --force
-  chown munge:munge "$state/munge/munge.key"
-  chmod 0600 "$state/munge/munge.key"
-  start munged setpriv --reuid=munge --regid=munge --init-groups \
+  chown munge:munge "$state/munge/munge.key" && chmod 0600 "$state/munge/munge.key"
+  up munged 'munge -n | unmunge' setpriv --reuid=munge --regid=munge --init-groups \
     munged --foreground --key-file="$state/munge/munge.key" \
     --pid-file="$state/munge/munged.pid" --seed-file="$state/munge/munged.seed" \
     --log-file="$state/log/munged.log"
-  await munged sh -c 'munge -n | unmunge'
 fi
 
 # MariaDB, for slurmdbd: a database of its own, reached over TCP on loopback.
@@ -90,11 +73,11 @@ mariadb-install-db --no-defaults --datadir="$state/db/data" --user=mysql \
   --auth-root-authentication-method=socket --skip-test-db >"$state/log/mariadb-install.log" 2>&1 ||
   fail "mariadb-install-db failed; see $state/log/mariadb-install.log"
 db_socket=$state/db/mysqld.sock
-start mariadbd mariadbd --no-defaults --user=mysql --datadir="$state/db/data" \
+up mariadbd "mariadb-admin --no-defaults --socket=$(printf %q "$db_socket") ping" \
+  mariadbd --no-defaults --user=mysql --datadir="$state/db/data" \
   --socket="$db_socket" --port="$db_port" --bind-address=127.0.0.1 --skip-name-resolve \
   --pid-file="$state/db/mariadbd.pid" --log-error="$state/log/mariadbd.log" \
   --innodb-buffer-pool-size=64M --innodb-flush-log-at-trx-commit=2
-await mariadbd mariadb-admin --no-defaults --socket="$db_socket" ping
 password=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 mariadb --no-defaults --socket="$db_socket" -u root -e "
   CREATE USER 'slurm'@'127.0.0.1' IDENTIFIED BY '$password';
@@ -111,67 +94,33 @@ node=$(sed -e 's/^NodeName=[^ ]*/NodeName=localhost NodeAddr=127.0.0.1/' \
 
 # No systemd nor cgroups are needed: processes are tracked through their parents, and a
 # job is not confined to its CPUs. Jobs run as root, like the test.
-cat >"$SLURM_CONF" <<EOF
-ClusterName=kestra
-SlurmctldHost=localhost(127.0.0.1)
-SlurmctldPort=$ctld_port
-SlurmdPort=$slurmd_port
-SlurmUser=root
-AuthType=auth/munge
-CredType=cred/munge
-StateSaveLocation=$state/spool/ctld
-SlurmdSpoolDir=$state/spool/d
-SlurmctldPidFile=$state/run/slurmctld.pid
-SlurmdPidFile=$state/run/slurmd.pid
-SlurmctldLogFile=$state/log/slurmctld.log
-SlurmdLogFile=$state/log/slurmd.log
-PlugStackConfig=$state/etc/plugstack.conf
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-MpiDefault=none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core_Memory
-ReturnToService=2
-KillWait=5
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/slurmdbd
-AccountingStorageHost=127.0.0.1
-AccountingStoragePort=$dbd_port
-$node State=UNKNOWN
-PartitionName=debug Nodes=localhost Default=YES MaxTime=INFINITE State=UP
-EOF
+printf '%s\n' ClusterName=kestra "SlurmctldHost=localhost(127.0.0.1)" SlurmctldPort="$ctld_port" \
+  SlurmdPort="$slurmd_port" SlurmUser=root AuthType=auth/munge CredType=cred/munge \
+  StateSaveLocation="$state/spool/ctld" SlurmdSpoolDir="$state/spool/d" \
+  SlurmctldPidFile="$state/run/slurmctld.pid" SlurmdPidFile="$state/run/slurmd.pid" \
+  SlurmctldLogFile="$state/log/slurmctld.log" SlurmdLogFile="$state/log/slurmd.log" \
+  PlugStackConfig="$state/etc/plugstack.conf" ProctrackType=proctrack/linuxproc \
+  TaskPlugin=task/none MpiDefault=none SelectType=select/cons_tres \
+  SelectTypeParameters=CR_Core_Memory ReturnToService=2 KillWait=5 \
+  JobAcctGatherType=jobacct_gather/none AccountingStorageType=accounting_storage/slurmdbd \
+  AccountingStorageHost=127.0.0.1 AccountingStoragePort="$dbd_port" "$node State=UNKNOWN" \
+  "PartitionName=debug Nodes=localhost Default=YES MaxTime=INFINITE State=UP" >"$SLURM_CONF"
 : >"$state/etc/plugstack.conf"
 # slurmdbd reads slurmdbd.conf next to SLURM_CONF; it holds a password, so it is private.
-(
-  umask 077
-  cat >"$state/etc/slurmdbd.conf" <<EOF
-AuthType=auth/munge
-DbdHost=localhost
-DbdAddr=127.0.0.1
-DbdPort=$dbd_port
-SlurmUser=root
-LogFile=$state/log/slurmdbd.log
-PidFile=$state/run/slurmdbd.pid
-StorageType=accounting_storage/mysql
-StorageHost=127.0.0.1
-StoragePort=$db_port
-StorageUser=slurm
-StoragePass=$password
-StorageLoc=slurm_acct_db
-EOF
-)
+(umask 077 && printf '%s\n' AuthType=auth/munge DbdHost=localhost DbdAddr=127.0.0.1 \
+  DbdPort="$dbd_port" SlurmUser=root LogFile="$state/log/slurmdbd.log" \
+  PidFile="$state/run/slurmdbd.pid" StorageType=accounting_storage/mysql StorageHost=127.0.0.1 \
+  StoragePort="$db_port" StorageUser=slurm StoragePass="$password" StorageLoc=slurm_acct_db \
+  >"$state/etc/slurmdbd.conf")
 
-start slurmdbd slurmdbd -D
-await slurmdbd sacctmgr -n list cluster
+up slurmdbd 'sacctmgr -n list cluster' slurmdbd -D
 # --slurm checks that the user has an account; the tests submit as root.
 sacctmgr -i add cluster kestra >/dev/null
 sacctmgr -i add account tests Description=tests Organization=tests Cluster=kestra >/dev/null
 sacctmgr -i add user root Account=tests DefaultAccount=tests Cluster=kestra >/dev/null
 
-start slurmctld slurmctld -D
-await slurmctld scontrol ping
-start slurmd slurmd -D -N localhost
+up slurmctld 'scontrol ping' slurmctld -D
 # shellcheck disable=SC2016  # for that shell, not for this one
-await slurmd sh -c '[ "$(sinfo -h -n localhost -o %T)" = idle ]'
+up slurmd '[ "$(sinfo -h -n localhost -o %T)" = idle ]' slurmd -D -N localhost
 srun --quiet --time=1 true || fail "a one-step job did not run; see $state/log/slurm*.log"
 echo "cluster up: $(sinfo -h -o '%P %D node, %c CPUs, %m MB') (SLURM_CONF=$SLURM_CONF)"

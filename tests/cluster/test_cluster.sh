@@ -4,25 +4,19 @@
 # workflow by the generic sbatch route, by --slurm (its outputs compressed and indexed) and by
 # the shipped profile, and every output must have the bytes of a local run. Meanwhile a
 # KESTRA job is cancelled with scancel while it runs: that run of the workflow must stop with
-# a failure, in bounded time, and a rerun must complete with the same outputs again. Whatever happens, every daemon started is
-# stopped by its PID (cluster_down.sh). Skipped (exit status 77) when not run as root, or when
-# the packages or the genomes cannot be had.
+# a failure, in bounded time, and a rerun must complete with the same outputs again. Whatever
+# happens, every daemon started is stopped by its PID (cluster_down.sh). Skipped (exit status
+# 77) when not run as root, or when the packages or the genomes cannot be had.
 # Usage: test_cluster.sh KESTRA
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: test_cluster.sh KESTRA" >&2
-  exit 2
-fi
+[ $# -eq 1 ] || { echo "usage: test_cluster.sh KESTRA" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/../.." && pwd)
 here=$root/tests/cluster
 kestra=$(realpath "$1")
 [ -x "$kestra" ] || { echo "test_cluster: $1 is not an executable" >&2; exit 2; }
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+skip() { echo "SKIPPED: $*"; exit 77; }
 # The daemons run as root or as their own users, and packages get installed.
 [ "$(id -u)" -eq 0 ] || skip "the cluster test runs as root only"
 bash "$root/scripts/install-deps.sh" cluster || skip "the SLURM packages could not be installed"
@@ -38,34 +32,25 @@ if [ ! -d "$examples" ]; then
   dpkg -x "$root"/bench/data/deb/ragout-examples_*.deb "$root/bench/data/x"
 fi
 
-tmp=$(mktemp -d)
 # munged and mariadbd, which run as their own users, keep their files in here.
-chmod 0755 "$tmp"
+tmp=$(mktemp -d) && chmod 0755 "$tmp"
 state=$tmp/cluster
-declare -A running=()  # route -> PID of a workflow run not waited for yet
+# route -> PID of a workflow run not waited for yet, and when it started; PID -> route.
+declare -A running=() started=() route_of=()
 # shellcheck disable=SC2317  # run by the trap
 finish() {
   local status=$? pid
   trap - EXIT INT TERM
   # timeout passes SIGTERM on to Snakemake, and kills it 20 s later if it is still there.
-  for pid in "${running[@]}"; do
-    kill -TERM "$pid" 2>/dev/null || true
-  done
-  for pid in "${running[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
-  if ! bash "$here/cluster_down.sh" "$state"; then
-    status=1
-  fi
-  if [ "$status" -ne 0 ] && [ -d "$state/log" ]; then
-    tail -n 20 "$state"/log/*.log >&2 || true
-  fi
+  for pid in "${running[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${running[@]}"; do wait "$pid" 2>/dev/null || true; done
+  bash "$here/cluster_down.sh" "$state" || status=1
+  [ "$status" -eq 0 ] || [ ! -d "$state/log" ] || tail -n 20 "$state"/log/*.log >&2 || true
   rm -rf "$tmp"
   exit "$status"
 }
 trap finish EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'exit 130' INT && trap 'exit 143' TERM
 
 # A SLURM job of an outer scheduler that runs this test must not leak into its runs.
 unset "${!SLURM_@}"
@@ -76,12 +61,9 @@ export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache
 inputs=$tmp/inputs
 mkdir "$inputs"
 gzip -dc "$examples/H.Pylori/references/G27.fasta.gz" >"$inputs/hpylori_g27.fa"
-{
-  printf 'sample\tpath\n'
-  printf '%s\t%s\n' hpylori_g27 "$inputs/hpylori_g27.fa" \
-    vcholerae_o395 "$examples/V.Cholerae/references/O395.fasta.gz" \
-    hpylori_sjm180 "$examples/H.Pylori/SJM180_contigs.fasta.gz"
-} >"$inputs/samples.tsv"
+printf 'sample\tpath\nhpylori_g27\t%s\nvcholerae_o395\t%s\nhpylori_sjm180\t%s\n' \
+  "$inputs/hpylori_g27.fa" "$examples/V.Cholerae/references/O395.fasta.gz" \
+  "$examples/H.Pylori/SJM180_contigs.fasta.gz" >"$inputs/samples.tsv"
 samples=(hpylori_g27 vcholerae_o395 hpylori_sjm180)
 
 # KESTRA through a wrapper that notes which SLURM job each run is part of ("local" when none)
@@ -90,8 +72,8 @@ samples=(hpylori_g27 vcholerae_o395 hpylori_sjm180)
 cat >"$inputs/kestra" <<EOF
 #!/bin/sh
 echo "\${SLURM_JOB_ID:-local}" >>"\$KESTRA_RUNS"
-status=0
-$(printf '%q' "$kestra") "\$@" || status=\$?
+$(printf '%q' "$kestra") "\$@"
+status=\$?
 if [ -n "\${SLURM_JOB_ID:-}" ] && [ -n "\${KESTRA_HOLD:-}" ] && [ -e "\$KESTRA_HOLD" ]; then
   echo "\$SLURM_JOB_ID" >>"\$KESTRA_HOLD.jobs"
   while [ -e "\$KESTRA_HOLD" ]; do sleep 1; done
@@ -105,41 +87,28 @@ printf '#!/bin/sh\ngzip -dcf "$1" >"$3"\n' >"$inputs/plot"
 chmod +x "$inputs/kestra" "$inputs/plot"
 
 failed=0
-problem() {
-  echo "FAILED: $*"
-  failed=1
-}
-
+problem() { echo "FAILED: $*"; failed=1; }
 # The routes whose outputs are compressed and indexed.
-packed_routes=(slurm)
-packed() {
-  [[ " ${packed_routes[*]} " == *" $1 "* ]]
-}
+packed() { [ "$1" = slurm ]; }
 
 # Starts the workflow in the background as ROUTE, in a working directory of that name, with
 # the arguments after LIMIT and then the config: three shards unless $shards says otherwise,
 # one thread a job, so that the node's two CPUs run two jobs at once, and compressed and
-# indexed outputs when ROUTE is one of $packed. The run is stopped
-# after LIMIT seconds, and killed 20 s later if that did not stop it. Snakemake starts from
-# the checkout, where the profile's snakefile path leads. The PID (that of `timeout`, which
+# indexed outputs when packed ROUTE. The run is stopped after LIMIT seconds, and killed 20 s
+# later if that did not stop it. Snakemake starts from the checkout, where the profile's
+# snakefile path leads. The PID (that of `timeout`, which
 # passes a signal on) goes to running[ROUTE].
-declare -A started=() route_of=()
 launch() {
-  local route=$1 limit=$2
+  local route=$1 limit=$2 packing=()
   shift 2
   mkdir -p "$tmp/$route/slurm-logs"
   : >"$tmp/runs.$route"
-  local packing=()
-  if packed "$route"; then
-    packing=(compress=true index=true)
-  fi
+  ! packed "$route" || packing=(compress=true index=true)
   (cd "$root" && KESTRA_RUNS=$tmp/runs.$route exec timeout -k 20 "$limit" snakemake "$@" \
     --directory "$tmp/$route" --config samples="$inputs/samples.tsv" \
     kestra="$inputs/kestra" kestra_plot="$inputs/plot" shards="${shards:-3}" threads=1 \
     "${packing[@]}" >"$tmp/$route.log" 2>&1) &
-  running[$route]=$!
-  route_of[$!]=$route
-  started[$route]=$SECONDS
+  running[$route]=$! route_of[$!]=$route started[$route]=$SECONDS
 }
 
 # Waits for the first of the runs going to end, and sets $route to it; prints the run's log
@@ -150,10 +119,7 @@ await() {
   route=${route_of[$pid]}
   unset "running[$route]"
   echo "$route: exit status $status after $((SECONDS - started[$route])) s"
-  if [ "$status" -ne 0 ]; then
-    cat "$tmp/$route.log"
-    problem "$route: the workflow failed"
-  fi
+  [ "$status" -eq 0 ] || { cat "$tmp/$route.log"; problem "$route: the workflow failed"; }
   return "$status"
 }
 
@@ -161,21 +127,13 @@ await() {
 # ROUTE compresses them; its indexes then give samtools the letters of the local masked FASTA);
 # and when ROUTE is a cluster route, every KESTRA run of it must have been part of a SLURM job.
 check() {
-  local route=$1 sample suffix region
-  local results=$tmp/$route/results
+  local route=$1 sample suffix region file read local=$tmp/local/results results=$tmp/$1/results
   for sample in "${samples[@]}"; do
-    for suffix in summary.tsv png; do
-      cmp "$tmp/local/results/$sample.$suffix" "$results/$sample.$suffix" ||
-        problem "$route: $sample.$suffix differs from the local run's"
-    done
-    for suffix in seg fas bed; do
-      if packed "$route"; then
-        gzip -dc "$results/$sample.$suffix.gz" | cmp "$tmp/local/results/$sample.$suffix" - ||
-          problem "$route: $sample.$suffix.gz does not hold the local run's $sample.$suffix"
-      else
-        cmp "$tmp/local/results/$sample.$suffix" "$results/$sample.$suffix" ||
-          problem "$route: $sample.$suffix differs from the local run's"
-      fi
+    for suffix in summary.tsv png seg fas bed; do
+      file=$sample.$suffix read=cat
+      [[ $suffix == @(seg|fas|bed) ]] && packed "$route" && file+=.gz read="gzip -dc"
+      $read "$results/$file" | cmp "$local/$sample.$suffix" - ||
+        problem "$route: $file does not hold the local run's $sample.$suffix"
     done
     packed "$route" || continue
     for suffix in fas.gz.fai fas.gz.gzi bed.gz.tbi; do
@@ -184,23 +142,17 @@ check() {
     # The last entry's middle third, past the first parts' blocks.
     region=$(awk -F'\t' 'END { printf "%s:%d-%d", $1, $2 / 3 + 1, 2 * $2 / 3 }' \
       "$results/$sample.fas.gz.fai")
-    samtools faidx "$tmp/local/results/$sample.fas" "$region" \
-      >"$tmp/$route/$sample.region.fa" || true
-    if [ ! -s "$tmp/$route/$sample.region.fa" ] ||
-      ! samtools faidx "$results/$sample.fas.gz" "$region" |
-      cmp "$tmp/$route/$sample.region.fa" -; then
+    samtools faidx "$local/$sample.fas" "$region" >"$tmp/$route/$sample.region.fa" || true
+    [ -s "$tmp/$route/$sample.region.fa" ] && samtools faidx "$results/$sample.fas.gz" "$region" |
+      cmp "$tmp/$route/$sample.region.fa" - ||
       problem "$route: samtools reads $region of $sample.fas.gz otherwise than the local run's"
-    fi
   done
   for table in summary.tsv kestra_mqc.tsv; do
-    cmp "$tmp/local/results/$table" "$tmp/$route/results/$table" ||
-      problem "$route: $table differs from the local run's"
+    cmp "$local/$table" "$results/$table" || problem "$route: $table differs from the local's"
   done
-  if [ "$route" != local-shards ] &&
-    { [ ! -s "$tmp/runs.$route" ] || grep -qx local "$tmp/runs.$route"; }; then
-    problem "$route: KESTRA ran outside the cluster: $(sort "$tmp/runs.$route" | uniq -c |
-      tr -s ' \n' ' ')"
-  fi
+  local runs=$tmp/runs.$route
+  [ "$route" = local-shards ] || { [ -s "$runs" ] && ! grep -qx local "$runs"; } ||
+    problem "$route: KESTRA ran outside the cluster: $(sort "$runs" | uniq -c | tr -s ' \n' ' ')"
 }
 
 workflow=(--snakefile "$root/workflow/Snakefile")
@@ -215,8 +167,7 @@ cluster_defaults=(--default-resources slurm_account=tests slurm_partition=debug 
 shards=1 launch local 300 "${workflow[@]}" --cores 2
 await || exit 1
 for sample in "${samples[@]}"; do
-  [ -s "$tmp/local/results/$sample.seg" ] ||
-    { echo "FAILED: the local run wrote no $sample.seg"; exit 1; }
+  [ -s "$tmp/local/results/$sample.seg" ] || { problem "local: no $sample.seg"; exit 1; }
 done
 launch local-shards 300 "${workflow[@]}" --cores 2
 await && check local-shards
@@ -240,8 +191,7 @@ launch profile 300 --profile workflow/profiles/slurm "${cluster_defaults[@]}"
 
 # A job cancelled while it runs: the workflow must notice and fail, not wait for it forever.
 hold=$tmp/hold
-touch "$hold"
-: >"$hold.jobs"
+touch "$hold" && : >"$hold.jobs"
 KESTRA_HOLD=$hold launch cancel 240 "${sbatch_route[@]}"
 held=
 for _ in $(seq 120); do
@@ -250,11 +200,8 @@ for _ in $(seq 120); do
   kill -0 "${running[cancel]}" 2>/dev/null || break
   sleep 0.5
 done
-if [ -z "$held" ]; then
-  problem "cancel: no KESTRA job of the workflow ran within a minute"
-  cat "$tmp/cancel.log"
-  exit 1
-fi
+[ -n "$held" ] ||
+  { cat "$tmp/cancel.log"; problem "cancel: no KESTRA job ran in a minute"; exit 1; }
 job_state=$(squeue -h -j "$held" -o %T)
 [ "$job_state" = RUNNING ] || problem "cancel: job $held is '$job_state', not RUNNING"
 scancel "$held"
@@ -266,33 +213,22 @@ rm -f "$hold"
 while kill -0 "${running[cancel]}" 2>/dev/null && [ $((SECONDS - cancelled)) -lt 120 ]; do
   sleep 0.5
 done
-if kill -0 "${running[cancel]}" 2>/dev/null; then
-  kill -TERM "${running[cancel]}"
-  wait "${running[cancel]}" || true
-  unset "running[cancel]"
-  cat "$tmp/cancel.log"
-  problem "cancel: the workflow was still running 2 minutes after job $held was cancelled"
-  exit 1
-fi
+# (finish stops a run still going.)
+! kill -0 "${running[cancel]}" 2>/dev/null || { cat "$tmp/cancel.log"
+  problem "cancel: the workflow still ran 2 minutes after job $held was cancelled"; exit 1; }
 status=0
 wait "${running[cancel]}" || status=$?
 unset "running[cancel]"
-if [ "$status" -eq 0 ]; then
-  cat "$tmp/cancel.log"
-  problem "cancel: the workflow succeeded although job $held was cancelled"
-else
-  echo "cancel: exit status $status, $((SECONDS - cancelled)) s after job $held was cancelled"
-  # Snakemake names the job by its SLURM id as "cluster_jobid: ID" and "external: ID,".
-  grep -Eq "(cluster_jobid|external): $held([^0-9]|\$)" "$tmp/cancel.log" ||
-    problem "cancel: the workflow's log does not name the cancelled job $held"
-fi
+echo "cancel: exit status $status, $((SECONDS - cancelled)) s after job $held was cancelled"
+[ "$status" -ne 0 ] || problem "cancel: the workflow succeeded although job $held was cancelled"
+# Snakemake names the job by its SLURM id as "cluster_jobid: ID" and "external: ID,".
+grep -Eq "(cluster_jobid|external): $held([^0-9]|\$)" "$tmp/cancel.log" ||
+  { cat "$tmp/cancel.log"; problem "cancel: the workflow's log does not name the job $held"; }
 mv "$tmp/cancel.log" "$tmp/cancel-first.log"
 launch cancel 300 "${sbatch_route[@]}"
 
 while [ ${#running[@]} -gt 0 ]; do
-  if await; then
-    check "$route"
-  fi
+  ! await || check "$route"
 done
 
 # The status helper on its own: on the two jobs, also by the id that `sbatch --parsable`
@@ -300,24 +236,18 @@ done
 # controller has forgotten the jobs, as it does a while after they end, so that accounting
 # answers; and with neither of them answering, when the job may still be running.
 helper=$root/workflow/scripts/slurm_status.sh
-for _ in $(seq 60); do
-  [ -z "$(squeue -h -j "$good,$bad" -o %i)" ] && break
-  sleep 0.5
-done
+for _ in $(seq 60); do [ -z "$(squeue -h -j "$good,$bad" -o %i)" ] && break; sleep 0.5; done
 mkdir "$tmp/forgetful" "$tmp/down"
-fake() {  # PATH MESSAGE: a client that says MESSAGE and fails
-  printf '#!/bin/sh\necho "%s" >&2\nexit 1\n' "$2" >"$1"
-  chmod +x "$1"
-}
-fake "$tmp/forgetful/scontrol" "slurm_load_jobs error: Invalid job id specified"
-fake "$tmp/down/scontrol" "error: Unable to contact slurm controller"
-fake "$tmp/down/sacct" "error: Problem talking to the database"
+# Clients that say a message and fail.
+for fake in "forgetful/scontrol:slurm_load_jobs error: Invalid job id specified" \
+    "down/scontrol:error: Unable to contact slurm controller" \
+    "down/sacct:error: Problem talking to the database"; do
+  printf '#!/bin/sh\necho "%s" >&2\nexit 1\n' "${fake#*:}" >"$tmp/${fake%%:*}"
+  chmod +x "$tmp/${fake%%:*}"
+done
 for path in "" "$tmp/forgetful:" "$tmp/down:"; do
-  if [ "$path" = "$tmp/down:" ]; then
-    cases=("running $good" "running $bad")
-  else
-    cases=("success $good" "success $good;kestra" "failed $bad" "failed 99999999")
-  fi
+  cases=("success $good" "success $good;kestra" "failed $bad" "failed 99999999")
+  [ "$path" != "$tmp/down:" ] || cases=("running $good" "running $bad")
   for case in "${cases[@]}"; do
     said=$(PATH=$path$PATH "$helper" "${case#* }") || said="exit status $?"
     [ "$said" = "${case%% *}" ] || problem "slurm_status.sh ${case#* } said '$said'," \

@@ -11,14 +11,10 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: the package test runs as root only"; exit 77; }
-if dpkg -s kestra >/dev/null 2>&1; then
-  echo "test_deb: dpkg knows a kestra package already; purge it first" >&2
-  exit 2
-fi
+fail() { echo "test_deb: $*" >&2; exit "${2:-1}"; }
+! dpkg -s kestra >/dev/null 2>&1 || fail "dpkg knows a kestra package already; purge it first" 2
 work=$(mktemp -d)
 trap 'dpkg --purge kestra >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-
-fail() { echo "test_deb: $*" >&2; exit 1; }
 
 # The name is kestra_<CMake project version>_<dpkg architecture>.deb, as make deb prints it.
 version=$(sed -n 's/^project(kestra VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -42,9 +38,8 @@ latest=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kestra/chan
 # /etc/dpkg/dpkg.cfg.d). That is the machine's choice, not the package's fault; so that
 # `man` is tested all the same, this one install takes the package's own pages back in
 # (a later --path-include wins), and the machine's dpkg settings are left untouched.
-if grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+! grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg.d/* ||
   echo "dpkg here excludes manual pages: kestra's are included for this install"
-fi
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
   -o 'DPkg::Options::=--path-include=/usr/share/man/man1/kestra*' "./$deb"
 
@@ -64,8 +59,7 @@ kestra-plot "$work/installed.seg" -o "$work/lambda.png"
   fail "kestra-plot wrote no PNG"
 # The plot's package is where Debian's Python finds it; run as a module by root, it leaves
 # bytecode beside it, which removal must take away too.
-[ -f /usr/lib/python3/dist-packages/kestra/plot/cli.py ] ||
-  fail "no kestra.plot in /usr/lib/python3/dist-packages"
+[ -f /usr/lib/python3/dist-packages/kestra/plot/cli.py ] || fail "no kestra.plot in dist-packages"
 help=$(cd "$work" && /usr/bin/python3 -m kestra.plot --help)
 [[ $help == "usage: kestra-plot "* ]] || fail "python3 -m kestra.plot --help: $help"
 
@@ -78,10 +72,9 @@ git ls-files workflow | while read -r file; do cmp "$file" "/usr/share/kestra/$f
 dpkg -L kestra | grep -vx '/\.' >"$work/listed"
 dpkg -r kestra
 while read -r path; do
-  if [ -e "$path" ] && ! { [ -d "$path" ] && dpkg -S "$path" >/dev/null 2>&1; }; then
+  [ ! -e "$path" ] || { [ -d "$path" ] && dpkg -S "$path" >/dev/null 2>&1; } ||
     fail "$path is left after dpkg -r"
-  fi
 done <"$work/listed"
 dpkg --purge kestra
-if dpkg -s kestra >/dev/null 2>&1; then fail "dpkg still knows kestra after --purge"; fi
+! dpkg -s kestra >/dev/null 2>&1 || fail "dpkg still knows kestra after --purge"
 echo "test_deb: $deb passed"

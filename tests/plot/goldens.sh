@@ -7,22 +7,19 @@
 set -euo pipefail
 kestra=$(realpath "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
-data=$root/tests/plot/data
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$root"
-"$kestra" examples/lambda.fa "$work/lambda" --bed --table --all-segments --summary -L --index \
-  >/dev/null 2>&1
-"$kestra" tests/plot/data/three.fa "$work/three" --all-entries -R:AT --bed --table --summary -L \
-  --index >/dev/null 2>&1
+cd "$root/tests/plot/data"
 failed=0
-for name in lambda three; do
-  for suffix in seg bed tsv summary.tsv fas.fai; do
-    if [ -n "${KESTRA_UPDATE_GOLDENS:-}" ]; then
-      cmp -s "$work/$name.$suffix" "$data/$name.$suffix" || cp "$work/$name.$suffix" "$data/"
-    elif ! cmp "$work/$name.$suffix" "$data/$name.$suffix"; then
-      failed=1
-    fi
+for run in "lambda $root/examples/lambda.fa --all-segments" \
+    "three three.fa --all-entries -R:AT"; do
+  read -r name input options <<<"$run"
+  # shellcheck disable=SC2086  # the options are words
+  "$kestra" "$input" "$work/$name" $options --bed --table --summary -L --index >/dev/null 2>&1
+  for file in "$name".{seg,bed,tsv,summary.tsv,fas.fai}; do
+    if [ -z "${KESTRA_UPDATE_GOLDENS:-}" ]; then
+      cmp "$work/$file" "$file" || failed=1
+    else cmp -s "$work/$file" "$file" || cp "$work/$file" .; fi
   done
 done
 exit "$failed"
