@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -37,6 +35,12 @@ inline void PrintTo(const Entries& e, std::ostream* os) {
   if (!e.reason.empty()) *os << ", reason \"" << e.reason << "\"";
 }
 
+// The entries of `part` after those of *to.
+inline void Append(Entries* to, const Entries& part) {
+  to->entries.insert(to->entries.end(), part.entries.begin(), part.entries.end());
+  to->reason += part.reason;
+}
+
 // Every entry a reader gives, and its progress then (when asked); it is closed.
 inline Entries AllEntries(FastaReader* reader, std::size_t* done = nullptr,
                           std::size_t* total = nullptr) {
@@ -63,8 +67,7 @@ inline Entries EveryPartJoined(int fd, int count, const ParallelLoop* loop = nul
     // A part read from the start reads from the file's offset.
     EXPECT_EQ(lseek(fd, 0, SEEK_SET), 0);
     const Entries part = AllEntries(OpenFastaPart(fd, i, count, loop));
-    joined.entries.insert(joined.entries.end(), part.entries.begin(), part.entries.end());
-    joined.reason += part.reason;
+    Append(&joined, part);
     if (holding != nullptr) *holding += !part.entries.empty();
   }
   return joined;
@@ -81,8 +84,13 @@ inline bool operator==(const FirstEntry& a, const FirstEntry& b) {
   return a.entry == b.entry && a.more == b.more && a.reason == b.reason;
 }
 
+// What the first-entry reader gives on a read error for `reason`.
+inline FirstEntry FailedFirst(const std::string& reason) {
+  return {Entry(FastaStatus::kReadError, "", ""), false, reason};
+}
+
 // The first entry, its blocks inflated through `loop` when it is BGZF.
-inline FirstEntry ReadFirstEntryThrough(int fd, const ParallelLoop* loop) {
+inline FirstEntry ReadFirstEntry(int fd, const ParallelLoop* loop = nullptr) {
   FastaEntry entry{"stale", "stale"};
   FirstEntry first;
   ReadProblem problem{"stale"};
@@ -92,8 +100,6 @@ inline FirstEntry ReadFirstEntryThrough(int fd, const ParallelLoop* loop) {
   return first;
 }
 
-inline FirstEntry ReadFirstEntry(int fd) { return ReadFirstEntryThrough(fd, nullptr); }
-
 // A file that holds `bytes`, open for reading from its start; it goes when closed.
 inline FILE* FileWith(const std::string& bytes) {
   FILE* file = std::tmpfile();
@@ -101,6 +107,15 @@ inline FILE* FileWith(const std::string& bytes) {
   std::fflush(file);
   std::rewind(file);
   return file;
+}
+
+// What `read` makes of a file that holds `bytes`.
+template <class Read>
+auto FromFile(const std::string& bytes, Read read) {
+  FILE* file = FileWith(bytes);
+  const auto result = read(fileno(file));
+  std::fclose(file);
+  return result;
 }
 
 // What `read` makes of the read end of a pipe that a thread feeds with `bytes`, `piece` bytes
@@ -124,6 +139,12 @@ auto ThroughPipe(const std::string& bytes, std::size_t piece, Read read) {
   return result;
 }
 
+// The entries of `text` read from a plain file, and its first entry.
+inline Entries PlainEntries(const std::string& text) { return FromFile(text, ReadAll); }
+inline FirstEntry PlainFirstEntry(const std::string& text) {
+  return FromFile(text, [](int fd) { return ReadFirstEntry(fd); });
+}
+
 // What a read must give: its entries; or, when `want` holds a reason alone, a read error
 // for that reason after whichever entries.
 inline bool ReadsAs(const Entries& got, const Entries& want) {
@@ -138,36 +159,30 @@ inline void ExpectEveryRead(const std::string& bytes, const Entries& want, const
                             const ParallelLoop* loop, const std::string& shown,
                             std::vector<std::size_t> pieces) {
   auto all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
-  auto one = [loop](int fd) { return ReadFirstEntryThrough(fd, loop); };
-  FILE* file = FileWith(bytes);
-  EXPECT_PRED2(ReadsAs, all(fileno(file)), want) << shown << " from a file";
-  std::rewind(file);
-  if (first != nullptr) {
-    EXPECT_EQ(one(fileno(file)), *first) << shown << " from a file";
-  }
-  std::fclose(file);
+  auto one = [loop](int fd) { return ReadFirstEntry(fd, loop); };
+  pieces.insert(pieces.begin(), 0);  // 0: from a file
   for (const std::size_t piece : pieces) {
-    const std::string piped = shown + " through a pipe in pieces of " + std::to_string(piece);
-    EXPECT_PRED2(ReadsAs, ThroughPipe(bytes, piece, all), want) << piped;
+    auto read = [&](auto how) {
+      return piece == 0 ? FromFile(bytes, how) : ThroughPipe(bytes, piece, how);
+    };
+    const std::string from =
+        shown +
+        (piece == 0 ? " from a file" : " through a pipe in pieces of " + std::to_string(piece));
+    EXPECT_PRED2(ReadsAs, read(all), want) << from;
     if (first != nullptr) {
-      EXPECT_EQ(ThroughPipe(bytes, piece, one), *first) << piped;
+      EXPECT_EQ(read(one), *first) << from;
     }
   }
 }
 
-// The entries of `text` read from a plain file, and its first entry.
-inline Entries PlainEntries(const std::string& text) {
-  FILE* file = FileWith(text);
-  const Entries entries = ReadAll(fileno(file));
-  std::fclose(file);
-  return entries;
-}
-
-inline FirstEntry PlainFirstEntry(const std::string& text) {
-  FILE* file = FileWith(text);
-  const FirstEntry first = ReadFirstEntry(fileno(file));
-  std::fclose(file);
-  return first;
+// Every way of reading `bytes` (as above) gives the entries of the plain `text`; or, when
+// there is a `reason`, a read error for it, the first-entry reader's included.
+inline void ExpectTextOrFailure(const std::string& bytes, const std::string& text,
+                                const std::string& reason, const ParallelLoop* loop,
+                                const std::string& shown, std::vector<std::size_t> pieces) {
+  const FirstEntry first = reason.empty() ? PlainFirstEntry(text) : FailedFirst(reason);
+  ExpectEveryRead(bytes, reason.empty() ? PlainEntries(text) : Entries{{}, reason}, &first, loop,
+                  shown, pieces);
 }
 
 // n letters drawn from `alphabet`.
@@ -186,6 +201,39 @@ inline std::string Lines(const std::string& text, std::size_t width,
   return out;
 }
 
+// FASTA with text before its first entry, small entries, one of `long_letters` in CR LF lines
+// (more than the MiB that text is handed out in, when it is given), an empty one, and a last
+// line without its newline.
+inline std::string SomeFasta(std::size_t long_letters) {
+  std::mt19937 rng(7);
+  std::string text = "text before the first entry\n";
+  for (int i = 0; i < 6; ++i) {
+    text += ">small " + std::to_string(i) + "\n" + Lines(Letters(rng, 100 + 997 * i, "ACGTN"), 60);
+  }
+  text += ">long\r\n" + Lines(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
+  return text + ">empty\n>last\nACGTACGT";
+}
+
+// FASTQ of the same shapes after a blank line: wrapped sequence and quality lines, qualities
+// that start lines with '@' and '+', blank lines between records, an empty record, and a last
+// line without its newline.
+inline std::string SomeFastq(std::size_t long_letters) {
+  std::mt19937 rng(11);
+  std::string text = "\n";
+  auto record = [&](const std::string& name, const std::string& letters, std::size_t width) {
+    const std::string qualities = Letters(rng, letters.size(), "@+!#ABCDEFGHIJ");
+    text += "@" + name + "\n" + Lines(letters, width) + "+\n" + Lines(qualities, width);
+  };
+  for (int i = 0; i < 6; ++i)
+    record("read " + std::to_string(i), Letters(rng, 50 + 301 * i, "ACGTN"), 40);
+  text += "\n\n";
+  record("long", Letters(rng, long_letters, "ACGT"), 80);
+  text += "@empty\n+\n";
+  record("last", "ACGTACGT", 80);
+  text.pop_back();
+  return text;
+}
+
 // The bytes with the one at `at` changed.
 inline std::string Flipped(std::string bytes, std::size_t at) {
   bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
@@ -200,21 +248,18 @@ void FeedInBlocks(const std::string& input, std::size_t block, Feed feed) {
   }
 }
 
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // `text` through a command that compresses its standard input to its standard output.
 inline std::string Compressed(const std::string& text, const std::string& command) {
   // Named for the process: the tests of this file run at once in separate processes.
-  const std::string in = testing::TempDir() + "kestra_plain_" + std::to_string(getpid()),
-                    out = in + ".packed";
+  const std::string in = testing::TempDir() + "kestra_plain_" + std::to_string(getpid());
   std::ofstream(in, std::ios::binary) << text;
-  EXPECT_EQ(std::system((command + " < " + in + " > " + out).c_str()), 0) << command;
-  std::string packed = ReadWhole(out);
+  FILE* out = popen((command + " < " + in).c_str(), "r");
+  std::string packed;
+  for (char buf[65536]; const std::size_t n = std::fread(buf, 1, sizeof buf, out);) {
+    packed.append(buf, n);
+  }
+  EXPECT_EQ(pclose(out), 0) << command;
   std::remove(in.c_str());
-  std::remove(out.c_str());
   return packed;
 }
 
