@@ -2,11 +2,6 @@
 // that delivers a byte at a time, and malformed records told by their number.
 #include "sequence/fastq.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "read_support.h"
 
 using namespace kestra;
@@ -14,8 +9,8 @@ using namespace kestra;
 namespace {
 
 using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
-constexpr FastaStatus kOk = FastaStatus::kOk;
-constexpr FastaStatus kError = FastaStatus::kReadError;
+constexpr FastaStatus kOk = FastaStatus::kOk, kError = FastaStatus::kReadError,
+                      kTooLong = FastaStatus::kTooLong;
 
 // Each case is read from a file, and through pipes that deliver 1 and 7 bytes at a time.
 TEST(Fastq, ShapesReadAsTheirRecords) {
@@ -30,18 +25,16 @@ TEST(Fastq, ShapesReadAsTheirRecords) {
       {"CR LF",
        "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
        {{"r", "ACGT"}, {"s", "G"}}},
-      {"qualities led by '@' and '+'",
+      {"'@', '+' qualities",
        "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
        {{"r", "ACGTAC"}, {"t", "A"}}},
-      {"a quality line like a header line",
-       "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n",
-       {{"r", "ACG"}, {"s", "A"}}},
+      {"qualities like a header", "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n", {{"r", "ACG"}, {"s", "A"}}},
       {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
-      {"blank lines between records",
+      {"blank lines between",
        "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
        {{"r", "A"}, {"s", "C"}}},
       {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
-      {"empty sequence, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
+      {"empty, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
       {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
       {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
       {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
@@ -76,15 +69,15 @@ TEST(Fastq, MalformedRecordsAreNamed) {
       {"truncated in the sequence", "@r1\nACGT\nAC", 0, kEndsBeforePlus, true},
       {"truncated in the qualities", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII", 1, kTooFew, false},
       {"qualities too short at the end", "@r1\nACGT\n+\nIII\n", 0, kTooFew, true},
-      {"qualities too short, the next header taken for them",
-       "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew, true},
-      {"quality line missing, the next header taken for it", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n",
-       0, kTooFew, true},
+      {"too short, the next header taken", "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew,
+       true},
+      {"no quality line, the next header taken", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n", 0, kTooFew,
+       true},
       {"second record's qualities too short", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII\n@r3\nA\n+\nI\n", 1,
        kTooFew, false},
       {"too many, on a line not led by '@'", "@r1\nACGT\n+\n@I\nIII\n", 0, kTooMany, true},
       {"qualities too long", "@r1\nA\n+\nI\n@r2\nAC\n+\nIII\n@r3\nA\n+\nI\n", 1, kTooMany, false},
-      {"qualities too long on their last line", "@r1\nAC\n+\nI\nIII\n", 0, kTooMany, true},
+      {"too long on their last line", "@r1\nAC\n+\nI\nIII\n", 0, kTooMany, true},
       {"'+' line missing", "@r1\nACGT\nIIII\n@r2\nA\n+\nI\n", 0, kNextBeforePlus, true},
       {"'+' line missing at the end", "@r1\nA\n+\nI\n@r2\nACGT\nIIII\n", 1, kEndsBeforePlus, false},
       {"garbage where a record starts", "@r1\nA\n+\nI\nxyz\n@r2\nA\n+\nI\n", 1, kNoAt, true},
@@ -93,65 +86,56 @@ TEST(Fastq, MalformedRecordsAreNamed) {
   };
   for (const auto& c : cases) {
     const std::string reason = "FASTQ record " + std::to_string(c.good + 1) + ": " + c.wrong;
-    Entries want;
-    const std::string letters[] = {"A", "C"};
-    for (int i = 0; i < c.good; ++i) {
-      want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), letters[i]);
-    }
     const Entries read = PlainEntries(c.input);
-    ASSERT_EQ(read.entries.size(), want.entries.size() + 1) << c.name;
-    EXPECT_EQ(std::get<0>(read.entries.back()), kError) << c.name;
-    want.entries.push_back(read.entries.back());  // whatever the bad record held
-    want.reason = reason;
-    EXPECT_EQ(read, want) << c.name;
-    const FirstEntry first = c.first_fails ? FirstEntry{Entry(kError, "", ""), false, reason}
-                                           : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
+    ASSERT_FALSE(read.entries.empty()) << c.name;
+    Entries want{{}, reason};
+    for (int i = 0; i < c.good; ++i)
+      want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), "AC"s.substr(i, 1));
+    // whatever the bad record held
+    want.entries.emplace_back(kError, std::get<1>(read.entries.back()),
+                              std::get<2>(read.entries.back()));
+    const FirstEntry first =
+        c.first_fails ? FailedFirst(reason) : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
     ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
   }
 }
 
 // An entry reaching the letter limit (10 here) is too long: the first of a file stops there;
 // one of many keeps its letters, or lets them go at the limit and counts the rest (over the
-// lines, CR, '-' and bytes that are no letters), wherever the blocks fed cut it.
+// lines, CR, '-' and bytes that are no letters), wherever the blocks fed cut it, and ends
+// where its qualities end.
 TEST(Fastq, LetterLimit) {
-  const std::string ten = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
+  const std::string nine = "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n",
+                    ten = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
   const std::string past = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
                            "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
+  const auto first = ScanAs::kFirstRecord, many = ScanAs::kRecord;
   const struct {
     const char* name;
     std::string input;
-    bool first_of_file, drop;
+    ScanAs as;
+    bool drop;
     FastaStatus want;
     std::string letters;
     std::size_t count;  // letters kept or counted
   } cases[] = {
-      {"9 letters", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", true, false, kOk, "ACGTACGTA", 9},
-      {"9 letters, dropping", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", false, true, kOk, "ACGTACGTA", 9},
-      {"10 letters, first of a file", ten, true, false, FastaStatus::kTooLong, "", 0},
-      {"10 letters, one of many", ten, false, false, FastaStatus::kTooLong, "ACGTACGTAC", 10},
-      {"10 letters, dropped", ten, false, true, FastaStatus::kTooLong, "", 10},
-      {"counted past the limit", past, false, true, FastaStatus::kTooLong, "", 26},
-      {"kept past the limit", past, false, false, FastaStatus::kTooLong,
-       "ACGT-ACGTACGTACGTACGTacgtA", 26},
+      {"9 letters", nine, first, false, kOk, "ACGTACGTA", 9},
+      {"9 letters, dropping", nine, many, true, kOk, "ACGTACGTA", 9},
+      {"10 letters, first of a file", ten, first, false, kTooLong, "", 0},
+      {"10 letters, one of many", ten, many, false, kTooLong, "ACGTACGTAC", 10},
+      {"10 letters, dropped", ten, many, true, kTooLong, "", 10},
+      {"counted past the limit", past, many, true, kTooLong, "", 26},
+      {"kept past the limit", past, many, false, kTooLong, "ACGT-ACGTACGTACGTACGTacgtA", 26},
   };
   for (const auto& c : cases) {
     for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size()}) {
-      FastaEntry entry{"stale", "stale", 3};
-      FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, {10, c.drop});
-      std::size_t used = 0;
-      FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
-        const bool more = FastqScannerFeed(scanner, data, n);
-        used += FastqScannerUsed(scanner);
-        return more;
-      });
-      std::string problem;
-      const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
-      EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << shown << problem;
-      EXPECT_EQ(entry.letters, c.letters) << shown;
-      EXPECT_EQ(LetterCount(entry), c.count) << shown;
-      // One of many ends where its qualities end, the letters dropped or not.
-      if (!c.first_of_file) {
-        EXPECT_EQ(used, std::min(c.input.find("@s"), c.input.size())) << shown;
+      const Scanned s = Scan(c.as, c.input, block, {10, c.drop});
+      const std::string shown = c.name + ", blocks of "s + std::to_string(block) + s.problem;
+      EXPECT_EQ(std::tuple(s.status, s.entry.letters, LetterCount(s.entry)),
+                std::tuple(c.want, c.letters, c.count))
+          << shown;
+      if (c.as == many) {
+        EXPECT_EQ(s.used, std::min(c.input.find("@s"), c.input.size())) << shown;
       }
     }
   }
@@ -164,8 +148,7 @@ TEST(Fastq, LetterLimit) {
 TEST(Fastq, KeptQualities) {
   const struct {
     const char* name;
-    std::string input;
-    std::string letters, qualities;
+    std::string input, letters, qualities;
   } cases[] = {
       {"one line each", "@r\nACGT\n+\nABCD\n@s\n", "ACGT", "ABCD"},
       {"lines of other lengths", "@r\nAC\nGTA\n+r\n@B\n+DE\n@s\n", "ACGTA", "@B+DE"},
@@ -174,22 +157,16 @@ TEST(Fastq, KeptQualities) {
       {"only left out", "@r\n 9 \n+\nABC\n", "", ""},
       {"empty", "@r\n+\n@s\n", "", ""},
   };
+  LetterLimit keep;
+  keep.keep_qualities = true;
   for (const auto& c : cases) {
-    for (const bool first : {false, true}) {
+    for (const ScanAs as : {ScanAs::kRecord, ScanAs::kFirstRecord}) {
       for (const std::size_t block : {std::size_t{1}, std::size_t{3}, c.input.size()}) {
-        FastaEntry entry{"stale", "stale", 0, "stale"};
-        LetterLimit limit;
-        limit.keep_qualities = true;
-        FastqScanner* scanner = NewFastqScanner(&entry, 1, true, first, limit);
-        FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
-          return FastqScannerFeed(scanner, data, n);
-        });
-        std::string problem;
-        const std::string shown =
-            std::string(c.name) + (first ? ", first" : "") + ", blocks of " + std::to_string(block);
-        EXPECT_EQ(FastqScannerFinish(scanner, &problem), kOk) << shown << problem;
-        EXPECT_EQ(entry.letters, c.letters) << shown;
-        EXPECT_EQ(entry.qualities, c.qualities) << shown;
+        const Scanned s = Scan(as, c.input, block, keep);
+        EXPECT_EQ(std::tuple(s.status, s.entry.letters, s.entry.qualities),
+                  std::tuple(kOk, c.letters, c.qualities))
+            << c.name << (as == ScanAs::kFirstRecord ? ", first" : "") << ", blocks of " << block
+            << s.problem;
       }
     }
   }

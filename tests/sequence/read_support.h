@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sequence/fasta.h"
+#include "sequence/fastq.h"
 
 namespace kestra {
 
@@ -246,6 +247,33 @@ void FeedInBlocks(const std::string& input, std::size_t block, Feed feed) {
   for (std::size_t at = 0; at < input.size(); at += block) {
     if (!feed(&input[at], std::min(block, input.size() - at))) break;
   }
+}
+
+// What a scanner made of an input fed to it in blocks: its outcome, the entry, the bytes it
+// used, and the problem it told (FASTQ).
+struct Scanned {
+  FastaStatus status;
+  FastaEntry entry;
+  std::size_t used = 0;
+  std::string problem;
+};
+
+// A FASTA entry read alone, a FASTQ record, or a FASTQ record that is the first of a file.
+enum class ScanAs { kEntry, kRecord, kFirstRecord };
+
+// `input` fed `block` bytes at a time to a scanner of the kind, to an entry that was stale.
+inline Scanned Scan(ScanAs as, const std::string& input, std::size_t block, LetterLimit limit) {
+  Scanned s{FastaStatus::kOk, {"stale", "stale", 3, "stale"}, 0, ""};
+  FastaScanner* entry = as == ScanAs::kEntry ? NewEntryScanner(&s.entry, limit) : nullptr;
+  FastqScanner* record =
+      entry ? nullptr : NewFastqScanner(&s.entry, 1, true, as == ScanAs::kFirstRecord, limit);
+  FeedInBlocks(input, block, [&](const char* data, std::size_t n) {
+    const bool more = entry ? FastaScannerFeed(entry, data, n) : FastqScannerFeed(record, data, n);
+    s.used += entry ? FastaScannerUsed(entry) : FastqScannerUsed(record);
+    return more;
+  });
+  s.status = entry ? FastaScannerFinish(entry) : FastqScannerFinish(record, &s.problem);
+  return s;
 }
 
 // `text` through a command that compresses its standard input to its standard output.
