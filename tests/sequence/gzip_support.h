@@ -49,11 +49,9 @@ inline std::string BgzfBlock(const std::string& text, int level = 6) {
   const std::string data = Deflated(text, level);
   const auto size = static_cast<uint32_t>(18 + data.size() + 8);
   EXPECT_LE(size, 65536u);
-  return std::string(
-             "\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00"
-             "BC\x02\x00",
-             16) +
-         LittleEndian(size - 1, 2) + data + Trailer(text);
+  // The header, its extra field's BGZF subfield ("BC", 2 bytes) with BSIZE, one less than the size.
+  const std::string header("\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00\x42\x43\x02\x00", 16);
+  return header + LittleEndian(size - 1, 2) + data + Trailer(text);
 }
 
 // A BGZF file: its bytes, and where each block starts.
