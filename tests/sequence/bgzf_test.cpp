@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <numeric>
 
 #include "gzip_support.h"
@@ -90,10 +89,7 @@ std::string HostileFasta() {
   return in + ">no newline at the end\n" + Letters(rng, 90, "ACGT");
 }
 
-struct Content {
-  const char* name;
-  std::string text;
-};
+using Content = std::pair<std::string, std::string>;  // name, text
 
 std::vector<Content> Contents() {
   std::mt19937 rng(23);
@@ -118,14 +114,13 @@ std::vector<std::pair<std::string, std::string>> BlockShapes(const std::string& 
 // three threads (consumed in order or not), from a file and from a pipe, give the plain
 // text's; each block is inflated once, through the loop; the progress counts every byte.
 TEST(BgzfInput, GivesThePlainTextsEntries) {
-  for (const Content& content : Contents()) {
-    const Entries want = PlainEntries(content.text);
-    const FirstEntry want_first = PlainFirstEntry(content.text);
-    for (const auto& [shape, bytes] : BlockShapes(content.text)) {
+  for (const auto& [name, text] : Contents()) {
+    const Entries want = PlainEntries(text);
+    const FirstEntry want_first = PlainFirstEntry(text);
+    for (const auto& [shape, bytes] : BlockShapes(text)) {
       for (const int threads : {0, 1, 3, -3}) {
         const auto test_loop = OnThreads(threads, 5);
-        const std::string shown =
-            content.name + ", "s + shape + ", threads " + std::to_string(threads);
+        const std::string shown = name + ", " + shape + ", threads " + std::to_string(threads);
         std::size_t done = 0, total = 0;
         const Entries got = FromFile(bytes, [&](int fd) {
           uint64_t size = 0;
@@ -152,20 +147,15 @@ TEST(BgzfInput, FirstEntryFromAPipeWaitsForNoMoreBlocks) {
     const auto test_loop = OnThreads(threads, 13);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    std::mutex mutex;
-    std::condition_variable read;
-    bool done = false, waited_out = false;
-    std::thread writer([&] {
+    std::promise<void> read;
+    bool waited_out = false;
+    std::thread writer([&, done = read.get_future()] {
       EXPECT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-      std::unique_lock<std::mutex> lock(mutex);
-      waited_out = !read.wait_for(lock, std::chrono::seconds(20), [&] { return done; });
+      waited_out = done.wait_for(std::chrono::seconds(20)) == std::future_status::timeout;
       close(fds[1]);
     });
     const FirstEntry first = ReadFirstEntry(fds[0], test_loop->used);
-    std::unique_lock<std::mutex> lock(mutex);
-    done = true;
-    lock.unlock();
-    read.notify_one();
+    read.set_value();
     writer.join();
     close(fds[0]);
     EXPECT_EQ(first, PlainFirstEntry(text)) << threads;
@@ -176,22 +166,22 @@ TEST(BgzfInput, FirstEntryFromAPipeWaitsForNoMoreBlocks) {
 // The parts of a file of blocks give every entry once, in order, however many they are (more
 // than the blocks too), FASTQ (read from the start) as FASTA (split by the blocks).
 TEST(BgzfShards, TogetherGiveEveryEntryOnce) {
-  for (const Content& content : Contents()) {
-    const Entries want = PlainEntries(content.text);
-    for (const auto& [shape, bytes] : BlockShapes(content.text)) {
+  for (const auto& [name, text] : Contents()) {
+    const Entries want = PlainEntries(text);
+    for (const auto& [shape, bytes] : BlockShapes(text)) {
       FILE* file = FileWith(bytes);
       const std::size_t blocks = BlockStarts(bytes).size();
       std::vector<int> counts = {1, 2, 3, 7, 25};
       if (blocks < 400) counts.push_back(static_cast<int>(blocks) + 3);
       for (const int count : counts) {
         for (const int threads : {0, 2}) {
-          const std::string shown = content.name + ", "s + shape + ", in " + std::to_string(count) +
+          const std::string shown = name + ", " + shape + ", in " + std::to_string(count) +
                                     ", threads " + std::to_string(threads);
           int holding = 0;
           EXPECT_EQ(EveryPartJoined(fileno(file), count, OnThreads(threads, 7)->used, &holding),
                     want)
               << shown;
-          if (count == 7 && content.name == "hostile FASTA"s && blocks > 20) {
+          if (count == 7 && name == "hostile FASTA" && blocks > 20) {
             EXPECT_GE(holding, 3) << shown;
           }
         }
@@ -251,12 +241,8 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
   const uint32_t size = blocks.starts[middle + 1] - blocks.starts[middle];  // BSIZE is one less
   const std::string cut = "truncated gzip data", corrupt = "corrupt gzip data",
                     after = "data after the end of the gzip data";
-  const struct {
-    const char* name;
-    std::string bytes;
-    std::string reason;  // empty: the text reads whole
-    std::string text;
-  } cases[] = {
+  const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+      // name, bytes, the reason they give (empty: they read whole), the text they hold
       {"whole", blocks.bytes, "", one},
       {"zero padding", blocks.bytes + std::string(3000, '\0'), "", one},
       {"no end block", unended.bytes, "", one},
@@ -278,19 +264,19 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
       {"text after the end", blocks.bytes + ">x\nACGT\n", after, ""},
       {"zeros, then not", blocks.bytes + std::string(5000, '\0') + "x", after, ""},
   };
-  for (const auto& c : cases) {
-    const Entries want = PlainEntries(c.text);
+  for (const auto& [name, bytes, reason, text] : cases) {
+    const Entries want = PlainEntries(text);
     for (const int threads : {0, 3, -3}) {  // -3: three threads, consumed in order
       const auto test_loop = OnThreads(threads, 11);
-      const std::string shown = c.name + ", threads "s + std::to_string(threads);
-      ExpectTextOrFailure(c.bytes, c.text, c.reason, test_loop->used, shown, {4096});
-      FILE* file = FileWith(c.bytes);
+      const std::string shown = name + ", threads "s + std::to_string(threads);
+      ExpectTextOrFailure(bytes, text, reason, test_loop->used, shown, {4096});
+      FILE* file = FileWith(bytes);
       for (const int count : {1, 3, 7}) {
         const Entries joined = EveryPartJoined(fileno(file), count, test_loop->used);
-        if (c.reason.empty()) {
+        if (reason.empty()) {
           EXPECT_EQ(joined, want) << shown << " in " << count;
         } else {  // the parts that reach the damage tell it
-          EXPECT_NE(joined.reason.find(c.reason), std::string::npos) << shown << " in " << count;
+          EXPECT_NE(joined.reason.find(reason), std::string::npos) << shown << " in " << count;
         }
       }
       std::fclose(file);

@@ -174,27 +174,23 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
 TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
   const Entry too_long(kTooLong, "", "");
-  const struct {
-    const char* name;
-    std::string input;
-    Entry want;
-    std::size_t max_letters = kFastaMaxLetters;
-  } cases[] = {
-      {"one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}},
-      {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}},
-      {"kept bytes", ">x\n1 A*C.\0G\x80-\xffT\n"s, {kOk, "x", "ACG-T"}},
-      {"entry starts at '>' mid-line", "xx>abc\nAC\n>b\n", {kOk, "abc", "AC"}},
-      {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}},
-      {"19999-byte last line counted", ">" + max.substr(1), {kOk, max.substr(1), ""}},
-      {"19998-byte last line not counted", ">" + max.substr(2), {kNone, "", ""}},
+  // name, input, the entry, the letter limit (0: none)
+  const std::tuple<const char*, std::string, Entry, std::size_t> cases[] = {
+      {"one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}, 0},
+      {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}, 0},
+      {"kept bytes", ">x\n1 A*C.\0G\x80-\xffT\n"s, {kOk, "x", "ACG-T"}, 0},
+      {"entry starts at '>' mid-line", "xx>abc\nAC\n>b\n", {kOk, "abc", "AC"}, 0},
+      {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}, 0},
+      {"19999-byte last line counted", ">" + max.substr(1), {kOk, max.substr(1), ""}, 0},
+      {"19998-byte last line not counted", ">" + max.substr(2), {kNone, "", ""}, 0},
       {"9 letters", ">a\nACGTACGTA\n>b\n", {kOk, "a", "ACGTACGTA"}, 10},
       {"10 letters over lines", ">a\nACGTA\nCGTAC\n>b\n", too_long, 10},
       {"10 letters among others, unended", ">a\nAC GT\r\nAC*GT9AC", too_long, 10},
   };
-  for (const auto& c : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size() + 1}) {
-      EXPECT_EQ(ScanInBlocks(c.input, block, nullptr, c.max_letters), c.want)
-          << c.name << ", blocks of " << block;
+  for (const auto& [name, input, want, limit] : cases) {
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, input.size() + 1}) {
+      EXPECT_EQ(ScanInBlocks(input, block, nullptr, limit ? limit : kFastaMaxLetters), want)
+          << name << ", blocks of " << block;
     }
   }
 }
@@ -206,31 +202,22 @@ TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
 TEST(EntryScanner, LetterLimitKeepsOrCounts) {
   const std::string ten = ">a\nACGTA\nCGTAC\n>b\n",
                     mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
-  const struct {
-    const char* name;
-    std::string input;
-    bool drop;
-    Entry want;
-    std::size_t count;  // letters kept or counted
-  } cases[] = {
+  // name, input, letters dropped, the entry, its letters kept or counted
+  const std::tuple<const char*, std::string, bool, Entry, std::size_t> cases[] = {
       {"9 letters", ">a\nACGTA\nCGTA\n>b\n", true, {kOk, "a", "ACGTACGTA"}, 9},
       {"10 letters kept", ten, false, {kTooLong, "a", "ACGTACGTAC"}, 10},
       {"10 letters dropped", ten, true, {kTooLong, "a", ""}, 10},
-      {"counted past the limit", mixed, true, {kTooLong, "a x", ""}, 32},
-      {"kept past the limit",
-       mixed,
-       false,
-       {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"},
-       32},
+      {"counted past 10", mixed, true, {kTooLong, "a x", ""}, 32},
+      {"kept past 10", mixed, false, {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"}, 32},
       {"counted to the end", ">a\n" + std::string(40, 'A') + "\nAC", true, {kTooLong, "a", ""}, 42},
   };
-  for (const auto& c : cases) {
-    for (std::size_t block = 1; block <= c.input.size(); block += block < 20 ? 1 : 17) {
-      const Scanned s = Scan(ScanAs::kEntry, c.input, block, {10, c.drop});
+  for (const auto& [name, input, drop, want, count] : cases) {
+    for (std::size_t block = 1; block <= input.size(); block += block < 20 ? 1 : 17) {
+      const Scanned s = Scan(ScanAs::kEntry, input, block, {10, drop});
       EXPECT_EQ(std::tuple(Entry(s.status, s.entry.header, s.entry.letters), LetterCount(s.entry),
                            s.used),
-                std::tuple(c.want, c.count, std::min(c.input.find(">b"), c.input.size())))
-          << c.name << ", blocks of " << block;
+                std::tuple(want, count, std::min(input.find(">b"), input.size())))
+          << name << ", blocks of " << block;
     }
   }
 }

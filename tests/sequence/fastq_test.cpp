@@ -15,37 +15,37 @@ constexpr FastaStatus kOk = FastaStatus::kOk, kError = FastaStatus::kReadError,
 // Each case is read from a file, and through pipes that deliver 1 and 7 bytes at a time.
 TEST(Fastq, ShapesReadAsTheirRecords) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
-  const struct {
-    const char* name;
-    std::string input;
-    std::vector<std::pair<std::string, std::string>> records;  // header, letters
-  } cases[] = {
-      {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
-      {"wrapped lines", "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n", {{"r", "ACGTA"}, {"s", "G"}}},
-      {"CR LF",
-       "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
-       {{"r", "ACGT"}, {"s", "G"}}},
-      {"'@', '+' qualities",
-       "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
-       {{"r", "ACGTAC"}, {"t", "A"}}},
-      {"qualities like a header", "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n", {{"r", "ACG"}, {"s", "A"}}},
-      {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
-      {"blank lines between",
-       "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
-       {{"r", "A"}, {"s", "C"}}},
-      {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
-      {"empty, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
-      {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
-      {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
-      {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
-      {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
-      {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
-  };
-  for (const auto& c : cases) {
+  // name, input, its records' headers and letters
+  const std::tuple<const char*, std::string, std::vector<std::pair<std::string, std::string>>>
+      cases[] = {
+          {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
+          {"wrapped lines",
+           "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n",
+           {{"r", "ACGTA"}, {"s", "G"}}},
+          {"CR LF",
+           "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
+           {{"r", "ACGT"}, {"s", "G"}}},
+          {"'@', '+' qualities",
+           "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
+           {{"r", "ACGTAC"}, {"t", "A"}}},
+          {"qualities like a header", "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n", {{"r", "ACG"}, {"s", "A"}}},
+          {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
+          {"blank lines between",
+           "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
+           {{"r", "A"}, {"s", "C"}}},
+          {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
+          {"empty, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
+          {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
+          {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
+          {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
+          {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
+          {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
+      };
+  for (const auto& [name, input, records] : cases) {
     Entries want;
-    for (const auto& [header, letters] : c.records) want.entries.emplace_back(kOk, header, letters);
-    const FirstEntry first{want.entries[0], c.records.size() > 1, ""};
-    ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
+    for (const auto& [header, letters] : records) want.entries.emplace_back(kOk, header, letters);
+    const FirstEntry first{want.entries[0], records.size() > 1, ""};
+    ExpectEveryRead(input, want, &first, nullptr, name, {1, 7});
   }
 }
 
@@ -58,13 +58,9 @@ TEST(Fastq, MalformedRecordsAreNamed) {
   const char kTooFew[] = "has fewer quality characters than sequence characters";
   const char kTooMany[] = "has more quality characters than sequence characters";
   const char kNoAt[] = "does not start with '@'";
-  const struct {
-    const char* name;
-    std::string input;
-    int good;  // records read before the bad one
-    const char* wrong;
-    bool first_fails;  // the first-entry reader meets it
-  } cases[] = {
+  // name, input, the records read before the bad one, what is wrong with it, and whether the
+  // first-entry reader meets it
+  const std::tuple<const char*, std::string, int, const char*, bool> cases[] = {
       {"truncated in the header", "@r1\nA\n+\nI\n@r2", 1, kEndsBeforePlus, false},
       {"truncated in the sequence", "@r1\nACGT\nAC", 0, kEndsBeforePlus, true},
       {"truncated in the qualities", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII", 1, kTooFew, false},
@@ -84,19 +80,19 @@ TEST(Fastq, MalformedRecordsAreNamed) {
       {"FASTA after blank lines", "@r1\nA\n+\nI\n\n\n>r2\nA\n", 1, kNoAt, true},
       {"garbage before the third", "@r1\nA\n+\nI\n@r2\nC\n+\nI\n;\n", 2, kNoAt, false},
   };
-  for (const auto& c : cases) {
-    const std::string reason = "FASTQ record " + std::to_string(c.good + 1) + ": " + c.wrong;
-    const Entries read = PlainEntries(c.input);
-    ASSERT_FALSE(read.entries.empty()) << c.name;
+  for (const auto& [name, input, good, wrong, first_fails] : cases) {
+    const std::string reason = "FASTQ record " + std::to_string(good + 1) + ": " + wrong;
+    const Entries read = PlainEntries(input);
+    ASSERT_FALSE(read.entries.empty()) << name;
     Entries want{{}, reason};
-    for (int i = 0; i < c.good; ++i)
+    for (int i = 0; i < good; ++i)
       want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), "AC"s.substr(i, 1));
     // whatever the bad record held
     want.entries.emplace_back(kError, std::get<1>(read.entries.back()),
                               std::get<2>(read.entries.back()));
     const FirstEntry first =
-        c.first_fails ? FailedFirst(reason) : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
-    ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
+        first_fails ? FailedFirst(reason) : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
+    ExpectEveryRead(input, want, &first, nullptr, name, {1, 7});
   }
 }
 
@@ -110,32 +106,26 @@ TEST(Fastq, LetterLimit) {
   const std::string past = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
                            "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
   const auto first = ScanAs::kFirstRecord, many = ScanAs::kRecord;
-  const struct {
-    const char* name;
-    std::string input;
-    ScanAs as;
-    bool drop;
-    FastaStatus want;
-    std::string letters;
-    std::size_t count;  // letters kept or counted
-  } cases[] = {
-      {"9 letters", nine, first, false, kOk, "ACGTACGTA", 9},
-      {"9 letters, dropping", nine, many, true, kOk, "ACGTACGTA", 9},
-      {"10 letters, first of a file", ten, first, false, kTooLong, "", 0},
-      {"10 letters, one of many", ten, many, false, kTooLong, "ACGTACGTAC", 10},
-      {"10 letters, dropped", ten, many, true, kTooLong, "", 10},
-      {"counted past the limit", past, many, true, kTooLong, "", 26},
-      {"kept past the limit", past, many, false, kTooLong, "ACGT-ACGTACGTACGTACGTacgtA", 26},
-  };
-  for (const auto& c : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size()}) {
-      const Scanned s = Scan(c.as, c.input, block, {10, c.drop});
-      const std::string shown = c.name + ", blocks of "s + std::to_string(block) + s.problem;
+  // name, input, read as, letters dropped, the outcome, the letters kept, and those kept or counted
+  const std::tuple<const char*, std::string, ScanAs, bool, FastaStatus, std::string, std::size_t>
+      cases[] = {
+          {"9 letters", nine, first, false, kOk, "ACGTACGTA", 9},
+          {"9 letters, dropping", nine, many, true, kOk, "ACGTACGTA", 9},
+          {"10 letters, first of a file", ten, first, false, kTooLong, "", 0},
+          {"10 letters, one of many", ten, many, false, kTooLong, "ACGTACGTAC", 10},
+          {"10 letters, dropped", ten, many, true, kTooLong, "", 10},
+          {"counted past the limit", past, many, true, kTooLong, "", 26},
+          {"kept past the limit", past, many, false, kTooLong, "ACGT-ACGTACGTACGTACGTacgtA", 26},
+      };
+  for (const auto& [name, input, as, drop, status, letters, count] : cases) {
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, input.size()}) {
+      const Scanned s = Scan(as, input, block, {10, drop});
+      const std::string shown = name + ", blocks of "s + std::to_string(block) + s.problem;
       EXPECT_EQ(std::tuple(s.status, s.entry.letters, LetterCount(s.entry)),
-                std::tuple(c.want, c.letters, c.count))
+                std::tuple(status, letters, count))
           << shown;
-      if (c.as == many) {
-        EXPECT_EQ(s.used, std::min(c.input.find("@s"), c.input.size())) << shown;
+      if (as == many) {  // it ends where its qualities end
+        EXPECT_EQ(s.used, std::min(input.find("@s"), input.size())) << shown;
       }
     }
   }
@@ -146,10 +136,8 @@ TEST(Fastq, LetterLimit) {
 // and quality lines that begin with '@' or '+', wherever the blocks cut the record; a first
 // record of a file keeps them as one of many does.
 TEST(Fastq, KeptQualities) {
-  const struct {
-    const char* name;
-    std::string input, letters, qualities;
-  } cases[] = {
+  const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+      // name, input, letters, qualities
       {"one line each", "@r\nACGT\n+\nABCD\n@s\n", "ACGT", "ABCD"},
       {"lines of other lengths", "@r\nAC\nGTA\n+r\n@B\n+DE\n@s\n", "ACGTA", "@B+DE"},
       {"CR LF", "@r\r\nAC\r\nGT\r\n+\r\nAB\r\nCD\r\n", "ACGT", "ABCD"},
@@ -159,13 +147,13 @@ TEST(Fastq, KeptQualities) {
   };
   LetterLimit keep;
   keep.keep_qualities = true;
-  for (const auto& c : cases) {
+  for (const auto& [name, input, letters, qualities] : cases) {
     for (const ScanAs as : {ScanAs::kRecord, ScanAs::kFirstRecord}) {
-      for (const std::size_t block : {std::size_t{1}, std::size_t{3}, c.input.size()}) {
-        const Scanned s = Scan(as, c.input, block, keep);
+      for (const std::size_t block : {std::size_t{1}, std::size_t{3}, input.size()}) {
+        const Scanned s = Scan(as, input, block, keep);
         EXPECT_EQ(std::tuple(s.status, s.entry.letters, s.entry.qualities),
-                  std::tuple(kOk, c.letters, c.qualities))
-            << c.name << (as == ScanAs::kFirstRecord ? ", first" : "") << ", blocks of " << block
+                  std::tuple(kOk, letters, qualities))
+            << name << (as == ScanAs::kFirstRecord ? ", first" : "") << ", blocks of " << block
             << s.problem;
       }
     }

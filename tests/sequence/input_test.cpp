@@ -74,10 +74,8 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
                       two = Compressed(tail, packing.command), name = packing.name;
     const std::string cut = "truncated " + name + " data",
                       after = "data after the end of the " + name + " data";
-    const struct {
-      const char* name;
-      std::string bytes, reason;
-    } rows[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        // name, bytes, reason
         {"cut halfway", one.substr(0, one.size() / 2), cut},
         {"second stream cut", one + two.substr(0, two.size() / 2), cut},
         {"check value wrong", Flipped(one, check < 0 ? one.size() + check : check),
@@ -86,8 +84,8 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
         {"zeros, then not", one + zeros + "x", after},
         {"zero padding", one + zeros, ""},
     };
-    for (const auto& c : rows) {
-      ExpectTextOrFailure(c.bytes, head, c.reason, nullptr, name + ", " + c.name, {4096});
+    for (const auto& [what, bytes, reason] : cases) {
+      ExpectTextOrFailure(bytes, head, reason, nullptr, name + ", " + what, {4096});
     }
   }
 }
@@ -169,9 +167,8 @@ TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
   const auto [gzip1, gzip2] = halves("gzip -1 -c");
   const auto [bzip1, bzip2] = halves("bzip2 -1 -c");
   const std::string after = "data after the end of the ";
-  const struct {
-    std::string name, bytes, reason;  // reason empty: the plain text's entries
-  } cases[] = {
+  // name, bytes, the reason they give (empty: the plain text's entries)
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"zstd, skippable frames first",
        SkippableFrame(0, "") + SkippableFrame(10, "abcd") + zstd1 + zstd2, ""},
       {"zstd, skippable frames between and after",
@@ -190,12 +187,12 @@ TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
       {"gzip, zero bytes between members", gzip1 + Zeros(4) + gzip2, after + "gzip data"},
       {"bzip2, zero bytes between streams", bzip1 + Zeros(4) + bzip2, after + "bzip2 data"},
   };
-  for (const auto& c : cases) {
-    ExpectEveryRead(c.bytes, c.reason.empty() ? want : Entries{{}, c.reason}, nullptr, nullptr,
-                    c.name, {5, 65536});
-    if (c.reason.empty()) {
-      EXPECT_EQ(FromFile(c.bytes, [](int fd) { return EveryPartJoined(fd, 7); }), want)
-          << c.name << " in 7 parts";
+  for (const auto& [name, bytes, reason] : cases) {
+    ExpectEveryRead(bytes, reason.empty() ? want : Entries{{}, reason}, nullptr, nullptr, name,
+                    {5, 65536});
+    if (reason.empty()) {
+      EXPECT_EQ(FromFile(bytes, [](int fd) { return EveryPartJoined(fd, 7); }), want)
+          << name << " in 7 parts";
     }
   }
 }
