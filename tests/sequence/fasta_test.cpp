@@ -195,29 +195,47 @@ TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
   }
 }
 
-// An entry read alone that reaches the letter limit (10 here) is too long: it keeps its
-// letters, or lets them go at the limit and counts the rest (over lines, CR, '-' and bytes
-// that are no letters, sixteen at a time or fewer), wherever the blocks fed cut it; either
-// way it ends at the next entry's '>'.
+// An entry read alone, FASTA or FASTQ, that reaches the letter limit (10 here) is too long:
+// it keeps its letters, or lets them go at the limit and counts the rest (over lines, CR, '-'
+// and bytes that are no letters, sixteen at a time or fewer), wherever the blocks fed cut it;
+// either way it ends at the next entry's '>', or where its qualities end. The first FASTQ
+// record of a file stops at the limit, its header and letters cleared, as a first FASTA entry.
 TEST(EntryScanner, LetterLimitKeepsOrCounts) {
   const std::string ten = ">a\nACGTA\nCGTAC\n>b\n",
                     mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
-  // name, input, letters dropped, the entry, its letters kept or counted
-  const std::tuple<const char*, std::string, bool, Entry, std::size_t> cases[] = {
-      {"9 letters", ">a\nACGTA\nCGTA\n>b\n", true, {kOk, "a", "ACGTACGTA"}, 9},
-      {"10 letters kept", ten, false, {kTooLong, "a", "ACGTACGTAC"}, 10},
-      {"10 letters dropped", ten, true, {kTooLong, "a", ""}, 10},
-      {"counted past 10", mixed, true, {kTooLong, "a x", ""}, 32},
-      {"kept past 10", mixed, false, {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"}, 32},
-      {"counted to the end", ">a\n" + std::string(40, 'A') + "\nAC", true, {kTooLong, "a", ""}, 42},
+  const std::string nine_q = "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n",
+                    ten_q = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
+  const std::string past_q = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
+                             "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
+  // A FASTA entry, a FASTQ record, a FASTQ record first of a file.
+  const auto fa = ScanAs::kEntry, fq = ScanAs::kRecord, fq1 = ScanAs::kFirstRecord;
+  // name, input, read as, letters dropped, the entry, its letters kept or counted
+  const std::tuple<const char*, std::string, ScanAs, bool, Entry, std::size_t> cases[] = {
+      {"9 letters", ">a\nACGTA\nCGTA\n>b\n", fa, true, {kOk, "a", "ACGTACGTA"}, 9},
+      {"10 letters kept", ten, fa, false, {kTooLong, "a", "ACGTACGTAC"}, 10},
+      {"10 letters dropped", ten, fa, true, {kTooLong, "a", ""}, 10},
+      {"counted past", mixed, fa, true, {kTooLong, "a x", ""}, 32},
+      {"kept past", mixed, fa, false, {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"}, 32},
+      {"to the end", ">a\n" + std::string(40, 'A') + "\nAC", fa, true, {kTooLong, "a", ""}, 42},
+      {"FASTQ, 9 letters", nine_q, fq1, false, {kOk, "r", "ACGTACGTA"}, 9},
+      {"FASTQ, 9 letters, dropping", nine_q, fq, true, {kOk, "r", "ACGTACGTA"}, 9},
+      {"FASTQ, 10 letters, first of a file", ten_q, fq1, false, {kTooLong, "", ""}, 0},
+      {"FASTQ, 10 letters, one of many", ten_q, fq, false, {kTooLong, "r", "ACGTACGTAC"}, 10},
+      {"FASTQ, 10 letters, dropped", ten_q, fq, true, {kTooLong, "r", ""}, 10},
+      {"FASTQ, counted past", past_q, fq, true, {kTooLong, "r", ""}, 26},
+      {"FASTQ, kept past", past_q, fq, false, {kTooLong, "r", "ACGT-ACGTACGTACGTACGTacgtA"}, 26},
   };
-  for (const auto& [name, input, drop, want, count] : cases) {
+  for (const auto& [name, input, as, drop, want, count] : cases) {
+    const std::size_t end = std::min(input.find(as == fa ? ">b" : "@s"), input.size());
     for (std::size_t block = 1; block <= input.size(); block += block < 20 ? 1 : 17) {
-      const Scanned s = Scan(ScanAs::kEntry, input, block, {10, drop});
-      EXPECT_EQ(std::tuple(Entry(s.status, s.entry.header, s.entry.letters), LetterCount(s.entry),
-                           s.used),
-                std::tuple(want, count, std::min(input.find(">b"), input.size())))
-          << name << ", blocks of " << block;
+      const Scanned s = Scan(as, input, block, {10, drop});
+      const std::string shown = name + ", blocks of "s + std::to_string(block) + s.problem;
+      EXPECT_EQ(std::tuple(Entry(s.status, s.entry.header, s.entry.letters), LetterCount(s.entry)),
+                std::tuple(want, count))
+          << shown;
+      if (as != fq1) {
+        EXPECT_EQ(s.used, end) << shown;
+      }
     }
   }
 }

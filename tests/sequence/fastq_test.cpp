@@ -9,8 +9,7 @@ using namespace kestra;
 namespace {
 
 using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
-constexpr FastaStatus kOk = FastaStatus::kOk, kError = FastaStatus::kReadError,
-                      kTooLong = FastaStatus::kTooLong;
+constexpr FastaStatus kOk = FastaStatus::kOk, kError = FastaStatus::kReadError;
 
 // Each case is read from a file, and through pipes that deliver 1 and 7 bytes at a time.
 TEST(Fastq, ShapesReadAsTheirRecords) {
@@ -93,41 +92,6 @@ TEST(Fastq, MalformedRecordsAreNamed) {
     const FirstEntry first =
         first_fails ? FailedFirst(reason) : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
     ExpectEveryRead(input, want, &first, nullptr, name, {1, 7});
-  }
-}
-
-// An entry reaching the letter limit (10 here) is too long: the first of a file stops there;
-// one of many keeps its letters, or lets them go at the limit and counts the rest (over the
-// lines, CR, '-' and bytes that are no letters), wherever the blocks fed cut it, and ends
-// where its qualities end.
-TEST(Fastq, LetterLimit) {
-  const std::string nine = "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n",
-                    ten = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
-  const std::string past = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
-                           "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
-  const auto first = ScanAs::kFirstRecord, many = ScanAs::kRecord;
-  // name, input, read as, letters dropped, the outcome, the letters kept, and those kept or counted
-  const std::tuple<const char*, std::string, ScanAs, bool, FastaStatus, std::string, std::size_t>
-      cases[] = {
-          {"9 letters", nine, first, false, kOk, "ACGTACGTA", 9},
-          {"9 letters, dropping", nine, many, true, kOk, "ACGTACGTA", 9},
-          {"10 letters, first of a file", ten, first, false, kTooLong, "", 0},
-          {"10 letters, one of many", ten, many, false, kTooLong, "ACGTACGTAC", 10},
-          {"10 letters, dropped", ten, many, true, kTooLong, "", 10},
-          {"counted past the limit", past, many, true, kTooLong, "", 26},
-          {"kept past the limit", past, many, false, kTooLong, "ACGT-ACGTACGTACGTACGTacgtA", 26},
-      };
-  for (const auto& [name, input, as, drop, status, letters, count] : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, input.size()}) {
-      const Scanned s = Scan(as, input, block, {10, drop});
-      const std::string shown = name + ", blocks of "s + std::to_string(block) + s.problem;
-      EXPECT_EQ(std::tuple(s.status, s.entry.letters, LetterCount(s.entry)),
-                std::tuple(status, letters, count))
-          << shown;
-      if (as == many) {  // it ends where its qualities end
-        EXPECT_EQ(s.used, std::min(input.find("@s"), input.size())) << shown;
-      }
-    }
   }
 }
 
