@@ -120,17 +120,17 @@ TEST(BgzfInput, GivesThePlainTextsEntries) {
     for (const auto& [shape, bytes] : BlockShapes(text)) {
       for (const int threads : {0, 1, 3, -3}) {
         const auto test_loop = OnThreads(threads, 5);
-        const std::string shown = name + ", " + shape + ", threads " + std::to_string(threads);
+        SCOPED_TRACE(name + ", " + shape + ", threads " + std::to_string(threads));
         std::size_t done = 0, total = 0;
-        const Entries got = FromFile(bytes, [&](int fd) {
+        auto with_progress = [&](int fd) {
           uint64_t size = 0;
-          EXPECT_FALSE(IsPlainFile(fd, &size)) << shown;
+          EXPECT_FALSE(IsPlainFile(fd, &size));
           return AllEntries(OpenFastaReader(fd, test_loop->used), &done, &total);
-        });
-        EXPECT_EQ(got, want) << shown;
-        EXPECT_EQ(test_loop->iterations, threads != 0 ? BlockStarts(bytes).size() : 0) << shown;
-        EXPECT_EQ(std::pair(done, total), std::pair(bytes.size(), bytes.size())) << shown;
-        ExpectEveryRead(bytes, want, &want_first, test_loop->used, shown, {777, 4093});
+        };
+        EXPECT_EQ(FromFile(bytes, with_progress), want);
+        EXPECT_EQ(test_loop->iterations, threads != 0 ? BlockStarts(bytes).size() : 0);
+        EXPECT_EQ(std::pair(done, total), std::pair(bytes.size(), bytes.size()));
+        ExpectEveryRead(bytes, {777, 4093}, want, &want_first, test_loop->used);
       }
     }
   }
@@ -175,14 +175,13 @@ TEST(BgzfShards, TogetherGiveEveryEntryOnce) {
       if (blocks < 400) counts.push_back(static_cast<int>(blocks) + 3);
       for (const int count : counts) {
         for (const int threads : {0, 2}) {
-          const std::string shown = name + ", " + shape + ", in " + std::to_string(count) +
-                                    ", threads " + std::to_string(threads);
+          SCOPED_TRACE(name + ", " + shape + ", in " + std::to_string(count) + ", threads " +
+                       std::to_string(threads));
           int holding = 0;
           EXPECT_EQ(EveryPartJoined(fileno(file), count, OnThreads(threads, 7)->used, &holding),
-                    want)
-              << shown;
+                    want);
           if (count == 7 && name == "hostile FASTA" && blocks > 20) {
-            EXPECT_GE(holding, 3) << shown;
+            EXPECT_GE(holding, 3);
           }
         }
       }
@@ -268,15 +267,15 @@ TEST(BgzfInput, DamageIsToldAsForAnyGzip) {
     const Entries want = PlainEntries(text);
     for (const int threads : {0, 3, -3}) {  // -3: three threads, consumed in order
       const auto test_loop = OnThreads(threads, 11);
-      const std::string shown = name + ", threads "s + std::to_string(threads);
-      ExpectTextOrFailure(bytes, text, reason, test_loop->used, shown, {4096});
+      SCOPED_TRACE(name + ", threads "s + std::to_string(threads));
+      ExpectTextOrFailure(bytes, {4096}, text, reason, test_loop->used);
       FILE* file = FileWith(bytes);
       for (const int count : {1, 3, 7}) {
         const Entries joined = EveryPartJoined(fileno(file), count, test_loop->used);
         if (reason.empty()) {
-          EXPECT_EQ(joined, want) << shown << " in " << count;
+          EXPECT_EQ(joined, want) << " in " << count;
         } else {  // the parts that reach the damage tell it
-          EXPECT_NE(joined.reason.find(reason), std::string::npos) << shown << " in " << count;
+          EXPECT_NE(joined.reason.find(reason), std::string::npos) << " in " << count;
         }
       }
       std::fclose(file);

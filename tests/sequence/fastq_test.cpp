@@ -44,7 +44,8 @@ TEST(Fastq, ShapesReadAsTheirRecords) {
     Entries want;
     for (const auto& [header, letters] : records) want.entries.emplace_back(kOk, header, letters);
     const FirstEntry first{want.entries[0], records.size() > 1, ""};
-    ExpectEveryRead(input, want, &first, nullptr, name, {1, 7});
+    SCOPED_TRACE(name);
+    ExpectEveryRead(input, {1, 7}, want, &first);
   }
 }
 
@@ -91,7 +92,8 @@ TEST(Fastq, MalformedRecordsAreNamed) {
                               std::get<2>(read.entries.back()));
     const FirstEntry first =
         first_fails ? FailedFirst(reason) : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
-    ExpectEveryRead(input, want, &first, nullptr, name, {1, 7});
+    SCOPED_TRACE(name);
+    ExpectEveryRead(input, {1, 7}, want, &first);
   }
 }
 

@@ -50,8 +50,8 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
     ASSERT_TRUE(first.more);
     for (const Packing& packing : kPackings) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
-        const std::string shown = packing.name + (", " + shape) + ", " + format;
-        ExpectEveryRead(bytes, want, &first, nullptr, shown, {777, 65536});
+        SCOPED_TRACE(packing.name + (", " + shape) + ", " + format);
+        ExpectEveryRead(bytes, {777, 65536}, want, &first);
       }
     }
   }
@@ -85,7 +85,8 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
         {"zero padding", one + zeros, ""},
     };
     for (const auto& [what, bytes, reason] : cases) {
-      ExpectTextOrFailure(bytes, head, reason, nullptr, name + ", " + what, {4096});
+      SCOPED_TRACE(name + ", " + what);
+      ExpectTextOrFailure(bytes, {4096}, head, reason);
     }
   }
 }
@@ -188,11 +189,10 @@ TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
       {"bzip2, zero bytes between streams", bzip1 + Zeros(4) + bzip2, after + "bzip2 data"},
   };
   for (const auto& [name, bytes, reason] : cases) {
-    ExpectEveryRead(bytes, reason.empty() ? want : Entries{{}, reason}, nullptr, nullptr, name,
-                    {5, 65536});
+    SCOPED_TRACE(name);
+    ExpectEveryRead(bytes, {5, 65536}, reason.empty() ? want : Entries{{}, reason});
     if (reason.empty()) {
-      EXPECT_EQ(FromFile(bytes, [](int fd) { return EveryPartJoined(fd, 7); }), want)
-          << name << " in 7 parts";
+      EXPECT_EQ(FromFile(bytes, [](int fd) { return EveryPartJoined(fd, 7); }), want) << "in 7";
     }
   }
 }

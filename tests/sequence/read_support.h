@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -156,34 +155,33 @@ inline bool ReadsAs(const Entries& got, const Entries& want) {
 // Every way of reading `bytes` gives `want` (see ReadsAs), and *first for the first entry
 // (when given): from a file, and through a pipe in pieces of each size, BGZF blocks inflated
 // through `loop`.
-inline void ExpectEveryRead(const std::string& bytes, const Entries& want, const FirstEntry* first,
-                            const ParallelLoop* loop, const std::string& shown,
-                            std::vector<std::size_t> pieces) {
+inline void ExpectEveryRead(const std::string& bytes, std::vector<std::size_t> pieces,
+                            const Entries& want, const FirstEntry* first = nullptr,
+                            const ParallelLoop* loop = nullptr) {
   auto all = [loop](int fd) { return AllEntries(OpenFastaReader(fd, loop)); };
   auto one = [loop](int fd) { return ReadFirstEntry(fd, loop); };
   pieces.insert(pieces.begin(), 0);  // 0: from a file
   for (const std::size_t piece : pieces) {
+    SCOPED_TRACE(piece == 0 ? "from a file"
+                            : "through a pipe in pieces of " + std::to_string(piece));
     auto read = [&](auto how) {
       return piece == 0 ? FromFile(bytes, how) : ThroughPipe(bytes, piece, how);
     };
-    const std::string from =
-        shown +
-        (piece == 0 ? " from a file" : " through a pipe in pieces of " + std::to_string(piece));
-    EXPECT_PRED2(ReadsAs, read(all), want) << from;
+    EXPECT_PRED2(ReadsAs, read(all), want);
     if (first != nullptr) {
-      EXPECT_EQ(read(one), *first) << from;
+      EXPECT_EQ(read(one), *first);
     }
   }
 }
 
 // Every way of reading `bytes` (as above) gives the entries of the plain `text`; or, when
 // there is a `reason`, a read error for it, the first-entry reader's included.
-inline void ExpectTextOrFailure(const std::string& bytes, const std::string& text,
-                                const std::string& reason, const ParallelLoop* loop,
-                                const std::string& shown, std::vector<std::size_t> pieces) {
+inline void ExpectTextOrFailure(const std::string& bytes, std::vector<std::size_t> pieces,
+                                const std::string& text, const std::string& reason,
+                                const ParallelLoop* loop = nullptr) {
   const FirstEntry first = reason.empty() ? PlainFirstEntry(text) : FailedFirst(reason);
-  ExpectEveryRead(bytes, reason.empty() ? PlainEntries(text) : Entries{{}, reason}, &first, loop,
-                  shown, pieces);
+  ExpectEveryRead(bytes, pieces, reason.empty() ? PlainEntries(text) : Entries{{}, reason}, &first,
+                  loop);
 }
 
 // n letters drawn from `alphabet`.
@@ -278,16 +276,14 @@ inline Scanned Scan(ScanAs as, const std::string& input, std::size_t block, Lett
 
 // `text` through a command that compresses its standard input to its standard output.
 inline std::string Compressed(const std::string& text, const std::string& command) {
-  // Named for the process: the tests of this file run at once in separate processes.
-  const std::string in = testing::TempDir() + "kestra_plain_" + std::to_string(getpid());
-  std::ofstream(in, std::ios::binary) << text;
-  FILE* out = popen((command + " < " + in).c_str(), "r");
+  FILE* in = FileWith(text);  // read by the command as /dev/fd/N
+  FILE* out = popen((command + " < /dev/fd/" + std::to_string(fileno(in))).c_str(), "r");
   std::string packed;
   for (char buf[65536]; const std::size_t n = std::fread(buf, 1, sizeof buf, out);) {
     packed.append(buf, n);
   }
   EXPECT_EQ(pclose(out), 0) << command;
-  std::remove(in.c_str());
+  std::fclose(in);
   return packed;
 }
 
