@@ -58,10 +58,11 @@ std::unique_ptr<TestLoop> OnThreads(int threads, unsigned seed) {
   t->rng.seed(seed);
   t->loop.threads = std::abs(threads);
   t->used = threads != 0 ? &t->loop : nullptr;
-  TestLoop* self = t.get();
-  t->loop.run = [self](int64_t n, const auto& each) { RunShuffled(self, n, each, nullptr); };
+  t->loop.run = [self = t.get()](int64_t n, const auto& each) {
+    RunShuffled(self, n, each, nullptr);
+  };
   if (threads < 0) {
-    t->loop.run_ordered = [self](int64_t n, const auto& each, const auto& consume) {
+    t->loop.run_ordered = [self = t.get()](int64_t n, const auto& each, const auto& consume) {
       RunShuffled(self, n, each, &consume);
     };
   }

@@ -72,14 +72,13 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
   for (const auto& [packing, check] : packings) {
     const std::string one = Compressed(head, packing.command),
                       two = Compressed(tail, packing.command), name = packing.name;
-    const std::string cut = "truncated " + name + " data",
+    const std::string cut = "truncated " + name + " data", corrupt = "corrupt " + name + " data",
                       after = "data after the end of the " + name + " data";
     const std::tuple<const char*, std::string, std::string> cases[] = {
         // name, bytes, reason
         {"cut halfway", one.substr(0, one.size() / 2), cut},
         {"second stream cut", one + two.substr(0, two.size() / 2), cut},
-        {"check value wrong", Flipped(one, check < 0 ? one.size() + check : check),
-         "corrupt " + name + " data"},
+        {"check value wrong", Flipped(one, check < 0 ? one.size() + check : check), corrupt},
         {"text after the end", one + two + ">x\nACGT\n", after},
         {"zeros, then not", one + zeros + "x", after},
         {"zero padding", one + zeros, ""},
@@ -89,19 +88,6 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
       ExpectTextOrFailure(bytes, {4096}, head, reason);
     }
   }
-}
-
-using Counted = std::tuple<FastaStatus, std::string, std::string, std::size_t>;  // and count
-
-// Every entry a reader gives, with its count of letters; it is closed.
-std::vector<Counted> Counting(FastaReader* reader) {
-  std::vector<Counted> got;
-  FastaEntry entry;
-  for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
-    got.emplace_back(status, entry.header, entry.letters, LetterCount(entry));
-  }
-  CloseFastaReader(reader);
-  return got;
 }
 
 // An entry over several read blocks that reaches the reader's limit (1 MiB here) is too long:
@@ -114,28 +100,33 @@ TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
     const std::string gzip = Compressed(text, "gzip -1 -c");
     ASSERT_EQ(unlimited.entries.size(), 9u);
     for (const bool drop : {false, true}) {
-      // What a reader limited so must give: the long entry (the seventh) too long.
-      std::vector<Counted> want;
-      for (const auto& [status, header, letters] : unlimited.entries) {
-        const bool too_long = letters.size() >= limit;
-        want.emplace_back(too_long ? FastaStatus::kTooLong : status, header,
-                          too_long && drop ? "" : letters, letters.size());
+      // What a reader limited so must give: the long entry (the seventh) too long, its letters
+      // counted all the same.
+      Entries want = unlimited;
+      for (auto& [status, header, letters] : want.entries) {
+        if (letters.size() >= limit) status = FastaStatus::kTooLong;
+        if (status == FastaStatus::kTooLong && drop) letters.clear();
       }
-      ASSERT_EQ(std::get<0>(want[6]), FastaStatus::kTooLong);
+      ASSERT_EQ(std::get<0>(want.entries[6]), FastaStatus::kTooLong);
       const LetterLimit limited{limit, drop};
-      auto stream = [&](int fd) { return Counting(OpenFastaReader(fd, nullptr, limited)); };
+      auto counted = [](FastaReader* reader) {
+        const Entries read = AllEntries(reader);
+        return std::pair(read, read.counts);
+      };
+      auto stream = [&](int fd) { return counted(OpenFastaReader(fd, nullptr, limited)); };
       auto ranges = [&](int fd) {
         uint64_t size = 0;
         EXPECT_TRUE(IsPlainFile(fd, &size));
-        return Counting(OpenFastaRange(fd, 0, size, limited));
+        return counted(OpenFastaRange(fd, 0, size, limited));
       };
-      const std::string shown = format + (drop ? ", dropped" : ", kept");
-      EXPECT_EQ(FromFile(text, stream), want) << shown;
+      SCOPED_TRACE(format + (drop ? ", dropped" : ", kept"));
+      const auto counts = std::pair(want, unlimited.counts);
+      EXPECT_EQ(FromFile(text, stream), counts);
       if (format == "FASTA") {
-        EXPECT_EQ(FromFile(text, ranges), want) << shown << ", by ranges";
+        EXPECT_EQ(FromFile(text, ranges), counts) << "by ranges";
       }
-      EXPECT_EQ(FromFile(gzip, stream), want) << shown << ", gzip";
-      EXPECT_EQ(ThroughPipe(text, 4099, stream), want) << shown << ", pipe";
+      EXPECT_EQ(FromFile(gzip, stream), counts) << "gzip";
+      EXPECT_EQ(ThroughPipe(text, 4099, stream), counts) << "pipe";
     }
   }
 }
@@ -226,12 +217,12 @@ TEST(InputParts, TogetherGiveEveryEntryOnce) {
         const Entries want = ReadAll(fileno(file));
         ASSERT_EQ(want.entries.size(), 9u);
         for (const int count : {1, 2, 7, 25}) {
-          const std::string shown =
-              packing.name + (", " + shape) + ", " + format + " in " + std::to_string(count);
+          SCOPED_TRACE(packing.name + (", " + shape) + ", " + format + " in " +
+                       std::to_string(count));
           int holding = 0;  // parts that hold an entry
-          EXPECT_EQ(EveryPartJoined(fileno(file), count, nullptr, &holding), want) << shown;
+          EXPECT_EQ(EveryPartJoined(fileno(file), count, nullptr, &holding), want);
           if (count == 7) {
-            EXPECT_GE(holding, 2) << shown;
+            EXPECT_GE(holding, 2);
           }
         }
         std::fclose(file);

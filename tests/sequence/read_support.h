@@ -19,10 +19,12 @@ namespace kestra {
 
 using Entry = std::tuple<FastaStatus, std::string, std::string>;  // status, header, letters
 
-// What a reader gave: its entries in order, and the reason of a read error.
+// What a reader gave: its entries in order, and the reason of a read error; and the letters
+// of each entry kept or counted, which == leaves out.
 struct Entries {
   std::vector<Entry> entries;
   std::string reason;
+  std::vector<std::size_t> counts = {};
 };
 
 inline bool operator==(const Entries& a, const Entries& b) {
@@ -48,6 +50,7 @@ inline Entries AllEntries(FastaReader* reader, std::size_t* done = nullptr,
   FastaEntry entry;
   for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
     read.entries.emplace_back(status, entry.header, entry.letters);
+    read.counts.push_back(LetterCount(entry));
     if (status == FastaStatus::kReadError) read.reason = FastaReaderProblem(reader).reason;
   }
   if (done != nullptr) FastaReaderProgress(reader, done, total);
@@ -92,12 +95,10 @@ inline FirstEntry FailedFirst(const std::string& reason) {
 // The first entry, its blocks inflated through `loop` when it is BGZF.
 inline FirstEntry ReadFirstEntry(int fd, const ParallelLoop* loop = nullptr) {
   FastaEntry entry{"stale", "stale"};
-  FirstEntry first;
   ReadProblem problem{"stale"};
-  const FastaStatus status = ReadFastaFile(fd, &entry, &first.more, &problem, loop);
-  first.entry = Entry(status, entry.header, entry.letters);
-  first.reason = problem.reason;
-  return first;
+  bool more = false;
+  const FastaStatus status = ReadFastaFile(fd, &entry, &more, &problem, loop);
+  return {Entry(status, entry.header, entry.letters), more, problem.reason};
 }
 
 // A file that holds `bytes`, open for reading from its start; it goes when closed.
@@ -148,8 +149,7 @@ inline FirstEntry PlainFirstEntry(const std::string& text) {
 // What a read must give: its entries; or, when `want` holds a reason alone, a read error
 // for that reason after whichever entries.
 inline bool ReadsAs(const Entries& got, const Entries& want) {
-  if (!want.entries.empty() || want.reason.empty()) return got == want;
-  return got.reason == want.reason;
+  return !want.entries.empty() || want.reason.empty() ? got == want : got.reason == want.reason;
 }
 
 // Every way of reading `bytes` gives `want` (see ReadsAs), and *first for the first entry
