@@ -11,19 +11,15 @@
 
 namespace kestra {
 
-// Raw deflate data of `text` at `level`.
+// Raw deflate data of `text` at `level`: zlib's stream without its 2-byte header and its
+// Adler-32.
 inline std::string Deflated(const std::string& text, int level) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&zs, text.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
+  uLongf n = compressBound(text.size());
+  std::string out(n, '\0');
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(&out[0]), &n,
+                      reinterpret_cast<const Bytef*>(text.data()), text.size(), level),
+            Z_OK);
+  return out.substr(2, n - 6);
 }
 
 inline uint32_t Crc32(const std::string& bytes) {
@@ -60,20 +56,6 @@ struct Bgzf {
   std::vector<std::size_t> starts;
 };
 
-// `text` in BGZF blocks of `block_text` bytes of text each, then the end block when asked.
-inline Bgzf InBlocks(const std::string& text, std::size_t block_text, bool end_block = true) {
-  Bgzf file;
-  for (std::size_t at = 0; at < text.size(); at += block_text) {
-    file.starts.push_back(file.bytes.size());
-    file.bytes += BgzfBlock(text.substr(at, block_text));
-  }
-  if (end_block) {
-    file.starts.push_back(file.bytes.size());
-    file.bytes += BgzfBlock("");
-  }
-  return file;
-}
-
 // Where the blocks of a BGZF file start, found by their BSIZE (the writers here and bgzip put
 // BGZF's subfield first in the header's extra field).
 inline std::vector<std::size_t> BlockStarts(const std::string& bytes) {
@@ -85,6 +67,16 @@ inline std::vector<std::size_t> BlockStarts(const std::string& bytes) {
           1;
   }
   return starts;
+}
+
+// `text` in BGZF blocks of `block_text` bytes of text each, then the end block when asked.
+inline Bgzf InBlocks(const std::string& text, std::size_t block_text, bool end_block = true) {
+  std::string bytes;
+  for (std::size_t at = 0; at < text.size(); at += block_text) {
+    bytes += BgzfBlock(text.substr(at, block_text));
+  }
+  if (end_block) bytes += BgzfBlock("");
+  return {bytes, BlockStarts(bytes)};
 }
 
 }  // namespace kestra
