@@ -102,10 +102,8 @@ Entry ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rn
   return {r.status, r.entry.header, r.entry.letters};
 }
 
-// The first entry of what a pipe gives in pieces.
-Entry ReadThroughPipe(const std::string& input, std::size_t piece) {
-  return ThroughPipe(input, piece, [](int fd) { return ReadFirstEntry(fd).entry; });
-}
+// The first entry read from fd.
+Entry FirstOf(int fd) { return ReadFirstEntry(fd).entry; }
 
 // Replaces what the file open as fd holds with `input`, to be read from the start.
 void Rewrite(int fd, const std::string& input) {
@@ -114,14 +112,8 @@ void Rewrite(int fd, const std::string& input) {
   ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
 }
 
-Entry ReadAsFile(int fd, const std::string& input) {
-  Rewrite(fd, input);
-  return ReadFirstEntry(fd).entry;
-}
-
 TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   std::mt19937 rng(20240611);
-  FILE* file = std::tmpfile();
   int read_ok = 0;
   for (int i = 0; i < 5000 && !HasFailure(); ++i) {
     const std::string input = RandomInput(rng), shown = testing::PrintToString(input);
@@ -129,11 +121,10 @@ TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
     read_ok += std::get<0>(want) == kOk;
     EXPECT_EQ(ScanInBlocks(input, 12, &rng), want) << "blocks " << shown;
     if (ReadAsFastq(input)) continue;
-    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << "file " << shown;
+    EXPECT_EQ(FromFile(input, FirstOf), want) << "file " << shown;
     if (i % 10 != 0) continue;
-    EXPECT_EQ(ReadThroughPipe(input, 1 + rng() % 512), want) << "pipe " << shown;
+    EXPECT_EQ(ThroughPipe(input, 1 + rng() % 512, FirstOf), want) << "pipe " << shown;
   }
-  std::fclose(file);
   EXPECT_GT(read_ok, 1000);  // the generator must reach both outcomes often
   EXPECT_LT(read_ok, 4000);
 }
@@ -252,9 +243,10 @@ TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
   big += "\n>second\n" + std::string(3u << 20, 'T');
   const Entry want(kOk, "big", big_seq);
   EXPECT_EQ(ScanInBlocks(big, big.size()), want);
-  EXPECT_EQ(ReadThroughPipe(big, 1 << 16), want);
+  EXPECT_EQ(ThroughPipe(big, 1 << 16, FirstOf), want);
   FILE* file = std::tmpfile();
-  EXPECT_EQ(ReadAsFile(fileno(file), big), want);
+  Rewrite(fileno(file), big);
+  EXPECT_EQ(FirstOf(fileno(file)), want);
   EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
   std::fclose(file);
 }
