@@ -62,9 +62,8 @@ inline std::vector<std::size_t> BlockStarts(const std::string& bytes) {
   std::vector<std::size_t> starts;
   for (std::size_t at = 0; at + kBsizeAt + 2 <= bytes.size();) {
     starts.push_back(at);
-    at += (static_cast<unsigned char>(bytes[at + kBsizeAt]) |
-           static_cast<unsigned char>(bytes[at + kBsizeAt + 1]) << 8) +
-          1;
+    const auto* bsize = reinterpret_cast<const unsigned char*>(&bytes[at + kBsizeAt]);
+    at += (bsize[0] | bsize[1] << 8) + 1;
   }
   return starts;
 }
