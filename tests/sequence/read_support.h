@@ -37,7 +37,7 @@ inline void PrintTo(const Entries& e, std::ostream* os) {
   if (!e.reason.empty()) *os << ", reason \"" << e.reason << "\"";
 }
 
-// The entries of `part` after those of *to.
+// The entries of `part` after those of *to (their counts left out), and its reason.
 inline void Append(Entries* to, const Entries& part) {
   to->entries.insert(to->entries.end(), part.entries.begin(), part.entries.end());
   to->reason += part.reason;
