@@ -5,9 +5,7 @@
 // share.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
 #include <numeric>
 
@@ -146,20 +144,10 @@ TEST(BgzfInput, FirstEntryFromAPipeWaitsForNoMoreBlocks) {
   const std::string bytes = InBlocks(text, 1000, false).bytes;
   for (const int threads : {0, 2}) {
     const auto test_loop = OnThreads(threads, 13);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::promise<void> read;
+    auto first = [&](int fd) { return ReadFirstEntry(fd, test_loop->used); };
     bool waited_out = false;
-    std::thread writer([&, done = read.get_future()] {
-      EXPECT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-      waited_out = done.wait_for(std::chrono::seconds(20)) == std::future_status::timeout;
-      close(fds[1]);
-    });
-    const FirstEntry first = ReadFirstEntry(fds[0], test_loop->used);
-    read.set_value();
-    writer.join();
-    close(fds[0]);
-    EXPECT_EQ(first, PlainFirstEntry(text)) << threads;
+    EXPECT_EQ(ThroughPipe(bytes, bytes.size(), first, &waited_out), PlainFirstEntry(text))
+        << threads;
     EXPECT_FALSE(waited_out) << threads;
     EXPECT_EQ(test_loop->iterations > 0, threads > 0) << threads;  // its blocks through the loop
   }

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <random>
 #include <string>
 #include <thread>
@@ -120,19 +122,26 @@ auto FromFile(const std::string& bytes, Read read) {
 }
 
 // What `read` makes of the read end of a pipe that a thread feeds with `bytes`, `piece` bytes
-// at a time; what it leaves is drained.
+// at a time; what it leaves is drained. With `waited_out`, the writer keeps the pipe open
+// until the read is done, 20 s at most, and tells whether it gave up waiting.
 template <class Read>
-auto ThroughPipe(const std::string& bytes, std::size_t piece, Read read) {
+auto ThroughPipe(const std::string& bytes, std::size_t piece, Read read,
+                 bool* waited_out = nullptr) {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
-  std::thread writer([&] {
+  std::promise<void> read_done;
+  std::thread writer([&, done = read_done.get_future()] {
     for (std::size_t at = 0; at < bytes.size(); at += piece) {
       const std::size_t n = std::min(piece, bytes.size() - at);
       if (write(fds[1], bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
     }
+    if (waited_out != nullptr) {
+      *waited_out = done.wait_for(std::chrono::seconds(20)) == std::future_status::timeout;
+    }
     close(fds[1]);
   });
   const auto result = read(fds[0]);
+  read_done.set_value();
   for (char sink[4096]; ::read(fds[0], sink, sizeof sink) > 0;) {
   }
   writer.join();
