@@ -2,19 +2,9 @@
 // reference, on thousands of generated malformed inputs; hand cases for the rules both share.
 #include "sequence/fasta.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "fasta_check.h"
 #include "read_support.h"
@@ -24,10 +14,8 @@ using namespace kestra;
 namespace {
 
 using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
-using Result = std::tuple<FastaStatus, std::string, std::string>;  // status, name, seq
-constexpr FastaStatus kOk = FastaStatus::kOk;
-constexpr FastaStatus kNone = FastaStatus::kNoEntry;
-constexpr FastaStatus kTooLong = FastaStatus::kTooLong;
+constexpr FastaStatus kOk = FastaStatus::kOk, kNone = FastaStatus::kNoEntry,
+                      kTooLong = FastaStatus::kTooLong;
 
 // Reads a line as fgets does with a 20000-byte buffer, then skips the rest of an over-long
 // one. False when nothing could be read or, with `eof_ends`, when the read reached end of file.
@@ -62,7 +50,7 @@ bool ReadFastaEntry(FILE* f, std::string* name, std::string* seq) {
 }
 
 // Reads every counted entry; the result is the first one's, or no entry on any failure.
-Result ReadEveryEntry(const std::string& input) {
+Entry ReadEveryEntry(const std::string& input) {
   FILE* f = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
   int count = 0;  // lines that begin with '>'; a last line reaching end of file is not examined
   for (std::string line; ReadLine(f, &line, true);) count += line[0] == '>';
@@ -74,7 +62,7 @@ Result ReadEveryEntry(const std::string& input) {
     if (i == 0) first_name = name, first_seq = seq;
   }
   std::fclose(f);
-  return ok ? Result(kOk, first_name, first_seq) : Result(kNone, "", "");
+  return ok ? Entry(kOk, first_name, first_seq) : Entry(kNone, "", "");
 }
 
 // A line of 19997 to 20001 bytes, maybe a header, maybe ended, with a varied tail so that
@@ -107,17 +95,15 @@ bool ReadAsFastq(const std::string& input) {
   return text != std::string::npos && input[text] == '@';
 }
 
-Result ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rng = nullptr,
-                    std::size_t max_letters = kFastaMaxLetters) {
+Entry ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rng = nullptr,
+                   std::size_t max_letters = kFastaMaxLetters) {
   const FastaResult r = ScanBytes(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
                                   block, max_letters, rng);
   return {r.status, r.entry.header, r.entry.letters};
 }
 
-// The first entry of what a pipe gives in pieces.
-Result ReadThroughPipe(const std::string& input, std::size_t piece) {
-  return ThroughPipe(input, piece, [](int fd) { return ReadFirstEntry(fd).entry; });
-}
+// The first entry read from fd.
+Entry FirstOf(int fd) { return ReadFirstEntry(fd).entry; }
 
 // Replaces what the file open as fd holds with `input`, to be read from the start.
 void Rewrite(int fd, const std::string& input) {
@@ -126,38 +112,21 @@ void Rewrite(int fd, const std::string& input) {
   ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
 }
 
-Result ReadAsFile(int fd, const std::string& input) {
-  Rewrite(fd, input);
-  return ReadFirstEntry(fd).entry;
-}
-
 TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   std::mt19937 rng(20240611);
-  FILE* file = std::tmpfile();
   int read_ok = 0;
   for (int i = 0; i < 5000 && !HasFailure(); ++i) {
     const std::string input = RandomInput(rng), shown = testing::PrintToString(input);
-    const Result want = ReadEveryEntry(input);
+    const Entry want = ReadEveryEntry(input);
     read_ok += std::get<0>(want) == kOk;
     EXPECT_EQ(ScanInBlocks(input, 12, &rng), want) << "blocks " << shown;
     if (ReadAsFastq(input)) continue;
-    EXPECT_EQ(ReadAsFile(fileno(file), input), want) << "file " << shown;
+    EXPECT_EQ(FromFile(input, FirstOf), want) << "file " << shown;
     if (i % 10 != 0) continue;
-    EXPECT_EQ(ReadThroughPipe(input, 1 + rng() % 512), want) << "pipe " << shown;
+    EXPECT_EQ(ThroughPipe(input, 1 + rng() % 512, FirstOf), want) << "pipe " << shown;
   }
-  std::fclose(file);
   EXPECT_GT(read_ok, 1000);  // the generator must reach both outcomes often
   EXPECT_LT(read_ok, 4000);
-}
-
-// Every entry of a plain file, read from stretches of it.
-std::vector<Result> InStretches(int fd, const std::vector<uint64_t>& cuts) {
-  std::vector<Result> entries;
-  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-    const Entries part = AllEntries(OpenFastaRange(fd, cuts[i], cuts[i + 1]));
-    entries.insert(entries.end(), part.entries.begin(), part.entries.end());
-  }
-  return entries;
 }
 
 // A plain file read a stretch at a time gives every entry once, in order, as the whole
@@ -172,7 +141,7 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
     if (i % 5 == 0) input = "junk\n" + input;
     if (ReadAsFastq(input)) continue;
     Rewrite(fd, input);
-    const std::vector<Result> want = ReadAll(fd).entries;
+    const Entries want = ReadAll(fd);
     uint64_t size = 0;
     ASSERT_TRUE(IsPlainFile(fd, &size));
     std::vector<uint64_t> random = {0}, every;
@@ -181,8 +150,11 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
     for (uint64_t at = 0; at <= size && size < 120; ++at) every.push_back(at);
     for (const auto& cuts : {std::vector<uint64_t>{0, size}, random, every}) {
       if (cuts.size() < 2) continue;
-      EXPECT_EQ(InStretches(fd, cuts), want)
-          << testing::PrintToString(input) << " cut in " << cuts.size() - 1;
+      Entries stretches;  // every entry, read from the stretches between the cuts
+      for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+        Append(&stretches, AllEntries(OpenFastaRange(fd, cuts[k], cuts[k + 1])));
+      }
+      EXPECT_EQ(stretches, want) << testing::PrintToString(input) << " cut in " << cuts.size() - 1;
     }
   }
   std::fclose(file);
@@ -192,70 +164,69 @@ TEST(FastaReader, StretchesGiveEveryEntryOnce) {
 // reaching the letter limit (10 here) is refused however its letters arrive.
 TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
-  const Result too_long(FastaStatus::kTooLong, "", "");
-  const struct {
-    const char* name;
-    std::string input;
-    Result want;
-    std::size_t max_letters = kFastaMaxLetters;
-  } cases[] = {
-      {"one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}},
-      {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}},
-      {"kept bytes", ">x\n1 A*C.\0G\x80-\xffT\n"s, {kOk, "x", "ACG-T"}},
-      {"entry starts at '>' mid-line", "xx>abc\nAC\n>b\n", {kOk, "abc", "AC"}},
-      {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}},
-      {"19999-byte last line counted", ">" + max.substr(1), {kOk, max.substr(1), ""}},
-      {"19998-byte last line not counted", ">" + max.substr(2), {kNone, "", ""}},
+  const Entry too_long(kTooLong, "", "");
+  // name, input, the entry, the letter limit (0: none)
+  const std::tuple<const char*, std::string, Entry, std::size_t> cases[] = {
+      {"one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}, 0},
+      {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}, 0},
+      {"kept bytes", ">x\n1 A*C.\0G\x80-\xffT\n"s, {kOk, "x", "ACG-T"}, 0},
+      {"entry starts at '>' mid-line", "xx>abc\nAC\n>b\n", {kOk, "abc", "AC"}, 0},
+      {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}, 0},
+      {"19999-byte last line counted", ">" + max.substr(1), {kOk, max.substr(1), ""}, 0},
+      {"19998-byte last line not counted", ">" + max.substr(2), {kNone, "", ""}, 0},
       {"9 letters", ">a\nACGTACGTA\n>b\n", {kOk, "a", "ACGTACGTA"}, 10},
       {"10 letters over lines", ">a\nACGTA\nCGTAC\n>b\n", too_long, 10},
       {"10 letters among others, unended", ">a\nAC GT\r\nAC*GT9AC", too_long, 10},
   };
-  for (const auto& c : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size() + 1}) {
-      EXPECT_EQ(ScanInBlocks(c.input, block, nullptr, c.max_letters), c.want)
-          << c.name << ", blocks of " << block;
+  for (const auto& [name, input, want, limit] : cases) {
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, input.size() + 1}) {
+      EXPECT_EQ(ScanInBlocks(input, block, nullptr, limit ? limit : kFastaMaxLetters), want)
+          << name << ", blocks of " << block;
     }
   }
 }
 
-// An entry read alone that reaches the letter limit (10 here) is too long: it keeps its
-// letters, or lets them go at the limit and counts the rest (over lines, CR, '-' and bytes
-// that are no letters, sixteen at a time or fewer), wherever the blocks fed cut it; either
-// way it ends at the next entry's '>'.
+// An entry read alone, FASTA or FASTQ, that reaches the letter limit (10 here) is too long:
+// it keeps its letters, or lets them go at the limit and counts the rest (over lines, CR, '-'
+// and bytes that are no letters, sixteen at a time or fewer), wherever the blocks fed cut it;
+// either way it ends at the next entry's '>', or where its qualities end. The first FASTQ
+// record of a file stops at the limit, its header and letters cleared, as a first FASTA entry.
 TEST(EntryScanner, LetterLimitKeepsOrCounts) {
-  const std::string mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
-  const struct {
-    const char* name;
-    std::string input;
-    bool drop;
-    Result want;
-    std::size_t count;  // letters kept or counted
-  } cases[] = {
-      {"9 letters", ">a\nACGTA\nCGTA\n>b\n", true, {kOk, "a", "ACGTACGTA"}, 9},
-      {"10 letters kept", ">a\nACGTA\nCGTAC\n>b\n", false, {kTooLong, "a", "ACGTACGTAC"}, 10},
-      {"10 letters dropped", ">a\nACGTA\nCGTAC\n>b\n", true, {kTooLong, "a", ""}, 10},
-      {"counted past the limit", mixed, true, {kTooLong, "a x", ""}, 32},
-      {"kept past the limit",
-       mixed,
-       false,
-       {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"},
-       32},
-      {"counted to the end", ">a\n" + std::string(40, 'A') + "\nAC", true, {kTooLong, "a", ""}, 42},
+  const std::string ten = ">a\nACGTA\nCGTAC\n>b\n",
+                    mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
+  const std::string nine_q = "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n",
+                    ten_q = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
+  const std::string past_q = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
+                             "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
+  // A FASTA entry, a FASTQ record, a FASTQ record first of a file.
+  const auto fa = ScanAs::kEntry, fq = ScanAs::kRecord, fq1 = ScanAs::kFirstRecord;
+  // name, input, read as, letters dropped, the entry, its letters kept or counted
+  const std::tuple<const char*, std::string, ScanAs, bool, Entry, std::size_t> cases[] = {
+      {"9 letters", ">a\nACGTA\nCGTA\n>b\n", fa, true, {kOk, "a", "ACGTACGTA"}, 9},
+      {"10 letters kept", ten, fa, false, {kTooLong, "a", "ACGTACGTAC"}, 10},
+      {"10 letters dropped", ten, fa, true, {kTooLong, "a", ""}, 10},
+      {"counted past", mixed, fa, true, {kTooLong, "a x", ""}, 32},
+      {"kept past", mixed, fa, false, {kTooLong, "a x", "ACGT-ACGTacgtACGTACGTacgtACGT-NN"}, 32},
+      {"to the end", ">a\n" + std::string(40, 'A') + "\nAC", fa, true, {kTooLong, "a", ""}, 42},
+      {"FASTQ, 9 letters", nine_q, fq1, false, {kOk, "r", "ACGTACGTA"}, 9},
+      {"FASTQ, 9 letters, dropping", nine_q, fq, true, {kOk, "r", "ACGTACGTA"}, 9},
+      {"FASTQ, 10 letters, first of a file", ten_q, fq1, false, {kTooLong, "", ""}, 0},
+      {"FASTQ, 10 letters, one of many", ten_q, fq, false, {kTooLong, "r", "ACGTACGTAC"}, 10},
+      {"FASTQ, 10 letters, dropped", ten_q, fq, true, {kTooLong, "r", ""}, 10},
+      {"FASTQ, counted past", past_q, fq, true, {kTooLong, "r", ""}, 26},
+      {"FASTQ, kept past", past_q, fq, false, {kTooLong, "r", "ACGT-ACGTACGTACGTACGTacgtA"}, 26},
   };
-  for (const auto& c : cases) {
-    for (std::size_t block = 1; block <= c.input.size(); block += block < 20 ? 1 : 17) {
-      FastaEntry entry{"stale", "stale", 3};
-      FastaScanner* scanner = NewEntryScanner(&entry, {10, c.drop});
-      std::size_t used = 0;
-      FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
-        const bool more = FastaScannerFeed(scanner, data, n);
-        used += FastaScannerUsed(scanner);
-        return more;
-      });
-      const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
-      EXPECT_EQ(Result(FastaScannerFinish(scanner), entry.header, entry.letters), c.want) << shown;
-      EXPECT_EQ(LetterCount(entry), c.count) << shown;
-      EXPECT_EQ(used, std::min(c.input.find(">b"), c.input.size())) << shown;
+  for (const auto& [name, input, as, drop, want, count] : cases) {
+    const std::size_t end = std::min(input.find(as == fa ? ">b" : "@s"), input.size());
+    for (std::size_t block = 1; block <= input.size(); block += block < 20 ? 1 : 17) {
+      const Scanned s = Scan(as, input, block, {10, drop});
+      const std::string shown = name + ", blocks of "s + std::to_string(block) + s.problem;
+      EXPECT_EQ(std::tuple(Entry(s.status, s.entry.header, s.entry.letters), LetterCount(s.entry)),
+                std::tuple(want, count))
+          << shown;
+      if (as != fq1) {
+        EXPECT_EQ(s.used, end) << shown;
+      }
     }
   }
 }
@@ -270,11 +241,12 @@ TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
     big += big_seq.back() + (i % 61 == 60 ? " 7\r\n"s : ""s);
   }
   big += "\n>second\n" + std::string(3u << 20, 'T');
-  const Result want(kOk, "big", big_seq);
+  const Entry want(kOk, "big", big_seq);
   EXPECT_EQ(ScanInBlocks(big, big.size()), want);
-  EXPECT_EQ(ReadThroughPipe(big, 1 << 16), want);
+  EXPECT_EQ(ThroughPipe(big, 1 << 16, FirstOf), want);
   FILE* file = std::tmpfile();
-  EXPECT_EQ(ReadAsFile(fileno(file), big), want);
+  Rewrite(fileno(file), big);
+  EXPECT_EQ(FirstOf(fileno(file)), want);
   EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
   std::fclose(file);
 }

@@ -2,11 +2,6 @@
 // that delivers a byte at a time, and malformed records told by their number.
 #include "sequence/fastq.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "read_support.h"
 
 using namespace kestra;
@@ -14,45 +9,43 @@ using namespace kestra;
 namespace {
 
 using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
-constexpr FastaStatus kOk = FastaStatus::kOk;
-constexpr FastaStatus kError = FastaStatus::kReadError;
+constexpr FastaStatus kOk = FastaStatus::kOk, kError = FastaStatus::kReadError;
 
 // Each case is read from a file, and through pipes that deliver 1 and 7 bytes at a time.
 TEST(Fastq, ShapesReadAsTheirRecords) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
-  const struct {
-    const char* name;
-    std::string input;
-    std::vector<std::pair<std::string, std::string>> records;  // header, letters
-  } cases[] = {
-      {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
-      {"wrapped lines", "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n", {{"r", "ACGTA"}, {"s", "G"}}},
-      {"CR LF",
-       "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
-       {{"r", "ACGT"}, {"s", "G"}}},
-      {"qualities led by '@' and '+'",
-       "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
-       {{"r", "ACGTAC"}, {"t", "A"}}},
-      {"a quality line like a header line",
-       "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n",
-       {{"r", "ACG"}, {"s", "A"}}},
-      {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
-      {"blank lines between records",
-       "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
-       {{"r", "A"}, {"s", "C"}}},
-      {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
-      {"empty sequence, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
-      {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
-      {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
-      {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
-      {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
-      {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
-  };
-  for (const auto& c : cases) {
+  // name, input, its records' headers and letters
+  const std::tuple<const char*, std::string, std::vector<std::pair<std::string, std::string>>>
+      cases[] = {
+          {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
+          {"wrapped lines",
+           "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n",
+           {{"r", "ACGTA"}, {"s", "G"}}},
+          {"CR LF",
+           "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
+           {{"r", "ACGT"}, {"s", "G"}}},
+          {"'@', '+' qualities",
+           "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
+           {{"r", "ACGTAC"}, {"t", "A"}}},
+          {"qualities like a header", "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n", {{"r", "ACG"}, {"s", "A"}}},
+          {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
+          {"blank lines between",
+           "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
+           {{"r", "A"}, {"s", "C"}}},
+          {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
+          {"empty, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
+          {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
+          {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
+          {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
+          {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
+          {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
+      };
+  for (const auto& [name, input, records] : cases) {
     Entries want;
-    for (const auto& [header, letters] : c.records) want.entries.emplace_back(kOk, header, letters);
-    const FirstEntry first{want.entries[0], c.records.size() > 1, ""};
-    ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
+    for (const auto& [header, letters] : records) want.entries.emplace_back(kOk, header, letters);
+    const FirstEntry first{want.entries[0], records.size() > 1, ""};
+    SCOPED_TRACE(name);
+    ExpectEveryRead(input, {1, 7}, want, &first);
   }
 }
 
@@ -65,95 +58,42 @@ TEST(Fastq, MalformedRecordsAreNamed) {
   const char kTooFew[] = "has fewer quality characters than sequence characters";
   const char kTooMany[] = "has more quality characters than sequence characters";
   const char kNoAt[] = "does not start with '@'";
-  const struct {
-    const char* name;
-    std::string input;
-    int good;  // records read before the bad one
-    const char* wrong;
-    bool first_fails;  // the first-entry reader meets it
-  } cases[] = {
+  // name, input, the records read before the bad one, what is wrong with it, and whether the
+  // first-entry reader meets it
+  const std::tuple<const char*, std::string, int, const char*, bool> cases[] = {
       {"truncated in the header", "@r1\nA\n+\nI\n@r2", 1, kEndsBeforePlus, false},
       {"truncated in the sequence", "@r1\nACGT\nAC", 0, kEndsBeforePlus, true},
       {"truncated in the qualities", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII", 1, kTooFew, false},
       {"qualities too short at the end", "@r1\nACGT\n+\nIII\n", 0, kTooFew, true},
-      {"qualities too short, the next header taken for them",
-       "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew, true},
-      {"quality line missing, the next header taken for it", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n",
-       0, kTooFew, true},
+      {"too short, the next header taken", "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew,
+       true},
+      {"no quality line, the next header taken", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n", 0, kTooFew,
+       true},
       {"second record's qualities too short", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII\n@r3\nA\n+\nI\n", 1,
        kTooFew, false},
       {"too many, on a line not led by '@'", "@r1\nACGT\n+\n@I\nIII\n", 0, kTooMany, true},
       {"qualities too long", "@r1\nA\n+\nI\n@r2\nAC\n+\nIII\n@r3\nA\n+\nI\n", 1, kTooMany, false},
-      {"qualities too long on their last line", "@r1\nAC\n+\nI\nIII\n", 0, kTooMany, true},
+      {"too long on their last line", "@r1\nAC\n+\nI\nIII\n", 0, kTooMany, true},
       {"'+' line missing", "@r1\nACGT\nIIII\n@r2\nA\n+\nI\n", 0, kNextBeforePlus, true},
       {"'+' line missing at the end", "@r1\nA\n+\nI\n@r2\nACGT\nIIII\n", 1, kEndsBeforePlus, false},
       {"garbage where a record starts", "@r1\nA\n+\nI\nxyz\n@r2\nA\n+\nI\n", 1, kNoAt, true},
       {"FASTA after blank lines", "@r1\nA\n+\nI\n\n\n>r2\nA\n", 1, kNoAt, true},
       {"garbage before the third", "@r1\nA\n+\nI\n@r2\nC\n+\nI\n;\n", 2, kNoAt, false},
   };
-  for (const auto& c : cases) {
-    const std::string reason = "FASTQ record " + std::to_string(c.good + 1) + ": " + c.wrong;
-    Entries want;
-    const std::string letters[] = {"A", "C"};
-    for (int i = 0; i < c.good; ++i) {
-      want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), letters[i]);
-    }
-    const Entries read = PlainEntries(c.input);
-    ASSERT_EQ(read.entries.size(), want.entries.size() + 1) << c.name;
-    EXPECT_EQ(std::get<0>(read.entries.back()), kError) << c.name;
-    want.entries.push_back(read.entries.back());  // whatever the bad record held
-    want.reason = reason;
-    EXPECT_EQ(read, want) << c.name;
-    const FirstEntry first = c.first_fails ? FirstEntry{Entry(kError, "", ""), false, reason}
-                                           : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
-    ExpectEveryRead(c.input, want, &first, nullptr, c.name, {1, 7});
-  }
-}
-
-// An entry reaching the letter limit (10 here) is too long: the first of a file stops there;
-// one of many keeps its letters, or lets them go at the limit and counts the rest (over the
-// lines, CR, '-' and bytes that are no letters), wherever the blocks fed cut it.
-TEST(Fastq, LetterLimit) {
-  const std::string ten = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
-  const std::string past = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
-                           "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
-  const struct {
-    const char* name;
-    std::string input;
-    bool first_of_file, drop;
-    FastaStatus want;
-    std::string letters;
-    std::size_t count;  // letters kept or counted
-  } cases[] = {
-      {"9 letters", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", true, false, kOk, "ACGTACGTA", 9},
-      {"9 letters, dropping", "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n", false, true, kOk, "ACGTACGTA", 9},
-      {"10 letters, first of a file", ten, true, false, FastaStatus::kTooLong, "", 0},
-      {"10 letters, one of many", ten, false, false, FastaStatus::kTooLong, "ACGTACGTAC", 10},
-      {"10 letters, dropped", ten, false, true, FastaStatus::kTooLong, "", 10},
-      {"counted past the limit", past, false, true, FastaStatus::kTooLong, "", 26},
-      {"kept past the limit", past, false, false, FastaStatus::kTooLong,
-       "ACGT-ACGTACGTACGTACGTacgtA", 26},
-  };
-  for (const auto& c : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, c.input.size()}) {
-      FastaEntry entry{"stale", "stale", 3};
-      FastqScanner* scanner = NewFastqScanner(&entry, 1, true, c.first_of_file, {10, c.drop});
-      std::size_t used = 0;
-      FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
-        const bool more = FastqScannerFeed(scanner, data, n);
-        used += FastqScannerUsed(scanner);
-        return more;
-      });
-      std::string problem;
-      const std::string shown = std::string(c.name) + ", blocks of " + std::to_string(block);
-      EXPECT_EQ(FastqScannerFinish(scanner, &problem), c.want) << shown << problem;
-      EXPECT_EQ(entry.letters, c.letters) << shown;
-      EXPECT_EQ(LetterCount(entry), c.count) << shown;
-      // One of many ends where its qualities end, the letters dropped or not.
-      if (!c.first_of_file) {
-        EXPECT_EQ(used, std::min(c.input.find("@s"), c.input.size())) << shown;
-      }
-    }
+  for (const auto& [name, input, good, wrong, first_fails] : cases) {
+    const std::string reason = "FASTQ record " + std::to_string(good + 1) + ": " + wrong;
+    const Entries read = PlainEntries(input);
+    ASSERT_FALSE(read.entries.empty()) << name;
+    Entries want{{}, reason};
+    for (int i = 0; i < good; ++i)
+      want.entries.emplace_back(kOk, "r" + std::to_string(i + 1), "AC"s.substr(i, 1));
+    // whatever the bad record held
+    want.entries.emplace_back(kError, std::get<1>(read.entries.back()),
+                              std::get<2>(read.entries.back()));
+    const FirstEntry first =
+        first_fails ? FailedFirst(reason) : FirstEntry{Entry(kOk, "r1", "A"), true, ""};
+    SCOPED_TRACE(name);
+    ExpectEveryRead(input, {1, 7}, want, &first);
   }
 }
 
@@ -162,11 +102,8 @@ TEST(Fastq, LetterLimit) {
 // and quality lines that begin with '@' or '+', wherever the blocks cut the record; a first
 // record of a file keeps them as one of many does.
 TEST(Fastq, KeptQualities) {
-  const struct {
-    const char* name;
-    std::string input;
-    std::string letters, qualities;
-  } cases[] = {
+  const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+      // name, input, letters, qualities
       {"one line each", "@r\nACGT\n+\nABCD\n@s\n", "ACGT", "ABCD"},
       {"lines of other lengths", "@r\nAC\nGTA\n+r\n@B\n+DE\n@s\n", "ACGTA", "@B+DE"},
       {"CR LF", "@r\r\nAC\r\nGT\r\n+\r\nAB\r\nCD\r\n", "ACGT", "ABCD"},
@@ -174,22 +111,16 @@ TEST(Fastq, KeptQualities) {
       {"only left out", "@r\n 9 \n+\nABC\n", "", ""},
       {"empty", "@r\n+\n@s\n", "", ""},
   };
-  for (const auto& c : cases) {
-    for (const bool first : {false, true}) {
-      for (const std::size_t block : {std::size_t{1}, std::size_t{3}, c.input.size()}) {
-        FastaEntry entry{"stale", "stale", 0, "stale"};
-        LetterLimit limit;
-        limit.keep_qualities = true;
-        FastqScanner* scanner = NewFastqScanner(&entry, 1, true, first, limit);
-        FeedInBlocks(c.input, block, [&](const char* data, std::size_t n) {
-          return FastqScannerFeed(scanner, data, n);
-        });
-        std::string problem;
-        const std::string shown =
-            std::string(c.name) + (first ? ", first" : "") + ", blocks of " + std::to_string(block);
-        EXPECT_EQ(FastqScannerFinish(scanner, &problem), kOk) << shown << problem;
-        EXPECT_EQ(entry.letters, c.letters) << shown;
-        EXPECT_EQ(entry.qualities, c.qualities) << shown;
+  LetterLimit keep;
+  keep.keep_qualities = true;
+  for (const auto& [name, input, letters, qualities] : cases) {
+    for (const ScanAs as : {ScanAs::kRecord, ScanAs::kFirstRecord}) {
+      for (const std::size_t block : {std::size_t{1}, std::size_t{3}, input.size()}) {
+        const Scanned s = Scan(as, input, block, keep);
+        EXPECT_EQ(std::tuple(s.status, s.entry.letters, s.entry.qualities),
+                  std::tuple(kOk, letters, qualities))
+            << name << (as == ScanAs::kFirstRecord ? ", first" : "") << ", blocks of " << block
+            << s.problem;
       }
     }
   }

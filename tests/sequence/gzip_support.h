@@ -11,19 +11,15 @@
 
 namespace kestra {
 
-// Raw deflate data of `text` at `level`.
+// Raw deflate data of `text` at `level`: zlib's stream without its 2-byte header and its
+// Adler-32.
 inline std::string Deflated(const std::string& text, int level) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&zs, text.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
+  uLongf n = compressBound(text.size());
+  std::string out(n, '\0');
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(&out[0]), &n,
+                      reinterpret_cast<const Bytef*>(text.data()), text.size(), level),
+            Z_OK);
+  return out.substr(2, n - 6);
 }
 
 inline uint32_t Crc32(const std::string& bytes) {
@@ -49,11 +45,9 @@ inline std::string BgzfBlock(const std::string& text, int level = 6) {
   const std::string data = Deflated(text, level);
   const auto size = static_cast<uint32_t>(18 + data.size() + 8);
   EXPECT_LE(size, 65536u);
-  return std::string(
-             "\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00"
-             "BC\x02\x00",
-             16) +
-         LittleEndian(size - 1, 2) + data + Trailer(text);
+  // The header, its extra field's BGZF subfield ("BC", 2 bytes) with BSIZE, one less than the size.
+  const std::string header("\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00\x42\x43\x02\x00", 16);
+  return header + LittleEndian(size - 1, 2) + data + Trailer(text);
 }
 
 // A BGZF file: its bytes, and where each block starts.
@@ -62,31 +56,26 @@ struct Bgzf {
   std::vector<std::size_t> starts;
 };
 
-// `text` in BGZF blocks of `block_text` bytes of text each, then the end block when asked.
-inline Bgzf InBlocks(const std::string& text, std::size_t block_text, bool end_block = true) {
-  Bgzf file;
-  for (std::size_t at = 0; at < text.size(); at += block_text) {
-    file.starts.push_back(file.bytes.size());
-    file.bytes += BgzfBlock(text.substr(at, block_text));
-  }
-  if (end_block) {
-    file.starts.push_back(file.bytes.size());
-    file.bytes += BgzfBlock("");
-  }
-  return file;
-}
-
 // Where the blocks of a BGZF file start, found by their BSIZE (the writers here and bgzip put
 // BGZF's subfield first in the header's extra field).
 inline std::vector<std::size_t> BlockStarts(const std::string& bytes) {
   std::vector<std::size_t> starts;
   for (std::size_t at = 0; at + kBsizeAt + 2 <= bytes.size();) {
     starts.push_back(at);
-    at += (static_cast<unsigned char>(bytes[at + kBsizeAt]) |
-           static_cast<unsigned char>(bytes[at + kBsizeAt + 1]) << 8) +
-          1;
+    const auto* bsize = reinterpret_cast<const unsigned char*>(&bytes[at + kBsizeAt]);
+    at += (bsize[0] | bsize[1] << 8) + 1;
   }
   return starts;
+}
+
+// `text` in BGZF blocks of `block_text` bytes of text each, then the end block when asked.
+inline Bgzf InBlocks(const std::string& text, std::size_t block_text, bool end_block = true) {
+  std::string bytes;
+  for (std::size_t at = 0; at < text.size(); at += block_text) {
+    bytes += BgzfBlock(text.substr(at, block_text));
+  }
+  if (end_block) bytes += BgzfBlock("");
+  return {bytes, BlockStarts(bytes)};
 }
 
 }  // namespace kestra

@@ -2,56 +2,15 @@
 // damage of each kind told by its reason, what may stand between streams, and parts of a file
 // that give every entry once.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "read_support.h"
-#include "sequence/fasta.h"
 
 using namespace kestra;
 
 namespace {
-
-// FASTA with text before its first entry, small entries, one of `long_letters` in CR LF lines
-// (more than the MiB that text is handed out in, when it is given), an empty one, and a last
-// line without its newline.
-std::string SomeFasta(std::size_t long_letters) {
-  std::mt19937 rng(7);
-  std::string text = "text before the first entry\n";
-  for (int i = 0; i < 6; ++i) {
-    text += ">small " + std::to_string(i) + "\n" +
-            Lines(Letters(rng, 100 + 997 * i, "ACGTN"), 60, "\n");
-  }
-  text += ">long\r\n" + Lines(Letters(rng, long_letters, "ACGT"), 70, "\r\n");
-  return text + ">empty\n>last\nACGTACGT";
-}
-
-// FASTQ of the same shapes: wrapped sequence and quality lines, qualities that start lines
-// with '@' and '+', blank lines between records, an empty record, and a last line without its
-// newline.
-std::string SomeFastq(std::size_t long_letters) {
-  std::mt19937 rng(11);
-  std::string text;
-  auto record = [&](const std::string& name, const std::string& letters, std::size_t width) {
-    const std::string qualities = Letters(rng, letters.size(), "@+!#ABCDEFGHIJ");
-    text += "@" + name + "\n" + Lines(letters, width, "\n") + "+\n" + Lines(qualities, width, "\n");
-  };
-  for (int i = 0; i < 6; ++i)
-    record("read " + std::to_string(i), Letters(rng, 50 + 301 * i, "ACGTN"), 40);
-  text += "\n\n";
-  record("long", Letters(rng, long_letters, "ACGT"), 80);
-  text += "@empty\n+\n";
-  record("last", "ACGTACGT", 80);
-  text.pop_back();
-  return text;
-}
 
 struct Packing {
   const char* name;
@@ -66,7 +25,7 @@ const Packing kPackings[] = {
 
 // The text in one stream, and in two (cut inside an entry's letters), then zero padding.
 std::vector<std::pair<std::string, std::string>> Shapes(const Packing& p, const std::string& text) {
-  if (std::string(p.name) == "plain") return {{"plain", text}};
+  if (p.name == std::string("plain")) return {{"plain", text}};
   const std::size_t cut = text.size() / 2;
   const std::string two =
       Compressed(text.substr(0, cut), p.command) + Compressed(text.substr(cut), p.command);
@@ -75,10 +34,15 @@ std::vector<std::pair<std::string, std::string>> Shapes(const Packing& p, const 
           {"two streams and padding", two + std::string(3000, '\0')}};
 }
 
+// FASTA and FASTQ whose long entries have so many letters.
+std::vector<std::pair<std::string, std::string>> Texts(std::size_t fasta, std::size_t fastq) {
+  return {{"FASTA", SomeFasta(fasta)}, {"FASTQ", SomeFastq(fastq)}};
+}
+
 // Every compression gives the entries of the plain text, from a file and from a pipe whatever
 // the pieces it delivers, FASTA and FASTQ alike; so does the first-entry reader.
 TEST(CompressedInput, GivesThePlainTextsEntries) {
-  for (const std::string& text : {SomeFasta(1300000), SomeFastq(1200000)}) {
+  for (const auto& [format, text] : Texts(1300000, 1200000)) {
     const Entries want = PlainEntries(text);
     const FirstEntry first = PlainFirstEntry(text);
     ASSERT_EQ(want.entries.size(), 9u);
@@ -86,9 +50,8 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
     ASSERT_TRUE(first.more);
     for (const Packing& packing : kPackings) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
-        const std::string shown =
-            std::string(packing.name) + ", " + shape + ", " + text.substr(0, 6);
-        ExpectEveryRead(bytes, want, &first, nullptr, shown, {777, 65536});
+        SCOPED_TRACE(packing.name + (", " + shape) + ", " + format);
+        ExpectEveryRead(bytes, {777, 65536}, want, &first);
       }
     }
   }
@@ -99,44 +62,30 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
 // after the last stream, over more than a read block, are padding only up to the end.
 TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
   std::mt19937 rng(5);
-  const std::string head = ">one\n" + Lines(Letters(rng, 150000, "ACGT"), 60, "\n");
-  const std::string tail = Lines(Letters(rng, 90000, "ACGT"), 60, "\n");
-  const std::string zeros(3 << 19, '\0');
-  const struct {
-    Packing packing;
-    std::size_t check;  // where a byte of a check value (or of a magic number) lies, from the
-                        // start, or from the end when negative
-  } packings[] = {
-      {kPackings[1], std::size_t(-8)},  // the CRC of the member's data
-      {kPackings[2], 4},                // the first block's magic number
-      {kPackings[3], 8},                // the CRC of the stream header
-      {kPackings[4], std::size_t(-1)},  // the checksum of the frame's data
-  };
+  const std::string head = ">one\n" + Lines(Letters(rng, 150000, "ACGT"), 60);
+  const std::string tail = Lines(Letters(rng, 90000, "ACGT"), 60), zeros(3 << 19, '\0');
+  // Where a byte of a check value (or of a magic number) lies, from the start, or from the
+  // end when negative: the CRC of the member's data, the first block's magic number, the CRC
+  // of the stream header, the checksum of the frame's data.
+  const std::pair<Packing, long> packings[] = {
+      {kPackings[1], -8}, {kPackings[2], 4}, {kPackings[3], 8}, {kPackings[4], -1}};
   for (const auto& [packing, check] : packings) {
     const std::string one = Compressed(head, packing.command),
-                      two = Compressed(tail, packing.command);
-    const std::string name = packing.name;
-    const struct {
-      const char* name;
-      std::string bytes;
-      std::string reason;
-    } cases[] = {
-        {"cut halfway", one.substr(0, one.size() / 2), "truncated " + name + " data"},
-        {"second stream cut", one + two.substr(0, two.size() / 2), "truncated " + name + " data"},
-        {"check value wrong", Flipped(one, check < one.size() ? check : one.size() + check),
-         "corrupt " + name + " data"},
-        {"text after the end", one + two + ">x\nACGT\n",
-         "data after the end of the " + name + " data"},
-        {"zeros, then not", one + zeros + "x", "data after the end of the " + name + " data"},
+                      two = Compressed(tail, packing.command), name = packing.name;
+    const std::string cut = "truncated " + name + " data", corrupt = "corrupt " + name + " data",
+                      after = "data after the end of the " + name + " data";
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        // name, bytes, reason
+        {"cut halfway", one.substr(0, one.size() / 2), cut},
+        {"second stream cut", one + two.substr(0, two.size() / 2), cut},
+        {"check value wrong", Flipped(one, check < 0 ? one.size() + check : check), corrupt},
+        {"text after the end", one + two + ">x\nACGT\n", after},
+        {"zeros, then not", one + zeros + "x", after},
         {"zero padding", one + zeros, ""},
     };
-    for (const auto& c : cases) {
-      const bool whole = c.reason.empty();
-      const FirstEntry first =
-          whole ? PlainFirstEntry(head)
-                : FirstEntry{Entry(FastaStatus::kReadError, "", ""), false, c.reason};
-      ExpectEveryRead(c.bytes, whole ? PlainEntries(head) : Entries{{}, c.reason}, &first, nullptr,
-                      name + ", " + c.name, {4096});
+    for (const auto& [what, bytes, reason] : cases) {
+      SCOPED_TRACE(name + ", " + what);
+      ExpectTextOrFailure(bytes, {4096}, head, reason);
     }
   }
 }
@@ -146,46 +95,39 @@ TEST(CompressedInput, DamageIsAReadErrorWithItsReason) {
 // without a limit. FASTA and FASTQ, from a file (FASTA also by ranges), a gzip file and a pipe.
 TEST(ReaderLimit, DropsTheLettersOfATooLongEntry) {
   const std::size_t limit = std::size_t{1} << 20;
-  for (const std::string& text : {SomeFasta(3 * limit), SomeFastq(3 * limit)}) {
-    FILE* plain = FileWith(text);
-    const Entries unlimited = ReadAll(fileno(plain));
+  for (const auto& [format, text] : Texts(3 * limit, 3 * limit)) {
+    const Entries unlimited = PlainEntries(text);
+    const std::string gzip = Compressed(text, "gzip -1 -c");
     ASSERT_EQ(unlimited.entries.size(), 9u);
     for (const bool drop : {false, true}) {
-      // What a reader limited so must give: the long entry (the seventh) too long.
-      std::vector<std::tuple<FastaStatus, std::string, std::string, std::size_t>> want;
-      for (const Entry& e : unlimited.entries) {
-        const bool too_long = std::get<2>(e).size() >= limit;
-        want.emplace_back(too_long ? FastaStatus::kTooLong : std::get<0>(e), std::get<1>(e),
-                          too_long && drop ? "" : std::get<2>(e), std::get<2>(e).size());
+      // What a reader limited so must give: the long entry (the seventh) too long, its letters
+      // counted all the same.
+      Entries want = unlimited;
+      for (auto& [status, header, letters] : want.entries) {
+        if (letters.size() >= limit) status = FastaStatus::kTooLong;
+        if (status == FastaStatus::kTooLong && drop) letters.clear();
       }
-      ASSERT_EQ(std::get<0>(want[6]), FastaStatus::kTooLong);
-      auto read = [&](FastaReader* reader) {
-        std::vector<std::tuple<FastaStatus, std::string, std::string, std::size_t>> got;
-        FastaEntry entry;
-        for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
-          got.emplace_back(status, entry.header, entry.letters, LetterCount(entry));
-        }
-        CloseFastaReader(reader);
-        return got;
-      };
+      ASSERT_EQ(std::get<0>(want.entries[6]), FastaStatus::kTooLong);
       const LetterLimit limited{limit, drop};
-      const std::string shown = text.substr(0, 6) + (drop ? ", dropped" : ", kept");
-      std::rewind(plain);
-      EXPECT_EQ(read(OpenFastaReader(fileno(plain), nullptr, limited)), want) << shown;
-      uint64_t size = 0;
-      if (IsPlainFile(fileno(plain), &size)) {
-        EXPECT_EQ(read(OpenFastaRange(fileno(plain), 0, size, limited)), want) << shown;
+      auto counted = [](FastaReader* reader) {
+        const Entries read = AllEntries(reader);
+        return std::pair(read, read.counts);
+      };
+      auto stream = [&](int fd) { return counted(OpenFastaReader(fd, nullptr, limited)); };
+      auto ranges = [&](int fd) {
+        uint64_t size = 0;
+        EXPECT_TRUE(IsPlainFile(fd, &size));
+        return counted(OpenFastaRange(fd, 0, size, limited));
+      };
+      SCOPED_TRACE(format + (drop ? ", dropped" : ", kept"));
+      const auto counts = std::pair(want, unlimited.counts);
+      EXPECT_EQ(FromFile(text, stream), counts);
+      if (format == "FASTA") {
+        EXPECT_EQ(FromFile(text, ranges), counts) << "by ranges";
       }
-      const std::string gzip = Compressed(text, "gzip -1 -c");
-      FILE* packed = FileWith(gzip);
-      EXPECT_EQ(read(OpenFastaReader(fileno(packed), nullptr, limited)), want) << shown << ", gzip";
-      std::fclose(packed);
-      EXPECT_EQ(ThroughPipe(text, 4099,
-                            [&](int fd) { return read(OpenFastaReader(fd, nullptr, limited)); }),
-                want)
-          << shown << ", pipe";
+      EXPECT_EQ(FromFile(gzip, stream), counts) << "gzip";
+      EXPECT_EQ(ThroughPipe(text, 4099, stream), counts) << "pipe";
     }
-    std::fclose(plain);
   }
 }
 
@@ -194,11 +136,8 @@ std::string EntriesText() {
   std::mt19937 rng(3);
   std::string text;
   for (int i = 0; i < 8; ++i) {
-    text += ">entry " + std::to_string(i) + "\n";
-    for (int line = 0; line < 200 + 97 * i; ++line) {
-      for (int k = 0; k < 60; ++k) text += "ACGT"[rng() % 4];
-      text += '\n';
-    }
+    text +=
+        ">entry " + std::to_string(i) + "\n" + Lines(Letters(rng, 60 * (200 + 97 * i), "ACGT"), 60);
   }
   return text;
 }
@@ -212,13 +151,15 @@ std::string SkippableFrame(int low, const std::string& payload) {
   return frame + payload;
 }
 
-struct Case {
-  std::string name;
-  std::string bytes;
-  std::string reason;  // empty: the plain text's entries
-};
-
-std::vector<Case> Cases(const std::string& text) {
+// What may stand around the streams of a compressed input: zstd's skippable frames anywhere,
+// the first included; xz's stream padding, zero bytes in fours, between streams and after
+// them; zero bytes between the streams of the others, which no decompressor reads on from.
+// Each case from a file, through a pipe in small and large pieces, and (when it is read whole)
+// in 7 parts: the plain text's entries, or the read error with its reason.
+TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
+  const std::string text = EntriesText();
+  const Entries want = PlainEntries(text);
+  ASSERT_EQ(want.entries.size(), 8u);
   const std::size_t cut = text.size() / 2;
   auto halves = [&](const char* command) {
     return std::pair(Compressed(text.substr(0, cut), command),
@@ -229,7 +170,8 @@ std::vector<Case> Cases(const std::string& text) {
   const auto [gzip1, gzip2] = halves("gzip -1 -c");
   const auto [bzip1, bzip2] = halves("bzip2 -1 -c");
   const std::string after = "data after the end of the ";
-  return {
+  // name, bytes, the reason they give (empty: the plain text's entries)
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"zstd, skippable frames first",
        SkippableFrame(0, "") + SkippableFrame(10, "abcd") + zstd1 + zstd2, ""},
       {"zstd, skippable frames between and after",
@@ -248,24 +190,12 @@ std::vector<Case> Cases(const std::string& text) {
       {"gzip, zero bytes between members", gzip1 + Zeros(4) + gzip2, after + "gzip data"},
       {"bzip2, zero bytes between streams", bzip1 + Zeros(4) + bzip2, after + "bzip2 data"},
   };
-}
-
-// What may stand around the streams of a compressed input: zstd's skippable frames anywhere,
-// the first included; xz's stream padding, zero bytes in fours, between streams and after
-// them; zero bytes between the streams of the others, which no decompressor reads on from.
-// Each case from a file, through a pipe in small and large pieces, and (when it is read whole)
-// in 7 parts: the plain text's entries, or the read error with its reason.
-TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
-  const std::string text = EntriesText();
-  const Entries want = PlainEntries(text);
-  ASSERT_EQ(want.entries.size(), 8u);
-  for (const Case& c : Cases(text)) {
-    ExpectEveryRead(c.bytes, c.reason.empty() ? want : Entries{{}, c.reason}, nullptr, nullptr,
-                    c.name, {5, 65536});
-    if (!c.reason.empty()) continue;
-    FILE* file = FileWith(c.bytes);
-    EXPECT_EQ(EveryPartJoined(fileno(file), 7), want) << c.name << " in 7 parts";
-    std::fclose(file);
+  for (const auto& [name, bytes, reason] : cases) {
+    SCOPED_TRACE(name);
+    ExpectEveryRead(bytes, {5, 65536}, reason.empty() ? want : Entries{{}, reason});
+    if (reason.empty()) {
+      EXPECT_EQ(FromFile(bytes, [](int fd) { return EveryPartJoined(fd, 7); }), want) << "in 7";
+    }
   }
 }
 
@@ -274,19 +204,11 @@ TEST(InputReadError, GivesTheSystemsReason) {
   const int directory = open(".", O_RDONLY | O_DIRECTORY);
   const int write_only = open("/dev/null", O_WRONLY);
   const std::string is_a_directory = std::strerror(EISDIR), bad_fd = std::strerror(EBADF);
-  const FirstEntry failed{Entry(FastaStatus::kReadError, "", ""), false, ""};
-  for (const auto& [fd, reason] :
-       {std::pair(directory, is_a_directory), std::pair(write_only, bad_fd)}) {
-    FirstEntry want = failed;
-    want.reason = reason;
-    EXPECT_EQ(ReadFirstEntry(fd), want);
-    const Entries all = ReadAll(fd);
-    ASSERT_EQ(all.entries.size(), 1u) << reason;
-    EXPECT_EQ(std::get<0>(all.entries[0]), FastaStatus::kReadError);
-    EXPECT_EQ(all.reason, reason);
+  for (const auto& [fd, reason] : {std::pair(directory, is_a_directory), {write_only, bad_fd}}) {
+    EXPECT_EQ(ReadFirstEntry(fd), FailedFirst(reason));
+    EXPECT_EQ(ReadAll(fd), (Entries{{Entry(FastaStatus::kReadError, "", "")}, reason}));
   }
-  const Entries range = AllEntries(OpenFastaRange(write_only, 0, 100));
-  EXPECT_EQ(range.reason, bad_fd);
+  EXPECT_EQ(AllEntries(OpenFastaRange(write_only, 0, 100)).reason, bad_fd);
   std::vector<char> block;
   ReadProblem problem;
   EXPECT_EQ(NextEntryStart(directory, 10, 100, &block, &problem), -2);
@@ -299,20 +221,19 @@ TEST(InputReadError, GivesTheSystemsReason) {
 // entry once in order, however many they are: each part holds the entries that start in
 // the text its share of the bytes decompresses to.
 TEST(InputParts, TogetherGiveEveryEntryOnce) {
-  for (const std::string& text : {SomeFasta(150000), SomeFastq(120000)}) {
+  for (const auto& [format, text] : Texts(150000, 120000)) {
     for (const Packing& packing : kPackings) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         FILE* file = FileWith(bytes);
-        const int fd = fileno(file);
-        const Entries want = ReadAll(fd);
+        const Entries want = ReadAll(fileno(file));
         ASSERT_EQ(want.entries.size(), 9u);
         for (const int count : {1, 2, 7, 25}) {
-          const std::string shown = std::string(packing.name) + ", " + shape + ", " +
-                                    text.substr(0, 6) + " in " + std::to_string(count);
+          SCOPED_TRACE(packing.name + (", " + shape) + ", " + format + " in " +
+                       std::to_string(count));
           int holding = 0;  // parts that hold an entry
-          EXPECT_EQ(EveryPartJoined(fd, count, nullptr, &holding), want) << shown;
+          EXPECT_EQ(EveryPartJoined(fileno(file), count, nullptr, &holding), want);
           if (count == 7) {
-            EXPECT_GE(holding, 2) << shown;
+            EXPECT_GE(holding, 2);
           }
         }
         std::fclose(file);

@@ -2,12 +2,8 @@
 // its A, T, G and C are theirs, letter by letter, whatever the input's packing.
 #include "sequence/survey.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cctype>
-#include <random>
-#include <string>
 
 #include "gzip_support.h"
 #include "read_support.h"
@@ -18,6 +14,7 @@ using namespace kestra;
 namespace {
 
 using namespace std::string_literals;
+using Figures = std::array<int64_t, 5>;  // entries, then A, T, G and C
 
 // Text before the first entry (its letters belong to none), '>' inside a sequence line and
 // inside a header line, lower case, CR LF, NUL and high bytes, an empty entry, a header line
@@ -29,8 +26,7 @@ std::string AwkwardFasta() {
   in += "ACGA>inside a line\n" + Letters(rng, 700, "AAAAT\n") + "\n";
   in += ">empty\n>nul\0and\xe1 high\n"s + Letters(rng, 500, "AC\0GT\xc1\n") + "\n";
   in += ">" + std::string(25000, 'A') + "\n" + Letters(rng, 200, "GGCCAT\n") + "\n";
-  in += ">crlf\r\nACGT\r\nAAAA\r\n>last without newline";
-  return in;
+  return in + ">crlf\r\nACGT\r\nAAAA\r\n>last without newline";
 }
 
 // Each entry a record, as the sequence lines of the FASTA entries give them, qualities of
@@ -46,24 +42,21 @@ std::string AsFastq(int records) {
   return fq;
 }
 
-// The straightforward count: every entry the reader gives, its letters upper-cased one by one
-// and looked up.
-InputSurvey ByEachEntry(int fd) {
-  InputSurvey want;
-  FastaReader* reader = OpenFastaReader(fd);
-  FastaEntry entry;
-  for (FastaStatus status; NextFastaEntry(reader, &entry, &status);) {
-    ++want.entries;
-    for (const char c : entry.letters) {
+// The straightforward count: every entry the reader gives of the plain text, its letters
+// upper-cased one by one and looked up.
+Figures ByEachEntry(const std::string& text) {
+  const Entries read = PlainEntries(text);
+  Figures want{static_cast<int64_t>(read.entries.size())};
+  for (const auto& [status, header, letters] : read.entries) {
+    for (const char c : letters) {
       const int k = NucleotideIndex(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-      if (k >= 0) ++want.counts[k];
+      if (k >= 0) ++want[1 + k];
     }
   }
-  CloseFastaReader(reader);
   return want;
 }
 
-std::array<int64_t, 5> Figures(const InputSurvey& s) {
+Figures Of(const InputSurvey& s) {
   return {s.entries, s.counts[0], s.counts[1], s.counts[2], s.counts[3]};
 }
 
@@ -72,12 +65,10 @@ std::array<int64_t, 5> Figures(const InputSurvey& s) {
 TEST(Survey, EqualsTheSumOfTheEntries) {
   const std::string fasta = AwkwardFasta(), fastq = AsFastq(400);
   const std::string gzip = Compressed(fasta, "gzip -c");
-  const struct {
-    const char* name;
-    std::string bytes;
-    std::string text;    // what the reader reads of them
-    std::string reason;  // why they cannot be read; empty: they can
-  } inputs[] = {
+  // The awkward input has entries and letters to count, and letters before its first entry.
+  EXPECT_GT(ByEachEntry(fasta)[0], 5);
+  const std::tuple<const char*, std::string, std::string, std::string> inputs[] = {
+      // name, bytes, the text the reader reads of them, why they cannot be read (empty: they can)
       {"plain FASTA", fasta, fasta, ""},
       {"gzip FASTA", gzip, fasta, ""},
       {"BGZF FASTA in small blocks", InBlocks(fasta, 333).bytes, fasta, ""},
@@ -87,29 +78,19 @@ TEST(Survey, EqualsTheSumOfTheEntries) {
       {"empty", "", "", ""},
       {"gzip cut short", gzip.substr(0, gzip.size() / 2), "", "truncated gzip data"},
   };
-  for (const auto& input : inputs) {
-    FILE* file = FileWith(input.text);
-    const InputSurvey want = ByEachEntry(fileno(file));
-    std::fclose(file);
-    auto survey = [&input](int fd) {
+  for (const auto& [name, bytes, text, reason] : inputs) {
+    auto survey = [&, name = name, reason = reason](int fd) {
       InputSurvey got;
       ReadProblem problem;
-      EXPECT_EQ(SurveyInput(fd, nullptr, &got, &problem), input.reason.empty()) << input.name;
-      EXPECT_EQ(problem.reason, input.reason) << input.name;
-      return got;
+      EXPECT_EQ(SurveyInput(fd, nullptr, &got, &problem), reason.empty()) << name;
+      EXPECT_EQ(problem.reason, reason) << name;
+      return Of(got);
     };
-    file = FileWith(input.bytes);
-    const InputSurvey got = survey(fileno(file));
-    std::fclose(file);
-    const InputSurvey piped = ThroughPipe(input.bytes, 4096, survey);
-    if (!input.reason.empty()) continue;
-    EXPECT_EQ(Figures(got), Figures(want)) << input.name;
-    EXPECT_EQ(Figures(piped), Figures(want)) << input.name << " from a pipe";
+    const Figures got = FromFile(bytes, survey), piped = ThroughPipe(bytes, 4096, survey);
+    if (!reason.empty()) continue;
+    EXPECT_EQ(got, ByEachEntry(text)) << name;
+    EXPECT_EQ(piped, ByEachEntry(text)) << name << " from a pipe";
   }
-  // The awkward input has entries and letters to count, and letters before its first entry.
-  FILE* file = FileWith(fasta);
-  EXPECT_GT(ByEachEntry(fileno(file)).entries, 5);
-  std::fclose(file);
 }
 
 // FASTA text fed in blocks of any size, a block boundary anywhere, gives what it gives whole;
@@ -122,10 +103,10 @@ TEST(Survey, TextInBlocksAndLongRuns) {
   for (const std::size_t block : {1, 2, 7, 64, 4097}) {
     InputSurvey got;
     FastaTextSurvey s{&got};
-    for (std::size_t at = 0; at < fasta.size(); at += block) {
-      SurveyFastaText(&s, fasta.data() + at, std::min(block, fasta.size() - at));
-    }
-    EXPECT_EQ(Figures(got), Figures(whole)) << block;
+    FeedInBlocks(fasta, block, [&](const char* data, std::size_t n) {
+      return SurveyFastaText(&s, data, n), true;
+    });
+    EXPECT_EQ(Of(got), Of(whole)) << block;
   }
   const std::string runs = std::string(300001, 'a') + std::string(70000, 'C') + "gT";
   int64_t counts[4] = {0, 0, 0, 0};
