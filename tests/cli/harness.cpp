@@ -206,12 +206,54 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
           ReadFile(dir + "/stderr")};
 }
 
-// A fresh directory for the captured streams, with the run directory work/ in it.
 std::string RunDirectory() {
   std::string pattern = ::testing::TempDir() + "kestra_cli_XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("no directory " + pattern);
   fs::create_directory(pattern + "/work");
   return pattern;
+}
+
+void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "status " << o.status << ", out " << ::testing::PrintToString(o.out) << ", err "
+      << ::testing::PrintToString(o.err);
+  for (const auto& [name, bytes] : o.files) *os << ", " << name << " of " << bytes.size();
+}
+
+Outcome RunOn(const std::map<std::string, std::string>& inputs,
+              const std::vector<std::string>& args, RunOptions o, const std::string& prepare) {
+  const std::string dir = RunDirectory(), work = dir + "/work/";
+  for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
+  EXPECT_EQ(prepare.empty() ? 0 : std::system(("cd " + work + " && " + prepare).c_str()), 0);
+  if (o.stdin_path[0] != '/') o.stdin_path = work + o.stdin_path;
+  const RunResult run = RunKestra(dir, args, o);
+  Outcome got{run.status, run.out, run.err, {}};
+  for (const auto& file : fs::recursive_directory_iterator(work)) {
+    const std::string name = file.path().string().substr(work.size());
+    if (file.is_regular_file() && !inputs.count(name)) got.files[name] = ReadFile(file.path());
+  }
+  fs::remove_all(dir);
+  return got;
+}
+
+std::vector<Outcome> InParts(const std::map<std::string, std::string>& inputs,
+                             std::vector<std::string> args, int n, const RunOptions& o) {
+  std::vector<Outcome> parts;
+  args.emplace_back();
+  for (int i = 1; i <= n; ++i) {
+    args.back() = "--shard=" + std::to_string(i) + "/" + std::to_string(n);
+    parts.push_back(RunOn(inputs, args, o));
+  }
+  return parts;
+}
+
+Outcome Joined(const std::vector<Outcome>& parts) {
+  Outcome joined{0, "", "", {}};
+  for (const Outcome& part : parts) {
+    if (joined.status == 0) joined.status = part.status;
+    joined.out += EntryLines(part.out), joined.err += part.err;
+    for (const auto& [name, bytes] : part.files) joined.files[name] += bytes;
+  }
+  return joined;
 }
 
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width,

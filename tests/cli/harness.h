@@ -1,12 +1,19 @@
 // Running the built binary in a directory of its own and collecting what it leaves.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 inline constexpr const char* kFaketime = "/usr/bin/faketime";
 
@@ -54,6 +61,34 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
                     const RunOptions& o = {});
 // A fresh directory for the captured streams, with the run directory work/ in it.
 std::string RunDirectory();
+
+// What a run leaves: its exit status, its streams, and the files of its run directory but
+// those it was given, by path relative to it.
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  std::map<std::string, std::string> files;
+  std::string File(const std::string& name) const {
+    const auto file = files.find(name);
+    return file == files.end() ? "" : file->second;
+  }
+  bool operator==(const Outcome& o) const {
+    return std::tie(status, out, err, files) == std::tie(o.status, o.out, o.err, o.files);
+  }
+};
+void PrintTo(const Outcome& o, std::ostream* os);  // the streams, the files' names and sizes
+// Runs the binary in a directory of its own, removed afterwards, whose run directory holds
+// `inputs` (name -> bytes) and then what the shell command `prepare` makes there; a relative
+// o.stdin_path names a file of the run directory.
+Outcome RunOn(const std::map<std::string, std::string>& inputs,
+              const std::vector<std::string>& args, RunOptions o = {},
+              const std::string& prepare = "");
+// The runs of `args` with --shard 1/n .. n/n after them.
+std::vector<Outcome> InParts(const std::map<std::string, std::string>& inputs,
+                             std::vector<std::string> args, int n, const RunOptions& o = {});
+// Parts put one after another: the first status that is not 0 (else 0), the entry lines of
+// their standard output, their standard error, and each file's bytes.
+Outcome Joined(const std::vector<Outcome>& parts);
 
 // n letters drawn from `alphabet`.
 inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
