@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "gzip_support.h"
+
 namespace fs = std::filesystem;
 
 static constexpr const char* kNobody = "65534";     // the unprivileged user and group
@@ -229,7 +231,10 @@ Outcome RunOn(const std::map<std::string, std::string>& inputs,
   Outcome got{run.status, run.out, run.err, {}};
   for (const auto& file : fs::recursive_directory_iterator(work)) {
     const std::string name = file.path().string().substr(work.size());
-    if (file.is_regular_file() && !inputs.count(name)) got.files[name] = ReadFile(file.path());
+    if (!file.is_regular_file()) continue;
+    const auto given = inputs.find(name);
+    std::string bytes = ReadFile(file.path());
+    if (given == inputs.end() || given->second != bytes) got.files[name] = std::move(bytes);
   }
   fs::remove_all(dir);
   return got;
@@ -254,6 +259,11 @@ Outcome Joined(const std::vector<Outcome>& parts) {
     for (const auto& [name, bytes] : part.files) joined.files[name] += bytes;
   }
   return joined;
+}
+
+std::string Gzip(const std::string& text) {
+  return std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + kestra::Deflated(text, 6) +
+         kestra::Trailer(text);
 }
 
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width,

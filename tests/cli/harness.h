@@ -63,7 +63,7 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
 std::string RunDirectory();
 
 // What a run leaves: its exit status, its streams, and the files of its run directory but
-// those it was given, by path relative to it.
+// those it was given and left as they were, by path relative to it.
 struct Outcome {
   int status = -1;
   std::string out, err;
@@ -97,6 +97,9 @@ inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
   return s;
 }
+
+// `text` as one gzip member, as gzip -n makes it.
+std::string Gzip(const std::string& text);
 
 // An entry of FASTA: its header line, then its letters in lines of `width`.
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width = 80,
