@@ -196,36 +196,47 @@ TEST(CompressedInputs, StandardFilesGiveThePlainRun) {
   fs::remove_all(dir);
 }
 
-// The indexed outputs, compressed or not, at several line widths: samtools faidx reads the
-// same regions from them as from the plain masked FASTA, tabix the BED lines that overlap
-// a region, and the .fai is the one samtools makes of the plain copy.
+// The indexed outputs, compressed or not, at several line widths: their .fai is the one
+// samtools makes of the plain copy; of records that the field's FASTA indexer treats apart
+// (an empty one, one shorter than a line, one of exactly a line, a name used twice, names
+// after blanks) too. samtools faidx reads the same regions from them as from the plain masked
+// FASTA, tabix the BED lines that overlap a region.
 TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
   if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const std::string dir = RunDirectory();
-  std::ofstream(dir + "/in.fa") << Genome();
+  const std::string dir = RunDirectory(), genome = Genome();
+  // The masked copy of `input`, plain (p) and compressed (z), indexed, and samtools' index of
+  // a copy of the plain one (ref).
+  const auto index = [&dir](const std::string& input, const std::string& switches) {
+    SCOPED_TRACE(switches);
+    std::ofstream(dir + "/in.fa") << input;
+    const std::string run = KESTRA_BIN " in.fa $o --all-entries --no-report --index --quiet " +
+                            switches + " 2>/dev/null";
+    ASSERT_EQ(Shell(dir, "rm -f p.* z.* && o=p && " + run + " && o=z && " + run +
+                             " --compress && cp p.fas ref.fas && samtools faidx ref.fas 2>/dev/null"),
+              0);
+    for (const char* fai : {"/p.fas.fai", "/z.fas.gz.fai"}) {
+      EXPECT_EQ(ReadFile(dir + fai), ReadFile(dir + "/ref.fas.fai")) << fai;
+    }
+  };
+  for (const char* width : {"10", "3", "80", "0"}) {
+    index(
+        ">a\nACGT\n>empty\n>b two words\nACGTACGTAC\nACG\n>c\n\n>d\nACGTACGTAC\n>a again\n"
+        "ACGTTTTTTTTTTTTTTTTTTTTTT\n> blank\nACG\n>\tt after a tab\nAAACCCGGGTTT\n",
+        std::string("-F --line-width ") + width);
+  }
   const std::string regions =
       "chr0:1-70 chr0:65-200 chr3:1000-1100 chr4:10-20 chr7:7001-9000 chr11";
-  for (const char* width : {"80", "60", "0"}) {
-    for (const char* threads : {"1", "8"}) {
-      const std::string shown = std::string("width ") + width + ", threads " + threads;
-      const std::string run = "kestra_in() { " KESTRA_BIN
-                              " in.fa \"$@\" -L --bed --no-report "
-                              "--all-entries --line-width " +
-                              std::string(width) + " --threads " + threads + " --quiet; }; ";
-      ASSERT_EQ(Shell(dir, run + "rm -f p.* z.* && kestra_in p --index && "
-                                 "kestra_in z --compress --index"),
-                0)
-          << shown;
-      EXPECT_TRUE(fs::exists(dir + "/z.fas.gz.gzi") && fs::exists(dir + "/z.bed.gz.tbi")) << shown;
-      EXPECT_FALSE(fs::exists(dir + "/p.bed.tbi")) << shown;  // a plain BED has no .tbi
-      ASSERT_EQ(Shell(dir, "cp p.fas ref.fas && samtools faidx ref.fas"), 0);
-      EXPECT_EQ(ReadFile(dir + "/p.fas.fai"), ReadFile(dir + "/ref.fas.fai")) << shown;
-      EXPECT_EQ(ReadFile(dir + "/z.fas.gz.fai"), ReadFile(dir + "/ref.fas.fai")) << shown;
+  for (const std::string width : {"80", "60", "0"}) {
+    for (const std::string threads : {"1", "8"}) {
+      SCOPED_TRACE("width " + width + ", threads " + threads);
+      index(genome, "-L --bed --line-width " + width + " --threads " + threads);
+      EXPECT_TRUE(fs::exists(dir + "/z.fas.gz.gzi") && fs::exists(dir + "/z.bed.gz.tbi"));
+      EXPECT_FALSE(fs::exists(dir + "/p.bed.tbi"));  // a plain BED has no .tbi
       for (const std::string fas : {"ref.fas", "p.fas", "z.fas.gz"}) {
         ASSERT_EQ(Shell(dir, "samtools faidx " + fas + " " + regions + " > " + fas + ".got"), 0);
       }
-      EXPECT_EQ(ReadFile(dir + "/p.fas.got"), ReadFile(dir + "/ref.fas.got")) << shown;
-      EXPECT_EQ(ReadFile(dir + "/z.fas.gz.got"), ReadFile(dir + "/ref.fas.got")) << shown;
+      EXPECT_EQ(ReadFile(dir + "/p.fas.got"), ReadFile(dir + "/ref.fas.got"));
+      EXPECT_EQ(ReadFile(dir + "/z.fas.gz.got"), ReadFile(dir + "/ref.fas.got"));
       EXPECT_NE(ReadFile(dir + "/ref.fas.got"), "");
       // A region, and the BED lines that overlap it: of entry n, ending after f, starting before t.
       for (const auto& [r, n, f, t] : {std::array<const char*, 4>{"chr0", "chr0", "0", "1e12"},
@@ -236,35 +247,10 @@ TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
                                  " -v f=" + f + " -v t=" + t +
                                  " '$1 == n && $3 > f - 1 && $2 < t' p.bed > want.bed"),
                   0);
-        EXPECT_EQ(ReadFile(dir + "/got.bed"), ReadFile(dir + "/want.bed")) << shown << " " << r;
+        EXPECT_EQ(ReadFile(dir + "/got.bed"), ReadFile(dir + "/want.bed")) << r;
         EXPECT_TRUE(std::string(r) != "chr0" || ReadFile(dir + "/want.bed") != "");
       }
     }
-  }
-  fs::remove_all(dir);
-}
-
-// Records that the field's FASTA indexer treats apart: an empty one, one shorter than a line,
-// one of exactly a line, a name used twice, names after blanks. The .fai of the masked copy,
-// plain and compressed, at several widths, is the one samtools makes of the plain copy.
-TEST(CompressedOutputs, FastaIndexIsTheFieldsOwn) {
-  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const std::string dir = RunDirectory();
-  std::ofstream(dir + "/in.fa") << ">a\nACGT\n>empty\n>b two words\nACGTACGTAC\nACG\n>c\n\n"
-                                   ">d\nACGTACGTAC\n>a again\nACGTTTTTTTTTTTTTTTTTTTTTT\n"
-                                   "> blank\nACG\n>\tt after a tab\nAAACCCGGGTTT\n";
-  for (const char* width : {"10", "3", "80", "0"}) {
-    ASSERT_EQ(Shell(dir, std::string("rm -f p.* z.* && for o in p z; do ") + KESTRA_BIN +
-                             " in.fa $o --all-entries -F --no-report --index --quiet "
-                             "--line-width " +
-                             width +
-                             " $([ $o = z ] && echo --compress) "
-                             "2>/dev/null; done && cp p.fas ref.fas && samtools faidx ref.fas "
-                             "2>/dev/null"),
-              0)
-        << width;
-    EXPECT_EQ(ReadFile(dir + "/p.fas.fai"), ReadFile(dir + "/ref.fas.fai")) << width;
-    EXPECT_EQ(ReadFile(dir + "/z.fas.gz.fai"), ReadFile(dir + "/ref.fas.fai")) << width;
   }
   fs::remove_all(dir);
 }

@@ -1,26 +1,24 @@
 #include "harness.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 #include "gzip_support.h"
 
-namespace fs = std::filesystem;
-
-static constexpr const char* kNobody = "65534";     // the unprivileged user and group
-static constexpr const char* kOtherUser = "65533";  // a user no other process runs as
+std::vector<char*> CStrings(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(&s[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -135,18 +133,14 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     strings.erase(strings.begin(), strings.begin() + 3);
   }
   if (o.unprivileged || o.other_user) {
-    const std::string user = o.other_user ? kOtherUser : kNobody;
+    // The unprivileged user and group, or a user no other process runs as.
+    const std::string user = o.other_user ? "65533" : "65534";
     strings.insert(strings.begin(),
                    {"/usr/bin/setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups"});
   }
   strings.insert(strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : strings) argv.push_back(&s[0]);
-  argv.push_back(nullptr);
   std::vector<std::string> env = ChildEnvironment(o);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char*> argv = CStrings(strings), envp = CStrings(env);
 
   int feed[2] = {-1, -1}, drain[2] = {-1, -1};
   if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0)) {

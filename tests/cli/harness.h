@@ -18,6 +18,8 @@ namespace fs = std::filesystem;
 inline constexpr const char* kFaketime = "/usr/bin/faketime";
 
 std::string ReadFile(const std::string& path);
+// The strings as a null-ended array for exec.
+std::vector<char*> CStrings(std::vector<std::string>& strings);
 // The words of `text`, split at blanks.
 std::vector<std::string> Words(const std::string& text);
 // The entries under a directory, by path relative to it: a directory's followed by '/' and
