@@ -164,10 +164,9 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   if (o.through_pipe) {
     close(feed[0]);
     const std::string bytes = ReadFile(o.stdin_path);
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t put = write(feed[1], bytes.data() + at, bytes.size() - at);
-      if (put <= 0) break;
-      at += static_cast<std::size_t>(put);
+    const ssize_t size = static_cast<ssize_t>(bytes.size());
+    for (ssize_t at = 0, put = 0; at < size && (put = write(feed[1], &bytes[at], size - at)) > 0;) {
+      at += put;
     }
     close(feed[1]);
   }
@@ -185,10 +184,8 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   // A run that has not ended within five minutes hangs: it is killed and fails the test.
   int wstatus = 0;
   pid_t ended = 0;
-  for (int tries = 0; pid > 0 && tries < 30000 && (ended = waitpid(pid, &wstatus, WNOHANG)) == 0;
-       ++tries) {
-    usleep(10000);
-  }
+  for (int tries = 0; pid > 0 && tries < 30000 && (ended = waitpid(pid, &wstatus, WNOHANG)) == 0;)
+    usleep(10000), ++tries;
   if (pid > 0 && ended == 0) {
     kill(pid, SIGKILL);
     waitpid(pid, &wstatus, 0);
