@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,48 +26,29 @@ const bool kUpdateGoldens = [] {
   return update != nullptr && *update != '\0';
 }();
 
-// What a staging makes in the run directory before the run. What it makes stays, as it was
-// unless a FILE=GOLDEN says otherwise (old_report is kOldReport).
-const char kOldReport[] = "an earlier report\n";
-void Old(const std::string& path, int mode = 0644) {
-  std::ofstream(path) << kOldReport;
-  fs::permissions(path, fs::perms(mode));
-}
-
-void Link(const std::string& target, const std::string& path) { fs::create_symlink(target, path); }
-
-// Lets user 65534 through the run directory; `mode` for the directory itself.
-void OpenToNobody(const std::string& work, int mode) {
-  fs::permissions(fs::path(work).parent_path(), fs::perms(0755));
-  fs::permissions(work, fs::perms(mode));
-}
-
-using Staging = std::function<void(const std::string& work)>;
-const std::map<std::string, Staging> kStagings = {
-    {"fasta-dir", [](auto w) { fs::create_directory(w + "out.fas"); }},
-    {"report-dir", [](auto w) { fs::create_directory(w + "out.seg"); }},
-    {"old-report", [](auto w) { Old(w + "out.seg"); }},
-    {"link-file", [](auto w) { Old(w + "kept.seg"), Link("kept.seg", w + "out.seg"); }},
-    {"link-elsewhere",
-     [](auto w) { fs::create_directory(w + "sub"), Link("sub/real.seg", w + "out.seg"); }},
-    {"link-dangling", [](auto w) { Link("new.seg", w + "out.seg"); }},
-    {"link-null", [](auto w) { Link("/dev/null", w + "out.seg"); }},
-    {"link-full", [](auto w) { Link("/dev/full", w + "out.seg"); }},
-    {"fasta-link-full", [](auto w) { Link("/dev/full", w + "out.fas"); }},
-    {"fasta-gz-link-full", [](auto w) { Link("/dev/full", w + "out.fas.gz"); }},
-    {"fifo", [](auto w) { mkfifo((w + "out.seg").c_str(), 0644); }},
-    {"mode-0640", [](auto w) { Old(w + "out.seg", 0640); }},
+// What a staging makes in the run directory before the run, by a shell command run there.
+// What it makes stays, as it was unless a FILE=GOLDEN says otherwise (old_report.txt holds
+// an earlier report); kNobody lets user 65534 through the directory above.
+const std::string kOld = "printf 'an earlier report\\n' > ", kNobody = "chmod 755 .. && chmod ";
+const std::map<std::string, std::string> kStagings = {
+    {"fasta-dir", "mkdir out.fas"},
+    {"report-dir", "mkdir out.seg"},
+    {"old-report", kOld + "out.seg"},
+    {"link-file", kOld + "kept.seg && ln -s kept.seg out.seg"},
+    {"link-elsewhere", "mkdir sub && ln -s sub/real.seg out.seg"},
+    {"link-dangling", "ln -s new.seg out.seg"},
+    {"link-null", "ln -s /dev/null out.seg"},
+    {"link-full", "ln -s /dev/full out.seg"},
+    {"fasta-link-full", "ln -s /dev/full out.fas"},
+    {"fasta-gz-link-full", "ln -s /dev/full out.fas.gz"},
+    {"fifo", "mkfifo out.seg"},
+    {"mode-0640", kOld + "out.seg && chmod 640 out.seg"},
     {"read-only",
-     [](auto w) {
-       OpenToNobody(w, 0777), Old(w + "out.seg", 0444);
-       if (chown((w + "out.seg").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
-     }},
-    {"sticky-other", [](auto w) { OpenToNobody(w, 01777), Old(w + "out.seg"); }},
-    {"open-to-all", [](auto w) { OpenToNobody(w, 0777); }},
-    {"n-background", [](auto w) { std::ofstream(w + "nn.fa") << ">n\nNNNN\n"; }},
-    {"eight-mib-of-a",
-     [](auto w) { std::ofstream(w + "in.fa") << ">a\n"
-                                             << std::string(8 << 20, 'A') << "\n"; }},
+     kNobody + "777 . && " + kOld + "out.seg && chmod 444 out.seg && chown 65534:65534 out.seg"},
+    {"sticky-other", kNobody + "1777 . && " + kOld + "out.seg"},
+    {"open-to-all", kNobody + "777 ."},
+    {"n-background", "printf '>n\\nNNNN\\n' > nn.fa"},
+    {"eight-mib-of-a", "{ echo '>a'; head -c 8388608 /dev/zero | tr '\\0' A; echo; } > in.fa"},
 };
 
 // "run=" options of a row.
@@ -269,7 +249,9 @@ TEST_P(Kestra, Case) {
     fs::copy_file(c.input, work + "in.fa");
     fs::permissions(work + "in.fa", fs::perms(0644));
   }
-  for (const std::string& stage : c.stages) kStagings.at(stage)(work);
+  for (const std::string& stage : c.stages) {
+    ASSERT_EQ(std::system(("cd " + work + " && " + kStagings.at(stage)).c_str()), 0) << stage;
+  }
   // What was there stays; the files listed join it.
   std::set<std::string> expected_files = Listing(work);
   for (const auto& file : c.files) expected_files.insert(file.first);

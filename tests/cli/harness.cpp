@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iterator>
 #include <sstream>
@@ -342,21 +343,18 @@ std::string QualitiesOfCopy(const std::string& copy) {
 std::string KeptQualities(const std::string& fastq) {
   const std::vector<std::string> lines = LinesOf(fastq);
   std::string kept;
-  for (std::size_t i = 0; i < lines.size();) {
-    if (WithoutCr(lines[i]).empty()) {
-      ++i;
-      continue;
-    }
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (WithoutCr(lines[i]).empty()) continue;
     std::string sequence, qualities;
-    for (++i; i < lines.size() && (lines[i].empty() || lines[i][0] != '+'); ++i) {
+    while (++i < lines.size() && (lines[i].empty() || lines[i][0] != '+')) {
       sequence += WithoutCr(lines[i]);
     }
-    for (++i; i < lines.size() && qualities.size() < sequence.size(); ++i) {
+    while (++i < lines.size() && qualities.size() < sequence.size())
       qualities += WithoutCr(lines[i]);
-    }
+    --i;  // the next record's header
     for (std::size_t k = 0; k < sequence.size(); ++k) {
-      const char c = sequence[k];
-      if (c == '-' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) kept += qualities[k];
+      if (sequence[k] == '-' || std::isalpha(static_cast<unsigned char>(sequence[k])))
+        kept += qualities[k];
     }
     kept += "\n";
   }

@@ -181,26 +181,20 @@ TEST(Streams, EachOutputAloneOnStandardOutput) {
   }
 }
 
-// A child running the binary with its streams where the test wants them.
-struct Child {
-  pid_t pid = -1;
-  int out = -1;  // the read end of its standard output, or -1
-};
-
-Child Spawn(const std::string& work, const std::vector<std::string>& args, int stdout_fd,
-            int stderr_fd, int other_end) {
-  std::vector<std::string> strings = {KESTRA_BIN};
-  strings.insert(strings.end(), args.begin(), args.end());
+// Starts the binary in `work` with its standard output and error on the descriptors given,
+// `other_end` closed; returns its process.
+pid_t Spawn(const std::string& work, const char* args, int stdout_fd, int stderr_fd,
+            int other_end) {
+  std::vector<std::string> strings = Words(KESTRA_BIN " " + std::string(args));
   std::vector<char*> argv = CStrings(strings);
-  Child c;
-  c.pid = fork();
-  if (c.pid == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
     if (other_end >= 0) close(other_end);
     if (dup2(stdout_fd, 1) < 0 || dup2(stderr_fd, 2) < 0 || chdir(work.c_str()) != 0) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  return c;
+  return pid;
 }
 
 // Reads from fd until `done` holds of what was read, or `seconds` pass; returns what was read.
@@ -224,9 +218,8 @@ std::string ReadUntil(int fd, double seconds, const std::function<bool(const std
 // the first entry's line reaches a pipe while the second is still being analysed.
 std::string QuickThenSlow(const std::string& work) {
   std::mt19937 rng(3);
-  std::string slow;
-  for (int i = 0; i < 60000; ++i) slow += "ACGTA"[rng() % 5];
-  std::ofstream(work + "in.fa") << ">quick\nACGTAAAAAAACGT\n>slow\n" << slow << "\n";
+  std::ofstream(work + "in.fa") << ">quick\nACGTAAAAAAACGT\n"
+                                << Fasta("slow", Letters(rng, 60000, "ACGTA"), 60000);
   return "quick\t14\t5\t1\t-\tanalysed\n";
 }
 
@@ -237,8 +230,9 @@ TEST(Streams, EntryLinesReachAPipeAsTheyHappen) {
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
     const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const Child c = Spawn(
-        work, {"in.fa", "out", "--all-entries", "-S:20000", "--seed", "1", "--threads", threads},
+    const pid_t pid = Spawn(
+        work,
+        ("in.fa out --all-entries -S:20000 --seed 1 --threads " + std::string(threads)).c_str(),
         pipe_fds[1], err, pipe_fds[0]);
     close(pipe_fds[1]);
     close(err);
@@ -246,9 +240,9 @@ TEST(Streams, EntryLinesReachAPipeAsTheyHappen) {
       return text.find(first_line) != std::string::npos;
     });
     // Still analysing the slow entry when the quick one's line came.
-    const bool running = waitpid(c.pid, nullptr, WNOHANG) == 0;
-    kill(c.pid, SIGTERM);
-    waitpid(c.pid, nullptr, 0);
+    const bool running = waitpid(pid, nullptr, WNOHANG) == 0;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
     close(pipe_fds[0]);
     EXPECT_EQ(got, "Random seed = 1\n" + first_line) << threads << " threads";
     EXPECT_TRUE(running) << "the slow entry was done before the first line came";
@@ -292,14 +286,13 @@ TEST(Streams, ProgressLineOnATerminal) {
   mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // the bytes as written, no CR before LF
   ASSERT_EQ(tcsetattr(screen, TCSANOW, &mode), 0);
   const int out = open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const Child c =
-      Spawn(work, {"in.fa", "out", "--all-entries", "-S:3000", "--seed", "1"}, out, screen, -1);
+  const pid_t pid = Spawn(work, "in.fa out --all-entries -S:3000 --seed 1", out, screen, -1);
   close(out);
   close(screen);
   // Until the child ends and the terminal has nothing more to give.
   const std::string shown = ReadUntil(terminal, 120, [](const std::string&) { return false; });
   int status = 0;
-  waitpid(c.pid, &status, 0);
+  waitpid(pid, &status, 0);
   close(terminal);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
   const std::vector<std::string> lines = ShownLines(shown);
