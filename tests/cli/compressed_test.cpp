@@ -71,14 +71,12 @@ std::string Gunzip(const std::string& bytes) {
 
 // The run's compressed outputs decompressed, under the names of the plain ones.
 Outcome Decompressed(Outcome run) {
-  for (auto file = run.files.begin(); file != run.files.end();) {
-    if (file->first.size() < 3 || file->first.substr(file->first.size() - 3) != ".gz") {
-      ++file;
-      continue;
-    }
-    run.files[file->first.substr(0, file->first.size() - 3)] = Gunzip(file->second);
-    file = run.files.erase(file);
+  Files plain;
+  for (const auto& [name, bytes] : run.files) {
+    const bool gz = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
+    plain[gz ? name.substr(0, name.size() - 3) : name] = gz ? Gunzip(bytes) : bytes;
   }
+  run.files = plain;
   return run;
 }
 
@@ -107,7 +105,7 @@ TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
   ASSERT_EQ(plain.status, 0) << plain.err;
   ASSERT_NE(plain.File("out.bed"), "");  // segments are masked
   for (const auto& packing : kPackings) {
-    const std::map<std::string, std::string> input = {{"in", ReadFile(dir + "/" + packing[0])}};
+    const Files input = {{"in", ReadFile(dir + "/" + packing[0])}};
     for (const std::string threads : {"1", "2", "8"}) {
       const std::string shown = packing[0] + (" on " + threads + " threads");
       EXPECT_EQ(RunCompressed(dir + "/" + packing[0], " -L --bed --threads " + threads),
@@ -174,20 +172,21 @@ TEST(CompressedInputs, StandardFilesGiveThePlainRun) {
   ASSERT_EQ(plain.status, 0) << plain.err;
   ASSERT_NE(plain.File("out.bed"), "");  // segments are masked
   for (const auto& [name, make] : kStandardFiles) {
+    SCOPED_TRACE(name);
     const std::string kind = std::string(name).substr(std::string(name).rfind('.') + 1);
     const std::string decompressor = kind == "gz"    ? "gzip"
                                      : kind == "bz2" ? "bzip2"
                                      : kind == "zst" ? "zstd"
                                                      : "xz";
-    ASSERT_EQ(Shell(dir, std::string("{ ") + make + "; } > " + name), 0) << name;
+    ASSERT_EQ(Shell(dir, std::string("{ ") + make + "; } > " + name), 0);
     ASSERT_EQ(Shell(dir, decompressor + " -dc " + name + " > back.fa && cmp -s back.fa in.fa"), 0)
-        << name << " is not read back to the text by " << decompressor;
-    EXPECT_EQ(RunCompressed(dir + "/" + name, kSwitches), plain) << name;
-    EXPECT_EQ(RunCompressed(dir + "/" + name, kSwitches, true), plain_piped) << name << " piped";
+        << "not read back to the text by " << decompressor;
+    EXPECT_EQ(RunCompressed(dir + "/" + name, kSwitches), plain);
+    EXPECT_EQ(RunCompressed(dir + "/" + name, kSwitches, true), plain_piped) << "through a pipe";
     const Outcome joined =
         Joined(InParts({{"in", ReadFile(dir + "/" + name)}}, Words("in out" + kSwitches), 3));
-    EXPECT_EQ(joined.status, 0) << name << " in 3 parts" << joined.err;
-    EXPECT_EQ(joined.files, plain.files) << name << " in 3 parts";
+    EXPECT_EQ(joined.status, 0) << "in 3 parts" << joined.err;
+    EXPECT_EQ(joined.files, plain.files) << "in 3 parts";
   }
   fs::remove_all(dir);
 }
@@ -288,13 +287,13 @@ TEST(CompressedInputs, DamageNamesTheFileAndLeavesNothing) {
       const Outcome r =
           RunOn({{d.name, d.bytes}},
                 Words(d.name + std::string(" out --compress --bed --index -L") + how), o);
-      const std::string shown = d.name + std::string(how),
-                        said =
-                            "kestra: cannot read '" + std::string(d.name) + "': " + d.reason + "\n";
-      EXPECT_EQ(r.status, 1) << shown;
-      EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), said.size())), said) << shown;
-      EXPECT_NE(r.out.find("\nError reading FASTA file\n"), std::string::npos) << shown;
-      EXPECT_TRUE(r.files.empty()) << shown;
+      SCOPED_TRACE(d.name + std::string(how));
+      const std::string said =
+          "kestra: cannot read '" + std::string(d.name) + "': " + d.reason + "\n";
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), said.size())), said);
+      EXPECT_NE(r.out.find("\nError reading FASTA file\n"), std::string::npos);
+      EXPECT_TRUE(r.files.empty());
     }
   }
 }
@@ -359,6 +358,7 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
       {"a pipe", "-", "-F", "", "o.fas", true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     fs::remove_all(work);
     fs::create_directory(work);
     std::ofstream(work + "/reads.fq", std::ios::binary) << reads;
@@ -368,28 +368,25 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
     RunOptions o;
     o.stdin_path = work + "/reads.fq";
     o.through_pipe = c.through_pipe;
-    ASSERT_EQ(RunKestra(dir, Words(c.input + std::string(" o ") + c.mode + " " + c.more + tail), o)
-                  .status,
-              0)
-        << c.name;
+    const std::string args = c.input + std::string(" o ") + c.mode + " " + c.more + tail;
+    ASSERT_EQ(RunKestra(dir, Words(args), o).status, 0);
     o.through_pipe = true;
-    ASSERT_EQ(RunKestra(dir, Words("- ref " + std::string(c.mode) + tail), o).status, 0) << c.name;
+    ASSERT_EQ(RunKestra(dir, Words("- ref " + std::string(c.mode) + tail), o).status, 0);
     const std::string raw = ReadFile(work + "/" + c.copy), copy = gz ? Gunzip(raw) : raw;
     const std::string fasta = ReadFile(work + "/ref.fas");
-    ASSERT_FALSE(copy.empty()) << c.name;
+    ASSERT_FALSE(copy.empty());
     const std::size_t masked = std::string(c.mode) == "-L"
                                    ? std::count_if(copy.begin(), copy.end(), ::islower)
                                    : std::count(copy.begin(), copy.end(), 'N');
-    EXPECT_GT(masked, 100u) << c.name;
+    EXPECT_GT(masked, 100u);
     if (c.through_pipe) {
-      EXPECT_EQ(copy, fasta) << c.name;
-      EXPECT_FALSE(fs::exists(work + "/o.fq")) << c.name;
+      EXPECT_EQ(copy, fasta);
+      EXPECT_FALSE(fs::exists(work + "/o.fq"));
       continue;
     }
     EXPECT_EQ(MaskedRecords(copy),
-              MaskedRecords(first ? fasta.substr(0, fasta.find('>', 1)) : fasta))
-        << c.name;
-    EXPECT_EQ(QualitiesOfCopy(copy), first ? kept.substr(0, kept.find('\n') + 1) : kept) << c.name;
+              MaskedRecords(first ? fasta.substr(0, fasta.find('>', 1)) : fasta));
+    EXPECT_EQ(QualitiesOfCopy(copy), first ? kept.substr(0, kept.find('\n') + 1) : kept);
     if (std::string(c.more).find("--index") == std::string::npos) continue;
     // samtools indexes a copy of the copy; both indexes lead to the same records.
     const std::string own = std::string("own") + (gz ? ".fq.gz" : ".fq");
@@ -397,14 +394,13 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
         Shell(work, "cp " + (c.copy + (" " + own)) + " && samtools fqidx " + own +
                         " 2>/dev/null && samtools fqidx " + c.copy +
                         " r3 r0 r199 r7 > got && samtools fqidx " + own + " r3 r0 r199 r7 > want"),
-        0)
-        << c.name;
+        0);
     for (const char* index : {".fai", ".gzi"}) {
       EXPECT_EQ(ReadFile(work + "/" + c.copy + index), ReadFile(work + "/" + own + index))
           << c.name << index;
     }
-    EXPECT_EQ(ReadFile(work + "/got"), ReadFile(work + "/want")) << c.name;
-    EXPECT_NE(ReadFile(work + "/got"), "") << c.name;
+    EXPECT_EQ(ReadFile(work + "/got"), ReadFile(work + "/want"));
+    EXPECT_NE(ReadFile(work + "/got"), "");
   }
   fs::remove_all(dir);
 }

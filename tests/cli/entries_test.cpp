@@ -50,7 +50,6 @@ std::string Upper(std::string s) {
 // What --all-entries must write, by file name, put together from runs on each entry alone.
 // Its standard output, a line an entry, is held by the end-to-end goldens (bed_names and
 // others).
-using Files = std::map<std::string, std::string>;
 
 bool Given(const std::vector<std::string>& args, const char* a) {
   return std::find(args.begin(), args.end(), a) != args.end();

@@ -213,8 +213,8 @@ void PrintTo(const Outcome& o, std::ostream* os) {
   for (const auto& [name, bytes] : o.files) *os << ", " << name << " of " << bytes.size();
 }
 
-Outcome RunOn(const std::map<std::string, std::string>& inputs,
-              const std::vector<std::string>& args, RunOptions o, const std::string& prepare) {
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o,
+              const std::string& prepare) {
   const std::string dir = RunDirectory(), work = dir + "/work/";
   for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
   EXPECT_EQ(prepare.empty() ? 0 : std::system(("cd " + work + " && " + prepare).c_str()), 0);
@@ -232,8 +232,8 @@ Outcome RunOn(const std::map<std::string, std::string>& inputs,
   return got;
 }
 
-std::vector<Outcome> InParts(const std::map<std::string, std::string>& inputs,
-                             std::vector<std::string> args, int n, const RunOptions& o) {
+std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
+                             const RunOptions& o) {
   std::vector<Outcome> parts;
   args.emplace_back();
   for (int i = 1; i <= n; ++i) {

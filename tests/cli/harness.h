@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;  // file name -> bytes
 
 inline constexpr const char* kFaketime = "/usr/bin/faketime";
 
@@ -69,7 +70,7 @@ std::string RunDirectory();
 struct Outcome {
   int status = -1;
   std::string out, err;
-  std::map<std::string, std::string> files;
+  Files files;
   std::string File(const std::string& name) const {
     const auto file = files.find(name);
     return file == files.end() ? "" : file->second;
@@ -82,12 +83,11 @@ void PrintTo(const Outcome& o, std::ostream* os);  // the streams, the files' na
 // Runs the binary in a directory of its own, removed afterwards, whose run directory holds
 // `inputs` (name -> bytes) and then what the shell command `prepare` makes there; a relative
 // o.stdin_path names a file of the run directory.
-Outcome RunOn(const std::map<std::string, std::string>& inputs,
-              const std::vector<std::string>& args, RunOptions o = {},
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o = {},
               const std::string& prepare = "");
 // The runs of `args` with --shard 1/n .. n/n after them.
-std::vector<Outcome> InParts(const std::map<std::string, std::string>& inputs,
-                             std::vector<std::string> args, int n, const RunOptions& o = {});
+std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
+                             const RunOptions& o = {});
 // Parts put one after another: the first status that is not 0 (else 0), the entry lines of
 // their standard output, their standard error, and each file's bytes.
 Outcome Joined(const std::vector<Outcome>& parts);

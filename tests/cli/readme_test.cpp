@@ -29,12 +29,13 @@ TEST(Readme, WarningsAsPrinted) {
   ASSERT_GE(rows.size(), 9u) << "the README's table of warnings is not found whole";
   const std::string seq19 = ReadFile(CLI_DATA_DIR "/input/seq19.fa");
   for (const auto& [switches, words] : rows) {
+    SCOPED_TRACE(switches);
     const Outcome run = RunOn({{"in.fa", seq19}}, Words("in.fa out " + switches));
-    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "Warning: " + words) << switches;
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "Warning: " + words);
     const Outcome strict = RunOn({{"in.fa", seq19}}, Words("in.fa out " + switches + " --strict"));
-    EXPECT_EQ(strict.status, 1) << switches;
-    EXPECT_EQ(strict.err, "ERROR: " + words + "\n") << switches;
-    EXPECT_TRUE(strict.files.empty()) << switches;
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_EQ(strict.err, "ERROR: " + words + "\n");
+    EXPECT_TRUE(strict.files.empty());
   }
 }
 

@@ -160,22 +160,21 @@ TEST(Streams, EachOutputAloneOnStandardOutput) {
                  {"--bed-out", "out.bed", "--bed", ""},
                  {"--table-out", "out.tsv", "--table", "--all-segments"},
                  {"--summary-out", "out.summary.tsv", "--summary", ""}};
-  const std::map<std::string, std::string> in = {
-      {"in.fa", ReadFile(CLI_DATA_DIR "/input/bed_names.fa")}};
+  const Files in = {{"in.fa", ReadFile(CLI_DATA_DIR "/input/bed_names.fa")}};
   for (const auto& output : outputs) {
     for (const std::string mode : {"-M:0.5", "-M:0.5 --all-entries --threads 2"}) {
       const std::string args = "in.fa out " + mode + " " + output.both + " ";
       const std::string shown = output.option + (" " + mode);
+      SCOPED_TRACE(shown);
       const Outcome in_file = RunOn(in, Words(args + output.to_file));
       const Outcome on_stdout = RunOn(in, Words(args + output.option + " -"));
-      EXPECT_EQ(on_stdout.status, 0) << shown << on_stdout.err;
-      EXPECT_EQ(on_stdout.out, in_file.File(output.file)) << shown;
-      EXPECT_EQ(on_stdout.files.count(output.file), 0u) << shown;
-      EXPECT_EQ(on_stdout.err.size(), in_file.out.size() + in_file.err.size()) << shown;
+      EXPECT_EQ(on_stdout.status, 0) << on_stdout.err;
+      EXPECT_EQ(on_stdout.out, in_file.File(output.file));
+      EXPECT_EQ(on_stdout.files.count(output.file), 0u);
+      EXPECT_EQ(on_stdout.err.size(), in_file.out.size() + in_file.err.size());
       for (std::size_t at = 0, end; (end = in_file.out.find('\n', at)) != std::string::npos;
            at = end + 1) {
-        EXPECT_NE(on_stdout.err.find(in_file.out.substr(at, end - at + 1)), std::string::npos)
-            << shown;
+        EXPECT_NE(on_stdout.err.find(in_file.out.substr(at, end - at + 1)), std::string::npos);
       }
     }
   }

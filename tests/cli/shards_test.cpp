@@ -87,7 +87,7 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
   int empty_parts = 0, skipped_only_parts = 0;
   Outcome plain;  // the whole run on the plain FASTA, which every other form of it repeats
   for (const std::string& file : files) {
-    const std::map<std::string, std::string> input = {{file, ReadFile(dir + "/" + file)}};
+    const Files input = {{file, ReadFile(dir + "/" + file)}};
     const std::string args = file + " out " + GetParam().switches;
     const Outcome whole = RunOn(input, Words(args + " --all-entries"));
     ASSERT_EQ(whole.status, 0) << file << whole.err;
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.
 TEST(ShardsOfNothing, EachSucceedsTheWholeFails) {
-  const std::map<std::string, std::string> in = {{"in.fa", ">a\nNNNN\n>b\n\n>c\n----\n"}};
+  const Files in = {{"in.fa", ">a\nNNNN\n>b\n\n>c\n----\n"}};
   const Outcome all = RunOn(in, Words("in.fa out --all-entries -F"));
   const Outcome one = RunOn(in, Words("in.fa out --shard 1/1 -F"));
   EXPECT_EQ(all.status, 1);

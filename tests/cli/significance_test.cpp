@@ -26,7 +26,7 @@ constexpr int kManyEntries = 8;
 
 // Runs on in.fa holding `input` (or a pipe fed with it) with the files of `more` beside it.
 Outcome RunOn(const std::string& input, const std::string& args, bool through_pipe = false,
-              std::map<std::string, std::string> more = {}) {
+              Files more = {}) {
   more["in.fa"] = input;
   RunOptions o;
   o.stdin_path = "in.fa";
@@ -90,13 +90,13 @@ TEST(Significance, EvaluesArePValuesTimesTheEntries) {
                {"--mask-evalue 0.2", kManyEntries, 0.2},
                {"--mask-evalue 5 --evalue-entries 300", 300, 5}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
     const Outcome run = RunOn(in, tables + c.args);
-    ASSERT_EQ(run.status, 0) << c.args << run.err;
-    EXPECT_EQ(run.File("out.seg"), plain.File("out.seg")) << c.args;
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.File("out.seg"), plain.File("out.seg"));
     if (c.mask_below == 0) {
-      for (const char* name : {"out.fas", "out.bed"})
-        EXPECT_EQ(run.File(name), plain.File(name)) << c.args;
-      EXPECT_EQ(run.out, plain.out) << c.args;
+      for (const char* name : {"out.fas", "out.bed"}) EXPECT_EQ(run.File(name), plain.File(name));
+      EXPECT_EQ(run.out, plain.out);
     }
     std::map<std::string, std::string> least;  // entry -> least E-value, as printed
     int masked = 0, rows = 0;
@@ -106,19 +106,18 @@ TEST(Significance, EvaluesArePValuesTimesTheEntries) {
         continue;
       }
       const double p = std::stod(row[5]), e = std::stod(row.back());
-      EXPECT_NEAR(e, p * c.m, 1e-6 * e) << c.args << " " << row[0];
+      EXPECT_NEAR(e, p * c.m, 1e-6 * e) << row[0];
       if (c.mask_below > 0 && std::fabs(e - c.mask_below) > 1e-5 * c.mask_below) {
-        EXPECT_EQ(row[6], e < c.mask_below ? "1" : "0") << c.args << " " << row[0];
+        EXPECT_EQ(row[6], e < c.mask_below ? "1" : "0") << row[0];
       }
       masked += row[6] == "1", ++rows;
       if (least.count(row[0]) == 0 || e < std::stod(least[row[0]])) least[row[0]] = row.back();
     }
-    EXPECT_GT(rows, masked) << c.args;
-    EXPECT_TRUE(c.mask_below == 0 || masked > 0) << c.args;
+    EXPECT_GT(rows, masked);
+    EXPECT_TRUE(c.mask_below == 0 || masked > 0);
     for (const auto& row : Rows(run.File("out.summary.tsv"))) {
       const std::string want = least.count(row[0]) ? least[row[0]] : "NA";
-      EXPECT_TRUE(row[0] == "#entry" || row.back() == want)
-          << c.args << " " << row[0] << " " << want;
+      EXPECT_TRUE(row[0] == "#entry" || row.back() == want) << row[0] << " " << want;
     }
   }
 }
@@ -147,7 +146,7 @@ TEST(Significance, BackgroundOfTheInputOrAFile) {
   const Outcome want = RunOn(in, common + exact);
   ASSERT_EQ(want.status, 0) << want.err;
   // The same letters in other files: the input's FASTA, and as FASTQ.
-  const std::map<std::string, std::string> files = {{"bg.fa", in}, {"bg.fq", AsFastq(in)}};
+  const Files files = {{"bg.fa", in}, {"bg.fq", AsFastq(in)}};
   for (const auto& [background, through_pipe] :
        {std::pair{"input", false}, {"bg.fa", false}, {"bg.fq", false}, {"bg.fa", true}}) {
     const Outcome got = RunOn(in, common + "--background " + background, through_pipe, files);
