@@ -250,7 +250,8 @@ TEST_P(Kestra, Case) {
     fs::permissions(work + "in.fa", fs::perms(0644));
   }
   for (const std::string& stage : c.stages) {
-    ASSERT_EQ(std::system(("cd " + work + " && " + kStagings.at(stage)).c_str()), 0) << stage;
+    ASSERT_EQ(std::system(("cd " + work + " && umask 022 && " + kStagings.at(stage)).c_str()), 0)
+        << stage;
   }
   // What was there stays; the files listed join it.
   std::set<std::string> expected_files = Listing(work);
