@@ -298,28 +298,25 @@ TEST(CompressedInputs, DamageNamesTheFileAndLeavesNothing) {
 }
 
 // BGZF on standard output: a pipeline's reader gets the bytes of the file that would have
-// been written.
+// been written. A run that fails leaves its standard output without the end-of-file block, so
+// that it cannot pass for a whole file.
 TEST(CompressedOutputs, StandardOutputCarriesBgzf) {
   if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const std::string dir = RunDirectory();
-  std::ofstream(dir + "/in.fa") << Genome();
-  ASSERT_EQ(Shell(dir, KESTRA_BIN " in.fa f --all-entries --bed --no-report --compress "
-                                  "--quiet && " KESTRA_BIN " in.fa s --all-entries --no-report "
-                                  "--bed-out - --compress > s.bed.gz && bgzip -t s.bed.gz"),
-            0);
-  EXPECT_EQ(ReadFile(dir + "/s.bed.gz"), ReadFile(dir + "/f.bed.gz"));
-  EXPECT_FALSE(fs::exists(dir + "/s.seg.gz"));
-  // A run that fails leaves its standard output without the end-of-file block, so that it
-  // cannot pass for a whole file.
-  const std::string whole = ReadFile(dir + "/s.bed.gz");
-  const std::string eof = whole.substr(whole.size() - 28);
-  ASSERT_EQ(Shell(dir, "bgzip -c in.fa > in.fa.gz && printf 'x' >> in.fa.gz && " KESTRA_BIN
-                       " in.fa.gz b --all-entries --no-report --bed-out - --compress --threads 2 "
-                       "> b.bed.gz 2>/dev/null; [ $? -eq 1 ]"),
-            0);
-  const std::string failed = ReadFile(dir + "/b.bed.gz");
-  EXPECT_NE(failed.substr(failed.size() - std::min<std::size_t>(28, failed.size())), eof);
-  fs::remove_all(dir);
+  const Files in = {{"in.fa", Genome()}};
+  const Outcome file =
+      RunOn(in, Words("in.fa f --all-entries --bed --no-report --compress --quiet"), {}, "",
+            "bgzip -t f.bed.gz");
+  const Outcome piped =
+      RunOn(in, Words("in.fa s --all-entries --no-report --bed-out - --compress"));
+  EXPECT_EQ(piped.out, file.File("f.bed.gz"));
+  EXPECT_TRUE(piped.files.empty()) << ::testing::PrintToString(piped);
+  const Outcome failed =
+      RunOn(in, Words("in.fa.gz b --all-entries --no-report --bed-out - --compress --threads 2"),
+            {}, "bgzip -c in.fa > in.fa.gz && printf x >> in.fa.gz");
+  const std::string eof = piped.out.substr(piped.out.size() - 28);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.out.substr(failed.out.size() - std::min<std::size_t>(28, failed.out.size())),
+            eof);
 }
 
 // Reads of 100 letters, some of them 85% A, one with characters that are no letters, lines
@@ -342,9 +339,8 @@ std::string Reads() {
 // samtools makes, which samtools fqidx reads records by.
 TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
   if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const std::string dir = RunDirectory(), work = dir + "/work", reads = Reads();
-  const std::string all = " --all-entries --background reads.fq --quiet",
-                    kept = KeptQualities(reads);
+  const std::string reads = Reads(), kept = KeptQualities(reads);
+  const std::string all = " --all-entries --background reads.fq --quiet";
   const struct {
     const char *name, *input, *mode, *more, *copy;
     bool through_pipe;
@@ -358,21 +354,28 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(work);
-    fs::create_directory(work);
-    std::ofstream(work + "/reads.fq", std::ios::binary) << reads;
-    const bool first = std::string(c.name) == "first entry";
+    const bool first = std::string(c.name) == "first entry", indexed = *c.more != '\0';
     const bool gz = std::string(c.copy).find(".gz") != std::string::npos;
     const std::string tail = first ? " --background reads.fq --quiet" : all;
+    // samtools indexes a copy of the copy; both indexes lead to the same records.
+    const std::string own = std::string("own") + (gz ? ".fq.gz" : ".fq");
+    const std::string fqidx = "cp " + (c.copy + (" " + own)) + " && samtools fqidx " + own +
+                              " 2>/dev/null && samtools fqidx " + c.copy +
+                              " r3 r0 r199 r7 > got && samtools fqidx " + own +
+                              " r3 r0 r199 r7 > want";
     RunOptions o;
-    o.stdin_path = work + "/reads.fq";
+    o.stdin_path = "reads.fq";
     o.through_pipe = c.through_pipe;
-    const std::string args = c.input + std::string(" o ") + c.mode + " " + c.more + tail;
-    ASSERT_EQ(RunKestra(dir, Words(args), o).status, 0);
+    const Outcome run = RunOn({{"reads.fq", reads}},
+                              Words(c.input + std::string(" o ") + c.mode + " " + c.more + tail), o,
+                              "", indexed ? fqidx : "");
     o.through_pipe = true;
-    ASSERT_EQ(RunKestra(dir, Words("- ref " + std::string(c.mode) + tail), o).status, 0);
-    const std::string raw = ReadFile(work + "/" + c.copy), copy = gz ? Gunzip(raw) : raw;
-    const std::string fasta = ReadFile(work + "/ref.fas");
+    const Outcome ref =
+        RunOn({{"reads.fq", reads}}, Words("- ref " + std::string(c.mode) + tail), o);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    const std::string copy = gz ? Gunzip(run.File(c.copy)) : run.File(c.copy);
+    const std::string fasta = ref.File("ref.fas");
     ASSERT_FALSE(copy.empty());
     const std::size_t masked = std::string(c.mode) == "-L"
                                    ? std::count_if(copy.begin(), copy.end(), ::islower)
@@ -380,28 +383,19 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
     EXPECT_GT(masked, 100u);
     if (c.through_pipe) {
       EXPECT_EQ(copy, fasta);
-      EXPECT_FALSE(fs::exists(work + "/o.fq"));
+      EXPECT_EQ(run.files.count("o.fq"), 0u);
       continue;
     }
     EXPECT_EQ(MaskedRecords(copy),
               MaskedRecords(first ? fasta.substr(0, fasta.find('>', 1)) : fasta));
     EXPECT_EQ(QualitiesOfCopy(copy), first ? kept.substr(0, kept.find('\n') + 1) : kept);
-    if (std::string(c.more).find("--index") == std::string::npos) continue;
-    // samtools indexes a copy of the copy; both indexes lead to the same records.
-    const std::string own = std::string("own") + (gz ? ".fq.gz" : ".fq");
-    ASSERT_EQ(
-        Shell(work, "cp " + (c.copy + (" " + own)) + " && samtools fqidx " + own +
-                        " 2>/dev/null && samtools fqidx " + c.copy +
-                        " r3 r0 r199 r7 > got && samtools fqidx " + own + " r3 r0 r199 r7 > want"),
-        0);
-    for (const char* index : {".fai", ".gzi"}) {
-      EXPECT_EQ(ReadFile(work + "/" + c.copy + index), ReadFile(work + "/" + own + index))
-          << c.name << index;
+    if (!indexed) continue;
+    for (const std::string index : {".fai", ".gzi"}) {
+      EXPECT_EQ(run.File(c.copy + index), run.File(own + index)) << index;
     }
-    EXPECT_EQ(ReadFile(work + "/got"), ReadFile(work + "/want"));
-    EXPECT_NE(ReadFile(work + "/got"), "");
+    EXPECT_EQ(run.File("got"), run.File("want"));
+    EXPECT_NE(run.File("got"), "");
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

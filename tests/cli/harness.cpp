@@ -214,12 +214,17 @@ void PrintTo(const Outcome& o, std::ostream* os) {
 }
 
 Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o,
-              const std::string& prepare) {
+              const std::string& prepare, const std::string& then) {
   const std::string dir = RunDirectory(), work = dir + "/work/";
   for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
-  EXPECT_EQ(prepare.empty() ? 0 : std::system(("cd " + work + " && " + prepare).c_str()), 0);
+  const auto shell = [&work](const std::string& command) {
+    EXPECT_EQ(command.empty() ? 0 : std::system(("cd " + work + " && " + command).c_str()), 0)
+        << command;
+  };
+  shell(prepare);
   if (o.stdin_path[0] != '/') o.stdin_path = work + o.stdin_path;
   const RunResult run = RunKestra(dir, args, o);
+  shell(then);
   Outcome got{run.status, run.out, run.err, {}};
   for (const auto& file : fs::recursive_directory_iterator(work)) {
     const std::string name = file.path().string().substr(work.size());

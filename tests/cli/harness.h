@@ -82,9 +82,10 @@ struct Outcome {
 void PrintTo(const Outcome& o, std::ostream* os);  // the streams, the files' names and sizes
 // Runs the binary in a directory of its own, removed afterwards, whose run directory holds
 // `inputs` (name -> bytes) and then what the shell command `prepare` makes there; a relative
-// o.stdin_path names a file of the run directory.
+// o.stdin_path names a file of the run directory. The shell command `then` runs there after
+// the binary, and what it makes is among the files.
 Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o = {},
-              const std::string& prepare = "");
+              const std::string& prepare = "", const std::string& then = "");
 // The runs of `args` with --shard 1/n .. n/n after them.
 std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
                              const RunOptions& o = {});
