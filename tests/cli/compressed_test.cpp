@@ -1,8 +1,6 @@
 // Compressed inputs and outputs: whatever the input's packing, the thread count and the parts,
 // the BGZF outputs decompress to the plain run's bytes; their indexes answer region queries
 // as the plain outputs do; a damaged input is an error that names it and leaves nothing.
-#include <zlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -46,25 +44,6 @@ const char* const kPackings[][2] = {
     {"blocks.fa.gz", "bgzip -c in.fa"},
     {"padded.fa.gz", "bgzip -c in.fa && head -c 3000 /dev/zero"},
 };
-
-// The text of gzip members one after another, BGZF blocks among them.
-std::string Gunzip(const std::string& bytes) {
-  std::string text;
-  z_stream z{};
-  inflateInit2(&z, 16 + MAX_WBITS);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  for (int rc = Z_OK; z.avail_in > 0 && (rc == Z_OK || rc == Z_STREAM_END);) {
-    char buf[1 << 16];
-    z.next_out = reinterpret_cast<Bytef*>(buf);
-    z.avail_out = sizeof buf;
-    rc = inflate(&z, Z_NO_FLUSH);
-    text.append(buf, sizeof buf - z.avail_out);
-    if (rc == Z_STREAM_END) inflateReset(&z);
-  }
-  inflateEnd(&z);
-  return text;
-}
 
 // The run's compressed outputs decompressed, under the names of the plain ones.
 Outcome Decompressed(Outcome run) {

@@ -56,12 +56,11 @@ bool Given(const std::vector<std::string>& args, const char* a) {
 }
 
 // The switches of a run on one entry that analyses it as the whole input's run does: the
-// input's composition as its background (the file `whole`), and the input's count of entries
-// for its E-values (when the switches need them and do not give it).
-std::vector<std::string> AsInTheWhole(std::vector<std::string> args, const std::string& whole,
-                                      std::size_t entries) {
+// input's composition as its background (the file whole.fa beside it), and the input's count
+// of entries for its E-values (when the switches need them and do not give it).
+std::vector<std::string> AsInTheWhole(std::vector<std::string> args, std::size_t entries) {
   const auto input = std::find(args.begin(), args.end(), "input");
-  if (input != args.end()) *input = whole;
+  if (input != args.end()) *input = "whole.fa";
   if ((Given(args, "--mask-evalue") || Given(args, "--evalues")) &&
       !Given(args, "--evalue-entries")) {
     args.insert(args.end(), {"--evalue-entries", std::to_string(entries)});
@@ -73,13 +72,13 @@ Files FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std::s
                      const std::string& whole = "") {
   const bool evalues =
       Given(args, "--mask-evalue") || Given(args, "--evalues") || Given(args, "--evalue-entries");
-  std::vector<std::string> alone = AsInTheWhole(args, whole, entries.size());
+  std::vector<std::string> alone = AsInTheWhole(args, entries.size());
   alone.insert(alone.begin(), {"in.fa", "out"});
   // The tables of a run on one entry: their line of columns, then its rows.
   const auto rows = [](const std::string& table) { return table.substr(table.find('\n') + 1); };
   std::string seg, fas, bed, tsv, summary;
   for (const Entry& e : entries) {
-    const Outcome run = RunOn({{"in.fa", e.bytes}}, alone);
+    const Outcome run = RunOn({{"in.fa", e.bytes}, {"whole.fa", whole}}, alone);
     seg += run.File("out.seg"), bed += run.File("out.bed"), tsv += rows(run.File("out.tsv"));
     const std::string name = e.header.substr(0, e.header.find_first_of(" \t"));
     summary += run.status == 0
@@ -102,29 +101,29 @@ Files FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std::s
   return want;
 }
 
-// Runs --all-entries on `input` (a file of the run directory, or the pipe feeding standard
-// input), checks every output against `want`, and returns the entry lines of its standard
-// output.
-std::string CheckAllEntries(const std::string& input, const std::vector<std::string>& args,
-                            const Files& want, bool through_pipe = false,
+// Runs --all-entries on the input `name` holding `bytes` (read from the file, or from a pipe
+// fed with it), whole.fa beside it, checks every output against `want`, and returns the entry
+// lines of its standard output.
+std::string CheckAllEntries(const std::string& name, const std::string& bytes,
+                            const std::vector<std::string>& args, const Files& want,
+                            const std::string& whole = "", bool through_pipe = false,
                             const std::string& job_limits = "") {
   RunOptions o;
   o.job_limits = job_limits;
-  o.stdin_path = through_pipe ? input : "/dev/null";
+  o.stdin_path = name;
   o.through_pipe = through_pipe;
-  const std::string name = fs::path(input).filename();
   std::vector<std::string> full = {through_pipe ? "/dev/stdin" : name, "out", "--all-entries"};
   full.insert(full.end(), args.begin(), args.end());
-  const Outcome run = RunOn(through_pipe ? Files{} : Files{{name, ReadFile(input)}}, full, o);
+  const Outcome run = RunOn({{name, bytes}, {"whole.fa", whole}}, full, o);
   SCOPED_TRACE(::testing::PrintToString(full) + " jobs " + job_limits);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  for (const auto& [file, bytes] : want) {
-    if (file == "out.fas" && IsFastqName(input)) {
+  for (const auto& [file, want_bytes] : want) {
+    if (file == "out.fas" && IsFastqName(name)) {
       // Reads come back as reads: the FASTA copy's letters, the input's qualities.
-      EXPECT_EQ(MaskedRecords(run.File("out.fq")), MaskedRecords(bytes));
-      EXPECT_EQ(QualitiesOfCopy(run.File("out.fq")), KeptQualities(ReadFile(input)));
+      EXPECT_EQ(MaskedRecords(run.File("out.fq")), MaskedRecords(want_bytes));
+      EXPECT_EQ(QualitiesOfCopy(run.File("out.fq")), KeptQualities(bytes));
     } else {
-      EXPECT_EQ(run.File(file), bytes) << file;
+      EXPECT_EQ(run.File(file), want_bytes) << file;
     }
   }
   return EntryLines(run.out);
@@ -139,39 +138,35 @@ class AllEntries : public ::testing::TestWithParam<const char*> {};
 TEST_P(AllEntries, EqualsEachEntryAlone) {
   const std::vector<std::string> args = Words(GetParam());
   const std::vector<Entry> entries = MixedEntries();
-  const std::string dir = RunDirectory(), plain = dir + "/mixed.fa", reads = dir + "/mixed.fq";
   std::string text;
   for (const Entry& e : entries) text += e.bytes;
-  std::ofstream(plain, std::ios::binary) << text;
-  std::ofstream(plain + ".gz", std::ios::binary) << Gzip(text);
-  std::ofstream(reads, std::ios::binary) << AsFastq(text);
-  const Files want = FromSingleRuns(entries, args, plain);
+  const Files want = FromSingleRuns(entries, args, text);
+  const Files inputs = {
+      {"mixed.fa", text}, {"mixed.fa.gz", Gzip(text)}, {"mixed.fq", AsFastq(text)}};
   // Many jobs in flight that wait for each other: from a file cut into stretches of 200
   // bytes, whose entries are cut into stretches of 320 letters, and from a gzip stream; the
   // same entries as FASTQ records, read on one thread and on two in many jobs. A pipe cannot
   // be surveyed: it is given what the survey would give.
   const char* const gz_jobs = "entries=2,letters=100,waiting=1,piece=640";
   const struct {
-    std::string input;
-    const char *threads, *limits;  // threads "": none given
+    const char *input, *threads, *limits;  // threads "": none given
     bool through_pipe;
-  } runs[] = {{plain, "1", "", false},        {plain, "2", "", false},
-              {plain, "3", "", false},        {plain, "8", "", false},
-              {plain + ".gz", "", "", false}, {plain, "", "", true},
-              {plain, "1", kManyJobs, false}, {plain + ".gz", "1", gz_jobs, false},
-              {plain, "2", kManyJobs, false}, {plain + ".gz", "2", gz_jobs, false},
-              {plain, "8", kManyJobs, false}, {plain + ".gz", "8", gz_jobs, false},
-              {reads, "", "", false},         {reads, "2", kManyJobs, false}};
+  } runs[] = {{"mixed.fa", "1", "", false},        {"mixed.fa", "2", "", false},
+              {"mixed.fa", "3", "", false},        {"mixed.fa", "8", "", false},
+              {"mixed.fa.gz", "", "", false},      {"mixed.fa", "", "", true},
+              {"mixed.fa", "1", kManyJobs, false}, {"mixed.fa.gz", "1", gz_jobs, false},
+              {"mixed.fa", "2", kManyJobs, false}, {"mixed.fa.gz", "2", gz_jobs, false},
+              {"mixed.fa", "8", kManyJobs, false}, {"mixed.fa.gz", "8", gz_jobs, false},
+              {"mixed.fq", "", "", false},         {"mixed.fq", "2", kManyJobs, false}};
   std::string out;
   for (const auto& r : runs) {
-    std::vector<std::string> with =
-        r.through_pipe ? AsInTheWhole(args, plain, entries.size()) : args;
+    std::vector<std::string> with = r.through_pipe ? AsInTheWhole(args, entries.size()) : args;
     if (*r.threads) with.insert(with.end(), {"--threads", r.threads});
-    const std::string got = CheckAllEntries(r.input, with, want, r.through_pipe, r.limits);
+    const std::string got =
+        CheckAllEntries(r.input, inputs.at(r.input), with, want, text, r.through_pipe, r.limits);
     if (out.empty()) out = got;
     EXPECT_EQ(got, out) << r.input << " " << r.threads << " " << r.limits;
   }
-  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -260,37 +255,31 @@ TEST(RealGenome, AllEntriesAndBedtools) {
   const std::string genome = KESTRA_EXAMPLES "/V.Cholerae/references/O395.fasta.gz";
   if (!fs::exists(genome)) GTEST_SKIP() << genome << " is missing (Debian's ragout-examples)";
   if (std::system("bedtools --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no bedtools";
-  const std::string dir = RunDirectory(), fa = dir + "/vc.fa";
-  ASSERT_EQ(std::system(("gzip -dc " + genome + " > " + fa).c_str()), 0);
-  std::vector<Entry> entries = SplitEntries(ReadFile(fa));
+  const std::string text = Gunzip(ReadFile(genome));
+  std::vector<Entry> entries = SplitEntries(text);
   ASSERT_EQ(entries.size(), 2u);
   const Files want = FromSingleRuns(entries, {"-L", "--bed"});
-  CheckAllEntries(fa, {"-L", "--bed", "--threads", "2"}, want);
+  CheckAllEntries("vc.fa", text, {"-L", "--bed", "--threads", "2"}, want);
   // The upper-cased genome on one line an entry, and in lines of 60 as the field's tools write
   // FASTA: bedtools' soft-masked copy of the first, rewrapped, is -L's; of the second (its BED
   // keeps the lines) it equals -L of it with lines of 60, byte for byte.
   std::string upper, sixty;
   for (Entry& e : entries) upper += Fasta(e.header, Upper(e.letters), e.letters.size());
   for (Entry& e : entries) sixty += Fasta(e.header, Upper(e.letters), 60);
-  std::ofstream(dir + "/upper.fa") << upper;
-  std::ofstream(dir + "/upper60.fa") << sixty;
-  std::ofstream(dir + "/out.bed") << want.at("out.bed");
-  ASSERT_EQ(std::system(("cd " + dir + " && for f in upper upper60; do bedtools maskfasta -soft " +
-                         "-fullHeader -fi $f.fa -bed out.bed -fo masked_$f.fa || exit 1; done && " +
-                         "bedtools getfasta -fi upper.fa -bed out.bed -tab > letters.tsv")
-                            .c_str()),
-            0);
-  EXPECT_EQ(Rewrapped(ReadFile(dir + "/masked_upper.fa")), want.at("out.fas"));
-  const Outcome run =
-      RunOn({{"upper60.fa", sixty}},
-            Words("upper60.fa sixty --all-entries -L --bed --no-report --line-width 60"));
+  const Outcome run = RunOn(
+      {{"upper.fa", upper}, {"upper60.fa", sixty}, {"out.bed", want.at("out.bed")}},
+      Words("upper60.fa sixty --all-entries -L --bed --no-report --line-width 60"), {}, "",
+      "for f in upper upper60; do bedtools maskfasta -soft -fullHeader -fi $f.fa -bed out.bed "
+      "-fo masked_$f.fa || exit 1; done && bedtools getfasta -fi upper.fa -bed out.bed -tab > "
+      "letters.tsv");
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Rewrapped(run.File("masked_upper.fa")), want.at("out.fas"));
   EXPECT_EQ(run.File("sixty.bed"), want.at("out.bed"));
-  EXPECT_EQ(run.File("sixty.fas"), ReadFile(dir + "/masked_upper60.fa"));
+  EXPECT_EQ(run.File("sixty.fas"), run.File("masked_upper60.fa"));
   // The report's letters of each masked segment, in BED order: the block of its entry, the
   // line of its index.
   std::istringstream bed(want.at("out.bed")), report(want.at("out.seg"));
-  std::istringstream got(ReadFile(dir + "/letters.tsv"));
+  std::istringstream got(run.File("letters.tsv"));
   std::map<std::string, std::string> letters;  // "entry index" -> letters
   std::string line, chrom;
   while (std::getline(report, line)) {
@@ -309,7 +298,6 @@ TEST(RealGenome, AllEntriesAndBedtools) {
     EXPECT_EQ(g.substr(g.find('\t') + 1), letters[name + " " + index]) << b;
   }
   EXPECT_GT(checked, 10u);
-  fs::remove_all(dir);
 }
 
 }  // namespace

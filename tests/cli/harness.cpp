@@ -263,6 +263,25 @@ std::string Gzip(const std::string& text) {
          kestra::Trailer(text);
 }
 
+// The text of gzip members one after another, BGZF blocks among them.
+std::string Gunzip(const std::string& bytes) {
+  std::string text;
+  z_stream z{};
+  inflateInit2(&z, 16 + MAX_WBITS);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  for (int rc = Z_OK; z.avail_in > 0 && (rc == Z_OK || rc == Z_STREAM_END);) {
+    char buf[1 << 16];
+    z.next_out = reinterpret_cast<Bytef*>(buf);
+    z.avail_out = sizeof buf;
+    rc = inflate(&z, Z_NO_FLUSH);
+    text.append(buf, sizeof buf - z.avail_out);
+    if (rc == Z_STREAM_END) inflateReset(&z);
+  }
+  inflateEnd(&z);
+  return text;
+}
+
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width,
                   const char* line_end) {
   std::string out = ">" + header + line_end;

@@ -101,8 +101,9 @@ inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   return s;
 }
 
-// `text` as one gzip member, as gzip -n makes it.
+// `text` as one gzip member, as gzip -n makes it; the text of gzip members one after another.
 std::string Gzip(const std::string& text);
+std::string Gunzip(const std::string& bytes);
 
 // An entry of FASTA: its header line, then its letters in lines of `width`.
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width = 80,
