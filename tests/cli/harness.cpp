@@ -104,13 +104,10 @@ static void RemoveBinaryCopy() { fs::remove_all(g_binary_dir); }
 
 static std::string BinaryForEveryone() {
   if (g_binary_dir.empty()) {
-    std::string dir = ::testing::TempDir() + "kestra_bin_XXXXXX";
-    if (mkdtemp(&dir[0]) == nullptr) throw std::runtime_error("no directory " + dir);
-    g_binary_dir = dir;
+    g_binary_dir = RunDirectory();
     std::atexit(RemoveBinaryCopy);
-    fs::copy_file(KESTRA_BIN, dir + "/kestra");
-    fs::permissions(dir, fs::perms(0755));
-    fs::permissions(dir + "/kestra", fs::perms(0755));
+    fs::copy_file(KESTRA_BIN, g_binary_dir + "/kestra");
+    for (const char* path : {"", "/kestra"}) fs::permissions(g_binary_dir + path, fs::perms(0755));
   }
   return g_binary_dir + "/kestra";
 }
