@@ -7,33 +7,18 @@
 // stream's @FILE) is written from what the run gave instead of compared with it.
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <map>
-#include <set>
 #include <sstream>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "harness.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string kData = CLI_DATA_DIR;
 const bool kUpdateGoldens = [] {
@@ -41,48 +26,29 @@ const bool kUpdateGoldens = [] {
   return update != nullptr && *update != '\0';
 }();
 
-// What a staging makes in the run directory before the run. What it makes stays, as it was
-// unless a FILE=GOLDEN says otherwise (old_report is kOldReport).
-const char kOldReport[] = "an earlier report\n";
-void Old(const std::string& path, int mode = 0644) {
-  std::ofstream(path) << kOldReport;
-  fs::permissions(path, fs::perms(mode));
-}
-
-void Link(const std::string& target, const std::string& path) { fs::create_symlink(target, path); }
-
-// Lets user 65534 through the run directory; `mode` for the directory itself.
-void OpenToNobody(const std::string& work, int mode) {
-  fs::permissions(fs::path(work).parent_path(), fs::perms(0755));
-  fs::permissions(work, fs::perms(mode));
-}
-
-using Staging = std::function<void(const std::string& work)>;
-const std::map<std::string, Staging> kStagings = {
-    {"fasta-dir", [](auto w) { fs::create_directory(w + "out.fas"); }},
-    {"report-dir", [](auto w) { fs::create_directory(w + "out.seg"); }},
-    {"old-report", [](auto w) { Old(w + "out.seg"); }},
-    {"link-file", [](auto w) { Old(w + "kept.seg"), Link("kept.seg", w + "out.seg"); }},
-    {"link-elsewhere",
-     [](auto w) { fs::create_directory(w + "sub"), Link("sub/real.seg", w + "out.seg"); }},
-    {"link-dangling", [](auto w) { Link("new.seg", w + "out.seg"); }},
-    {"link-null", [](auto w) { Link("/dev/null", w + "out.seg"); }},
-    {"link-full", [](auto w) { Link("/dev/full", w + "out.seg"); }},
-    {"fasta-link-full", [](auto w) { Link("/dev/full", w + "out.fas"); }},
-    {"fasta-gz-link-full", [](auto w) { Link("/dev/full", w + "out.fas.gz"); }},
-    {"fifo", [](auto w) { mkfifo((w + "out.seg").c_str(), 0644); }},
-    {"mode-0640", [](auto w) { Old(w + "out.seg", 0640); }},
+// What a staging makes in the run directory before the run, by a shell command run there.
+// What it makes stays, as it was unless a FILE=GOLDEN says otherwise (old_report.txt holds
+// an earlier report); kNobody lets user 65534 through the directory above.
+const std::string kOld = "printf 'an earlier report\\n' > ", kNobody = "chmod 755 .. && chmod ";
+const std::map<std::string, std::string> kStagings = {
+    {"fasta-dir", "mkdir out.fas"},
+    {"report-dir", "mkdir out.seg"},
+    {"old-report", kOld + "out.seg"},
+    {"link-file", kOld + "kept.seg && ln -s kept.seg out.seg"},
+    {"link-elsewhere", "mkdir sub && ln -s sub/real.seg out.seg"},
+    {"link-dangling", "ln -s new.seg out.seg"},
+    {"link-null", "ln -s /dev/null out.seg"},
+    {"link-full", "ln -s /dev/full out.seg"},
+    {"fasta-link-full", "ln -s /dev/full out.fas"},
+    {"fasta-gz-link-full", "ln -s /dev/full out.fas.gz"},
+    {"fifo", "mkfifo out.seg"},
+    {"mode-0640", kOld + "out.seg && chmod 640 out.seg"},
     {"read-only",
-     [](auto w) {
-       OpenToNobody(w, 0777), Old(w + "out.seg", 0444);
-       if (chown((w + "out.seg").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
-     }},
-    {"sticky-other", [](auto w) { OpenToNobody(w, 01777), Old(w + "out.seg"); }},
-    {"open-to-all", [](auto w) { OpenToNobody(w, 0777); }},
-    {"n-background", [](auto w) { std::ofstream(w + "nn.fa") << ">n\nNNNN\n"; }},
-    {"eight-mib-of-a",
-     [](auto w) { std::ofstream(w + "in.fa") << ">a\n"
-                                             << std::string(8 << 20, 'A') << "\n"; }},
+     kNobody + "777 . && " + kOld + "out.seg && chmod 444 out.seg && chown 65534:65534 out.seg"},
+    {"sticky-other", kNobody + "1777 . && " + kOld + "out.seg"},
+    {"open-to-all", kNobody + "777 ."},
+    {"n-background", "printf '>n\\nNNNN\\n' > nn.fa"},
+    {"eight-mib-of-a", "{ echo '>a'; head -c 8388608 /dev/zero | tr '\\0' A; echo; } > in.fa"},
 };
 
 // "run=" options of a row.
@@ -90,6 +56,7 @@ const std::map<std::string, std::function<void(RunOptions*)>> kRunOptions = {
     {"unprivileged", [](RunOptions* o) { o->unprivileged = true; }},
     {"size-limit", [](RunOptions* o) { o->file_size = 1024; }},
     {"memory-limit", [](RunOptions* o) { o->memory = 64 << 20; }},
+    {"small-memory-limit", [](RunOptions* o) { o->memory = 40 << 20; }},
     {"stdout-full", [](RunOptions* o) { o->stdout_path = "/dev/full"; }},
     {"stdout-pipe", [](RunOptions* o) { o->stdout_pipe = true; }},
     {"signal-TERM", [](RunOptions* o) { o->signal = SIGTERM; }},
@@ -97,12 +64,12 @@ const std::map<std::string, std::function<void(RunOptions*)>> kRunOptions = {
     {"signal-USR1", [](RunOptions* o) { o->signal = SIGUSR1; }},
     {"signal-KILL", [](RunOptions* o) { o->signal = SIGKILL; }},
     {"closed-streams", [](RunOptions* o) { o->closed_streams = true; }},
-    {"process-limit",
-     [](RunOptions* o) {
-       o->other_user = true;
-       o->processes = 1;
-     }},
-    {"small-memory-limit", [](RunOptions* o) { o->memory = 40 << 20; }},
+    {"process-limit", [](RunOptions* o) { o->other_user = true, o->processes = 1; }},
+};
+
+// What a stream or a file must hold: a text, or the golden file at `golden` when it has one.
+struct Want {
+  std::string text, golden;
 };
 
 struct Case {
@@ -113,10 +80,9 @@ struct Case {
   std::set<std::string> stages;
   int status = 0;
   bool any_out = false;  // standard output is not compared
-  std::string out, err;
-  std::string out_golden, err_golden;        // the golden file of a stream given as @FILE
-  std::map<std::string, std::string> files;  // name in the run directory -> its golden file
-  std::string error;                         // what is wrong with the row, if anything
+  Want out, err;
+  std::map<std::string, Want> files;  // by name in the run directory
+  std::string error;                  // what is wrong with the row, if anything
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -128,23 +94,23 @@ std::string DataFile(const std::string& dir, const std::string& name) {
 }
 
 // A golden file; when the goldens are being written it need not exist yet.
-std::string GoldenFile(const std::string& name) {
-  return kUpdateGoldens ? kData + "/expected/" + name : DataFile("expected", name);
+Want Golden(const std::string& name) {
+  return {"", kUpdateGoldens ? kData + "/expected/" + name : DataFile("expected", name)};
 }
 
-// Compares `got` with the golden file at `path`, or writes it there when the goldens are being
-// written: through a temporary file renamed over it, so that a case reading it meanwhile reads
-// it whole, and only when it differs.
-void MatchGolden(const std::string& got, const std::string& path, const std::string& what) {
-  if (!kUpdateGoldens) {
-    EXPECT_EQ(got, ReadFile(path)) << what;
+// Compares `got` with what it must hold. A golden file is written instead when the goldens are
+// being written, only when it differs, through a temporary file renamed over it so that a
+// case reading it meanwhile reads it whole.
+void Match(const std::string& got, const Want& want, const std::string& what) {
+  if (want.golden.empty() || !kUpdateGoldens) {
+    EXPECT_EQ(got, want.golden.empty() ? want.text : ReadFile(want.golden)) << what;
     return;
   }
-  if (fs::is_regular_file(path) && ReadFile(path) == got) return;
-  const std::string temporary = path + "." + std::to_string(getpid()) + ".new";
+  if (fs::is_regular_file(want.golden) && ReadFile(want.golden) == got) return;
+  const std::string temporary = want.golden + "." + std::to_string(getpid()) + ".new";
   std::ofstream(temporary, std::ios::binary) << got;
   ASSERT_EQ(ReadFile(temporary), got) << "could not write " << temporary;
-  fs::rename(temporary, path);
+  fs::rename(temporary, want.golden);
 }
 
 // Text with C escapes.
@@ -163,29 +129,14 @@ std::string Unescape(const std::string& text) {
   return bytes;
 }
 
-// A stream against its text, or its golden file when it has one.
-void MatchStream(const std::string& got, const std::string& text, const std::string& golden,
-                 const std::string& what) {
-  if (golden.empty()) {
-    EXPECT_EQ(got, text) << what;
-  } else {
-    MatchGolden(got, golden, what);
-  }
-}
-
-// A stream column: a named text, a quoted one, @FILE (its golden file set in `golden`), or -
-// for nothing.
-std::string Expected(const std::string& column, const std::map<std::string, std::string>& texts,
-                     std::string* golden) {
-  if (column == "-") return "";
-  if (column[0] == '@') {
-    *golden = GoldenFile(column.substr(1));
-    return "";
-  }
-  if (column[0] == '"') return Unescape(column.substr(1, column.size() - 2));
+// A stream column: a named text, a quoted one, @FILE for a golden file, or - for nothing.
+Want Expected(const std::string& column, const std::map<std::string, std::string>& texts) {
+  if (column == "-") return {};
+  if (column[0] == '@') return Golden(column.substr(1));
+  if (column[0] == '"') return {Unescape(column.substr(1, column.size() - 2)), ""};
   const auto named = texts.find(column);
   if (named == texts.end()) throw std::runtime_error("no text named " + column);
-  return named->second;
+  return {named->second, ""};
 }
 
 // One row: NAME INPUT STATUS STDOUT STDERR [FILE=GOLDEN | stage=HOW | run=HOW]... -- ARGS...
@@ -212,8 +163,8 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
   }
   c.status = std::stoi(columns[2]);
   c.any_out = columns[3] == "*";
-  if (!c.any_out) c.out = Expected(columns[3], texts, &c.out_golden);
-  c.err = Expected(columns[4], texts, &c.err_golden);
+  if (!c.any_out) c.out = Expected(columns[3], texts);
+  c.err = Expected(columns[4], texts);
   for (size_t i = 5; i < columns.size(); ++i) {
     const size_t eq = columns[i].find('=');
     if (eq == std::string::npos) throw std::runtime_error("want FILE=GOLDEN: " + columns[i]);
@@ -225,7 +176,7 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
       if (kRunOptions.count(value) == 0) throw std::runtime_error("unknown run option " + value);
       kRunOptions.at(value)(&c.run);
     } else {
-      c.files[key] = GoldenFile(value);
+      c.files[key] = Golden(value);
     }
   }
   std::istringstream words(line.substr(dashes + 4));
@@ -263,19 +214,29 @@ std::vector<Case> LoadCases() {
 
 class Kestra : public ::testing::TestWithParam<Case> {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(access(kFaketime, X_OK), 0)
-        << kFaketime << " (Debian package faketime) is needed to freeze the clock";
-    ASSERT_EQ(access(KESTRA_BIN, X_OK), 0) << "the binary under test is missing: " << KESTRA_BIN;
-    dir_ = RunDirectory();
-  }
   void TearDown() override { fs::remove_all(dir_); }
-
-  std::string dir_;  // holds the run directory and the captured streams
+  const std::string dir_ = RunDirectory();  // holds the run directory and the captured streams
 };
+
+// A reader at the other end of the FIFO `path` collects what the run writes into it until
+// `over` (it never blocks, so a run that does not write there cannot hang the test).
+void ReadFifo(const std::string& path, const std::atomic<bool>& over, std::string* got) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  for (char buf[4096]; fd >= 0;) {
+    const bool last = over;
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) got->append(buf, static_cast<std::size_t>(n));
+    if (n <= 0 && last) break;
+    if (n <= 0) usleep(1000);
+  }
+  if (fd >= 0) close(fd);
+}
 
 TEST_P(Kestra, Case) {
   const Case& c = GetParam();
+  ASSERT_EQ(access(kFaketime, X_OK), 0)
+      << kFaketime << " (Debian package faketime) is needed to freeze the clock";
+  ASSERT_EQ(access(KESTRA_BIN, X_OK), 0) << "the binary under test is missing: " << KESTRA_BIN;
   ASSERT_EQ(c.error, "") << "malformed manifest";
   if ((c.run.unprivileged || c.run.other_user) && geteuid() != 0) {
     GTEST_SKIP() << "running as another user needs root";
@@ -288,40 +249,27 @@ TEST_P(Kestra, Case) {
     fs::copy_file(c.input, work + "in.fa");
     fs::permissions(work + "in.fa", fs::perms(0644));
   }
-  for (const std::string& stage : c.stages) kStagings.at(stage)(work);
+  for (const std::string& stage : c.stages) {
+    ASSERT_EQ(std::system(("cd " + work + " && umask 022 && " + kStagings.at(stage)).c_str()), 0)
+        << stage;
+  }
   // What was there stays; the files listed join it.
   std::set<std::string> expected_files = Listing(work);
   for (const auto& file : c.files) expected_files.insert(file.first);
-  // A reader at the other end of a FIFO collects what the run writes into it, until the run
-  // is over (it never blocks, so a run that does not write there cannot hang the test).
+  const bool fifo = c.stages.count("fifo") != 0;
   std::string through_fifo;
   std::atomic<bool> over{false};
   std::thread reader;
-  if (c.stages.count("fifo") != 0) {
-    const std::string fifo = work + "out.seg";
-    reader = std::thread([&through_fifo, &over, fifo] {
-      const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-      for (char buf[4096]; fd >= 0;) {
-        const bool last = over;
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) through_fifo.append(buf, static_cast<std::size_t>(n));
-        if (n <= 0 && last) break;
-        if (n <= 0) usleep(1000);
-      }
-      if (fd >= 0) close(fd);
-    });
-  }
-
+  if (fifo) reader = std::thread(ReadFifo, work + "out.seg", std::cref(over), &through_fifo);
   const RunResult run = RunKestra(dir_, c.args, c.run);
-
   over = true;
   if (reader.joinable()) reader.join();
   EXPECT_EQ(run.status, c.status);
-  if (!c.any_out) MatchStream(run.out, c.out, c.out_golden, "standard output");
-  MatchStream(run.err, c.err, c.err_golden, "standard error");
+  if (!c.any_out) Match(run.out, c.out, "standard output");
+  Match(run.err, c.err, "standard error");
   EXPECT_EQ(Listing(work), expected_files);
   for (const auto& [name, golden] : c.files) {
-    MatchGolden(c.stages.count("fifo") != 0 ? through_fifo : ReadFile(work + name), golden, name);
+    Match(fifo ? through_fifo : ReadFile(work + name), golden, name);
   }
   if (c.stages.count("mode-0640") != 0) {
     EXPECT_EQ(fs::status(work + "out.seg").permissions(), fs::perms(0640));

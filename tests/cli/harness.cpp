@@ -1,24 +1,25 @@
 #include "harness.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cctype>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
-namespace fs = std::filesystem;
+#include "gzip_support.h"
 
-static constexpr const char* kNobody = "65534";     // the unprivileged user and group
-static constexpr const char* kOtherUser = "65533";  // a user no other process runs as
+std::vector<char*> CStrings(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(&s[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -103,13 +104,10 @@ static void RemoveBinaryCopy() { fs::remove_all(g_binary_dir); }
 
 static std::string BinaryForEveryone() {
   if (g_binary_dir.empty()) {
-    std::string dir = ::testing::TempDir() + "kestra_bin_XXXXXX";
-    if (mkdtemp(&dir[0]) == nullptr) throw std::runtime_error("no directory " + dir);
-    g_binary_dir = dir;
+    g_binary_dir = RunDirectory();
     std::atexit(RemoveBinaryCopy);
-    fs::copy_file(KESTRA_BIN, dir + "/kestra");
-    fs::permissions(dir, fs::perms(0755));
-    fs::permissions(dir + "/kestra", fs::perms(0755));
+    fs::copy_file(KESTRA_BIN, g_binary_dir + "/kestra");
+    for (const char* path : {"", "/kestra"}) fs::permissions(g_binary_dir + path, fs::perms(0755));
   }
   return g_binary_dir + "/kestra";
 }
@@ -133,18 +131,14 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
     strings.erase(strings.begin(), strings.begin() + 3);
   }
   if (o.unprivileged || o.other_user) {
-    const std::string user = o.other_user ? kOtherUser : kNobody;
+    // The unprivileged user and group, or a user no other process runs as.
+    const std::string user = o.other_user ? "65533" : "65534";
     strings.insert(strings.begin(),
                    {"/usr/bin/setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups"});
   }
   strings.insert(strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : strings) argv.push_back(&s[0]);
-  argv.push_back(nullptr);
   std::vector<std::string> env = ChildEnvironment(o);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char*> argv = CStrings(strings), envp = CStrings(env);
 
   int feed[2] = {-1, -1}, drain[2] = {-1, -1};
   if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0)) {
@@ -168,10 +162,9 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   if (o.through_pipe) {
     close(feed[0]);
     const std::string bytes = ReadFile(o.stdin_path);
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t put = write(feed[1], bytes.data() + at, bytes.size() - at);
-      if (put <= 0) break;
-      at += static_cast<std::size_t>(put);
+    const ssize_t size = static_cast<ssize_t>(bytes.size());
+    for (ssize_t at = 0, put = 0; at < size && (put = write(feed[1], &bytes[at], size - at)) > 0;) {
+      at += put;
     }
     close(feed[1]);
   }
@@ -189,10 +182,8 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   // A run that has not ended within five minutes hangs: it is killed and fails the test.
   int wstatus = 0;
   pid_t ended = 0;
-  for (int tries = 0; pid > 0 && tries < 30000 && (ended = waitpid(pid, &wstatus, WNOHANG)) == 0;
-       ++tries) {
-    usleep(10000);
-  }
+  for (int tries = 0; pid > 0 && tries < 30000 && (ended = waitpid(pid, &wstatus, WNOHANG)) == 0;)
+    usleep(10000), ++tries;
   if (pid > 0 && ended == 0) {
     kill(pid, SIGKILL);
     waitpid(pid, &wstatus, 0);
@@ -206,12 +197,86 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
           ReadFile(dir + "/stderr")};
 }
 
-// A fresh directory for the captured streams, with the run directory work/ in it.
 std::string RunDirectory() {
   std::string pattern = ::testing::TempDir() + "kestra_cli_XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("no directory " + pattern);
   fs::create_directory(pattern + "/work");
   return pattern;
+}
+
+void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "status " << o.status << ", out " << ::testing::PrintToString(o.out) << ", err "
+      << ::testing::PrintToString(o.err);
+  for (const auto& [name, bytes] : o.files) *os << ", " << name << " of " << bytes.size();
+}
+
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o,
+              const std::string& prepare, const std::string& then) {
+  const std::string dir = RunDirectory(), work = dir + "/work/";
+  for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
+  const auto shell = [&work](const std::string& command) {
+    EXPECT_EQ(command.empty() ? 0 : std::system(("cd " + work + " && " + command).c_str()), 0)
+        << command;
+  };
+  shell(prepare);
+  if (o.stdin_path[0] != '/') o.stdin_path = work + o.stdin_path;
+  const RunResult run = RunKestra(dir, args, o);
+  shell(then);
+  Outcome got{run.status, run.out, run.err, {}};
+  for (const auto& file : fs::recursive_directory_iterator(work)) {
+    const std::string name = file.path().string().substr(work.size());
+    if (!file.is_regular_file()) continue;
+    const auto given = inputs.find(name);
+    std::string bytes = ReadFile(file.path());
+    if (given == inputs.end() || given->second != bytes) got.files[name] = std::move(bytes);
+  }
+  fs::remove_all(dir);
+  return got;
+}
+
+std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
+                             const RunOptions& o) {
+  std::vector<Outcome> parts;
+  args.emplace_back();
+  for (int i = 1; i <= n; ++i) {
+    args.back() = "--shard=" + std::to_string(i) + "/" + std::to_string(n);
+    parts.push_back(RunOn(inputs, args, o));
+  }
+  return parts;
+}
+
+Outcome Joined(const std::vector<Outcome>& parts) {
+  Outcome joined{0, "", "", {}};
+  for (const Outcome& part : parts) {
+    if (joined.status == 0) joined.status = part.status;
+    joined.out += EntryLines(part.out), joined.err += part.err;
+    for (const auto& [name, bytes] : part.files) joined.files[name] += bytes;
+  }
+  return joined;
+}
+
+std::string Gzip(const std::string& text) {
+  return std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + kestra::Deflated(text, 6) +
+         kestra::Trailer(text);
+}
+
+// The text of gzip members one after another, BGZF blocks among them.
+std::string Gunzip(const std::string& bytes) {
+  std::string text;
+  z_stream z{};
+  inflateInit2(&z, 16 + MAX_WBITS);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  for (int rc = Z_OK; z.avail_in > 0 && (rc == Z_OK || rc == Z_STREAM_END);) {
+    char buf[1 << 16];
+    z.next_out = reinterpret_cast<Bytef*>(buf);
+    z.avail_out = sizeof buf;
+    rc = inflate(&z, Z_NO_FLUSH);
+    text.append(buf, sizeof buf - z.avail_out);
+    if (rc == Z_STREAM_END) inflateReset(&z);
+  }
+  inflateEnd(&z);
+  return text;
 }
 
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width,
@@ -299,21 +364,18 @@ std::string QualitiesOfCopy(const std::string& copy) {
 std::string KeptQualities(const std::string& fastq) {
   const std::vector<std::string> lines = LinesOf(fastq);
   std::string kept;
-  for (std::size_t i = 0; i < lines.size();) {
-    if (WithoutCr(lines[i]).empty()) {
-      ++i;
-      continue;
-    }
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (WithoutCr(lines[i]).empty()) continue;
     std::string sequence, qualities;
-    for (++i; i < lines.size() && (lines[i].empty() || lines[i][0] != '+'); ++i) {
+    while (++i < lines.size() && (lines[i].empty() || lines[i][0] != '+')) {
       sequence += WithoutCr(lines[i]);
     }
-    for (++i; i < lines.size() && qualities.size() < sequence.size(); ++i) {
+    while (++i < lines.size() && qualities.size() < sequence.size())
       qualities += WithoutCr(lines[i]);
-    }
+    --i;  // the next record's header
     for (std::size_t k = 0; k < sequence.size(); ++k) {
-      const char c = sequence[k];
-      if (c == '-' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) kept += qualities[k];
+      if (sequence[k] == '-' || std::isalpha(static_cast<unsigned char>(sequence[k])))
+        kept += qualities[k];
     }
     kept += "\n";
   }

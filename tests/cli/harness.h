@@ -1,16 +1,26 @@
 // Running the built binary in a directory of its own and collecting what it leaves.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;  // file name -> bytes
 
 inline constexpr const char* kFaketime = "/usr/bin/faketime";
 
 std::string ReadFile(const std::string& path);
+// The strings as a null-ended array for exec.
+std::vector<char*> CStrings(std::vector<std::string>& strings);
 // The words of `text`, split at blanks.
 std::vector<std::string> Words(const std::string& text);
 // The entries under a directory, by path relative to it: a directory's followed by '/' and
@@ -55,6 +65,34 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
 // A fresh directory for the captured streams, with the run directory work/ in it.
 std::string RunDirectory();
 
+// What a run leaves: its exit status, its streams, and the files of its run directory but
+// those it was given and left as they were, by path relative to it.
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  Files files;
+  std::string File(const std::string& name) const {
+    const auto file = files.find(name);
+    return file == files.end() ? "" : file->second;
+  }
+  bool operator==(const Outcome& o) const {
+    return std::tie(status, out, err, files) == std::tie(o.status, o.out, o.err, o.files);
+  }
+};
+void PrintTo(const Outcome& o, std::ostream* os);  // the streams, the files' names and sizes
+// Runs the binary in a directory of its own, removed afterwards, whose run directory holds
+// `inputs` (name -> bytes) and then what the shell command `prepare` makes there; a relative
+// o.stdin_path names a file of the run directory. The shell command `then` runs there after
+// the binary, and what it makes is among the files.
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o = {},
+              const std::string& prepare = "", const std::string& then = "");
+// The runs of `args` with --shard 1/n .. n/n after them.
+std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
+                             const RunOptions& o = {});
+// Parts put one after another: the first status that is not 0 (else 0), the entry lines of
+// their standard output, their standard error, and each file's bytes.
+Outcome Joined(const std::vector<Outcome>& parts);
+
 // n letters drawn from `alphabet`.
 inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   std::string s;
@@ -62,6 +100,10 @@ inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   for (int i = 0; i < n; ++i) s += alphabet[rng() % k];
   return s;
 }
+
+// `text` as one gzip member, as gzip -n makes it; the text of gzip members one after another.
+std::string Gzip(const std::string& text);
+std::string Gunzip(const std::string& bytes);
 
 // An entry of FASTA: its header line, then its letters in lines of `width`.
 std::string Fasta(const std::string& header, const std::string& letters, std::size_t width = 80,

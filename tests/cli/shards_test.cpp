@@ -1,23 +1,10 @@
 // Parts of the entries: the outputs of --shard 1/N .. N/N, put one after another, are those
 // of one --all-entries run, whatever the input holds and however it is packed.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "gzip_support.h"
 #include "harness.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 std::string Lines(const std::string& letters, const std::string& line_end) {
@@ -57,55 +44,20 @@ std::string HostileInput() {
 }
 
 // The same input in three gzip members one after another, as block-compressed files are.
-std::string InMembers(const std::string& dir, const std::string& text) {
+std::string InMembers(const std::string& text) {
   std::string packed;
-  const std::size_t cuts[] = {0, text.size() / 3, text.size() * 2 / 3, text.size()};
-  for (int i = 0; i < 3; ++i) {
-    const std::string piece = dir + "/member";
-    std::ofstream(piece, std::ios::binary) << text.substr(cuts[i], cuts[i + 1] - cuts[i]);
-    EXPECT_EQ(std::system(("gzip -nf " + piece).c_str()), 0);
-    packed += ReadFile(piece + ".gz");
+  for (std::size_t at = 0, n = text.size() / 3 + 1; at < text.size(); at += n) {
+    packed += Gzip(text.substr(at, n));
   }
   return packed;
 }
 
-struct Outputs {
-  int status = -1;
-  std::string report, fasta, bed, table, summary, lines, err;
-  // What parts put one after another must give as the whole run does.
-  auto Joined() const { return std::tie(report, fasta, bed, table, summary, lines); }
-  void operator+=(const Outputs& part) {
-    report += part.report, fasta += part.fasta, bed += part.bed, table += part.table;
-    summary += part.summary, lines += part.lines;
-  }
-};
-
-Outputs RunOn(const std::string& input, const std::string& name, std::vector<std::string> args,
-              const std::string& job_limits = "") {
-  const std::string dir = RunDirectory();
-  fs::copy_file(input, dir + "/work/" + name);
-  args.insert(args.begin(), {name, "out"});
-  RunOptions options;
-  options.job_limits = job_limits;
-  const RunResult run = RunKestra(dir, args, options);
-  Outputs o{run.status,
-            ReadFile(dir + "/work/out.seg"),
-            ReadFile(dir + "/work/" + (IsFastqName(name) ? "out.fq" : "out.fas")),
-            ReadFile(dir + "/work/out.bed"),
-            ReadFile(dir + "/work/out.tsv"),
-            ReadFile(dir + "/work/out.summary.tsv"),
-            EntryLines(run.out),
-            run.err};
-  fs::remove_all(dir);
-  return o;
-}
-
-// A set of switches, and whether it is tried on every packing of the input or only on the
+// Each set of switches, and whether it is tried on every packing of the input or only on the
 // plain file and its BGZF copy in small blocks (the two ways parts are cut without reading
 // from the start): the switches of the analysis do not depend on the packing, and the test's
 // time stays in check.
 struct ShardSwitches {
-  std::vector<std::string> switches;
+  std::string switches;
   bool every_packing = false;
 };
 
@@ -118,14 +70,12 @@ class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 // succeeds and the parts together give the whole run's bytes, on one thread and on two with
 // stretches small enough that a part is read in many.
 TEST_P(Shards, TogetherAreTheWholeRun) {
-  const std::string dir = RunDirectory();
-  const std::string text = HostileInput();
+  const std::string dir = RunDirectory(), text = HostileInput();
   std::ofstream(dir + "/in.fa", std::ios::binary) << text;
-  ASSERT_EQ(std::system(("gzip -knf " + dir + "/in.fa").c_str()), 0);
-  std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(dir, text);
+  std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(text);
   std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);
-  for (const char* pack : {"bzip2 -1 -kf in.fa", "xz -kf in.fa", "zstd -qkf in.fa",
-                           "bzip2 -1 -kf in.fq", "bgzip -c in.fa > in.fa.bgz"}) {
+  for (const char* pack : {"gzip -knf in.fa", "bzip2 -1 -kf in.fa", "xz -kf in.fa",
+                           "zstd -qkf in.fa", "bzip2 -1 -kf in.fq", "bgzip -c in.fa > in.fa.bgz"}) {
     ASSERT_EQ(std::system(("cd " + dir + " && " + pack).c_str()), 0) << pack;
   }
   std::ofstream(dir + "/small.fa.bgz", std::ios::binary) << kestra::InBlocks(text, 700).bytes;
@@ -135,42 +85,39 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
                                "in.fq", "in.fq.bz2", "in.fa.bgz"});
   }
   int empty_parts = 0, skipped_only_parts = 0;
-  Outputs plain;  // the whole run on the plain FASTA, which every other form of it repeats
+  Outcome plain;  // the whole run on the plain FASTA, which every other form of it repeats
   for (const std::string& file : files) {
-    std::vector<std::string> whole_args = GetParam().switches;
-    whole_args.push_back("--all-entries");
-    const Outputs whole = RunOn(dir + "/" + file, file, whole_args);
+    const Files input = {{file, ReadFile(dir + "/" + file)}};
+    const std::string args = file + " out " + GetParam().switches;
+    const Outcome whole = RunOn(input, Words(args + " --all-entries"));
     ASSERT_EQ(whole.status, 0) << file << whole.err;
     if (file == "in.fa") plain = whole;
-    EXPECT_EQ(whole.report, plain.report) << file;
+    for (const char* name : {"out.seg", "out.bed"}) EXPECT_EQ(whole.File(name), plain.File(name));
     // Reads come back as reads: the letters of the FASTA copy, the qualities of the input.
-    EXPECT_EQ(MaskedRecords(whole.fasta), MaskedRecords(plain.fasta)) << file;
-    if (IsFastqName(file) && !plain.fasta.empty()) {
-      EXPECT_EQ(QualitiesOfCopy(whole.fasta), KeptQualities(AsFastq(text))) << file;
+    const std::string copy = whole.File(IsFastqName(file) ? "out.fq" : "out.fas");
+    EXPECT_EQ(MaskedRecords(copy), MaskedRecords(plain.File("out.fas"))) << file;
+    if (IsFastqName(file) && plain.files.count("out.fas")) {
+      EXPECT_EQ(QualitiesOfCopy(copy), KeptQualities(AsFastq(text))) << file;
     }
-    EXPECT_EQ(whole.bed, plain.bed) << file;
-    EXPECT_EQ(whole.lines, plain.lines) << file;
+    EXPECT_EQ(EntryLines(whole.out), EntryLines(plain.out)) << file;
     // 20 parts are more than the entries; 3 and 7 are also read on two threads in stretches
     // of 200 bytes, entries cut every 320 letters.
-    const struct {
-      int parts;
-      const char* limits;
-    } splits[] = {{1, ""}, {2, ""}, {3, ""}, {7, ""}, {20, ""}, {3, kManyJobs}, {7, kManyJobs}};
-    for (const auto& split : splits) {
-      const std::string shown = file + " in " + std::to_string(split.parts) + " " + split.limits;
-      Outputs joined;
-      for (int i = 1; i <= split.parts; ++i) {
-        std::vector<std::string> args = GetParam().switches;
-        args.insert(args.end(), {"--shard", std::to_string(i) + "/" + std::to_string(split.parts),
-                                 "--threads", *split.limits ? "2" : "1"});
-        const Outputs part = RunOn(dir + "/" + file, file, args, split.limits);
-        EXPECT_EQ(part.status, 0) << shown << " part " << i << part.err;
-        joined += part;
-        empty_parts += part.lines.empty();
-        skipped_only_parts +=
-            !part.lines.empty() && part.lines.find("\tanalysed\n") == std::string::npos;
+    for (const auto& [n, limits] :
+         {std::pair{1, ""}, {2, ""}, {3, ""}, {7, ""}, {20, ""}, {3, kManyJobs}, {7, kManyJobs}}) {
+      RunOptions o;
+      o.job_limits = limits;
+      const std::vector<Outcome> parts =
+          InParts(input, Words(args + " --threads " + (*limits ? "2" : "1")), n, o);
+      for (const Outcome& part : parts) {
+        const std::string lines = EntryLines(part.out);
+        empty_parts += lines.empty();
+        skipped_only_parts += !lines.empty() && lines.find("\tanalysed\n") == std::string::npos;
       }
-      EXPECT_EQ(joined.Joined(), whole.Joined()) << shown;
+      const Outcome joined = Joined(parts);
+      const std::string shown = file + " in " + std::to_string(n) + " " + limits;
+      EXPECT_EQ(joined.status, 0) << shown << joined.err;
+      EXPECT_EQ(joined.files, whole.files) << shown;
+      EXPECT_EQ(joined.out, EntryLines(whole.out)) << shown;
     }
   }
   // The input is made so that some parts hold no entry and some only skipped ones.
@@ -181,39 +128,28 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     , Shards,
-    ::testing::Values(ShardSwitches{{}, true},
-                      ShardSwitches{{"-L", "--bed", "--table", "--summary"}, true},
-                      ShardSwitches{{"-W:50", "-N", "--bed", "-P:0.2"}},
-                      ShardSwitches{{"-S:30", "--seed", "99", "-F"}},
-                      ShardSwitches{{"-B:30", "--seed=5", "--bed"}},
-                      ShardSwitches{{"--background", "input", "--mask-evalue", "0.5", "-L", "--bed",
-                                     "--table", "--summary"},
+    ::testing::Values(ShardSwitches{"", true}, ShardSwitches{"-L --bed --table --summary", true},
+                      ShardSwitches{"-W:50 -N --bed -P:0.2"}, ShardSwitches{"-S:30 --seed 99 -F"},
+                      ShardSwitches{"-B:30 --seed=5 --bed"},
+                      ShardSwitches{"--background input --mask-evalue 0.5 -L --bed --table "
+                                    "--summary",
                                     true},
-                      ShardSwitches{
-                          {"--evalues", "-W:50", "--table", "--all-segments", "--summary", "-K"}}));
+                      ShardSwitches{"--evalues -W:50 --table --all-segments --summary -K"}));
 
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.
 TEST(ShardsOfNothing, EachSucceedsTheWholeFails) {
-  const std::string dir = RunDirectory();
-  std::ofstream(dir + "/in.fa") << ">a\nNNNN\n>b\n\n>c\n----\n";
-  const Outputs all = RunOn(dir + "/in.fa", "in.fa", {"--all-entries", "-F"});
-  const Outputs one = RunOn(dir + "/in.fa", "in.fa", {"--shard", "1/1", "-F"});
+  const Files in = {{"in.fa", ">a\nNNNN\n>b\n\n>c\n----\n"}};
+  const Outcome all = RunOn(in, Words("in.fa out --all-entries -F"));
+  const Outcome one = RunOn(in, Words("in.fa out --shard 1/1 -F"));
   EXPECT_EQ(all.status, 1);
   EXPECT_EQ(one.status, all.status);
-  EXPECT_EQ(one.lines, all.lines);
+  EXPECT_EQ(EntryLines(one.out), EntryLines(all.out));
   EXPECT_EQ(one.err, all.err);
-  Outputs joined;
-  for (int i = 1; i <= 4; ++i) {
-    const Outputs part =
-        RunOn(dir + "/in.fa", "in.fa", {"--shard", std::to_string(i) + "/4", "-F"});
-    EXPECT_EQ(part.status, 0) << i << part.err;
-    joined += part;
-  }
-  EXPECT_EQ(joined.lines,
-            "a\t4\t-\t-\t-\tskipped\nb\t0\t-\t-\t-\tskipped\nc\t4\t-\t-\t-\tskipped\n");
-  EXPECT_EQ(joined.fasta, ">a\nNNNN\n>b\n>c\n----\n");
-  fs::remove_all(dir);
+  const Outcome joined = Joined(InParts(in, Words("in.fa out -F"), 4));
+  EXPECT_EQ(joined.status, 0) << joined.err;
+  EXPECT_EQ(joined.out, "a\t4\t-\t-\t-\tskipped\nb\t0\t-\t-\t-\tskipped\nc\t4\t-\t-\t-\tskipped\n");
+  EXPECT_EQ(joined.File("out.fas"), ">a\nNNNN\n>b\n>c\n----\n");
 }
 
 }  // namespace
