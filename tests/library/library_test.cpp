@@ -4,8 +4,8 @@
 // sequences it refuses throw with the words it prints.
 #include <gtest/gtest.h>
 #include <kestra/kestra.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,17 +31,16 @@ std::string Quoted(const std::string& s) {
   return q + "'";
 }
 
-// A directory of the test's own, removed when the tests end.
-struct Made {
-  std::vector<std::string> dirs;
-  ~Made() {
-    for (const std::string& d : dirs) std::filesystem::remove_all(d);
-  }
-} made;
+// A fresh directory inside the tests' own, which is removed when they end.
 std::string TempDir() {
-  char dir[] = "/tmp/kestra_library_XXXXXX";
-  if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp");
-  made.dirs.push_back(dir);
+  static const struct Root {
+    std::string path =
+        std::filesystem::path(mkdtemp(&std::string("/tmp/kestra_library_XXXXXX")[0]));
+    ~Root() { std::filesystem::remove_all(path); }
+  } root;
+  static int made = 0;
+  const std::string dir = root.path + "/" + std::to_string(made++);
+  std::filesystem::create_directory(dir);
   return dir;
 }
 
@@ -83,20 +82,13 @@ std::string Rows(const std::string& name, const kestra::Result& r) {
   return rows;
 }
 
-// The first entry of a plain FASTA file: its name and its lines of letters.
+// The first entry of a plain FASTA file that starts with a header: its name and its letters.
 std::pair<std::string, std::string> FirstEntry(const std::string& path) {
   std::istringstream in(ReadText(path));
   std::string header, letters;
-  for (std::string line; std::getline(in, line);) {
-    if (line[0] != '>') {
-      letters += line;
-    } else if (header.empty()) {
-      header = line.substr(1);
-    } else {
-      break;
-    }
-  }
-  return {header.substr(0, header.find_first_of(" \t\r")), letters};
+  std::getline(in, header);
+  for (std::string line; std::getline(in, line) && line[0] != '>';) letters += line;
+  return {header.substr(1, header.find_first_of(" \t\r") - 1), letters};
 }
 
 // A switch of the command as an option: false for one the library has no option for.
@@ -209,10 +201,10 @@ TEST(Library, AnalyseAndMaskGiveTheCommandsTableAndMasksOnEveryGoldenCase) {
           << e.what();
       continue;
     }
-    Args args;  // the case's switches but those that mask
-    for (const std::string& a : c.args) {
-      if (a != "-F" && a != "-L") args.push_back(a);
-    }
+    Args args = c.args;  // the case's switches but those that mask
+    args.erase(
+        std::remove_if(args.begin(), args.end(), [](auto& a) { return a == "-F" || a == "-L"; }),
+        args.end());
     EXPECT_EQ(Rows(entry.first, r), CommandTable(c.input, args));
     for (const auto masking : {kestra::Masking::kSoft, kestra::Masking::kHard}) {
       if (!c.options.merge) break;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <new>
 #include <random>
 #include <stdexcept>
@@ -64,22 +65,28 @@ std::vector<uint64_t> UpTo(uint64_t n) {
   return all;
 }
 
+// `check` on a pipeline of each number of threads; then the same threads serve another run.
+void OnPipelines(std::initializer_list<int> threads,
+                 const std::function<void(Pipeline*, int)>& check) {
+  for (const int t : threads) {
+    Pipeline* p = StartPipeline(t);
+    check(p, t);
+    Record again;
+    RunPipeline(p, CountingSteps(&again, 20, 4));
+    EXPECT_EQ(again.written, UpTo(20)) << t << " threads";
+    StopPipeline(p);
+  }
+}
+
 TEST(Pipeline, OrderAndBoundKept) {
-  for (const int threads : {1, 2, 3, 8}) {
-    for (const std::size_t slots : {std::size_t{1}, std::size_t{3}, std::size_t{17}}) {
-      Pipeline* p = StartPipeline(threads);
+  for (const std::size_t slots : {std::size_t{1}, std::size_t{3}, std::size_t{17}}) {
+    OnPipelines({1, 2, 3, 8}, [&](Pipeline* p, int threads) {
       Record r;
-      const PipelineSteps steps = CountingSteps(&r, 500, slots);
-      RunPipeline(p, steps);
+      RunPipeline(p, CountingSteps(&r, 500, slots));
       EXPECT_EQ(r.written, UpTo(500)) << threads << " threads, " << slots << " slots";
       EXPECT_LE(r.most_in_flight, static_cast<int>(slots)) << threads << " threads";
       EXPECT_EQ(r.reads_at_once, 1);
-      // The same threads run a second input.
-      Record again;
-      RunPipeline(p, CountingSteps(&again, 3, slots));
-      EXPECT_EQ(again.written, UpTo(3));
-      StopPipeline(p);
-    }
+    });
   }
 }
 
@@ -87,8 +94,7 @@ TEST(Pipeline, OrderAndBoundKept) {
 // piece ran; no buffer in use by two pieces at once; jobs that take their turn early write in
 // input order as they go.
 TEST(Pipeline, NestedLoopsAndEarlyTurns) {
-  for (const int threads : {1, 2, 8}) {
-    Pipeline* p = StartPipeline(threads);
+  OnPipelines({1, 2, 8}, [](Pipeline* p, int threads) {
     std::vector<std::atomic<int>> in_use(static_cast<std::size_t>(PieceBuffers(p) + 1));
     std::vector<uint64_t> early;  // written inside analyse, after TakeTurn
     Record r;
@@ -126,8 +132,7 @@ TEST(Pipeline, NestedLoopsAndEarlyTurns) {
       if (job % 3 == 0 && job % 7 != 0) want.push_back(job);
     }
     EXPECT_EQ(early, want) << threads << " threads";
-    StopPipeline(p);
-  }
+  });
 }
 
 // An error, or memory that runs out, in a job's analysis, in a piece of a loop, or in a
@@ -136,8 +141,7 @@ TEST(Pipeline, NestedLoopsAndEarlyTurns) {
 TEST(Pipeline, ErrorStopsTheRun) {
   enum Where { kAnalyse, kPiece, kWrite };
   for (const Where where : {kAnalyse, kPiece, kWrite}) {
-    for (const int threads : {1, 2, 8}) {
-      Pipeline* p = StartPipeline(threads);
+    OnPipelines({1, 2, 8}, [&](Pipeline* p, int threads) {
       Record r;
       PipelineSteps steps = CountingSteps(&r, 400, 12, [&](uint64_t job) {
         RunPieces(
@@ -162,12 +166,7 @@ TEST(Pipeline, ErrorStopsTheRun) {
       }
       EXPECT_EQ(r.written, UpTo(r.written.size()));
       EXPECT_LE(r.written.size(), 57u) << where << " " << threads;
-      // The pipeline serves another run after a failed one.
-      Record again;
-      RunPipeline(p, CountingSteps(&again, 20, 4));
-      EXPECT_EQ(again.written, UpTo(20));
-      StopPipeline(p);
-    }
+    });  // and serves another run after the failed one
   }
 }
 
