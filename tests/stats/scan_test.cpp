@@ -5,7 +5,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <string>
 #include <tuple>
 #include <vector>
 
