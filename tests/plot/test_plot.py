@@ -74,16 +74,14 @@ def segments_of(genome):
 
 
 # Forms kestra can write that neither SMALL nor its goldens hold: OLD in SMALL made NEW.
+# Window mode with a negative linkage distance first; the name ends at a tab as at a space, as
+# in BED lines.
 FORMS = [
-    (b"W=10 E=5", b"W=10 E=-2"),  # window mode with a negative linkage distance
-    (b"Length=0 W=0 E=5", b"Length=0 W=-3 E=-2147483648"),
-    (b"Estimates using 100 shuffled", b"Estimates using 0 generated"),
+    (b"W=10 E=5", b"W=10 E=-2"), (b"Length=0 W=0 E=5", b"Length=0 W=-3 E=-2147483648"),
+    (b"Estimates using 100 shuffled", b"Estimates using 0 generated"), (b">x first", b">x\tfirst"),
     (b"Estimates using 100 shuffled", b"Estimates using -7 shuffled"),
-    (b">x first", b">x\tfirst"),  # the name ends at a tab as at a space, as in BED lines
-    (b"2 19 19 1 1 nan A", b"2 19 19 1 1 -nan A"),
-    (b"2 19 19 1 1 nan A", b"2 19 19 1 1 inf A"),
-    (b"5.918592e-01* (+)", b"-nan* (-)"),
-    (b"5.918592e-01* (+)", b"inf (-)"),
+    (b"2 19 19 1 1 nan A", b"2 19 19 1 1 -nan A"), (b"2 19 19 1 1 nan A", b"2 19 19 1 1 inf A"),
+    (b"5.918592e-01* (+)", b"-nan* (-)"), (b"5.918592e-01* (+)", b"inf (-)"),
 ]
 assert all(old in SMALL for old, _ in FORMS)
 
@@ -197,16 +195,15 @@ def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table
     names = [name if name != "(unnamed)" else "" for name in names_of(by_report)]
     fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
                                                  in zip(names, by_report.lengths.tolist())))
+    view = lambda g, stats: (names_of(g), g.lengths.tolist(), stats.hits.tolist(),
+                             stats.masked.tolist())
     if len(set(names)) < len(names):
         with pytest.raises(source.ReportError, match="names more than one entry"):
             read(bed, threshold, fai)
         return
     for path, lengths in [(p, f) for p, f in [(bed, fai), (table, summary)] if p]:  # table last
         genome = read(path, threshold, lengths)
-        got = layout.entry_stats(genome)
-        assert (names_of(genome), genome.lengths.tolist(), got.hits.tolist(), got.masked.tolist()) \
-            == (names_of(by_report), by_report.lengths.tolist(), want.hits.tolist(),
-                want.masked.tolist())
+        assert view(genome, layout.entry_stats(genome)) == view(by_report, want)
         if path == bed:
             assert len(segments_of(genome)) == len(bed.read_text().splitlines())
     if table:
@@ -354,16 +351,15 @@ def test_many_entries_stand_by_length():
 # summary; the picture has the asked size and is not blank. A vector picture embeds the many
 # points as one image.
 @pytest.mark.parametrize("inputs, out", [
-    (["lambda.seg"], "plot.png"), (["three.seg"], "plot.png"), (["three.seg"], "plot.svg"),
-    (["three.bed", "--fai", "three.fas.fai"], "plot.png"), (["-"], "plot.png"),
-    (["lambda.tsv", "--fai", "lambda.summary.tsv"], "plot.png"),
-    (["/dev/null", "--fai", "three.fas.fai"], "plot.png"),
+    ("lambda.seg", "png"), ("three.seg", "png"), ("three.seg", "svg"), ("-", "png"),
+    ("three.bed --fai three.fas.fai", "png"), ("lambda.tsv --fai lambda.summary.tsv", "png"),
+    ("/dev/null --fai three.fas.fai", "png"),
 ])
 @pytest.mark.parametrize("axis", ["position", "entries"])
 def test_every_kind_of_input_draws(tmp_path, inputs, out, axis):
-    out, stdin = tmp_path / out, gzip.compress((DATA / "three.seg").read_bytes())
-    run = subprocess.run([str(TOOL), *inputs, "-o", str(out), "--size", "4.5x3", "--dpi", "40",
-                          "--axis", axis], cwd=DATA, input=stdin, capture_output=True)
+    out, stdin = tmp_path / f"plot.{out}", gzip.compress((DATA / "three.seg").read_bytes())
+    args = f"{inputs} -o {out} --size 4.5x3 --dpi 40 --axis {axis}".split()
+    run = subprocess.run([str(TOOL), *args], cwd=DATA, input=stdin, capture_output=True)
     assert (run.returncode, run.stderr) == (0, b"")
     if out.suffix == ".svg":
         svg = ElementTree.parse(out).getroot()
@@ -401,8 +397,7 @@ def test_density_windows_tile_entries_and_count_letters(target, reading):
 # letters between, which gets no label; numbers, staggered over the rows; a crowd; a crowd at
 # the end, after a name, merged leftwards; no name fitting at all.
 @pytest.mark.parametrize("spans, named, ranges", [
-    ([(0, 100), (100, 200)], {0, 1}, False),
-    ([(0, 100), None, (100, 200)], {0, 2}, False),
+    ([(0, 100), (100, 200)], {0, 1}, False), ([(0, 100), None, (100, 200)], {0, 2}, False),
     ([(0, 500)] + [(500 + 5 * i, 505 + 5 * i) for i in range(5)], {0}, False),
     ([(0, 100)] + [(100 + i, 101 + i) for i in range(40)], {0}, True),
     ([(0, 100)] + [(100 + 0.1 * i, 100.1 + 0.1 * i) for i in range(30)], {0}, True),

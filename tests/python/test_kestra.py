@@ -137,17 +137,14 @@ def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
 
 # Options the command refuses, and (the last three) sequences it cannot analyse with them.
 REFUSED = [
-    ("ACGTA", dict(frequencies={"A": 1.5}), "-A:1.5"),
+    ("ACGTA", dict(frequencies={"A": 1.5}), "-A:1.5"), ("ACGTA", dict(merge=False), "-N"),
     ("ACGTA", dict(frequencies=[0.3, 0.3, 0.3, 0.3]), "-A:0.3 -T:0.3 -G:0.3 -C:0.3"),
     ("ACGTA", dict(window=10, shuffles=5), "-W:10 -S:5"),
-    ("ACGTA", dict(merge=False), "-N"),
     ("ACGTA", dict(mask_p=0.1, mask_evalue=1), "-M:0.1 --mask-evalue 1"),
-    ("ACGTA", dict(seed=-1), "--seed -1"),
-    ("ACGTA", dict(mask_evalue=-1), "--mask-evalue -1"),
+    ("ACGTA", dict(seed=-1), "--seed -1"), ("ACGTA", dict(mask_evalue=-1), "--mask-evalue -1"),
     ("ACGTA", dict(evalue_entries=-3), "--evalue-entries -3"),
     ("ACGTA", dict(residues="xz"), "-R:xz --strict"),
-    ("ACGTA", dict(window=40), "-W:40"),
-    ("NNNN", dict(), ""),
+    ("ACGTA", dict(window=40), "-W:40"), ("NNNN", dict(), ""),
     ("CCGG", dict(estimate_linkage=True), "-K"),
 ]
 SEQUENCE_REFUSED = 3
