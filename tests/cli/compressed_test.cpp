@@ -25,14 +25,9 @@ std::string Genome() {
   return fa;
 }
 
-int Shell(const std::string& dir, const std::string& command) {
-  return std::system(("cd " + dir + " && " + command).c_str());
-}
-
 bool HaveTools() {
-  return std::system(
-             "command -v bgzip >/dev/null && command -v tabix >/dev/null && "
-             "command -v samtools >/dev/null") == 0;
+  return Shell(".", "for t in bgzip tabix samtools; do command -v $t || exit 1; done >/dev/null") ==
+         0;
 }
 
 // The input in every packing the reader takes for gzip: one member, several members, BGZF,
@@ -52,19 +47,15 @@ Outcome Decompressed(Outcome run) {
     const bool gz = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
     plain[gz ? name.substr(0, name.size() - 3) : name] = gz ? Gunzip(bytes) : bytes;
   }
-  run.files = plain;
-  return run;
+  return run.files = plain, run;
 }
 
 const std::string kSwitches = " -L --bed --table --summary --all-entries";
 
 // One run on a copy of the file at `path` (or on standard input, a pipe fed with it).
 Outcome RunCompressed(const std::string& path, const std::string& args, bool through_pipe = false) {
-  RunOptions o;
-  o.through_pipe = through_pipe;
-  o.stdin_path = "in";
   return RunOn({{"in", ReadFile(path)}}, Words((through_pipe ? "/dev/stdin out" : "in out") + args),
-               o);
+               With("", "in", through_pipe));
 }
 
 // Every packing of the input, on 1, 2 and 8 threads (many jobs in flight), whole and in 3 and
@@ -73,7 +64,8 @@ Outcome RunCompressed(const std::string& path, const std::string& args, bool thr
 // entry is read): the plain run's outputs.
 TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
   if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const std::string dir = RunDirectory();
+  const Scratch scratch;
+  const std::string& dir = scratch.dir;
   std::ofstream(dir + "/in.fa") << Genome();
   for (const auto& [name, make] : kPackings) {
     ASSERT_EQ(Shell(dir, "{ " + std::string(make) + "; } > " + name), 0) << make;
@@ -89,8 +81,7 @@ TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
       EXPECT_EQ(RunCompressed(dir + "/" + packing[0], " -L --bed --threads " + threads),
                 plain_first)
           << "first entry of " << shown;
-      RunOptions o;
-      o.job_limits = threads == "1" ? "" : kManyJobs;
+      const RunOptions o = With(threads == "1" ? "" : kManyJobs);
       const std::vector<std::string> args =
           Words("in out --compress --threads " + threads + kSwitches);
       for (const int n : {1, 3, 7}) {
@@ -101,7 +92,6 @@ TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
       }
     }
   }
-  fs::remove_all(dir);
 }
 
 // Files that the standard decompressors read, in the shapes their formats allow: each made
@@ -139,11 +129,10 @@ const char* const kStandardFiles[][2] = {
 // Every standard file, read from a file, through a pipe and in 3 parts: the plain run's
 // status, streams and outputs.
 TEST(CompressedInputs, StandardFilesGiveThePlainRun) {
-  if (std::system("for t in gzip bzip2 xz zstd pzstd; do command -v $t || exit 1; done "
-                  ">/dev/null") != 0) {
+  if (Shell(".", "for t in gzip bzip2 xz zstd pzstd; do command -v $t || exit 1; done >/dev/null"))
     GTEST_SKIP() << "gzip, bzip2, xz, zstd or pzstd is not installed";
-  }
-  const std::string dir = RunDirectory();
+  const Scratch scratch;
+  const std::string& dir = scratch.dir;
   std::ofstream(dir + "/in.fa") << Genome();
   const Outcome plain = RunCompressed(dir + "/in.fa", kSwitches);
   const Outcome plain_piped = RunCompressed(dir + "/in.fa", kSwitches, true);
@@ -166,7 +155,6 @@ TEST(CompressedInputs, StandardFilesGiveThePlainRun) {
     EXPECT_EQ(joined.status, 0) << "in 3 parts" << joined.err;
     EXPECT_EQ(joined.files, plain.files) << "in 3 parts";
   }
-  fs::remove_all(dir);
 }
 
 // The indexed outputs, compressed or not, at several line widths: their .fai is the one
@@ -176,7 +164,8 @@ TEST(CompressedInputs, StandardFilesGiveThePlainRun) {
 // FASTA, tabix the BED lines that overlap a region.
 TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
   if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const std::string dir = RunDirectory(), genome = Genome();
+  const Scratch scratch;
+  const std::string &dir = scratch.dir, genome = Genome();
   // The masked copy of `input`, plain (p) and compressed (z), indexed, and samtools' index of
   // a copy of the plain one (ref).
   const auto index = [&dir](const std::string& input, const std::string& switches) {
@@ -226,7 +215,6 @@ TEST(CompressedOutputs, IndexesAnswerAsThePlainFiles) {
       }
     }
   }
-  fs::remove_all(dir);
 }
 
 // A BGZF input cut inside a block, or with a block whose check value is wrong: the run says
@@ -260,11 +248,10 @@ TEST(CompressedInputs, DamageNamesTheFileAndLeavesNothing) {
     for (const char* how :
          {"", " --all-entries", " --all-entries --threads 2", " --all-entries --threads 8"}) {
       if (!*how && !d.first_entry_sees_it) continue;
-      RunOptions o;
-      o.job_limits = std::string(how).find("threads") != std::string::npos ? kManyJobs : "";
       const Outcome r =
           RunOn({{d.name, d.bytes}},
-                Words(d.name + std::string(" out --compress --bed --index -L") + how), o);
+                Words(d.name + std::string(" out --compress --bed --index -L") + how),
+                With(std::string(how).find("threads") != std::string::npos ? kManyJobs : ""));
       SCOPED_TRACE(d.name + std::string(how));
       const std::string said =
           "kestra: cannot read '" + std::string(d.name) + "': " + d.reason + "\n";
@@ -342,24 +329,19 @@ TEST(MaskedReads, ComeBackAsReadsThatTheIndexerReads) {
                               " 2>/dev/null && samtools fqidx " + c.copy +
                               " r3 r0 r199 r7 > got && samtools fqidx " + own +
                               " r3 r0 r199 r7 > want";
-    RunOptions o;
-    o.stdin_path = "reads.fq";
-    o.through_pipe = c.through_pipe;
     const Outcome run = RunOn({{"reads.fq", reads}},
-                              Words(c.input + std::string(" o ") + c.mode + " " + c.more + tail), o,
-                              "", indexed ? fqidx : "");
-    o.through_pipe = true;
-    const Outcome ref =
-        RunOn({{"reads.fq", reads}}, Words("- ref " + std::string(c.mode) + tail), o);
+                              Words(c.input + std::string(" o ") + c.mode + " " + c.more + tail),
+                              With("", "reads.fq", c.through_pipe), "", indexed ? fqidx : "");
+    const Outcome ref = RunOn({{"reads.fq", reads}}, Words("- ref " + std::string(c.mode) + tail),
+                              With("", "reads.fq", true));
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(ref.status, 0) << ref.err;
     const std::string copy = gz ? Gunzip(run.File(c.copy)) : run.File(c.copy);
     const std::string fasta = ref.File("ref.fas");
     ASSERT_FALSE(copy.empty());
-    const std::size_t masked = std::string(c.mode) == "-L"
-                                   ? std::count_if(copy.begin(), copy.end(), ::islower)
-                                   : std::count(copy.begin(), copy.end(), 'N');
-    EXPECT_GT(masked, 100u);
+    EXPECT_GT(std::string(c.mode) == "-L" ? std::count_if(copy.begin(), copy.end(), ::islower)
+                                          : std::count(copy.begin(), copy.end(), 'N'),
+              100);
     if (c.through_pipe) {
       EXPECT_EQ(copy, fasta);
       EXPECT_EQ(run.files.count("o.fq"), 0u);

@@ -108,13 +108,10 @@ std::string CheckAllEntries(const std::string& name, const std::string& bytes,
                             const std::vector<std::string>& args, const Files& want,
                             const std::string& whole = "", bool through_pipe = false,
                             const std::string& job_limits = "") {
-  RunOptions o;
-  o.job_limits = job_limits;
-  o.stdin_path = name;
-  o.through_pipe = through_pipe;
   std::vector<std::string> full = {through_pipe ? "/dev/stdin" : name, "out", "--all-entries"};
   full.insert(full.end(), args.begin(), args.end());
-  const Outcome run = RunOn({{name, bytes}, {"whole.fa", whole}}, full, o);
+  const Outcome run =
+      RunOn({{name, bytes}, {"whole.fa", whole}}, full, With(job_limits, name, through_pipe));
   SCOPED_TRACE(::testing::PrintToString(full) + " jobs " + job_limits);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   for (const auto& [file, want_bytes] : want) {
@@ -192,10 +189,9 @@ TEST(Threads, OneEntryCutIntoStretches) {
     Outcome want;
     for (const char* threads : {"1", "2", "3"}) {
       for (const bool cut : {false, true}) {
-        RunOptions o;
-        o.job_limits = cut ? kManyJobs : "";
         const Outcome got =
-            RunOn(in, Words(std::string("in.fa out --threads ") + threads + " " + switches), o);
+            RunOn(in, Words(std::string("in.fa out --threads ") + threads + " " + switches),
+                  With(cut ? kManyJobs : ""));
         if (want.status == -1) want = got;
         EXPECT_EQ(got, want) << switches << " on " << threads << (cut ? " cut" : "");
       }
@@ -217,10 +213,9 @@ TEST(WholeInputs, DamagedGzipLeavesNoOutput) {
        {std::pair{"corrupt",
                   packed.substr(0, at) + std::string(64, '\xff') + packed.substr(at + 64)},
         {"truncated", packed.substr(0, at)}}) {
-    RunOptions o;
-    o.job_limits = "entries=5,letters=100000,waiting=64";
     const Outcome run = RunOn({{"in.fa.gz", bytes}, {"out.seg", "an earlier report\n"}},
-                              Words("in.fa.gz out --all-entries --threads 2 -F --bed"), o);
+                              Words("in.fa.gz out --all-entries --threads 2 -F --bed"),
+                              With("entries=5,letters=100000,waiting=64"));
     EXPECT_EQ(run.status, 1) << what;
     EXPECT_GT(run.out.size(), 200u) << what << ": entries before the damage are told";
     EXPECT_EQ(run.out.substr(run.out.size() - 27), "\nError reading FASTA file\n\n") << what;
@@ -241,12 +236,6 @@ std::vector<Entry> SplitEntries(const std::string& text) {
   return entries;
 }
 
-std::string Rewrapped(const std::string& fasta) {
-  std::string out;
-  for (const Entry& e : SplitEntries(fasta)) out += Fasta(e.header, e.letters);
-  return out;
-}
-
 // A real genome of two chromosomes (Vibrio cholerae O395, from Debian's ragout-examples):
 // the contract on two threads, and the BED file read by bedtools: soft-masking the
 // upper-cased genome with it gives what -L gives, and the letters it points at are those
@@ -261,7 +250,7 @@ TEST(RealGenome, AllEntriesAndBedtools) {
   const Files want = FromSingleRuns(entries, {"-L", "--bed"});
   CheckAllEntries("vc.fa", text, {"-L", "--bed", "--threads", "2"}, want);
   // The upper-cased genome on one line an entry, and in lines of 60 as the field's tools write
-  // FASTA: bedtools' soft-masked copy of the first, rewrapped, is -L's; of the second (its BED
+  // FASTA: bedtools' soft-masked copy of the first holds -L's records; of the second (its BED
   // keeps the lines) it equals -L of it with lines of 60, byte for byte.
   std::string upper, sixty;
   for (Entry& e : entries) upper += Fasta(e.header, Upper(e.letters), e.letters.size());
@@ -273,7 +262,7 @@ TEST(RealGenome, AllEntriesAndBedtools) {
       "-fo masked_$f.fa || exit 1; done && bedtools getfasta -fi upper.fa -bed out.bed -tab > "
       "letters.tsv");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Rewrapped(run.File("masked_upper.fa")), want.at("out.fas"));
+  EXPECT_EQ(MaskedRecords(run.File("masked_upper.fa")), MaskedRecords(want.at("out.fas")));
   EXPECT_EQ(run.File("sixty.bed"), want.at("out.bed"));
   EXPECT_EQ(run.File("sixty.fas"), run.File("masked_upper60.fa"));
   // The report's letters of each masked segment, in BED order: the block of its entry, the
@@ -286,9 +275,8 @@ TEST(RealGenome, AllEntriesAndBedtools) {
     if (line[0] == '>') chrom = line.substr(1, line.find(' ') - 1);
     int index = 0, start, end;
     char text[16];
-    if (std::sscanf(line.c_str(), "%d %d %d %*d %*d %15s", &index, &start, &end, text) == 4) {
+    if (std::sscanf(line.c_str(), "%d %d %d %*d %*d %15s", &index, &start, &end, text) == 4)
       letters[chrom + " " + std::to_string(index)] = line.substr(line.rfind(' ') + 1);
-    }
   }
   std::size_t checked = 0;
   for (std::string b, g; std::getline(bed, b) && std::getline(got, g); ++checked) {

@@ -204,6 +204,16 @@ std::string RunDirectory() {
   return pattern;
 }
 
+RunOptions With(const std::string& job_limits, const std::string& stdin_path, bool through_pipe) {
+  RunOptions o;
+  o.job_limits = job_limits, o.stdin_path = stdin_path, o.through_pipe = through_pipe;
+  return o;
+}
+
+int Shell(const std::string& dir, const std::string& command) {
+  return std::system(("cd " + dir + " && " + command).c_str());
+}
+
 void PrintTo(const Outcome& o, std::ostream* os) {
   *os << "status " << o.status << ", out " << ::testing::PrintToString(o.out) << ", err "
       << ::testing::PrintToString(o.err);
@@ -215,8 +225,7 @@ Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOpti
   const std::string dir = RunDirectory(), work = dir + "/work/";
   for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
   const auto shell = [&work](const std::string& command) {
-    EXPECT_EQ(command.empty() ? 0 : std::system(("cd " + work + " && " + command).c_str()), 0)
-        << command;
+    EXPECT_EQ(command.empty() ? 0 : Shell(work, command), 0) << command;
   };
   shell(prepare);
   if (o.stdin_path[0] != '/') o.stdin_path = work + o.stdin_path;
@@ -322,11 +331,8 @@ namespace {
 
 std::vector<std::string> LinesOf(const std::string& text) {
   std::vector<std::string> lines;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 

@@ -52,6 +52,10 @@ struct RunOptions {
 // jobs of one entry, 64 bytes kept before a writer waits, plain files read 200 bytes at a
 // time, entries cut into pieces of 320 letters.
 inline constexpr const char* kManyJobs = "entries=1,letters=1,waiting=64,range=200,piece=320";
+// A run whose jobs are cut as `job_limits` says, reading standard input from `stdin_path`
+// (a pipe fed with it when `through_pipe`).
+RunOptions With(const std::string& job_limits, const std::string& stdin_path = "/dev/null",
+                bool through_pipe = false);
 
 struct RunResult {
   int status = -1;       // exit status; 128 + signal number when killed by one
@@ -64,6 +68,13 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
                     const RunOptions& o = {});
 // A fresh directory for the captured streams, with the run directory work/ in it.
 std::string RunDirectory();
+// Such a directory, removed with the object.
+struct Scratch {
+  const std::string dir = RunDirectory(), work = dir + "/work/";
+  ~Scratch() { fs::remove_all(dir); }
+};
+// The status of the shell command run in `dir`.
+int Shell(const std::string& dir, const std::string& command);
 
 // What a run leaves: its exit status, its streams, and the files of its run directory but
 // those it was given and left as they were, by path relative to it.

@@ -63,7 +63,8 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   };
   const auto check = [](const Case& c, const std::string& message) {
     SCOPED_TRACE(c.args);
-    const std::string dir = RunDirectory(), work = dir + "/work/";
+    const Scratch scratch;
+    const std::string &dir = scratch.dir, &work = scratch.work;
     fs::copy_file(kSeq19, work + "in.fa");
     RunOptions options;
     std::istringstream steps(c.setup);
@@ -93,7 +94,6 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, message);
     EXPECT_EQ(files(), before);
-    fs::remove_all(dir);
   };
   for (const Case& c : cases) {
     check(c, std::string("ERROR: output file '") + c.message + "' is the input file\n");
@@ -224,7 +224,8 @@ std::string QuickThenSlow(const std::string& work) {
 
 TEST(Streams, EntryLinesReachAPipeAsTheyHappen) {
   for (const char* threads : {"1", "2"}) {
-    const std::string dir = RunDirectory(), work = dir + "/work/";
+    const Scratch scratch;
+    const std::string &dir = scratch.dir, &work = scratch.work;
     const std::string first_line = QuickThenSlow(work);
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
@@ -245,7 +246,6 @@ TEST(Streams, EntryLinesReachAPipeAsTheyHappen) {
     close(pipe_fds[0]);
     EXPECT_EQ(got, "Random seed = 1\n" + first_line) << threads << " threads";
     EXPECT_TRUE(running) << "the slow entry was done before the first line came";
-    fs::remove_all(dir);
   }
 }
 
@@ -271,7 +271,8 @@ std::vector<std::string> ShownLines(const std::string& text) {
 // On a terminal, standard error shows a progress line, redrawn while a slow entry is analysed;
 // a skipped entry's line never runs into it.
 TEST(Streams, ProgressLineOnATerminal) {
-  const std::string dir = RunDirectory(), work = dir + "/work/";
+  const Scratch scratch;
+  const std::string &dir = scratch.dir, &work = scratch.work;
   QuickThenSlow(work);
   std::ofstream(work + "in.fa", std::ios::app) << ">none\nNNNN\n";
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
@@ -305,7 +306,6 @@ TEST(Streams, ProgressLineOnATerminal) {
   for (const char ch : shown) drawings += ch == '\r';
   EXPECT_GE(drawings, 4u) << shown;
   EXPECT_NE(shown.find("\r1 entries done, "), std::string::npos) << shown;
-  fs::remove_all(dir);
 }
 
 }  // namespace

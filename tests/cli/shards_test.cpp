@@ -70,13 +70,14 @@ class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 // succeeds and the parts together give the whole run's bytes, on one thread and on two with
 // stretches small enough that a part is read in many.
 TEST_P(Shards, TogetherAreTheWholeRun) {
-  const std::string dir = RunDirectory(), text = HostileInput();
+  const Scratch scratch;
+  const std::string &dir = scratch.dir, text = HostileInput();
   std::ofstream(dir + "/in.fa", std::ios::binary) << text;
   std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(text);
   std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);
   for (const char* pack : {"gzip -knf in.fa", "bzip2 -1 -kf in.fa", "xz -kf in.fa",
                            "zstd -qkf in.fa", "bzip2 -1 -kf in.fq", "bgzip -c in.fa > in.fa.bgz"}) {
-    ASSERT_EQ(std::system(("cd " + dir + " && " + pack).c_str()), 0) << pack;
+    ASSERT_EQ(Shell(dir, pack), 0) << pack;
   }
   std::ofstream(dir + "/small.fa.bgz", std::ios::binary) << kestra::InBlocks(text, 700).bytes;
   std::vector<std::string> files = {"in.fa", "small.fa.bgz"};
@@ -104,10 +105,8 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
     // of 200 bytes, entries cut every 320 letters.
     for (const auto& [n, limits] :
          {std::pair{1, ""}, {2, ""}, {3, ""}, {7, ""}, {20, ""}, {3, kManyJobs}, {7, kManyJobs}}) {
-      RunOptions o;
-      o.job_limits = limits;
       const std::vector<Outcome> parts =
-          InParts(input, Words(args + " --threads " + (*limits ? "2" : "1")), n, o);
+          InParts(input, Words(args + " --threads " + (*limits ? "2" : "1")), n, With(limits));
       for (const Outcome& part : parts) {
         const std::string lines = EntryLines(part.out);
         empty_parts += lines.empty();
@@ -123,7 +122,6 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
   // The input is made so that some parts hold no entry and some only skipped ones.
   EXPECT_GT(empty_parts, 0);
   EXPECT_GT(skipped_only_parts, 0);
-  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(
