@@ -9,8 +9,7 @@
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: cluster_down.sh STATE_DIR" >&2; exit 2; }
-state=$1
-pids=$state/pids
+state=$1 pids=$1/pids
 [ -s "$pids" ] || exit 0
 export SLURM_CONF=$state/etc/slurm.conf
 
@@ -23,9 +22,8 @@ runs() {  # PID NAME: whether that process still runs that program (a zombie doe
 pid_of() { awk -v n="$1" '$2 == n { p = $1 } END { print p }' "$pids"; }
 queued() { timeout 10 squeue -h -o %i 2>/dev/null || true; }
 
-# A job step outlives slurmd unless its job ends first.
-ctld=$(pid_of slurmctld) slurmd=$(pid_of slurmd)
-if [ -n "$ctld" ] && [ -n "$slurmd" ] && runs "$ctld" slurmctld && runs "$slurmd" slurmd &&
+# A job step outlives slurmd unless its job ends first. (No PID noted: no such process runs.)
+if runs "$(pid_of slurmctld)" slurmctld && runs "$(pid_of slurmd)" slurmd &&
   jobs=$(queued) && [ -n "$jobs" ]; then
   # shellcheck disable=SC2086  # one job id a word
   timeout 10 scancel $jobs 2>/dev/null || true

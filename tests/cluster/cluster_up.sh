@@ -14,11 +14,9 @@ set -euo pipefail
 base=${KESTRA_CLUSTER_PORT_BASE:-26810}
 db_port=$((base + 6)) ctld_port=$((base + 7)) slurmd_port=$((base + 8)) dbd_port=$((base + 9))
 
-mkdir -p "$1"
-state=$(cd "$1" && pwd)
+state=$(mkdir -p "$1" && cd "$1" && pwd)
 # munged and mariadbd run as their own users, which must reach their directories in here.
-chmod 0755 "$state"
-mkdir -p "$state/etc" "$state/log" "$state/run" "$state/spool/ctld" "$state/spool/d"
+chmod 0755 "$state" && mkdir -p "$state"/{etc,log,run,spool/ctld,spool/d}
 export SLURM_CONF=$state/etc/slurm.conf
 printf 'export SLURM_CONF=%q\n' "$SLURM_CONF" >"$state/env"
 : >"$state/pids"

@@ -58,8 +58,7 @@ unset "${!SLURM_@}"
 export USER=${USER:-$(id -un)}
 export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache of its own
 
-inputs=$tmp/inputs
-mkdir "$inputs"
+inputs=$tmp/inputs && mkdir "$inputs"
 gzip -dc "$examples/H.Pylori/references/G27.fasta.gz" >"$inputs/hpylori_g27.fa"
 printf 'sample\tpath\nhpylori_g27\t%s\nvcholerae_o395\t%s\nhpylori_sjm180\t%s\n' \
   "$inputs/hpylori_g27.fa" "$examples/V.Cholerae/references/O395.fasta.gz" \
@@ -88,6 +87,11 @@ chmod +x "$inputs/kestra" "$inputs/plot"
 
 failed=0
 problem() { echo "FAILED: $*"; failed=1; }
+# ROUNDS COMMAND...: runs COMMAND every half second until it passes; false if it has not
+# passed after ROUNDS tries.
+poll() { local n=$1; shift; until "$@"; do ((--n > 0)) || return 1; sleep 0.5; done; }
+# shellcheck disable=SC2317  # run by poll
+ended() { ! kill -0 "${running[$1]}" 2>/dev/null; }
 # The routes whose outputs are compressed and indexed.
 packed() { [ "$1" = slurm ]; }
 
@@ -101,8 +105,7 @@ packed() { [ "$1" = slurm ]; }
 launch() {
   local route=$1 limit=$2 packing=()
   shift 2
-  mkdir -p "$tmp/$route/slurm-logs"
-  : >"$tmp/runs.$route"
+  mkdir -p "$tmp/$route/slurm-logs" && : >"$tmp/runs.$route"
   ! packed "$route" || packing=(compress=true index=true)
   (cd "$root" && KESTRA_RUNS=$tmp/runs.$route exec timeout -k 20 "$limit" snakemake "$@" \
     --directory "$tmp/$route" --config samples="$inputs/samples.tsv" \
@@ -190,16 +193,11 @@ launch slurm 300 "${workflow[@]}" --slurm --jobs 50 --max-status-checks-per-seco
 launch profile 300 --profile workflow/profiles/slurm "${cluster_defaults[@]}"
 
 # A job cancelled while it runs: the workflow must notice and fail, not wait for it forever.
-hold=$tmp/hold
-touch "$hold" && : >"$hold.jobs"
+hold=$tmp/hold && touch "$hold" && : >"$hold.jobs"
 KESTRA_HOLD=$hold launch cancel 240 "${sbatch_route[@]}"
-held=
-for _ in $(seq 120); do
-  held=$(head -n 1 "$hold.jobs")
-  [ -n "$held" ] && break
-  kill -0 "${running[cancel]}" 2>/dev/null || break
-  sleep 0.5
-done
+# shellcheck disable=SC2016  # for eval
+poll 120 eval '[ -s "$hold.jobs" ] || ended cancel' || true
+held=$(head -n 1 "$hold.jobs")
 [ -n "$held" ] ||
   { cat "$tmp/cancel.log"; problem "cancel: no KESTRA job ran in a minute"; exit 1; }
 job_state=$(squeue -h -j "$held" -o %T)
@@ -210,11 +208,8 @@ cancelled=$SECONDS
 rm -f "$hold"
 # Snakemake checks its jobs every 10 s and, once one has failed, waits for those it has
 # submitted already, which queue behind the other routes' jobs: two minutes are plenty.
-while kill -0 "${running[cancel]}" 2>/dev/null && [ $((SECONDS - cancelled)) -lt 120 ]; do
-  sleep 0.5
-done
 # (finish stops a run still going.)
-! kill -0 "${running[cancel]}" 2>/dev/null || { cat "$tmp/cancel.log"
+poll 240 ended cancel || { cat "$tmp/cancel.log"
   problem "cancel: the workflow still ran 2 minutes after job $held was cancelled"; exit 1; }
 status=0
 wait "${running[cancel]}" || status=$?
@@ -227,16 +222,15 @@ grep -Eq "(cluster_jobid|external): $held([^0-9]|\$)" "$tmp/cancel.log" ||
 mv "$tmp/cancel.log" "$tmp/cancel-first.log"
 launch cancel 300 "${sbatch_route[@]}"
 
-while [ ${#running[@]} -gt 0 ]; do
-  ! await || check "$route"
-done
+while [ ${#running[@]} -gt 0 ]; do ! await || check "$route"; done
 
 # The status helper on its own: on the two jobs, also by the id that `sbatch --parsable`
 # prints on a cluster among several, and on an id never given; then the same once the
 # controller has forgotten the jobs, as it does a while after they end, so that accounting
 # answers; and with neither of them answering, when the job may still be running.
 helper=$root/workflow/scripts/slurm_status.sh
-for _ in $(seq 60); do [ -z "$(squeue -h -j "$good,$bad" -o %i)" ] && break; sleep 0.5; done
+# shellcheck disable=SC2016  # for eval
+poll 60 eval '[ -z "$(squeue -h -j "$good,$bad" -o %i)" ]' || true
 mkdir "$tmp/forgetful" "$tmp/down"
 # Clients that say a message and fail.
 for fake in "forgetful/scontrol:slurm_load_jobs error: Invalid job id specified" \

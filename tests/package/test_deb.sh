@@ -7,14 +7,12 @@
 # it refuses to run where dpkg knows a kestra package already, and purges the one it
 # installed whatever happens, so the machine is left as it was found.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
+cd "$(dirname "$0")/../.."
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: the package test runs as root only"; exit 77; }
 fail() { echo "test_deb: $*" >&2; exit "${2:-1}"; }
 ! dpkg -s kestra >/dev/null 2>&1 || fail "dpkg knows a kestra package already; purge it first" 2
-work=$(mktemp -d)
-trap 'dpkg --purge kestra >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'dpkg --purge kestra >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 
 # The name is kestra_<CMake project version>_<dpkg architecture>.deb, as make deb prints it.
 version=$(sed -n 's/^project(kestra VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -64,7 +62,6 @@ help=$(cd "$work" && /usr/bin/python3 -m kestra.plot --help)
 [[ $help == "usage: kestra-plot "* ]] || fail "python3 -m kestra.plot --help: $help"
 
 # The workflow is there whole, every file as git tracks it.
-[ -f /usr/share/kestra/workflow/Snakefile ] || fail "no Snakefile in /usr/share/kestra"
 git ls-files workflow | while read -r file; do cmp "$file" "/usr/share/kestra/$file"; done
 
 # Removal leaves none of the package's files; of its directories, only those that other

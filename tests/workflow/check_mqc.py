@@ -6,6 +6,7 @@
 # MultiQC takes it, are those of the workflow's summary.tsv (which the test holds to KESTRA's
 # summary files). Prints each problem and exits 1 if there is any.
 import sys
+from pathlib import Path
 
 import yaml
 
@@ -23,8 +24,7 @@ def is_number(text):
 
 def problems(mqc, summary):
     """The problems of the file MQC, whose rows must be those of the file SUMMARY."""
-    with open(mqc, encoding="utf-8") as f:
-        lines = f.read().splitlines()
+    lines = Path(mqc).read_text(encoding="utf-8").splitlines()
     top = next((i for i, line in enumerate(lines) if not line.startswith("#")), len(lines))
     config = yaml.safe_load("\n".join(line[1:] for line in lines[:top]))
     rows = [line.split("\t") for line in lines[top:] if line]
@@ -47,8 +47,7 @@ def problems(mqc, summary):
     if not rows or rows[0] != COLUMNS:
         yield f"the header is {rows[0] if rows else None!r}, not {COLUMNS!r}"
         return
-    with open(summary, encoding="utf-8") as f:
-        want = [line.split("\t") for line in f.read().splitlines()[1:] if line]
+    want = [line.split("\t") for line in Path(summary).read_text("utf-8").splitlines()[1:] if line]
     if rows[1:] != want:
         yield f"the rows are {rows[1:]}, not those of {summary}: {want}"
     yield from (f"{row[0]}: {name} '{text}' is not a number" for row in rows[1:]

@@ -20,9 +20,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 for program in "$snakemake" bgzip tabix samtools; do
   command -v "$program" >/dev/null || { echo "SKIPPED: $program is not installed"; exit 77; }
 done
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-cd "$tmp"
+tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT && cd "$tmp"
 export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache of its own
 
 # contigs: entries of mixed composition, case and line width, one starting inside a line, one
@@ -31,7 +29,7 @@ export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache
 # one part has no entry KESTRA can analyse. assembly: fifty entries with A-rich stretches,
 # bgzip'd into blocks that parts cut across (only if it has several). gaps: nothing to analyse.
 python3 - <<'EOF'
-import gzip, random, subprocess, sys
+import gzip, random
 r, weights = random.Random(11), {"even": (1, 1, 1, 1), "at": (6, 1, 1, 6), "a": (12, 1, 1, 1)}
 letters = lambda n, bias: "".join(r.choices("ACGT", weights[bias], k=n))
 record = lambda name, seq, width: f">{name}\n" + "".join(  # width 0: one line
@@ -52,13 +50,11 @@ with open("assembly.fa", "w") as f:
     f.writelines(record(f"assembly{k}", "".join(letters(r.randint(300, 3000), bias) for bias in
                         ("even", "a", "even", "at", "a", "even")), 60) for k in range(50))
 open("gaps.fa", "w").write(">gap1\nNNNNNNNN\n>gap2\n>gap3\n----\n")
-subprocess.run(["bgzip", "assembly.fa"], check=True)
-data, at, blocks = open("assembly.fa.gz", "rb").read(), 0, 0
-while at < len(data):
-    at, blocks = at + int.from_bytes(data[at + 16:at + 18], "little") + 1, blocks + 1
-if blocks < 4:
-    sys.exit(f"assembly.fa.gz has {blocks} BGZF blocks: too few for its parts to cut across them")
 EOF
+# The index of a BGZF file notes the start of each block but the first.
+bgzip -i assembly.fa && [ "$(od -An -tu8 -N8 assembly.fa.gz.gzi)" -ge 3 ] ||
+  { echo "assembly.fa.gz has too few BGZF blocks for its parts to cut across them"; exit 1; }
+rm assembly.fa.gz.gzi
 tsv() { { printf 'sample\tpath\n'; printf '%s\t%s\n' "${@:2}"; } >"$1"; }
 tsv samples.tsv lambda "$root/examples/lambda.fa" contigs contigs.fa \
   scaffolds scaffolds.fa.gz assembly assembly.fa.gz
@@ -78,23 +74,17 @@ failed=0
 bad() { echo "$*"; failed=1; }
 same() { cmp "$1" "$2" || failed=1; }
 
-workflow outdir=whole
-# In parts, the joined masked FASTA indexed by samtools.
-sharded=(shards=3 index=true)
-workflow outdir=sharded "${sharded[@]}"
-# No masked copy: the masked positions are counted all the same.
-workflow outdir=unmasked switches=--bed
-# Compressed and indexed, whole (KESTRA's own indexes) and in parts (joined, then indexed).
-packed=(compress=true index=true "switches=-L --bed --table")
-for shards in 1 3; do workflow outdir=packed$shards shards=$shards "${packed[@]}"; done
-# A background and an E-value reach every part: the input's own, and a file's.
-significance=("significant input 0.01" "against contigs.fa 0.5")
-for row in "${significance[@]}"; do
-  read -r run background evalue <<<"$row"
-  workflow outdir="$run" shards=3 background="$background" mask_evalue="$evalue"
-done
-# Level 0 stores the text as it is: the level reaches KESTRA.
-workflow samples=lambda.tsv outdir=stored compress=true compress_level=0
+# Each run's outdir and config (shell words). In parts, the joined masked FASTA indexed by
+# samtools. No masked copy: the masked positions are counted all the same. Compressed and
+# indexed, whole (KESTRA's own indexes) and in parts (joined, then indexed). A background and
+# an E-value reach every part: the input's own, and a file's. Level 0 stores the text as it is.
+packed="compress=true index=true 'switches=-L --bed --table'"
+declare -A runs=([whole]="" [sharded]="shards=3 index=true" [unmasked]=switches=--bed
+  [packed1]="shards=1 $packed" [packed3]="shards=3 $packed"
+  [significant]="shards=3 background=input mask_evalue=0.01"
+  [against]="shards=3 background=contigs.fa mask_evalue=0.5"
+  [stored]="samples=lambda.tsv compress=true compress_level=0")
+for run in "${!runs[@]}"; do eval "workflow outdir=$run ${runs[$run]}"; done
 
 # Each genome's plain text, read from a pipe (gzip -dcf passes a plain file through).
 mkdir direct && : >expected-summary.tsv
@@ -102,16 +92,14 @@ bgzf_end=$(printf '' | bgzip -c | od -An -tx1)
 while IFS=$'\t' read -r sample path; do
   d=direct/$sample
   gzip -dcf "$path" | "$kestra" - "$d" -L --bed --table --all-entries --summary >"$d.out"
-  for ext in seg fas bed summary.tsv; do
-    same "$d.$ext" "whole/$sample.$ext"
-    same "whole/$sample.$ext" "sharded/$sample.$ext"
-    [ $ext = fas ] || same "whole/$sample.$ext" "unmasked/$sample.$ext"
+  for out in {whole,sharded,unmasked}/"$sample".{seg,fas,bed,summary.tsv}; do
+    [ "$out" = "unmasked/$sample.fas" ] || same "$d.${out#*/"$sample".}" "$out"
   done
   # In three parts as one run over the file.
-  for row in "${significance[@]}"; do
-    read -r run background evalue <<<"$row"
+  for run in significant against; do
+    read -r _ background evalue <<<"${runs[$run]}"
     "$kestra" "$path" "$d.$run" -L --bed --all-entries --summary \
-      --background "$background" --mask-evalue "$evalue" >/dev/null
+      --background "${background#*=}" --mask-evalue "${evalue#*=}" >/dev/null
     for ext in seg fas bed summary.tsv; do same "$d.$run.$ext" "$run/$sample.$ext"; done
   done
   # Every line after the column names is an entry's, whatever its name starts with.
@@ -152,9 +140,7 @@ while IFS=$'\t' read -r sample path; do
     done
     same "$d.summary.tsv" "$run/$sample.summary.tsv"
     same "whole/$sample.png" "$run/$sample.png"
-    for index in fas.gz.fai fas.gz.gzi bed.gz.tbi; do
-      [ -s "$run/$sample.$index" ] || bad "no $run/$sample.$index"
-    done
+    for f in "$run/$sample".{fas.gz.fai,fas.gz.gzi,bed.gz.tbi}; do [ -s "$f" ] || bad "no $f"; done
     same "$d.parts.fa" <(samtools faidx "$run/$sample.fas.gz" "${parts[@]}" || echo failed)
     same "$d.queried.bed" <(tabix "$run/$sample.bed.gz" "${queries[@]}" || echo failed)
   done
@@ -162,8 +148,8 @@ done < <(tail -n +2 samples.tsv)
 [ ! -e unmasked/contigs.fas ] || bad "unmasked/contigs.fas was written without -F or -L"
 same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
 python3 "$root/tests/workflow/check_mqc.py" whole/kestra_mqc.tsv whole/summary.tsv || failed=1
-for run in sharded unmasked packed1 packed3; do
-  for table in summary.tsv kestra_mqc.tsv; do same "whole/$table" "$run/$table"; done
+for table in {sharded,unmasked,packed1,packed3}/{summary,kestra_mqc}.tsv; do
+  same "whole/${table#*/}" "$table"
 done
 
 same whole/lambda.fas <(bgzip -dc stored/lambda.fas.gz)
@@ -171,13 +157,10 @@ same whole/lambda.fas <(bgzip -dc stored/lambda.fas.gz)
   [ "$(stat -c %s packed1/lambda.fas.gz)" -lt "$(stat -c %s whole/lambda.fas)" ] ||
   bad "compress_level=0 did not store the masked FASTA as it is, or the default did too"
 
-dry_rerun() {
-  workflow "$@" --dry-run >dry.log 2>&1 || true
-  grep -q '^Nothing to be done' dry.log || bad "$(cat dry.log)"$'\n'"dry rerun $1: work left to do"
-}
-dry_rerun outdir=whole
-dry_rerun outdir=sharded "${sharded[@]}"
-dry_rerun outdir=packed3 shards=3 "${packed[@]}"
+for run in "${!runs[@]}"; do
+  eval "workflow outdir=$run ${runs[$run]} --dry-run" >dry.log 2>&1 || true
+  grep -q '^Nothing to be done' dry.log || bad "$(cat dry.log)"$'\n'"dry rerun $run: work left"
+done
 
 # Switches that would move an output away from where the workflow looks for it, or set what
 # the config sets, are refused before any job runs, naming the setting to use instead; so are
@@ -194,10 +177,9 @@ for refused in \
     "compress_level=10|config 'compress_level' must be a whole number from 0 to 9" \
     "index=1|config 'index' must be true or false" \
     "mask_evalue=-1|config 'mask_evalue' must be a number of at least 0, or empty"; do
-  setting=${refused%%|*}
-  ! workflow outdir=refused "$setting" --dry-run >refused.log 2>&1 &&
+  ! workflow outdir=refused "${refused%%|*}" --dry-run >refused.log 2>&1 &&
     grep -qF "${refused#*|}" refused.log ||
-    bad "$(cat refused.log)"$'\n'"'$setting' was not refused with: ${refused#*|}"
+    bad "$(cat refused.log)"$'\n'"'${refused%%|*}' was not refused with: ${refused#*|}"
 done
 
 # One sample fails, in one run or in parts; the others are still written in full.
@@ -206,8 +188,8 @@ for shards in 1 3; do
   ! workflow samples=failing.tsv outdir=$out shards=$shards --keep-going >$out.log 2>&1 ||
     bad "a sample with nothing to analyse did not fail the run (shards=$shards)"
   for ext in seg fas bed summary.tsv; do same "whole/contigs.$ext" "$out/contigs.$ext"; done
-  for file in gaps.{seg,fas,bed,summary.tsv} summary.tsv kestra_mqc.tsv; do
-    [ ! -e "$out/$file" ] || bad "$out/$file was written although a sample failed"
+  for file in "$out"/{gaps.{seg,fas,bed,summary.tsv},summary.tsv,kestra_mqc.tsv}; do
+    [ ! -e "$file" ] || bad "$file was written although a sample failed"
   done
 done
 
