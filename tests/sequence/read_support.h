@@ -265,13 +265,16 @@ struct Scanned {
   std::string problem;
 };
 
-// A FASTA entry read alone, a FASTQ record, or a FASTQ record that is the first of a file.
-enum class ScanAs { kEntry, kRecord, kFirstRecord };
+// A FASTA entry read alone, the first FASTA entry of a file, a FASTQ record, or a FASTQ record
+// that is the first of a file.
+enum class ScanAs { kEntry, kFirstEntry, kRecord, kFirstRecord };
 
 // `input` fed `block` bytes at a time to a scanner of the kind, to an entry that was stale.
 inline Scanned Scan(ScanAs as, const std::string& input, std::size_t block, LetterLimit limit) {
   Scanned s{FastaStatus::kOk, {"stale", "stale", 3, "stale"}, 0, ""};
-  FastaScanner* entry = as == ScanAs::kEntry ? NewEntryScanner(&s.entry, limit) : nullptr;
+  FastaScanner* entry = as == ScanAs::kEntry        ? NewEntryScanner(&s.entry, limit)
+                        : as == ScanAs::kFirstEntry ? NewFastaScanner(&s.entry, limit.max_letters)
+                                                    : nullptr;
   FastqScanner* record =
       entry ? nullptr : NewFastqScanner(&s.entry, 1, true, as == ScanAs::kFirstRecord, limit);
   FeedInBlocks(input, block, [&](const char* data, std::size_t n) {
