@@ -104,13 +104,6 @@ Entry ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rn
 // The first entry read from fd.
 Entry FirstOf(int fd) { return ReadFirstEntry(fd).entry; }
 
-// Replaces what the file open as fd holds with `input`, to be read from the start.
-void Rewrite(int fd, const std::string& input) {
-  ASSERT_EQ(ftruncate(fd, 0), 0);
-  ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
-  ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-}
-
 TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   std::mt19937 rng(20240611);
   int read_ok = 0;
@@ -133,30 +126,29 @@ TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
 // starts an entry, between CR and LF, before the first entry.
 TEST(FastaReader, StretchesGiveEveryEntryOnce) {
   std::mt19937 rng(31);
-  FILE* file = std::tmpfile();
-  const int fd = fileno(file);
   for (int i = 0; i < 2000 && !HasFailure(); ++i) {
     std::string input = RandomInput(rng) + RandomInput(rng);
     if (i % 5 == 0) input = "junk\n" + input;
     if (ReadAsFastq(input)) continue;
-    Rewrite(fd, input);
-    const Entries want = ReadAll(fd);
-    uint64_t size = 0;
-    ASSERT_TRUE(IsPlainFile(fd, &size));
-    std::vector<uint64_t> random = {0}, every;
-    for (uint64_t at = 0; (at += 1 + rng() % 40) < size;) random.push_back(at);
-    random.push_back(size + rng() % 3);
-    for (uint64_t at = 0; at <= size && size < 120; ++at) every.push_back(at);
-    for (const auto& cuts : {std::vector<uint64_t>{0, size}, random, every}) {
-      if (cuts.size() < 2) continue;
-      Entries stretches;  // every entry, read from the stretches between the cuts
-      for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-        Append(&stretches, AllEntries(OpenFastaRange(fd, cuts[k], cuts[k + 1])));
+    FromFile(input, [&](int fd) {
+      const Entries want = ReadAll(fd);
+      uint64_t size = 0;
+      EXPECT_TRUE(IsPlainFile(fd, &size));
+      std::vector<uint64_t> random = {0}, every;
+      for (uint64_t at = 0; (at += 1 + rng() % 40) < size;) random.push_back(at);
+      random.push_back(size + rng() % 3);
+      for (uint64_t at = 0; at <= size && size < 120; ++at) every.push_back(at);
+      for (const auto& cuts : {std::vector<uint64_t>{0, size}, random, every}) {
+        if (cuts.size() < 2) continue;
+        Entries stretches;  // every entry, read from the stretches between the cuts
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+          Append(&stretches, AllEntries(OpenFastaRange(fd, cuts[k], cuts[k + 1])));
+        }
+        EXPECT_EQ(stretches, want) << testing::PrintToString(input) << " in " << cuts.size() - 1;
       }
-      EXPECT_EQ(stretches, want) << testing::PrintToString(input) << " cut in " << cuts.size() - 1;
-    }
+      return 0;  // the checks are made above
+    });
   }
-  std::fclose(file);
 }
 
 // Rules the reference shares with the first-entry scanner by construction, pinned by hand.
@@ -230,11 +222,11 @@ TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
   const Entry want(kOk, "big", big_seq);
   EXPECT_EQ(ScanInBlocks(big, big.size()), want);
   EXPECT_EQ(ThroughPipe(big, 1 << 16, FirstOf), want);
-  FILE* file = std::tmpfile();
-  Rewrite(fileno(file), big);
-  EXPECT_EQ(FirstOf(fileno(file)), want);
-  EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
-  std::fclose(file);
+  const off_t read_to = FromFile(big, [&](int fd) {
+    EXPECT_EQ(FirstOf(fd), want);
+    return lseek(fd, 0, SEEK_CUR);
+  });
+  EXPECT_LT(read_to, off_t(big.size() - (2u << 20))) << "read too far";
 }
 
 }  // namespace
