@@ -67,27 +67,6 @@ std::unique_ptr<TestLoop> OnThreads(int threads, unsigned seed) {
   return t;
 }
 
-// FASTA that tries a reader split by blocks: blank lines and text before the first entry, a
-// '>' inside a sequence line (it starts an entry), '>>' and '>a>b' headers, NUL bytes, CR LF
-// line ends, a line longer than most blocks, empty entries, and a last line without its
-// newline.
-std::string HostileFasta() {
-  std::mt19937 rng(17);
-  std::string in = "\n\ntext before the first entry\n" + Lines(Letters(rng, 700, "acgt .,"), 70);
-  in += ">first\n" + Lines(Letters(rng, 500, "ACGT"), 60);
-  in += "ACGTAC>inside a line\n" + Lines(Letters(rng, 400, "ACGTN"), 60);
-  in += ">>double\n" + Lines(Letters(rng, 300, "ACGT"), 60);
-  in += ">a>b>c\n" + Lines(Letters(rng, 200, "ACGT"), 60);
-  in += ">nul\0 in the header\n"s + Lines(Letters(rng, 200, "ACGT") + "AC\0GT"s, 60);
-  in += ">crlf\r\n" + Lines(Letters(rng, 600, "ACGT"), 60, "\r\n");
-  in += ">empty\n>also empty\n";
-  in += ">long line\n" + Letters(rng, 2500, "ACGT") + "\n";
-  for (int i = 0; i < 12; ++i) {
-    in += ">small " + std::to_string(i) + "\n" + Lines(Letters(rng, 20 + 13 * i, "ACGT"), 60);
-  }
-  return in + ">no newline at the end\n" + Letters(rng, 90, "ACGT");
-}
-
 using Content = std::pair<std::string, std::string>;  // name, text
 
 std::vector<Content> Contents() {

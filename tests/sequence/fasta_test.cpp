@@ -95,22 +95,14 @@ bool ReadAsFastq(const std::string& input) {
   return text != std::string::npos && input[text] == '@';
 }
 
-Entry ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rng = nullptr,
-                   std::size_t max_letters = kFastaMaxLetters) {
+Entry ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rng = nullptr) {
   const FastaResult r = ScanBytes(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
-                                  block, max_letters, rng);
+                                  block, kFastaMaxLetters, rng);
   return {r.status, r.entry.header, r.entry.letters};
 }
 
 // The first entry read from fd.
 Entry FirstOf(int fd) { return ReadFirstEntry(fd).entry; }
-
-// Replaces what the file open as fd holds with `input`, to be read from the start.
-void Rewrite(int fd, const std::string& input) {
-  ASSERT_EQ(ftruncate(fd, 0), 0);
-  ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
-  ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-}
 
 TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   std::mt19937 rng(20240611);
@@ -134,74 +126,60 @@ TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
 // starts an entry, between CR and LF, before the first entry.
 TEST(FastaReader, StretchesGiveEveryEntryOnce) {
   std::mt19937 rng(31);
-  FILE* file = std::tmpfile();
-  const int fd = fileno(file);
   for (int i = 0; i < 2000 && !HasFailure(); ++i) {
     std::string input = RandomInput(rng) + RandomInput(rng);
     if (i % 5 == 0) input = "junk\n" + input;
     if (ReadAsFastq(input)) continue;
-    Rewrite(fd, input);
-    const Entries want = ReadAll(fd);
-    uint64_t size = 0;
-    ASSERT_TRUE(IsPlainFile(fd, &size));
-    std::vector<uint64_t> random = {0}, every;
-    for (uint64_t at = 0; (at += 1 + rng() % 40) < size;) random.push_back(at);
-    random.push_back(size + rng() % 3);
-    for (uint64_t at = 0; at <= size && size < 120; ++at) every.push_back(at);
-    for (const auto& cuts : {std::vector<uint64_t>{0, size}, random, every}) {
-      if (cuts.size() < 2) continue;
-      Entries stretches;  // every entry, read from the stretches between the cuts
-      for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-        Append(&stretches, AllEntries(OpenFastaRange(fd, cuts[k], cuts[k + 1])));
+    FromFile(input, [&](int fd) {
+      const Entries want = ReadAll(fd);
+      uint64_t size = 0;
+      EXPECT_TRUE(IsPlainFile(fd, &size));
+      std::vector<uint64_t> random = {0}, every;
+      for (uint64_t at = 0; (at += 1 + rng() % 40) < size;) random.push_back(at);
+      random.push_back(size + rng() % 3);
+      for (uint64_t at = 0; at <= size && size < 120; ++at) every.push_back(at);
+      for (const auto& cuts : {std::vector<uint64_t>{0, size}, random, every}) {
+        if (cuts.size() < 2) continue;
+        Entries stretches;  // every entry, read from the stretches between the cuts
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+          Append(&stretches, AllEntries(OpenFastaRange(fd, cuts[k], cuts[k + 1])));
+        }
+        EXPECT_EQ(stretches, want) << testing::PrintToString(input) << " in " << cuts.size() - 1;
       }
-      EXPECT_EQ(stretches, want) << testing::PrintToString(input) << " cut in " << cuts.size() - 1;
-    }
-  }
-  std::fclose(file);
-}
-
-// Rules the reference shares with the reader by construction, pinned by hand; and an entry
-// reaching the letter limit (10 here) is refused however its letters arrive.
-TEST(FastaScanner, HandCasesWhateverTheBlockSize) {
-  const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
-  const Entry too_long(kTooLong, "", "");
-  // name, input, the entry, the letter limit (0: none)
-  const std::tuple<const char*, std::string, Entry, std::size_t> cases[] = {
-      {"one CR removed", ">x\r\r\nA\n", {kOk, "x\r", "A"}, 0},
-      {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, {kOk, "ab", "AC"}, 0},
-      {"kept bytes", ">x\n1 A*C.\0G\x80-\xffT\n"s, {kOk, "x", "ACG-T"}, 0},
-      {"entry starts at '>' mid-line", "xx>abc\nAC\n>b\n", {kOk, "abc", "AC"}, 0},
-      {"long header", ">" + h + ">AC\nGT\n", {kOk, max, "GT"}, 0},
-      {"19999-byte last line counted", ">" + max.substr(1), {kOk, max.substr(1), ""}, 0},
-      {"19998-byte last line not counted", ">" + max.substr(2), {kNone, "", ""}, 0},
-      {"9 letters", ">a\nACGTACGTA\n>b\n", {kOk, "a", "ACGTACGTA"}, 10},
-      {"10 letters over lines", ">a\nACGTA\nCGTAC\n>b\n", too_long, 10},
-      {"10 letters among others, unended", ">a\nAC GT\r\nAC*GT9AC", too_long, 10},
-  };
-  for (const auto& [name, input, want, limit] : cases) {
-    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, input.size() + 1}) {
-      EXPECT_EQ(ScanInBlocks(input, block, nullptr, limit ? limit : kFastaMaxLetters), want)
-          << name << ", blocks of " << block;
-    }
+      return 0;  // the checks are made above
+    });
   }
 }
 
-// An entry read alone, FASTA or FASTQ, that reaches the letter limit (10 here) is too long:
-// it keeps its letters, or lets them go at the limit and counts the rest (over lines, CR, '-'
-// and bytes that are no letters, sixteen at a time or fewer), wherever the blocks fed cut it;
-// either way it ends at the next entry's '>', or where its qualities end. The first FASTQ
-// record of a file stops at the limit, its header and letters cleared, as a first FASTA entry.
-TEST(EntryScanner, LetterLimitKeepsOrCounts) {
-  const std::string ten = ">a\nACGTA\nCGTAC\n>b\n",
-                    mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
+// Rules the reference shares with the first-entry scanner by construction, pinned by hand.
+// An entry that reaches the letter limit (10 here) is too long however its letters arrive:
+// the first of a file (FASTA or FASTQ) stops there, its header and letters cleared; one read
+// alone keeps its letters, or lets them go at the limit and counts the rest (over lines, CR,
+// '-' and bytes that are no letters, sixteen at a time or fewer), wherever the blocks fed cut
+// it; either way it ends at the next entry's '>', or where its qualities end.
+TEST(EntryScanner, HandCasesAndLetterLimitWhateverTheBlocks) {
+  const std::string h(25000, 'h'), max(kFastaLineMax, 'h'), ten = ">a\nACGTA\nCGTAC\n>b\n";
+  const std::string mixed = ">a x\nAC GT-\r\nACGT*acgt9ACGTACGTacgtACGT-!\nNN\n>b\nAC\n";
   const std::string nine_q = "@r\nACGTA\nCGTA\n+\nIIIIIIIII\n",
                     ten_q = "@r\nACGTA\nCGTAC\n+\nIIIIIIIIII\n@s\nA\n+\nI\n";
   const std::string past_q = "@r\nAC GT-\r\nAC*GT9ACGTACGTACGTacgt\nA\n+\n" + std::string(20, '@') +
                              "\n" + std::string(9, '+') + "\n@s\nA\n+\nI\n";
-  // A FASTA entry, a FASTQ record, a FASTQ record first of a file.
-  const auto fa = ScanAs::kEntry, fq = ScanAs::kRecord, fq1 = ScanAs::kFirstRecord;
+  // A FASTA entry alone, a first FASTA entry, a FASTQ record, a FASTQ record first of a file.
+  const auto fa = ScanAs::kEntry, fa1 = ScanAs::kFirstEntry, fq = ScanAs::kRecord,
+             fq1 = ScanAs::kFirstRecord;
+  const Entry too_long(kTooLong, "", "");
   // name, input, read as, letters dropped, the entry, its letters kept or counted
   const std::tuple<const char*, std::string, ScanAs, bool, Entry, std::size_t> cases[] = {
+      {"one CR removed", ">x\r\r\nA\n", fa1, false, {kOk, "x\r", "A"}, 1},
+      {"header cut at NUL, then CR", ">ab\r\0cd\nAC\n"s, fa1, false, {kOk, "ab", "AC"}, 2},
+      {"kept bytes", ">x\n1 A*C.\0G\x80-\xffT\n"s, fa1, false, {kOk, "x", "ACG-T"}, 5},
+      {"entry starts at '>' mid-line", "xx>abc\nAC\n>b\n", fa1, false, {kOk, "abc", "AC"}, 2},
+      {"long header", ">" + h + ">AC\nGT\n", fa1, false, {kOk, max, "GT"}, 2},
+      {"19999-byte last line read", ">" + max.substr(1), fa1, false, {kOk, max.substr(1), ""}, 0},
+      {"19998-byte last line unread", ">" + max.substr(2), fa1, false, {kNone, "", ""}, 0},
+      {"first, 9 letters", ">a\nACGTACGTA\n>b\n", fa1, false, {kOk, "a", "ACGTACGTA"}, 9},
+      {"first, 10 letters over lines", ten, fa1, false, too_long, 0},
+      {"first, 10 among others, unended", ">a\nAC GT\r\nAC*GT9AC", fa1, false, too_long, 0},
       {"9 letters", ">a\nACGTA\nCGTA\n>b\n", fa, true, {kOk, "a", "ACGTACGTA"}, 9},
       {"10 letters kept", ten, fa, false, {kTooLong, "a", "ACGTACGTAC"}, 10},
       {"10 letters dropped", ten, fa, true, {kTooLong, "a", ""}, 10},
@@ -210,7 +188,7 @@ TEST(EntryScanner, LetterLimitKeepsOrCounts) {
       {"to the end", ">a\n" + std::string(40, 'A') + "\nAC", fa, true, {kTooLong, "a", ""}, 42},
       {"FASTQ, 9 letters", nine_q, fq1, false, {kOk, "r", "ACGTACGTA"}, 9},
       {"FASTQ, 9 letters, dropping", nine_q, fq, true, {kOk, "r", "ACGTACGTA"}, 9},
-      {"FASTQ, 10 letters, first of a file", ten_q, fq1, false, {kTooLong, "", ""}, 0},
+      {"FASTQ, 10 letters, first of a file", ten_q, fq1, false, too_long, 0},
       {"FASTQ, 10 letters, one of many", ten_q, fq, false, {kTooLong, "r", "ACGTACGTAC"}, 10},
       {"FASTQ, 10 letters, dropped", ten_q, fq, true, {kTooLong, "r", ""}, 10},
       {"FASTQ, counted past", past_q, fq, true, {kTooLong, "r", ""}, 26},
@@ -218,13 +196,13 @@ TEST(EntryScanner, LetterLimitKeepsOrCounts) {
   };
   for (const auto& [name, input, as, drop, want, count] : cases) {
     const std::size_t end = std::min(input.find(as == fa ? ">b" : "@s"), input.size());
-    for (std::size_t block = 1; block <= input.size(); block += block < 20 ? 1 : 17) {
+    for (std::size_t block = 1; block <= input.size() + 1; block += block < 20 ? 1 : 17) {
       const Scanned s = Scan(as, input, block, {10, drop});
       const std::string shown = name + ", blocks of "s + std::to_string(block) + s.problem;
       EXPECT_EQ(std::tuple(Entry(s.status, s.entry.header, s.entry.letters), LetterCount(s.entry)),
                 std::tuple(want, count))
           << shown;
-      if (as != fq1) {
+      if (as == fa || as == fq) {
         EXPECT_EQ(s.used, end) << shown;
       }
     }
@@ -244,11 +222,11 @@ TEST(ReadFastaFile, BigEntryReadAlikeAndNoFurther) {
   const Entry want(kOk, "big", big_seq);
   EXPECT_EQ(ScanInBlocks(big, big.size()), want);
   EXPECT_EQ(ThroughPipe(big, 1 << 16, FirstOf), want);
-  FILE* file = std::tmpfile();
-  Rewrite(fileno(file), big);
-  EXPECT_EQ(FirstOf(fileno(file)), want);
-  EXPECT_LT(lseek(fileno(file), 0, SEEK_CUR), off_t(big.size() - (2u << 20))) << "read too far";
-  std::fclose(file);
+  const off_t read_to = FromFile(big, [&](int fd) {
+    EXPECT_EQ(FirstOf(fd), want);
+    return lseek(fd, 0, SEEK_CUR);
+  });
+  EXPECT_LT(read_to, off_t(big.size() - (2u << 20))) << "read too far";
 }
 
 }  // namespace

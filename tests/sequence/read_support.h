@@ -222,6 +222,28 @@ inline std::string SomeFasta(std::size_t long_letters) {
   return text + ">empty\n>last\nACGTACGT";
 }
 
+// FASTA that tries a reader split by blocks: blank lines and text before the first entry, a
+// '>' inside a sequence line (it starts an entry), '>>' and '>a>b' headers, NUL bytes, CR LF
+// line ends, a line longer than most blocks, empty entries, and a last line without its
+// newline.
+inline std::string HostileFasta() {
+  using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
+  std::mt19937 rng(17);
+  std::string in = "\n\ntext before the first entry\n" + Lines(Letters(rng, 700, "acgt .,"), 70);
+  in += ">first\n" + Lines(Letters(rng, 500, "ACGT"), 60);
+  in += "ACGTAC>inside a line\n" + Lines(Letters(rng, 400, "ACGTN"), 60);
+  in += ">>double\n" + Lines(Letters(rng, 300, "ACGT"), 60);
+  in += ">a>b>c\n" + Lines(Letters(rng, 200, "ACGT"), 60);
+  in += ">nul\0 in the header\n"s + Lines(Letters(rng, 200, "ACGT") + "AC\0GT"s, 60);
+  in += ">crlf\r\n" + Lines(Letters(rng, 600, "ACGT"), 60, "\r\n");
+  in += ">empty\n>also empty\n";
+  in += ">long line\n" + Letters(rng, 2500, "ACGT") + "\n";
+  for (int i = 0; i < 12; ++i) {
+    in += ">small " + std::to_string(i) + "\n" + Lines(Letters(rng, 20 + 13 * i, "ACGT"), 60);
+  }
+  return in + ">no newline at the end\n" + Letters(rng, 90, "ACGT");
+}
+
 // FASTQ of the same shapes after a blank line: wrapped sequence and quality lines, qualities
 // that start lines with '@' and '+', blank lines between records, an empty record, and a last
 // line without its newline.
@@ -265,13 +287,16 @@ struct Scanned {
   std::string problem;
 };
 
-// A FASTA entry read alone, a FASTQ record, or a FASTQ record that is the first of a file.
-enum class ScanAs { kEntry, kRecord, kFirstRecord };
+// A FASTA entry read alone, the first FASTA entry of a file, a FASTQ record, or a FASTQ record
+// that is the first of a file.
+enum class ScanAs { kEntry, kFirstEntry, kRecord, kFirstRecord };
 
 // `input` fed `block` bytes at a time to a scanner of the kind, to an entry that was stale.
 inline Scanned Scan(ScanAs as, const std::string& input, std::size_t block, LetterLimit limit) {
   Scanned s{FastaStatus::kOk, {"stale", "stale", 3, "stale"}, 0, ""};
-  FastaScanner* entry = as == ScanAs::kEntry ? NewEntryScanner(&s.entry, limit) : nullptr;
+  FastaScanner* entry = as == ScanAs::kEntry        ? NewEntryScanner(&s.entry, limit)
+                        : as == ScanAs::kFirstEntry ? NewFastaScanner(&s.entry, limit.max_letters)
+                                                    : nullptr;
   FastqScanner* record =
       entry ? nullptr : NewFastqScanner(&s.entry, 1, true, as == ScanAs::kFirstRecord, limit);
   FeedInBlocks(input, block, [&](const char* data, std::size_t n) {
