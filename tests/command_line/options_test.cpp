@@ -127,9 +127,6 @@ TEST(Options, SignificanceAcrossTheInput) {
                                             {"--background="}}) {
     ExpectRefused(args);
   }
-  // -M and --mask-evalue ask for two rules; either alone passes.
-  EXPECT_TRUE(CheckSettings(Parse({"-M:0.1", "--mask-evalue", "1"}, &failure), nullptr, nullptr));
-  EXPECT_FALSE(CheckSettings(Parse({"--mask-evalue", "1"}, &failure), nullptr, nullptr));
 }
 
 }  // namespace

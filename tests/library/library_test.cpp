@@ -194,19 +194,4 @@ TEST(Library, RefusesWhatTheCommandRefusesInItsWords) {
             "ERROR: invalid value in argument '--threads 0'");
 }
 
-// The example of examples/library.cpp prints the rows of the masked segments.
-TEST(Library, ExamplePrintsTheMaskedRows) {
-  const std::string input = KESTRA_LAMBDA, dir = TempDir();
-  const std::string cmd = Quoted(KESTRA_EXAMPLE) + " " + Quoted(input) + " 2 >" + dir + "/ex.txt";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  std::istringstream table(CommandTable(input, {"--all-entries"}));
-  std::string expected;
-  for (std::string line; std::getline(table, line);) {
-    if (line.compare(line.size() - 2, 2, "\t1") == 0)
-      expected += line.substr(0, line.size() - 2) + "\n";
-  }
-  EXPECT_FALSE(expected.empty());
-  EXPECT_EQ(ReadText(dir + "/ex.txt"), expected);
-}
-
 }  // namespace
