@@ -14,41 +14,30 @@ using namespace kestra;
 namespace {
 
 // Masking is strict: a segment whose p-value equals the threshold (the lone A at 19) keeps its
-// letters, and only masked segments make BED lines and (unless every segment is asked for)
-// rows of the table; the masked copy is wrapped at the width asked for, one line for 0.
+// letters and its row of the table of every segment, and makes no BED line; the masked copy,
+// written in two pieces as a long entry's is, is wrapped at the width asked for. (The widths
+// of 80 and 0 and the table of masked segments alone are held end to end: fasta_masks_with_n,
+// line_width_0_one_line, table_of_masked_segments.)
 TEST(Report, PValueEqualToTheThresholdDoesNotMask) {
   const std::string header = "seq1 the first", seq = "GAAATCGCAATAAGCTCGA";
   std::vector<uint64_t> bits(2);
   PackBits("0111000011011000001", 19, bits.data());
   const double p = 8.0 / 19;
-  const struct {
-    int width;
-    bool all_segments;
-    const char* fasta;
-    const char* table;
-  } cases[] = {{80, false, "GNNNNNNNNNNNNGCTCGA\n", "seq1\t1\t13\t12\t7\t5.077702e-01\t1\n"},
-               {7, true, "GNNNNNN\nNNNNNNG\nCTCGA\n",
-                "seq1\t1\t13\t12\t7\t5.077702e-01\t1\nseq1\t18\t19\t1\t1\t9.999691e-01\t0\n"},
-               {0, false, "GNNNNNNNNNNNNGCTCGA\n", "seq1\t1\t13\t12\t7\t5.077702e-01\t1\n"}};
-  for (const auto& c : cases) {
-    const EntryText in{&header, seq.data(),    seq.data(),
-                       19,      MaskStyle::kN, ScanPValue(1, 1, 19, p),
-                       c.width, c.all_segments};
-    TextSink fasta, bed, table;
-    SegmentScorer scorer;
-    StartScoring(&scorer, 19, p, nullptr);
-    SegmentWalk walk = MergedRunSegments(bits.data(), 19, 5, 0, 19);
-    std::vector<uint64_t> mask(2, 0);
-    WriteSegments(in, bits.data(), &walk, 1, &scorer, SegmentSinks{nullptr, &bed, &table},
-                  mask.data());
-    // In two pieces, as a long entry's masked copy is written.
-    const int64_t split = c.width == 7 ? 14 : 0;
-    WriteMaskedLines(&fasta, in, mask.data(), 0, split);
-    WriteMaskedLines(&fasta, in, mask.data(), split, 19);
-    EXPECT_EQ(SinkText(fasta), c.fasta) << c.width;
-    EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
-    EXPECT_EQ(SinkText(table), c.table) << c.all_segments;
-  }
+  const EntryText in{&header, seq.data(), seq.data(), 19, MaskStyle::kN, ScanPValue(1, 1, 19, p),
+                     7,       true};
+  TextSink fasta, bed, table;
+  SegmentScorer scorer;
+  StartScoring(&scorer, 19, p, nullptr);
+  SegmentWalk walk = MergedRunSegments(bits.data(), 19, 5, 0, 19);
+  std::vector<uint64_t> mask(2, 0);
+  WriteSegments(in, bits.data(), &walk, 1, &scorer, SegmentSinks{nullptr, &bed, &table},
+                mask.data());
+  WriteMaskedLines(&fasta, in, mask.data(), 0, 14);
+  WriteMaskedLines(&fasta, in, mask.data(), 14, 19);
+  EXPECT_EQ(SinkText(fasta), "GNNNNNN\nNNNNNNG\nCTCGA\n");
+  EXPECT_EQ(SinkText(bed), "seq1\t1\t13\t1\t2\t.\n");  // -10 log10 0.5077702 is 2.94
+  EXPECT_EQ(SinkText(table),
+            "seq1\t1\t13\t12\t7\t5.077702e-01\t1\nseq1\t18\t19\t1\t1\t9.999691e-01\t0\n");
 }
 
 // A BED score is -10 log10 p rounded down, at most 1000 (p = 0 included).
