@@ -271,6 +271,8 @@ TEST_P(Kestra, Case) {
   for (const auto& [name, golden] : c.files) {
     Match(fifo ? through_fifo : ReadFile(work + name), golden, name);
   }
+  // Nothing is written beside a device an output goes to.
+  for (const char* index : {"/dev/null.fai", "/dev/null.tbi"}) EXPECT_FALSE(fs::exists(index));
   if (c.stages.count("mode-0640") != 0) {
     EXPECT_EQ(fs::status(work + "out.seg").permissions(), fs::perms(0640));
   }

@@ -103,31 +103,6 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   }
 }
 
-// An index is written only beside a regular file: beside a device or standard output the run
-// says so once and goes on, its outputs as they would be without --index.
-TEST(OutputIsInput, NothingIndexedBesideWhatIsNoFile) {
-  ASSERT_FALSE(fs::exists("/dev/null.fai"));
-  for (const auto& [args, note] :
-       {std::pair{"in.fa o -L --fasta-out /dev/null --index", "'/dev/null'"},
-        {"in.fa o --bed-out /dev/null --compress --index --all-entries", "'/dev/null'"},
-        {"in.fa o --fasta-out - --index", "standard output"},
-        {"in.fa o -F --fasta-out /dev/null --bed-out /dev/null --report-out /dev/null --index",
-         "'/dev/null'"}}) {
-    const Outcome run = RunOn({{"in.fa", ReadFile(kSeq19)}}, Words(args));
-    EXPECT_EQ(run.status, 0) << args << run.err;
-    EXPECT_EQ(run.err.rfind(std::string("Note: nothing is indexed beside ") + note +
-                                ": an index is written only beside a regular file\n",
-                            0),
-              0u)
-        << args << ": " << run.err;
-    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << args;
-    for (const auto& [name, bytes] : run.files) {
-      EXPECT_TRUE(name.rfind("o.", 0) == 0 && name.find(".fai") == std::string::npos)
-          << args << ": " << name;
-    }
-  }
-}
-
 // Every seed of the range gives a stream of its own: reports estimated from random sequences
 // differ from seed to seed, in both ways of making the sequences.
 TEST(Seeds, EachGivesItsOwnStream) {
@@ -143,39 +118,6 @@ TEST(Seeds, EachGivesItsOwnStream) {
       const auto earlier = seen.emplace(run.File("out.seg"), seed);
       EXPECT_TRUE(earlier.second) << random << ": seeds " << seed << " and "
                                   << earlier.first->second << " give the same report";
-    }
-  }
-}
-
-// Each output alone on standard output ("-") carries byte for byte what its file holds, from
-// the first entry and from every entry on two threads; the status lines that went to standard
-// output go to standard error, after the warnings they came after.
-TEST(Streams, EachOutputAloneOnStandardOutput) {
-  const struct {
-    const char *option, *file;
-    const char* to_file;  // what asks for the output under the base name
-    const char* both;     // what goes with either
-  } outputs[] = {{"--report-out", "out.seg", "", ""},
-                 {"--fasta-out", "out.fas", "", "-L --line-width 60"},
-                 {"--bed-out", "out.bed", "--bed", ""},
-                 {"--table-out", "out.tsv", "--table", "--all-segments"},
-                 {"--summary-out", "out.summary.tsv", "--summary", ""}};
-  const Files in = {{"in.fa", ReadFile(CLI_DATA_DIR "/input/bed_names.fa")}};
-  for (const auto& output : outputs) {
-    for (const std::string mode : {"-M:0.5", "-M:0.5 --all-entries --threads 2"}) {
-      const std::string args = "in.fa out " + mode + " " + output.both + " ";
-      const std::string shown = output.option + (" " + mode);
-      SCOPED_TRACE(shown);
-      const Outcome in_file = RunOn(in, Words(args + output.to_file));
-      const Outcome on_stdout = RunOn(in, Words(args + output.option + " -"));
-      EXPECT_EQ(on_stdout.status, 0) << on_stdout.err;
-      EXPECT_EQ(on_stdout.out, in_file.File(output.file));
-      EXPECT_EQ(on_stdout.files.count(output.file), 0u);
-      EXPECT_EQ(on_stdout.err.size(), in_file.out.size() + in_file.err.size());
-      for (std::size_t at = 0, end; (end = in_file.out.find('\n', at)) != std::string::npos;
-           at = end + 1) {
-        EXPECT_NE(on_stdout.err.find(in_file.out.substr(at, end - at + 1)), std::string::npos);
-      }
     }
   }
 }
