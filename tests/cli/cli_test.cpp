@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -21,10 +22,8 @@
 namespace {
 
 const std::string kData = CLI_DATA_DIR;
-const bool kUpdateGoldens = [] {
-  const char* update = std::getenv("KESTRA_UPDATE_GOLDENS");
-  return update != nullptr && *update != '\0';
-}();
+const char* const kUpdate = std::getenv("KESTRA_UPDATE_GOLDENS");
+const bool kUpdateGoldens = kUpdate != nullptr && *kUpdate != '\0';
 
 // What a staging makes in the run directory before the run, by a shell command run there.
 // What it makes stays, as it was unless a FILE=GOLDEN says otherwise (old_report.txt holds
@@ -117,14 +116,14 @@ void Match(const std::string& got, const Want& want, const std::string& what) {
 std::string Unescape(const std::string& text) {
   static const std::string kFrom = "ntr0\\", kTo("\n\t\r\0\\", 5);
   std::string bytes;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = 0, escape; i < text.size(); ++i) {
     if (text[i] != '\\') {
       bytes += text[i];
-      continue;
+    } else if (++i < text.size() && (escape = kFrom.find(text[i])) != std::string::npos) {
+      bytes += kTo[escape];
+    } else {
+      throw std::runtime_error("bad escape in " + text);
     }
-    const size_t escape = i + 1 < text.size() ? kFrom.find(text[++i]) : std::string::npos;
-    if (escape == std::string::npos) throw std::runtime_error("bad escape in " + text);
-    bytes += kTo[escape];
   }
   return bytes;
 }
@@ -144,14 +143,10 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
   Case c;
   const size_t dashes = line.find(" -- ");
   if (dashes == std::string::npos) throw std::runtime_error("no ' -- ' before the arguments");
-  std::vector<std::string> columns;  // quoted columns keep their blanks
+  static const std::regex kColumn("\"[^\"]*\"|[^ ]+");  // quoted columns keep their blanks
   const std::string head = line.substr(0, dashes);
-  for (size_t at = head.find_first_not_of(' '); at != std::string::npos;
-       at = head.find_first_not_of(' ', at)) {
-    const size_t stop = head[at] == '"' ? head.find('"', at + 1) + 1 : head.find(' ', at);
-    columns.push_back(head.substr(at, stop - at));
-    at = stop;
-  }
+  const std::vector<std::string> columns(
+      std::sregex_token_iterator(head.begin(), head.end(), kColumn), {});
   if (columns.size() < 5) throw std::runtime_error("fewer than five columns");
   c.name = columns[0];
   const std::string& input = columns[1];
@@ -179,8 +174,9 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
       c.files[key] = Golden(value);
     }
   }
-  std::istringstream words(line.substr(dashes + 4));
-  for (std::string word; words >> word;) c.args.push_back(word == "\"\"" ? "" : word);
+  for (std::string& word : c.args = Words(line.substr(dashes + 4))) {
+    if (word == "\"\"") word.clear();
+  }
   return c;
 }
 
@@ -194,12 +190,9 @@ std::vector<Case> LoadCases() {
   for (int number = 1; std::getline(in, line); ++number) {
     if (line.empty() || line[0] == '#') continue;
     try {
-      if (line.compare(0, 5, "text ") == 0) {
-        std::istringstream fields(line.substr(5));
-        std::string name, text;
-        fields >> name >> std::ws;
-        std::getline(fields, text);
-        texts[name] = Unescape(text);
+      std::smatch text;
+      if (std::regex_match(line, text, std::regex("text +([^ ]+) +(.*)"))) {
+        texts[text[1]] = Unescape(text[2]);
       } else {
         cases.push_back(ParseRow(line, texts));
       }
