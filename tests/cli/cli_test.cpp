@@ -28,6 +28,8 @@ const bool kUpdateGoldens = kUpdate != nullptr && *kUpdate != '\0';
 // What a staging makes in the run directory before the run, by a shell command run there.
 // What it makes stays, as it was unless a FILE=GOLDEN says otherwise (old_report.txt holds
 // an earlier report); kNobody lets user 65534 through the directory above.
+const std::string kSmall = "ACGTAAAAAAAAAAAAAAAAAAAAACGTACGTTGCAAAAAAAAAAAAAAAAAAAATGCA",
+                  kTiny = "ACGTAAAAAAAAAAAAAAAAAAAACGTAC";
 const std::string kOld = "printf 'an earlier report\\n' > ", kNobody = "chmod 755 .. && chmod ";
 const std::map<std::string, std::string> kStagings = {
     {"fasta-dir", "mkdir out.fas"},
@@ -48,6 +50,12 @@ const std::map<std::string, std::string> kStagings = {
     {"open-to-all", kNobody + "777 ."},
     {"n-background", "printf '>n\\nNNNN\\n' > nn.fa"},
     {"eight-mib-of-a", "{ echo '>a'; head -c 8388608 /dev/zero | tr '\\0' A; echo; } > in.fa"},
+    {"huge-then-small",
+     "{ echo '>huge entry'; yes ACGTTGCAACGTAGCTAGCTAGGATCCATGCATGCAAAATTTTCCCCGGGGACGTTGACG "
+     "2>/dev/null | head -n 3333334; echo '>small'; echo " +
+         kSmall + "; } | gzip -1 > in.fa.gz"},
+    {"padded-tiny", "{ echo '>tiny'; echo " + kTiny +
+                        "; } | gzip -1 > in.fa.gz; head -c 67108864 /dev/zero >> in.fa.gz"},
 };
 
 // "run=" options of a row.
@@ -56,6 +64,8 @@ const std::map<std::string, std::function<void(RunOptions*)>> kRunOptions = {
     {"size-limit", [](RunOptions* o) { o->file_size = 1024; }},
     {"memory-limit", [](RunOptions* o) { o->memory = 64 << 20; }},
     {"small-memory-limit", [](RunOptions* o) { o->memory = 40 << 20; }},
+    {"large-memory-limit", [](RunOptions* o) { o->memory = rlim_t{128} << 20; }},
+    {"length-limit", [](RunOptions* o) { o->job_limits = "length=1000000"; }},
     {"stdout-full", [](RunOptions* o) { o->stdout_path = "/dev/full"; }},
     {"stdout-pipe", [](RunOptions* o) { o->stdout_pipe = true; }},
     {"signal-TERM", [](RunOptions* o) { o->signal = SIGTERM; }},
