@@ -57,29 +57,21 @@ static bool OutputsOpen(const std::string& dir, pid_t pid) {
   return false;
 }
 
-// The child's side: streams, limits, then `[setpriv ...] faketime ... KESTRA_BIN args...`.
+// The child's side: streams, limits, then `[setpriv ...] [faketime ...] KESTRA_BIN args...`.
 // Only async-signal-safe calls: no allocation, since another thread of the harness may have
 // held the allocator's lock when the process forked.
-struct ChildPaths {
-  std::string err, work;
-};
-
-[[noreturn]] static void Exec(const ChildPaths& paths, const RunOptions& o, int in, int out,
-                              std::vector<char*>& argv, std::vector<char*>& envp) {
-  const int err = open(paths.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+[[noreturn]] static void Exec(const std::string& err_path, const std::string& work,
+                              const RunOptions& o, int in, int out, std::vector<char*>& argv,
+                              std::vector<char*>& envp) {
+  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
                       memory = {o.memory, o.memory}, processes = {o.processes, o.processes};
   if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-      chdir(paths.work.c_str()) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
+      chdir(work.c_str()) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
       setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_AS, &memory) != 0 ||
-      (o.processes != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &processes) != 0)) {
+      (o.processes != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &processes) != 0))
     _exit(127);
-  }
-  if (o.closed_streams) {
-    close(0);
-    close(1);
-    close(2);
-  }
+  if (o.closed_streams) close(0), close(1), close(2);
   execve(argv[0], argv.data(), envp.data());
   _exit(127);
 }
@@ -97,19 +89,34 @@ static std::vector<std::string> ChildEnvironment(const RunOptions& o) {
 }
 
 // The binary where user 65534 can reach it: a copy in a directory of its own under the
-// temporary directory, made once, since the build tree may lie under a private directory.
-static std::string g_binary_dir;
-
-static void RemoveBinaryCopy() { fs::remove_all(g_binary_dir); }
-
+// temporary directory, made once and removed at exit, since the build tree may lie under a
+// private directory.
 static std::string BinaryForEveryone() {
-  if (g_binary_dir.empty()) {
-    g_binary_dir = RunDirectory();
-    std::atexit(RemoveBinaryCopy);
-    fs::copy_file(KESTRA_BIN, g_binary_dir + "/kestra");
-    for (const char* path : {"", "/kestra"}) fs::permissions(g_binary_dir + path, fs::perms(0755));
+  static const Scratch copy;
+  const std::string binary = copy.dir + "/kestra";
+  if (!fs::exists(binary)) {
+    fs::copy_file(KESTRA_BIN, binary);
+    for (const std::string& path : {copy.dir, binary}) fs::permissions(path, fs::perms(0755));
   }
-  return g_binary_dir + "/kestra";
+  return binary;
+}
+
+// The command line: as the unprivileged user and group or a user no other process runs as,
+// under faketime unless the binary itself must be the child. faketime waits for the binary in
+// a process of its own; a signal or a broken pipe must reach the binary itself, which then
+// runs on the real clock; so must a run started with its standard streams closed, or one that
+// may start only a few processes.
+static std::vector<std::string> CommandLine(const std::vector<std::string>& args,
+                                            const RunOptions& o) {
+  std::vector<std::string> strings;
+  const std::string user = o.other_user ? "65533" : "65534";
+  if (o.unprivileged || o.other_user)
+    strings = {"/usr/bin/setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups"};
+  if (o.signal == 0 && !o.stdout_pipe && !o.closed_streams && o.processes == RLIM_INFINITY)
+    strings.insert(strings.end(), {kFaketime, "-f", "2021-03-04 05:06:07"});
+  strings.push_back(o.unprivileged || o.other_user ? BinaryForEveryone() : KESTRA_BIN);
+  strings.insert(strings.end(), args.begin(), args.end());
+  return strings;
 }
 
 RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args,
@@ -117,67 +124,36 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   // A sanitizer build must not insist on coming first among the preloaded
   // libraries, since faketime preloads its own. A leading ':' is skipped.
   const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-  if (asan.find("verify_asan_link_order") == std::string::npos) {
+  if (asan.find("verify_asan_link_order") == std::string::npos)
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
-  }
   setenv("TZ", "UTC", 1);  // the frozen clock, and so the seed it gives, read alike anywhere
-  std::vector<std::string> strings = {
-      kFaketime, "-f", "2021-03-04 05:06:07",
-      o.unprivileged || o.other_user ? BinaryForEveryone() : KESTRA_BIN};
-  // faketime waits for the binary in a process of its own; a signal or a broken pipe must
-  // reach the binary itself, which then runs on the real clock; so must a run started with
-  // its standard streams closed, or one that may start only a few processes.
-  if (o.signal != 0 || o.stdout_pipe || o.closed_streams || o.processes != RLIM_INFINITY) {
-    strings.erase(strings.begin(), strings.begin() + 3);
-  }
-  if (o.unprivileged || o.other_user) {
-    // The unprivileged user and group, or a user no other process runs as.
-    const std::string user = o.other_user ? "65533" : "65534";
-    strings.insert(strings.begin(),
-                   {"/usr/bin/setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups"});
-  }
-  strings.insert(strings.end(), args.begin(), args.end());
-  std::vector<std::string> env = ChildEnvironment(o);
+  std::vector<std::string> strings = CommandLine(args, o), env = ChildEnvironment(o);
   std::vector<char*> argv = CStrings(strings), envp = CStrings(env);
-
-  int feed[2] = {-1, -1}, drain[2] = {-1, -1};
-  if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0)) {
+  int feed[2] = {-1, -1}, drain[2] = {-1, -1};  // closing -1 does nothing
+  if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0))
     return {127, "", "harness: no pipe\n"};
-  }
   signal(SIGPIPE, SIG_IGN);  // the binary may stop reading once it has what it needs
-  const std::string out_path = o.stdout_path.empty() ? dir + "/stdout" : o.stdout_path;
-  const ChildPaths paths = {dir + "/stderr", dir + "/work"};
+  const std::string out_path = o.stdout_path.empty() ? dir + "/stdout" : o.stdout_path,
+                    err_path = dir + "/stderr", work = dir + "/work";
+  const int out_flags = o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
   const pid_t pid = fork();
   if (pid == 0) {
-    if (o.through_pipe) close(feed[1]);
-    if (o.stdout_pipe) close(drain[0]);
-    signal(SIGPIPE, SIG_DFL);
-    Exec(paths, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
-         o.stdout_pipe
-             ? drain[1]
-             : open(out_path.c_str(), o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC, 0644),
-         argv, envp);
+    close(feed[1]), close(drain[0]), signal(SIGPIPE, SIG_DFL);
+    Exec(err_path, work, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
+         o.stdout_pipe ? drain[1] : open(out_path.c_str(), out_flags, 0644), argv, envp);
   }
-  std::string piped_out;
-  if (o.through_pipe) {
-    close(feed[0]);
-    const std::string bytes = ReadFile(o.stdin_path);
-    const ssize_t size = static_cast<ssize_t>(bytes.size());
-    for (ssize_t at = 0, put = 0; at < size && (put = write(feed[1], &bytes[at], size - at)) > 0;) {
-      at += put;
-    }
-    close(feed[1]);
-  }
-  if (o.stdout_pipe || o.signal != 0) {
-    for (int tries = 0; tries < 1000 && !OutputsOpen(dir + "/work", pid); ++tries) usleep(10000);
-  }
-  if (o.stdout_pipe) {
-    close(drain[1]);
-    char head[10];  // the first line, written whole, is longer
-    piped_out.assign(head,
-                     static_cast<std::size_t>(std::max<ssize_t>(0, read(drain[0], head, 10))));
-    close(drain[0]);  // the next line the binary prints meets a closed pipe
-  }
+  close(feed[0]), close(drain[1]);
+  const std::string bytes = o.through_pipe ? ReadFile(o.stdin_path) : "";
+  const ssize_t size = static_cast<ssize_t>(bytes.size());
+  for (ssize_t at = 0, put = 0; at < size && (put = write(feed[1], &bytes[at], size - at)) > 0;)
+    at += put;
+  close(feed[1]);
+  for (int tries = 0; (o.stdout_pipe || o.signal != 0) && tries < 1000 && !OutputsOpen(work, pid);
+       ++tries)
+    usleep(10000);
+  std::string piped_out(10, '\0');  // the first line, written whole, is longer
+  if (o.stdout_pipe) piped_out.resize(std::max<ssize_t>(0, read(drain[0], &piped_out[0], 10)));
+  close(drain[0]);  // the next line the binary prints meets a closed pipe
   if (o.signal != 0) kill(pid, o.signal);
   // A run that has not ended within five minutes hangs: it is killed and fails the test.
   int wstatus = 0;
@@ -185,8 +161,7 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   for (int tries = 0; pid > 0 && tries < 30000 && (ended = waitpid(pid, &wstatus, WNOHANG)) == 0;)
     usleep(10000), ++tries;
   if (pid > 0 && ended == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &wstatus, 0);
+    kill(pid, SIGKILL), waitpid(pid, &wstatus, 0);
     return {-2, "", "harness: the run did not end within five minutes\n"};
   }
   if (pid < 0 || ended != pid) return {127, "", "harness: cannot run\n"};
@@ -194,7 +169,7 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
                           : o.stdout_path.empty() ? ReadFile(out_path)
                                                   : "";  // a device: nothing to read back
   return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), out,
-          ReadFile(dir + "/stderr")};
+          ReadFile(err_path)};
 }
 
 std::string RunDirectory() {

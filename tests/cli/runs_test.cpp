@@ -24,7 +24,7 @@ const std::string kSeq19 = std::string(CLI_DATA_DIR) + "/input/seq19.fa";
 // stops before anything is written, and every file stays as it was. Each row: what is made
 // before the run ("copy|link|hard FROM NAME", "reads NAME" for a FASTQ input whose masked
 // copy is <base>.fq; "stdout NAME", "stdin NAME" for where the streams are), the arguments,
-// and the name(s) the message gives.
+// and the name the message gives, or "'A' and 'B" for two outputs that are one file.
 TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
   struct Case {
     const char *setup, *args, *message;
@@ -49,8 +49,6 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
       {"stdout in.fa", "in.fa o --report-out /dev/stdout", "/dev/stdout"},
       {"stdin in.fa", "- o --bed-out in.fa", "in.fa"},
       {"stdin in.fa", "- o --fasta-out /dev/stdin", "/dev/stdin"},
-  };
-  const Case shared[] = {
       {"", "in.fa o --bed-out x --fasta-out x", "'x' and 'x"},
       {"", "in.fa q --bed-out q.seg", "'q.seg' and 'q.seg"},
       {"", "in.fa g -L --compress --index --report-out g.fas.gz.gzi",
@@ -61,17 +59,20 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
       {"", "in.fa o --bed --table-out ../work/o.bed", "'o.bed' and '../work/o.bed"},
       {"copy in.fa o.bed;stdout o.bed", "in.fa o --report-out - --bed", "'-' and 'o.bed"},
   };
-  const auto check = [](const Case& c, const std::string& message) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
+    const std::string named = c.message;
+    const std::string message = named[0] == '\''
+                                    ? "ERROR: output files " + named + "' are the same file\n"
+                                    : "ERROR: output file '" + named + "' is the input file\n";
     const Scratch scratch;
     const std::string &dir = scratch.dir, &work = scratch.work;
     fs::copy_file(kSeq19, work + "in.fa");
     RunOptions options;
     std::istringstream steps(c.setup);
     for (std::string step; std::getline(steps, step, ';');) {
-      std::istringstream words(step);
-      std::string how, from, name;
-      words >> how >> from >> name;
+      const std::vector<std::string> words = Words(step + " - -");
+      const std::string &how = words[0], &from = words[1], &name = words[2];
       if (how == "copy") fs::copy_file(work + from, work + name);
       if (how == "link") fs::create_symlink(from, work + name);
       if (how == "hard") fs::create_hard_link(work + from, work + name);
@@ -94,37 +95,6 @@ TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, message);
     EXPECT_EQ(files(), before);
-  };
-  for (const Case& c : cases) {
-    check(c, std::string("ERROR: output file '") + c.message + "' is the input file\n");
-  }
-  for (const Case& c : shared) {
-    check(c, std::string("ERROR: output files ") + c.message + "' are the same file\n");
-  }
-}
-
-// An index is written only beside a regular file: beside a device or standard output the run
-// says so once and goes on, its outputs as they would be without --index.
-TEST(OutputIsInput, NothingIndexedBesideWhatIsNoFile) {
-  ASSERT_FALSE(fs::exists("/dev/null.fai"));
-  for (const auto& [args, note] :
-       {std::pair{"in.fa o -L --fasta-out /dev/null --index", "'/dev/null'"},
-        {"in.fa o --bed-out /dev/null --compress --index --all-entries", "'/dev/null'"},
-        {"in.fa o --fasta-out - --index", "standard output"},
-        {"in.fa o -F --fasta-out /dev/null --bed-out /dev/null --report-out /dev/null --index",
-         "'/dev/null'"}}) {
-    const Outcome run = RunOn({{"in.fa", ReadFile(kSeq19)}}, Words(args));
-    EXPECT_EQ(run.status, 0) << args << run.err;
-    EXPECT_EQ(run.err.rfind(std::string("Note: nothing is indexed beside ") + note +
-                                ": an index is written only beside a regular file\n",
-                            0),
-              0u)
-        << args << ": " << run.err;
-    EXPECT_FALSE(fs::exists("/dev/null.fai") || fs::exists("/dev/null.tbi")) << args;
-    for (const auto& [name, bytes] : run.files) {
-      EXPECT_TRUE(name.rfind("o.", 0) == 0 && name.find(".fai") == std::string::npos)
-          << args << ": " << name;
-    }
   }
 }
 
@@ -143,39 +113,6 @@ TEST(Seeds, EachGivesItsOwnStream) {
       const auto earlier = seen.emplace(run.File("out.seg"), seed);
       EXPECT_TRUE(earlier.second) << random << ": seeds " << seed << " and "
                                   << earlier.first->second << " give the same report";
-    }
-  }
-}
-
-// Each output alone on standard output ("-") carries byte for byte what its file holds, from
-// the first entry and from every entry on two threads; the status lines that went to standard
-// output go to standard error, after the warnings they came after.
-TEST(Streams, EachOutputAloneOnStandardOutput) {
-  const struct {
-    const char *option, *file;
-    const char* to_file;  // what asks for the output under the base name
-    const char* both;     // what goes with either
-  } outputs[] = {{"--report-out", "out.seg", "", ""},
-                 {"--fasta-out", "out.fas", "", "-L --line-width 60"},
-                 {"--bed-out", "out.bed", "--bed", ""},
-                 {"--table-out", "out.tsv", "--table", "--all-segments"},
-                 {"--summary-out", "out.summary.tsv", "--summary", ""}};
-  const Files in = {{"in.fa", ReadFile(CLI_DATA_DIR "/input/bed_names.fa")}};
-  for (const auto& output : outputs) {
-    for (const std::string mode : {"-M:0.5", "-M:0.5 --all-entries --threads 2"}) {
-      const std::string args = "in.fa out " + mode + " " + output.both + " ";
-      const std::string shown = output.option + (" " + mode);
-      SCOPED_TRACE(shown);
-      const Outcome in_file = RunOn(in, Words(args + output.to_file));
-      const Outcome on_stdout = RunOn(in, Words(args + output.option + " -"));
-      EXPECT_EQ(on_stdout.status, 0) << on_stdout.err;
-      EXPECT_EQ(on_stdout.out, in_file.File(output.file));
-      EXPECT_EQ(on_stdout.files.count(output.file), 0u);
-      EXPECT_EQ(on_stdout.err.size(), in_file.out.size() + in_file.err.size());
-      for (std::size_t at = 0, end; (end = in_file.out.find('\n', at)) != std::string::npos;
-           at = end + 1) {
-        EXPECT_NE(on_stdout.err.find(in_file.out.substr(at, end - at + 1)), std::string::npos);
-      }
     }
   }
 }
