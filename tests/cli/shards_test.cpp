@@ -5,43 +5,12 @@
 
 namespace {
 
-using namespace std::string_literals;
-
-std::string Lines(const std::string& letters, const std::string& line_end) {
-  std::string out;
-  for (std::size_t i = 0; i < letters.size(); i += 60) out += letters.substr(i, 60) + line_end;
-  return out;
-}
-
 // An input that tries the reader: a blank line and a long preamble of text before the first
 // entry (longer than several parts' shares, compressed too), a '>' inside a sequence line (it
 // starts an entry), empty and blank-led headers, NUL bytes, CR LF line ends, runs of entries
 // that are skipped, one entry longer than any part's share of the bytes, and a last line
 // without its newline.
-std::string HostileInput() {
-  std::mt19937 rng(2026);
-  const std::string rich = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAATAAAAAAAAAAAAAAAAAAAAAAAA";
-  std::string in = "\n" + Lines(Letters(rng, 12000, "ACGT acgt0123456789.,;:"), "\n");
-  in += ">first entry\n" + Lines(Letters(rng, 900, "ACGT") + rich, "\n");
-  in += "ACGTACGTAA>inside a line\n" + Lines(Letters(rng, 700, "ACGTA") + rich, "\n");
-  in += ">\n" + Lines(Letters(rng, 500, "ACGT"), "\n");
-  in += "> blank led\n" + Lines(rich + Letters(rng, 400, "ACGT"), "\n");
-  in += ">\tname after a tab\n" + Lines(Letters(rng, 300, "ACGTAA"), "\n");
-  in += ">nul\0 in the header\n"s + Lines(Letters(rng, 300, "ACGT") + "AC\0GT"s + rich, "\n");
-  in += ">crlf entry\r\n" + Lines(Letters(rng, 800, "ACGT") + rich, "\r\n");
-  for (int i = 0; i < 3; ++i) {  // skipped: no nucleotides, or nothing at all
-    in += ">gap" + std::to_string(i) + "\n" + (i % 2 ? "" : Lines(Letters(rng, 1300, "N-"), "\n"));
-  }
-  in += ">long one\n" +
-        Lines(Letters(rng, 12000, "ACGTACGTA") + rich + Letters(rng, 3000, "ACGT"), "\n");
-  for (int i = 0; i < 4; ++i) {
-    in += ">small" + std::to_string(i) + " of many\n" +
-          Lines(Letters(rng, 50 + 37 * i, "ACGTA"), "\n");
-  }
-  in += ">>double\n" + Lines(Letters(rng, 200, "ACGT") + rich, "\n");
-  in += ">no newline at the end\n" + Letters(rng, 150, "ACGTAA");
-  return in;
-}
+const std::string kHostile = ReadFile(CLI_DATA_DIR "/input/shards_hostile.fa");
 
 // The same input in three gzip members one after another, as block-compressed files are.
 std::string InMembers(const std::string& text) {
@@ -71,7 +40,7 @@ class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 // stretches small enough that a part is read in many.
 TEST_P(Shards, TogetherAreTheWholeRun) {
   const Scratch scratch;
-  const std::string &dir = scratch.dir, text = HostileInput();
+  const std::string &dir = scratch.dir, &text = kHostile;
   std::ofstream(dir + "/in.fa", std::ios::binary) << text;
   std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(text);
   std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);

@@ -12,26 +12,15 @@ namespace {
 
 // Entries of different compositions, one without nucleotides (skipped, and counted all the
 // same), stretches rich in A that give segments of many p-values.
-std::string ManyEntries() {
-  std::mt19937 rng(30);
-  std::string in;
-  for (int i = 0; i < 6; ++i) {
-    in +=
-        Fasta("e" + std::to_string(i), Letters(rng, 400 + 300 * i, i % 2 ? "ACGT" : "ACGTTG") +
-                                           Letters(rng, 60, "AAAAAT") + Letters(rng, 500, "acgtA"));
-  }
-  return in + Fasta("gaps", "NNNN--NN") + Fasta("last", Letters(rng, 800, "ACGTAA"));
-}
-constexpr int kManyEntries = 8;
+const std::string kManyEntries = ReadFile(CLI_DATA_DIR "/input/significance_entries.fa");
+constexpr int kEntries = 8;
 
 // Runs on in.fa holding `input` (or a pipe fed with it) with the files of `more` beside it.
 Outcome RunOn(const std::string& input, const std::string& args, bool through_pipe = false,
               Files more = {}) {
   more["in.fa"] = input;
-  RunOptions o;
-  o.stdin_path = "in.fa";
-  o.through_pipe = through_pipe;
-  return ::RunOn(more, Words((through_pipe ? "- out " : "in.fa out ") + args), o);
+  return ::RunOn(more, Words((through_pipe ? "- out " : "in.fa out ") + args),
+                 With("", "in.fa", through_pipe));
 }
 
 std::vector<std::vector<std::string>> Rows(const std::string& table) {
@@ -77,7 +66,7 @@ TEST(Significance, OneEntryMasksAsTheMaskingPValue) {
 // counted, or the count given), masked below the threshold; an entry's least E-value is its
 // segments' least; --evalues leaves the masks of -M; the report keeps its bytes.
 TEST(Significance, EvaluesArePValuesTimesTheEntries) {
-  const std::string in = ManyEntries(),
+  const std::string &in = kManyEntries,
                     tables = "--all-entries -F --bed --table --all-segments --summary ";
   const Outcome plain = RunOn(in, tables);
   ASSERT_EQ(plain.status, 0) << plain.err;
@@ -85,9 +74,9 @@ TEST(Significance, EvaluesArePValuesTimesTheEntries) {
     const char* args;
     double m;
     double mask_below;  // an E-value below it is masked; 0: the masks of -M
-  } cases[] = {{"--evalues", kManyEntries, 0},
+  } cases[] = {{"--evalues", kEntries, 0},
                {"--evalues --evalue-entries 1000", 1000, 0},
-               {"--mask-evalue 0.2", kManyEntries, 0.2},
+               {"--mask-evalue 0.2", kEntries, 0.2},
                {"--mask-evalue 5 --evalue-entries 300", 300, 5}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -126,7 +115,7 @@ TEST(Significance, EvaluesArePValuesTimesTheEntries) {
 // entry: the same bytes as the four frequency switches with those doubles, which single
 // switches after the background replace. The run says the background once.
 TEST(Significance, BackgroundOfTheInputOrAFile) {
-  const std::string in = ManyEntries();
+  const std::string& in = kManyEntries;
   int64_t n[4] = {0, 0, 0, 0};  // A, T, G, C of the entries' letters
   std::istringstream lines(in);
   for (std::string line; std::getline(lines, line);) {
