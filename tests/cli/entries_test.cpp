@@ -11,12 +11,6 @@
 
 namespace {
 
-// The lines of columns of the two tables.
-const std::string kTableColumns = "#entry\tstart\tend\tlength\tspecial_residues\tp_value\tmasked\n";
-const std::string kSummaryColumns =
-    "#entry\tletters\tlinkage\tspecial_residues\tsegments\tmasked\toverall_p\toverall_tail\t"
-    "normal_approximation\tstatus\n";
-
 struct Entry {
   std::string bytes;   // as it stands in the input, from its '>' on
   std::string header;  // its header text
@@ -76,25 +70,26 @@ Files FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std::s
       Given(args, "--mask-evalue") || Given(args, "--evalues") || Given(args, "--evalue-entries");
   std::vector<std::string> alone = AsInTheWhole(args, entries.size());
   alone.insert(alone.begin(), {"in.fa", "out"});
-  // The tables of a run on one entry: their line of columns, then its rows.
-  const auto rows = [](const std::string& table) { return table.substr(table.find('\n') + 1); };
-  std::string seg, fas, bed, tsv, summary;
+  // The rows of a table of a run on one entry; its line of columns goes to `columns`.
+  const auto rows = [](const std::string& table, std::string* columns) {
+    const std::size_t end = table.find('\n') + 1;
+    if (end > 0) *columns = table.substr(0, end);
+    return table.substr(end);
+  };
+  std::string seg, fas, bed, tsv, summary, columns, summary_columns;
   for (const Entry& e : entries) {
     const Outcome run = RunOn({{"in.fa", e.bytes}, {"whole.fa", whole}}, alone);
-    seg += run.File("out.seg"), bed += run.File("out.bed"), tsv += rows(run.File("out.tsv"));
+    seg += run.File("out.seg"), bed += run.File("out.bed"),
+        tsv += rows(run.File("out.tsv"), &columns);
     const std::string name = e.header.substr(0, e.header.find_first_of(" \t"));
     summary += run.status == 0
-                   ? rows(run.File("out.summary.tsv"))
+                   ? rows(run.File("out.summary.tsv"), &summary_columns)
                    : name + "\t" + std::to_string(e.letters.size()) +
                          "\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped" + (evalues ? "\tNA\n" : "\n");
     fas += run.status == 0
                ? run.File("out.fas")
                : Fasta(e.header, Given(args, "--keep-case") ? e.letters : Upper(e.letters));
   }
-  const std::string columns =
-      kTableColumns.substr(0, kTableColumns.size() - 1) + (evalues ? "\te_value\n" : "\n");
-  const std::string summary_columns = kSummaryColumns.substr(0, kSummaryColumns.size() - 1) +
-                                      (evalues ? "\tleast_e_value\n" : "\n");
   Files want = {{"out.seg", seg},
                 {"out.bed", bed},
                 {"out.tsv", Given(args, "--table") ? columns + tsv : ""},

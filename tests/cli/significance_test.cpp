@@ -37,21 +37,18 @@ std::vector<std::vector<std::string>> Rows(const std::string& table) {
 // One entry: m is 1, and --mask-evalue E masks what -M:E masks; the table's E-values are its
 // p-values, and its other columns, and all the rest of the run, those of -M:E's.
 TEST(Significance, OneEntryMasksAsTheMaskingPValue) {
-  std::mt19937 rng(4);
-  const std::string one = Fasta("one", Letters(rng, 3000, "ACGT") + Letters(rng, 200, "AAAAAATCG") +
-                                           Letters(rng, 2000, "ACGTA") + Letters(rng, 40, "AAAT"));
+  const std::string one = ReadFile(CLI_DATA_DIR "/input/significance_one.fa");
   const std::string tables = " --table --all-segments --summary";
   for (const std::string e : {"0.5", "1e-3", "0.05"}) {
     for (const std::string s : {"-F --bed", "-L -W:50 -P:0.2", "-S:30 --seed 3 -F", "-K -L"}) {
       const Outcome p = RunOn(one, s + " -M:" + e + tables);
       Outcome ev = RunOn(one, s + " --mask-evalue " + e + tables);
       ASSERT_EQ(p.status, 0) << s << p.err;
-      for (const auto& row : Rows(ev.files["out.tsv"])) {
-        EXPECT_TRUE(row[0] == "#entry" || row.back() == row[5]) << s << " " << e << " " << row[0];
-      }
       for (const char* name : {"out.tsv", "out.summary.tsv"}) {  // without the last column
         std::string cut;
         for (const auto& row : Rows(ev.files[name])) {
+          EXPECT_TRUE(std::string(name) != "out.tsv" || row[0] == "#entry" || row.back() == row[5])
+              << s << e;
           for (std::size_t i = 0; i + 1 < row.size(); ++i)
             cut += row[i] + (i + 2 < row.size() ? "\t" : "\n");
         }
