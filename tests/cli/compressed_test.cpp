@@ -1,7 +1,7 @@
-// Compressed inputs and outputs: whatever the input's packing, the thread count and the parts,
-// the BGZF outputs decompress to the plain run's bytes; their indexes answer region queries
-// as the plain outputs do; reads come back as reads the indexer reads. (The shapes the
-// standard compressors give are end-to-end cases, damaged BGZF input is among WholeInputs.)
+// Compressed outputs: their indexes answer region queries as the plain outputs do; a failed
+// run's BGZF on standard output cannot pass for a whole file; reads come back as reads the
+// indexer reads. (The shapes the standard compressors give are end-to-end cases, damaged BGZF
+// input is among WholeInputs, compressed outputs in parts among Shards.)
 #include <algorithm>
 #include <array>
 
@@ -16,59 +16,6 @@ const std::string kGenome = ReadFile(CLI_DATA_DIR "/input/compressed_genome.fa")
 bool HaveTools() {
   return Shell(".", "for t in bgzip tabix samtools; do command -v $t || exit 1; done >/dev/null") ==
          0;
-}
-
-// The input in every packing the reader takes for gzip: one member, several members, BGZF,
-// and BGZF followed by zero bytes.
-const char* const kPackings[][2] = {
-    {"plain.fa", "cat in.fa"},
-    {"one.fa.gz", "gzip -nc in.fa"},
-    {"members.fa.gz", "head -c 40000 in.fa | gzip -nc && tail -c +40001 in.fa | gzip -nc"},
-    {"blocks.fa.gz", "bgzip -c in.fa"},
-    {"padded.fa.gz", "bgzip -c in.fa && head -c 3000 /dev/zero"},
-};
-
-// The run's compressed outputs decompressed, under the names of the plain ones.
-Outcome Decompressed(Outcome run) {
-  Files plain;
-  for (const auto& [name, bytes] : run.files) {
-    const bool gz = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
-    plain[gz ? name.substr(0, name.size() - 3) : name] = gz ? Gunzip(bytes) : bytes;
-  }
-  return run.files = plain, run;
-}
-
-const std::string kSwitches = " -L --bed --table --summary --all-entries";
-
-// Every packing of the input, on 1, 2 and 8 threads (many jobs in flight), whole and in 3 and
-// 7 parts: the parts' compressed outputs, joined as files are, decompress to the plain run's.
-// And the first entry alone from each (a BGZF input's blocks inflated on the threads as the
-// entry is read): the plain run's outputs.
-TEST(CompressedOutputs, DecompressToThePlainRunsBytes) {
-  if (!HaveTools()) GTEST_SKIP() << "bgzip, tabix or samtools is not installed";
-  const Scratch scratch;
-  std::ofstream(scratch.dir + "/in.fa") << kGenome;
-  const Outcome plain = RunOn({{"in", kGenome}}, Words("in out" + kSwitches));
-  const Outcome plain_first = RunOn({{"in", kGenome}}, Words("in out -L --bed"));
-  ASSERT_EQ(plain.status, 0) << plain.err;
-  ASSERT_NE(plain.File("out.bed"), "");  // segments are masked
-  for (const auto& [name, make] : kPackings) {
-    ASSERT_EQ(Shell(scratch.dir, "{ " + std::string(make) + "; } > " + name), 0) << make;
-    const Files input = {{"in", ReadFile(scratch.dir + "/" + name)}};
-    for (const std::string threads : {"1", "2", "8"}) {
-      const std::string shown = name + (" on " + threads + " threads");
-      EXPECT_EQ(RunOn(input, Words("in out -L --bed --threads " + threads)), plain_first)
-          << "first entry of " << shown;
-      const RunOptions o = With(threads == "1" ? "" : kManyJobs);
-      const auto args = Words("in out --compress --threads " + threads + kSwitches);
-      for (const int n : {1, 3, 7}) {
-        const Outcome joined = Decompressed(
-            Joined(n == 1 ? std::vector{RunOn(input, args, o)} : InParts(input, args, n, o)));
-        EXPECT_EQ(std::tie(joined.status, joined.files), std::tie(plain.status, plain.files))
-            << shown << " in " << n << " parts" << joined.err;
-      }
-    }
-  }
 }
 
 // The indexed outputs, compressed or not, at several line widths: their .fai is the one

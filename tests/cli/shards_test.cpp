@@ -1,5 +1,6 @@
 // Parts of the entries: the outputs of --shard 1/N .. N/N, put one after another, are those
-// of one --all-entries run, whatever the input holds and however it is packed.
+// of one --all-entries run, whatever the input holds and however it is packed, and when the
+// outputs are compressed, what they decompress to.
 #include "gzip_support.h"
 #include "harness.h"
 
@@ -27,8 +28,18 @@ std::string InMembers(const std::string& text) {
 // time stays in check.
 struct ShardSwitches {
   std::string switches;
-  bool every_packing = false;
+  bool every_packing = false, compressed = false;  // and the outputs are compressed
 };
+
+// The run's compressed outputs decompressed, under the names of the plain ones.
+Outcome Decompressed(Outcome run) {
+  Files plain;
+  for (const auto& [name, bytes] : run.files) {
+    const bool gz = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
+    plain[gz ? name.substr(0, name.size() - 3) : name] = gz ? Gunzip(bytes) : bytes;
+  }
+  return run.files = plain, run;
+}
 
 class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 
@@ -55,13 +66,20 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
                                "in.fq", "in.fq.bz2", "in.fa.bgz"});
   }
   int empty_parts = 0, skipped_only_parts = 0;
-  Outcome plain;  // the whole run on the plain FASTA, which every other form of it repeats
+  // The whole run on the plain FASTA, its outputs not compressed, which every other form of
+  // it repeats.
+  Outcome plain;
   for (const std::string& file : files) {
     const Files input = {{file, ReadFile(dir + "/" + file)}};
-    const std::string args = file + " out " + GetParam().switches;
-    const Outcome whole = RunOn(input, Words(args + " --all-entries"));
+    const std::string args =
+        file + " out " + GetParam().switches + (GetParam().compressed ? " --compress" : "");
+    const Outcome whole = Decompressed(RunOn(input, Words(args + " --all-entries")));
     ASSERT_EQ(whole.status, 0) << file << whole.err;
-    if (file == "in.fa") plain = whole;
+    if (file == "in.fa" && !GetParam().compressed) plain = whole;
+    if (file == "in.fa" && GetParam().compressed) {
+      plain = RunOn(input, Words(file + " out --all-entries " + GetParam().switches));
+      EXPECT_EQ(whole.files, plain.files) << "decompressed";
+    }
     for (const char* name : {"out.seg", "out.bed"}) EXPECT_EQ(whole.File(name), plain.File(name));
     // Reads come back as reads: the letters of the FASTA copy, the qualities of the input.
     const std::string copy = whole.File(IsFastqName(file) ? "out.fq" : "out.fas");
@@ -81,7 +99,7 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
         empty_parts += lines.empty();
         skipped_only_parts += !lines.empty() && lines.find("\tanalysed\n") == std::string::npos;
       }
-      const Outcome joined = Joined(parts);
+      const Outcome joined = Decompressed(Joined(parts));
       const std::string shown = file + " in " + std::to_string(n) + " " + limits;
       EXPECT_EQ(joined.status, 0) << shown << joined.err;
       EXPECT_EQ(joined.files, whole.files) << shown;
@@ -101,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ShardSwitches{"--background input --mask-evalue 0.5 -L --bed --table "
                                     "--summary",
                                     true},
-                      ShardSwitches{"--evalues -W:50 --table --all-segments --summary -K"}));
+                      ShardSwitches{"--evalues -W:50 --table --all-segments --summary -K"},
+                      ShardSwitches{"-L --bed --table --summary", true, true}));
 
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.
