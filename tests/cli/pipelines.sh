@@ -7,15 +7,12 @@ set -euo pipefail
 kestra=$(realpath "$1")
 readme=$(realpath "$2")
 data=$(dirname "$(realpath "$0")")/data/input
-for tool in bgzip tabix samtools; do
-  command -v $tool >/dev/null ||
-    { echo "SKIPPED: $tool (Debian's tabix and samtools) is not installed"; exit 77; }
-done
+for tool in bgzip tabix samtools; do command -v $tool >/dev/null ||
+  { echo "SKIPPED: $tool (Debian's tabix and samtools) is not installed"; exit 77; }; done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp"
-mkdir bin
-ln -s "$kestra" bin/kestra
+mkdir bin && ln -s "$kestra" bin/kestra
 export PATH=$tmp/bin:$PATH
 
 # g.fa: entries with A-rich stretches to mask, one of them without nucleotides.
@@ -26,8 +23,7 @@ gzip -kn g.fa
 awk '/^<!-- pipeline -->$/ { on = 1; next }
      on && /^```$/ { if (inside) on = 0; inside = !inside; next }
      inside' "$readme" >examples.txt
-failed=0
-count=0
+failed=0 count=0
 bad() { echo "$*"; failed=1; }
 while IFS= read -r line; do
   count=$((count + 1))

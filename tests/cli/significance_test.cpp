@@ -87,10 +87,7 @@ TEST(Significance, EvaluesArePValuesTimesTheEntries) {
     std::map<std::string, std::string> least;  // entry -> least E-value, as printed
     int masked = 0, rows = 0;
     for (const auto& row : Rows(run.File("out.tsv"))) {
-      if (row[0] == "#entry") {
-        EXPECT_EQ(row.back(), "e_value");
-        continue;
-      }
+      if (row[0] == "#entry") continue;  // its columns: the end-to-end case evalue_tables
       const double p = std::stod(row[5]), e = std::stod(row.back());
       EXPECT_NEAR(e, p * c.m, 1e-6 * e) << row[0];
       if (c.mask_below > 0 && std::fabs(e - c.mask_below) > 1e-5 * c.mask_below) {
