@@ -1,19 +1,15 @@
 // Whole inputs: --all-entries gives, entry by entry, what a run on that entry alone gives
 // (single(E)), whatever the number of threads, from a file, a gzip file or a pipe; the BED
-// file agrees with bedtools; --seed reproduces random estimation.
+// file agrees with bedtools; --seed reproduces random estimation; a damaged input, gzip or
+// BGZF, leaves nothing.
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
+#include "gzip_support.h"
 #include "harness.h"
 
 namespace {
-
-// The lines of columns of the two tables.
-const std::string kTableColumns = "#entry\tstart\tend\tlength\tspecial_residues\tp_value\tmasked\n";
-const std::string kSummaryColumns =
-    "#entry\tletters\tlinkage\tspecial_residues\tsegments\tmasked\toverall_p\toverall_tail\t"
-    "normal_approximation\tstatus\n";
 
 struct Entry {
   std::string bytes;   // as it stands in the input, from its '>' on
@@ -21,26 +17,26 @@ struct Entry {
   std::string letters;
 };
 
-Entry MakeEntry(const std::string& header, const std::string& letters, const char* line_end) {
-  return {Fasta(header, letters, 70, line_end), header, letters};
+// The entries of a FASTA text, each from a '>' at the start of a line: its bytes, its header
+// line and its other lines (CR left out of both).
+std::vector<Entry> SplitEntries(const std::string& text) {
+  std::vector<Entry> entries;
+  for (std::size_t at = 0, next; at < text.size(); at = next) {
+    next = std::min(text.find("\n>", at), text.size() - 1) + 1;
+    Entry& e = entries.emplace_back(Entry{text.substr(at, next - at), "", ""});
+    std::istringstream lines(e.bytes.substr(1));
+    std::getline(lines, e.header);
+    for (std::string line; std::getline(lines, line);) e.letters += line;
+    for (std::string* s : {&e.header, &e.letters})
+      s->erase(std::remove(s->begin(), s->end(), '\r'), s->end());
+  }
+  return entries;
 }
 
 // Entries of every kind: ordinary ones (CR LF line ends, lower case, stretches rich in A),
 // one without nucleotides, an empty one, one shorter than a window of 50, one without A
 // (so -K has nothing to estimate from), and a last header line without its newline.
-std::vector<Entry> MixedEntries() {
-  std::mt19937 rng(42);
-  const std::string rich = Letters(rng, 400, "AAAAAATCG");
-  return {MakeEntry("e1 ordinary", Letters(rng, 2500, "ACGT") + rich + Letters(rng, 900, "ACGT"),
-                    "\r\n"),
-          MakeEntry("e2 lower", Letters(rng, 600, "acgtACGTaaa"), "\n"),
-          MakeEntry("e3 gaps", Letters(rng, 90, "N-"), "\n"),
-          MakeEntry("e4 empty", "", "\n"),
-          MakeEntry("e5 short", Letters(rng, 30, "ACGT"), "\n"),
-          MakeEntry("e6 without A", Letters(rng, 800, "CGT"), "\n"),
-          MakeEntry("e7 ordinary", rich + Letters(rng, 1500, "ACGTA"), "\n"),
-          Entry{">tail", "tail", ""}};
-}
+const std::string kMixed = ReadFile(CLI_DATA_DIR "/input/entries_mixed.fa");
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -74,25 +70,26 @@ Files FromSingleRuns(const std::vector<Entry>& entries, const std::vector<std::s
       Given(args, "--mask-evalue") || Given(args, "--evalues") || Given(args, "--evalue-entries");
   std::vector<std::string> alone = AsInTheWhole(args, entries.size());
   alone.insert(alone.begin(), {"in.fa", "out"});
-  // The tables of a run on one entry: their line of columns, then its rows.
-  const auto rows = [](const std::string& table) { return table.substr(table.find('\n') + 1); };
-  std::string seg, fas, bed, tsv, summary;
+  // The rows of a table of a run on one entry; its line of columns goes to `columns`.
+  const auto rows = [](const std::string& table, std::string* columns) {
+    const std::size_t end = table.find('\n') + 1;
+    if (end > 0) *columns = table.substr(0, end);
+    return table.substr(end);
+  };
+  std::string seg, fas, bed, tsv, summary, columns, summary_columns;
   for (const Entry& e : entries) {
     const Outcome run = RunOn({{"in.fa", e.bytes}, {"whole.fa", whole}}, alone);
-    seg += run.File("out.seg"), bed += run.File("out.bed"), tsv += rows(run.File("out.tsv"));
+    seg += run.File("out.seg"), bed += run.File("out.bed"),
+        tsv += rows(run.File("out.tsv"), &columns);
     const std::string name = e.header.substr(0, e.header.find_first_of(" \t"));
     summary += run.status == 0
-                   ? rows(run.File("out.summary.tsv"))
+                   ? rows(run.File("out.summary.tsv"), &summary_columns)
                    : name + "\t" + std::to_string(e.letters.size()) +
                          "\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tskipped" + (evalues ? "\tNA\n" : "\n");
     fas += run.status == 0
                ? run.File("out.fas")
                : Fasta(e.header, Given(args, "--keep-case") ? e.letters : Upper(e.letters));
   }
-  const std::string columns =
-      kTableColumns.substr(0, kTableColumns.size() - 1) + (evalues ? "\te_value\n" : "\n");
-  const std::string summary_columns = kSummaryColumns.substr(0, kSummaryColumns.size() - 1) +
-                                      (evalues ? "\tleast_e_value\n" : "\n");
   Files want = {{"out.seg", seg},
                 {"out.bed", bed},
                 {"out.tsv", Given(args, "--table") ? columns + tsv : ""},
@@ -134,9 +131,8 @@ class AllEntries : public ::testing::TestWithParam<const char*> {};
 // Standard output is the same for each of these runs.
 TEST_P(AllEntries, EqualsEachEntryAlone) {
   const std::vector<std::string> args = Words(GetParam());
-  const std::vector<Entry> entries = MixedEntries();
-  std::string text;
-  for (const Entry& e : entries) text += e.bytes;
+  const std::vector<Entry> entries = SplitEntries(kMixed);
+  const std::string& text = kMixed;
   const Files want = FromSingleRuns(entries, args, text);
   const Files inputs = {
       {"mixed.fa", text}, {"mixed.fa.gz", Gzip(text)}, {"mixed.fq", AsFastq(text)}};
@@ -179,61 +175,64 @@ INSTANTIATE_TEST_SUITE_P(
 // One long entry, alone: cut into stretches of 320 letters that several threads encode and
 // format apart, it gives the bytes one thread gives it whole, in every mode.
 TEST(Threads, OneEntryCutIntoStretches) {
-  std::mt19937 rng(17);
-  std::string letters;
-  for (int i = 0; i < 40; ++i) letters += Letters(rng, 400, i % 5 == 0 ? "AAAAATCG" : "ACGT");
-  const Files in = {{"in.fa", MakeEntry("long one", letters, "\n").bytes}};
+  const Files in = {{"in.fa", ReadFile(CLI_DATA_DIR "/input/entries_long_one.fa")}};
   for (const char* switches : {"", "-F --bed", "-L --keep-case -M:0.5", "-W:50 -F -P:0.2",
                                "-W:50 -N --bed -P:0.2", "-W:30 -E:-5 -F -P:0.3 -M:0.3", "-E:100 -L",
                                "-W:400 -F", "-S:20 --seed 3 -M:0.5 -F", "-K -L"}) {
     Outcome want;
-    for (const char* threads : {"1", "2", "3"}) {
-      for (const bool cut : {false, true}) {
-        const Outcome got =
-            RunOn(in, Words(std::string("in.fa out --threads ") + threads + " " + switches),
-                  With(cut ? kManyJobs : ""));
-        if (want.status == -1) want = got;
-        EXPECT_EQ(got, want) << switches << " on " << threads << (cut ? " cut" : "");
-      }
+    for (int k = 0; k < 6; ++k) {  // on 1, 2 and 3 threads, whole and then cut
+      const std::string threads = std::to_string(k % 3 + 1);
+      const Outcome got = RunOn(in, Words("in.fa out --threads " + threads + " " + switches),
+                                With(k >= 3 ? kManyJobs : ""));
+      if (k == 0) want = got;
+      EXPECT_EQ(got, want) << switches << " on " << threads << (k >= 3 ? " cut" : "");
     }
   }
 }
 
-// A gzip input that turns out damaged after some entries have been analysed and written: the
-// run ends with the read error, and neither its outputs nor their temporary files are left
-// (an earlier report stays as it was).
+// A gzip or BGZF input that turns out damaged (cut inside a member or a block, or with bytes
+// or a check value wrong), after some entries have been analysed and written, or in the first
+// entry's blocks: the run ends with the read error naming the file, and neither its outputs
+// (compressed and indexed too) nor their temporary files are left (an earlier report stays as
+// it was), whatever the threads.
 TEST(WholeInputs, DamagedGzipLeavesNoOutput) {
   std::mt19937 rng(9);
   std::string plain;
   for (int e = 0; e < 400; ++e)
-    plain += MakeEntry("e" + std::to_string(e), Letters(rng, 10000, "ACGTA"), "\n").bytes;
+    plain += Fasta("e" + std::to_string(e), Letters(rng, 10000, "ACGTA"), 70);
   const std::string packed = Gzip(plain);
-  const std::size_t at = packed.size() * 3 / 5;
-  for (const auto& [what, bytes] :
-       {std::pair{"corrupt",
-                  packed.substr(0, at) + std::string(64, '\xff') + packed.substr(at + 64)},
-        {"truncated", packed.substr(0, at)}}) {
-    const Outcome run = RunOn({{"in.fa.gz", bytes}, {"out.seg", "an earlier report\n"}},
-                              Words("in.fa.gz out --all-entries --threads 2 -F --bed"),
-                              With("entries=5,letters=100000,waiting=64"));
-    EXPECT_EQ(run.status, 1) << what;
-    EXPECT_GT(run.out.size(), 200u) << what << ": entries before the damage are told";
-    EXPECT_EQ(run.out.substr(run.out.size() - 27), "\nError reading FASTA file\n\n") << what;
-    EXPECT_EQ(run.err, "kestra: cannot read 'in.fa.gz': " + std::string(what) + " gzip data\n");
-    EXPECT_TRUE(run.files.empty()) << what << ::testing::PrintToString(run);
+  const kestra::Bgzf blocks = kestra::InBlocks(plain, 65280);
+  const std::size_t at = packed.size() * 3 / 5, middle = blocks.starts[blocks.starts.size() / 2];
+  const auto flipped = [&blocks](std::size_t k) {  // the CRC of block k wrong
+    std::string bytes = blocks.bytes;
+    return bytes[blocks.starts[k + 1] - kestra::kCrcFromEnd] ^= 0x5a, bytes;
+  };
+  const std::string all = " --all-entries --threads ", bgzf = " --compress --bed --index -L";
+  const struct {
+    const char* why;
+    std::string bytes, switches;
+    bool told;  // entries before the damage are told
+  } cases[] = {
+      {"corrupt", packed.substr(0, at) + std::string(64, '\xff') + packed.substr(at + 64),
+       all + "2 -F --bed", true},
+      {"truncated", packed.substr(0, at), all + "2 -F --bed", true},
+      {"truncated", blocks.bytes.substr(0, middle + 100), all + "8" + bgzf, true},
+      {"corrupt", flipped(blocks.starts.size() / 2), all + "2" + bgzf, true},
+      {"corrupt", flipped(0), all + "8" + bgzf, false},
+      {"corrupt", flipped(0), bgzf, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why + c.switches);
+    const Outcome run =
+        RunOn({{"in.fa.gz", c.bytes}, {"out.seg", "an earlier report\n"}},
+              Words("in.fa.gz out" + c.switches), With("entries=5,letters=100000,waiting=64"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(!c.told || run.out.size() > 200) << "entries before the damage are told";
+    const std::size_t tail = std::min<std::size_t>(27, run.out.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - tail), "\nError reading FASTA file\n\n");
+    EXPECT_EQ(run.err, "kestra: cannot read 'in.fa.gz': " + std::string(c.why) + " gzip data\n");
+    EXPECT_TRUE(run.files.empty()) << ::testing::PrintToString(run);
   }
-}
-
-// The entries of a well-formed FASTA file: each starts at a line beginning with '>'.
-std::vector<Entry> SplitEntries(const std::string& text) {
-  std::vector<Entry> entries;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (line[0] == '>') entries.push_back(Entry{"", line.substr(1), ""});
-    entries.back().bytes += line + "\n";
-    if (line[0] != '>') entries.back().letters += line;
-  }
-  return entries;
 }
 
 // A real genome of two chromosomes (Vibrio cholerae O395, from Debian's ragout-examples):

@@ -6,38 +6,24 @@
 set -euo pipefail
 kestra=$(realpath "$1")
 readme=$(realpath "$2")
-for tool in bgzip tabix samtools; do
-  command -v $tool >/dev/null ||
-    { echo "SKIPPED: $tool (Debian's tabix and samtools) is not installed"; exit 77; }
-done
+data=$(dirname "$(realpath "$0")")/data/input
+for tool in bgzip tabix samtools; do command -v $tool >/dev/null ||
+  { echo "SKIPPED: $tool (Debian's tabix and samtools) is not installed"; exit 77; }; done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp"
-mkdir bin
-ln -s "$kestra" bin/kestra
+mkdir bin && ln -s "$kestra" bin/kestra
 export PATH=$tmp/bin:$PATH
 
-# g.fa: a few entries, some with A-rich stretches to mask, one of them without nucleotides.
-python3 - <<'PY'
-import random
-r = random.Random(3)
-with open("g.fa", "w") as f:
-    for k in range(6):
-        seq = "".join(r.choice("ACGT") for _ in range(r.randint(500, 4000)))
-        for _ in range(4 if k % 2 else 0):
-            p = r.randrange(len(seq) - 60)
-            seq = seq[:p] + "".join(r.choice("AAAAAAAT") for _ in range(50)) + seq[p + 50:]
-        seq = "N" * 300 if k == 3 else seq
-        f.write(f">chr{k} test\n" + "".join(seq[i:i + 70] + "\n" for i in range(0, len(seq), 70)))
-PY
+# g.fa: entries with A-rich stretches to mask, one of them without nucleotides.
+cp "$data/compressed_genome.fa" g.fa
 gzip -kn g.fa
 
 # Each line of a block after the marker is an example.
 awk '/^<!-- pipeline -->$/ { on = 1; next }
      on && /^```$/ { if (inside) on = 0; inside = !inside; next }
      inside' "$readme" >examples.txt
-failed=0
-count=0
+failed=0 count=0
 bad() { echo "$*"; failed=1; }
 while IFS= read -r line; do
   count=$((count + 1))

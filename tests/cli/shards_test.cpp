@@ -1,47 +1,17 @@
 // Parts of the entries: the outputs of --shard 1/N .. N/N, put one after another, are those
-// of one --all-entries run, whatever the input holds and however it is packed.
+// of one --all-entries run, whatever the input holds and however it is packed, and when the
+// outputs are compressed, what they decompress to.
 #include "gzip_support.h"
 #include "harness.h"
 
 namespace {
-
-using namespace std::string_literals;
-
-std::string Lines(const std::string& letters, const std::string& line_end) {
-  std::string out;
-  for (std::size_t i = 0; i < letters.size(); i += 60) out += letters.substr(i, 60) + line_end;
-  return out;
-}
 
 // An input that tries the reader: a blank line and a long preamble of text before the first
 // entry (longer than several parts' shares, compressed too), a '>' inside a sequence line (it
 // starts an entry), empty and blank-led headers, NUL bytes, CR LF line ends, runs of entries
 // that are skipped, one entry longer than any part's share of the bytes, and a last line
 // without its newline.
-std::string HostileInput() {
-  std::mt19937 rng(2026);
-  const std::string rich = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAATAAAAAAAAAAAAAAAAAAAAAAAA";
-  std::string in = "\n" + Lines(Letters(rng, 12000, "ACGT acgt0123456789.,;:"), "\n");
-  in += ">first entry\n" + Lines(Letters(rng, 900, "ACGT") + rich, "\n");
-  in += "ACGTACGTAA>inside a line\n" + Lines(Letters(rng, 700, "ACGTA") + rich, "\n");
-  in += ">\n" + Lines(Letters(rng, 500, "ACGT"), "\n");
-  in += "> blank led\n" + Lines(rich + Letters(rng, 400, "ACGT"), "\n");
-  in += ">\tname after a tab\n" + Lines(Letters(rng, 300, "ACGTAA"), "\n");
-  in += ">nul\0 in the header\n"s + Lines(Letters(rng, 300, "ACGT") + "AC\0GT"s + rich, "\n");
-  in += ">crlf entry\r\n" + Lines(Letters(rng, 800, "ACGT") + rich, "\r\n");
-  for (int i = 0; i < 3; ++i) {  // skipped: no nucleotides, or nothing at all
-    in += ">gap" + std::to_string(i) + "\n" + (i % 2 ? "" : Lines(Letters(rng, 1300, "N-"), "\n"));
-  }
-  in += ">long one\n" +
-        Lines(Letters(rng, 12000, "ACGTACGTA") + rich + Letters(rng, 3000, "ACGT"), "\n");
-  for (int i = 0; i < 4; ++i) {
-    in += ">small" + std::to_string(i) + " of many\n" +
-          Lines(Letters(rng, 50 + 37 * i, "ACGTA"), "\n");
-  }
-  in += ">>double\n" + Lines(Letters(rng, 200, "ACGT") + rich, "\n");
-  in += ">no newline at the end\n" + Letters(rng, 150, "ACGTAA");
-  return in;
-}
+const std::string kHostile = ReadFile(CLI_DATA_DIR "/input/shards_hostile.fa");
 
 // The same input in three gzip members one after another, as block-compressed files are.
 std::string InMembers(const std::string& text) {
@@ -58,8 +28,18 @@ std::string InMembers(const std::string& text) {
 // time stays in check.
 struct ShardSwitches {
   std::string switches;
-  bool every_packing = false;
+  bool every_packing = false, compressed = false;  // and the outputs are compressed
 };
+
+// The run's compressed outputs decompressed, under the names of the plain ones.
+Outcome Decompressed(Outcome run) {
+  Files plain;
+  for (const auto& [name, bytes] : run.files) {
+    const bool gz = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
+    plain[gz ? name.substr(0, name.size() - 3) : name] = gz ? Gunzip(bytes) : bytes;
+  }
+  return run.files = plain, run;
+}
 
 class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 
@@ -71,7 +51,7 @@ class Shards : public ::testing::TestWithParam<ShardSwitches> {};
 // stretches small enough that a part is read in many.
 TEST_P(Shards, TogetherAreTheWholeRun) {
   const Scratch scratch;
-  const std::string &dir = scratch.dir, text = HostileInput();
+  const std::string &dir = scratch.dir, &text = kHostile;
   std::ofstream(dir + "/in.fa", std::ios::binary) << text;
   std::ofstream(dir + "/members.fa.gz", std::ios::binary) << InMembers(text);
   std::ofstream(dir + "/in.fq", std::ios::binary) << AsFastq(text);
@@ -86,13 +66,20 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
                                "in.fq", "in.fq.bz2", "in.fa.bgz"});
   }
   int empty_parts = 0, skipped_only_parts = 0;
-  Outcome plain;  // the whole run on the plain FASTA, which every other form of it repeats
+  // The whole run on the plain FASTA, its outputs not compressed, which every other form of
+  // it repeats.
+  Outcome plain;
   for (const std::string& file : files) {
     const Files input = {{file, ReadFile(dir + "/" + file)}};
-    const std::string args = file + " out " + GetParam().switches;
-    const Outcome whole = RunOn(input, Words(args + " --all-entries"));
+    const std::string args =
+        file + " out " + GetParam().switches + (GetParam().compressed ? " --compress" : "");
+    const Outcome whole = Decompressed(RunOn(input, Words(args + " --all-entries")));
     ASSERT_EQ(whole.status, 0) << file << whole.err;
-    if (file == "in.fa") plain = whole;
+    if (file == "in.fa" && !GetParam().compressed) plain = whole;
+    if (file == "in.fa" && GetParam().compressed) {
+      plain = RunOn(input, Words(file + " out --all-entries " + GetParam().switches));
+      EXPECT_EQ(whole.files, plain.files) << "decompressed";
+    }
     for (const char* name : {"out.seg", "out.bed"}) EXPECT_EQ(whole.File(name), plain.File(name));
     // Reads come back as reads: the letters of the FASTA copy, the qualities of the input.
     const std::string copy = whole.File(IsFastqName(file) ? "out.fq" : "out.fas");
@@ -112,7 +99,7 @@ TEST_P(Shards, TogetherAreTheWholeRun) {
         empty_parts += lines.empty();
         skipped_only_parts += !lines.empty() && lines.find("\tanalysed\n") == std::string::npos;
       }
-      const Outcome joined = Joined(parts);
+      const Outcome joined = Decompressed(Joined(parts));
       const std::string shown = file + " in " + std::to_string(n) + " " + limits;
       EXPECT_EQ(joined.status, 0) << shown << joined.err;
       EXPECT_EQ(joined.files, whole.files) << shown;
@@ -132,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ShardSwitches{"--background input --mask-evalue 0.5 -L --bed --table "
                                     "--summary",
                                     true},
-                      ShardSwitches{"--evalues -W:50 --table --all-segments --summary -K"}));
+                      ShardSwitches{"--evalues -W:50 --table --all-segments --summary -K"},
+                      ShardSwitches{"-L --bed --table --summary", true, true}));
 
 // An input none of whose entries can be analysed: a part of several succeeds with the lines
 // and FASTA records of its entries, while the input whole fails as --all-entries does.
