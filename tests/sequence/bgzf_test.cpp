@@ -71,7 +71,7 @@ using Content = std::pair<std::string, std::string>;  // name, text
 
 std::vector<Content> Contents() {
   std::mt19937 rng(23);
-  return {{"hostile FASTA", HostileFasta()},
+  return {{"hostile FASTA", DataFile("hostile.fa")},
           {"one line, no newline", "some text >first " + Letters(rng, 3000, "ACGT>")},
           {"entries from the first byte", ">a\nACGT\n>b\n\n>c\nGGCC\nTT\n"},
           {"FASTQ", SomeFastq(2000)}};

@@ -47,7 +47,7 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
     const FirstEntry first = PlainFirstEntry(text);
     ASSERT_EQ(want.entries.size(), 9u);
     ASSERT_TRUE(want.reason.empty()) << want.reason;
-    ASSERT_TRUE(first.more);
+    ASSERT_TRUE(std::get<1>(first));
     for (const Packing& packing : kPackings) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         SCOPED_TRACE(packing.name + (", " + shape) + ", " + format);

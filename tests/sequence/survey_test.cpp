@@ -16,15 +16,6 @@ namespace {
 using namespace std::string_literals;
 using Figures = std::array<int64_t, 5>;  // entries, then A, T, G and C
 
-// FASTA that tries a reader, then lower case and high bytes, a header line longer than the
-// reader keeps (its letters belong to no entry, as those before the first entry), and a last
-// header line without its newline.
-std::string AwkwardFasta() {
-  std::mt19937 rng(30);
-  return HostileFasta() + "\n>lower case, \xe1 high\n" + Letters(rng, 3000, "ACGTacgtN-\r\n\xc1") +
-         "\n>" + std::string(25000, 'A') + "\n" + Letters(rng, 200, "GGCCAT\n") + "\n>last";
-}
-
 // Each entry a record, as the sequence lines of the FASTA entries give them, qualities of
 // letters that a count of nucleotides must not see.
 std::string AsFastq(int records) {
@@ -59,7 +50,7 @@ Figures Of(const InputSurvey& s) {
 // The survey of each input, from a file and a pipe, against the sum of its entries; a damaged
 // input fails with the reader's reason.
 TEST(Survey, EqualsTheSumOfTheEntries) {
-  const std::string fasta = AwkwardFasta(), fastq = AsFastq(400);
+  const std::string fasta = DataFile("awkward.fa"), fastq = AsFastq(400);
   const std::string gzip = Compressed(fasta, "gzip -c");
   // The awkward input has entries and letters to count, and letters before its first entry.
   EXPECT_GT(ByEachEntry(fasta)[0], 5);
@@ -92,7 +83,7 @@ TEST(Survey, EqualsTheSumOfTheEntries) {
 // FASTA text fed in blocks of any size, a block boundary anywhere, gives what it gives whole;
 // and the counts of long runs of one letter, past what a field of the sums holds.
 TEST(Survey, TextInBlocksAndLongRuns) {
-  const std::string fasta = AwkwardFasta();
+  const std::string fasta = DataFile("awkward.fa");
   InputSurvey whole;
   FastaTextSurvey all{&whole};
   SurveyFastaText(&all, fasta.data(), fasta.size());
