@@ -102,7 +102,7 @@ Entry ScanInBlocks(const std::string& input, std::size_t block, std::mt19937* rn
 }
 
 // The first entry read from fd.
-Entry FirstOf(int fd) { return ReadFirstEntry(fd).entry; }
+Entry FirstOf(int fd) { return std::get<0>(ReadFirstEntry(fd)); }
 
 TEST(ReadFastaFile, AgreesWithLineReaderOnGeneratedInput) {
   std::mt19937 rng(20240611);

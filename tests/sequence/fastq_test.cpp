@@ -15,31 +15,29 @@ constexpr FastaStatus kOk = FastaStatus::kOk, kError = FastaStatus::kReadError;
 TEST(Fastq, ShapesReadAsTheirRecords) {
   const std::string h(25000, 'h'), max(kFastaLineMax, 'h');
   // name, input, its records' headers and letters
-  const std::tuple<const char*, std::string, std::vector<std::pair<std::string, std::string>>>
-      cases[] = {
-          {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
-          {"wrapped lines",
-           "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n",
-           {{"r", "ACGTA"}, {"s", "G"}}},
-          {"CR LF",
-           "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
-           {{"r", "ACGT"}, {"s", "G"}}},
-          {"'@', '+' qualities",
-           "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
-           {{"r", "ACGTAC"}, {"t", "A"}}},
-          {"qualities like a header", "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n", {{"r", "ACG"}, {"s", "A"}}},
-          {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
-          {"blank lines between",
-           "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
-           {{"r", "A"}, {"s", "C"}}},
-          {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
-          {"empty, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
-          {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
-          {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
-          {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
-          {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
-          {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
-      };
+  using Records = std::vector<std::pair<std::string, std::string>>;
+  const std::tuple<const char*, std::string, Records> cases[] = {
+      {"one record", "@r1 first\nACGT\n+\nIIII\n", {{"r1 first", "ACGT"}}},
+      {"wrapped lines", "@r\nAC\nGT\nA\n+\nII\nIII\n@s\nG\n+\nI\n", {{"r", "ACGTA"}, {"s", "G"}}},
+      {"CR LF",
+       "@r\r\nAC\r\nGT\r\n+\r\nIII\r\nI\r\n@s\r\nG\r\n+\r\nI\r\n",
+       {{"r", "ACGT"}, {"s", "G"}}},
+      {"'@', '+' qualities",
+       "@r\nACGTAC\n+\nII\n@s\n+I\n@t\nA\n+\n@\n",
+       {{"r", "ACGTAC"}, {"t", "A"}}},
+      {"qualities like a header", "@r\nACG\n+\n@rI\n@s\nA\n+\n+\n", {{"r", "ACG"}, {"s", "A"}}},
+      {"'+' line repeating the header", "@r x\nACG\n+r x\nIII\n", {{"r x", "ACG"}}},
+      {"blank lines between",
+       "\n \n@r\nA\n+\nI\n\n  \r\n\t\n@s\nC\n+\nI\n\n\n",
+       {{"r", "A"}, {"s", "C"}}},
+      {"empty sequence", "@e\n+\n@r\nA\n+\nI\n@f\n\n+\n\n", {{"e", ""}, {"r", "A"}, {"f", ""}}},
+      {"empty, '+' line unended", "@r\nA\n+\nI\n@e\n+", {{"r", "A"}, {"e", ""}}},
+      {"last line unended", "@r\nAC\n+\nI\nI", {{"r", "AC"}}},
+      {"kept bytes counted all", "@r\nA>C@G *-9n\x80\n+\nIIIIIIIIIII\n", {{"r", "ACG-n"}}},
+      {"CR counted nowhere", "@r\nA\rC\n+\nI\rI\r\n", {{"r", "AC"}}},
+      {"header cut at NUL, then CR", "@ab\r\0cd\nA\n+\nI\n"s, {{"ab", "A"}}},
+      {"long header cut", "@" + h + "\nA\n+\nI\n", {{max, "A"}}},
+  };
   for (const auto& [name, input, records] : cases) {
     Entries want;
     for (const auto& [header, letters] : records) want.entries.emplace_back(kOk, header, letters);
@@ -65,10 +63,8 @@ TEST(Fastq, MalformedRecordsAreNamed) {
       {"truncated in the sequence", "@r1\nACGT\nAC", 0, kEndsBeforePlus, true},
       {"truncated in the qualities", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII", 1, kTooFew, false},
       {"qualities too short at the end", "@r1\nACGT\n+\nIII\n", 0, kTooFew, true},
-      {"too short, the next header taken", "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew,
-       true},
-      {"no quality line, the next header taken", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n", 0, kTooFew,
-       true},
+      {"too short, next header read", "@r1\nACGT\n+\nII\n@r2\nACGT\n+\nIIII\n", 0, kTooFew, true},
+      {"no qualities, next header read", "@r1\nACGT\n+\n@r2 x\nACGT\n+\nIIII\n", 0, kTooFew, true},
       {"second record's qualities too short", "@r1\nA\n+\nI\n@r2\nACGT\n+\nII\n@r3\nA\n+\nI\n", 1,
        kTooFew, false},
       {"too many, on a line not led by '@'", "@r1\nACGT\n+\n@I\nIII\n", 0, kTooMany, true},

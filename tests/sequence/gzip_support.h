@@ -11,43 +11,46 @@
 
 namespace kestra {
 
-// Raw deflate data of `text` at `level`: zlib's stream without its 2-byte header and its
-// Adler-32.
-inline std::string Deflated(const std::string& text, int level) {
-  uLongf n = compressBound(text.size());
-  std::string out(n, '\0');
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(&out[0]), &n,
-                      reinterpret_cast<const Bytef*>(text.data()), text.size(), level),
-            Z_OK);
-  return out.substr(2, n - 6);
-}
-
-inline uint32_t Crc32(const std::string& bytes) {
-  return crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
-}
-
 inline std::string LittleEndian(uint32_t v, int bytes) {
   std::string s(bytes, '\0');
   for (int i = 0; i < bytes; ++i) s[i] = static_cast<char>(v >> (8 * i));
   return s;
 }
 
-// The trailer of a member holding `text`: its CRC32 and ISIZE.
-inline std::string Trailer(const std::string& text) {
-  return LittleEndian(Crc32(text), 4) + LittleEndian(static_cast<uint32_t>(text.size()), 4);
+inline uint32_t Crc32(const std::string& bytes) {
+  return crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
 }
 
 // Where a BGZF block's fields lie: BSIZE in its header, the CRC32 and ISIZE from its end.
 constexpr std::size_t kBsizeAt = 16, kCrcFromEnd = 8, kIsizeFromEnd = 4;
 
+// A gzip member of `text` at `level` whose header holds the fields that `flags` names: an
+// extra field of BGZF's subfield alone ("BC", 2 bytes, BSIZE: the member's size less one), a
+// name, a comment, a header CRC. Its deflate data is zlib's stream without its 2-byte header
+// and its Adler-32; its trailer the text's CRC32 and ISIZE.
+inline std::string Member(const std::string& text, int level, unsigned char flags) {
+  using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
+  std::string header = "\x1f\x8b\x08"s + static_cast<char>(flags) + "\0\0\0\0\0\xff"s;
+  if (flags & 4) header += "\x06\0BC\x02\0\0\0"s;
+  if (flags & 8) header += "name.fa\0"s;
+  if (flags & 16) header += "a comment\0"s;
+  uLongf n = compressBound(text.size());
+  std::string data(n, '\0');
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(&data[0]), &n,
+                      reinterpret_cast<const Bytef*>(text.data()), text.size(), level),
+            Z_OK);
+  data = data.substr(2, n - 6) + LittleEndian(Crc32(text), 4) + LittleEndian(text.size(), 4);
+  const std::size_t size = header.size() + (flags & 2 ? 2 : 0) + data.size();
+  if (flags & 4) header.replace(kBsizeAt, 2, LittleEndian(size - 1, 2));
+  if (flags & 2) header += LittleEndian(Crc32(header) & 0xffff, 2);
+  return header + data;
+}
+
 // A BGZF block of `text` (64 KiB at most), as bgzip writes one; text "" gives the end block.
-inline std::string BgzfBlock(const std::string& text, int level = 6) {
-  const std::string data = Deflated(text, level);
-  const auto size = static_cast<uint32_t>(18 + data.size() + 8);
-  EXPECT_LE(size, 65536u);
-  // The header, its extra field's BGZF subfield ("BC", 2 bytes) with BSIZE, one less than the size.
-  const std::string header("\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00\x42\x43\x02\x00", 16);
-  return header + LittleEndian(size - 1, 2) + data + Trailer(text);
+inline std::string BgzfBlock(const std::string& text) {
+  const std::string block = Member(text, 6, 4);
+  EXPECT_LE(block.size(), 65536u);
+  return block;
 }
 
 // A BGZF file: its bytes, and where each block starts.

@@ -15,69 +15,57 @@ using namespace std::string_literals;
 
 namespace {
 
-enum class Verdict { kGoing, kWhole, kCorrupt, kTruncated };
+enum class Verdict { kWhole, kCorrupt, kTruncated };
 
 struct Inflated {
-  Verdict verdict;
+  Verdict verdict = Verdict::kTruncated;
   std::string text;
   std::size_t left = 0;  // input bytes not read when the verdict was reached
 };
 
-// One member fed `piece` bytes at a time to step(&in, &in_n, out, room, &produced), which
-// inflates what it can into an output of `room` bytes and says whether it goes on; what
-// follows the member is left.
-template <class Step>
-Inflated Inflate(const std::string& member, std::size_t piece, std::size_t room, Step step) {
-  Inflated got{Verdict::kTruncated, ""};
-  std::vector<char> out(room);
-  const char* in = member.data();
-  std::size_t fed = 0, in_n = 0;
-  for (;;) {
-    if (in_n == 0 && fed < member.size()) fed += in_n = std::min(piece, member.size() - fed);
-    const bool starved = in_n == 0;
-    std::size_t produced = 0;
-    const Verdict verdict = step(&in, &in_n, out.data(), room, &produced);
-    got.text.append(out.data(), produced);
-    if (verdict != Verdict::kGoing) got.verdict = verdict;
-    if (verdict != Verdict::kGoing || (produced == 0 && starved)) break;  // or cut short
-  }
-  got.left = in_n + (member.size() - fed);
-  return got;
-}
-
-// One member through zlib, at once.
+// One member through zlib, at once; what follows it is left.
 Inflated ThroughZlib(const std::string& member) {
   z_stream zs{};
   EXPECT_EQ(inflateInit2(&zs, 16 + MAX_WBITS), Z_OK);
-  const Inflated got = Inflate(
-      member, member.size(), 1 << 16,
-      [&](const char** in, std::size_t* in_n, char* out, std::size_t room, std::size_t* produced) {
-        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(*in));
-        zs.avail_in = static_cast<uInt>(*in_n);
-        zs.next_out = reinterpret_cast<Bytef*>(out);
-        zs.avail_out = static_cast<uInt>(room);
-        const int status = inflate(&zs, Z_NO_FLUSH);
-        *in = reinterpret_cast<const char*>(zs.next_in);
-        *in_n = zs.avail_in;
-        *produced = room - zs.avail_out;
-        return status == Z_STREAM_END                    ? Verdict::kWhole
-               : status == Z_OK || status == Z_BUF_ERROR ? Verdict::kGoing
-                                                         : Verdict::kCorrupt;
-      });
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(member.data()));
+  zs.avail_in = static_cast<uInt>(member.size());
+  Inflated got;
+  int status = Z_OK;
+  for (char out[1 << 16]; status == Z_OK;) {
+    zs.next_out = reinterpret_cast<Bytef*>(out);
+    zs.avail_out = sizeof out;
+    status = inflate(&zs, Z_NO_FLUSH);
+    got.text.append(out, sizeof out - zs.avail_out);
+  }
+  got.verdict = status == Z_STREAM_END  ? Verdict::kWhole
+                : status == Z_BUF_ERROR ? Verdict::kTruncated  // no input left to go on
+                                        : Verdict::kCorrupt;
+  got.left = zs.avail_in;
   inflateEnd(&zs);
   return got;
 }
 
-// One member through the reader's decoder.
+// One member through the reader's decoder, fed `piece` bytes at a time into an output of
+// `room` bytes; what follows the member is left.
 Inflated ThroughDecoder(const std::string& member, std::size_t piece, std::size_t room) {
   Decoder* d = NewDecoder(Compression::kGzip);
-  const Inflated got =
-      Inflate(member, piece, room, [d](auto in, auto in_n, auto out, auto room, auto produced) {
-        const DecodeStatus status = Decode(d, in, in_n, out, room, produced);
-        return status == DecodeStatus::kStreamEnd ? Verdict::kWhole
-               : status == DecodeStatus::kGoing   ? Verdict::kGoing
-                                                  : Verdict::kCorrupt;
-      });
+  Inflated got;
+  std::vector<char> out(room);
+  const char* in = member.data();
+  std::size_t fed = 0, in_n = 0;
+  DecodeStatus status = DecodeStatus::kGoing;
+  while (status == DecodeStatus::kGoing) {
+    if (in_n == 0 && fed < member.size()) fed += in_n = std::min(piece, member.size() - fed);
+    const bool starved = in_n == 0;
+    std::size_t produced = 0;
+    status = Decode(d, &in, &in_n, out.data(), room, &produced);
+    got.text.append(out.data(), produced);
+    if (status == DecodeStatus::kGoing && produced == 0 && starved) break;  // cut short
+  }
+  got.verdict = status == DecodeStatus::kGoing       ? Verdict::kTruncated
+                : status == DecodeStatus::kStreamEnd ? Verdict::kWhole
+                                                     : Verdict::kCorrupt;
+  got.left = in_n + (member.size() - fed);
   FreeDecoder(d);
   return got;
 }
@@ -91,17 +79,6 @@ constexpr std::size_t kInflaterLookahead = 8;
 bool SameVerdict(const Inflated& got, const Inflated& zlib) {
   const bool near_the_end = zlib.verdict == Verdict::kCorrupt && zlib.left < kInflaterLookahead;
   return got.verdict == zlib.verdict || (near_the_end && got.verdict == Verdict::kTruncated);
-}
-
-// A gzip member of `text` whose header holds the fields that `flags` names: an extra field
-// (as BGZF's), a name, a comment, a header CRC.
-std::string Member(const std::string& text, int level, unsigned char flags) {
-  std::string header = "\x1f\x8b\x08"s + static_cast<char>(flags) + "\x00\x00\x00\x00\x00\x03"s;
-  if (flags & 4) header += "\x06\x00\x42\x43\x02\x00\x00\x00"s;  // "BC", 2 bytes, BSIZE
-  if (flags & 8) header += "name.fa\0"s;
-  if (flags & 16) header += "a comment\0"s;
-  if (flags & 2) header += LittleEndian(Crc32(header) & 0xffff, 2);
-  return header + Deflated(text, level) + Trailer(text);
 }
 
 std::string SomeText(std::mt19937& rng, std::size_t n) {
@@ -128,8 +105,8 @@ std::string Damaged(std::string bytes, std::mt19937& rng) {
 
 TEST(GzipInflater, AgreesWithZlibOnEveryMember) {
   std::mt19937 rng(41);
+  // name, size of the text, level, header flags
   const std::tuple<const char*, std::size_t, int, unsigned char> members[] = {
-      // name, size of the text, level, header flags
       {"empty", 0, 6, 0},
       {"small, stored", 300, 0, 0},
       {"small", 300, 6, 0},
@@ -137,8 +114,7 @@ TEST(GzipInflater, AgreesWithZlibOnEveryMember) {
       {"large, best", 90000, 9, 0},
       {"extra field", 5000, 6, 4},
       {"name and comment", 5000, 6, 8 | 16},
-      {"header CRC", 5000, 6, 2 | 4 | 8},
-  };
+      {"header CRC", 5000, 6, 2 | 4 | 8}};
   for (const auto& [name, size, level, flags] : members) {
     const std::string text = SomeText(rng, size), member = Member(text, level, flags);
     const Inflated whole = ThroughZlib(member);

@@ -47,7 +47,7 @@ TEST(CompressedInput, GivesThePlainTextsEntries) {
     const FirstEntry first = PlainFirstEntry(text);
     ASSERT_EQ(want.entries.size(), 9u);
     ASSERT_TRUE(want.reason.empty()) << want.reason;
-    ASSERT_TRUE(first.more);
+    ASSERT_TRUE(std::get<1>(first));
     for (const Packing& packing : kPackings) {
       for (const auto& [shape, bytes] : Shapes(packing, text)) {
         SCOPED_TRACE(packing.name + (", " + shape) + ", " + format);
@@ -179,7 +179,6 @@ TEST(CompressedInput, StreamsAroundAreReadAsTheDecompressorsReadThem) {
       {"zstd, a skippable frame cut short", SkippableFrame(0, "abcdefgh").substr(0, 10),
        "truncated zstd data"},
       {"zstd, zero bytes between frames", zstd1 + Zeros(4) + zstd2, after + "zstd data"},
-      {"xz, 4 zero bytes between", xz1 + Zeros(4) + xz2, ""},
       {"xz, 8 zero bytes between and 4 after", xz1 + Zeros(8) + xz2 + Zeros(4), ""},
       {"xz, padding longer than a read", xz1 + Zeros((1 << 20) + 4) + xz2, ""},
       {"xz, 3 zero bytes between", xz1 + Zeros(3) + xz2, after + "xz data"},

@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -79,15 +81,7 @@ inline Entries EveryPartJoined(int fd, int count, const ParallelLoop* loop = nul
 }
 
 // The first entry, whether more follow, and the reason of a read error.
-struct FirstEntry {
-  Entry entry;
-  bool more = false;
-  std::string reason;
-};
-
-inline bool operator==(const FirstEntry& a, const FirstEntry& b) {
-  return a.entry == b.entry && a.more == b.more && a.reason == b.reason;
-}
+using FirstEntry = std::tuple<Entry, bool, std::string>;
 
 // What the first-entry reader gives on a read error for `reason`.
 inline FirstEntry FailedFirst(const std::string& reason) {
@@ -222,26 +216,11 @@ inline std::string SomeFasta(std::size_t long_letters) {
   return text + ">empty\n>last\nACGTACGT";
 }
 
-// FASTA that tries a reader split by blocks: blank lines and text before the first entry, a
-// '>' inside a sequence line (it starts an entry), '>>' and '>a>b' headers, NUL bytes, CR LF
-// line ends, a line longer than most blocks, empty entries, and a last line without its
-// newline.
-inline std::string HostileFasta() {
-  using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
-  std::mt19937 rng(17);
-  std::string in = "\n\ntext before the first entry\n" + Lines(Letters(rng, 700, "acgt .,"), 70);
-  in += ">first\n" + Lines(Letters(rng, 500, "ACGT"), 60);
-  in += "ACGTAC>inside a line\n" + Lines(Letters(rng, 400, "ACGTN"), 60);
-  in += ">>double\n" + Lines(Letters(rng, 300, "ACGT"), 60);
-  in += ">a>b>c\n" + Lines(Letters(rng, 200, "ACGT"), 60);
-  in += ">nul\0 in the header\n"s + Lines(Letters(rng, 200, "ACGT") + "AC\0GT"s, 60);
-  in += ">crlf\r\n" + Lines(Letters(rng, 600, "ACGT"), 60, "\r\n");
-  in += ">empty\n>also empty\n";
-  in += ">long line\n" + Letters(rng, 2500, "ACGT") + "\n";
-  for (int i = 0; i < 12; ++i) {
-    in += ">small " + std::to_string(i) + "\n" + Lines(Letters(rng, 20 + 13 * i, "ACGT"), 60);
-  }
-  return in + ">no newline at the end\n" + Letters(rng, 90, "ACGT");
+// The bytes of the file `name` under tests/sequence/data.
+inline std::string DataFile(const std::string& name) {
+  std::ifstream in(KESTRA_SEQUENCE_DATA "/" + name, std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // FASTQ of the same shapes after a blank line: wrapped sequence and quality lines, qualities
