@@ -164,19 +164,9 @@ done
 
 # Switches that would move an output away from where the workflow looks for it, or set what
 # the config sets, are refused before any job runs, naming the setting to use instead; so are
-# settings of the wrong kind.
-named="outputs are <outdir>/<sample> with a suffix: set config 'outdir' (and 'compress')"
-for refused in \
-    "switches=--bed --summary-out=elsewhere.tsv|switches: leave out --summary-out; $named" \
-    "switches=-L --fasta-out x.fa.gz|switches: leave out --fasta-out; $named" \
-    "switches=--shard 1/2|switches: leave out --shard; set config 'shards' instead" \
-    "switches=-L --compress|switches: leave out --compress; set config 'compress' instead" \
-    "switches=-L --compress-level=1|leave out --compress-level; set config 'compress_level'" \
-    "switches=--bed --index|switches: leave out --index; set config 'index' instead" \
-    "compress=yes|config 'compress' must be true or false" \
-    "compress_level=10|config 'compress_level' must be a whole number from 0 to 9" \
-    "index=1|config 'index' must be true or false" \
-    "mask_evalue=-1|config 'mask_evalue' must be a number of at least 0, or empty"; do
+# settings of the wrong kind (data/refused.txt).
+mapfile -t refusals < <(grep -v '^#' "$root/tests/workflow/data/refused.txt")
+for refused in "${refusals[@]}"; do
   ! workflow outdir=refused "${refused%%|*}" --dry-run >refused.log 2>&1 &&
     grep -qF "${refused#*|}" refused.log ||
     bad "$(cat refused.log)"$'\n'"'${refused%%|*}' was not refused with: ${refused#*|}"
