@@ -90,26 +90,12 @@ node=$(sed -e 's/^NodeName=[^ ]*/NodeName=localhost NodeAddr=127.0.0.1/' \
   -e "s/RealMemory=[0-9]*/RealMemory=$((memory < 4096 ? memory : 4096))/" \
   -e 's/ UpTime=.*//' <<<"$node")
 
-# No systemd nor cgroups are needed: processes are tracked through their parents, and a
-# job is not confined to its CPUs. Jobs run as root, like the test.
-printf '%s\n' ClusterName=kestra "SlurmctldHost=localhost(127.0.0.1)" SlurmctldPort="$ctld_port" \
-  SlurmdPort="$slurmd_port" SlurmUser=root AuthType=auth/munge CredType=cred/munge \
-  StateSaveLocation="$state/spool/ctld" SlurmdSpoolDir="$state/spool/d" \
-  SlurmctldPidFile="$state/run/slurmctld.pid" SlurmdPidFile="$state/run/slurmd.pid" \
-  SlurmctldLogFile="$state/log/slurmctld.log" SlurmdLogFile="$state/log/slurmd.log" \
-  PlugStackConfig="$state/etc/plugstack.conf" ProctrackType=proctrack/linuxproc \
-  TaskPlugin=task/none MpiDefault=none SelectType=select/cons_tres \
-  SelectTypeParameters=CR_Core_Memory ReturnToService=2 KillWait=5 \
-  JobAcctGatherType=jobacct_gather/none AccountingStorageType=accounting_storage/slurmdbd \
-  AccountingStorageHost=127.0.0.1 AccountingStoragePort="$dbd_port" "$node State=UNKNOWN" \
-  "PartitionName=debug Nodes=localhost Default=YES MaxTime=INFINITE State=UP" >"$SLURM_CONF"
+# The configuration files: data/slurm.conf and slurmdbd.conf, with the variables here filled
+# in. slurmdbd reads slurmdbd.conf next to SLURM_CONF; it holds a password, so it is private.
+fill() { eval "cat <<EOF"$'\n'"$(grep -v '^#' "$(dirname "$0")/data/$1")"$'\nEOF'; }
+fill slurm.conf >"$SLURM_CONF"
 : >"$state/etc/plugstack.conf"
-# slurmdbd reads slurmdbd.conf next to SLURM_CONF; it holds a password, so it is private.
-(umask 077 && printf '%s\n' AuthType=auth/munge DbdHost=localhost DbdAddr=127.0.0.1 \
-  DbdPort="$dbd_port" SlurmUser=root LogFile="$state/log/slurmdbd.log" \
-  PidFile="$state/run/slurmdbd.pid" StorageType=accounting_storage/mysql StorageHost=127.0.0.1 \
-  StoragePort="$db_port" StorageUser=slurm StoragePass="$password" StorageLoc=slurm_acct_db \
-  >"$state/etc/slurmdbd.conf")
+(umask 077 && fill slurmdbd.conf >"$state/etc/slurmdbd.conf")
 
 up slurmdbd 'sacctmgr -n list cluster' slurmdbd -D
 # --slurm checks that the user has an account; the tests submit as root.

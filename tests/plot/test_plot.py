@@ -1,8 +1,9 @@
 # kestra.plot (python/kestra/plot, run as tools/kestra-plot): how it reads reports, BEDs and
 # segment tables, what it draws from them, and how it refuses files and arguments.
 #
-# The files in data/ (but three.fa) are written by kestra from the repository root, the .fai
-# files by its --index (the masked FASTA then removed); goldens.sh holds them to the build's:
+# The files in data/ (but three.fa, small.seg, its forms and the faults) are written by kestra
+# from the repository root, the .fai files by its --index (the masked FASTA then removed);
+# goldens.sh holds them to the build's:
 #   kestra examples/lambda.fa lambda --bed --table --all-segments --summary -L --index
 #   kestra tests/plot/data/three.fa three --all-entries -R:AT --bed --table --summary -L --index
 import gzip, os, re, shutil, subprocess, sys
@@ -22,18 +23,15 @@ sys.path.insert(0, str(ROOT / "python"))
 from kestra.plot import cli, drawing, layout, source, genome as genomes, reading as readers, \
     report as reports  # noqa: E402
 
-# Every report kestra writes here: those above, and those of its end-to-end cases.
-REPORTS = [DATA / "lambda.seg", DATA / "three.seg"] + sorted(EXPECTED.glob("*.seg"))
-
-
-# A hand-made report with what kestra's own runs here lack: a window-mode header, an
-# estimates line, an entry of no letters, and p-values of 0 and nan. Its lines, numbered:
-# 9 Length=19, 14 the letters, 16 #Segments: 2, 17 and 18 the segments, 20 #Overall.
-SMALL = (b"Length=0 W=0 E=5\nSpecial residues: A; Default frequencies\n\n>empty\n\n#Segments: 0\n\n"
-         b"#Overall: 0 0.000000e+00 1.000000e+00 (-)\nLength=19 W=10 E=5 P=0.050000\n"
-         b"Special residues: A; Default frequencies\nEstimates using 100 shuffled sequences\n\n"
-         b">x first\nGAAATCGCAATAAGCTCGA\n\n#Segments: 2\n1 2 13 12 7 0.000000e+00 AAATCGCAATAA\n"
-         b"2 19 19 1 1 nan A\n\n#Overall: 8 0.000000e+00 5.918592e-01* (+)\n")
+# Every report kestra writes here: those above, and those of its end-to-end cases; then a
+# hand-made one, small.seg, with what kestra's own runs here lack: a window-mode header, an
+# estimates line, an entry of no letters, and p-values of 0 and nan (its lines, numbered:
+# 9 Length=19, 14 the letters, 16 #Segments: 2, 17 and 18 the segments, 20 #Overall); and in
+# forms/, the forms kestra can write that neither it nor the goldens hold, each small.seg with
+# a line changed: a negative linkage distance (in window mode too), 0 generated or -7 shuffled
+# estimates, a name that ends at a tab as in BED lines, p-values of -nan and inf.
+REPORTS = [DATA / "lambda.seg", DATA / "three.seg"] + sorted(EXPECTED.glob("*.seg")) + \
+    [DATA / "small.seg"] + sorted((DATA / "forms").glob("*.seg"))
 
 
 # The ways the tool reads a report: whole entries a batch at a time (16 MiB or 7 bytes read at a
@@ -73,27 +71,12 @@ def segments_of(genome):
     return sorted(rows, key=lambda row: (row[0], row[1], repr(row[2])))
 
 
-# Forms kestra can write that neither SMALL nor its goldens hold: OLD in SMALL made NEW.
-# Window mode with a negative linkage distance first; the name ends at a tab as at a space, as
-# in BED lines.
-FORMS = [
-    (b"W=10 E=5", b"W=10 E=-2"), (b"Length=0 W=0 E=5", b"Length=0 W=-3 E=-2147483648"),
-    (b"Estimates using 100 shuffled", b"Estimates using 0 generated"), (b">x first", b">x\tfirst"),
-    (b"Estimates using 100 shuffled", b"Estimates using -7 shuffled"),
-    (b"2 19 19 1 1 nan A", b"2 19 19 1 1 -nan A"), (b"2 19 19 1 1 nan A", b"2 19 19 1 1 inf A"),
-    (b"5.918592e-01* (+)", b"-nan* (-)"), (b"5.918592e-01* (+)", b"inf (-)"),
-]
-assert all(old in SMALL for old, _ in FORMS)
-
-
-# Every report kestra writes (SMALL and its other forms too) reads the same whichever way it is
+# Every report kestra writes (small.seg and its forms too) reads the same whichever way it is
 # read, as its own text says: the entries' names, the Length= values, the segment counts, each
 # segment's ends and p-value, and kestra's count of special residues on each #Overall line,
 # which the letters counted in bins add up to.
-@pytest.mark.parametrize("report", REPORTS + [SMALL] + [SMALL.replace(*form) for form in FORMS],
-                         ids=lambda report: getattr(report, "name", "SMALL"))
-def test_every_report_reads_as_its_text_says(tmp_path, report, reading):
-    report = write(tmp_path, "x.seg", report) if isinstance(report, bytes) else report
+@pytest.mark.parametrize("report", REPORTS, ids=lambda report: report.name)
+def test_every_report_reads_as_its_text_says(report, reading):
     text, genome = report.read_text(), read(report, axis="position")
     ints = lambda pattern: [int(n) for n in re.findall(pattern, text, re.M)]
     stats = layout.entry_stats(genome)
@@ -113,65 +96,33 @@ def test_every_report_reads_as_its_text_says(tmp_path, report, reading):
                        equal_nan=True)  # plain ones kept as float32
 
 
-# Reports, BEDs, tables and lengths files that cannot be read, given to the command (so that a
-# traceback or a partial picture would show) and read each way: NAME holding CONTENT (None: no
-# file), with LENGTHS for --fai.
-FAI, A = "a\t100\t3\t60\t61\nb\t50\t110\t60\t61\n", "a\t0\t10\t1\t30\t.\n"
-BAD_REPORTS = [
-    (b"hello\nworld\n", "not a kestra report, BED or segment table (line 1)"),
-    (b"", "not a kestra report (empty file)"),
-    (SMALL[:SMALL.index(b"00e+00 AAATC")], "truncated report (line 17 is cut short)"),
-    (SMALL[:SMALL.index(b"2 19 19")], "truncated report (no #Overall line after line 17)"),
-    (SMALL + b"trailing\n", "malformed report (line 21: expected a Length= line)"),
-    (SMALL + SMALL[:17] + b"Special\n",
-     "malformed report (line 22: expected the special residues)"),
-    (SMALL.replace(b"GCTCGA\n", b"GCTCG\n"),
-     "malformed report (line 15: the entry has 18 letters where its Length= line says 19)"),
-    (SMALL.replace(b"GCTCGA\n", b"GCTCGA\nA\n"),
-     "malformed report (line 16: more letters than the Length= line's 19)"),
-    (SMALL.replace(b"1 2 13", b"2 2 13"), "malformed report (line 17: expected segment 1 within"),
-    (SMALL.replace(b"2 19 19", b"2 19 20"), "malformed report (line 18: expected segment 2 within"),
-    (SMALL.replace(b"7 0.000000e+00", b"7 zero"), "malformed report (line 17: expected segment 1)"),
-    (SMALL.replace(b"#Segments: 2", b"#Segments: 3"),
-     "malformed report (line 19: expected segment 3)"),
-    (SMALL.replace(b"#Segments: 2", b"#Segments: 1"),
-     "malformed report (line 18: expected an empty line after the segments)"),
-    (None, "No such file or directory"),
-    (gzip.compress(SMALL)[:30], "cannot decompress: "),
-]
+# Files and arguments that are refused (data/faults.tsv), given to the command: one line and
+# status 1, no usage dump, traceback, partial picture or other file left behind; the faults of
+# the files also met each other way they are read.
+FAULTS = [line.split("\t") for line in (DATA / "faults.tsv").read_text().splitlines()
+          if not line.startswith("#")]
 
 
-@pytest.mark.parametrize("name, content, lengths, message", [
-    ("x.seg", content, None, message) for content, message in BAD_REPORTS] + [
-    ("x.bed", A, None, "a BED needs the entries' lengths: give the .fai"),
-    ("x.bed", "c" + A[1:], FAI, "entry 'c' of the BED is not in the lengths file"),
-    ("x.bed", A, FAI + "a\t7\t0\t60\t61\n",
-     "entry 'a' of the BED names more than one entry in the lengths file"),
-    ("x.bed", A + "b\t0\t10\t1\n", FAI,
-     "malformed BED (line 2: expected name, start, end, index, score and strand)"),
-    ("x.bed", "b\t40\t51\t1\t30\t.\n", FAI, "a segment of the BED lies outside its entry's length"),
-    ("x.bed", A, "a\t100\n", "lengths.fai: malformed .fai (line 1: "),
-    ("x.tsv", readers.TABLE_HEADING.decode() + "a\t0\t10\t10\t5\tp\t1\n", FAI,
-     "malformed segment table (line 2: expected entry, start, end"),
-    ("x.tsv", "#entry\tletters\tlinkage\n", FAI, "a summary holds no segments: give it with --fai"),
-    ("x.seg", SMALL, FAI, "a report holds its entries' lengths: --fai is for a BED"),
-])
-def test_bad_input_gets_one_line_and_status_1(tmp_path, monkeypatch, capsys, reading, name,
-                                              content, lengths, message):
+@pytest.mark.parametrize("reading, path, lengths, args, message", [
+    (way, *row) for row in FAULTS for way in (READINGS if row[2] == "-o out.png" else ["batches"])],
+    indirect=["reading"])
+def test_faults_get_one_line_and_status_1(tmp_path, monkeypatch, capsys, reading, path, lengths,
+                                          args, message):
     monkeypatch.chdir(tmp_path)
-    if content is not None:
-        write(tmp_path, name, content)
-    fai = lengths and write(tmp_path, "lengths.fai", lengths).name
+    name, fai = Path(path).name, None if lengths == "-" else Path(lengths).name
+    for given in (DATA / path, DATA / lengths):
+        given.is_file() and shutil.copy(given, tmp_path)
+    before = sorted(tmp_path.iterdir())
     if reading == "batches":
-        status = cli.main([name, *(["--fai", fai] if fai else []), "-o", "out.png"])
+        status = cli.main([name, *(["--fai", fai] if fai else []), *args.split()])
         said, error = capsys.readouterr()
         assert (status, said) == (1, "")
     else:
         with pytest.raises(source.ReportError) as caught:
             read(name, fai=fai)
         error = f"kestra-plot: {name}: {caught.value}\n"
-    assert error.startswith(f"kestra-plot: {name}: {message}") and error.count("\n") == 1
-    assert not Path("out.png").exists()
+    assert error.startswith(f"kestra-plot: {message}") and error.count("\n") == 1
+    assert sorted(tmp_path.iterdir()) == before
 
 
 # From the fast path's outputs: a BED with a .fai of the report's entries, and a segment table
@@ -424,49 +375,10 @@ def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, range
     assert any(label.first != label.last for label in labels) == ranges
 
 
-# ---------------------------------------------------------------------------------------------
-# Arguments and output files: one line and status 1 for each fault, no usage dump, traceback or
-# left-over file.
-
-# ARGS follow the report, split at blanks.
-@pytest.mark.parametrize("args, message", [
-    ("-o out.png --colour", "unrecognized arguments: --colour"),
-    ("-o out.png --dpi 0", "argument --dpi: '0' is not a positive whole number"),
-    ("-o out.png --dpi ²", "argument --dpi: '²' is not a positive whole number"),  # isdigit() holds
-    # 1,000,000 x 500,000 pixels; then under Agg's limit a side, but just over 2^27 in all.
-    ("-o out.png --dpi 100000", "a figure of 1000000x500000 pixels (--size times --dpi) is too "
-     "large: at most 65535 a side and 134,217,728 in all"),
-    ("-o out.png --size 200x100 --dpi 82", "a figure of 16400x8200 pixels"),
-    ("-o out.png --size 12by6", "argument --size: '12by6' is not WIDTHxHEIGHT"),
-    ("-o out.png --size 2x1", "argument --size: '2x1' is smaller than the least figure, 3x2"),
-    ("-o out.png --threshold 0", "argument --threshold: '0' is not a p-value"),
-    ("-o out.png --threshold nan", "argument --threshold: 'nan' is not a p-value"),
-    ("-o out.png --axis log", "argument --axis: invalid choice: 'log'"),
-    ("", "the following arguments are required: -o/--output"),
-    ("-o out.xyz", "cannot tell the format of 'out.xyz' from its extension"),
-])
-def test_bad_arguments_get_one_line_and_status_1(tmp_path, args, message):
-    run = subprocess.run([str(TOOL), str(DATA / "three.seg"), *args.split()], cwd=tmp_path,
-                         capture_output=True, text=True)
-    assert (run.returncode, run.stdout) == (1, "")
-    assert run.stderr.startswith(f"kestra-plot: {message}") and run.stderr.count("\n") == 1
-    assert list(tmp_path.iterdir()) == []
-
-
-# The launcher, in the checkout or copied under a prefix as `make install` lays it out, and the
-# package run as a module, all give the tool's help.
-@pytest.mark.parametrize("how", ["launcher", "installed launcher", "module"])
-def test_help_is_not_an_error(tmp_path, how):
-    command, env = [str(TOOL), "--help"], dict(os.environ)
-    if how == "installed launcher":
-        (tmp_path / "bin").mkdir()
-        command[0] = shutil.copy(TOOL, tmp_path / "bin")
-        shutil.copytree(ROOT / "python" / "kestra", tmp_path / "lib/python3/dist-packages/kestra",
-                        ignore=shutil.ignore_patterns("__pycache__"))
-    if how == "module":
-        command, env["PYTHONPATH"] = [sys.executable, "-m", "kestra.plot", "--help"], \
-            str(ROOT / "python")
-    run = subprocess.run(command, cwd=tmp_path, env=env, capture_output=True, text=True)
+# The launcher in the checkout gives the tool's help. (Installed, it and the package run as a
+# module are held to theirs by .ci/run after `make install` and by tests/package/test_deb.sh.)
+def test_help_is_not_an_error():
+    run = subprocess.run([str(TOOL), "--help"], capture_output=True, text=True)
     assert (run.returncode, run.stderr) == (0, "")
     assert run.stdout.startswith("usage: kestra-plot") and "--fai" in run.stdout
 

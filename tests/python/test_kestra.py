@@ -3,13 +3,13 @@
 # its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
 # refused options raise ValueError with the command's words; scanning again and again holds no
 # more memory; the import leaves NumPy to the first result.
-import os, random, re, shlex, subprocess, sys
+import json, os, random, re, shlex, subprocess, sys
 from pathlib import Path
 
 import kestra, pytest
 
 ROOT = Path(__file__).resolve().parents[2]
-DATA = ROOT / "tests" / "cli" / "data"
+DATA, HERE = ROOT / "tests" / "cli" / "data", Path(__file__).resolve().parent
 KESTRA = os.environ["KESTRA_BIN"]
 MAKE_GENOME = os.environ.get("MAKE_GENOME")
 
@@ -135,29 +135,20 @@ def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
         [(f[0], int(f[1]), f[-1] == "analysed") for f in summary]
 
 
-# Options the command refuses, and (the last three) sequences it cannot analyse with them.
-REFUSED = [
-    ("ACGTA", dict(frequencies={"A": 1.5}), "-A:1.5"), ("ACGTA", dict(merge=False), "-N"),
-    ("ACGTA", dict(frequencies=[0.3, 0.3, 0.3, 0.3]), "-A:0.3 -T:0.3 -G:0.3 -C:0.3"),
-    ("ACGTA", dict(window=10, shuffles=5), "-W:10 -S:5"),
-    ("ACGTA", dict(mask_p=0.1, mask_evalue=1), "-M:0.1 --mask-evalue 1"),
-    ("ACGTA", dict(seed=-1), "--seed -1"), ("ACGTA", dict(mask_evalue=-1), "--mask-evalue -1"),
-    ("ACGTA", dict(evalue_entries=-3), "--evalue-entries -3"),
-    ("ACGTA", dict(residues="xz"), "-R:xz --strict"),
-    ("ACGTA", dict(window=40), "-W:40"), ("NNNN", dict(), ""),
-    ("CCGG", dict(estimate_linkage=True), "-K"),
-]
-SEQUENCE_REFUSED = 3
+# Options the command refuses, and sequences it cannot analyse with them (data/refused.tsv).
+REFUSED = [line.split("\t") for line in (HERE / "data" / "refused.tsv").read_text().splitlines()
+           if not line.startswith("#")]
 
 
-@pytest.mark.parametrize("number", range(len(REFUSED)))
-def test_refused_options_raise_value_error_in_the_commands_words(tmp_path, number):
-    letters, options, args = REFUSED[number]
+@pytest.mark.parametrize("letters, options, args, read", REFUSED)
+def test_refused_options_raise_value_error_in_the_commands_words(tmp_path, letters, options,
+                                                                 args, read):
+    options = json.loads(options)
     (tmp_path / "in.fa").write_text(">s\n%s\n" % letters)
     with pytest.raises(ValueError) as refused:
         kestra.scan(letters, **options)
     assert str(refused.value) in run(tmp_path, tmp_path / "in.fa", shlex.split(args))
-    if number >= len(REFUSED) - SEQUENCE_REFUSED:  # read skips the entry, in the same words
+    if read == "skips":  # the entry, in the same words
         assert [e.skipped for e in kestra.read(tmp_path / "in.fa", **options)] == [str(refused.value)]
     else:
         with pytest.raises(ValueError, match=f"^{re.escape(str(refused.value))}$"):

@@ -23,33 +23,21 @@ done
 tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT && cd "$tmp"
 export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache of its own
 
-# contigs: entries of mixed composition, case and line width, one starting inside a line, one
-# named with a leading '#' (a summary file's entry all the same, not a comment).
-# scaffolds: nine entries, the middle three of which cannot be analysed: in three parts,
-# one part has no entry KESTRA can analyse. assembly: fifty entries with A-rich stretches,
-# bgzip'd into blocks that parts cut across (only if it has several). gaps: nothing to analyse.
+# In data/: contigs, entries of mixed composition, case and line width, one starting inside a
+# line, one named with a leading '#' (a summary file's entry all the same, not a comment);
+# scaffolds, nine entries, the middle three of which cannot be analysed: in three parts, one
+# part has no entry KESTRA can analyse; gaps, nothing to analyse. Made here: assembly, fifty
+# entries with A-rich stretches, bgzip'd into blocks that parts cut across (only if it has
+# several).
+cp "$root"/tests/workflow/data/{contigs.fa,scaffolds.fa.gz,gaps.fa} .
 python3 - <<'EOF'
-import gzip, random
+import random
 r, weights = random.Random(11), {"even": (1, 1, 1, 1), "at": (6, 1, 1, 6), "a": (12, 1, 1, 1)}
-letters = lambda n, bias: "".join(r.choices("ACGT", weights[bias], k=n))
-record = lambda name, seq, width: f">{name}\n" + "".join(  # width 0: one line
-    seq[i:i + (width or len(seq))] + "\n" for i in range(0, len(seq), width or len(seq) or 1))
-with open("contigs.fa", "w") as f:
-    for k in range(8):
-        seq = "".join(letters(r.randint(200, 3000), r.choice(("even", "at", "a")))
-                      for _ in range(r.randint(1, 4)))
-        seq = seq[:500].lower() + "N" * 300 + seq[500:] if k % 3 == 1 else seq
-        text = record(f"{'#' if k == 6 else ''}contig{k} part of a test genome", seq,
-                      (60, 80, 0)[k % 3])
-        f.write(text[:-1] + "ACGT" if k == 4 else text)  # a '>' inside a line starts an entry
-with gzip.open("scaffolds.fa.gz", "wt") as f:
-    unusable = {3: "N" * 700, 4: "", 5: "nnnn"}
-    f.writelines(record(f"scaffold{k}", unusable[k] if k in unusable else letters(4000, "even")
-                        + letters(400, "a") + letters(3000, "at"), 70) for k in range(9))
 with open("assembly.fa", "w") as f:
-    f.writelines(record(f"assembly{k}", "".join(letters(r.randint(300, 3000), bias) for bias in
-                        ("even", "a", "even", "at", "a", "even")), 60) for k in range(50))
-open("gaps.fa", "w").write(">gap1\nNNNNNNNN\n>gap2\n>gap3\n----\n")
+    for k in range(50):
+        seq = "".join("".join(r.choices("ACGT", weights[bias], k=r.randint(300, 3000)))
+                      for bias in ("even", "a", "even", "at", "a", "even"))
+        f.write(f">assembly{k}\n" + "".join(seq[i:i + 60] + "\n" for i in range(0, len(seq), 60)))
 EOF
 # The index of a BGZF file notes the start of each block but the first.
 bgzip -i assembly.fa && [ "$(od -An -tu8 -N8 assembly.fa.gz.gzi)" -ge 3 ] ||
@@ -164,19 +152,9 @@ done
 
 # Switches that would move an output away from where the workflow looks for it, or set what
 # the config sets, are refused before any job runs, naming the setting to use instead; so are
-# settings of the wrong kind.
-named="outputs are <outdir>/<sample> with a suffix: set config 'outdir' (and 'compress')"
-for refused in \
-    "switches=--bed --summary-out=elsewhere.tsv|switches: leave out --summary-out; $named" \
-    "switches=-L --fasta-out x.fa.gz|switches: leave out --fasta-out; $named" \
-    "switches=--shard 1/2|switches: leave out --shard; set config 'shards' instead" \
-    "switches=-L --compress|switches: leave out --compress; set config 'compress' instead" \
-    "switches=-L --compress-level=1|leave out --compress-level; set config 'compress_level'" \
-    "switches=--bed --index|switches: leave out --index; set config 'index' instead" \
-    "compress=yes|config 'compress' must be true or false" \
-    "compress_level=10|config 'compress_level' must be a whole number from 0 to 9" \
-    "index=1|config 'index' must be true or false" \
-    "mask_evalue=-1|config 'mask_evalue' must be a number of at least 0, or empty"; do
+# settings of the wrong kind (data/refused.txt).
+mapfile -t refusals < <(grep -v '^#' "$root/tests/workflow/data/refused.txt")
+for refused in "${refusals[@]}"; do
   ! workflow outdir=refused "${refused%%|*}" --dry-run >refused.log 2>&1 &&
     grep -qF "${refused#*|}" refused.log ||
     bad "$(cat refused.log)"$'\n'"'${refused%%|*}' was not refused with: ${refused#*|}"
