@@ -239,10 +239,7 @@ Outcome Joined(const std::vector<Outcome>& parts) {
   return joined;
 }
 
-std::string Gzip(const std::string& text) {
-  return std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + kestra::Deflated(text, 6) +
-         kestra::Trailer(text);
-}
+std::string Gzip(const std::string& text) { return kestra::Member(text, 6, 0); }
 
 // The text of gzip members one after another, BGZF blocks among them.
 std::string Gunzip(const std::string& bytes) {
