@@ -1,6 +1,6 @@
 # kestra (the Python package) against the built command: scan gives the command's
 # --table --all-segments rows on every golden single-entry case, mask its -L and -F copies, read
-# its --all-entries table on 1 and 2 threads (on a database the bench's maker writes too);
+# its --all-entries table on 1 and 2 threads;
 # refused options raise ValueError with the command's words; scanning again and again holds no
 # more memory; the import leaves NumPy to the first result.
 import json, os, random, re, shlex, subprocess, sys
@@ -11,7 +11,6 @@ import kestra, pytest
 ROOT = Path(__file__).resolve().parents[2]
 DATA, HERE = ROOT / "tests" / "cli" / "data", Path(__file__).resolve().parent
 KESTRA = os.environ["KESTRA_BIN"]
-MAKE_GENOME = os.environ.get("MAKE_GENOME")
 
 # The switches of the command that the keywords stand for: (keyword, type of the value), -A:
 # and the like a letter's frequency; and its flags: (keyword, value).
@@ -106,26 +105,21 @@ def test_scan_and_mask_give_the_commands_table_and_copies(tmp_path, inp, args, o
             command_mask(tmp_path, inp, [*args, "-F" if hard else "-L"])
 
 
-# 300 entries of 1 to 3000 letters, of several compositions.
+# 300 entries of 1 to 3000 letters, of several compositions, 80 a line: two ranges of the file.
 def random_database(path):
     rng = random.Random(5)
-    path.write_text("".join(
+    path.write_text(re.sub(r"(\w{80})\B", r"\1\n", "".join(
         ">entry%d some words\n%s\n" % (i, "".join(rng.choice(bias) for _ in range(n)))
         for i in range(300) for n in [rng.randint(1, 3000)]
-        for bias in [rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])]))
+        for bias in [rng.choice(["ACGT", "AACGT", "AAAAT", "CCGGT", "N"])])))
+    return path
 
 
 @pytest.mark.parametrize("threads", [1, 2])
-@pytest.mark.parametrize("name", ["database.fa", "made_database.fa", "seq19_multi.fa",
-                                  "bed_names.fq.zst", "long3000.fa.bgz"])
+@pytest.mark.parametrize("name", ["database.fa", "seq19_multi.fa", "bed_names.fq.zst",
+                                  "long3000.fa.bgz"])
 def test_read_gives_the_commands_all_entries_table(tmp_path, name, threads):
-    inp = tmp_path / name if "database" in name else DATA / "input" / name
-    if name == "database.fa":
-        random_database(inp)
-    if name == "made_database.fa":  # 300 entries of 500 to 2000 letters: two ranges of the file
-        if MAKE_GENOME is None:
-            pytest.skip("MAKE_GENOME (bench/make_genome built) is not given")
-        subprocess.run([MAKE_GENOME, "--database", "300", str(inp)], check=True, capture_output=True)
+    inp = random_database(tmp_path / name) if name == "database.fa" else DATA / "input" / name
     entries = list(kestra.read(inp, threads=threads))
     got = "".join(rows(e.name, e.result) for e in entries if e.skipped is None)
     assert got == command_table(tmp_path, inp, ["--all-entries", "--threads", str(threads)])
