@@ -11,11 +11,11 @@
 # three parts, a sample's outputs are one direct run's with them. Switches and settings the
 # workflow cannot honour are refused, naming the setting to use. A sample with no entry to
 # analyse fails alone: with --keep-going the other samples' outputs are all written.
-# Usage: test_workflow.sh KESTRA [SNAKEMAKE]
+# Usage: test_workflow.sh KESTRA MAKE_GENOME [SNAKEMAKE]
 set -euo pipefail
 
-kestra=$(realpath "$1")
-snakemake=${2:-snakemake}
+kestra=$(realpath "$1") make_genome=$(realpath "$2")
+snakemake=${3:-snakemake}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 for program in "$snakemake" bgzip tabix samtools; do
   command -v "$program" >/dev/null || { echo "SKIPPED: $program is not installed"; exit 77; }
@@ -26,19 +26,11 @@ export XDG_CACHE_HOME=$tmp/cache  # where Snakemake would otherwise keep a cache
 # In data/: contigs, entries of mixed composition, case and line width, one starting inside a
 # line, one named with a leading '#' (a summary file's entry all the same, not a comment);
 # scaffolds, nine entries, the middle three of which cannot be analysed: in three parts, one
-# part has no entry KESTRA can analyse; gaps, nothing to analyse. Made here: assembly, fifty
-# entries with A-rich stretches, bgzip'd into blocks that parts cut across (only if it has
-# several).
+# part has no entry KESTRA can analyse; gaps, nothing to analyse. Made here by the bench's
+# maker: assembly, fifty entries with A- and T-rich stretches, bgzip'd into blocks that parts
+# cut across (only if it has several).
 cp "$root"/tests/workflow/data/{contigs.fa,scaffolds.fa.gz,gaps.fa} .
-python3 - <<'EOF'
-import random
-r, weights = random.Random(11), {"even": (1, 1, 1, 1), "at": (6, 1, 1, 6), "a": (12, 1, 1, 1)}
-with open("assembly.fa", "w") as f:
-    for k in range(50):
-        seq = "".join("".join(r.choices("ACGT", weights[bias], k=r.randint(300, 3000)))
-                      for bias in ("even", "a", "even", "at", "a", "even"))
-        f.write(f">assembly{k}\n" + "".join(seq[i:i + 60] + "\n" for i in range(0, len(seq), 60)))
-EOF
+"$make_genome" --entries 50 500000 assembly.fa && sed -i "s/^>.* part=/>assembly/" assembly.fa
 # The index of a BGZF file notes the start of each block but the first.
 bgzip -i assembly.fa && [ "$(od -An -tu8 -N8 assembly.fa.gz.gzi)" -ge 3 ] ||
   { echo "assembly.fa.gz has too few BGZF blocks for its parts to cut across them"; exit 1; }
