@@ -16,8 +16,7 @@ COLUMNS = ["Sample", "entries_analysed", "entries_skipped", "letters", "segments
 
 def is_number(text):
     try:
-        float(text)  # as MultiQC takes a field for a number
-        return True
+        return float(text) is not None  # as MultiQC takes a field for a number
     except ValueError:
         return False
 
@@ -54,10 +53,8 @@ def problems(mqc, summary):
                 for name, text in zip(COLUMNS[1:], row[1:]) if not is_number(text))
 
 
-if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: check_mqc.py KESTRA_MQC_TSV SUMMARY_TSV")
-    found = list(problems(*sys.argv[1:]))
-    for text in found or ["read as MultiQC reads it, its rows those of the summary"]:
-        print(f"{sys.argv[1]}: {text}")
-    sys.exit(1 if found else 0)
+# Usage: check_mqc.py KESTRA_MQC_TSV SUMMARY_TSV
+found = list(problems(*sys.argv[1:3]))
+for text in found or ["read as MultiQC reads it, its rows those of the summary"]:
+    print(f"{sys.argv[1]}: {text}")
+sys.exit(1 if found else 0)

@@ -43,8 +43,7 @@ tsv failing.tsv gaps gaps.fa contigs contigs.fa
 # The plotting tool is not under test: the text of the report it is given (which it reads
 # compressed or not) shows it ran on it.
 # shellcheck disable=SC2016  # for the script, not for here
-printf '#!/bin/sh\ngzip -dcf "$1" >"$3"\n' >plot
-chmod +x plot
+printf '#!/bin/sh\ngzip -dcf "$1" >"$3"\n' >plot && chmod +x plot
 
 workflow() {
   "$snakemake" --snakefile "$root/workflow/Snakefile" --directory "$tmp" --cores 2 \
@@ -128,9 +127,8 @@ done < <(tail -n +2 samples.tsv)
 [ ! -e unmasked/contigs.fas ] || bad "unmasked/contigs.fas was written without -F or -L"
 same expected-summary.tsv <(tail -n +2 whole/summary.tsv)
 python3 "$root/tests/workflow/check_mqc.py" whole/kestra_mqc.tsv whole/summary.tsv || failed=1
-for table in {sharded,unmasked,packed1,packed3}/{summary,kestra_mqc}.tsv; do
-  same "whole/${table#*/}" "$table"
-done
+for t in {sharded,unmasked,packed1,packed3}/{summary,kestra_mqc}.tsv; do
+  same "whole/${t#*/}" "$t"; done
 
 same whole/lambda.fas <(bgzip -dc stored/lambda.fas.gz)
 [ "$(stat -c %s stored/lambda.fas.gz)" -gt "$(stat -c %s whole/lambda.fas)" ] &&
