@@ -142,8 +142,7 @@ def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table
     names = [name if name != "(unnamed)" else "" for name in names_of(by_report)]
     fai = write(tmp_path, "lengths.fai", "".join(f"{name}\t{length}\t0\t60\t61\n" for name, length
                                                  in zip(names, by_report.lengths.tolist())))
-    view = lambda g, stats: (names_of(g), g.lengths.tolist(), stats.hits.tolist(),
-                             stats.masked.tolist())
+    view = lambda g, s: (names_of(g), g.lengths.tolist(), s.hits.tolist(), s.masked.tolist())
     for path, lengths in [(p, f) for p, f in [(bed, fai), (table, summary)] if p]:  # table last
         genome = read(path, threshold, lengths)
         assert view(genome, layout.entry_stats(genome)) == view(by_report, want)
@@ -154,8 +153,7 @@ def test_beds_and_tables_give_what_the_report_gives(tmp_path, report, bed, table
         assert want.masked.tolist() == [int(row[5]) for row in rows]
         assert genome.special.tolist() == by_report.special.tolist()
         if "all" in table.name or "lambda" in table.name:  # a table of every segment
-            assert [row[:2] for row in segments_of(genome)] == \
-                [row[:2] for row in segments_of(by_report)]
+            assert [r[:2] for r in segments_of(genome)] == [r[:2] for r in segments_of(by_report)]
 
 
 # A summary gives every entry's length and special residues, a skipped entry's none: NA in its
@@ -351,8 +349,7 @@ def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, range
     width = lambda text: 6 * len(text)
     labels, got = layout.plan_labels(spans, names, width, 4)
     assert got == named
-    covered = [i for label in labels for i in range(label.first, label.last + 1)
-               if spans[i] is not None]
+    covered = [i for lab in labels for i in range(lab.first, lab.last + 1) if spans[i] is not None]
     assert covered == [i for i, span in enumerate(spans) if span is not None]
     for label in labels:
         number = f"{label.first + 1}" + (f"–{label.last + 1}" if label.last > label.first else "")
@@ -360,9 +357,8 @@ def test_label_plans_cover_every_entry_once_without_overlaps(spans, named, range
         span = spans[label.first]
         assert label.first not in named or width(label.text) + 4 <= span[1] - span[0]
     for row in range(layout.LABEL_ROWS):
-        placed = sorted((label.centre - width(label.text) / 2,
-                         label.centre + width(label.text) / 2)
-                        for label in labels if label.row == row)
+        placed = sorted((lab.centre - width(lab.text) / 2, lab.centre + width(lab.text) / 2)
+                        for lab in labels if lab.row == row)
         assert all(right + 4 <= left for (_, right), (left, _) in zip(placed, placed[1:]))
     assert any(label.first != label.last for label in labels) == ranges
 

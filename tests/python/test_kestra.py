@@ -12,11 +12,12 @@ ROOT = Path(__file__).resolve().parents[2]
 DATA, HERE = ROOT / "tests" / "cli" / "data", Path(__file__).resolve().parent
 KESTRA = os.environ["KESTRA_BIN"]
 
-# The switches of the command that the keywords stand for: (keyword, type of the value), -A:
-# and the like a letter's frequency; and its flags: (keyword, value).
+# The switches of the command that the keywords stand for (--seed N read as -seed:N):
+# (keyword, type of the value), -A: and the like a letter's frequency; and its flags:
+# (keyword, value).
 SWITCHES = {"W": ("window", int), "E": ("linkage", int), "P": ("window_p", float),
             "M": ("mask_p", float), "S": ("shuffles", int), "B": ("generated", int),
-            "R": ("residues", str), **{base: (base, float) for base in "ATGC"}}
+            "R": ("residues", str), "seed": ("seed", int), **{b: (b, float) for b in "ATGC"}}
 FLAGS = {"--keep-case": ("keep_case", True), "-N": ("merge", False),
          "-K": ("estimate_linkage", True)}
 
@@ -52,12 +53,10 @@ def first_entry(path):
 
 # The keywords of a case's switches; None when one has none.
 def keywords(args):
-    options, it = {}, iter(args)
-    for arg in it:
-        switch = re.fullmatch(f"-([{''.join(SWITCHES)}]):(.+)", arg)
-        if arg == "--seed":
-            options["seed"] = int(next(it))
-        elif arg in FLAGS:
+    options = {}
+    for arg in " ".join(args).replace("--seed ", "-seed:").split():
+        switch = re.fullmatch(f"-({'|'.join(SWITCHES)}):(.+)", arg)
+        if arg in FLAGS:
             options[FLAGS[arg][0]] = FLAGS[arg][1]
         elif switch:
             name, kind = SWITCHES[switch[1]]
