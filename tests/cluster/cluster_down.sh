@@ -8,7 +8,6 @@
 # Usage: cluster_down.sh STATE_DIR
 set -euo pipefail
 
-[ $# -eq 1 ] || { echo "usage: cluster_down.sh STATE_DIR" >&2; exit 2; }
 state=$1 pids=$1/pids
 [ -s "$pids" ] || exit 0
 export SLURM_CONF=$state/etc/slurm.conf

@@ -9,7 +9,6 @@
 # Usage: cluster_up.sh STATE_DIR   (as root, with the packages of `install-deps.sh cluster`)
 set -euo pipefail
 
-[ $# -eq 1 ] || { echo "usage: cluster_up.sh STATE_DIR" >&2; exit 2; }
 # The ports: MariaDB, slurmctld, slurmd and slurmdbd, in that order.
 base=${KESTRA_CLUSTER_PORT_BASE:-26810}
 db_port=$((base + 6)) ctld_port=$((base + 7)) slurmd_port=$((base + 8)) dbd_port=$((base + 9))
