@@ -7,8 +7,7 @@
 set -euo pipefail
 kestra=$(realpath "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 cd "$root/tests/plot/data"
 failed=0
 for run in "lambda $root/examples/lambda.fa --all-segments" \
@@ -17,9 +16,8 @@ for run in "lambda $root/examples/lambda.fa --all-segments" \
   # shellcheck disable=SC2086  # the options are words
   "$kestra" "$input" "$work/$name" $options --bed --table --summary -L --index >/dev/null 2>&1
   for file in "$name".{seg,bed,tsv,summary.tsv,fas.fai}; do
-    if [ -z "${KESTRA_UPDATE_GOLDENS:-}" ]; then
-      cmp "$work/$file" "$file" || failed=1
-    else cmp -s "$work/$file" "$file" || cp "$work/$file" .; fi
+    if [ -n "${KESTRA_UPDATE_GOLDENS:-}" ]; then cmp -s "$work/$file" "$file" || cp "$work/$file" .
+    else cmp "$work/$file" "$file" || failed=1; fi
   done
 done
 exit "$failed"

@@ -5,8 +5,7 @@
 #   pip_install.sh [KESTRA_BIN]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 mkdir "$work/checkout" "$work/empty"
 (cd "$src" && git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$work/checkout/")
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"

@@ -38,10 +38,6 @@ def command_table(tmp, inp, args):
     return "\n".join(command_file(tmp, inp, args, "--table-out", "t.tsv", "--all-segments")[1:])
 
 
-def command_mask(tmp, inp, args):
-    return command_file(tmp, inp, args, "--fasta-out", "m.fas", "--line-width", "0")[1]
-
-
 def rows(name, result):
     return "".join("%s\t%d\t%d\t%d\t%d\t%.6e\t%d\n" % (name, *s) for s in result.segments.tolist())
 
@@ -100,8 +96,8 @@ def test_scan_and_mask_give_the_commands_table_and_copies(tmp_path, inp, args, o
         return
     assert rows(name, result) == command_table(tmp_path, inp, args)
     for hard in (False, True) if options.get("merge", True) else ():
-        assert kestra.mask(letters, hard, **options) == \
-            command_mask(tmp_path, inp, [*args, "-F" if hard else "-L"])
+        switches = [*args, "-F" if hard else "-L"], "--fasta-out", "m.fas", "--line-width", "0"
+        assert kestra.mask(letters, hard, **options) == command_file(tmp_path, inp, *switches)[1]
 
 
 # 300 entries of 1 to 3000 letters, of several compositions, 80 a line: two ranges of the file.
