@@ -15,20 +15,16 @@ here=$root/tests/cluster
 kestra=$(realpath "$1")
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-# The daemons run as root or as their own users, and packages get installed.
+# The daemons run as root or as their own users, and packages get installed; those of the
+# tests come with Debian's ragout-examples, which install-deps.sh unpacks where the benchmarks
+# and CI read it.
 [ "$(id -u)" -eq 0 ] || skip "the cluster test runs as root only"
-bash "$root/scripts/install-deps.sh" cluster || skip "the SLURM packages could not be installed"
+{ bash "$root/scripts/install-deps.sh" cluster && bash "$root/scripts/install-deps.sh" test; } ||
+  skip "the SLURM packages, the tests' or Debian's ragout-examples could not be installed"
 
-# Three genomes of Debian's ragout-examples, where the benchmarks and CI unpack it: one
-# chromosome in plain FASTA, then two chromosomes and a draft of 183 contigs, both gzip'd.
+# Three genomes of ragout-examples: one chromosome in plain FASTA, then two chromosomes and a
+# draft of 183 contigs, both gzip'd.
 examples=$root/bench/data/x/usr/share/doc/ragout/examples
-if [ ! -d "$examples" ]; then
-  mkdir -p "$root/bench/data/deb"
-  (cd "$root/bench/data/deb" && { apt-get download ragout-examples ||
-    { apt-get update -qq && apt-get download ragout-examples; }; }) ||
-    skip "Debian's ragout-examples could not be downloaded"
-  dpkg -x "$root"/bench/data/deb/ragout-examples_*.deb "$root/bench/data/x"
-fi
 
 # munged and mariadbd, which run as their own users, keep their files in here.
 tmp=$(mktemp -d) && chmod 0755 "$tmp" && state=$tmp/cluster
@@ -46,8 +42,7 @@ finish() {
   rm -rf "$tmp"
   exit "$status"
 }
-trap finish EXIT
-trap 'exit 130' INT && trap 'exit 143' TERM
+trap finish EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 
 # A SLURM job of an outer scheduler that runs this test must not leak into its runs.
 unset "${!SLURM_@}"
