@@ -14,8 +14,8 @@ from matplotlib.figure import Figure
 
 ROOT, DATA = Path(__file__).resolve().parents[2], Path(__file__).resolve().parent / "data"
 TOOL, EXPECTED = ROOT / "tools" / "kestra-plot", ROOT / "tests/cli/data/expected"
-# The package from the checkout, as the launcher in tools/ finds it; no bytecode is left in it.
-sys.dont_write_bytecode = True
+# The package from the checkout, as the launcher in tools/ finds it (no bytecode is left in it:
+# ctest sets PYTHONDONTWRITEBYTECODE).
 sys.path.insert(0, str(ROOT / "python"))
 from kestra.plot import cli, drawing, layout, source, genome as genomes, reading as readers, \
     report as reports  # noqa: E402
