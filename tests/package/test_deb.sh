@@ -36,8 +36,6 @@ latest=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kestra/chan
 # /etc/dpkg/dpkg.cfg.d). That is the machine's choice, not the package's fault; so that
 # `man` is tested all the same, this one install takes the package's own pages back in
 # (a later --path-include wins), and the machine's dpkg settings are left untouched.
-! grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg.d/* ||
-  echo "dpkg here excludes manual pages: kestra's are included for this install"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
   -o 'DPkg::Options::=--path-include=/usr/share/man/man1/kestra*' "./$deb"
 
