@@ -133,17 +133,21 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0))
     return {127, "", "harness: no pipe\n"};
   signal(SIGPIPE, SIG_IGN);  // the binary may stop reading once it has what it needs
-  const std::string out_path = o.stdout_path.empty() ? dir + "/stdout" : o.stdout_path,
-                    err_path = dir + "/stderr", work = dir + "/work";
+  const std::string work = dir + "/work", err_path = dir + "/stderr";
+  const auto in_work = [&work](const std::string& path) {
+    return path[0] == '/' ? path : work + "/" + path;
+  };
+  const std::string in_path = in_work(o.stdin_path),
+                    out_path = o.stdout_path.empty() ? dir + "/stdout" : in_work(o.stdout_path);
   const int out_flags = o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
   const pid_t pid = fork();
   if (pid == 0) {
     close(feed[1]), close(drain[0]), signal(SIGPIPE, SIG_DFL);
-    Exec(err_path, work, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
+    Exec(err_path, work, o, o.through_pipe ? feed[0] : open(in_path.c_str(), O_RDONLY),
          o.stdout_pipe ? drain[1] : open(out_path.c_str(), out_flags, 0644), argv, envp);
   }
   close(feed[0]), close(drain[1]);
-  const std::string bytes = o.through_pipe ? ReadFile(o.stdin_path) : "";
+  const std::string bytes = o.through_pipe ? ReadFile(in_path) : "";
   const ssize_t size = static_cast<ssize_t>(bytes.size());
   for (ssize_t at = 0, put = 0; at < size && (put = write(feed[1], &bytes[at], size - at)) > 0;)
     at += put;
@@ -195,7 +199,7 @@ void PrintTo(const Outcome& o, std::ostream* os) {
   for (const auto& [name, bytes] : o.files) *os << ", " << name << " of " << bytes.size();
 }
 
-Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o,
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, const RunOptions& o,
               const std::string& prepare, const std::string& then) {
   const std::string dir = RunDirectory(), work = dir + "/work/";
   for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
@@ -203,7 +207,6 @@ Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOpti
     EXPECT_EQ(command.empty() ? 0 : Shell(work, command), 0) << command;
   };
   shell(prepare);
-  if (o.stdin_path[0] != '/') o.stdin_path = work + o.stdin_path;
   const RunResult run = RunKestra(dir, args, o);
   shell(then);
   Outcome got{run.status, run.out, run.err, {}};
