@@ -221,45 +221,17 @@ Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, const R
   return got;
 }
 
-std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
-                             const RunOptions& o) {
-  std::vector<Outcome> parts;
-  args.emplace_back();
-  for (int i = 1; i <= n; ++i) {
-    args.back() = "--shard=" + std::to_string(i) + "/" + std::to_string(n);
-    parts.push_back(RunOn(inputs, args, o));
-  }
-  return parts;
-}
-
-Outcome Joined(const std::vector<Outcome>& parts) {
-  Outcome joined{0, "", "", {}};
-  for (const Outcome& part : parts) {
-    if (joined.status == 0) joined.status = part.status;
-    joined.out += EntryLines(part.out), joined.err += part.err;
-    for (const auto& [name, bytes] : part.files) joined.files[name] += bytes;
-  }
-  return joined;
-}
-
 std::string Gzip(const std::string& text) { return kestra::Member(text, 6, 0); }
 
 // The text of gzip members one after another, BGZF blocks among them.
 std::string Gunzip(const std::string& bytes) {
   std::string text;
-  z_stream z{};
-  inflateInit2(&z, 16 + MAX_WBITS);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  for (int rc = Z_OK; z.avail_in > 0 && (rc == Z_OK || rc == Z_STREAM_END);) {
-    char buf[1 << 16];
-    z.next_out = reinterpret_cast<Bytef*>(buf);
-    z.avail_out = sizeof buf;
-    rc = inflate(&z, Z_NO_FLUSH);
-    text.append(buf, sizeof buf - z.avail_out);
-    if (rc == Z_STREAM_END) inflateReset(&z);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const kestra::Inflated member = kestra::ThroughZlib(bytes.substr(at));
+    text += member.text;
+    if (member.verdict != kestra::Verdict::kWhole) break;
+    at = bytes.size() - member.left;
   }
-  inflateEnd(&z);
   return text;
 }
 

@@ -97,13 +97,6 @@ void PrintTo(const Outcome& o, std::ostream* os);  // the streams, the files' na
 // command `then` runs there after the binary, and what it makes is among the files.
 Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, const RunOptions& o = {},
               const std::string& prepare = "", const std::string& then = "");
-// The runs of `args` with --shard 1/n .. n/n after them.
-std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
-                             const RunOptions& o = {});
-// Parts put one after another: the first status that is not 0 (else 0), the entry lines of
-// their standard output, their standard error, and each file's bytes.
-Outcome Joined(const std::vector<Outcome>& parts);
-
 // n letters drawn from `alphabet`.
 inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   std::string s;
