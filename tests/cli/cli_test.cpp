@@ -226,8 +226,7 @@ std::vector<Case> LoadCases() {
 
 class Kestra : public ::testing::TestWithParam<Case> {
  protected:
-  void TearDown() override { fs::remove_all(dir_); }
-  const std::string dir_ = RunDirectory();  // holds the run directory and the captured streams
+  const Scratch scratch_;  // holds the run directory and the captured streams
 };
 
 // A reader at the other end of the FIFO `path` collects what the run writes into it until
@@ -256,7 +255,7 @@ TEST_P(Kestra, Case) {
 #if defined(__SANITIZE_ADDRESS__)
   if (c.run.memory != RLIM_INFINITY) GTEST_SKIP() << "AddressSanitizer needs the address space";
 #endif
-  const std::string work = dir_ + "/work/";
+  const std::string& work = scratch_.work;
   if (!c.input.empty()) {
     fs::copy_file(c.input, work + "in.fa");
     fs::permissions(work + "in.fa", fs::perms(0644));
@@ -277,7 +276,7 @@ TEST_P(Kestra, Case) {
   std::atomic<bool> over{false};
   std::thread reader;
   if (fifo) reader = std::thread(ReadFifo, work + "out.seg", std::cref(over), &through_fifo);
-  const RunResult run = RunKestra(dir_, c.args, c.run);
+  const RunResult run = RunKestra(scratch_.dir, c.args, c.run);
   over = true;
   if (reader.joinable()) reader.join();
   EXPECT_EQ(run.status, c.status);
