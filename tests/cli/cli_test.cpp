@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <regex>
@@ -87,6 +88,7 @@ struct Case {
   RunOptions run;
   std::vector<std::string> args;
   std::set<std::string> stages;
+  std::vector<std::string> commands;  // the stagings' shell commands, in the row's order
   int status = 0;
   bool any_out = false;  // standard output is not compared
   Want out, err;
@@ -148,7 +150,8 @@ Want Expected(const std::string& column, const std::map<std::string, std::string
   return {named->second, ""};
 }
 
-// One row: NAME INPUT STATUS STDOUT STDERR [FILE=GOLDEN | stage=HOW | run=HOW]... -- ARGS...
+// One row: NAME INPUT STATUS STDOUT STDERR [FILE=GOLDEN | stage=HOW | run=HOW | sh=COMMAND |
+// stdin=FILE | stdout=FILE]... -- ARGS...
 Case ParseRow(const std::string& line, const std::map<std::string, std::string>& texts) {
   Case c;
   const size_t dashes = line.find(" -- ");
@@ -176,7 +179,13 @@ Case ParseRow(const std::string& line, const std::map<std::string, std::string>&
     const std::string key = columns[i].substr(0, eq), value = columns[i].substr(eq + 1);
     if (key == "stage") {
       if (kStagings.count(value) == 0) throw std::runtime_error("unknown stage " + value);
-      c.stages.insert(value);
+      c.stages.insert(value), c.commands.push_back(kStagings.at(value));
+    } else if (key == "sh") {
+      c.commands.push_back(value);
+      std::replace(c.commands.back().begin(), c.commands.back().end(), ',', ' ');
+    } else if (key == "stdin" || key == "stdout") {
+      (key == "stdin" ? c.run.stdin_path : c.run.stdout_path) = value;
+      c.run.stdout_kept |= key == "stdout";
     } else if (key == "run") {
       if (kRunOptions.count(value) == 0) throw std::runtime_error("unknown run option " + value);
       kRunOptions.at(value)(&c.run);
@@ -217,8 +226,7 @@ std::vector<Case> LoadCases() {
 
 class Kestra : public ::testing::TestWithParam<Case> {
  protected:
-  void TearDown() override { fs::remove_all(dir_); }
-  const std::string dir_ = RunDirectory();  // holds the run directory and the captured streams
+  const Scratch scratch_;  // holds the run directory and the captured streams
 };
 
 // A reader at the other end of the FIFO `path` collects what the run writes into it until
@@ -247,30 +255,35 @@ TEST_P(Kestra, Case) {
 #if defined(__SANITIZE_ADDRESS__)
   if (c.run.memory != RLIM_INFINITY) GTEST_SKIP() << "AddressSanitizer needs the address space";
 #endif
-  const std::string work = dir_ + "/work/";
+  const std::string& work = scratch_.work;
   if (!c.input.empty()) {
     fs::copy_file(c.input, work + "in.fa");
     fs::permissions(work + "in.fa", fs::perms(0644));
   }
-  for (const std::string& stage : c.stages) {
-    ASSERT_EQ(std::system(("cd " + work + " && umask 022 && " + kStagings.at(stage)).c_str()), 0)
-        << stage;
+  for (const std::string& command : c.commands) {
+    ASSERT_EQ(std::system(("cd " + work + " && umask 022 && " + command).c_str()), 0) << command;
   }
-  // What was there stays; the files listed join it.
+  // What was there stays, as it was unless it is listed; the files listed join it.
   std::set<std::string> expected_files = Listing(work);
+  std::map<std::string, std::string> kept;
+  for (const std::string& name : expected_files) {
+    if (c.files.count(name) == 0 && fs::is_regular_file(work + name))
+      kept[name] = ReadFile(work + name);
+  }
   for (const auto& file : c.files) expected_files.insert(file.first);
   const bool fifo = c.stages.count("fifo") != 0;
   std::string through_fifo;
   std::atomic<bool> over{false};
   std::thread reader;
   if (fifo) reader = std::thread(ReadFifo, work + "out.seg", std::cref(over), &through_fifo);
-  const RunResult run = RunKestra(dir_, c.args, c.run);
+  const RunResult run = RunKestra(scratch_.dir, c.args, c.run);
   over = true;
   if (reader.joinable()) reader.join();
   EXPECT_EQ(run.status, c.status);
   if (!c.any_out) Match(run.out, c.out, "standard output");
   Match(run.err, c.err, "standard error");
   EXPECT_EQ(Listing(work), expected_files);
+  for (const auto& [name, bytes] : kept) EXPECT_EQ(ReadFile(work + name), bytes) << name;
   for (const auto& [name, golden] : c.files) {
     Match(fifo ? through_fifo : ReadFile(work + name), golden, name);
   }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -61,8 +60,7 @@ static bool OutputsOpen(const std::string& dir, pid_t pid) {
 // Only async-signal-safe calls: no allocation, since another thread of the harness may have
 // held the allocator's lock when the process forked.
 [[noreturn]] static void Exec(const std::string& err_path, const std::string& work,
-                              const RunOptions& o, int in, int out, std::vector<char*>& argv,
-                              std::vector<char*>& envp) {
+                              const RunOptions& o, int in, int out, std::vector<char*>& argv) {
   const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
                       memory = {o.memory, o.memory}, processes = {o.processes, o.processes};
@@ -72,20 +70,8 @@ static bool OutputsOpen(const std::string& dir, pid_t pid) {
       (o.processes != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &processes) != 0))
     _exit(127);
   if (o.closed_streams) close(0), close(1), close(2);
-  execve(argv[0], argv.data(), envp.data());
+  execve(argv[0], argv.data(), environ);
   _exit(127);
-}
-
-// The environment of the child: this one's, with the limits of the run. Unless they say
-// otherwise, --threads N starts N threads whatever the cores, so that a two-core machine
-// tests eight threads at once.
-static std::vector<std::string> ChildEnvironment(const RunOptions& o) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "KESTRA_TEST_LIMITS=", 19) != 0) env.emplace_back(*e);
-  }
-  env.push_back("KESTRA_TEST_LIMITS=cores=1024" + (o.job_limits.empty() ? "" : "," + o.job_limits));
-  return env;
 }
 
 // The binary where user 65534 can reach it: a copy in a directory of its own under the
@@ -127,23 +113,32 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   if (asan.find("verify_asan_link_order") == std::string::npos)
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
   setenv("TZ", "UTC", 1);  // the frozen clock, and so the seed it gives, read alike anywhere
-  std::vector<std::string> strings = CommandLine(args, o), env = ChildEnvironment(o);
-  std::vector<char*> argv = CStrings(strings), envp = CStrings(env);
+  std::vector<std::string> strings = CommandLine(args, o);
+  std::vector<char*> argv = CStrings(strings);
   int feed[2] = {-1, -1}, drain[2] = {-1, -1};  // closing -1 does nothing
   if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0))
     return {127, "", "harness: no pipe\n"};
   signal(SIGPIPE, SIG_IGN);  // the binary may stop reading once it has what it needs
-  const std::string out_path = o.stdout_path.empty() ? dir + "/stdout" : o.stdout_path,
-                    err_path = dir + "/stderr", work = dir + "/work";
+  const std::string work = dir + "/work", err_path = dir + "/stderr";
+  const auto in_work = [&work](const std::string& path) {
+    return path[0] == '/' ? path : work + "/" + path;
+  };
+  const std::string in_path = in_work(o.stdin_path),
+                    out_path = o.stdout_path.empty() ? dir + "/stdout" : in_work(o.stdout_path);
   const int out_flags = o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
+  // The limits of the run, for the child alone. Unless they say otherwise, --threads N starts
+  // N threads whatever the cores, so that a two-core machine tests eight threads at once.
+  const std::string limits = "cores=1024" + (o.job_limits.empty() ? "" : "," + o.job_limits);
+  setenv("KESTRA_TEST_LIMITS", limits.c_str(), 1);
   const pid_t pid = fork();
   if (pid == 0) {
     close(feed[1]), close(drain[0]), signal(SIGPIPE, SIG_DFL);
-    Exec(err_path, work, o, o.through_pipe ? feed[0] : open(o.stdin_path.c_str(), O_RDONLY),
-         o.stdout_pipe ? drain[1] : open(out_path.c_str(), out_flags, 0644), argv, envp);
+    Exec(err_path, work, o, o.through_pipe ? feed[0] : open(in_path.c_str(), O_RDONLY),
+         o.stdout_pipe ? drain[1] : open(out_path.c_str(), out_flags, 0644), argv);
   }
+  unsetenv("KESTRA_TEST_LIMITS");
   close(feed[0]), close(drain[1]);
-  const std::string bytes = o.through_pipe ? ReadFile(o.stdin_path) : "";
+  const std::string bytes = o.through_pipe ? ReadFile(in_path) : "";
   const ssize_t size = static_cast<ssize_t>(bytes.size());
   for (ssize_t at = 0, put = 0; at < size && (put = write(feed[1], &bytes[at], size - at)) > 0;)
     at += put;
@@ -195,7 +190,7 @@ void PrintTo(const Outcome& o, std::ostream* os) {
   for (const auto& [name, bytes] : o.files) *os << ", " << name << " of " << bytes.size();
 }
 
-Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o,
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, const RunOptions& o,
               const std::string& prepare, const std::string& then) {
   const std::string dir = RunDirectory(), work = dir + "/work/";
   for (const auto& [name, bytes] : inputs) std::ofstream(work + name, std::ios::binary) << bytes;
@@ -203,7 +198,6 @@ Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOpti
     EXPECT_EQ(command.empty() ? 0 : Shell(work, command), 0) << command;
   };
   shell(prepare);
-  if (o.stdin_path[0] != '/') o.stdin_path = work + o.stdin_path;
   const RunResult run = RunKestra(dir, args, o);
   shell(then);
   Outcome got{run.status, run.out, run.err, {}};
@@ -218,45 +212,17 @@ Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOpti
   return got;
 }
 
-std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
-                             const RunOptions& o) {
-  std::vector<Outcome> parts;
-  args.emplace_back();
-  for (int i = 1; i <= n; ++i) {
-    args.back() = "--shard=" + std::to_string(i) + "/" + std::to_string(n);
-    parts.push_back(RunOn(inputs, args, o));
-  }
-  return parts;
-}
-
-Outcome Joined(const std::vector<Outcome>& parts) {
-  Outcome joined{0, "", "", {}};
-  for (const Outcome& part : parts) {
-    if (joined.status == 0) joined.status = part.status;
-    joined.out += EntryLines(part.out), joined.err += part.err;
-    for (const auto& [name, bytes] : part.files) joined.files[name] += bytes;
-  }
-  return joined;
-}
-
 std::string Gzip(const std::string& text) { return kestra::Member(text, 6, 0); }
 
 // The text of gzip members one after another, BGZF blocks among them.
 std::string Gunzip(const std::string& bytes) {
   std::string text;
-  z_stream z{};
-  inflateInit2(&z, 16 + MAX_WBITS);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  for (int rc = Z_OK; z.avail_in > 0 && (rc == Z_OK || rc == Z_STREAM_END);) {
-    char buf[1 << 16];
-    z.next_out = reinterpret_cast<Bytef*>(buf);
-    z.avail_out = sizeof buf;
-    rc = inflate(&z, Z_NO_FLUSH);
-    text.append(buf, sizeof buf - z.avail_out);
-    if (rc == Z_STREAM_END) inflateReset(&z);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const kestra::Inflated member = kestra::ThroughZlib(bytes.substr(at));
+    text += member.text;
+    if (member.verdict != kestra::Verdict::kWhole) break;
+    at = bytes.size() - member.left;
   }
-  inflateEnd(&z);
   return text;
 }
 

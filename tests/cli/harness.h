@@ -29,7 +29,8 @@ std::set<std::string> Listing(const std::string& dir);
 
 // How the binary runs, besides its arguments.
 struct RunOptions {
-  std::string stdin_path = "/dev/null";
+  std::string stdin_path =
+      "/dev/null";                   // this and stdout_path, when relative, in the run directory
   bool through_pipe = false;         // standard input is a pipe fed with stdin_path
   bool unprivileged = false;         // as user and group 65534
   bool other_user = false;           // as user and group 65533, which nothing else runs as
@@ -92,18 +93,10 @@ struct Outcome {
 };
 void PrintTo(const Outcome& o, std::ostream* os);  // the streams, the files' names and sizes
 // Runs the binary in a directory of its own, removed afterwards, whose run directory holds
-// `inputs` (name -> bytes) and then what the shell command `prepare` makes there; a relative
-// o.stdin_path names a file of the run directory. The shell command `then` runs there after
-// the binary, and what it makes is among the files.
-Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, RunOptions o = {},
+// `inputs` (name -> bytes) and then what the shell command `prepare` makes there. The shell
+// command `then` runs there after the binary, and what it makes is among the files.
+Outcome RunOn(const Files& inputs, const std::vector<std::string>& args, const RunOptions& o = {},
               const std::string& prepare = "", const std::string& then = "");
-// The runs of `args` with --shard 1/n .. n/n after them.
-std::vector<Outcome> InParts(const Files& inputs, std::vector<std::string> args, int n,
-                             const RunOptions& o = {});
-// Parts put one after another: the first status that is not 0 (else 0), the entry lines of
-// their standard output, their standard error, and each file's bytes.
-Outcome Joined(const std::vector<Outcome>& parts);
-
 // n letters drawn from `alphabet`.
 inline std::string Letters(std::mt19937& rng, int n, const char* alphabet) {
   std::string s;

@@ -1,7 +1,6 @@
-// How a run treats what it is given and what it says: an output that is the input file, the
-// seeds that give streams of their own, and the standard streams while entries go by (lines
-// on standard output as they happen, a progress line on a terminal that other lines never
-// run into).
+// How a run treats what it is given and what it says: the seeds that give streams of their own, and
+// the standard streams while entries go by (lines on standard output as they happen, a progress
+// line on a terminal that other lines never run into).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,92 +10,12 @@
 
 #include <chrono>
 #include <functional>
-#include <sstream>
 
 #include "harness.h"
 
 namespace {
 
 const std::string kSeq19 = std::string(CLI_DATA_DIR) + "/input/seq19.fa";
-
-// No file the run writes, output or index, may be the input or another of its files, by any
-// name (a link, a hard link, "./", "..", a descriptor, standard output that is a file): the run
-// stops before anything is written, and every file stays as it was. Each row: what is made
-// before the run ("copy|link|hard FROM NAME", "reads NAME" for a FASTQ input whose masked
-// copy is <base>.fq; "stdout NAME", "stdin NAME" for where the streams are), the arguments,
-// and the name the message gives, or "'A' and 'B" for two outputs that are one file.
-TEST(OutputIsInput, RefusedBeforeAnythingIsWritten) {
-  struct Case {
-    const char *setup, *args, *message;
-  };
-  const Case cases[] = {
-      {"copy in.fa same.fas", "same.fas same -F", "same.fas"},  // the masked FASTA
-      {"copy in.fa x.seg", "x.seg x", "x.seg"},                 // the report
-      {"reads r.fq", "r.fq r -L", "r.fq"},                      // masked reads
-      {"reads o.fq.fai", "o.fq.fai o -F --index", "o.fq.fai"},  // masked reads' .fai
-      {"copy in.fa x.bed", "x.bed x --bed --no-report", "x.bed"},
-      {"link in.fa out.seg", "in.fa out", "out.seg"},
-      {"hard in.fa out.fas", "in.fa out -L", "out.fas"},
-      {"copy in.fa x.seg", "x.seg x --all-entries --threads 2", "x.seg"},
-      {"", "in.fa x --report-out ./in.fa", "./in.fa"},
-      {"", "in.fa x --table-out ../work/in.fa", "../work/in.fa"},
-      {"copy in.fa o.fas.fai", "o.fas.fai o -L --index", "o.fas.fai"},
-      {"copy in.fa o.fas.gz.gzi", "o.fas.gz.gzi o -L --compress --index", "o.fas.gz.gzi"},
-      {"copy in.fa o.bed.gz.tbi", "o.bed.gz.tbi o --bed --compress --index", "o.bed.gz.tbi"},
-      {"hard in.fa o.fas.fai", "in.fa o -F --index", "o.fas.fai"},
-      {"link in.fa o.bed.gz.tbi", "in.fa o --bed --compress --index --all-entries", "o.bed.gz.tbi"},
-      {"stdout in.fa", "in.fa o --all-entries --report-out -", "-"},
-      {"stdout in.fa", "in.fa o --report-out /dev/stdout", "/dev/stdout"},
-      {"stdin in.fa", "- o --bed-out in.fa", "in.fa"},
-      {"stdin in.fa", "- o --fasta-out /dev/stdin", "/dev/stdin"},
-      {"", "in.fa o --bed-out x --fasta-out x", "'x' and 'x"},
-      {"", "in.fa q --bed-out q.seg", "'q.seg' and 'q.seg"},
-      {"", "in.fa g -L --compress --index --report-out g.fas.gz.gzi",
-       "'g.fas.gz.gzi' and 'g.fas.gz.gzi"},
-      {"link o.seg o.bed", "in.fa o --bed", "'o.seg' and 'o.bed"},
-      {"copy in.fa o.seg;hard o.seg o.tsv", "in.fa o --table", "'o.seg' and 'o.tsv"},
-      {"", "in.fa o --summary-out ./o.seg", "'o.seg' and './o.seg"},
-      {"", "in.fa o --bed --table-out ../work/o.bed", "'o.bed' and '../work/o.bed"},
-      {"copy in.fa o.bed;stdout o.bed", "in.fa o --report-out - --bed", "'-' and 'o.bed"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    const std::string named = c.message;
-    const std::string message = named[0] == '\''
-                                    ? "ERROR: output files " + named + "' are the same file\n"
-                                    : "ERROR: output file '" + named + "' is the input file\n";
-    const Scratch scratch;
-    const std::string &dir = scratch.dir, &work = scratch.work;
-    fs::copy_file(kSeq19, work + "in.fa");
-    RunOptions options;
-    std::istringstream steps(c.setup);
-    for (std::string step; std::getline(steps, step, ';');) {
-      const std::vector<std::string> words = Words(step + " - -");
-      const std::string &how = words[0], &from = words[1], &name = words[2];
-      if (how == "copy") fs::copy_file(work + from, work + name);
-      if (how == "link") fs::create_symlink(from, work + name);
-      if (how == "hard") fs::create_hard_link(work + from, work + name);
-      if (how == "reads")
-        std::ofstream(work + from) << "@r one\nACGTAAAAAAAAAAAAAAAA\n+\n"
-                                   << std::string(20, 'I') << "\n";
-      if (how == "stdin") options.stdin_path = work + from;
-      if (how == "stdout") options.stdout_path = work + from, options.stdout_kept = true;
-    }
-    // Each entry, and the bytes of each file.
-    const auto files = [&work] {
-      std::map<std::string, std::string> bytes;
-      for (const std::string& name : Listing(work))
-        bytes[name] = fs::is_regular_file(work + name) ? ReadFile(work + name) : "";
-      return bytes;
-    };
-    const auto before = files();
-    const RunResult run = RunKestra(dir, Words(c.args), options);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, message);
-    EXPECT_EQ(files(), before);
-  }
-}
 
 // Every seed of the range gives a stream of its own: reports estimated from random sequences
 // differ from seed to seed, in both ways of making the sequences.

@@ -106,8 +106,9 @@ TEST(Significance, EvaluesArePValuesTimesTheEntries) {
 }
 
 // The frequencies of the input's letters (and of a file's, compressed or FASTQ) for every
-// entry: the same bytes as the four frequency switches with those doubles, which single
-// switches after the background replace. The run says the background once.
+// entry: the same bytes as the four frequency switches with those doubles. The run says the
+// background once. (Single switches after it, and --quiet, are the end-to-end cases
+// background_then_single_switches and background_quiet.)
 TEST(Significance, BackgroundOfTheInputOrAFile) {
   const std::string& in = kManyEntries;
   int64_t n[4] = {0, 0, 0, 0};  // A, T, G, C of the entries' letters
@@ -141,18 +142,6 @@ TEST(Significance, BackgroundOfTheInputOrAFile) {
                   n[0] / total, n[1] / total, n[2] / total, n[3] / total);
     EXPECT_EQ(got.out, line + want.out) << shown;
   }
-  // Single switches after the background replace its cells: a background of A 1/3, T 1/3,
-  // G 1/6 and C 1/6 with -G and -C given is -A and -T of a third with them.
-  const Outcome after = RunOn(in, "--background bg.fa -G:0.1 -C:0.2333333333 -L", false,
-                              {{"bg.fa", Fasta("bg", "AAAATTTTGGCC")}});
-  const Outcome four =
-      RunOn(in, "-A:0.33333333333333331 -T:0.33333333333333331 -G:0.1 -C:0.2333333333 -L");
-  ASSERT_EQ(four.status, 0) << four.err;
-  EXPECT_EQ(after.files, four.files);
-  EXPECT_EQ(after.out,
-            "Background = bg.fa: A=0.333333 T=0.333333 G=0.166667 C=0.166667\n" + four.out);
-  // --quiet says nothing of it, as of the linkage distance.
-  EXPECT_EQ(RunOn(in, "--background input --quiet").out, "");
 }
 
 }  // namespace

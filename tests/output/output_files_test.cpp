@@ -1,5 +1,5 @@
 // The paths of a run's outputs and indexes. (Their life, committed whole or not at all, and
-// the refusals, are held end to end: tests/cli/data/cases.txt and OutputIsInput.)
+// the refusals, are held end to end: the rows of tests/cli/data/cases.txt.)
 #include <gtest/gtest.h>
 
 #include <string>

@@ -53,6 +53,38 @@ inline std::string BgzfBlock(const std::string& text) {
   return block;
 }
 
+// What an inflater made of a gzip member: whole, corrupt or cut short, its text, what it left.
+enum class Verdict { kWhole, kCorrupt, kTruncated };
+
+struct Inflated {
+  Verdict verdict = Verdict::kTruncated;
+  std::string text;
+  std::size_t left = 0;  // input bytes not read when the verdict was reached
+};
+
+// One member through zlib, at once (the inflater the reader is held to); what follows it is
+// left.
+inline Inflated ThroughZlib(const std::string& member) {
+  z_stream zs{};
+  EXPECT_EQ(inflateInit2(&zs, 16 + MAX_WBITS), Z_OK);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(member.data()));
+  zs.avail_in = static_cast<uInt>(member.size());
+  Inflated got;
+  int status = Z_OK;
+  for (char out[1 << 16]; status == Z_OK;) {
+    zs.next_out = reinterpret_cast<Bytef*>(out);
+    zs.avail_out = sizeof out;
+    status = inflate(&zs, Z_NO_FLUSH);
+    got.text.append(out, sizeof out - zs.avail_out);
+  }
+  got.verdict = status == Z_STREAM_END  ? Verdict::kWhole
+                : status == Z_BUF_ERROR ? Verdict::kTruncated  // no input left to go on
+                                        : Verdict::kCorrupt;
+  got.left = zs.avail_in;
+  inflateEnd(&zs);
+  return got;
+}
+
 // A BGZF file: its bytes, and where each block starts.
 struct Bgzf {
   std::string bytes;

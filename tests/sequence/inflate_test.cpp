@@ -15,36 +15,6 @@ using namespace std::string_literals;
 
 namespace {
 
-enum class Verdict { kWhole, kCorrupt, kTruncated };
-
-struct Inflated {
-  Verdict verdict = Verdict::kTruncated;
-  std::string text;
-  std::size_t left = 0;  // input bytes not read when the verdict was reached
-};
-
-// One member through zlib, at once; what follows it is left.
-Inflated ThroughZlib(const std::string& member) {
-  z_stream zs{};
-  EXPECT_EQ(inflateInit2(&zs, 16 + MAX_WBITS), Z_OK);
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(member.data()));
-  zs.avail_in = static_cast<uInt>(member.size());
-  Inflated got;
-  int status = Z_OK;
-  for (char out[1 << 16]; status == Z_OK;) {
-    zs.next_out = reinterpret_cast<Bytef*>(out);
-    zs.avail_out = sizeof out;
-    status = inflate(&zs, Z_NO_FLUSH);
-    got.text.append(out, sizeof out - zs.avail_out);
-  }
-  got.verdict = status == Z_STREAM_END  ? Verdict::kWhole
-                : status == Z_BUF_ERROR ? Verdict::kTruncated  // no input left to go on
-                                        : Verdict::kCorrupt;
-  got.left = zs.avail_in;
-  inflateEnd(&zs);
-  return got;
-}
-
 // One member through the reader's decoder, fed `piece` bytes at a time into an output of
 // `room` bytes; what follows the member is left.
 Inflated ThroughDecoder(const std::string& member, std::size_t piece, std::size_t room) {
