@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -60,7 +61,8 @@ static bool OutputsOpen(const std::string& dir, pid_t pid) {
 // Only async-signal-safe calls: no allocation, since another thread of the harness may have
 // held the allocator's lock when the process forked.
 [[noreturn]] static void Exec(const std::string& err_path, const std::string& work,
-                              const RunOptions& o, int in, int out, std::vector<char*>& argv) {
+                              const RunOptions& o, int in, int out, std::vector<char*>& argv,
+                              std::vector<char*>& envp) {
   const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const struct rlimit no_core = {0, 0}, size = {o.file_size, o.file_size},
                       memory = {o.memory, o.memory}, processes = {o.processes, o.processes};
@@ -70,8 +72,20 @@ static bool OutputsOpen(const std::string& dir, pid_t pid) {
       (o.processes != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &processes) != 0))
     _exit(127);
   if (o.closed_streams) close(0), close(1), close(2);
-  execve(argv[0], argv.data(), environ);
+  execve(argv[0], argv.data(), envp.data());
   _exit(127);
+}
+
+// The environment of the child: this one's, with the limits of the run. Unless they say
+// otherwise, --threads N starts N threads whatever the cores, so that a two-core machine
+// tests eight threads at once.
+static std::vector<std::string> ChildEnvironment(const RunOptions& o) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "KESTRA_TEST_LIMITS=", 19) != 0) env.emplace_back(*e);
+  }
+  env.push_back("KESTRA_TEST_LIMITS=cores=1024" + (o.job_limits.empty() ? "" : "," + o.job_limits));
+  return env;
 }
 
 // The binary where user 65534 can reach it: a copy in a directory of its own under the
@@ -113,8 +127,8 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   if (asan.find("verify_asan_link_order") == std::string::npos)
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
   setenv("TZ", "UTC", 1);  // the frozen clock, and so the seed it gives, read alike anywhere
-  std::vector<std::string> strings = CommandLine(args, o);
-  std::vector<char*> argv = CStrings(strings);
+  std::vector<std::string> strings = CommandLine(args, o), env = ChildEnvironment(o);
+  std::vector<char*> argv = CStrings(strings), envp = CStrings(env);
   int feed[2] = {-1, -1}, drain[2] = {-1, -1};  // closing -1 does nothing
   if ((o.through_pipe && pipe(feed) != 0) || (o.stdout_pipe && pipe(drain) != 0))
     return {127, "", "harness: no pipe\n"};
@@ -126,17 +140,12 @@ RunResult RunKestra(const std::string& dir, const std::vector<std::string>& args
   const std::string in_path = in_work(o.stdin_path),
                     out_path = o.stdout_path.empty() ? dir + "/stdout" : in_work(o.stdout_path);
   const int out_flags = o.stdout_kept ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
-  // The limits of the run, for the child alone. Unless they say otherwise, --threads N starts
-  // N threads whatever the cores, so that a two-core machine tests eight threads at once.
-  const std::string limits = "cores=1024" + (o.job_limits.empty() ? "" : "," + o.job_limits);
-  setenv("KESTRA_TEST_LIMITS", limits.c_str(), 1);
   const pid_t pid = fork();
   if (pid == 0) {
     close(feed[1]), close(drain[0]), signal(SIGPIPE, SIG_DFL);
     Exec(err_path, work, o, o.through_pipe ? feed[0] : open(in_path.c_str(), O_RDONLY),
-         o.stdout_pipe ? drain[1] : open(out_path.c_str(), out_flags, 0644), argv);
+         o.stdout_pipe ? drain[1] : open(out_path.c_str(), out_flags, 0644), argv, envp);
   }
-  unsetenv("KESTRA_TEST_LIMITS");
   close(feed[0]), close(drain[1]);
   const std::string bytes = o.through_pipe ? ReadFile(in_path) : "";
   const ssize_t size = static_cast<ssize_t>(bytes.size());
